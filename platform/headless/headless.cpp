@@ -1,0 +1,75 @@
+#include "desk/headless.h"
+
+#include <algorithm>
+
+#include "desk/imagelist.h"
+#include "desk/picture_loader.h"
+
+namespace desk {
+
+HeadlessSurface::HeadlessSurface(HeadlessPlatform& platform, const SurfaceDesign& design, SurfaceClient& client)
+    : platform_(platform), client_(client), ambientFont_(platform.ambientFont) {
+  tree_ = MakeHeadlessTree();
+  treeExt_ = MakeExtendedControl(tree_, design.treeName);
+  items_ = MakeRef<MenuArray>(design.arrayName, design.arrayCaption0);
+  mainMenu_ = MakeRef<Menu>(design.mainMenuName, design.mainMenuCaption, items_);
+  platform_.surfaces_.push_back(this);
+}
+
+HeadlessSurface::~HeadlessSurface() { std::erase(platform_.surfaces_, this); }
+
+void HeadlessSurface::PropertyChanged(std::u16string_view name) {
+  propertyChanges.emplace_back(name);
+  if (onPropertyChanged) onPropertyChanged(name);
+}
+
+Ref<Font> HeadlessSurface::AmbientFont() { return ambientFont_; }
+
+void HeadlessSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
+                                const Variant& defaultMenu) {
+  if (!menu) Raise(Err::ObjectNotSet);
+  Ref<MenuArray> items;
+  if (auto m = RefCast<Menu>(menu)) items = m->ItemsRef();
+  else items = RefCast<MenuArray>(menu);
+  if (!items) Raise(Err::TypeMismatch);
+  Popup p{{}, flags.Value(), x.Value(), y.Value(), defaultMenu.Value()};
+  for (const auto& [i, e] : items->Elements())
+    if (e->Visible()) p.captions.push_back(e->Caption());
+  popups.push_back(std::move(p));
+  if (!platform_.choosePopupItem) return;
+  int chosen = platform_.choosePopupItem(*items);
+  if (chosen >= 0) items->Click(static_cast<int16_t>(chosen));
+}
+
+void HeadlessSurface::SetScale(float left, float top, float width, float height) {
+  left_ = left;
+  top_ = top;
+  width_ = width;
+  height_ = height;
+  client_.OnResize();
+}
+
+HeadlessPlatform::HeadlessPlatform() : ambientFont(MakeRef<Font>(u"MS Sans Serif", 8.25f)) {}
+
+std::unique_ptr<Surface> HeadlessPlatform::CreateSurface(const SurfaceDesign& design, SurfaceClient& client) {
+  return std::make_unique<HeadlessSurface>(*this, design, client);
+}
+
+void HeadlessPlatform::MessageBox(const MessageBoxRequest& request) {
+  messageBoxes.push_back(request);
+  if (onMessageBox) onMessageBox(request);
+}
+
+Ref<Picture> HeadlessPlatform::LoadPicture(const std::u16string& path) {
+  if (path.empty()) return MakeRef<Picture>();
+  return LoadPictureFile(path);
+}
+
+Ref<Object> HeadlessPlatform::CreateImageList() { return MakeImageList(); }
+
+void HeadlessPlatform::DoEvents() {
+  ++doEventsCount;
+  if (onDoEvents) onDoEvents();
+}
+
+}  // namespace desk

@@ -1,0 +1,93 @@
+// The headless platform: no window system. Tests and servers drive it as the host would: it
+// records every PropertyChanged, message box and popup menu, supplies the ambient font,
+// chooses an element of a shown popup menu (or dismisses it), and counts the points where
+// pending messages would be dispatched.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "desk/platform.h"
+#include "desk/tree.h"
+
+namespace desk {
+
+class HeadlessPlatform;
+
+class HeadlessSurface : public Surface {
+ public:
+  HeadlessSurface(HeadlessPlatform& platform, const SurfaceDesign& design, SurfaceClient& client);
+  ~HeadlessSurface() override;
+
+  float ScaleLeft() const override { return left_; }
+  float ScaleTop() const override { return top_; }
+  float ScaleWidth() const override { return width_; }
+  float ScaleHeight() const override { return height_; }
+  Ref<Object> TreeChild() override { return treeExt_; }
+  TreeView& Tree() override { return *tree_; }
+  Menu& MainMenu() override { return *mainMenu_; }
+  MenuArray& ItemArray() override { return *items_; }
+  void PropertyChanged(std::u16string_view name) override;
+  Ref<Font> AmbientFont() override;
+  void PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
+                 const Variant& defaultMenu) override;
+
+  // The host sizes the control: the surface takes the new interior and tells the control.
+  void SetScale(float left, float top, float width, float height);
+  void SetAmbientFont(Ref<Font> f) { ambientFont_ = std::move(f); }
+  const Ref<TreeView>& TreeRef() const { return tree_; }
+
+  // Recorded calls to the host.
+  std::vector<std::u16string> propertyChanges;
+  // Runs on every PropertyChanged (after it is recorded); may throw to make it fail.
+  std::function<void(std::u16string_view)> onPropertyChanged;
+
+  struct Popup {
+    std::vector<std::u16string> captions;  // visible elements, in index order
+    Variant flags, x, y, defaultMenu;
+  };
+  std::vector<Popup> popups;
+
+ private:
+  HeadlessPlatform& platform_;
+  SurfaceClient& client_;
+  float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
+  Ref<TreeView> tree_;
+  Ref<Object> treeExt_;
+  Ref<MenuArray> items_;
+  Ref<Menu> mainMenu_;
+  Ref<Font> ambientFont_;
+};
+
+class HeadlessPlatform : public Platform {
+ public:
+  HeadlessPlatform();
+  std::unique_ptr<Surface> CreateSurface(const SurfaceDesign& design, SurfaceClient& client) override;
+  void MessageBox(const MessageBoxRequest& request) override;
+  Ref<Picture> LoadPicture(const std::u16string& path) override;
+  Ref<Object> CreateImageList() override;
+  void DoEvents() override;
+
+  // Surfaces alive now, oldest first.
+  const std::vector<HeadlessSurface*>& Surfaces() const { return surfaces_; }
+  HeadlessSurface* LastSurface() const { return surfaces_.empty() ? nullptr : surfaces_.back(); }
+
+  // The ambient font a new surface starts with.
+  Ref<Font> ambientFont;
+  std::vector<MessageBoxRequest> messageBoxes;
+  // Runs while a box is "shown" (after it is recorded).
+  std::function<void(const MessageBoxRequest&)> onMessageBox;
+  // Chooses the element to click in a shown popup: its index, or -1 to dismiss. Unset: dismiss.
+  std::function<int(MenuArray&)> choosePopupItem;
+  int doEventsCount = 0;
+  std::function<void()> onDoEvents;
+
+ private:
+  friend class HeadlessSurface;
+  std::vector<HeadlessSurface*> surfaces_;
+};
+
+// The current platform as the headless one; null when the host chose another.
+HeadlessPlatform* Headless();
+
+}  // namespace desk

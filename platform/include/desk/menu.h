@@ -1,0 +1,92 @@
+// Menus of a user-control surface: a top-level popup menu and a menu item array under it.
+//
+// The array follows the run-time's rules: element 0 exists from design time; Load creates the
+// element with a given index (360 when it exists), Unload removes one (362 for element 0, 340
+// when it is not loaded, 365 while its own click is being handled); elements keep their index
+// and appear in index order; at least one element stays visible (hiding the last visible one
+// fails with 380). Hosts and the controls reach the array by member name at run time.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+
+#include "desk/dispatch.h"
+
+namespace desk {
+
+class MenuArray;
+
+class MenuElement : public Dispatchable<MenuElement> {
+ public:
+  static const DispatchTable<MenuElement>& Table();
+  MenuElement(MenuArray* owner, int16_t index) : owner_(owner), index_(index) {}
+
+  const std::u16string& Caption() const { return caption_; }
+  const std::u16string& Tag() const { return tag_; }
+  bool Visible() const { return visible_; }
+  int16_t Index() const { return index_; }
+  void SetCaption(std::u16string c);
+  void SetTag(std::u16string t) { tag_ = std::move(t); }
+  void SetVisible(bool v);
+
+ private:
+  friend class MenuArray;
+  MenuArray* owner_;  // null once unloaded
+  int16_t index_;
+  std::u16string caption_;
+  std::u16string tag_;
+  bool visible_ = true;
+};
+
+class MenuArray : public Dispatchable<MenuArray> {
+ public:
+  static const DispatchTable<MenuArray>& Table();
+  // Element 0 is made here, with the design-time caption.
+  MenuArray(std::u16string name, std::u16string caption0);
+  ~MenuArray() override;
+
+  const std::u16string& Name() const { return name_; }
+  int32_t Count() const { return static_cast<int32_t>(elements_.size()); }
+  void Load(int16_t index);
+  void Unload(int16_t index);
+  // The element with this index; 340 when none.
+  MenuElement& Element(int16_t index);
+  const std::map<int16_t, Ref<MenuElement>>& Elements() const { return elements_; }
+  int VisibleCount() const;
+
+  // The click notification: delivers the element index to the handler while guarding the
+  // element against Unload (365).
+  using ClickHandler = std::function<void(int16_t index)>;
+  void SetClickHandler(ClickHandler h) { onClick_ = std::move(h); }
+  void Click(int16_t index);
+
+  // Observers for a backend that shows the menu (called after each change).
+  std::function<void()> changed;
+
+ private:
+  friend class MenuElement;
+  std::u16string name_;
+  std::map<int16_t, Ref<MenuElement>> elements_;
+  ClickHandler onClick_;
+  std::vector<int16_t> inClick_;
+};
+
+// A top-level menu holding one item array.
+class Menu : public Dispatchable<Menu> {
+ public:
+  static const DispatchTable<Menu>& Table();
+  Menu(std::u16string name, std::u16string caption, Ref<MenuArray> items)
+      : name_(std::move(name)), caption_(std::move(caption)), items_(std::move(items)) {}
+  const std::u16string& Name() const { return name_; }
+  const std::u16string& Caption() const { return caption_; }
+  MenuArray& Items() { return *items_; }
+  const Ref<MenuArray>& ItemsRef() const { return items_; }
+
+ private:
+  std::u16string name_;
+  std::u16string caption_;
+  Ref<MenuArray> items_;
+};
+
+}  // namespace desk

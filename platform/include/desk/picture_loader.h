@@ -1,0 +1,18 @@
+// Decoding pictures from files and bytes: BMP, GIF, JPEG, PNG and ICO.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+#include "desk/font.h"
+
+namespace desk {
+
+// The picture in a file: 53 when the file is missing, 481 when it is not a picture or is
+// larger than kMaxPicturePixels.
+Ref<Picture> LoadPictureFile(const std::u16string& path);
+// The picture in a buffer: 481 when it is not a picture.
+Ref<Picture> DecodePicture(std::span<const uint8_t> bytes);
+
+}  // namespace desk

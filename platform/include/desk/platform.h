@@ -1,0 +1,111 @@
+// The narrow seams between the controls and the platform they run on.
+//
+// A host picks one Platform at start-up (SetPlatform): the headless one for tests and
+// servers, or a GUI backend. The controls reach the platform only through these interfaces,
+// so the same control code runs on every backend.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "desk/dispatch.h"
+#include "desk/events.h"
+#include "desk/font.h"
+#include "desk/menu.h"
+
+namespace desk {
+
+class TreeView;
+
+// Container-supplied member ids that the extended-control wrapper of a child answers.
+namespace ext {
+inline constexpr DispId kName = static_cast<DispId>(0x80010000);
+inline constexpr DispId kVisible = static_cast<DispId>(0x80010007);
+inline constexpr DispId kLeft = static_cast<DispId>(0x80010003);
+inline constexpr DispId kTop = static_cast<DispId>(0x80010004);
+inline constexpr DispId kWidth = static_cast<DispId>(0x80010005);
+inline constexpr DispId kHeight = static_cast<DispId>(0x80010006);
+inline constexpr DispId kEnabled = static_cast<DispId>(0x8001000D);
+inline constexpr DispId kWhatsThisHelpID = static_cast<DispId>(0x80010046);
+inline constexpr DispId kCausesValidation = static_cast<DispId>(0x80010048);
+inline constexpr DispId kToolTipText = static_cast<DispId>(0x8001004A);
+}  // namespace ext
+
+// What a user control's design puts on its surface.
+struct SurfaceDesign {
+  std::u16string treeName;       // the inner tree child
+  std::u16string mainMenuName;   // the top-level popup menu
+  std::u16string mainMenuCaption;
+  std::u16string arrayName;      // the item array under it
+  std::u16string arrayCaption0;  // caption of its design-time element 0
+};
+
+// Notifications from the surface to the control that owns it.
+class SurfaceClient {
+ public:
+  virtual ~SurfaceClient() = default;
+  virtual void OnResize() = 0;
+};
+
+// The user-control base: the control's area, its children and menus, and its calls to the
+// host.
+class Surface {
+ public:
+  virtual ~Surface() = default;
+
+  // The interior in the surface's own scale units.
+  virtual float ScaleLeft() const = 0;
+  virtual float ScaleTop() const = 0;
+  virtual float ScaleWidth() const = 0;
+  virtual float ScaleHeight() const = 0;
+
+  // The inner tree wrapped in the container's extended-control object: it answers the
+  // container-supplied ids (0x8001xxxx) itself and passes every other id to the tree.
+  virtual Ref<Object> TreeChild() = 0;
+  // The inner tree's own object, whose events the control handles.
+  virtual TreeView& Tree() = 0;
+
+  virtual Menu& MainMenu() = 0;
+  virtual MenuArray& ItemArray() = 0;
+
+  // Tells the host that a setting changed.
+  virtual void PropertyChanged(std::u16string_view name) = 0;
+  // The container's current font.
+  virtual Ref<Font> AmbientFont() = 0;
+  // Shows a popup menu on the surface; modal: a chosen element's click is delivered before
+  // it returns. Omitted arguments are Missing; without x and y the menu opens at the mouse.
+  virtual void PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
+                         const Variant& defaultMenu) = 0;
+};
+
+// A modal message box request as the platform receives it.
+struct MessageBoxRequest {
+  std::u16string text;
+  int32_t style;
+  std::optional<std::u16string> caption;  // none given: the box shows appTitle
+  std::u16string appTitle;                 // the calling library's own title
+  std::u16string EffectiveCaption() const { return caption ? *caption : appTitle; }
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+  virtual std::unique_ptr<Surface> CreateSurface(const SurfaceDesign& design, SurfaceClient& client) = 0;
+  // Blocks until the user dismisses the box.
+  virtual void MessageBox(const MessageBoxRequest& request) = 0;
+  // LoadPicture(""): a new empty picture; otherwise the picture in the file, failing with 53
+  // for a missing file and 481 for one that is not a picture.
+  virtual Ref<Picture> LoadPicture(const std::u16string& path) = 0;
+  // A new image list (its ListImages keyed by text).
+  virtual Ref<Object> CreateImageList() = 0;
+  // Lets the platform dispatch pending messages; the host may run code here.
+  virtual void DoEvents() = 0;
+};
+
+// The platform chosen by the host. A headless platform is installed when none was chosen.
+Platform& CurrentPlatform();
+void SetPlatform(std::shared_ptr<Platform> p);
+std::shared_ptr<Platform> SharedPlatform();
+
+}  // namespace desk
