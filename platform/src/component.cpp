@@ -1,0 +1,62 @@
+#include "desk/component.h"
+
+#include <cctype>
+#include <cstring>
+#include <string>
+
+#include "desk/text.h"
+
+namespace desk {
+
+namespace {
+bool SameId(const char* a, const char* b) {
+  if (!a || !b) return false;
+  for (; *a && *b; ++a, ++b)
+    if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
+  return *a == *b;
+}
+void Say(char* message, size_t size, const std::string& text) {
+  if (!message || size == 0) return;
+  size_t n = std::min(size - 1, text.size());
+  std::memcpy(message, text.data(), n);
+  message[n] = '\0';
+}
+}  // namespace
+
+int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, size_t count, const char* clsid,
+                        Object** out, char* message, size_t size) noexcept {
+  if (out) *out = nullptr;
+  const std::string given = clsid ? clsid : "(null)";
+  try {
+    for (size_t i = 0; i < count; ++i) {
+      if (!SameId(factories[i].clsid, clsid)) continue;
+      std::string name = "?";
+      for (const auto& c : lib.classes)
+        if (SameId(c.clsid.c_str(), clsid)) name = c.name;
+      if (!factories[i].create) {
+        Say(message, size, "Can't create object: class " + name + " " + given + " of " + lib.name +
+                               " is not creatable by hosts");
+        return static_cast<int32_t>(Err::CantCreateObject);
+      }
+      if (!out) {
+        Say(message, size, "Can't create object: no place given for the new object");
+        return static_cast<int32_t>(Err::InvalidProcedureCall);
+      }
+      Ref<Object> o = factories[i].create();
+      o->AddRef();  // the caller's reference
+      *out = o.get();
+      Say(message, size, "");
+      return 0;
+    }
+    Say(message, size, "Can't create object: no class " + given + " in " + lib.name);
+    return static_cast<int32_t>(Err::CantCreateObject);
+  } catch (const Error& e) {
+    Say(message, size, U8(e.Description()));
+    return e.Number();
+  } catch (const std::exception& e) {
+    Say(message, size, e.what());
+    return static_cast<int32_t>(Err::CantCreateObject);
+  }
+}
+
+}  // namespace desk
