@@ -4,6 +4,8 @@
 
 namespace desk {
 
+Control::~Control() = default;
+
 namespace {
 std::shared_ptr<Platform>& Slot() {
   static std::shared_ptr<Platform> p;

@@ -103,6 +103,35 @@ class Platform {
   virtual void DoEvents() = 0;
 };
 
+// The host's keyed store of typed values in which a control persists its settings.
+class PropertyBag : public Object {
+ public:
+  // The value stored under `key`, or `defaultValue` unchanged when there is none.
+  virtual Variant ReadProperty(const std::u16string& key, const Variant& defaultValue) = 0;
+  // Stores `value` under `key`; the bag may leave out a value equal to its default.
+  virtual void WriteProperty(const std::u16string& key, const Variant& value, const Variant& defaultValue) = 0;
+};
+
+// What a control offers its container besides its dispatch interface: its event interface,
+// sink connection, and the persistence and sizing notifications. A host reaches it with
+// dynamic_cast from the object it created.
+class Control {
+ public:
+  virtual ~Control();
+  virtual const InterfaceInfo& EventInterface() const = 0;
+  // Connects a sink to the control's events; returns a cookie for Unadvise.
+  virtual int Advise(Ref<Object> sink) = 0;
+  virtual void Unadvise(int cookie) = 0;
+  // A new instance: nothing saved yet.
+  virtual void InitProperties() {}
+  // An instance recreated from saved state; failures come back as desk::Error.
+  virtual void ReadProperties(PropertyBag&) {}
+  // The host saves.
+  virtual void WriteProperties(PropertyBag&) {}
+  // The control's surface, when it has one.
+  virtual Surface* GetSurface() { return nullptr; }
+};
+
 // The platform chosen by the host. A headless platform is installed when none was chosen.
 Platform& CurrentPlatform();
 void SetPlatform(std::shared_ptr<Platform> p);

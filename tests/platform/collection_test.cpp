@@ -1,0 +1,105 @@
+#include "desk/collection.h"
+
+#include <gtest/gtest.h>
+
+using desk::Collection;
+using desk::Variant;
+
+namespace {
+
+int32_t ErrOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const desk::Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+std::u16string Items(Collection& c) {
+  std::u16string s;
+  for (int32_t i = 1; i <= c.Count(); ++i) s += c.Item(Variant::Long(i)).ToString();
+  return s;
+}
+
+class CollectionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    c = desk::MakeRef<Collection>();
+    c->Add(Variant::String(u"a"), u"Alpha");
+    c->Add(Variant::String(u"b"), u"Äpfel");
+    c->Add(Variant::String(u"c"), u"straße");
+  }
+  desk::Ref<Collection> c;
+};
+
+TEST_F(CollectionTest, KeysIgnoreLetterCaseAcrossUnicode) {
+  EXPECT_EQ(c->Item(Variant::String(u"ALPHA")).ToString(), u"a");
+  EXPECT_EQ(c->Item(Variant::String(u"äPFEL")).ToString(), u"b");
+  EXPECT_EQ(c->Item(Variant::String(u"STRASSE")).ToString(), u"c");
+  struct Row {
+    const char* name;
+    std::u16string key;
+  } rows[] = {{"same key", u"Alpha"}, {"differs only in case", u"alpha"}, {"non-ASCII case", u"ÄPFEL"}};
+  for (const auto& r : rows) {
+    EXPECT_EQ(ErrOf([&] { c->Add(Variant::String(u"x"), r.key); }), 457) << r.name;
+    EXPECT_EQ(c->Count(), 3) << r.name;
+  }
+}
+
+TEST_F(CollectionTest, MissingKeysAndPositionsFail) {
+  EXPECT_EQ(ErrOf([&] { c->Item(Variant::String(u"nope")); }), 5);
+  EXPECT_EQ(ErrOf([&] { c->Remove(Variant::String(u"nope")); }), 5);
+  EXPECT_EQ(ErrOf([&] { c->Item(Variant::Long(0)); }), 9);
+  EXPECT_EQ(ErrOf([&] { c->Item(Variant::Long(4)); }), 9);
+  EXPECT_EQ(Items(*c), u"abc");
+}
+
+TEST_F(CollectionTest, BeforeAndAfterPositions) {
+  c->Add(Variant::String(u"0"), std::nullopt, Variant::Long(1));
+  c->Add(Variant::String(u"z"), std::nullopt, Variant::Missing(), Variant::String(u"alpha"));
+  EXPECT_EQ(Items(*c), u"0azbc");
+  c->Remove(Variant::Long(1));
+  c->Remove(Variant::String(u"STRASSE"));
+  EXPECT_EQ(Items(*c), u"azb");
+}
+
+TEST_F(CollectionTest, EnumerationSurvivesRemovalAndClearMidLoop) {
+  auto e = c->NewEnum();
+  Variant v;
+  std::u16string seen;
+  ASSERT_TRUE(e->Next(v));
+  seen += v.ToString();
+  c->Remove(Variant::Long(1));  // the element just yielded
+  while (e->Next(v)) {
+    seen += v.ToString();
+    if (v.ToString() == u"b") c->Remove(Variant::String(u"straße"));
+  }
+  EXPECT_EQ(seen, u"ab");
+  auto e2 = c->NewEnum();
+  ASSERT_TRUE(e2->Next(v));
+  c->Clear();
+  EXPECT_FALSE(e2->Next(v));
+  c->Add(Variant::String(u"n"));
+  EXPECT_TRUE(e2->Next(v));
+  EXPECT_EQ(v.ToString(), u"n");
+}
+
+TEST_F(CollectionTest, EnumeratorKeepsACollectionAliveAfterItsOwnerLetsGo) {
+  auto e = c->NewEnum();
+  c.reset();
+  Variant v;
+  int n = 0;
+  while (e->Next(v)) ++n;
+  EXPECT_EQ(n, 3);
+}
+
+TEST_F(CollectionTest, ThroughInvokeByName) {
+  std::vector<Variant> args{Variant::String(u"ALPHA")};
+  EXPECT_EQ(c->Invoke(0, desk::InvokeKind::Method, args).ToString(), u"a");
+  EXPECT_EQ(desk::CallByName(*c, u"count", desk::InvokeKind::Get).ToLong(), 3);
+  EXPECT_EQ(ErrOf([&] { desk::CallByName(*c, u"Nope", desk::InvokeKind::Get); }), 438);
+  EXPECT_EQ(ErrOf([&] { desk::CallByName(*c, u"Item", desk::InvokeKind::Get); }), 450);
+}
+
+}  // namespace

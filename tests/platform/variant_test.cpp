@@ -1,0 +1,97 @@
+#include "desk/variant.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "desk/error.h"
+#include "desk/font.h"
+
+using desk::Variant;
+using desk::VarType;
+
+namespace {
+
+int32_t ErrOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const desk::Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+struct IntegerRow {
+  const char* name;
+  Variant in;
+  int16_t out;
+  int32_t err;
+};
+
+TEST(VariantTest, ToIntegerRoundsHalfToEvenAndChecksRange) {
+  const IntegerRow rows[] = {
+      {"2.5 rounds down to even", Variant::Double(2.5), 2, 0},
+      {"3.5 rounds up to even", Variant::Double(3.5), 4, 0},
+      {"-2.5 rounds to -2", Variant::Double(-2.5), -2, 0},
+      {"text with spaces", Variant::String(u"  42 "), 42, 0},
+      {"text that is no number", Variant::String(u"abc"), 0, 13},
+      {"empty text is no number", Variant::String(u""), 0, 13},
+      {"32767 fits", Variant::Long(32767), 32767, 0},
+      {"32768 overflows", Variant::Long(32768), 0, 6},
+      {"-32768.4 rounds into range", Variant::Double(-32768.4), -32768, 0},
+      {"empty is 0", Variant(), 0, 0},
+      {"True is -1", Variant::Bool(true), -1, 0},
+      {"an object does not convert", Variant::Object(desk::MakeRef<desk::Font>()), 0, 13},
+      {"missing does not convert", Variant::Missing(), 0, 13},
+      {"hex text", Variant::String(u"&HFFFF"), -1, 0},
+      {"NaN overflows", Variant::Double(std::nan("")), 0, 6},
+  };
+  for (const auto& r : rows) {
+    int16_t got = 0;
+    int32_t err = ErrOf([&] { got = r.in.ToInteger(); });
+    EXPECT_EQ(err, r.err) << r.name;
+    if (!r.err) EXPECT_EQ(got, r.out) << r.name;
+  }
+}
+
+TEST(VariantTest, BooleanKeepsItsBitsAndTextsConvert) {
+  EXPECT_EQ(Variant::BoolRaw(1).ToBoolean(), 1);
+  EXPECT_EQ(Variant::Integer(5).ToBoolean(), -1);
+  EXPECT_EQ(Variant::String(u"tRuE").ToBoolean(), -1);
+  EXPECT_EQ(Variant::String(u"False").ToBoolean(), 0);
+  EXPECT_EQ(Variant::String(u"0").ToBoolean(), 0);
+  EXPECT_EQ(ErrOf([] { Variant::String(u"yes").ToBoolean(); }), 13);
+  EXPECT_EQ(Variant::Bool(true).ToString(), u"True");
+  EXPECT_EQ(Variant::Single(566.9291f).ToString(), u"566.9291");
+  EXPECT_EQ(Variant::Long(-7).ToString(), u"-7");
+}
+
+TEST(VariantTest, ObjectRequiredForAValue) {
+  EXPECT_EQ(ErrOf([] { Variant::Long(5).ToObject(); }), 424);
+  EXPECT_FALSE(Variant::Nothing().ToObject());
+}
+
+TEST(VariantTest, ByRefWritesReachTheCallersStorageInItsKind) {
+  Variant storage = Variant::Integer(7);
+  Variant ref = Variant::ByRef(&storage);
+  ref.Assign(Variant::Double(2.5));
+  EXPECT_EQ(storage.Type(), VarType::Integer);
+  EXPECT_EQ(storage.RawInteger(), 2);
+  // A write that does not convert changes nothing.
+  EXPECT_EQ(ErrOf([&] { ref.Assign(Variant::String(u"x")); }), 13);
+  EXPECT_EQ(storage.RawInteger(), 2);
+  Variant untyped;
+  Variant::ByRef(&untyped, false).Assign(Variant::String(u"s"));
+  EXPECT_EQ(untyped.RawString(), u"s");
+}
+
+TEST(VariantTest, ValueEqualityAcrossNumericKindsIsExact) {
+  EXPECT_TRUE(Variant::ValueEquals(Variant::Long(0), Variant::Integer(0)));
+  EXPECT_TRUE(Variant::ValueEquals(Variant::Bool(false), Variant::Integer(0)));
+  EXPECT_FALSE(Variant::ValueEquals(Variant::Single(566.9291f), Variant::Double(566.9291)));
+  EXPECT_TRUE(Variant::ValueEquals(Variant::Single(0.5f), Variant::Double(0.5)));
+  EXPECT_FALSE(Variant::ValueEquals(Variant::String(u"0"), Variant::Integer(0)));
+  EXPECT_TRUE(Variant::ValueEquals(Variant::Nothing(), Variant::Nothing()));
+}
+
+}  // namespace

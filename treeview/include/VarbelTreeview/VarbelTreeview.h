@@ -1,0 +1,21 @@
+// C entry points of libVarbelTreeview.so, for hosts that load it with dlopen.
+//
+//   VarbelTreeview_CreateObject(clsid, &obj, message, size)
+//     Creates a public creatable class by its identifier, braces form, any letter case
+//     ("{D5CA163D-6878-4BD8-A144-A5E85A414594}" for VarbelTreeviewControl). Returns 0 and a
+//     new object with one reference that the caller releases, or an error number (429 for an
+//     unknown class or one that hosts may not create) with a text in `message`.
+//   VarbelTreeview_TypeLib()
+//     The type library: classes, interfaces in order, members with ids, kinds and parameters,
+//     and the event interface with ids and help texts.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "desk/dispatch.h"
+
+extern "C" {
+int32_t VarbelTreeview_CreateObject(const char* clsid, desk::Object** out, char* message, size_t size);
+const desk::TypeLibInfo* VarbelTreeview_TypeLib();
+}

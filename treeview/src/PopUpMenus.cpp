@@ -1,0 +1,211 @@
+#include "VarbelTreeview/PopUpMenus.h"
+
+#include <new>
+
+#include "VarbelTreeview/mdlError.h"
+
+namespace varbel {
+
+using desk::Args;
+using desk::InvokeKind;
+using desk::Ref;
+using desk::Variant;
+using desk::VarType;
+
+namespace {
+
+constexpr const char16_t* kModule = u"PopUpMenus, Class Module";
+
+// Runs a procedure body under a trap: the body advances `step` before each of its steps; a
+// failure is reported once, with the step it happened at, and goes no further.
+template <class Body>
+void Trapped(const char16_t* procedure, Body&& body) {
+  int32_t step = 1;  // step 1 arms the trap
+  try {
+    body(step);
+  } catch (const desk::Error&) {
+    mdlError::RecordFailedStep(step);
+    mdlError::ReportError(kModule, procedure);
+  } catch (const std::bad_alloc&) {
+    mdlError::RecordFailedStep(step);
+    mdlError::ReportError(kModule, procedure);
+  }
+}
+
+// The item array's members, reached by name or by the default member as a late-bound caller
+// would, so that any object offering them can stand in mvarMainMNU.
+int32_t ArrayCount(const Ref<desk::Object>& arr) { return desk::CallByName(arr, u"Count", InvokeKind::Get).ToLong(); }
+
+Ref<desk::Object> Element(const Ref<desk::Object>& arr, int16_t index) {
+  if (!arr) desk::Raise(desk::Err::ObjectNotSet);
+  std::vector<Variant> a{Variant::Integer(index)};
+  return arr->Invoke(desk::kDispIdValue, InvokeKind::Get, a).ToObject();
+}
+
+void SetOn(const Ref<desk::Object>& o, const char16_t* member, Variant v) {
+  desk::CallByName(o, member, InvokeKind::Let, {std::move(v)});
+}
+
+Ref<desk::Object> ArrayOf(const Variant& v) { return v.ToObject(); }
+
+}  // namespace
+
+const desk::DispatchTable<PopUpMenu>& PopUpMenu::Table() {
+  using K = InvokeKind;
+  static const desk::DispatchTable<PopUpMenu> t(
+      "_PopUpMenu", kPopUpMenuIid,
+      {
+          {{"Key", 0x40030000, K::Get, {}, VarType::String}, [](PopUpMenu& m, Args&) { return Variant::String(m.Key); }},
+          {{"Key", 0x40030000, K::Let, {}, VarType::String},
+           [](PopUpMenu& m, Args& a) { return m.Key = a.NewValue().RawString(), Variant(); }},
+          {{"Name", 0x40030001, K::Get, {}, VarType::String},
+           [](PopUpMenu& m, Args&) { return Variant::String(m.Name); }},
+          {{"Name", 0x40030001, K::Let, {}, VarType::String},
+           [](PopUpMenu& m, Args& a) { return m.Name = a.NewValue().RawString(), Variant(); }},
+          {{"Caption", 0x40030002, K::Get, {}, VarType::String},
+           [](PopUpMenu& m, Args&) { return Variant::String(m.Caption); }},
+          {{"Caption", 0x40030002, K::Let, {}, VarType::String},
+           [](PopUpMenu& m, Args& a) { return m.Caption = a.NewValue().RawString(), Variant(); }},
+      });
+  return t;
+}
+
+const desk::DispatchTable<PopUpMenus>& PopUpMenus::Table() {
+  using K = InvokeKind;
+  static const desk::DispatchTable<PopUpMenus> t(
+      "_PopUpMenus", kPopUpMenusIid,
+      {
+          {{"mvarMainMNU", 0x40030001, K::Get, {}, VarType::Any},
+           [](PopUpMenus& m, Args&) { return m.mvarMainMNU; }},
+          {{"mvarMainMNU", 0x40030001, K::Let, {}, VarType::Any},
+           [](PopUpMenus& m, Args& a) { return m.SetMainMNU(a.NewValue()), Variant(); }},
+          {{"mvarMainMNU", 0x40030001, K::Set, {}, VarType::Any},
+           [](PopUpMenus& m, Args& a) { return m.SetMainMNU(a.NewValue()), Variant(); }},
+          {{"Add", 0x60030001, K::Method, {{"Name", VarType::String, true}, {"Caption", VarType::String, true}},
+            VarType::Object, "PopUpMenu"},
+           [](PopUpMenus& m, Args& a) { return Variant::Object(m.Add(a.String(0), a.String(1))); }},
+          {{"Item", desk::kDispIdValue, K::Get, {{"Name", VarType::String, true}}, VarType::Object, "PopUpMenu"},
+           [](PopUpMenus& m, Args& a) { return Variant::Object(m.Item(a.String(0))); }},
+          {{"Count", 0x68030000, K::Get, {}, VarType::Long},
+           [](PopUpMenus& m, Args&) { return Variant::Long(m.Count()); }},
+          {{"Remove", 0x60030002, K::Method, {{"Name", VarType::String, true}}},
+           [](PopUpMenus& m, Args& a) { return m.Remove(a.String(0)), Variant(); }},
+          {{"NewEnum", desk::kDispIdNewEnum, K::Get, {}, VarType::Object, nullptr, true},
+           [](PopUpMenus& m, Args&) { return Variant::Object(m.NewEnum()); }},
+          {{"Clear", 0x60030005, K::Method, {}}, [](PopUpMenus& m, Args&) { return m.Clear(), Variant(); }},
+      });
+  return t;
+}
+
+PopUpMenus::PopUpMenus() {
+  Trapped(u"Class_Initialize", [&](int32_t& step) {
+    step = 2;
+    mCol = desk::MakeRef<desk::Collection>();
+  });
+}
+
+PopUpMenus::~PopUpMenus() {
+  Trapped(u"Class_Terminate", [&](int32_t& step) {
+    step = 2;
+    mCol.reset();
+  });
+}
+
+Ref<PopUpMenu> PopUpMenus::Add(const std::u16string& name, const std::u16string& caption) {
+  Ref<desk::Object> self(this);  // a host released inside a report must not free us mid-call
+  Ref<PopUpMenu> result;
+  Trapped(u"Add", [&](int32_t& step) {
+    step = 2;
+    Ref<PopUpMenu> def = desk::MakeRef<PopUpMenu>();
+    step = 3;
+    def->Name = name;
+    step = 4;
+    def->Caption = caption;
+    step = 5;
+    if (!mCol) desk::Raise(desk::Err::ObjectNotSet);
+    mCol->Add(Variant::Object(def), name);
+    step = 6;
+    result = def;
+    step = 7;
+    def.reset();
+    step = 8;
+    Ref<desk::Object> arr = ArrayOf(mvarMainMNU);
+    int16_t n = Variant::Long(ArrayCount(arr)).ToInteger();  // 6 past 32,767, never wrapped
+    step = 9;
+    desk::CallByName(arr, u"Load", InvokeKind::Method, {Variant::Integer(n)});
+    step = 10;
+    SetOn(Element(arr, n), u"Caption", Variant::String(caption));
+    step = 11;
+    SetOn(Element(arr, n), u"Tag", Variant::String(name));
+    step = 12;
+    SetOn(Element(arr, n), u"Visible", Variant::Bool(true));
+    step = 13;
+    SetOn(Element(arr, 0), u"Visible", Variant::Bool(false));
+  });
+  return result;
+}
+
+Ref<PopUpMenu> PopUpMenus::Item(const std::u16string& name) {
+  Ref<PopUpMenu> result;
+  Trapped(u"Item", [&](int32_t& step) {
+    step = 2;
+    if (!mCol) desk::Raise(desk::Err::ObjectNotSet);
+    result = desk::RefCast<PopUpMenu>(mCol->Item(Variant::String(name)).ToObject());
+  });
+  return result;
+}
+
+int32_t PopUpMenus::Count() {
+  int32_t result = 0;
+  Trapped(u"Count", [&](int32_t& step) {
+    step = 2;
+    if (!mCol) desk::Raise(desk::Err::ObjectNotSet);
+    result = mCol->Count();
+  });
+  return result;
+}
+
+void PopUpMenus::Remove(const std::u16string& name) {
+  Trapped(u"Remove", [&](int32_t& step) {
+    step = 2;
+    if (!mCol) desk::Raise(desk::Err::ObjectNotSet);
+    mCol->Remove(Variant::String(name));
+  });
+}
+
+Ref<desk::Object> PopUpMenus::NewEnum() {
+  Ref<desk::Object> result;
+  Trapped(u"NewEnum", [&](int32_t& step) {
+    step = 2;
+    if (!mCol) desk::Raise(desk::Err::ObjectNotSet);
+    result = mCol->NewEnum();
+  });
+  return result;
+}
+
+void PopUpMenus::Clear() {
+  Ref<desk::Object> self(this);
+  Trapped(u"Clear", [&](int32_t& step) {
+    step = 2;
+    Ref<desk::Object> arr = ArrayOf(mvarMainMNU);
+    SetOn(Element(arr, 0), u"Visible", Variant::Bool(true));
+    step = 3;
+    if (ArrayCount(arr) > 1) {
+      step = 4;
+      for (int16_t i = Variant::Long(ArrayCount(arr)).ToInteger(); i >= 2; --i) {
+        step = 5;
+        // The count is read again in every pass: each pass removes the highest element.
+        int16_t last = Variant::Long(ArrayCount(arr) - 1).ToInteger();
+        desk::CallByName(arr, u"Unload", InvokeKind::Method, {Variant::Integer(last)});
+        step = 6;
+      }
+    }
+    step = 7;
+    step = 8;
+    mCol.reset();
+    step = 9;
+    mCol = desk::MakeRef<desk::Collection>();
+  });
+}
+
+}  // namespace varbel

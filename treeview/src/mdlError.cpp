@@ -1,0 +1,25 @@
+#include "VarbelTreeview/mdlError.h"
+
+#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "desk/platform.h"
+#include "desk/text.h"
+
+namespace varbel::mdlError {
+
+namespace {
+thread_local int32_t g_failedStep = 0;
+}
+
+void RecordFailedStep(int32_t step) { g_failedStep = step; }
+
+std::u16string ReportText(const std::u16string& moduleName, const std::u16string& procedureName, int32_t step) {
+  return moduleName + u" " + procedureName + u" " + desk::DecimalText(step);
+}
+
+void ReportError(const std::u16string& moduleName, const std::u16string& procedureName) {
+  std::u16string text = moduleName + u" " + procedureName + u" ";
+  text += desk::DecimalText(g_failedStep);  // read last, just before the box is shown
+  desk::CurrentPlatform().MessageBox({std::move(text), 0, std::nullopt, kAppTitle});
+}
+
+}  // namespace varbel::mdlError
