@@ -1,7 +1,159 @@
 #include "desk/imagelist.h"
 
+#include <algorithm>
+
 #include "desk/collection.h"
 
 namespace desk {
-Ref<Object> MakeImageList() { return MakeRef<Collection>(); }
+
+namespace {
+
+// A key the list refuses: only digits, which a caller's Item(key) would read as a position.
+bool RefusedKey(std::u16string_view key) {
+  return !key.empty() && std::all_of(key.begin(), key.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+}
+
+}  // namespace
+
+const DispatchTable<ListImage>& ListImage::Table() {
+  using K = InvokeKind;
+  using T = VarType;
+  static const DispatchTable<ListImage> t(
+      "IImage", "{F1B9D267-4D8B-4AD5-9472-4EC8B4CDC355}",
+      {
+          {{"Index", 1, K::Get, {}, T::Integer},
+           [](ListImage& e, Args&) { return Variant::Integer(RoundToInteger(e.Index())); }},
+          {{"Key", 2, K::Get, {}, T::String}, [](ListImage& e, Args&) { return Variant::String(e.key_); }},
+          {{"Picture", 3, K::Get, {}, T::Object},
+           [](ListImage& e, Args&) { return Variant::Object(e.picture_); }},
+      });
+  return t;
+}
+
+ListImage::ListImage(std::u16string key, Ref<Picture> picture) : key_(std::move(key)), picture_(std::move(picture)) {}
+
+const DispatchTable<ListImages>& ListImages::Table() {
+  using K = InvokeKind;
+  using T = VarType;
+  static const DispatchTable<ListImages> t(
+      "IImages", "{37FF81CE-E1F4-45DC-9FC4-B82485D607DA}",
+      {
+          {{"Item", kDispIdValue, K::Get, {{"Index", T::Any}}, T::Object},
+           [](ListImages& l, Args& a) { return Variant::Object(l.Item(a[0].Value())); }},
+          {{"Count", 1, K::Get, {}, T::Integer},
+           [](ListImages& l, Args&) { return Variant::Integer(RoundToInteger(l.Count())); }},
+          {{"Add",
+            2,
+            K::Method,
+            {{"Index", T::Any, false, true}, {"Key", T::Any, false, true}, {"Picture", T::Any, false, false, "Picture"}},
+            T::Object},
+           [](ListImages& l, Args& a) {
+             return Variant::Object(l.Add(a[0].Value(), a[1].Value(), a[2].Value()));
+           }},
+          {{"Clear", 3, K::Method, {}},
+           [](ListImages& l, Args&) {
+             l.Clear();
+             return Variant();
+           }},
+          {{"Remove", 4, K::Method, {{"Index", T::Any}}},
+           [](ListImages& l, Args& a) {
+             l.Remove(a[0].Value());
+             return Variant();
+           }},
+          {{"_NewEnum", kDispIdNewEnum, K::Get, {}, T::Object, nullptr, true},
+           [](ListImages& l, Args&) {
+             // An enumeration walks the pictures as they were when it started.
+             Ref<Collection> snapshot = MakeRef<Collection>();
+             for (const auto& e : l.items_) snapshot->Add(Variant::Object(e));
+             return Variant::Object(snapshot->NewEnum());
+           }},
+      });
+  return t;
+}
+
+ListImages::ListImages() = default;
+
+ListImages::~ListImages() {
+  for (auto& e : items_) e->index_ = 0;
+}
+
+void ListImages::Reindex(size_t from) {
+  for (size_t i = from; i < items_.size(); ++i) items_[i]->index_ = static_cast<int32_t>(i + 1);
+}
+
+size_t ListImages::PositionOf(const Variant& index) const {
+  const Variant& v = index.Deref();
+  if (v.Type() == VarType::String) {
+    auto it = keys_.find(v.RawString());
+    if (it == keys_.end()) Raise(Err::ElementNotFound);
+    return static_cast<size_t>(it->second->index_ - 1);
+  }
+  if (v.Type() == VarType::Object || v.Type() == VarType::Missing || v.Type() == VarType::Empty)
+    Raise(Err::TypeMismatch);
+  const int32_t pos = v.ToLong();
+  if (pos < 1 || pos > Count()) Raise(Err::IndexOutOfBounds);
+  return static_cast<size_t>(pos - 1);
+}
+
+Ref<ListImage> ListImages::Add(const Variant& index, const Variant& key, const Variant& picture) {
+  // Everything is checked before the list changes: a failed Add leaves it as it was.
+  Ref<Object> obj = picture.ToObject();
+  if (!obj) Raise(Err::ObjectNotSet);
+  Ref<Picture> pic = RefCast<Picture>(obj);
+  if (!pic) Raise(Err::TypeMismatch);
+  if (pic->Empty()) Raise(Err::InvalidPicture);
+  std::u16string k;
+  if (!key.IsMissing() && !key.IsEmpty()) k = key.ToString();
+  if (RefusedKey(k)) Raise(Err::InvalidKey);
+  if (!k.empty() && keys_.count(k)) Raise(Err::KeyNotUnique);
+  size_t pos = items_.size();
+  if (!index.IsMissing() && !index.IsEmpty()) {
+    const int32_t i = index.ToLong();
+    if (i < 1 || i > Count() + 1) Raise(Err::IndexOutOfBounds);
+    pos = static_cast<size_t>(i - 1);
+  }
+  Ref<ListImage> e = MakeRef<ListImage>(std::move(k), std::move(pic));
+  items_.insert(items_.begin() + static_cast<ptrdiff_t>(pos), e);
+  if (!e->key_.empty()) keys_.emplace(e->key_, e.get());
+  Reindex(pos);
+  return e;
+}
+
+Ref<ListImage> ListImages::Item(const Variant& index) const { return items_[PositionOf(index)]; }
+
+void ListImages::Remove(const Variant& index) {
+  const size_t pos = PositionOf(index);
+  Ref<ListImage> gone = items_[pos];
+  items_.erase(items_.begin() + static_cast<ptrdiff_t>(pos));
+  if (!gone->key_.empty()) keys_.erase(gone->key_);
+  gone->index_ = 0;
+  Reindex(pos);
+}
+
+void ListImages::Clear() {
+  std::vector<Ref<ListImage>> old = std::move(items_);
+  items_.clear();
+  keys_.clear();
+  for (auto& e : old) e->index_ = 0;
+}
+
+Ref<Picture> ListImages::Find(std::u16string_view key) const {
+  auto it = keys_.find(std::u16string(key));
+  return it == keys_.end() ? nullptr : it->second->picture_;
+}
+
+const DispatchTable<ImageList>& ImageList::Table() {
+  static const DispatchTable<ImageList> t(
+      "IImageList", "{7E1C9022-2C3A-44E0-9AAE-219FED830852}",
+      {
+          {{"ListImages", 1, InvokeKind::Get, {}, VarType::Object},
+           [](ImageList& l, Args&) { return Variant::Object(l.images_); }},
+      });
+  return t;
+}
+
+ImageList::ImageList() : images_(MakeRef<ListImages>()) {}
+
+Ref<Object> MakeImageList() { return MakeRef<ImageList>(); }
+
 }  // namespace desk

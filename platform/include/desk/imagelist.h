@@ -1,12 +1,89 @@
-// The platform image list: pictures under unique text keys.
+// The platform image list: decoded pictures under unique text keys.
+//
+// An ImageList is the automation object a host hands to a tree's ImageList property; its
+// ListImages collection holds ListImage entries, each a picture with an optional key.
+//  - Keys compare exactly (letter case counts). Adding a key already present fails with
+//    35602; a key made only of digits is refused with 35603, since it would read as a
+//    position. An empty key means "no key".
+//  - Positions are 1-based; a position outside the list fails with 35600, a missing key with
+//    35601.
+//  - Only a picture with an image can be added (481 for an empty picture, 13 for an object
+//    that is not a picture).
+// Look-up by key is one hash; a tree drawing node pictures uses Find.
 #pragma once
+
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "desk/dispatch.h"
 #include "desk/font.h"
 
 namespace desk {
 
-// A new, empty image list (headless).
+class ListImages;
+
+// One picture of the list.
+class ListImage : public Dispatchable<ListImage> {
+ public:
+  static const DispatchTable<ListImage>& Table();
+  ListImage(std::u16string key, Ref<Picture> picture);
+
+  const std::u16string& Key() const { return key_; }
+  const Ref<Picture>& Image() const { return picture_; }
+  // 1-based position in the list; 0 once removed from it.
+  int32_t Index() const { return index_; }
+
+ private:
+  friend class ListImages;
+  int32_t index_ = 0;
+  std::u16string key_;
+  Ref<Picture> picture_;
+};
+
+class ListImages : public Dispatchable<ListImages> {
+ public:
+  static const DispatchTable<ListImages>& Table();
+  ListImages();
+  ~ListImages() override;
+
+  // Add(index, key, picture): index Missing appends, else inserts at that 1-based position
+  // (1..Count+1). Key Missing or "" adds without a key.
+  Ref<ListImage> Add(const Variant& index, const Variant& key, const Variant& picture);
+  // By 1-based position (number) or key (text).
+  Ref<ListImage> Item(const Variant& index) const;
+  void Remove(const Variant& index);
+  void Clear();
+  int32_t Count() const { return static_cast<int32_t>(items_.size()); }
+
+  // Typed access for controls that draw the pictures. Find costs one hash; null when absent.
+  Ref<Picture> Find(std::u16string_view key) const;
+  const Ref<ListImage>& At(size_t i) const { return items_[i]; }
+
+ private:
+  size_t PositionOf(const Variant& index) const;  // 0-based, or raises
+  void Reindex(size_t from);  // positions from 0-based `from` on
+
+  std::vector<Ref<ListImage>> items_;
+  std::unordered_map<std::u16string, ListImage*> keys_;
+};
+
+class ImageList : public Dispatchable<ImageList> {
+ public:
+  static const DispatchTable<ImageList>& Table();
+  ImageList();
+
+  ListImages& Images() { return *images_; }
+  const Ref<ListImages>& ImagesRef() const { return images_; }
+  // The picture under `key`, or null. One hash.
+  Ref<Picture> Find(std::u16string_view key) const { return images_->Find(key); }
+
+ private:
+  Ref<ListImages> images_;
+};
+
+// A new, empty image list.
 Ref<Object> MakeImageList();
 
 }  // namespace desk

@@ -1,0 +1,37 @@
+// The file-system seam: the temporary folder, file existence, and replacing a file whole.
+//
+// Paths are UTF-16 texts as hosts give them; they reach the system as UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace desk {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // The system's temporary folder (TMPDIR, else /tmp) without a trailing separator.
+  virtual std::u16string TempFolder() = 0;
+  // True when a regular file (not a folder, not a symbolic link) is at `path`.
+  virtual bool FileExists(const std::u16string& path) = 0;
+  // Replaces the file at `path` with the concatenated pieces. The bytes go to a new file
+  // created exclusively beside it, which is then renamed over `path`: readers see the old
+  // file or the whole new one, never a part, and a symbolic link at `path` is replaced,
+  // not followed. On failure nothing at `path` changes and the new file is removed.
+  // Fails with 76 (folder missing), 70 (not allowed) or 75 (anything else, including a
+  // folder at `path`).
+  virtual void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) = 0;
+};
+
+// The system's file system.
+std::shared_ptr<FileSystem> MakeFileSystem();
+
+// The system's temporary folder, as TempFolder gives it.
+std::u16string SystemTempFolder();
+
+}  // namespace desk

@@ -1,0 +1,71 @@
+// The HTTP seam: open a session, open a URL on it, read the body piece by piece, close.
+//
+// A request never throws and never reports: anything that goes wrong (a malformed URL, a
+// scheme other than http or https, a refused connection, an error status, a timeout, a body
+// over the cap, a dropped connection) makes Read return 0 and Succeeded false. The body is
+// pulled: bytes are fetched from the network as Read asks for them, so memory stays bounded
+// by what the caller keeps.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace desk::http {
+
+struct Options {
+  // Time to establish the connection.
+  std::chrono::milliseconds connectTimeout{60000};
+  // Longest wait for any byte (headers or body) once the request has started.
+  std::chrono::milliseconds stallTimeout{60000};
+  // Redirects followed before the request fails.
+  long maxRedirects = 10;
+  // Longest body accepted; a longer one fails the request.
+  uint64_t maxBodyBytes = uint64_t{512} * 1024 * 1024;
+};
+
+class Request {
+ public:
+  virtual ~Request() = default;
+  // Copies up to `size` bytes of the body into `buffer`. 0 means the end of the body or a
+  // failure; Succeeded tells which.
+  virtual size_t Read(uint8_t* buffer, size_t size) = 0;
+  // True when the body has been read to its end and the final response (after redirects)
+  // had a 2xx status.
+  virtual bool Succeeded() const = 0;
+};
+
+class Session {
+ public:
+  virtual ~Session() = default;
+  // A GET of `url` (UTF-8; see EncodeUrl). Never fails itself: see Request.
+  virtual std::unique_ptr<Request> OpenUrl(std::string_view url) = 0;
+};
+
+class Client {
+ public:
+  virtual ~Client() = default;
+  virtual std::unique_ptr<Session> OpenSession(std::string_view userAgent) = 0;
+};
+
+// libcurl: GET only, http and https only (also for every redirect), proxies from the
+// environment (http_proxy, https_proxy, no_proxy), no-cache request headers so that caches
+// on the way ask the origin server.
+std::shared_ptr<Client> MakeCurlClient(const Options& options = {});
+
+// The client the download code uses; a libcurl client with default options unless the host
+// installed another (a GUI backend, or a test with short timeouts).
+Client& CurrentClient();
+std::shared_ptr<Client> SharedClient();
+void SetClient(std::shared_ptr<Client> client);
+
+// A URL as browsers send it: the text as UTF-8, with spaces, control characters, bytes
+// 0x80 and above and the characters "<>\"`{}|\\^" percent-encoded outside the host name;
+// existing %XX escapes and everything else stay as they are. The host name is left for
+// the client's international-name handling.
+std::string EncodeUrl(std::string_view utf8);
+
+}  // namespace desk::http

@@ -1,0 +1,97 @@
+#include "desk/filesystem.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "desk/error.h"
+#include "desk/text.h"
+
+namespace desk {
+
+namespace {
+
+[[noreturn]] void RaiseErrno(int e) {
+  switch (e) {
+    case ENOENT:
+    case ENOTDIR: Raise(Err::PathNotFound);
+    case EACCES:
+    case EPERM:
+    case EROFS: Raise(Err::PermissionDenied);
+    default: Raise(Err::PathFileAccess);
+  }
+}
+
+std::string NativePath(const std::u16string& path) {
+  std::string p = U8(path);
+  // A NUL would cut the path short in every system call, naming another file.
+  if (p.empty() || p.find('\0') != std::string::npos) Raise(Err::PathFileAccess);
+  return p;
+}
+
+bool WriteAll(int fd, const uint8_t* p, size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+class SystemFileSystem : public FileSystem {
+ public:
+  std::u16string TempFolder() override { return SystemTempFolder(); }
+
+  bool FileExists(const std::u16string& path) override {
+    std::string p = U8(path);
+    if (p.empty() || p.find('\0') != std::string::npos) return false;
+    struct stat st {};
+    return ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) override {
+    const std::string target = NativePath(path);
+    const size_t slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
+    // mkstemp creates with O_EXCL and mode 0600: no one else's file is ever opened.
+    std::string temp = folder + (folder.back() == '/' ? "" : "/") + ".desk-XXXXXX";
+    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd < 0) RaiseErrno(errno);
+    bool ok = true;
+    int err = 0;
+    for (auto piece : pieces) {
+      if (!WriteAll(fd, piece.data(), piece.size())) {
+        ok = false;
+        err = errno;
+        break;
+      }
+    }
+    // The file keeps mkstemp's owner-only mode: other users have no business in our cache.
+    if (::close(fd) != 0 && ok) ok = false, err = errno;
+    if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false, err = errno;
+    if (!ok) {
+      ::unlink(temp.c_str());
+      RaiseErrno(err);
+    }
+  }
+};
+
+}  // namespace
+
+std::u16string SystemTempFolder() {
+  const char* env = std::getenv("TMPDIR");
+  std::string t = env && *env ? env : "/tmp";
+  while (t.size() > 1 && t.back() == '/') t.pop_back();
+  if (t == "/") t.clear();
+  return U16(t);
+}
+
+std::shared_ptr<FileSystem> MakeFileSystem() { return std::make_shared<SystemFileSystem>(); }
+
+}  // namespace desk

@@ -1,0 +1,265 @@
+// The HTTP seam on libcurl's multi interface.
+//
+// One easy handle per request, driven by its own multi handle only when the reader asks for
+// bytes: curl hands over chunks of its own size, which wait in `pending_` until Read has
+// passed them on in the caller's piece size. Waiting is bounded by our own stall clock
+// (milliseconds, any phase after the connect) and by curl's connect timeout.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "desk/http.h"
+
+namespace desk::http {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+void GlobalInit() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+
+// A request that could not be made: reads nothing and did not succeed.
+class FailedRequest : public Request {
+ public:
+  size_t Read(uint8_t*, size_t) override { return 0; }
+  bool Succeeded() const override { return false; }
+};
+
+class CurlRequest : public Request {
+ public:
+  CurlRequest(const Options& opt, const std::string& url, const std::string& agent) : opt_(opt) {
+    easy_ = curl_easy_init();
+    multi_ = curl_multi_init();
+    headers_ = curl_slist_append(nullptr, "Cache-Control: no-cache");
+    if (headers_) {
+      curl_slist* more = curl_slist_append(headers_, "Pragma: no-cache");
+      if (more) headers_ = more;
+    }
+    if (!easy_ || !multi_ || !headers_) {
+      done_ = failed_ = true;
+      return;
+    }
+    bool ok = curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, opt_.maxRedirects) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(opt_.connectTimeout.count())) ==
+                  CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 128L * 1024) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlRequest::OnWrite) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader) == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this) == CURLE_OK &&
+              curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+    if (!ok) {
+      done_ = failed_ = true;
+      return;
+    }
+    added_ = true;
+    lastProgress_ = Clock::now();
+  }
+
+  ~CurlRequest() override {
+    if (added_) curl_multi_remove_handle(multi_, easy_);
+    if (easy_) curl_easy_cleanup(easy_);
+    if (multi_) curl_multi_cleanup(multi_);
+    curl_slist_free_all(headers_);
+  }
+
+  size_t Read(uint8_t* buffer, size_t size) override {
+    if (size == 0) return 0;
+    for (;;) {
+      if (pos_ < pending_.size()) {
+        const size_t n = std::min(size, pending_.size() - pos_);
+        std::memcpy(buffer, pending_.data() + pos_, n);
+        pos_ += n;
+        return n;
+      }
+      if (done_) return 0;
+      pending_.clear();
+      pos_ = 0;
+      Pump();
+    }
+  }
+
+  bool Succeeded() const override { return done_ && !failed_; }
+
+ private:
+  static size_t OnWrite(char* data, size_t size, size_t count, void* user) {
+    auto* self = static_cast<CurlRequest*>(user);
+    const size_t bytes = size * count;
+    if (!self->statusChecked_) {
+      // Only the final response's body comes here (curl skips those of followed redirects);
+      // an error page is not a body we want.
+      long code = 0;
+      curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &code);
+      if (code < 200 || code > 299) return self->Abort();
+      self->statusChecked_ = true;
+    }
+    if (bytes > self->opt_.maxBodyBytes - self->received_) return self->Abort();
+    self->received_ += bytes;
+    self->pending_.insert(self->pending_.end(), data, data + bytes);
+    self->lastProgress_ = Clock::now();
+    return bytes;
+  }
+
+  static size_t OnHeader(char*, size_t size, size_t count, void* user) {
+    static_cast<CurlRequest*>(user)->lastProgress_ = Clock::now();
+    return size * count;
+  }
+
+  size_t Abort() {
+    failed_ = true;
+    return 0;  // curl ends the transfer with a write error
+  }
+
+  void Finish(bool ok) {
+    done_ = true;
+    if (!ok) failed_ = true;
+    if (!failed_) {
+      long code = 0;
+      curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
+      if (code < 200 || code > 299) failed_ = true;
+    }
+    if (failed_) {
+      pending_.clear();
+      pos_ = 0;
+    }
+  }
+
+  // Moves the transfer on until bytes are pending, it ended, or it stalled too long.
+  void Pump() {
+    while (!done_ && pending_.empty()) {
+      int running = 0;
+      if (curl_multi_perform(multi_, &running) != CURLM_OK) return Finish(false);
+      int left = 0;
+      while (CURLMsg* m = curl_multi_info_read(multi_, &left))
+        if (m->msg == CURLMSG_DONE) Finish(m->data.result == CURLE_OK);
+      if (done_ || !pending_.empty()) return;
+      if (running == 0) return Finish(false);  // ended without a completion message
+      const auto idle = Clock::now() - lastProgress_;
+      if (idle >= opt_.stallTimeout) return Finish(false);
+      const auto left_ms = std::chrono::duration_cast<std::chrono::milliseconds>(opt_.stallTimeout - idle).count();
+      const int wait = static_cast<int>(std::clamp<long long>(left_ms, 1, 1000));
+      if (curl_multi_poll(multi_, nullptr, 0, wait, nullptr) != CURLM_OK) return Finish(false);
+    }
+  }
+
+  Options opt_;
+  CURL* easy_ = nullptr;
+  CURLM* multi_ = nullptr;
+  curl_slist* headers_ = nullptr;
+  bool added_ = false;
+  bool done_ = false;
+  bool failed_ = false;
+  bool statusChecked_ = false;
+  uint64_t received_ = 0;
+  std::vector<uint8_t> pending_;
+  size_t pos_ = 0;
+  Clock::time_point lastProgress_;
+};
+
+struct UrlHandle {
+  CURLU* p = curl_url();
+  ~UrlHandle() { curl_url_cleanup(p); }
+};
+
+class CurlSession : public Session {
+ public:
+  CurlSession(const Options& opt, std::string agent) : opt_(opt), agent_(std::move(agent)) {}
+
+  std::unique_ptr<Request> OpenUrl(std::string_view url) override {
+    // Parsed first, so that a malformed URL or another scheme never reaches the network.
+    UrlHandle u;
+    if (!u.p) return std::make_unique<FailedRequest>();
+    const std::string encoded = EncodeUrl(url);
+    if (curl_url_set(u.p, CURLUPART_URL, encoded.c_str(), 0) != CURLUE_OK) return std::make_unique<FailedRequest>();
+    char* scheme = nullptr;
+    if (curl_url_get(u.p, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK || !scheme)
+      return std::make_unique<FailedRequest>();
+    const std::string s = scheme;
+    curl_free(scheme);
+    if (s != "http" && s != "https") return std::make_unique<FailedRequest>();
+    char* normal = nullptr;
+    if (curl_url_get(u.p, CURLUPART_URL, &normal, 0) != CURLUE_OK || !normal) return std::make_unique<FailedRequest>();
+    const std::string target = normal;
+    curl_free(normal);
+    return std::make_unique<CurlRequest>(opt_, target, agent_);
+  }
+
+ private:
+  Options opt_;
+  std::string agent_;
+};
+
+class CurlClient : public Client {
+ public:
+  explicit CurlClient(const Options& opt) : opt_(opt) { GlobalInit(); }
+  std::unique_ptr<Session> OpenSession(std::string_view userAgent) override {
+    return std::make_unique<CurlSession>(opt_, std::string(userAgent));
+  }
+
+ private:
+  Options opt_;
+};
+
+std::shared_ptr<Client>& Slot() {
+  static std::shared_ptr<Client> c;
+  return c;
+}
+
+}  // namespace
+
+std::string EncodeUrl(std::string_view in) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(in.size() + 16);
+  // The host name (after "scheme://" up to the next "/", "?" or "#") is kept as it is.
+  size_t hostEnd = 0;
+  if (size_t s = in.find("://"); s != std::string_view::npos) {
+    hostEnd = in.find_first_of("/?#", s + 3);
+    if (hostEnd == std::string_view::npos) hostEnd = in.size();
+  }
+  for (size_t i = 0; i < in.size(); ++i) {
+    const auto c = static_cast<unsigned char>(in[i]);
+    const bool inHost = i < hostEnd;
+    bool encode = !inHost && (c <= 0x20 || c >= 0x7F || std::strchr("<>\"`{}|\\^", c) != nullptr);
+    if (!inHost && c == '%' && !(i + 2 < in.size() && IsHex(in[i + 1]) && IsHex(in[i + 2]))) encode = true;
+    if (c == 0) encode = true;
+    if (encode) {
+      out.push_back('%');
+      out.push_back(kHex[c >> 4]);
+      out.push_back(kHex[c & 0xF]);
+    } else {
+      out.push_back(static_cast<char>(c));
+    }
+  }
+  return out;
+}
+
+std::shared_ptr<Client> MakeCurlClient(const Options& options) { return std::make_shared<CurlClient>(options); }
+
+std::shared_ptr<Client> SharedClient() {
+  auto& c = Slot();
+  if (!c) c = MakeCurlClient();
+  return c;
+}
+
+Client& CurrentClient() { return *SharedClient(); }
+
+void SetClient(std::shared_ptr<Client> client) { Slot() = std::move(client); }
+
+}  // namespace desk::http
