@@ -59,6 +59,7 @@ void MenuElement::SetCaption(std::u16string c) {
 
 void MenuElement::SetVisible(bool v) {
   if (!v && visible_ && owner_ && owner_->VisibleCount() == 1) Raise(Err::InvalidPropertyValue);
+  if (owner_ && v != visible_) owner_->visibleCount_ += v ? 1 : -1;
   visible_ = v;
   if (owner_ && owner_->changed) owner_->changed();
 }
@@ -92,14 +93,11 @@ MenuArray::MenuArray(std::u16string name, std::u16string caption0) : name_(std::
   Ref<MenuElement> e0 = MakeRef<MenuElement>(this, 0);
   e0->caption_ = std::move(caption0);
   elements_.emplace(0, std::move(e0));
+  visibleCount_ = 1;
 }
 
 MenuArray::~MenuArray() {
   for (auto& [i, e] : elements_) e->owner_ = nullptr;
-}
-
-int MenuArray::VisibleCount() const {
-  return static_cast<int>(std::count_if(elements_.begin(), elements_.end(), [](const auto& p) { return p.second->visible_; }));
 }
 
 void MenuArray::Load(int16_t index) {
@@ -111,6 +109,7 @@ void MenuArray::Load(int16_t index) {
   e->caption_ = e0.caption_;
   e->tag_ = e0.tag_;
   e->visible_ = e0.visible_;
+  if (e->visible_) ++visibleCount_;
   elements_.emplace(index, std::move(e));
   if (changed) changed();
 }
@@ -123,6 +122,7 @@ void MenuArray::Unload(int16_t index) {
   if (it->second->visible_ && VisibleCount() == 1) Raise(Err::InvalidPropertyValue);
   Ref<MenuElement> gone = std::move(it->second);
   elements_.erase(it);
+  if (gone->visible_) --visibleCount_;
   gone->owner_ = nullptr;
   if (changed) changed();
 }

@@ -1,7 +1,5 @@
 #include "VarbelTreeview/PopUpMenus.h"
 
-#include <new>
-
 #include "VarbelTreeview/mdlError.h"
 
 namespace varbel {
@@ -17,18 +15,20 @@ namespace {
 constexpr const char16_t* kModule = u"PopUpMenus, Class Module";
 
 // Runs a procedure body under a trap: the body advances `step` before each of its steps; a
-// failure is reported once, with the step it happened at, and goes no further.
+// failure of any kind is reported once, with the step it happened at, and goes no further.
+// The caller is never told. A report that itself fails (a host's box that throws) is dropped:
+// there is nobody left to tell, and Class_Terminate runs in a destructor.
 template <class Body>
-void Trapped(const char16_t* procedure, Body&& body) {
+void Trapped(const char16_t* procedure, Body&& body) noexcept {
   int32_t step = 1;  // step 1 arms the trap
   try {
     body(step);
-  } catch (const desk::Error&) {
-    mdlError::RecordFailedStep(step);
-    mdlError::ReportError(kModule, procedure);
-  } catch (const std::bad_alloc&) {
-    mdlError::RecordFailedStep(step);
-    mdlError::ReportError(kModule, procedure);
+  } catch (...) {
+    try {
+      mdlError::RecordFailedStep(step);
+      mdlError::ReportError(kModule, procedure);
+    } catch (...) {
+    }
   }
 }
 
@@ -79,12 +79,13 @@ const desk::DispatchTable<PopUpMenus>& PopUpMenus::Table() {
            [](PopUpMenus& m, Args&) { return m.mvarMainMNU; }},
           {{"mvarMainMNU", 0x40030001, K::Let, {}, VarType::Any},
            [](PopUpMenus& m, Args& a) { return m.SetMainMNU(a.NewValue()), Variant(); }},
+          // By reference: an object or Nothing (424 for a plain value).
           {{"mvarMainMNU", 0x40030001, K::Set, {}, VarType::Any},
-           [](PopUpMenus& m, Args& a) { return m.SetMainMNU(a.NewValue()), Variant(); }},
+           [](PopUpMenus& m, Args& a) { return m.SetMainMNU(Variant::Object(a.NewValue().ToObject())), Variant(); }},
           {{"Add", 0x60030001, K::Method, {{"Name", VarType::String, true}, {"Caption", VarType::String, true}},
-            VarType::Object, "PopUpMenu"},
+            VarType::Object},
            [](PopUpMenus& m, Args& a) { return Variant::Object(m.Add(a.String(0), a.String(1))); }},
-          {{"Item", desk::kDispIdValue, K::Get, {{"Name", VarType::String, true}}, VarType::Object, "PopUpMenu"},
+          {{"Item", desk::kDispIdValue, K::Get, {{"Name", VarType::String, true}}, VarType::Object},
            [](PopUpMenus& m, Args& a) { return Variant::Object(m.Item(a.String(0))); }},
           {{"Count", 0x68030000, K::Get, {}, VarType::Long},
            [](PopUpMenus& m, Args&) { return Variant::Long(m.Count()); }},

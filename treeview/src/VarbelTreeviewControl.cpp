@@ -549,7 +549,11 @@ void C::OnResize() {
 void C::ForwardTreeEvent(DispId id, std::vector<Variant>& args) {
   if (std::find(kForwardedEvents.begin(), kForwardedEvents.end(), id) == kForwardedEvents.end()) return;
   Ref<desk::Object> keep(this);  // a handler may release the control
-  events_.Raise(id, args);       // the same arguments: references stay the tree's own storage
+  // A copy of the list, not of the values: by-reference arguments still point at the tree's
+  // own storage, while a handler that overwrites a by-value node slot cannot replace the
+  // tree's node.
+  std::vector<Variant> forwarded = args;
+  events_.Raise(id, forwarded);
 }
 
 Ref<desk::Object> C::Nodes() {

@@ -12,10 +12,6 @@ thread_local int32_t g_failedStep = 0;
 
 void RecordFailedStep(int32_t step) { g_failedStep = step; }
 
-std::u16string ReportText(const std::u16string& moduleName, const std::u16string& procedureName, int32_t step) {
-  return moduleName + u" " + procedureName + u" " + desk::DecimalText(step);
-}
-
 void ReportError(const std::u16string& moduleName, const std::u16string& procedureName) {
   std::u16string text = moduleName + u" " + procedureName + u" ";
   text += desk::DecimalText(g_failedStep);  // read last, just before the box is shown

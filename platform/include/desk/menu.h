@@ -53,7 +53,8 @@ class MenuArray : public Dispatchable<MenuArray> {
   // The element with this index; 340 when none.
   MenuElement& Element(int16_t index);
   const std::map<int16_t, Ref<MenuElement>>& Elements() const { return elements_; }
-  int VisibleCount() const;
+  // Kept as a running count, so that hiding or unloading is O(1) however long the menu is.
+  int VisibleCount() const { return visibleCount_; }
 
   // The click notification: delivers the element index to the handler while guarding the
   // element against Unload (365).
@@ -68,6 +69,7 @@ class MenuArray : public Dispatchable<MenuArray> {
   friend class MenuElement;
   std::u16string name_;
   std::map<int16_t, Ref<MenuElement>> elements_;
+  int visibleCount_ = 0;
   ClickHandler onClick_;
   std::vector<int16_t> inClick_;
 };
