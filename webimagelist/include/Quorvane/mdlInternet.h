@@ -1,0 +1,68 @@
+// Downloading a picture into the cache folder.
+//
+// GetUrlContent reads a URL's body through the HTTP seam in pieces of at most 2048 bytes
+// until a 0-byte read, letting the platform dispatch pending messages before the session
+// opens, before the URL opens and after the read loop (desk::Platform::DoEvents, where the
+// host may run code). DownloadFile ties it to the cache file: temporary folder, "/", the
+// file name.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Quorvane::mdlInternet {
+
+inline constexpr char kUserAgent[] = "vb wininet";
+inline constexpr size_t kReadPiece = 2048;
+
+// A body as it arrived, kept in blocks that are never copied or moved once filled: memory
+// stays close to the body's size, and appending is linear.
+class Body {
+ public:
+  size_t size() const { return size_; }
+  bool empty() const { return size_ == 0; }
+  // Room for at least `n` more bytes at the end (n <= kReadPiece); fill then Commit.
+  uint8_t* Reserve(size_t n);
+  void Commit(size_t n) { blocks_.back().used += n, size_ += n; }
+  void Append(std::string_view bytes);
+  void Clear();
+  // The body as a sequence of pieces, in order.
+  std::vector<std::span<const uint8_t>> Pieces() const;
+  // The whole body in one string (tests, small bodies).
+  std::string ToString() const;
+
+ private:
+  struct Block {
+    std::unique_ptr<uint8_t[]> data;
+    size_t capacity = 0;
+    size_t used = 0;
+  };
+  std::vector<Block> blocks_;
+  size_t size_ = 0;
+};
+
+// The body of `url`; empty when nothing could be read or anything failed on the way (error
+// status, timeout, dropped connection, malformed URL, a scheme other than http and https).
+// Traps nothing.
+Body GetUrlContent(const std::u16string& url);
+
+// True when the page holds "<title>The page cannot be found</title>" (letter case ignored)
+// anywhere but at its very start. Trapped: a failure reports and gives false.
+bool IsPageContainsError(const Body& page);
+bool IsPageContainsError(std::string_view page);
+
+// True for a file name that names a file inside the cache folder and nothing else: not
+// empty, not "." or "..", no "/" or NUL, at most 255 bytes in UTF-8.
+bool IsCacheFileName(std::u16string_view fileName);
+
+// The cache path after a fresh download; "True" when the cached file exists and `force` is
+// false (no request is made); "" when nothing was cached. Trapped: a failure (no shared
+// file-system object: 91; a file name that is not a cache file name: 75; the file cannot
+// be written) reports and gives "".
+std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force);
+
+}  // namespace Quorvane::mdlInternet

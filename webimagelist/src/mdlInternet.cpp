@@ -1,0 +1,153 @@
+#include "Quorvane/mdlInternet.h"
+
+#include <climits>
+#include <cstring>
+
+#include "Quorvane/mdlError.h"
+#include "desk/error.h"
+#include "desk/http.h"
+#include "desk/platform.h"
+#include "desk/text.h"
+#include "shared.h"
+
+namespace Quorvane::mdlInternet {
+
+namespace {
+
+constexpr std::u16string_view kModule = u"mdlInternet, Module";
+constexpr std::string_view kErrorTitle = "<title>the page cannot be found</title>";  // lower case
+constexpr size_t kFirstBlock = 16 * 1024;
+constexpr size_t kLargestBlock = 4 * 1024 * 1024;
+static_assert(kFirstBlock % kReadPiece == 0 && kLargestBlock % kReadPiece == 0);
+
+char Lower(uint8_t c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
+
+// Whether the error title starts at (piece p, offset i), following the text across pieces.
+bool TitleAt(const std::vector<std::span<const uint8_t>>& pieces, size_t p, size_t i) {
+  for (char want : kErrorTitle) {
+    while (p < pieces.size() && i >= pieces[p].size()) ++p, i = 0;
+    if (p == pieces.size() || Lower(pieces[p][i]) != want) return false;
+    ++i;
+  }
+  return true;
+}
+
+bool ContainsTitleAfterStart(const std::vector<std::span<const uint8_t>>& pieces) {
+  size_t start = 0;  // offset of the piece in the whole text
+  for (size_t p = 0; p < pieces.size(); ++p) {
+    const uint8_t* base = pieces[p].data();
+    const size_t n = pieces[p].size();
+    for (size_t i = 0; i < n;) {
+      const void* hit = std::memchr(base + i, '<', n - i);
+      if (!hit) break;
+      i = static_cast<size_t>(static_cast<const uint8_t*>(hit) - base);
+      if (start + i > 0 && TitleAt(pieces, p, i)) return true;
+      ++i;
+    }
+    start += n;
+  }
+  return false;
+}
+
+}  // namespace
+
+uint8_t* Body::Reserve(size_t n) {
+  if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < n) {
+    size_t cap = blocks_.empty() ? kFirstBlock : std::min(blocks_.back().capacity * 2, kLargestBlock);
+    while (cap < n) cap *= 2;
+    Block b;
+    b.data = std::make_unique_for_overwrite<uint8_t[]>(cap);
+    b.capacity = cap;
+    blocks_.push_back(std::move(b));
+  }
+  return blocks_.back().data.get() + blocks_.back().used;
+}
+
+void Body::Append(std::string_view bytes) {
+  while (!bytes.empty()) {
+    const size_t n = std::min(bytes.size(), kReadPiece);
+    std::memcpy(Reserve(n), bytes.data(), n);
+    Commit(n);
+    bytes.remove_prefix(n);
+  }
+}
+
+void Body::Clear() {
+  blocks_.clear();
+  size_ = 0;
+}
+
+std::vector<std::span<const uint8_t>> Body::Pieces() const {
+  std::vector<std::span<const uint8_t>> out;
+  out.reserve(blocks_.size());
+  for (const auto& b : blocks_)
+    if (b.used) out.emplace_back(b.data.get(), b.used);
+  return out;
+}
+
+std::string Body::ToString() const {
+  std::string s;
+  s.reserve(size_);
+  for (const auto& b : blocks_) s.append(reinterpret_cast<const char*>(b.data.get()), b.used);
+  return s;
+}
+
+Body GetUrlContent(const std::u16string& url) {
+  Body body;
+  desk::CurrentPlatform().DoEvents();
+  // The client is held for the whole call: a host may install another one at a dispatch point.
+  std::shared_ptr<desk::http::Client> client = desk::http::SharedClient();
+  std::unique_ptr<desk::http::Session> session = client->OpenSession(kUserAgent);
+  desk::CurrentPlatform().DoEvents();
+  std::unique_ptr<desk::http::Request> request = session->OpenUrl(desk::U8(url));
+  for (;;) {
+    uint8_t* piece = body.Reserve(kReadPiece);
+    const size_t n = request->Read(piece, kReadPiece);
+    if (n == 0) break;
+    body.Commit(n);
+  }
+  const bool whole = request->Succeeded();
+  desk::CurrentPlatform().DoEvents();
+  request.reset();
+  session.reset();
+  // A body cut short, refused by its status or over the cap is no body at all.
+  if (!whole) body.Clear();
+  return body;
+}
+
+bool IsPageContainsError(const Body& page) {
+  return mdlError::Trap(kModule, u"IsPageContainsError", [&] { return ContainsTitleAfterStart(page.Pieces()); });
+}
+
+bool IsPageContainsError(std::string_view page) {
+  return mdlError::Trap(kModule, u"IsPageContainsError", [&] {
+    std::vector<std::span<const uint8_t>> one{{reinterpret_cast<const uint8_t*>(page.data()), page.size()}};
+    return ContainsTitleAfterStart(one);
+  });
+}
+
+bool IsCacheFileName(std::u16string_view fileName) {
+  if (fileName.empty() || fileName == u"." || fileName == u"..") return false;
+  if (fileName.find(u'/') != std::u16string_view::npos || fileName.find(u'\0') != std::u16string_view::npos)
+    return false;
+  return desk::U8(fileName).size() <= NAME_MAX;
+}
+
+std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force) {
+  return mdlError::Trap(kModule, u"DownloadFile", [&]() -> std::u16string {
+    std::shared_ptr<desk::FileSystem> fs = detail::SharedFileSystem();
+    if (!fs) desk::Raise(desk::Err::ObjectNotSet);
+    // Checked before anything else: such a name would put the file outside the cache folder
+    // (or nowhere), so no request is made for it.
+    if (!IsCacheFileName(fileName)) desk::Raise(desk::Err::PathFileAccess);
+    const std::u16string path = fs->TempFolder() + u"/" + fileName;
+    const bool exists = fs->FileExists(path);
+    if (!force && exists) return u"True";
+    Body body = GetUrlContent(url);
+    if (IsPageContainsError(body) || body.size() < 1) return u"";
+    fs->ReplaceFile(path, body.Pieces());
+    return path;
+  });
+}
+
+}  // namespace Quorvane::mdlInternet
