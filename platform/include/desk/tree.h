@@ -1,13 +1,33 @@
 // The platform tree: settings, node model, hit testing and events.
+//
+// Sections: member ids; observers; Node; Nodes and its enumerator; TreeView; the container's
+// extended-control wrapper.
+//
+// Everything runs on one thread. Nodes are counted objects: the tree holds one reference to
+// each node it contains, and a host may hold more. Removing a node (or destroying its tree)
+// detaches it: a detached node keeps its Text, Key, Tag, Image, SelectedImage, Expanded and
+// Checked for reading; every other member of it, and every write to it, fails with 91. So a
+// host that kept a node across its removal gets a clear error, never a dangling reference.
 #pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
 
 #include "desk/dispatch.h"
 #include "desk/events.h"
+#include "desk/font.h"
+#include "desk/platform.h"  // desk::ext, the container-supplied ids
 
 namespace desk {
 
 class Node;
 class Nodes;
+class NodesEnum;
+class TreeView;
 
 // Member ids of the tree's own interface.
 namespace treeid {
@@ -48,24 +68,412 @@ inline constexpr DispId kClick = 2, kDblClick = 3, kKeyDown = 4, kKeyPress = 5, 
                         kAfterLabelEdit = 33;
 }
 
+// Member ids of a node. Text is the default member.
+namespace nodeid {
+inline constexpr DispId kText = 0;            // String, get/let
+inline constexpr DispId kKey = 1;             // String, get/let (same rules as Nodes.Add)
+inline constexpr DispId kTag = 2;             // Variant, get/let/set
+inline constexpr DispId kIndex = 3;           // Long, get: 1-based position in Nodes
+inline constexpr DispId kParent = 4;          // Node or Nothing, get
+inline constexpr DispId kChild = 5;           // first child or Nothing, get
+inline constexpr DispId kChildren = 6;        // Long, get: number of direct children
+inline constexpr DispId kNext = 7;            // next sibling or Nothing, get
+inline constexpr DispId kPrevious = 8;        // previous sibling or Nothing, get
+inline constexpr DispId kFirstSibling = 9;    // Node, get
+inline constexpr DispId kLastSibling = 10;    // Node, get
+inline constexpr DispId kRoot = 11;           // Node, get: the top-level ancestor (itself for a root)
+inline constexpr DispId kExpanded = 12;       // Boolean, get/let (a change raises Expand or Collapse)
+inline constexpr DispId kChecked = 13;        // Boolean, get/let (raises nothing, see TreeView::UserCheck)
+inline constexpr DispId kSelected = 14;       // Boolean, get/let
+inline constexpr DispId kFullPath = 15;       // String, get
+inline constexpr DispId kImage = 16;          // Variant (key or index into the ImageList), get/let
+inline constexpr DispId kSelectedImage = 17;  // Variant, get/let
+}  // namespace nodeid
+
+// Member ids of the node collection. Item is the default member.
+namespace nodesid {
+inline constexpr DispId kItem = 0;    // Item(Index) -> Node; Index: key, 1-based position or Node
+inline constexpr DispId kCount = 1;   // Long, get
+inline constexpr DispId kAdd = 2;     // Add(Relative, Relationship, Key, Text, Image, SelectedImage) -> Node
+inline constexpr DispId kRemove = 3;  // Remove(Index): the node and its whole subtree
+inline constexpr DispId kClear = 4;   // Clear()
+inline constexpr DispId kNewEnum = kDispIdNewEnum;
+}  // namespace nodesid
+
+// Where Nodes.Add puts a node relative to the Relative it names.
+enum class Relationship : int32_t { First = 0, Last = 1, Next = 2, Previous = 3, Child = 4 };
+
+// What changed on a node, for observers.
+enum class NodeField { Text, Key, Tag, Image, SelectedImage, Expanded, Checked, Selected };
+
+// Lets a GUI backend mirror the model. Every call comes after the model changed, except
+// NodeAboutToBeRemoved, which comes while the node and its subtree are still in place. An
+// observer must not change the model from inside these calls.
+class TreeObserver {
+ public:
+  virtual ~TreeObserver() = default;
+  virtual void NodeAdded(Node&) {}
+  // Once per Remove, for the top of the removed subtree (its descendants go with it).
+  virtual void NodeAboutToBeRemoved(Node&) {}
+  virtual void NodeChanged(Node&, NodeField) {}
+  // A tree setting (treeid) or a container-supplied value (desk::ext) changed.
+  virtual void SettingChanged(DispId) {}
+  virtual void Cleared() {}
+};
+
+class Node : public Dispatchable<Node> {
+ public:
+  static const DispatchTable<Node>& Table();
+  ~Node() override;
+
+  // False once removed from its tree, or when the tree is gone.
+  bool InTree() const { return tree_ != nullptr; }
+  TreeView* Tree() const { return tree_; }
+
+  // Readable on a detached node too.
+  const std::u16string& Text() const { return text_; }
+  const std::u16string& Key() const { return key_; }  // "" when the node has no key
+  const Variant& Tag() const { return tag_; }
+  const Variant& Image() const { return image_; }
+  const Variant& SelectedImage() const { return selectedImage_; }
+  bool Expanded() const { return expanded_; }
+  bool Checked() const { return checked_; }
+
+  void SetText(std::u16string text);
+  // "" removes the key; 35603 for an all-digit key, 35602 when another node has it.
+  void SetKey(std::u16string key);
+  void SetTag(const Variant& tag);
+  // Empty, a key (String) or an index (stored as Long); an object fails with 13.
+  void SetImage(const Variant& image);
+  void SetSelectedImage(const Variant& image);
+  // Raises Expand or Collapse when the state changes.
+  void SetExpanded(bool expanded);
+  // Programmatic: raises no NodeCheck.
+  void SetChecked(bool checked);
+
+  // These fail with 91 on a detached node. Relations answer null at the ends.
+  int32_t Index() const;  // costs O(log n)
+  Node* Parent() const;
+  Node* Child() const;
+  int32_t Children() const;
+  Node* Next() const;
+  Node* Previous() const;
+  Node* FirstSibling() const;
+  Node* LastSibling() const;
+  Node* Root() const;
+  bool Selected() const;
+  void SetSelected(bool selected);
+  std::u16string FullPath() const;  // walks to the root
+
+ private:
+  friend class TreeView;
+  Node() = default;  // nodes are made by their tree
+  void CheckInTree() const;
+  TreeView& Owner() const;
+
+  TreeView* tree_ = nullptr;
+  Node* parent_ = nullptr;
+  Node* firstChild_ = nullptr;
+  Node* lastChild_ = nullptr;
+  Node* next_ = nullptr;
+  Node* prev_ = nullptr;
+  int32_t childCount_ = 0;
+  size_t slot_ = 0;  // place in the tree's position index
+  std::u16string text_;
+  std::u16string key_;
+  std::u16string foldedKey_;
+  Variant tag_;
+  Variant image_;
+  Variant selectedImage_;
+  bool expanded_ = false;
+  bool checked_ = false;
+};
+
+// The tree's node collection: positions are 1-based in the order the nodes were added (a
+// removal shifts the later ones down), keys are unique regardless of letter case (full case
+// folding), key look-up is hashed and position look-up costs O(log n).
+class Nodes : public Dispatchable<Nodes> {
+ public:
+  static const DispatchTable<Nodes>& Table();
+  explicit Nodes(TreeView* tree) : tree_(tree) {}
+  ~Nodes() override;
+
+  // Every argument may be Missing. Relative: a key, a 1-based position or a Node of this tree;
+  // Relationship (default Next with a relative): 5 outside 0..4. Without a relative the node
+  // becomes the first root for First, the last root otherwise. Errors: a missing relative key
+  // 35601, a bad relative position 35600, an all-digit key 35603, a present key 35602, a text
+  // or key that does not convert 13. A failing Add changes nothing.
+  Ref<Node> Add(const Variant& relative = Variant::Missing(), const Variant& relationship = Variant::Missing(),
+                const Variant& key = Variant::Missing(), const Variant& text = Variant::Missing(),
+                const Variant& image = Variant::Missing(), const Variant& selectedImage = Variant::Missing());
+  // Typed forms; an empty key means none.
+  Ref<Node> AddRoot(std::u16string_view key, std::u16string_view text);
+  Ref<Node> Add(Node& relative, Relationship rel, std::u16string_view key, std::u16string_view text);
+
+  // By key (35601 when absent), 1-based position (35600 outside 1..Count) or Node of this tree.
+  Ref<Node> Item(const Variant& index) const;
+  // Null when no node has the key.
+  Node* Find(std::u16string_view key) const;
+  int32_t Count() const;
+  void Remove(const Variant& index);
+  void Clear();
+  // For Each: survives removals and Clear while it walks.
+  Ref<NodesEnum> NewEnum();
+
+  TreeView* Tree() const { return tree_; }
+
+ private:
+  friend class TreeView;
+  friend class NodesEnum;
+  TreeView& Owner() const;
+  TreeView* tree_;                  // null once the tree is gone
+  std::vector<NodesEnum*> enums_;  // live enumerators, told of removals
+};
+
+class NodesEnum : public Dispatchable<NodesEnum> {
+ public:
+  static const DispatchTable<NodesEnum>& Table();
+  explicit NodesEnum(Ref<Nodes> nodes);
+  ~NodesEnum() override;
+  bool Next(Ref<Node>& out);
+  void Reset() { pos_ = 0; }
+
+ private:
+  friend class TreeView;
+  Ref<Nodes> nodes_;
+  int32_t pos_ = 0;  // nodes already passed
+};
+
+namespace detail {
+// Positions of the nodes in the order they were added, with holes left by removals: a
+// Fenwick tree over the slots answers a node's position and the node at a position in
+// O(log n); the slots are compacted once holes outnumber the nodes.
+// The index holds the tree's own reference to each node.
+class PositionIndex {
+ public:
+  size_t Append(Ref<Node> n);
+  // Empties the slot and hands over the tree's reference.
+  Ref<Node> Take(size_t slot);
+  int32_t PositionOf(size_t slot) const;  // 1-based
+  Node* At(int32_t position) const;       // 1-based, in range
+  int32_t Count() const { return count_; }
+  // Drops the holes once they outnumber the nodes; `renumber` is told each node's new slot.
+  template <class F>
+  void CompactIfSparse(F renumber);
+  // Hands over every reference, slots in order (with holes as nulls).
+  std::vector<Ref<Node>> TakeAll();
+
+ private:
+  int32_t Prefix(size_t slots) const;
+  void Rebuild();
+  std::vector<Ref<Node>> slots_;
+  std::vector<int32_t> fenwick_;  // 1-based; fenwick_[0] unused
+  int32_t count_ = 0;
+};
+
+template <class F>
+void PositionIndex::CompactIfSparse(F renumber) {
+  if (slots_.size() < 64 || static_cast<size_t>(count_) * 2 >= slots_.size()) return;
+  std::erase_if(slots_, [](const Ref<Node>& r) { return !r; });
+  for (size_t i = 0; i < slots_.size(); ++i) renumber(*slots_[i], i);
+  Rebuild();
+}
+}  // namespace detail
+
+// Values the container's extended-control wrapper keeps for the tree (desk::ext ids).
+struct ContainerState {
+  float left = 0, top = 0, width = 0, height = 0;
+  bool visible = true;
+  bool enabled = true;
+};
+
 // The platform tree control. Backends derive from it to show the same model on screen.
+//
+// Layout of the headless tree: the visible nodes (those whose ancestors are all expanded), in
+// display order (parents before children, siblings in sibling order; with Sorted the roots in
+// order of their texts, letter case ignored, ties in sibling order), stacked from y = 0 in
+// rows of kRowHeight units, each row spanning the tree's whole width. The units are those of
+// the coordinates in the tree's mouse events and of its container-supplied Width and Height.
 class TreeView : public Dispatchable<TreeView> {
  public:
   static const DispatchTable<TreeView>& Table();
   TreeView();
   ~TreeView() override;
 
+  // 16 pixels at 15 units per pixel, the scale in which Indentation's default is 1 cm.
+  static constexpr float kRowHeight = 240.0f;
+
   // The tree's events, raised to whoever connected (the tree control).
   EventSource& Events() { return events_; }
 
+  // --- Settings. Each typed accessor is the same as the member by id. Out-of-range values
+  // fail with 380 and change nothing.
+  // Generic access by treeid; 438 for an id that is not a setting. A write converts the value
+  // to the setting's type first (13 or 6 when it does not convert).
+  Variant Setting(DispId id) const;
+  void SetSetting(DispId id, const Variant& value);
+
+  int32_t Style() const { return Setting(treeid::kStyle).RawLong(); }  // 0..7
+  void SetStyle(int32_t v) { SetSetting(treeid::kStyle, Variant::Long(v)); }
+  int32_t LineStyle() const { return Setting(treeid::kLineStyle).RawLong(); }  // 0..1
+  void SetLineStyle(int32_t v) { SetSetting(treeid::kLineStyle, Variant::Long(v)); }
+  int32_t LabelEdit() const { return Setting(treeid::kLabelEdit).RawLong(); }  // 0..1
+  void SetLabelEdit(int32_t v) { SetSetting(treeid::kLabelEdit, Variant::Long(v)); }
+  float Indentation() const { return Setting(treeid::kIndentation).RawSingle(); }  // >= 0
+  void SetIndentation(float v) { SetSetting(treeid::kIndentation, Variant::Single(v)); }
+  Ref<Object> ImageList() const { return Setting(treeid::kImageList).RawObject(); }
+  void SetImageList(Ref<Object> v) { SetSetting(treeid::kImageList, Variant::Object(std::move(v))); }
+  bool HotTracking() const { return Setting(treeid::kHotTracking).ToBool(); }
+  void SetHotTracking(bool v) { SetSetting(treeid::kHotTracking, Variant::Bool(v)); }
+  bool HideSelection() const { return Setting(treeid::kHideSelection).ToBool(); }
+  void SetHideSelection(bool v) { SetSetting(treeid::kHideSelection, Variant::Bool(v)); }
+  bool FullRowSelect() const { return Setting(treeid::kFullRowSelect).ToBool(); }
+  void SetFullRowSelect(bool v) { SetSetting(treeid::kFullRowSelect, Variant::Bool(v)); }
+  bool Checkboxes() const { return Setting(treeid::kCheckboxes).ToBool(); }
+  void SetCheckboxes(bool v) { SetSetting(treeid::kCheckboxes, Variant::Bool(v)); }
+  bool Sorted() const { return Setting(treeid::kSorted).ToBool(); }
+  void SetSorted(bool v) { SetSetting(treeid::kSorted, Variant::Bool(v)); }
+  bool SingleSel() const { return Setting(treeid::kSingleSel).ToBool(); }
+  void SetSingleSel(bool v) { SetSetting(treeid::kSingleSel, Variant::Bool(v)); }
+  bool Scroll() const { return Setting(treeid::kScroll).ToBool(); }
+  void SetScroll(bool v) { SetSetting(treeid::kScroll, Variant::Bool(v)); }
+  std::u16string PathSeparator() const { return Setting(treeid::kPathSeparator).RawString(); }
+  void SetPathSeparator(std::u16string v) { SetSetting(treeid::kPathSeparator, Variant::String(std::move(v))); }
+  int32_t OLEDropMode() const { return Setting(treeid::kOLEDropMode).RawLong(); }  // 0..1
+  void SetOLEDropMode(int32_t v) { SetSetting(treeid::kOLEDropMode, Variant::Long(v)); }
+  int32_t OLEDragMode() const { return Setting(treeid::kOLEDragMode).RawLong(); }  // 0..1
+  void SetOLEDragMode(int32_t v) { SetSetting(treeid::kOLEDragMode, Variant::Long(v)); }
+  int32_t MousePointer() const { return Setting(treeid::kMousePointer).RawLong(); }  // 0..15 or 99
+  void SetMousePointer(int32_t v) { SetSetting(treeid::kMousePointer, Variant::Long(v)); }
+  // A picture or Nothing; another object fails with 13.
+  Ref<Object> MouseIcon() const { return Setting(treeid::kMouseIcon).RawObject(); }
+  void SetMouseIcon(Ref<Object> v) { SetSetting(treeid::kMouseIcon, Variant::Object(std::move(v))); }
+  int32_t BorderStyle() const { return Setting(treeid::kBorderStyle).RawLong(); }  // 0..1
+  void SetBorderStyle(int32_t v) { SetSetting(treeid::kBorderStyle, Variant::Long(v)); }
+  // Kept by reference; another object fails with 13, Nothing with 380.
+  Ref<Object> FontObject() const { return Setting(treeid::kFont).RawObject(); }
+  void SetFont(Ref<Object> v) { SetSetting(treeid::kFont, Variant::Object(std::move(v))); }
+  int32_t Appearance() const { return Setting(treeid::kAppearance).RawLong(); }  // 0..1
+  void SetAppearance(int32_t v) { SetSetting(treeid::kAppearance, Variant::Long(v)); }
+
+  // --- Methods. A backend overrides these; the headless Refresh and OLEDrag do nothing.
+  virtual void Refresh() {}
+  // Raises BeforeLabelEdit for the selected node (nothing without one); unless a handler
+  // cancels, the node is then being edited (EditingNode) until FinishLabelEdit.
+  virtual void StartLabelEdit();
+  virtual void OLEDrag() {}
+  // Ends an edit: raises AfterLabelEdit with `text` and gives the node the NewString a
+  // handler left, unless Cancel is non-zero. False when nothing was being edited, the node is
+  // gone or the edit was cancelled.
+  bool FinishLabelEdit(std::u16string text);
+  Node* EditingNode() const { return editing_ && editing_->InTree() ? editing_.get() : nullptr; }
+
+  // The node at a point in the tree's units, or null (see the layout above).
+  virtual Ref<Node> HitTest(float x, float y);
+  // The visible nodes in display order, one per row. Walks the visible part of the tree.
+  std::vector<Node*> VisibleRows() const;
+
+  // --- Nodes.
+  Nodes& NodeCollection() { return *nodes_; }
+  const Ref<Nodes>& NodesRef() const { return nodes_; }
+  Node* SelectedNode() const { return selected_; }
+  Node* FirstRoot() const { return firstRoot_; }
+  Node* LastRoot() const { return lastRoot_; }
+
+  // --- User-like actions, as a backend reports what the user did.
+  // Selects the node and raises NodeClick.
+  void UserClickNode(Node& node);
+  // With Checkboxes on: sets Checked and raises NodeCheck. Without checkboxes the user has
+  // nothing to click, and nothing happens.
+  void UserCheck(Node& node, bool checked);
+
+  // --- Events. Each raises one event with its arguments by reference to variants of the
+  // declared kinds and, when the handlers return (or fail), hands back what they wrote.
+  void RaiseClick();
+  void RaiseDblClick();
+  void RaiseKeyDown(int16_t& keyCode, int16_t& shift);
+  void RaiseKeyPress(int16_t& keyAscii);
+  void RaiseKeyUp(int16_t& keyCode, int16_t& shift);
+  void RaiseMouseDown(int16_t& button, int16_t& shift, float& x, float& y);
+  void RaiseMouseMove(int16_t& button, int16_t& shift, float& x, float& y);
+  void RaiseMouseUp(int16_t& button, int16_t& shift, float& x, float& y);
+  void RaiseValidate(bool& cancel);
+  // Data is a data object or Nothing.
+  void RaiseOLEStartDrag(Ref<Object>& data, int32_t& allowedEffects);
+  void RaiseOLESetData(Ref<Object>& data, int16_t& dataFormat);
+  void RaiseOLEGiveFeedback(int32_t& effect, bool& defaultCursors);
+  void RaiseOLEDragOver(Ref<Object>& data, int32_t& effect, int16_t& button, int16_t& shift, float& x, float& y,
+                        int16_t& state);
+  void RaiseOLEDragDrop(Ref<Object>& data, int32_t& effect, int16_t& button, int16_t& shift, float& x, float& y);
+  void RaiseOLECompleteDrag(int32_t& effect);
+  // The node goes by value: handlers receive this very object.
+  void RaiseNodeClick(Node& node);
+  void RaiseNodeCheck(Node& node);
+  void RaiseExpand(Node& node);
+  void RaiseCollapse(Node& node);
+  void RaiseBeforeLabelEdit(int16_t& cancel);
+  void RaiseAfterLabelEdit(int16_t& cancel, std::u16string& newString);
+
+  // --- Container-supplied values, set through the extended-control wrapper.
+  const ContainerState& Container() const { return container_; }
+  // Called by the wrapper after each write of one of its values (and once per value when the
+  // wrapper is made). The base keeps the geometry for hit testing and tells observers; a
+  // backend overrides it to apply the value to its widget, and calls the base.
+  virtual void ContainerValueChanged(DispId id, const Variant& value);
+
+  // --- Observers (not owned; remove before destroying the observer).
+  void AddObserver(TreeObserver* o);
+  void RemoveObserver(TreeObserver* o);
+
  protected:
+  // Called after a setting changed; the base tells observers.
+  virtual void SettingChanged(DispId id);
+
   EventSource events_;
+
+ private:
+  friend class Node;
+  friend class Nodes;
+  friend class NodesEnum;
+
+  template <class... T>
+  void RaiseWithRefs(DispId id, T&... values);
+  void RaiseWithNode(DispId id, Node& node);
+
+  // The node model.
+  Node* Resolve(const Variant& index) const;
+  Ref<Node> AddNode(const Variant& relative, const Variant& relationship, const Variant& key, const Variant& text,
+                    const Variant& image, const Variant& selectedImage);
+  void Link(Node& n, Node* parent, Node* before);
+  void Unlink(Node& n);
+  void RemoveNode(Node& n);
+  void ClearNodes();
+  void DetachAll();
+  void CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const;
+  void NotifyChanged(Node& n, NodeField f);
+  void Notify(const std::function<void(TreeObserver&)>& f);
+
+  std::vector<Variant> settings_;  // one per row of the settings table
+  ContainerState container_;
+
+  Ref<Nodes> nodes_;
+  detail::PositionIndex positions_;
+  std::unordered_map<std::u16string, Node*> keys_;  // folded key -> node
+  Node* firstRoot_ = nullptr;
+  Node* lastRoot_ = nullptr;
+  Node* selected_ = nullptr;
+  Ref<Node> editing_;
+  std::vector<TreeObserver*> observers_;
 };
 
 // Makes a headless tree (the node model with a deterministic row layout).
 Ref<TreeView> MakeHeadlessTree();
 
-// Wraps a tree in the container's extended-control object (see desk::ext ids).
+// Wraps a tree in the container's extended-control object: it answers the container-supplied
+// ids of desk::ext itself (Name; Visible, Enabled, CausesValidation Booleans, default True;
+// Left, Top, Width, Height Singles, default 0, a negative Width or Height fails with 380;
+// WhatsThisHelpID Long 0; ToolTipText String "") and passes every other id to the tree. Each
+// write is reported to TreeView::ContainerValueChanged.
 Ref<Object> MakeExtendedControl(Ref<TreeView> tree, std::u16string name);
 
 }  // namespace desk

@@ -1,0 +1,640 @@
+// The tree's node model: the position index, Node, Nodes and its enumerator, adding and
+// removing nodes, and the row layout behind HitTest.
+#include <algorithm>
+#include <cmath>
+
+#include "desk/text.h"
+#include "desk/tree.h"
+
+namespace desk {
+
+namespace {
+
+// Keys compare with letter case ignored; most keys are ASCII, which folds without ICU.
+std::u16string FoldKey(std::u16string_view key) {
+  std::u16string out(key);
+  for (char16_t& c : out) {
+    if (c >= 0x80) return FoldCase(key);
+    if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
+  }
+  return out;
+}
+
+// A key made only of digits would read as a position.
+bool AllDigits(std::u16string_view key) {
+  return !key.empty() && std::all_of(key.begin(), key.end(), [](char16_t c) { return c >= u'0' && c <= u'9'; });
+}
+
+bool Absent(const Variant& v) { return v.IsMissing() || v.IsEmpty(); }
+
+// Image indexes are kept as Longs, keys as Strings.
+Variant ImageValue(const Variant& v) {
+  if (Absent(v)) return Variant();
+  if (v.IsObject()) Raise(Err::TypeMismatch);
+  if (v.ValueType() == VarType::String) return v.Value();
+  return Variant::Long(v.ToLong());
+}
+
+Variant NodeOrNothing(Node* n) { return n ? Variant::Object(Ref<Object>(n)) : Variant::Nothing(); }
+
+Variant Done() { return Variant(); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Position index
+
+namespace detail {
+
+int32_t PositionIndex::Prefix(size_t slots) const {
+  int32_t sum = 0;
+  for (size_t i = slots; i > 0; i -= i & (~i + 1)) sum += fenwick_[i];
+  return sum;
+}
+
+size_t PositionIndex::Append(Ref<Node> n) {
+  if (fenwick_.empty()) fenwick_.push_back(0);
+  slots_.push_back(std::move(n));
+  size_t p = slots_.size();  // 1-based
+  size_t low = p & (~p + 1);
+  // fenwick_[p] covers (p - low, p]: the new node plus the live ones before it in that range.
+  fenwick_.push_back(1 + Prefix(p - 1) - Prefix(p - low));
+  ++count_;
+  return p - 1;
+}
+
+Ref<Node> PositionIndex::Take(size_t slot) {
+  Ref<Node> n = std::move(slots_[slot]);
+  for (size_t i = slot + 1; i < fenwick_.size(); i += i & (~i + 1)) --fenwick_[i];
+  --count_;
+  return n;
+}
+
+int32_t PositionIndex::PositionOf(size_t slot) const { return Prefix(slot + 1); }
+
+Node* PositionIndex::At(int32_t position) const {
+  size_t n = slots_.size();
+  size_t step = 1;
+  while (step * 2 <= n) step *= 2;
+  size_t pos = 0;
+  int32_t rest = position;
+  for (; step > 0; step /= 2) {
+    if (pos + step <= n && fenwick_[pos + step] < rest) {
+      pos += step;
+      rest -= fenwick_[pos];
+    }
+  }
+  return slots_[pos].get();  // slot pos + 1, 1-based
+}
+
+void PositionIndex::Rebuild() {
+  fenwick_.assign(slots_.size() + 1, 0);
+  for (size_t i = 1; i < fenwick_.size(); ++i) {
+    fenwick_[i] += slots_[i - 1] ? 1 : 0;
+    size_t j = i + (i & (~i + 1));
+    if (j < fenwick_.size()) fenwick_[j] += fenwick_[i];
+  }
+}
+
+std::vector<Ref<Node>> PositionIndex::TakeAll() {
+  std::vector<Ref<Node>> all = std::move(slots_);
+  slots_.clear();
+  fenwick_.clear();
+  count_ = 0;
+  return all;
+}
+
+}  // namespace detail
+
+// ---------------------------------------------------------------------------------------------
+// Node
+
+Node::~Node() = default;
+
+void Node::CheckInTree() const {
+  if (!tree_) Raise(Err::ObjectNotSet);
+}
+
+TreeView& Node::Owner() const {
+  CheckInTree();
+  return *tree_;
+}
+
+void Node::SetText(std::u16string text) {
+  TreeView& t = Owner();
+  text_ = std::move(text);
+  t.NotifyChanged(*this, NodeField::Text);
+}
+
+void Node::SetKey(std::u16string key) {
+  TreeView& t = Owner();
+  std::u16string folded = key.empty() ? std::u16string() : FoldKey(key);
+  t.CheckKey(key, folded, this);
+  if (!foldedKey_.empty()) t.keys_.erase(foldedKey_);
+  if (!folded.empty()) t.keys_.emplace(folded, this);
+  key_ = std::move(key);
+  foldedKey_ = std::move(folded);
+  t.NotifyChanged(*this, NodeField::Key);
+}
+
+void Node::SetTag(const Variant& tag) {
+  TreeView& t = Owner();
+  tag_ = tag.Value();
+  t.NotifyChanged(*this, NodeField::Tag);
+}
+
+void Node::SetImage(const Variant& image) {
+  TreeView& t = Owner();
+  image_ = ImageValue(image);
+  t.NotifyChanged(*this, NodeField::Image);
+}
+
+void Node::SetSelectedImage(const Variant& image) {
+  TreeView& t = Owner();
+  selectedImage_ = ImageValue(image);
+  t.NotifyChanged(*this, NodeField::SelectedImage);
+}
+
+void Node::SetExpanded(bool expanded) {
+  TreeView& t = Owner();
+  if (expanded_ == expanded) return;
+  expanded_ = expanded;
+  t.NotifyChanged(*this, NodeField::Expanded);
+  if (expanded) t.RaiseExpand(*this);
+  else t.RaiseCollapse(*this);
+}
+
+void Node::SetChecked(bool checked) {
+  TreeView& t = Owner();
+  if (checked_ == checked) return;
+  checked_ = checked;
+  t.NotifyChanged(*this, NodeField::Checked);
+}
+
+int32_t Node::Index() const { return Owner().positions_.PositionOf(slot_); }
+
+Node* Node::Parent() const {
+  CheckInTree();
+  return parent_;
+}
+
+Node* Node::Child() const {
+  CheckInTree();
+  return firstChild_;
+}
+
+int32_t Node::Children() const {
+  CheckInTree();
+  return childCount_;
+}
+
+Node* Node::Next() const {
+  CheckInTree();
+  return next_;
+}
+
+Node* Node::Previous() const {
+  CheckInTree();
+  return prev_;
+}
+
+Node* Node::FirstSibling() const {
+  TreeView& t = Owner();
+  return parent_ ? parent_->firstChild_ : t.firstRoot_;
+}
+
+Node* Node::LastSibling() const {
+  TreeView& t = Owner();
+  return parent_ ? parent_->lastChild_ : t.lastRoot_;
+}
+
+Node* Node::Root() const {
+  CheckInTree();
+  const Node* n = this;
+  while (n->parent_) n = n->parent_;
+  return const_cast<Node*>(n);
+}
+
+bool Node::Selected() const { return Owner().selected_ == this; }
+
+void Node::SetSelected(bool selected) {
+  TreeView& t = Owner();
+  Node* before = t.selected_;
+  if (selected) t.selected_ = this;
+  else if (t.selected_ == this) t.selected_ = nullptr;
+  if (before == t.selected_) return;
+  if (before) t.NotifyChanged(*before, NodeField::Selected);
+  if (t.selected_) t.NotifyChanged(*t.selected_, NodeField::Selected);
+}
+
+std::u16string Node::FullPath() const {
+  TreeView& t = Owner();
+  std::vector<const Node*> chain;
+  for (const Node* n = this; n; n = n->parent_) chain.push_back(n);
+  const std::u16string sep = t.PathSeparator();
+  std::u16string path;
+  for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+    if (it != chain.rbegin()) path += sep;
+    path += (*it)->text_;
+  }
+  return path;
+}
+
+const DispatchTable<Node>& Node::Table() {
+  using K = InvokeKind;
+  using T = VarType;
+  namespace id = nodeid;
+  static const DispatchTable<Node> t(
+      "INode", "{}",
+      {
+          {{"Text", id::kText, K::Get, {}, T::String}, [](Node& n, Args&) { return Variant::String(n.Text()); }},
+          {{"Text", id::kText, K::Let, {}, T::String},
+           [](Node& n, Args& a) { return n.SetText(a.NewValue().RawString()), Done(); }},
+          {{"Key", id::kKey, K::Get, {}, T::String}, [](Node& n, Args&) { return Variant::String(n.Key()); }},
+          {{"Key", id::kKey, K::Let, {}, T::String},
+           [](Node& n, Args& a) { return n.SetKey(a.NewValue().RawString()), Done(); }},
+          {{"Tag", id::kTag, K::Get, {}, T::Any}, [](Node& n, Args&) { return n.Tag(); }},
+          {{"Tag", id::kTag, K::Let, {}, T::Any}, [](Node& n, Args& a) { return n.SetTag(a.NewValue()), Done(); }},
+          {{"Tag", id::kTag, K::Set, {}, T::Any}, [](Node& n, Args& a) { return n.SetTag(a.NewValue()), Done(); }},
+          {{"Index", id::kIndex, K::Get, {}, T::Long}, [](Node& n, Args&) { return Variant::Long(n.Index()); }},
+          {{"Parent", id::kParent, K::Get, {}, T::Object}, [](Node& n, Args&) { return NodeOrNothing(n.Parent()); }},
+          {{"Child", id::kChild, K::Get, {}, T::Object}, [](Node& n, Args&) { return NodeOrNothing(n.Child()); }},
+          {{"Children", id::kChildren, K::Get, {}, T::Long},
+           [](Node& n, Args&) { return Variant::Long(n.Children()); }},
+          {{"Next", id::kNext, K::Get, {}, T::Object}, [](Node& n, Args&) { return NodeOrNothing(n.Next()); }},
+          {{"Previous", id::kPrevious, K::Get, {}, T::Object},
+           [](Node& n, Args&) { return NodeOrNothing(n.Previous()); }},
+          {{"FirstSibling", id::kFirstSibling, K::Get, {}, T::Object},
+           [](Node& n, Args&) { return NodeOrNothing(n.FirstSibling()); }},
+          {{"LastSibling", id::kLastSibling, K::Get, {}, T::Object},
+           [](Node& n, Args&) { return NodeOrNothing(n.LastSibling()); }},
+          {{"Root", id::kRoot, K::Get, {}, T::Object}, [](Node& n, Args&) { return NodeOrNothing(n.Root()); }},
+          {{"Expanded", id::kExpanded, K::Get, {}, T::Boolean},
+           [](Node& n, Args&) { return Variant::Bool(n.Expanded()); }},
+          {{"Expanded", id::kExpanded, K::Let, {}, T::Boolean},
+           [](Node& n, Args& a) { return n.SetExpanded(a.NewValue().RawBoolean() != 0), Done(); }},
+          {{"Checked", id::kChecked, K::Get, {}, T::Boolean},
+           [](Node& n, Args&) { return Variant::Bool(n.Checked()); }},
+          {{"Checked", id::kChecked, K::Let, {}, T::Boolean},
+           [](Node& n, Args& a) { return n.SetChecked(a.NewValue().RawBoolean() != 0), Done(); }},
+          {{"Selected", id::kSelected, K::Get, {}, T::Boolean},
+           [](Node& n, Args&) { return Variant::Bool(n.Selected()); }},
+          {{"Selected", id::kSelected, K::Let, {}, T::Boolean},
+           [](Node& n, Args& a) { return n.SetSelected(a.NewValue().RawBoolean() != 0), Done(); }},
+          {{"FullPath", id::kFullPath, K::Get, {}, T::String},
+           [](Node& n, Args&) { return Variant::String(n.FullPath()); }},
+          {{"Image", id::kImage, K::Get, {}, T::Any}, [](Node& n, Args&) { return n.Image(); }},
+          {{"Image", id::kImage, K::Let, {}, T::Any},
+           [](Node& n, Args& a) { return n.SetImage(a.NewValue()), Done(); }},
+          {{"SelectedImage", id::kSelectedImage, K::Get, {}, T::Any},
+           [](Node& n, Args&) { return n.SelectedImage(); }},
+          {{"SelectedImage", id::kSelectedImage, K::Let, {}, T::Any},
+           [](Node& n, Args& a) { return n.SetSelectedImage(a.NewValue()), Done(); }},
+      });
+  return t;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Nodes
+
+Nodes::~Nodes() = default;
+
+TreeView& Nodes::Owner() const {
+  if (!tree_) Raise(Err::ObjectNotSet);
+  return *tree_;
+}
+
+Ref<Node> Nodes::Add(const Variant& relative, const Variant& relationship, const Variant& key, const Variant& text,
+                     const Variant& image, const Variant& selectedImage) {
+  return Owner().AddNode(relative, relationship, key, text, image, selectedImage);
+}
+
+Ref<Node> Nodes::AddRoot(std::u16string_view key, std::u16string_view text) {
+  return Add(Variant::Missing(), Variant::Missing(), Variant::String(std::u16string(key)),
+             Variant::String(std::u16string(text)));
+}
+
+Ref<Node> Nodes::Add(Node& relative, Relationship rel, std::u16string_view key, std::u16string_view text) {
+  return Add(Variant::Object(Ref<Object>(&relative)), Variant::Long(static_cast<int32_t>(rel)),
+             Variant::String(std::u16string(key)), Variant::String(std::u16string(text)));
+}
+
+Ref<Node> Nodes::Item(const Variant& index) const { return Ref<Node>(Owner().Resolve(index)); }
+
+Node* Nodes::Find(std::u16string_view key) const {
+  TreeView& t = Owner();
+  if (key.empty()) return nullptr;
+  auto it = t.keys_.find(FoldKey(key));
+  return it == t.keys_.end() ? nullptr : it->second;
+}
+
+int32_t Nodes::Count() const { return Owner().positions_.Count(); }
+
+void Nodes::Remove(const Variant& index) {
+  TreeView& t = Owner();
+  t.RemoveNode(*t.Resolve(index));
+}
+
+void Nodes::Clear() { Owner().ClearNodes(); }
+
+Ref<NodesEnum> Nodes::NewEnum() {
+  Owner();
+  return MakeRef<NodesEnum>(Ref<Nodes>(this));
+}
+
+const DispatchTable<Nodes>& Nodes::Table() {
+  using K = InvokeKind;
+  using T = VarType;
+  namespace id = nodesid;
+  static const DispatchTable<Nodes> t(
+      "INodes", "{}",
+      {
+          {{"Item", id::kItem, K::Method, {{"Index", T::Any}}, T::Object},
+           [](Nodes& c, Args& a) { return Variant::Object(c.Item(a[0].Value())); }},
+          {{"Count", id::kCount, K::Get, {}, T::Long}, [](Nodes& c, Args&) { return Variant::Long(c.Count()); }},
+          {{"Add",
+            id::kAdd,
+            K::Method,
+            {{"Relative", T::Any, false, true},
+             {"Relationship", T::Any, false, true},
+             {"Key", T::Any, false, true},
+             {"Text", T::Any, false, true},
+             {"Image", T::Any, false, true},
+             {"SelectedImage", T::Any, false, true}},
+            T::Object},
+           [](Nodes& c, Args& a) { return Variant::Object(c.Add(a[0], a[1], a[2], a[3], a[4], a[5])); }},
+          {{"Remove", id::kRemove, K::Method, {{"Index", T::Any}}},
+           [](Nodes& c, Args& a) { return c.Remove(a[0].Value()), Done(); }},
+          {{"Clear", id::kClear, K::Method, {}}, [](Nodes& c, Args&) { return c.Clear(), Done(); }},
+          {{"_NewEnum", id::kNewEnum, K::Method, {}, T::Object, nullptr, true},
+           [](Nodes& c, Args&) { return Variant::Object(c.NewEnum()); }},
+      });
+  return t;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Enumerator
+
+NodesEnum::NodesEnum(Ref<Nodes> nodes) : nodes_(std::move(nodes)) { nodes_->enums_.push_back(this); }
+
+NodesEnum::~NodesEnum() { std::erase(nodes_->enums_, this); }
+
+bool NodesEnum::Next(Ref<Node>& out) {
+  TreeView* t = nodes_->tree_;
+  if (!t || pos_ >= t->positions_.Count()) return false;
+  out = Ref<Node>(t->positions_.At(++pos_));
+  return true;
+}
+
+const DispatchTable<NodesEnum>& NodesEnum::Table() {
+  using K = InvokeKind;
+  using T = VarType;
+  static const DispatchTable<NodesEnum> t("IEnumVARIANT", "{00020404-0000-0000-C000-000000000046}",
+                                          {
+                                              {{"Next", 1, K::Method, {{"Item", T::Any, true}}, T::Boolean},
+                                               [](NodesEnum& e, Args& a) {
+                                                 Ref<Node> n;
+                                                 bool ok = e.Next(n);
+                                                 a[0].Assign(ok ? NodeOrNothing(n.get()) : Variant());
+                                                 return Variant::Bool(ok);
+                                               }},
+                                              {{"Reset", 2, K::Method, {}},
+                                               [](NodesEnum& e, Args&) { return e.Reset(), Done(); }},
+                                          });
+  return t;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tree's model operations
+
+void TreeView::NotifyChanged(Node& n, NodeField f) {
+  Notify([&](TreeObserver& o) { o.NodeChanged(n, f); });
+}
+
+void TreeView::Notify(const std::function<void(TreeObserver&)>& f) {
+  if (observers_.empty()) return;
+  std::vector<TreeObserver*> now = observers_;  // an observer may remove itself
+  for (TreeObserver* o : now)
+    if (std::find(observers_.begin(), observers_.end(), o) != observers_.end()) f(*o);
+}
+
+void TreeView::AddObserver(TreeObserver* o) {
+  if (o && std::find(observers_.begin(), observers_.end(), o) == observers_.end()) observers_.push_back(o);
+}
+
+void TreeView::RemoveObserver(TreeObserver* o) { std::erase(observers_, o); }
+
+Node* TreeView::Resolve(const Variant& index) const {
+  const Variant& v = index.Deref();
+  switch (v.Type()) {
+    case VarType::String: {
+      auto it = v.RawString().empty() ? keys_.end() : keys_.find(FoldKey(v.RawString()));
+      if (it == keys_.end()) Raise(Err::ElementNotFound);
+      return it->second;
+    }
+    case VarType::Object: {
+      if (!v.RawObject()) Raise(Err::ObjectNotSet);
+      Node* n = dynamic_cast<Node*>(v.RawObject().get());
+      if (!n) Raise(Err::TypeMismatch);
+      if (n->tree_ != this) Raise(Err::ElementNotFound);
+      return n;
+    }
+    default: {
+      int32_t pos = v.ToLong();
+      if (pos < 1 || pos > positions_.Count()) Raise(Err::IndexOutOfBounds);
+      return positions_.At(pos);
+    }
+  }
+}
+
+void TreeView::CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const {
+  if (key.empty()) return;
+  if (AllDigits(key)) Raise(Err::InvalidKey);
+  auto it = keys_.find(folded);
+  if (it != keys_.end() && it->second != self) Raise(Err::KeyNotUnique);
+}
+
+Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship, const Variant& key,
+                            const Variant& text, const Variant& image, const Variant& selectedImage) {
+  // Everything is checked and converted before the tree changes, so a failing Add leaves it
+  // as it was.
+  Relationship rel = Relationship::Last;
+  bool relGiven = !Absent(relationship);
+  if (relGiven) {
+    int32_t r = relationship.ToLong();
+    if (r < 0 || r > 4) Raise(Err::InvalidProcedureCall);
+    rel = static_cast<Relationship>(r);
+  }
+  Node* rn = Absent(relative) ? nullptr : Resolve(relative);
+  if (rn && !relGiven) rel = Relationship::Next;
+  std::u16string k = Absent(key) ? std::u16string() : key.ToString();
+  std::u16string folded = k.empty() ? std::u16string() : FoldKey(k);
+  CheckKey(k, folded, nullptr);
+  std::u16string t = Absent(text) ? std::u16string() : text.ToString();
+  Variant img = ImageValue(image);
+  Variant simg = ImageValue(selectedImage);
+
+  Node* parent = nullptr;
+  Node* before = nullptr;  // insert before this sibling; null: at the end
+  if (!rn) {
+    if (rel == Relationship::First) before = firstRoot_;
+  } else {
+    switch (rel) {
+      case Relationship::First: parent = rn->parent_; before = rn->FirstSibling(); break;
+      case Relationship::Last: parent = rn->parent_; break;
+      case Relationship::Next: parent = rn->parent_; before = rn->next_; break;
+      case Relationship::Previous: parent = rn->parent_; before = rn; break;
+      case Relationship::Child: parent = rn; break;
+    }
+  }
+
+  Ref<Node> n(new Node);
+  n->text_ = std::move(t);
+  n->key_ = std::move(k);
+  n->foldedKey_ = std::move(folded);
+  n->image_ = std::move(img);
+  n->selectedImage_ = std::move(simg);
+  if (!n->foldedKey_.empty()) keys_.emplace(n->foldedKey_, n.get());
+  n->tree_ = this;
+  n->slot_ = positions_.Append(n);
+  Link(*n, parent, before);
+  Notify([&](TreeObserver& o) { o.NodeAdded(*n); });
+  return n;
+}
+
+void TreeView::Link(Node& n, Node* parent, Node* before) {
+  Node*& first = parent ? parent->firstChild_ : firstRoot_;
+  Node*& last = parent ? parent->lastChild_ : lastRoot_;
+  n.parent_ = parent;
+  n.next_ = before;
+  n.prev_ = before ? before->prev_ : last;
+  if (n.prev_) n.prev_->next_ = &n;
+  else first = &n;
+  if (before) before->prev_ = &n;
+  else last = &n;
+  if (parent) ++parent->childCount_;
+}
+
+void TreeView::Unlink(Node& n) {
+  Node*& first = n.parent_ ? n.parent_->firstChild_ : firstRoot_;
+  Node*& last = n.parent_ ? n.parent_->lastChild_ : lastRoot_;
+  if (n.prev_) n.prev_->next_ = n.next_;
+  else first = n.next_;
+  if (n.next_) n.next_->prev_ = n.prev_;
+  else last = n.prev_;
+  if (n.parent_) --n.parent_->childCount_;
+  n.parent_ = n.prev_ = n.next_ = nullptr;
+}
+
+void TreeView::RemoveNode(Node& top) {
+  Ref<Node> keepTop(&top);
+  Notify([&](TreeObserver& o) { o.NodeAboutToBeRemoved(top); });
+  Unlink(top);
+  // The subtree, parents before children; the references are released only once the tree
+  // is consistent again, since a node's last release may run a host's code.
+  std::vector<Ref<Node>> gone;
+  std::vector<Node*> stack{&top};
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    for (Node* c = n->lastChild_; c; c = c->prev_) stack.push_back(c);
+    int32_t pos = positions_.PositionOf(n->slot_);  // 1-based
+    for (NodesEnum* e : nodes_->enums_)
+      if (e->pos_ >= pos) --e->pos_;
+    gone.push_back(positions_.Take(n->slot_));
+    if (!n->foldedKey_.empty()) keys_.erase(n->foldedKey_);
+    if (selected_ == n) selected_ = nullptr;
+  }
+  for (const Ref<Node>& n : gone) {
+    n->tree_ = nullptr;
+    n->parent_ = n->firstChild_ = n->lastChild_ = n->next_ = n->prev_ = nullptr;
+    n->childCount_ = 0;
+  }
+  if (editing_ && !editing_->InTree()) editing_.reset();
+  positions_.CompactIfSparse([](Node& n, size_t slot) { n.slot_ = slot; });
+}
+
+void TreeView::DetachAll() {
+  std::vector<Ref<Node>> all = positions_.TakeAll();
+  keys_.clear();
+  firstRoot_ = lastRoot_ = selected_ = nullptr;
+  for (const Ref<Node>& n : all) {
+    if (!n) continue;
+    n->tree_ = nullptr;
+    n->parent_ = n->firstChild_ = n->lastChild_ = n->next_ = n->prev_ = nullptr;
+    n->childCount_ = 0;
+  }
+  if (nodes_)
+    for (NodesEnum* e : nodes_->enums_) e->pos_ = 0;
+  editing_.reset();
+  all.clear();
+}
+
+void TreeView::ClearNodes() {
+  DetachAll();
+  Notify([](TreeObserver& o) { o.Cleared(); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Layout and hit testing
+
+namespace {
+
+// Roots in display order: sibling order, or by text (case ignored, ties in sibling order).
+std::vector<Node*> DisplayRoots(Node* first, bool sorted) {
+  std::vector<Node*> roots;
+  for (Node* n = first; n; n = n->Next()) roots.push_back(n);
+  if (sorted) {
+    std::vector<std::pair<std::u16string, Node*>> keyed;
+    keyed.reserve(roots.size());
+    for (Node* n : roots) keyed.emplace_back(FoldCase(n->Text()), n);
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < roots.size(); ++i) roots[i] = keyed[i].second;
+  }
+  return roots;
+}
+
+// Calls `visit` for each visible node in display order until it returns false.
+template <class F>
+void WalkVisible(const std::vector<Node*>& roots, F visit) {
+  for (Node* root : roots) {
+    std::vector<Node*> stack{root};
+    while (!stack.empty()) {
+      Node* n = stack.back();
+      stack.pop_back();
+      if (!visit(n)) return;
+      if (!n->Expanded()) continue;
+      std::vector<Node*> kids;
+      for (Node* c = n->Child(); c; c = c->Next()) kids.push_back(c);
+      stack.insert(stack.end(), kids.rbegin(), kids.rend());
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<Node*> TreeView::VisibleRows() const {
+  std::vector<Node*> rows;
+  WalkVisible(DisplayRoots(firstRoot_, Sorted()), [&](Node* n) {
+    rows.push_back(n);
+    return true;
+  });
+  return rows;
+}
+
+Ref<Node> TreeView::HitTest(float x, float y) {
+  // Written so that NaN falls outside.
+  if (!(x >= 0 && x < container_.width && y >= 0 && y < container_.height)) return nullptr;
+  double row = std::floor(static_cast<double>(y) / kRowHeight);
+  Node* hit = nullptr;
+  double i = 0;
+  WalkVisible(DisplayRoots(firstRoot_, Sorted()), [&](Node* n) {
+    if (i++ < row) return true;
+    hit = n;
+    return false;
+  });
+  return Ref<Node>(hit);
+}
+
+}  // namespace desk
