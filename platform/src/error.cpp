@@ -16,6 +16,8 @@ const char16_t* ErrorText(Err e) noexcept {
     case Err::PathFileAccess: return u"Path/File access error";
     case Err::PathNotFound: return u"Path not found";
     case Err::ObjectNotSet: return u"Object variable or With block variable not set";
+    case Err::InvalidFileFormat: return u"Invalid file format";
+    case Err::ObjectNotPersistable: return u"Can't save an object that does not support persistence";
     case Err::ControlArrayElementMissing: return u"Control array element doesn't exist";
     case Err::ObjectAlreadyLoaded: return u"Object already loaded";
     case Err::CantUnloadDesignTime: return u"Can't unload controls created at design time";

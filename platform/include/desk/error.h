@@ -19,6 +19,8 @@ enum class Err : int32_t {
   PathFileAccess = 75,
   PathNotFound = 76,
   ObjectNotSet = 91,
+  InvalidFileFormat = 321,
+  ObjectNotPersistable = 330,
   ControlArrayElementMissing = 340,
   ObjectAlreadyLoaded = 360,
   CantUnloadDesignTime = 362,
