@@ -1,0 +1,252 @@
+// The tree's node model: relationships, positions, keys, removal and detached nodes.
+#include "desk/tree.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "desk/text.h"
+
+namespace desk {
+namespace {
+
+using K = InvokeKind;
+
+Variant S(const char16_t* s) { return Variant::String(s); }
+Variant L(int32_t v) { return Variant::Long(v); }
+Variant Obj(Node& n) { return Variant::Object(Ref<Object>(&n)); }
+
+Variant Call(Object& o, DispId id, K kind, std::vector<Variant> args = {}) { return o.Invoke(id, kind, args); }
+
+Node* AsNode(const Variant& v) { return v.RawObject() ? dynamic_cast<Node*>(v.RawObject().get()) : nullptr; }
+
+// The shape of the tree: texts in sibling order, children in parentheses, then the texts in
+// position order; enough to tell whether anything moved, appeared or went.
+std::string Shape(Nodes& nodes) {
+  std::string s;
+  auto walk = [&](auto& self, Node* first) -> void {
+    for (Node* n = first; n; n = n->Next()) {
+      s += U8(n->Text());
+      if (n->Child()) {
+        s += "(";
+        self(self, n->Child());
+        s += ")";
+      }
+      if (n->Next()) s += ",";
+    }
+  };
+  walk(walk, nodes.Tree()->FirstRoot());
+  s += " |";
+  for (int32_t i = 1; i <= nodes.Count(); ++i) s += " " + U8(nodes.Item(L(i))->Text());
+  return s;
+}
+
+class TreeModel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    a = nodes.AddRoot(u"a", u"A");
+    nodes.Add(*a, Relationship::Child, u"a1", u"A1");
+    nodes.Add(*a, Relationship::Child, u"a2", u"A2");
+    nodes.AddRoot(u"b", u"B");
+    nodes.AddRoot(u"\u00C4rger", u"U");  // a key beyond ASCII
+  }
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  Ref<Node> a;
+};
+
+TEST_F(TreeModel, EachRelationshipPlacesTheNodeWhereItSays) {
+  EXPECT_EQ(Shape(nodes), "A(A1,A2),B,U | A A1 A2 B U");
+  nodes.Add(*nodes.Find(u"a2"), Relationship::Previous, u"p", u"P");
+  nodes.Add(*nodes.Find(u"a2"), Relationship::First, u"f", u"F");
+  nodes.Add(*nodes.Find(u"a1"), Relationship::Last, u"l", u"L");
+  nodes.Add(S(u"b"), Variant::Missing(), S(u"n"), S(u"N"));  // a relative alone means Next
+  nodes.Add(Variant::Missing(), L(0), S(u"r"), S(u"R"));      // First without a relative: first root
+  nodes.Add(L(2), L(4), S(u"c"), S(u"C"));                    // relative by position
+  EXPECT_EQ(Shape(nodes), "R,A(F,A1(C),P,A2,L),B,N,U | A A1 A2 B U P F L N R C");
+}
+
+TEST_F(TreeModel, RelationsAnswerTheNeighboursAndNothingAtTheEnds) {
+  Node& a1 = *nodes.Find(u"a1");
+  Node& a2 = *nodes.Find(u"a2");
+  EXPECT_EQ(a->Children(), 2);
+  EXPECT_EQ(a->Child(), &a1);
+  EXPECT_EQ(a1.Parent(), a.get());
+  EXPECT_EQ(a->Parent(), nullptr);
+  EXPECT_EQ(a1.Next(), &a2);
+  EXPECT_EQ(a2.Previous(), &a1);
+  EXPECT_EQ(a2.Next(), nullptr);
+  EXPECT_EQ(a2.FirstSibling(), &a1);
+  EXPECT_EQ(a1.LastSibling(), &a2);
+  EXPECT_EQ(a2.Root(), a.get());
+  EXPECT_EQ(nodes.Find(u"b")->FirstSibling(), a.get());
+  EXPECT_EQ(a->LastSibling()->Key(), u"\u00C4rger");
+  // The same through the automation interface, as a late-bound host reads them.
+  EXPECT_EQ(AsNode(Call(a2, nodeid::kPrevious, K::Get)), &a1);
+  EXPECT_EQ(AsNode(Call(a2, nodeid::kParent, K::Get)), a.get());
+  EXPECT_FALSE(AsNode(Call(*a, nodeid::kParent, K::Get)));
+  EXPECT_EQ(Call(*a, nodeid::kChildren, K::Get), L(2));
+  EXPECT_EQ(Call(a2, nodeid::kIndex, K::Get), L(3));
+}
+
+TEST_F(TreeModel, ItemFindsByKeyIgnoringCaseAndByPositionAndIsTheDefaultMember) {
+  EXPECT_EQ(nodes.Item(S(u"A2"))->Text(), u"A2");
+  EXPECT_EQ(nodes.Item(S(u"\u00E4RGER"))->Text(), u"U");
+  EXPECT_EQ(nodes.Item(Variant::Integer(4))->Text(), u"B");
+  EXPECT_EQ(nodes.Item(Variant::Double(2.0))->Text(), u"A1");
+  EXPECT_EQ(AsNode(Call(nodes, kDispIdValue, K::Get, {S(u"b")}))->Text(), u"B");
+  EXPECT_EQ(Call(nodes, nodesid::kCount, K::Get), L(5));
+}
+
+TEST_F(TreeModel, RemoveTakesTheWholeSubtreeAndShiftsLaterPositions) {
+  Ref<Node> a1(nodes.Find(u"a1"));
+  nodes.Remove(S(u"a"));
+  EXPECT_EQ(Shape(nodes), "B,U | B U");
+  EXPECT_EQ(nodes.Find(u"a1"), nullptr);
+  EXPECT_EQ(nodes.Item(S(u"b"))->Index(), 1);
+  // Keys of removed nodes are free again.
+  nodes.AddRoot(u"a1", u"again");
+  EXPECT_EQ(Shape(nodes), "B,U,again | B U again");
+  // The host's node is detached: its own values stay readable, its place in a tree is gone.
+  EXPECT_FALSE(a1->InTree());
+  EXPECT_EQ(Call(*a1, nodeid::kText, K::Get), S(u"A1"));
+  try {
+    Call(*a1, nodeid::kParent, K::Get);
+    FAIL() << "a removed node answered its parent";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number(), 91);
+  }
+  EXPECT_THROW(a1->SetText(u"x"), Error);
+}
+
+TEST_F(TreeModel, RemoveByIndexOfASiblingRelinksItsNeighbours) {
+  Call(nodes, nodesid::kRemove, K::Method, {L(2)});
+  EXPECT_EQ(Shape(nodes), "A(A2),B,U | A A2 B U");
+  EXPECT_EQ(nodes.Find(u"a2")->Previous(), nullptr);
+  EXPECT_EQ(a->Children(), 1);
+}
+
+TEST_F(TreeModel, ClearEmptiesTheTreeAndDetachesHeldNodes) {
+  Call(nodes, nodesid::kClear, K::Method);
+  EXPECT_EQ(nodes.Count(), 0);
+  EXPECT_EQ(tree->FirstRoot(), nullptr);
+  EXPECT_FALSE(a->InTree());
+  EXPECT_THROW(a->Index(), Error);
+  nodes.AddRoot(u"a", u"new");  // the key is free
+  EXPECT_EQ(Shape(nodes), "new | new");
+}
+
+TEST_F(TreeModel, EnumerationNeitherSkipsNorRepeatsWhileNodesAreRemoved) {
+  Ref<Object> en = Call(nodes, kDispIdNewEnum, K::Method).RawObject();
+  std::vector<std::u16string> seen;
+  Variant item;
+  while (Call(*en, 1, K::Method, {Variant::ByRef(&item, false)}).ToBool()) {
+    Node* n = AsNode(item);
+    seen.push_back(n->Text());
+    if (n->Text() == u"A1") nodes.Remove(Obj(*n));  // the current one, named by itself
+    if (n->Text() == u"A2") nodes.Remove(S(u"a"));   // earlier ones, and the current one with them
+  }
+  EXPECT_EQ(seen, (std::vector<std::u16string>{u"A", u"A1", u"A2", u"B", u"U"}));
+}
+
+TEST_F(TreeModel, FullPathJoinsTextsWithTheCurrentSeparator) {
+  Node& a2 = *nodes.Find(u"a2");
+  nodes.Add(a2, Relationship::Child, u"", u"deep");
+  Node* deep = a2.Child();
+  EXPECT_EQ(deep->FullPath(), u"A\\A2\\deep");
+  tree->SetPathSeparator(u" / ");
+  EXPECT_EQ(Call(*deep, nodeid::kFullPath, K::Get), S(u"A / A2 / deep"));
+  EXPECT_EQ(a->FullPath(), u"A");
+}
+
+TEST_F(TreeModel, ChangingAKeyFollowsTheAddRules) {
+  Node& b = *nodes.Find(u"b");
+  b.SetKey(u"B");  // its own key in another case
+  EXPECT_EQ(nodes.Find(u"b"), &b);
+  EXPECT_THROW(b.SetKey(u"A1"), Error);
+  b.SetKey(u"");
+  EXPECT_EQ(nodes.Find(u"b"), nullptr);
+  EXPECT_THROW(nodes.Item(S(u"b")), Error);
+}
+
+TEST(TreeLifetime, NodesAndNodeOutliveTheirTree) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Ref<Nodes> nodes = tree->NodesRef();
+  Ref<Node> n = nodes->AddRoot(u"k", u"kept");
+  Ref<Object> en = Variant::Object(nodes->NewEnum()).RawObject();
+  tree.reset();
+  EXPECT_EQ(n->Text(), u"kept");
+  EXPECT_THROW(n->Root(), Error);
+  EXPECT_THROW(nodes->Count(), Error);
+  Variant item;
+  EXPECT_FALSE(Call(*en, 1, K::Method, {Variant::ByRef(&item, false)}).ToBool());
+}
+
+// --- Failures: each through the typed call and by id, each leaving the tree as it was.
+
+enum class Op { Add, Item, Remove };
+
+struct FailureRow {
+  const char* name;
+  Op op;
+  std::vector<Variant> args;  // in declared order
+  int32_t error;
+};
+
+class NodeFailures : public TreeModel, public ::testing::WithParamInterface<FailureRow> {
+ protected:
+  void Typed(const FailureRow& r) {
+    std::vector<Variant> a = r.args;
+    a.resize(6, Variant::Missing());
+    switch (r.op) {
+      case Op::Add: nodes.Add(a[0], a[1], a[2], a[3], a[4], a[5]); break;
+      case Op::Item: nodes.Item(a[0]); break;
+      case Op::Remove: nodes.Remove(a[0]); break;
+    }
+  }
+  void ById(const FailureRow& r) {
+    DispId id = r.op == Op::Add ? nodesid::kAdd : r.op == Op::Item ? nodesid::kItem : nodesid::kRemove;
+    Call(nodes, id, K::Method, r.args);
+  }
+};
+
+TEST_P(NodeFailures, FailWithTheirNumberAndChangeNothing) {
+  const FailureRow& r = GetParam();
+  const std::string before = Shape(nodes);
+  for (bool byId : {false, true}) {
+    SCOPED_TRACE(byId ? "by id" : "typed");
+    try {
+      byId ? ById(r) : Typed(r);
+      ADD_FAILURE() << "no error";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Number(), r.error);
+      EXPECT_EQ(e.Description(), ErrorText(static_cast<Err>(r.error)));
+    }
+    EXPECT_EQ(Shape(nodes), before);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, NodeFailures,
+    ::testing::Values(
+        FailureRow{"DuplicateKey", Op::Add, {Variant::Missing(), Variant::Missing(), S(u"a1"), S(u"x")}, 35602},
+        FailureRow{"DuplicateDifferingOnlyInCase", Op::Add, {Variant::Missing(), Variant::Missing(), S(u"A1")}, 35602},
+        FailureRow{"DuplicateDifferingInCaseBeyondAscii", Op::Add,
+                   {Variant::Missing(), Variant::Missing(), S(u"\u00E4RGER")}, 35602},
+        FailureRow{"AllDigitsKey", Op::Add, {Variant::Missing(), Variant::Missing(), S(u"0123")}, 35603},
+        FailureRow{"MissingKeyInItem", Op::Item, {S(u"zz")}, 35601},
+        FailureRow{"IndexZero", Op::Item, {L(0)}, 35600},
+        FailureRow{"IndexPastEnd", Op::Item, {L(6)}, 35600},
+        FailureRow{"BadRelationship", Op::Add, {S(u"a"), L(5), S(u"new")}, 5},
+        FailureRow{"NegativeRelationshipWithoutRelative", Op::Add, {Variant::Missing(), L(-1), S(u"new")}, 5},
+        FailureRow{"MissingRelativeKey", Op::Add, {S(u"zz"), L(4), S(u"new")}, 35601},
+        FailureRow{"RelativeIndexPastEnd", Op::Add, {L(99), L(4), S(u"new")}, 35600},
+        FailureRow{"RelativeNotANode", Op::Add, {Variant::Object(MakeRef<Font>()), L(4)}, 13},
+        FailureRow{"GoodRelativeButDuplicateKey", Op::Add, {S(u"a"), L(4), S(u"B")}, 35602},
+        FailureRow{"RemoveMissingKey", Op::Remove, {S(u"zz")}, 35601},
+        FailureRow{"RemoveIndexPastEnd", Op::Remove, {L(6)}, 35600}),
+    [](const ::testing::TestParamInfo<FailureRow>& i) { return std::string(i.param.name); });
+
+}  // namespace
+}  // namespace desk

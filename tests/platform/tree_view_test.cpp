@@ -1,0 +1,360 @@
+// The tree's settings, container wrapper, hit testing, events and observers.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "desk/tree.h"
+
+namespace desk {
+namespace {
+
+using K = InvokeKind;
+
+Variant Call(Object& o, DispId id, K kind, std::vector<Variant> args = {}) { return o.Invoke(id, kind, args); }
+Node* AsNode(const Variant& v) { return v.RawObject() ? dynamic_cast<Node*>(v.RawObject().get()) : nullptr; }
+
+// --- Settings
+
+struct InitialRow {
+  const char* name;
+  DispId id;
+  Variant value;  // kind and value, compared exactly
+};
+
+class TreeInitial : public ::testing::TestWithParam<InitialRow> {};
+
+TEST_P(TreeInitial, ReadsTheInitialValueInItsDeclaredKind) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  EXPECT_EQ(Call(*tree, GetParam().id, K::Get), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, TreeInitial,
+    ::testing::Values(InitialRow{"Style", treeid::kStyle, Variant::Long(7)},
+                      InitialRow{"LineStyle", treeid::kLineStyle, Variant::Long(0)},
+                      InitialRow{"LabelEdit", treeid::kLabelEdit, Variant::Long(0)},
+                      InitialRow{"Indentation", treeid::kIndentation, Variant::Single(566.9291f)},
+                      InitialRow{"ImageList", treeid::kImageList, Variant::Nothing()},
+                      InitialRow{"HotTracking", treeid::kHotTracking, Variant::Bool(false)},
+                      InitialRow{"HideSelection", treeid::kHideSelection, Variant::Bool(true)},
+                      InitialRow{"FullRowSelect", treeid::kFullRowSelect, Variant::Bool(false)},
+                      InitialRow{"Checkboxes", treeid::kCheckboxes, Variant::Bool(false)},
+                      InitialRow{"Sorted", treeid::kSorted, Variant::Bool(false)},
+                      InitialRow{"SingleSel", treeid::kSingleSel, Variant::Bool(false)},
+                      InitialRow{"Scroll", treeid::kScroll, Variant::Bool(true)},
+                      InitialRow{"PathSeparator", treeid::kPathSeparator, Variant::String(u"\\")},
+                      InitialRow{"OLEDropMode", treeid::kOLEDropMode, Variant::Long(0)},
+                      InitialRow{"OLEDragMode", treeid::kOLEDragMode, Variant::Long(0)},
+                      InitialRow{"MousePointer", treeid::kMousePointer, Variant::Long(0)},
+                      InitialRow{"MouseIcon", treeid::kMouseIcon, Variant::Nothing()},
+                      InitialRow{"BorderStyle", treeid::kBorderStyle, Variant::Long(0)},
+                      InitialRow{"Appearance", treeid::kAppearance, Variant::Long(1)}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+struct RangeRow {
+  const char* name;
+  DispId id;
+  Variant bad;
+  Variant good;  // the edge of the range, accepted
+};
+
+class TreeRanges : public ::testing::TestWithParam<RangeRow> {};
+
+TEST_P(TreeRanges, RefuseOutOfRangeWith380AndKeepTheValue) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  const RangeRow& r = GetParam();
+  Variant before = Call(*tree, r.id, K::Get);
+  try {
+    Call(*tree, r.id, K::Let, {r.bad});
+    FAIL() << "accepted";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.Number(), 380);
+  }
+  EXPECT_EQ(Call(*tree, r.id, K::Get), before);
+  Call(*tree, r.id, K::Let, {r.good});
+  EXPECT_TRUE(Variant::ValueEquals(Call(*tree, r.id, K::Get), r.good));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Settings, TreeRanges,
+    ::testing::Values(RangeRow{"StyleAbove", treeid::kStyle, Variant::Long(8), Variant::Long(0)},
+                      RangeRow{"StyleNegative", treeid::kStyle, Variant::Integer(-1), Variant::Long(7)},
+                      RangeRow{"LineStyle", treeid::kLineStyle, Variant::Long(2), Variant::Long(1)},
+                      RangeRow{"LabelEdit", treeid::kLabelEdit, Variant::Long(2), Variant::Long(1)},
+                      RangeRow{"BorderStyle", treeid::kBorderStyle, Variant::Long(2), Variant::Long(1)},
+                      RangeRow{"Appearance", treeid::kAppearance, Variant::Long(-1), Variant::Long(0)},
+                      RangeRow{"OLEDragMode", treeid::kOLEDragMode, Variant::Long(2), Variant::Long(1)},
+                      RangeRow{"OLEDropMode", treeid::kOLEDropMode, Variant::Long(3), Variant::Long(1)},
+                      RangeRow{"MousePointerGap", treeid::kMousePointer, Variant::Long(16), Variant::Long(15)},
+                      RangeRow{"MousePointerCustom", treeid::kMousePointer, Variant::Long(98), Variant::Long(99)},
+                      RangeRow{"IndentationNegative", treeid::kIndentation, Variant::Single(-0.5f),
+                               Variant::Double(0)}),
+    [](const auto& i) { return std::string(i.param.name); });
+
+TEST(TreeSettings, ObjectSettingsKeepTheVeryObject) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Ref<Object> list = MakeRef<Font>();  // any object will do for an image list
+  Ref<Object> font = MakeRef<Font>(u"Arial", 12);
+  Ref<Object> icon = MakeRef<Picture>();
+  Call(*tree, treeid::kImageList, K::Set, {Variant::Object(list)});
+  Call(*tree, treeid::kFont, K::Set, {Variant::Object(font)});
+  Call(*tree, treeid::kMouseIcon, K::Set, {Variant::Object(icon)});
+  EXPECT_EQ(Call(*tree, treeid::kImageList, K::Get).RawObject(), list);
+  EXPECT_EQ(Call(*tree, treeid::kFont, K::Get).RawObject(), font);
+  EXPECT_EQ(tree->MouseIcon(), icon);
+  // A font that is not a font, an icon that is not a picture.
+  EXPECT_THROW(Call(*tree, treeid::kFont, K::Set, {Variant::Object(icon)}), Error);
+  EXPECT_THROW(tree->SetMouseIcon(font), Error);
+  EXPECT_EQ(tree->FontObject(), font);
+  EXPECT_EQ(tree->MouseIcon(), icon);
+}
+
+TEST(TreeSettings, BooleansConvertAndKeepTheirKind) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Call(*tree, treeid::kSorted, K::Let, {Variant::String(u"True")});
+  EXPECT_EQ(Call(*tree, treeid::kSorted, K::Get), Variant::Bool(true));
+  EXPECT_THROW(Call(*tree, treeid::kStyle, K::Let, {Variant::String(u"wide")}), Error);
+  EXPECT_EQ(tree->Style(), 7);
+}
+
+// --- Container wrapper
+
+TEST(TreeContainer, AnswersItsOwnIdsAndPassesTheRestToTheTree) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Ref<Object> ext = MakeExtendedControl(tree, u"inner");
+  EXPECT_EQ(Call(*ext, ext::kName, K::Get), Variant::String(u"inner"));
+  EXPECT_EQ(Call(*ext, ext::kEnabled, K::Get), Variant::Bool(true));
+  EXPECT_EQ(Call(*ext, ext::kCausesValidation, K::Get), Variant::Bool(true));
+  EXPECT_EQ(Call(*ext, ext::kWhatsThisHelpID, K::Get), Variant::Long(0));
+  EXPECT_EQ(Call(*ext, ext::kToolTipText, K::Get), Variant::String(u""));
+  Call(*ext, ext::kWidth, K::Let, {Variant::Integer(300)});
+  EXPECT_EQ(Call(*ext, ext::kWidth, K::Get), Variant::Single(300));
+  EXPECT_EQ(tree->Container().width, 300);
+  EXPECT_THROW(Call(*ext, ext::kHeight, K::Let, {Variant::Single(-1)}), Error);
+  Call(*ext, treeid::kStyle, K::Let, {Variant::Long(3)});
+  EXPECT_EQ(tree->Style(), 3);
+  EXPECT_EQ(ext->GetIdOfName(u"width"), ext::kWidth);
+  EXPECT_EQ(ext->GetIdOfName(u"Nodes"), treeid::kNodes);
+  EXPECT_EQ(Call(*ext, treeid::kNodes, K::Get).RawObject(), Ref<Object>(tree->NodesRef()));
+}
+
+// --- Hit testing
+
+class TreeRows : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    a = nodes.AddRoot(u"a", u"A");
+    nodes.Add(*a, Relationship::Child, u"a1", u"A1");
+    nodes.Add(*a, Relationship::Child, u"a2", u"A2");
+    nodes.AddRoot(u"b", u"B");
+    Call(*ext, ext::kWidth, K::Let, {Variant::Single(1000)});
+    Call(*ext, ext::kHeight, K::Let, {Variant::Single(20 * TreeView::kRowHeight)});
+  }
+  // The text of the node hit at the middle of a row, through the member id.
+  std::u16string Row(float row, float x = 10) {
+    Variant v = Call(*tree, treeid::kHitTest, K::Method, {Variant::Single(x), Variant::Single(row * TreeView::kRowHeight)});
+    Node* n = AsNode(v);
+    return n ? n->Text() : u"<nothing>";
+  }
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Ref<Object> ext = MakeExtendedControl(tree, u"inner");
+  Nodes& nodes = tree->NodeCollection();
+  Ref<Node> a;
+};
+
+TEST_F(TreeRows, CollapsedChildrenTakeNoRow) {
+  EXPECT_EQ(Row(0.5f), u"A");
+  EXPECT_EQ(Row(1.5f), u"B");
+  EXPECT_EQ(Row(2.5f), u"<nothing>");  // below the last node
+  EXPECT_EQ(Row(-0.01f), u"<nothing>");  // above the first row
+}
+
+TEST_F(TreeRows, ExpandedChildrenFollowTheirParent) {
+  a->SetExpanded(true);
+  EXPECT_EQ(Row(0), u"A");
+  EXPECT_EQ(Row(1.0f), u"A1");  // a row starts at its top edge
+  EXPECT_EQ(Row(1.999f), u"A1");
+  EXPECT_EQ(Row(2.5f), u"A2");
+  EXPECT_EQ(Row(3.5f), u"B");
+  EXPECT_EQ(Row(4.0f), u"<nothing>");
+  EXPECT_EQ(Row(0.5f, 1000), u"<nothing>");  // right of the tree
+  EXPECT_EQ(Row(0.5f, -1), u"<nothing>");
+}
+
+TEST_F(TreeRows, SortedOrdersRootsByText) {
+  nodes.AddRoot(u"", u"aa");
+  tree->SetSorted(true);
+  EXPECT_EQ(Row(0.5f), u"A");
+  EXPECT_EQ(Row(1.5f), u"aa");
+  EXPECT_EQ(Row(2.5f), u"B");
+}
+
+TEST_F(TreeRows, RowsBeyondTheTreesHeightAreNotHit) {
+  Call(*ext, ext::kHeight, K::Let, {Variant::Single(TreeView::kRowHeight)});
+  EXPECT_EQ(Row(0.5f), u"A");
+  EXPECT_EQ(Row(1.5f), u"<nothing>");
+}
+
+// --- Events
+
+class TreeEvents : public TreeRows {
+ protected:
+  // Connects a handler; the sink is the host's side.
+  void On(FunctionSink::Fn fn) { tree->Events().Connect(MakeRef<FunctionSink>(std::move(fn))); }
+};
+
+TEST_F(TreeEvents, HandlersWriteThroughByReferenceArgumentsOfTheDeclaredKinds) {
+  std::vector<VarType> kinds;
+  On([&](DispId id, std::vector<Variant>& args) {
+    if (id != treeevent::kMouseDown) return;
+    for (const Variant& v : args) kinds.push_back(v.ValueType());
+    args[0].Assign(Variant::Integer(2));
+    args[3].Assign(Variant::Double(7.25));
+  });
+  int16_t button = 1, shift = 0;
+  float x = 3, y = 4;
+  tree->RaiseMouseDown(button, shift, x, y);
+  EXPECT_EQ(kinds, (std::vector<VarType>{VarType::Integer, VarType::Integer, VarType::Single, VarType::Single}));
+  EXPECT_EQ(button, 2);
+  EXPECT_EQ(y, 7.25f);
+  EXPECT_EQ(x, 3);
+}
+
+TEST_F(TreeEvents, CancelTextDataAndEffectComeBackToTheRaiser) {
+  Ref<Object> data = MakeRef<Font>();
+  On([&](DispId id, std::vector<Variant>& args) {
+    if (id == treeevent::kKeyPress) args[0].Assign(Variant::Integer(0));
+    if (id == treeevent::kValidate) args[0].Assign(Variant::Bool(true));
+    if (id == treeevent::kOLEDragDrop) {
+      args[0].Assign(Variant::Object(data));
+      args[1].Assign(Variant::Long(4));
+    }
+    if (id == treeevent::kAfterLabelEdit) args[1].Assign(Variant::String(args[1].ToString() + u"!"));
+  });
+  int16_t key = 65;
+  tree->RaiseKeyPress(key);
+  EXPECT_EQ(key, 0);
+  bool cancel = false;
+  tree->RaiseValidate(cancel);
+  EXPECT_TRUE(cancel);
+  Ref<Object> given;  // Nothing
+  int32_t effect = 1;
+  int16_t button = 1, shift = 0, cancelEdit = 0;
+  float x = 0, y = 0;
+  tree->RaiseOLEDragDrop(given, effect, button, shift, x, y);
+  EXPECT_EQ(given, data);
+  EXPECT_EQ(effect, 4);
+  std::u16string text = u"new";
+  tree->RaiseAfterLabelEdit(cancelEdit, text);
+  EXPECT_EQ(text, u"new!");
+}
+
+TEST_F(TreeEvents, NodeEventsDeliverTheVeryNode) {
+  std::vector<std::pair<DispId, Object*>> got;
+  On([&](DispId id, std::vector<Variant>& args) { got.emplace_back(id, args[0].RawObject().get()); });
+  a->SetExpanded(true);
+  a->SetExpanded(true);  // no change, no event
+  a->SetExpanded(false);
+  a->SetChecked(true);  // programmatic: no NodeCheck
+  tree->UserCheck(*a, false);  // no checkboxes: the user cannot check
+  tree->SetCheckboxes(true);
+  tree->UserCheck(*a, false);
+  tree->UserClickNode(*a);
+  using P = std::pair<DispId, Object*>;
+  EXPECT_EQ(got, (std::vector<P>{P{treeevent::kExpand, a.get()}, P{treeevent::kCollapse, a.get()},
+                                 P{treeevent::kNodeCheck, a.get()}, P{treeevent::kNodeClick, a.get()}}));
+  EXPECT_FALSE(a->Checked());
+  EXPECT_TRUE(a->Selected());
+}
+
+TEST_F(TreeEvents, LabelEditIsCancelledOrAppliedAsTheHandlersSay) {
+  int16_t cancelBefore = 0, cancelAfter = 0;
+  int before = 0;
+  On([&](DispId id, std::vector<Variant>& args) {
+    if (id == treeevent::kBeforeLabelEdit) ++before, args[0].Assign(Variant::Integer(cancelBefore));
+    if (id == treeevent::kAfterLabelEdit) args[0].Assign(Variant::Integer(cancelAfter));
+  });
+  Call(*tree, treeid::kStartLabelEdit, K::Method);
+  EXPECT_EQ(before, 0);  // nothing selected, nothing to edit
+  a->SetSelected(true);
+  cancelBefore = 1;
+  Call(*tree, treeid::kStartLabelEdit, K::Method);
+  EXPECT_EQ(before, 1);
+  EXPECT_EQ(tree->EditingNode(), nullptr);
+  EXPECT_FALSE(tree->FinishLabelEdit(u"x"));
+  cancelBefore = 0;
+  tree->StartLabelEdit();
+  EXPECT_EQ(tree->EditingNode(), a.get());
+  cancelAfter = -1;
+  EXPECT_FALSE(tree->FinishLabelEdit(u"refused"));
+  EXPECT_EQ(a->Text(), u"A");
+  tree->StartLabelEdit();
+  cancelAfter = 0;
+  EXPECT_TRUE(tree->FinishLabelEdit(u"renamed"));
+  EXPECT_EQ(a->Text(), u"renamed");
+}
+
+TEST_F(TreeEvents, RemovingTheNodeUnderTheMouseDuringMouseDownLeavesNothingDangling) {
+  a->SetExpanded(true);
+  Ref<Node> heldByHost;
+  On([&](DispId id, std::vector<Variant>& args) {
+    if (id != treeevent::kMouseDown) return;
+    heldByHost = tree->HitTest(args[2].ToSingle(), args[3].ToSingle());
+    nodes.Remove(Variant::Object(Ref<Object>(heldByHost)));
+  });
+  int16_t button = 2, shift = 0;
+  float x = 10, y = 0.5f * TreeView::kRowHeight;
+  tree->RaiseMouseDown(button, shift, x, y);
+  ASSERT_TRUE(heldByHost);
+  EXPECT_FALSE(heldByHost->InTree());
+  EXPECT_EQ(heldByHost->Text(), u"A");
+  EXPECT_EQ(tree->HitTest(x, y)->Text(), u"B");  // B moved up into the row
+  EXPECT_EQ(tree->HitTest(x, y + TreeView::kRowHeight), nullptr);
+}
+
+TEST(TreeEventLifetime, AHandlerMayReleaseTheLastReferenceToTheTree) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  TreeView* raw = tree.get();
+  tree->Events().Connect(MakeRef<FunctionSink>([&](DispId, std::vector<Variant>& args) {
+    tree.reset();
+    args[0].Assign(Variant::Integer(0));
+  }));
+  int16_t key = 13;
+  raw->RaiseKeyPress(key);
+  EXPECT_EQ(key, 0);
+  EXPECT_FALSE(tree);
+}
+
+// --- Observers
+
+struct Recorder : TreeObserver {
+  std::vector<std::string> log;
+  void NodeAdded(Node& n) override { log.push_back("added " + std::string(n.Text().begin(), n.Text().end())); }
+  void NodeAboutToBeRemoved(Node& n) override {
+    log.push_back("removing " + std::string(n.Text().begin(), n.Text().end()) + " in tree " +
+                  (n.InTree() ? "yes" : "no"));
+  }
+  void NodeChanged(Node&, NodeField f) override { log.push_back("changed " + std::to_string(static_cast<int>(f))); }
+  void SettingChanged(DispId id) override { log.push_back("setting " + std::to_string(id)); }
+  void Cleared() override { log.push_back("cleared"); }
+};
+
+TEST_F(TreeRows, ObserversSeeEachChangeOnce) {
+  Recorder r;
+  tree->AddObserver(&r);
+  nodes.Add(*a, Relationship::Child, u"", u"C");
+  nodes.Remove(Variant::String(u"a"));  // one notice for the subtree
+  nodes.Item(Variant::Long(1))->SetText(u"b2");
+  EXPECT_THROW(tree->SetStyle(9), Error);  // refused: no notice
+  tree->SetStyle(1);
+  Call(*ext, ext::kHeight, K::Let, {Variant::Single(5)});
+  nodes.Clear();
+  tree->RemoveObserver(&r);
+  nodes.AddRoot(u"", u"unseen");
+  EXPECT_EQ(r.log, (std::vector<std::string>{"added C", "removing A in tree yes", "changed 0", "setting 13",
+                                             "setting " + std::to_string(ext::kHeight), "cleared"}));
+}
+
+}  // namespace
+}  // namespace desk
