@@ -37,10 +37,10 @@ void HeadlessSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, c
   for (const auto& [i, e] : items->Elements())
     if (e->Visible()) p.captions.push_back(e->Caption());
   popups.push_back(std::move(p));
-  // A copy: the chooser may replace itself, and a click may show another popup meanwhile.
-  auto choose = platform_.choosePopupItem;
-  if (!choose) return;
-  int chosen = choose(*items);
+  // The chooser has returned before the click runs, so a click handler may show another popup
+  // (the chooser is asked again, nested) or replace the chooser.
+  if (!platform_.choosePopupItem) return;
+  int chosen = platform_.choosePopupItem(*items);
   if (chosen < 0) return;
   // Only a shown element can be clicked; choosing anything else is the test's own mistake.
   if (chosen > INT16_MAX || !items->Element(static_cast<int16_t>(chosen)).Visible()) Raise(Err::InvalidProcedureCall);
@@ -63,7 +63,7 @@ std::unique_ptr<Surface> HeadlessPlatform::CreateSurface(const SurfaceDesign& de
 
 void HeadlessPlatform::MessageBox(const MessageBoxRequest& request) {
   messageBoxes.push_back(request);
-  if (auto handler = onMessageBox) handler(request);  // a copy: the handler may replace itself
+  if (onMessageBox) onMessageBox(request);
 }
 
 Ref<Picture> HeadlessPlatform::LoadPicture(const std::u16string& path) {
