@@ -1,0 +1,186 @@
+// The picture loader on real files of each format, and the image list that holds pictures.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <filesystem>
+
+#include "desk/error.h"
+#include "desk/imagelist.h"
+#include "desk/picture_loader.h"
+#include "desk/text.h"
+#include "fixture.h"
+
+namespace {
+
+using desk::Err;
+
+std::u16string Data(const std::string& name) { return desk::U16(std::string(DESK_TEST_DATA) + "/" + name); }
+
+int ErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const desk::Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+long MaxRssKb() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
+
+struct FormatRow {
+  const char* name;
+  const char* file;
+  desk::Picture::Kind kind;
+  int tolerance;  // JPEG is lossy
+};
+
+class PictureFormats : public ::testing::TestWithParam<FormatRow> {};
+
+// The 4x3 samples: first row red, green, blue, white; second row starts black, yellow.
+TEST_P(PictureFormats, DecodesPixelsAndKeepsTheEncodedBytes) {
+  const FormatRow& row = GetParam();
+  desk::Ref<desk::Picture> p = desk::LoadPictureFile(Data(row.file));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->width, 4);
+  EXPECT_EQ(p->height, 3);
+  EXPECT_EQ(p->kind, row.kind);
+  ASSERT_EQ(p->pixels.size(), 12u);
+  auto near = [&](uint32_t got, uint32_t want) {
+    for (int shift : {0, 8, 16, 24}) {
+      int g = static_cast<int>((got >> shift) & 0xFF), w = static_cast<int>((want >> shift) & 0xFF);
+      if (std::abs(g - w) > row.tolerance) return false;
+    }
+    return true;
+  };
+  EXPECT_PRED2(near, p->pixels[0], 0xFFFF0000u);
+  EXPECT_PRED2(near, p->pixels[1], 0xFF00FF00u);
+  EXPECT_PRED2(near, p->pixels[2], 0xFF0000FFu);
+  EXPECT_PRED2(near, p->pixels[3], 0xFFFFFFFFu);
+  EXPECT_PRED2(near, p->pixels[5], 0xFFFFFF00u);
+  const std::string original = testenv::DataFile(row.file);
+  EXPECT_EQ(std::string(p->encoded.begin(), p->encoded.end()), original);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachFormat, PictureFormats,
+                         ::testing::Values(FormatRow{"png", "px.png", desk::Picture::Kind::Bitmap, 0},
+                                           FormatRow{"gif", "px.gif", desk::Picture::Kind::Bitmap, 0},
+                                           FormatRow{"jpeg", "px.jpg", desk::Picture::Kind::Bitmap, 60},
+                                           FormatRow{"bmp", "px.bmp", desk::Picture::Kind::Bitmap, 0},
+                                           FormatRow{"ico", "px.ico", desk::Picture::Kind::Icon, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(PictureLoader, IconWithPngImageDecodesWithAlpha) {
+  desk::Ref<desk::Picture> p = desk::LoadPictureFile(Data("pngentry.ico"));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->kind, desk::Picture::Kind::Icon);
+  ASSERT_EQ(p->width, 2);
+  EXPECT_EQ(p->pixels[0], 0xFFFF0000u);
+  EXPECT_EQ(p->pixels[1], 0x8000FF00u);
+  EXPECT_EQ(p->pixels[3] >> 24, 0u);
+}
+
+TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
+  const auto dir = std::filesystem::temp_directory_path() / ("pic-fail-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  testenv::WriteFile(dir / "text.png", "this is not a picture at all");
+  std::string truncated = testenv::DataFile("px.png").substr(0, 60);
+  testenv::WriteFile(dir / "cut.png", truncated);
+  testenv::WriteFile(dir / "svg.png", "<svg xmlns='http://www.w3.org/2000/svg' width='4' height='4'/>");
+  testenv::WriteFile(dir / "empty.gif", "");
+  auto path = [&](const char* n) { return desk::U16((dir / n).string()); };
+
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("missing.png")); }), 53);
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("text.png")); }), 481);
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("cut.png")); }), 481);
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("svg.png")); }), 481) << "only the five formats are decoded";
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("empty.gif")); }), 481);
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(desk::U16(dir.string())); }), 75) << "a folder";
+  std::filesystem::remove_all(dir);
+}
+
+// Each file declares an image far over the pixel limit (30000x30000 or 65000x65000): it must
+// fail with 481 without the gigabytes of pixels ever being allocated.
+TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
+  for (const char* name : {"huge.png", "huge.gif", "huge.jpg", "huge.bmp"}) {
+    SCOPED_TRACE(name);
+    const long before = MaxRssKb();
+    EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(Data(name)); }), 481);
+    EXPECT_LT(MaxRssKb() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
+  }
+}
+
+// --- the image list ---------------------------------------------------------------------
+
+desk::Ref<desk::Picture> Pic(int w = 1) {
+  return desk::MakeRef<desk::Picture>(w, 1, std::vector<uint32_t>(static_cast<size_t>(w), 0xFF000000u),
+                                      std::vector<uint8_t>{}, desk::Picture::Kind::Bitmap);
+}
+
+TEST(ImageList, AddFindAndPositionsThroughDispatch) {
+  desk::Ref<desk::Object> list = desk::MakeImageList();
+  desk::Ref<desk::Object> images = desk::CallByName(list, u"ListImages", desk::InvokeKind::Get).ToObject();
+  auto add = [&](desk::Variant index, desk::Variant key, desk::Ref<desk::Picture> p) {
+    return desk::CallByName(images, u"Add", desk::InvokeKind::Method, {index, key, desk::Variant::Object(p)});
+  };
+  auto a = Pic(1), b = Pic(2), c = Pic(3);
+  add(desk::Variant::Missing(), desk::Variant::String(u"a"), a);
+  add(desk::Variant::Missing(), desk::Variant::String(u"c"), c);
+  add(desk::Variant::Long(2), desk::Variant::String(u"b"), b);  // inserted between
+  EXPECT_EQ(desk::CallByName(images, u"Count", desk::InvokeKind::Get), desk::Variant::Integer(3));
+
+  auto& typed = *desk::RefCast<desk::ImageList>(list);
+  EXPECT_EQ(typed.Find(u"b"), b);
+  EXPECT_EQ(typed.Find(u"B"), nullptr) << "keys compare exactly";
+  EXPECT_EQ(typed.Images().At(1)->Image(), b);
+  EXPECT_EQ(typed.Images().At(2)->Index(), 3);
+
+  auto item = desk::CallByName(images, u"Item", desk::InvokeKind::Get, {desk::Variant::String(u"c")}).ToObject();
+  EXPECT_EQ(desk::CallByName(item, u"Index", desk::InvokeKind::Get), desk::Variant::Integer(3));
+
+  desk::CallByName(images, u"Remove", desk::InvokeKind::Method, {desk::Variant::Long(1)});
+  EXPECT_EQ(typed.Find(u"a"), nullptr);
+  EXPECT_EQ(desk::CallByName(item, u"Index", desk::InvokeKind::Get), desk::Variant::Integer(2));
+  desk::CallByName(images, u"Clear", desk::InvokeKind::Method);
+  EXPECT_EQ(typed.Images().Count(), 0);
+  EXPECT_EQ(typed.Find(u"c"), nullptr);
+}
+
+TEST(ImageList, RefusalsLeaveTheListUnchanged) {
+  desk::Ref<desk::ImageList> list = desk::MakeRef<desk::ImageList>();
+  desk::ListImages& images = list->Images();
+  images.Add(desk::Variant::Missing(), desk::Variant::String(u"key"), desk::Variant::Object(Pic()));
+  struct Row {
+    const char* what;
+    desk::Variant index, key, picture;
+    int number;
+  } rows[] = {
+      {"key already present", desk::Variant::Missing(), desk::Variant::String(u"key"), desk::Variant::Object(Pic()),
+       35602},
+      {"key of digits only", desk::Variant::Missing(), desk::Variant::String(u"42"), desk::Variant::Object(Pic()),
+       35603},
+      {"position past the end", desk::Variant::Long(3), desk::Variant::String(u"x"), desk::Variant::Object(Pic()),
+       35600},
+      {"empty picture", desk::Variant::Missing(), desk::Variant::String(u"y"),
+       desk::Variant::Object(desk::MakeRef<desk::Picture>()), 481},
+      {"not a picture", desk::Variant::Missing(), desk::Variant::String(u"z"),
+       desk::Variant::Object(desk::MakeRef<desk::Font>()), 13},
+      {"no object", desk::Variant::Missing(), desk::Variant::String(u"w"), desk::Variant::Nothing(), 91},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    EXPECT_EQ(ErrorOf([&] { images.Add(r.index, r.key, r.picture); }), r.number);
+    EXPECT_EQ(images.Count(), 1);
+  }
+  EXPECT_EQ(ErrorOf([&] { images.Item(desk::Variant::String(u"nope")); }), 35601);
+  EXPECT_EQ(ErrorOf([&] { images.Remove(desk::Variant::Long(0)); }), 35600);
+  // An entry without a key is allowed, and more than one.
+  images.Add(desk::Variant::Missing(), desk::Variant::String(u""), desk::Variant::Object(Pic()));
+  images.Add(desk::Variant::Missing(), desk::Variant::Missing(), desk::Variant::Object(Pic()));
+  EXPECT_EQ(images.Count(), 3);
+}
+
+}  // namespace
