@@ -170,6 +170,50 @@ TEST_F(TreeModel, ChangingAKeyFollowsTheAddRules) {
   EXPECT_THROW(nodes.Item(S(u"b")), Error);
 }
 
+TEST(TreePositions, PositionsStayRightAcrossManyRemovalsAndLaterAdds) {
+  // Enough removals that the position index drops its holes, with an enumeration under way.
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  std::vector<std::u16string> expected;
+  for (int i = 0; i < 300; ++i) {
+    std::u16string k = u"k" + DecimalText(i);
+    nodes.AddRoot(k, k);
+    expected.push_back(k);
+  }
+  Ref<NodesEnum> en = nodes.NewEnum();
+  Ref<Node> n;
+  for (int i = 0; i < 10; ++i) en->Next(n);  // k0..k9 passed
+  for (int i = 0; i < 300; ++i)
+    if (i % 5 != 0) nodes.Remove(Variant::String(u"k" + DecimalText(i)));
+  std::erase_if(expected, [](const std::u16string& k) { return std::stoi(U8(k.substr(1))) % 5 != 0; });
+  for (int i = 300; i < 310; ++i) {
+    nodes.AddRoot(u"k" + DecimalText(i), u"k" + DecimalText(i));
+    expected.push_back(u"k" + DecimalText(i));
+  }
+  ASSERT_EQ(nodes.Count(), static_cast<int32_t>(expected.size()));
+  for (size_t i = 0; i < expected.size(); ++i) {
+    Ref<Node> at = nodes.Item(L(static_cast<int32_t>(i + 1)));
+    EXPECT_EQ(at->Key(), expected[i]);
+    EXPECT_EQ(at->Index(), static_cast<int32_t>(i + 1));
+  }
+  ASSERT_TRUE(en->Next(n));
+  EXPECT_EQ(n->Key(), u"k10");  // k0 and k5 passed; nothing skipped or repeated
+}
+
+TEST(TreeSelection, RemovingTheSelectedNodeLeavesNoSelection) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  Ref<Node> p = nodes.AddRoot(u"p", u"P");
+  Ref<Node> c = nodes.Add(*p, Relationship::Child, u"c", u"C");
+  Call(*c, nodeid::kSelected, K::Let, {Variant::Bool(true)});
+  EXPECT_EQ(tree->SelectedNode(), c.get());
+  nodes.Remove(S(u"p"));
+  c.reset();
+  EXPECT_EQ(tree->SelectedNode(), nullptr);
+  tree->StartLabelEdit();  // would edit a freed node
+  EXPECT_EQ(tree->EditingNode(), nullptr);
+}
+
 TEST(TreeLifetime, NodesAndNodeOutliveTheirTree) {
   Ref<TreeView> tree = MakeHeadlessTree();
   Ref<Nodes> nodes = tree->NodesRef();
