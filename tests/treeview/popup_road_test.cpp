@@ -377,6 +377,20 @@ TEST_F(RoadTest, AddRemoveAndShowAgainInsideTheClick) {
   EXPECT_TRUE(host.Platform().messageBoxes.empty());
 }
 
+TEST_F(RoadTest, AFailingClickHandlerGoesBackThroughTheClickAndReleasesTheItem) {
+  auto menus = control->GetPopUpMenus();
+  menus->Add(u"a", u"A");
+  on = [](DispId id, std::vector<Variant>&) {
+    if (id == 1) desk::Raise(desk::Err::InvalidProcedureCall);
+  };
+  Choose({u"A"});
+  EXPECT_EQ(ErrOf([&] { control->ShowPopupMenu(); }), 5);
+  on = nullptr;
+  menus->Clear();  // the item is no longer "being clicked"
+  EXPECT_TRUE(host.Platform().messageBoxes.empty());
+  EXPECT_EQ(MenuState(Items()), "0:mnuStam::v");
+}
+
 TEST_F(RoadTest, AHostThatReleasesTheCollectionAndTheControlInsideTheClick) {
   Ref<desk::Object> menus = CallByName(Ref<desk::Object>(control), u"PopUpMenus", kGet).ToObject();
   CallByName(menus, u"Add", kCall, {Variant::String(u"a"), Variant::String(u"A")});
