@@ -179,7 +179,7 @@ const DispatchTable<TreeView>& TreeView::Table() {
   return t;
 }
 
-TreeView::TreeView() : nodes_(MakeRef<Nodes>(this)) {
+TreeView::TreeView() : nodes_(new Nodes(this)) {
   settings_.reserve(kSettings.size());
   for (const SettingRow& r : kSettings) settings_.push_back(Initial(r));
 }

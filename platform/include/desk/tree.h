@@ -195,7 +195,6 @@ class Node : public Dispatchable<Node> {
 class Nodes : public Dispatchable<Nodes> {
  public:
   static const DispatchTable<Nodes>& Table();
-  explicit Nodes(TreeView* tree) : tree_(tree) {}
   ~Nodes() override;
 
   // Every argument may be Missing. Relative: a key, a 1-based position or a Node of this tree;
@@ -225,6 +224,7 @@ class Nodes : public Dispatchable<Nodes> {
  private:
   friend class TreeView;
   friend class NodesEnum;
+  explicit Nodes(TreeView* tree) : tree_(tree) {}  // each tree makes its one collection
   TreeView& Owner() const;
   TreeView* tree_;                  // null once the tree is gone
   std::vector<NodesEnum*> enums_;  // live enumerators, told of removals
@@ -368,9 +368,10 @@ class TreeView : public Dispatchable<TreeView> {
   bool FinishLabelEdit(std::u16string text);
   Node* EditingNode() const { return editing_ && editing_->InTree() ? editing_.get() : nullptr; }
 
-  // The node at a point in the tree's units, or null (see the layout above).
+  // The node at a point in the tree's units, or null (see the layout above). Walks the rows
+  // down to the point, after sorting the roots when Sorted is on.
   virtual Ref<Node> HitTest(float x, float y);
-  // The visible nodes in display order, one per row. Walks the visible part of the tree.
+  // The visible nodes in display order, one per row. Walks every visible node.
   std::vector<Node*> VisibleRows() const;
 
   // --- Nodes.
@@ -383,8 +384,9 @@ class TreeView : public Dispatchable<TreeView> {
   // --- User-like actions, as a backend reports what the user did.
   // Selects the node and raises NodeClick.
   void UserClickNode(Node& node);
-  // With Checkboxes on: sets Checked and raises NodeCheck. Without checkboxes the user has
-  // nothing to click, and nothing happens.
+  // With Checkboxes on and the state changing: sets Checked, then raises NodeCheck. Without
+  // checkboxes the user has nothing to click, and nothing happens. (Setting Checked through
+  // the node itself is the host's doing and raises nothing.)
   void UserCheck(Node& node, bool checked);
 
   // --- Events. Each raises one event with its arguments by reference to variants of the
