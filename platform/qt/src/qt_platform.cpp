@@ -1,0 +1,333 @@
+// The Qt platform: surfaces as widgets, popup menus as QMenu, message boxes as QMessageBox,
+// pictures through QImageReader.
+#include "desk/qt_platform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QBuffer>
+#include <QCursor>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QResizeEvent>
+#include <QTimer>
+#include <cstring>
+#include <vector>
+
+#include "qt_tree.h"
+#include "qt_util.h"
+
+namespace desk {
+
+using qtb::Q;
+using qtb::U;
+
+// ---------------------------------------------------------------------------------------------
+// Surface
+
+class QtSurface : public Surface {
+ public:
+  QtSurface(const SurfaceDesign& design, SurfaceClient& client);
+  ~QtSurface() override;
+
+  float ScaleLeft() const override { return 0; }
+  float ScaleTop() const override { return 0; }
+  float ScaleWidth() const override { return widget_ ? qtb::ToTwips(widget_->width()) : 0; }
+  float ScaleHeight() const override { return widget_ ? qtb::ToTwips(widget_->height()) : 0; }
+  Ref<Object> TreeChild() override { return treeExt_; }
+  TreeView& Tree() override { return *tree_; }
+  Menu& MainMenu() override { return *mainMenu_; }
+  MenuArray& ItemArray() override { return *items_; }
+  void PropertyChanged(std::u16string_view name) override;
+  Ref<Font> AmbientFont() override;
+  void PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
+                 const Variant& defaultMenu) override;
+
+  QtSurfaceWidget* Widget() const { return widget_; }
+  void Resized() { client_.OnResize(); }
+
+ private:
+  struct OpenMenu {
+    QMenu* menu;
+    MenuArray* items;
+    Ref<Object> defaultItem;
+  };
+  static void Fill(QMenu& menu, MenuArray& items, const Ref<Object>& defaultItem);
+  void ItemsChanged();
+
+  SurfaceClient& client_;
+  QPointer<QtSurfaceWidget> widget_;
+  Ref<qtb::QtTree> tree_;
+  Ref<Object> treeExt_;
+  Ref<MenuArray> items_;
+  Ref<Menu> mainMenu_;
+  std::vector<OpenMenu> open_;  // menus on screen now, innermost last
+};
+
+QtSurfaceWidget::QtSurfaceWidget(QtSurface* surface) : QWidget(nullptr), surface_(surface) {
+  setContextMenuPolicy(Qt::PreventContextMenu);
+  resize(320, 240);
+}
+
+Surface* QtSurfaceWidget::DeskSurface() const { return surface_; }
+
+void QtSurfaceWidget::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  if (QtSurface* s = surface_) qtb::Shielded("Resize", [s] { s->Resized(); });
+}
+
+QtSurface::QtSurface(const SurfaceDesign& design, SurfaceClient& client)
+    : client_(client), widget_(new QtSurfaceWidget(this)) {
+  tree_ = MakeRef<qtb::QtTree>(widget_.data());
+  treeExt_ = MakeExtendedControl(tree_, design.treeName);
+  items_ = MakeRef<MenuArray>(design.arrayName, design.arrayCaption0);
+  mainMenu_ = MakeRef<Menu>(design.mainMenuName, design.mainMenuCaption, items_);
+  items_->changed = [this] { ItemsChanged(); };
+}
+
+QtSurface::~QtSurface() {
+  items_->changed = nullptr;
+  if (widget_) {
+    widget_->surface_ = nullptr;
+    delete widget_.data();  // takes the tree's widget with it
+  }
+}
+
+void QtSurface::PropertyChanged(std::u16string_view name) {
+  if (widget_) emit widget_->propertyChanged(Q(name));
+}
+
+Ref<Font> QtSurface::AmbientFont() {
+  // The surface widget's font is the one it inherits from the widget hosting it.
+  return FromQFont(widget_ ? widget_->font() : QApplication::font());
+}
+
+void QtSurface::Fill(QMenu& menu, MenuArray& items, const Ref<Object>& defaultItem) {
+  menu.clear();
+  for (const auto& [index, element] : items.Elements()) {
+    if (!element->Visible()) continue;
+    QAction* a = menu.addAction(Q(element->Caption()));
+    a->setData(static_cast<int>(index));
+    if (defaultItem && defaultItem.get() == element.get()) menu.setDefaultAction(a);
+  }
+}
+
+void QtSurface::ItemsChanged() {
+  // A host's timer may change the items while their menu is on screen.
+  for (OpenMenu& m : open_)
+    if (m.items == items_.get()) Fill(*m.menu, *m.items, m.defaultItem);
+}
+
+void QtSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
+                          const Variant& defaultMenu) {
+  if (!menu) Raise(Err::ObjectNotSet);
+  Ref<MenuArray> items;
+  if (auto m = RefCast<Menu>(menu)) items = m->ItemsRef();
+  else items = RefCast<MenuArray>(menu);
+  if (!items) Raise(Err::TypeMismatch);
+  const Variant def = defaultMenu.Value();
+  Ref<Object> defaultItem = def.ValueType() == VarType::Object ? def.RawObject() : nullptr;
+  const bool hasX = !x.IsMissing() && !x.IsEmpty(), hasY = !y.IsMissing() && !y.IsEmpty();
+  const float fx = hasX ? x.ToSingle() : 0, fy = hasY ? y.ToSingle() : 0;
+  const int32_t align = flags.IsMissing() || flags.IsEmpty() ? 0 : flags.ToLong();
+
+  QMenu qmenu(widget_);
+  Fill(qmenu, *items, defaultItem);
+  QPoint at = QCursor::pos();
+  if ((hasX || hasY) && widget_) {
+    const QPoint local = widget_->mapFromGlobal(at);
+    at = widget_->mapToGlobal(QPoint(hasX ? qtb::ToPixels(fx) : local.x(), hasY ? qtb::ToPixels(fy) : local.y()));
+  }
+  // Alignment flags: 4 centres the menu on x, 8 puts its right edge there.
+  if (align & 4) at.rx() -= qmenu.sizeHint().width() / 2;
+  else if (align & 8) at.rx() -= qmenu.sizeHint().width();
+
+  open_.push_back({&qmenu, items.get(), defaultItem});
+  Ref<MenuArray> keepItems = items;
+  QAction* chosen = qmenu.exec(at);
+  open_.pop_back();
+  if (!chosen) return;
+  bool ok = false;
+  const int index = chosen->data().toInt(&ok);
+  if (!ok) return;
+  // The element may have gone or been hidden while the menu was open.
+  const auto& elements = items->Elements();
+  auto it = elements.find(static_cast<int16_t>(index));
+  if (it == elements.end() || !it->second->Visible()) return;
+  items->Click(static_cast<int16_t>(index));  // modal: the click is handled before we return
+}
+
+// ---------------------------------------------------------------------------------------------
+// Pictures
+
+namespace {
+
+// Only these five formats are ever handed to a decoder, chosen by their first bytes.
+const char* SniffFormat(const QByteArray& b) {
+  auto starts = [&](std::initializer_list<unsigned char> m) {
+    if (static_cast<size_t>(b.size()) < m.size()) return false;
+    return std::equal(m.begin(), m.end(), reinterpret_cast<const unsigned char*>(b.constData()));
+  };
+  if (starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return "png";
+  if (starts({'G', 'I', 'F', '8', '7', 'a'}) || starts({'G', 'I', 'F', '8', '9', 'a'})) return "gif";
+  if (starts({0xFF, 0xD8, 0xFF})) return "jpeg";
+  if (starts({'B', 'M'})) return "bmp";
+  if (starts({0x00, 0x00, 0x01, 0x00})) return "ico";
+  return nullptr;
+}
+
+bool TooLarge(const QSize& s) {
+  return s.width() <= 0 || s.height() <= 0 || int64_t{s.width()} * s.height() > kMaxPicturePixels;
+}
+
+// A file larger than this cannot hold a picture the loaders accept (4 bytes a pixel plus
+// headers), so it is refused before it is read.
+constexpr qint64 kMaxPictureFileBytes = kMaxPicturePixels * 4 + (qint64{1} << 20);
+
+}  // namespace
+
+Ref<Picture> DecodePictureQt(const QByteArray& bytes) {
+  const char* format = SniffFormat(bytes);
+  if (!format) Raise(Err::InvalidPicture);
+  QBuffer buffer;
+  buffer.setData(bytes);
+  buffer.open(QIODevice::ReadOnly);
+  QImageReader reader(&buffer, format);
+  reader.setAutoDetectImageFormat(false);  // the sniffed format's handler, and no other
+  const bool icon = std::strcmp(format, "ico") == 0;
+  if (icon && reader.imageCount() > 1) {
+    // The icon's largest image.
+    int best = 0;
+    int64_t bestArea = -1;
+    for (int i = 0; i < reader.imageCount(); ++i) {
+      if (!reader.jumpToImage(i)) continue;
+      const QSize s = reader.size();
+      if (int64_t{s.width()} * s.height() > bestArea) bestArea = int64_t{s.width()} * s.height(), best = i;
+    }
+    reader.jumpToImage(best);
+  }
+  // Refused from its header, before any pixel memory is allocated; the reader's allocation
+  // limit stops a picture whose header does not tell its size.
+  const QSize announced = reader.size();
+  if (announced.isValid() && TooLarge(announced)) Raise(Err::InvalidPicture);
+  QImage image = reader.read();
+  if (image.isNull() || TooLarge(image.size())) Raise(Err::InvalidPicture);
+  image = image.convertToFormat(QImage::Format_ARGB32);
+  const int w = image.width(), h = image.height();
+  std::vector<uint32_t> px(static_cast<size_t>(w) * static_cast<size_t>(h));
+  for (int row = 0; row < h; ++row)
+    std::memcpy(px.data() + static_cast<size_t>(row) * static_cast<size_t>(w), image.constScanLine(row),
+                static_cast<size_t>(w) * 4);
+  std::vector<uint8_t> encoded(reinterpret_cast<const uint8_t*>(bytes.constData()),
+                               reinterpret_cast<const uint8_t*>(bytes.constData()) + bytes.size());
+  return MakeRef<Picture>(w, h, std::move(px), std::move(encoded), icon ? Picture::Kind::Icon : Picture::Kind::Bitmap);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Fonts
+
+QFont ToQFont(const Font& f) {
+  QFont q(Q(f.name));
+  q.setPointSizeF(f.size > 0 ? f.size : 8.25);
+  q.setWeight(static_cast<QFont::Weight>(std::clamp<int>(f.weight, 1, 1000)));
+  q.setItalic(f.italic);
+  q.setUnderline(f.underline);
+  q.setStrikeOut(f.strikethrough);
+  return q;
+}
+
+Ref<Font> FromQFont(const QFont& q) {
+  // A font set in pixels has no point size; 96 pixels to the inch.
+  const double points = q.pointSizeF() > 0 ? q.pointSizeF() : q.pixelSize() * 0.75;
+  auto f = MakeRef<Font>(U(q.family()), static_cast<float>(points));
+  f->weight = static_cast<int16_t>(q.weight());
+  f->italic = q.italic();
+  f->underline = q.underline();
+  f->strikethrough = q.strikeOut();
+  return f;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Platform
+
+QtPlatform::QtPlatform() {
+  // In megabytes; one ARGB picture of the largest accepted size.
+  QImageReader::setAllocationLimit(static_cast<int>(kMaxPicturePixels * 4 / (1024 * 1024)) + 1);
+}
+
+QtPlatform::~QtPlatform() = default;
+
+std::unique_ptr<Surface> QtPlatform::CreateSurface(const SurfaceDesign& design, SurfaceClient& client) {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) Raise(Err::CantCreateObject);
+  return std::make_unique<QtSurface>(design, client);
+}
+
+void QtPlatform::MessageBox(const MessageBoxRequest& request) {
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  switch (request.style & 0x70) {
+    case 16: icon = QMessageBox::Critical; break;
+    case 32: icon = QMessageBox::Question; break;
+    case 48: icon = QMessageBox::Warning; break;
+    case 64: icon = QMessageBox::Information; break;
+    default: break;
+  }
+  QMessageBox::StandardButtons buttons = QMessageBox::Ok;
+  switch (request.style & 7) {
+    case 1: buttons = QMessageBox::Ok | QMessageBox::Cancel; break;
+    case 2: buttons = QMessageBox::Abort | QMessageBox::Retry | QMessageBox::Ignore; break;
+    case 3: buttons = QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel; break;
+    case 4: buttons = QMessageBox::Yes | QMessageBox::No; break;
+    case 5: buttons = QMessageBox::Retry | QMessageBox::Cancel; break;
+    default: break;
+  }
+  QMessageBox box(icon, Q(request.EffectiveCaption()), Q(request.text), buttons, QApplication::activeWindow());
+  box.setWindowModality(Qt::ApplicationModal);
+  if (auto hook = onMessageBoxShown) {
+    // Runs inside the box's own loop, once it is on screen.
+    QTimer::singleShot(0, &box, [hook, &box] { hook(box); });
+  }
+  box.exec();
+}
+
+Ref<Picture> QtPlatform::LoadPicture(const std::u16string& path) {
+  if (path.empty()) return MakeRef<Picture>();
+  const QString p = Q(path);
+  if (p.contains(QChar(u'\0'))) Raise(Err::FileNotFound);
+  const QFileInfo info(p);
+  if (!info.exists()) Raise(Err::FileNotFound);
+  if (info.isDir()) Raise(Err::PathFileAccess);
+  if (!info.isFile() || info.size() > kMaxPictureFileBytes) Raise(Err::InvalidPicture);
+  QFile file(p);
+  if (!file.open(QIODevice::ReadOnly)) Raise(info.isReadable() ? Err::PathFileAccess : Err::PermissionDenied);
+  return DecodePictureQt(file.readAll());
+}
+
+Ref<Object> QtPlatform::CreateImageList() { return MakeRef<qtb::QtImageList>(); }
+
+void QtPlatform::DoEvents() { QCoreApplication::processEvents(); }
+
+std::shared_ptr<QtPlatform> MakeQtPlatform() {
+  if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;
+  return std::make_shared<QtPlatform>();
+}
+
+QtSurfaceWidget* SurfaceWidget(Surface& surface) {
+  auto* s = dynamic_cast<QtSurface*>(&surface);
+  return s ? s->Widget() : nullptr;
+}
+
+QtSurfaceWidget* ControlWidget(Object& control) {
+  auto* c = dynamic_cast<Control*>(&control);
+  Surface* s = c ? c->GetSurface() : nullptr;
+  return s ? SurfaceWidget(*s) : nullptr;
+}
+
+QTreeWidget* TreeWidgetOf(TreeView& tree) {
+  auto* t = dynamic_cast<qtb::QtTree*>(&tree);
+  return t ? t->Widget() : nullptr;
+}
+
+}  // namespace desk

@@ -1,0 +1,889 @@
+#include "qt_tree.h"
+
+#include <QApplication>
+#include <QDrag>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTimer>
+#include <algorithm>
+#include <cmath>
+
+#include "desk/text.h"
+#include "qt_dnd.h"
+
+namespace desk::qtb {
+
+namespace {
+
+// Drop effects of the OLE events: none 0, copy 1, move 2.
+int32_t EffectOf(Qt::DropAction a) {
+  switch (a) {
+    case Qt::CopyAction: return 1;
+    case Qt::MoveAction:
+    case Qt::TargetMoveAction: return 2;
+    default: return 0;
+  }
+}
+
+Qt::DropActions ActionsOf(int32_t effects) {
+  Qt::DropActions a;
+  if (effects & 1) a |= Qt::CopyAction;
+  if (effects & 2) a |= Qt::MoveAction;
+  return a;
+}
+
+Qt::DropAction ActionOf(int32_t effect) {
+  if (effect & 2) return Qt::MoveAction;
+  if (effect & 1) return Qt::CopyAction;
+  return Qt::IgnoreAction;
+}
+
+int32_t EffectsOf(Qt::DropActions a) {
+  return (a & Qt::CopyAction ? 1 : 0) | (a & Qt::MoveAction ? 2 : 0);
+}
+
+// The largest picture size the tree lays its rows out for.
+constexpr int kMaxIconSide = 64;
+
+Qt::CursorShape ShapeOf(int32_t pointer) {
+  switch (pointer) {
+    case 1: return Qt::ArrowCursor;
+    case 2: return Qt::CrossCursor;
+    case 3: return Qt::IBeamCursor;
+    case 5:
+    case 15: return Qt::SizeAllCursor;
+    case 6: return Qt::SizeBDiagCursor;
+    case 7: return Qt::SizeVerCursor;
+    case 8: return Qt::SizeFDiagCursor;
+    case 9: return Qt::SizeHorCursor;
+    case 10: return Qt::UpArrowCursor;
+    case 11: return Qt::WaitCursor;
+    case 12: return Qt::ForbiddenCursor;
+    case 13: return Qt::BusyCursor;
+    case 14: return Qt::WhatsThisCursor;
+    default: return Qt::ArrowCursor;  // 4, the icon pointer, has no Qt shape
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Image list
+
+QPixmap QtImageList::Pixmap(const Ref<Picture>& picture) {
+  // Pictures leave the list without telling it; drop their pixmaps once stale ones could
+  // outnumber the live ones.
+  if (cache_.Size() > static_cast<size_t>(Images().Count()) * 2 + 16) {
+    std::unordered_map<const Picture*, bool> live;
+    for (int32_t i = 0; i < Images().Count(); ++i) live[Images().At(static_cast<size_t>(i))->Image().get()] = true;
+    cache_.Prune([&](const Picture* p) { return live.count(p) > 0; });
+  }
+  return cache_.Get(picture);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Items
+
+TreeItem::TreeItem(QtTree* tree, Node* node) : QTreeWidgetItem(UserType), tree_(tree), node_(node) {
+  setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemIsUserCheckable |
+           Qt::ItemIsDragEnabled);
+}
+
+QVariant TreeItem::data(int column, int role) const {
+  if (!tree_ || column != 0) return QVariant();
+  switch (role) {
+    case Qt::DisplayRole:
+    case Qt::EditRole: return Q(node_->Text());
+    case Qt::DecorationRole: {
+      if (!tree_->ShowsPictures()) return QVariant();
+      QIcon icon = tree_->IconFor(*node_);
+      return icon.isNull() ? QVariant() : QVariant(icon);
+    }
+    case Qt::CheckStateRole:
+      if (!tree_->Checkboxes()) return QVariant();
+      return node_->Checked() ? Qt::Checked : Qt::Unchecked;
+    default: return QTreeWidgetItem::data(column, role);
+  }
+}
+
+void TreeItem::setData(int column, int role, const QVariant& value) {
+  if (!tree_) return;
+  if (role == Qt::CheckStateRole) {
+    if (!tree_->Syncing()) Shielded("NodeCheck", [&] { tree_->OnUserCheck(*node_, value.toInt() == Qt::Checked); });
+    return;
+  }
+  // The text is the node's; edits reach it through the label-edit events only.
+  if (role == Qt::DisplayRole || role == Qt::EditRole || role == Qt::DecorationRole) return;
+  QTreeWidgetItem::setData(column, role, value);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Delegate
+
+void TreeDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
+  QStyledItemDelegate::initStyleOption(option, index);
+  if (!tree_) return;
+  if (tree_->HotTracking() && (option->state & QStyle::State_MouseOver)) {
+    option->font.setUnderline(true);
+    option->palette.setColor(QPalette::Text, option->palette.color(QPalette::Link));
+  }
+}
+
+void TreeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QStyleOptionViewItem opt(option);
+  if (tree_ && !tree_->FullRowSelect()) {
+    // The selection covers the label (check box, picture and text), not the rest of the row.
+    const int w = sizeHint(option, index).width() + 4;
+    if (w < opt.rect.width()) opt.rect.setWidth(w);
+  }
+  QStyledItemDelegate::paint(painter, opt, index);
+}
+
+QWidget* TreeDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
+                                    const QModelIndex& index) const {
+  auto* w = static_cast<TreeWidget*>(this->parent());
+  TreeItem* item = w ? w->Item(index) : nullptr;
+  if (!tree_ || !item) return nullptr;
+  bool open = tree_->OpeningEditor();
+  if (!open) Shielded("BeforeLabelEdit", [&] { open = tree_->BeginUserEdit(*item->GetNode()); });
+  if (!open) return nullptr;
+  return QStyledItemDelegate::createEditor(parent, option, index);
+}
+
+void TreeDelegate::setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const {
+  auto* line = qobject_cast<QLineEdit*>(editor);
+  if (tree_ && line) Shielded("AfterLabelEdit", [&] { tree_->CommitLabelEdit(line->text()); });
+}
+
+// ---------------------------------------------------------------------------------------------
+// Widget
+
+TreeWidget::TreeWidget(QtTree* tree, QWidget* parent) : QTreeWidget(parent), tree_(tree) {
+  setColumnCount(1);
+  setHeaderHidden(true);
+  header()->setStretchLastSection(true);
+  setSelectionMode(QAbstractItemView::SingleSelection);
+  setMouseTracking(true);  // MouseMove is raised without a button too
+  viewport()->setAttribute(Qt::WA_Hover);
+  setContextMenuPolicy(Qt::PreventContextMenu);  // the host shows its own menu
+  setExpandsOnDoubleClick(true);
+  setAnimated(false);
+  setDropIndicatorShown(false);
+  setDragDropMode(QAbstractItemView::DragDrop);
+}
+
+TreeWidget::~TreeWidget() {
+  if (tree_) tree_->WidgetGone();
+}
+
+QPointF TreeWidget::ToTreeUnits(const QPointF& viewportPos) const {
+  const QPointF p = viewportPos + QPointF(viewport()->pos());
+  return {p.x() * kTwipsPerPixel, p.y() * kTwipsPerPixel};
+}
+
+void TreeWidget::mousePressEvent(QMouseEvent* e) {
+  Shielded("mousePressEvent", [&] {
+    if (!tree_) return QTreeWidget::mousePressEvent(e);
+    QPointer<TreeWidget> self(this);
+    Ref<TreeView> keep(tree_);
+    int16_t button = ButtonOf(e->button()), shift = ShiftMask(e->modifiers());
+    const QPointF t = ToTreeUnits(e->position());
+    float x = static_cast<float>(t.x()), y = static_cast<float>(t.y());
+    afterDoubleClick_ = false;
+    tree_->RaiseMouseDown(button, shift, x, y);
+    if (!self || !tree_) return;
+    // The right button leaves the selection alone: a host's context menu acts on the node it
+    // finds with HitTest.
+    if (e->button() == Qt::RightButton) return e->accept();
+    leftPressed_ = e->button() == Qt::LeftButton;
+    QTreeWidget::mousePressEvent(e);
+    if (!self || !tree_ || e->button() != Qt::LeftButton) return;
+    auto* item = static_cast<TreeItem*>(itemAt(e->position().toPoint()));
+    // A click on the label (or anywhere on the row with FullRowSelect), not on the branch area.
+    if (item && item->GetNode()->InTree() &&
+        (tree_->FullRowSelect() || e->position().x() >= visualItemRect(item).left()))
+      tree_->UserClickNode(*item->GetNode());
+  });
+}
+
+void TreeWidget::mouseReleaseEvent(QMouseEvent* e) {
+  Shielded("mouseReleaseEvent", [&] {
+    if (!tree_) return QTreeWidget::mouseReleaseEvent(e);
+    QPointer<TreeWidget> self(this);
+    Ref<TreeView> keep(tree_);
+    if (e->button() != Qt::RightButton) QTreeWidget::mouseReleaseEvent(e);
+    if (!self || !tree_) return;
+    int16_t button = ButtonOf(e->button()), shift = ShiftMask(e->modifiers());
+    const QPointF t = ToTreeUnits(e->position());
+    float x = static_cast<float>(t.x()), y = static_cast<float>(t.y());
+    const bool click = e->button() == Qt::LeftButton && leftPressed_ && !afterDoubleClick_ &&
+                       viewport()->rect().contains(e->position().toPoint());
+    leftPressed_ = false;
+    afterDoubleClick_ = false;
+    tree_->RaiseMouseUp(button, shift, x, y);
+    if (!self || !tree_) return;
+    if (click) tree_->RaiseClick();
+    e->accept();
+  });
+}
+
+void TreeWidget::mouseMoveEvent(QMouseEvent* e) {
+  Shielded("mouseMoveEvent", [&] {
+    if (!tree_) return QTreeWidget::mouseMoveEvent(e);
+    QPointer<TreeWidget> self(this);
+    Ref<TreeView> keep(tree_);
+    int16_t button = ButtonMask(e->buttons()), shift = ShiftMask(e->modifiers());
+    const QPointF t = ToTreeUnits(e->position());
+    float x = static_cast<float>(t.x()), y = static_cast<float>(t.y());
+    tree_->RaiseMouseMove(button, shift, x, y);
+    if (!self || !tree_) return;
+    // Qt's own drag gesture starts a drag only in automatic mode (dragEnabled follows it); a
+    // right-button move must not rubber-band a selection.
+    if (!(e->buttons() & Qt::RightButton)) QTreeWidget::mouseMoveEvent(e);
+  });
+}
+
+void TreeWidget::mouseDoubleClickEvent(QMouseEvent* e) {
+  Shielded("mouseDoubleClickEvent", [&] {
+    if (!tree_) return QTreeWidget::mouseDoubleClickEvent(e);
+    QPointer<TreeWidget> self(this);
+    Ref<TreeView> keep(tree_);
+    afterDoubleClick_ = true;
+    if (e->button() == Qt::LeftButton) tree_->RaiseDblClick();
+    if (!self || !tree_) return;
+    if (e->button() == Qt::LeftButton) QTreeWidget::mouseDoubleClickEvent(e);
+  });
+}
+
+void TreeWidget::keyPressEvent(QKeyEvent* e) {
+  Shielded("keyPressEvent", [&] {
+    if (!tree_) return QTreeWidget::keyPressEvent(e);
+    QPointer<TreeWidget> self(this);
+    Ref<TreeView> keep(tree_);
+    const int16_t code0 = KeyCodeOf(e->key()), shift0 = ShiftMask(e->modifiers());
+    int16_t code = code0, shift = shift0;
+    tree_->RaiseKeyDown(code, shift);
+    if (!self || !tree_) return;
+    const QString text0 = e->text();
+    const bool hasChar = text0.size() == 1 && text0[0].unicode() <= INT16_MAX;
+    int16_t ascii = hasChar ? static_cast<int16_t>(text0[0].unicode()) : 0;
+    const int16_t ascii0 = ascii;
+    if (hasChar) {
+      tree_->RaiseKeyPress(ascii);
+      if (!self || !tree_) return;
+    }
+    // The tree acts on what the handlers left: KeyCode 0 drops the key, KeyAscii 0 the
+    // character; a changed value is the key or character the tree gets instead.
+    const int key = code == code0 ? e->key() : (code == 0 ? int(Qt::Key_unknown) : QtKeyOf(code));
+    QString text;
+    if (hasChar) text = ascii == 0 ? QString() : (ascii == ascii0 ? text0 : QString(QChar(static_cast<char16_t>(ascii))));
+    else if (code == code0) text = text0;
+    if (key == Qt::Key_unknown && text.isEmpty()) return e->accept();
+    const Qt::KeyboardModifiers mods =
+        shift == shift0 ? e->modifiers() : (ModifiersOf(shift) | (e->modifiers() & Qt::KeypadModifier));
+    QKeyEvent forwarded(e->type(), key, mods, text, e->isAutoRepeat(), static_cast<quint16>(e->count()));
+    QTreeWidget::keyPressEvent(&forwarded);
+    e->setAccepted(forwarded.isAccepted());
+  });
+}
+
+void TreeWidget::keyReleaseEvent(QKeyEvent* e) {
+  Shielded("keyReleaseEvent", [&] {
+    if (!tree_) return QTreeWidget::keyReleaseEvent(e);
+    QPointer<TreeWidget> self(this);
+    Ref<TreeView> keep(tree_);
+    int16_t code = KeyCodeOf(e->key()), shift = ShiftMask(e->modifiers());
+    tree_->RaiseKeyUp(code, shift);
+    if (!self) return;
+    QTreeWidget::keyReleaseEvent(e);
+  });
+}
+
+void TreeWidget::focusOutEvent(QFocusEvent* e) {
+  Shielded("focusOutEvent", [&] {
+    QTreeWidget::focusOutEvent(e);
+    if (!tree_) return;
+    // Only when the focus moves to another control of the window: not to a popup, another
+    // window, or the tree's own label editor.
+    const Qt::FocusReason r = e->reason();
+    if (r == Qt::PopupFocusReason || r == Qt::ActiveWindowFocusReason || r == Qt::MenuBarFocusReason) return;
+    QWidget* next = QApplication::focusWidget();
+    if (!next || next == this || isAncestorOf(next)) return;
+    QPointer<TreeWidget> self(this);
+    Ref<TreeView> keep(tree_);
+    bool cancel = false;
+    tree_->RaiseValidate(cancel);
+    if (!self || !cancel) return;
+    // Cancel keeps the focus: taken back once the focus change in progress is over.
+    QTimer::singleShot(0, this, [self] {
+      if (self) self->setFocus(Qt::OtherFocusReason);
+    });
+  });
+}
+
+void TreeWidget::DragOver(QDragMoveEvent* e, int16_t state) {
+  if (!tree_ || tree_->OLEDropMode() != 1) return e->ignore();
+  lastDragPos_ = e->position();
+  e->ignore();
+  Shielded("OLEDragOver", [&] { tree_->DragEvent(e, state, false); });
+}
+
+void TreeWidget::dragEnterEvent(QDragEnterEvent* e) { DragOver(e, 0); }
+void TreeWidget::dragMoveEvent(QDragMoveEvent* e) { DragOver(e, 2); }
+
+void TreeWidget::dragLeaveEvent(QDragLeaveEvent* e) {
+  if (tree_ && tree_->OLEDropMode() == 1) Shielded("OLEDragOver", [&] { tree_->DragLeft(lastDragPos_); });
+  e->accept();
+}
+
+void TreeWidget::dropEvent(QDropEvent* e) {
+  if (!tree_ || tree_->OLEDropMode() != 1) return e->ignore();
+  e->ignore();
+  Shielded("OLEDragDrop", [&] { tree_->DragEvent(e, 0, true); });
+}
+
+void TreeWidget::startDrag(Qt::DropActions) {
+  if (tree_) Shielded("OLEStartDrag", [&] { tree_->RunDrag(true); });
+}
+
+void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex& index) const {
+  if (!tree_) return;
+  TreeItem* item = Item(index);
+  if (!item) return;
+  const bool selected = selectionModel()->isSelected(index);
+  if (tree_->FullRowSelect() && selected && (hasFocus() || !tree_->HideSelection()))
+    p->fillRect(rect, palette().brush(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
+  const int indent = indentation();
+  if (indent <= 0) return;
+
+  // The item and its ancestors; the rightmost cell is the item's own, the others carry the
+  // ancestors' vertical lines. Roots have a cell only with root lines.
+  std::vector<QTreeWidgetItem*> chain;
+  for (QTreeWidgetItem* it = item; it; it = it->parent()) chain.push_back(it);
+  const int cells = static_cast<int>(chain.size()) - (rootIsDecorated() ? 0 : 1);
+  auto siblingAt = [&](QTreeWidgetItem* it, int delta) -> QTreeWidgetItem* {
+    QTreeWidgetItem* parent = it->parent();
+    const int i = parent ? parent->indexOfChild(it) : indexOfTopLevelItem(it);
+    const int count = parent ? parent->childCount() : topLevelItemCount();
+    const int j = i + delta;
+    if (j < 0 || j >= count) return nullptr;
+    return parent ? parent->child(j) : topLevelItem(j);
+  };
+
+  p->save();
+  QPen dotted(palette().color(QPalette::Dark), 1, Qt::DotLine);
+  const int right = rect.right() + 1;
+  for (int c = 0; c < cells; ++c) {
+    const QRect cell(right - (c + 1) * indent, rect.top(), indent, rect.height());
+    QTreeWidgetItem* at = chain[static_cast<size_t>(c)];
+    const int cx = cell.left() + indent / 2, cy = cell.top() + cell.height() / 2;
+    const bool hasNext = siblingAt(at, 1) != nullptr;
+    if (tree_->ShowsLines()) {
+      p->setPen(dotted);
+      if (c == 0) {
+        const bool hasAbove = at->parent() || siblingAt(at, -1);
+        if (hasAbove) p->drawLine(cx, cell.top(), cx, cy);
+        if (hasNext) p->drawLine(cx, cy, cx, cell.bottom());
+        p->drawLine(cx, cy, cell.right(), cy);
+      } else if (hasNext) {
+        p->drawLine(cx, cell.top(), cx, cell.bottom());
+      }
+    }
+    if (c == 0 && tree_->ShowsPlusMinus() && at->childCount() > 0) {
+      const QRect box(cx - 4, cy - 4, 8, 8);
+      p->fillRect(box, palette().brush(QPalette::Base));
+      p->setPen(QPen(palette().color(QPalette::Dark), 1));
+      p->drawRect(box);
+      p->setPen(QPen(palette().color(QPalette::Text), 1));
+      p->drawLine(cx - 2, cy, cx + 2, cy);
+      if (!at->isExpanded()) p->drawLine(cx, cy - 2, cx, cy + 2);
+    }
+  }
+  p->restore();
+}
+
+// ---------------------------------------------------------------------------------------------
+// The tree
+
+// Mirrors model changes into the widget.
+class QtTree::Mirror : public TreeObserver {
+ public:
+  explicit Mirror(QtTree& t) : t_(t) {}
+  void NodeAdded(Node& n) override { t_.AddItem(n); }
+  void NodeAboutToBeRemoved(Node& n) override { t_.RemoveItem(n); }
+  void NodeChanged(Node& n, NodeField f) override {
+    TreeItem* item = t_.ItemOf(&n);
+    if (!item) return;
+    SyncGuard guard(t_);
+    switch (f) {
+      case NodeField::Text:
+        item->Changed();
+        if (!n.Parent() && t_.Sorted()) t_.ScheduleRootSync();
+        break;
+      case NodeField::Image:
+      case NodeField::SelectedImage:
+      case NodeField::Checked: item->Changed(); break;
+      case NodeField::Expanded:
+        if (item->isExpanded() != n.Expanded()) item->setExpanded(n.Expanded());
+        break;
+      case NodeField::Selected: t_.ShowSelection(n); break;
+      case NodeField::Key:
+      case NodeField::Tag: break;
+    }
+  }
+  void Cleared() override {
+    SyncGuard guard(t_);
+    for (auto& [n, item] : t_.items_) item->tree_ = nullptr;
+    t_.items_.clear();
+    if (t_.widget_) t_.widget_->clear();
+  }
+
+ private:
+  QtTree& t_;
+};
+
+QtTree::QtTree(QWidget* parent) : widget_(new TreeWidget(this, parent)), mirror_(std::make_unique<Mirror>(*this)) {
+  delegate_ = new TreeDelegate(this, widget_);
+  widget_->setItemDelegate(delegate_);
+  QObject::connect(widget_, &QTreeWidget::currentItemChanged, widget_,
+                   [this](QTreeWidgetItem* cur, QTreeWidgetItem* prev) {
+                     Shielded("NodeClick", [&] {
+                       OnCurrentChanged(static_cast<TreeItem*>(cur), static_cast<TreeItem*>(prev));
+                     });
+                   });
+  QObject::connect(widget_, &QTreeWidget::itemExpanded, widget_,
+                   [this](QTreeWidgetItem* it) {
+                     Shielded("Expand", [&] { OnUserExpanded(static_cast<TreeItem*>(it), true); });
+                   });
+  QObject::connect(widget_, &QTreeWidget::itemCollapsed, widget_,
+                   [this](QTreeWidgetItem* it) {
+                     Shielded("Collapse", [&] { OnUserExpanded(static_cast<TreeItem*>(it), false); });
+                   });
+  AddObserver(mirror_.get());
+  ApplyAll();
+}
+
+QtTree::~QtTree() {
+  RemoveObserver(mirror_.get());
+  for (auto& [n, item] : items_) item->tree_ = nullptr;
+  items_.clear();
+  if (widget_) {
+    widget_->tree_ = nullptr;
+    delegate_->tree_ = nullptr;
+    delete widget_.data();
+  }
+}
+
+void QtTree::WidgetGone() {
+  // The host's window took the widget with it; the model lives on without a view.
+  for (auto& [n, item] : items_) item->tree_ = nullptr;
+  items_.clear();
+  if (delegate_) delegate_->tree_ = nullptr;
+  delegate_ = nullptr;
+}
+
+TreeItem* QtTree::ItemOf(const Node* n) const {
+  auto it = items_.find(n);
+  return it == items_.end() ? nullptr : it->second;
+}
+
+void QtTree::AddItem(Node& n) {
+  if (!widget_) return;
+  SyncGuard guard(*this);
+  auto* item = new TreeItem(this, &n);
+  items_[&n] = item;
+  Node* parent = n.Parent();
+  TreeItem* parentItem = parent ? ItemOf(parent) : nullptr;
+  TreeItem* nextItem = n.Next() ? ItemOf(n.Next()) : nullptr;
+  if (parentItem) {
+    if (nextItem) parentItem->insertChild(parentItem->indexOfChild(nextItem), item);
+    else parentItem->addChild(item);
+    // A node can be expanded before it has children; the view shows that once it has one.
+    if (parent->Expanded() && !parentItem->isExpanded()) parentItem->setExpanded(true);
+  } else if (Sorted()) {
+    widget_->addTopLevelItem(item);
+    ScheduleRootSync();
+  } else if (nextItem) {
+    widget_->insertTopLevelItem(widget_->indexOfTopLevelItem(nextItem), item);
+  } else {
+    widget_->addTopLevelItem(item);
+  }
+}
+
+void QtTree::ForgetSubtree(QTreeWidgetItem* item) {
+  std::vector<QTreeWidgetItem*> stack{item};
+  while (!stack.empty()) {
+    auto* it = static_cast<TreeItem*>(stack.back());
+    stack.pop_back();
+    items_.erase(it->node_);
+    it->tree_ = nullptr;
+    for (int i = 0; i < it->childCount(); ++i) stack.push_back(it->child(i));
+  }
+}
+
+void QtTree::RemoveItem(Node& top) {
+  TreeItem* item = ItemOf(&top);
+  if (!item || !widget_) return;
+  SyncGuard guard(*this);
+  // The model drops its selection with the node; so does the view, instead of moving it on.
+  for (Node* s = SelectedNode(); s; s = s->Parent())
+    if (s == &top) {
+      widget_->selectionModel()->clear();
+      break;
+    }
+  ForgetSubtree(item);
+  delete item;
+}
+
+void QtTree::ShowSelection(Node& n) {
+  if (!widget_) return;
+  TreeItem* item = ItemOf(&n);
+  if (n.Selected()) {
+    if (item && widget_->currentItem() != item) widget_->setCurrentItem(item);
+  } else if (item && widget_->currentItem() == item) {
+    widget_->selectionModel()->clear();
+  }
+}
+
+void QtTree::ScheduleRootSync() {
+  rootsDirty_ = true;
+  if (rootSyncPosted_ || !widget_) return;
+  rootSyncPosted_ = true;
+  // Once per burst of additions, not once per node.
+  QTimer::singleShot(0, widget_, [this] {
+    rootSyncPosted_ = false;
+    SyncRoots();
+  });
+}
+
+void QtTree::SyncRoots() {
+  if (!widget_) return;
+  rootsDirty_ = false;
+  std::vector<Node*> want;
+  for (Node* r = FirstRoot(); r; r = r->Next()) want.push_back(r);
+  if (Sorted()) {
+    std::vector<std::pair<std::u16string, Node*>> keyed;
+    keyed.reserve(want.size());
+    for (Node* n : want) keyed.emplace_back(FoldCase(n->Text()), n);
+    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < want.size(); ++i) want[i] = keyed[i].second;
+  }
+  bool same = static_cast<int>(want.size()) == widget_->topLevelItemCount();
+  for (int i = 0; same && i < widget_->topLevelItemCount(); ++i)
+    same = static_cast<TreeItem*>(widget_->topLevelItem(i))->node_ == want[static_cast<size_t>(i)];
+  if (same) return;
+  SyncGuard guard(*this);
+  // Taking an item out of the view forgets its expanded state; the model still has it.
+  while (widget_->topLevelItemCount() > 0) widget_->takeTopLevelItem(widget_->topLevelItemCount() - 1);
+  for (Node* n : want)
+    if (TreeItem* it = ItemOf(n)) widget_->addTopLevelItem(it);
+  for (auto& [n, item] : items_)
+    if (n->Expanded()) item->setExpanded(true);
+  if (Node* s = SelectedNode()) ShowSelection(*s);
+}
+
+Ref<Picture> QtTree::PictureFor(const Variant& image) const {
+  if (image.IsEmpty()) return nullptr;
+  auto list = RefCast<desk::ImageList>(ImageList());
+  if (!list) return nullptr;
+  if (image.ValueType() == VarType::String) return list->Find(image.RawString());
+  const int32_t i = image.ValueType() == VarType::Long ? image.RawLong() : 0;
+  if (i < 1 || i > list->Images().Count()) return nullptr;
+  return list->Images().At(static_cast<size_t>(i - 1))->Image();
+}
+
+QIcon QtTree::IconFor(const Node& node) {
+  auto pixmap = [&](const Ref<Picture>& p) -> QPixmap {
+    if (!p) return QPixmap();
+    if (auto* ql = dynamic_cast<QtImageList*>(ImageList().get())) return ql->Pixmap(p);
+    return pixmaps_.Get(p);
+  };
+  const QPixmap normal = pixmap(PictureFor(node.Image()));
+  const QPixmap selected = node.SelectedImage().IsEmpty() ? normal : pixmap(PictureFor(node.SelectedImage()));
+  if (normal.isNull() && selected.isNull()) return QIcon();
+  QIcon icon;
+  if (!normal.isNull()) icon.addPixmap(normal, QIcon::Normal);
+  if (!selected.isNull()) icon.addPixmap(selected, QIcon::Selected);
+  return icon;
+}
+
+void QtTree::UpdateIconSize() {
+  if (!widget_) return;
+  QSize size(16, 16);
+  if (auto list = RefCast<desk::ImageList>(ImageList()); list && list->Images().Count() > 0) {
+    const Ref<Picture>& p = list->Images().At(0)->Image();
+    size = QSize(std::clamp(p->width, 1, kMaxIconSide), std::clamp(p->height, 1, kMaxIconSide));
+  }
+  widget_->setIconSize(size);
+}
+
+void QtTree::Relayout() {
+  if (!widget_) return;
+  widget_->doItemsLayout();
+  widget_->viewport()->update();
+}
+
+void QtTree::ApplyCursor() {
+  if (!widget_) return;
+  const int32_t pointer = MousePointer();
+  QWidget* vp = widget_->viewport();
+  if (pointer == 0) return vp->unsetCursor();
+  if (pointer == 99) {
+    auto icon = RefCast<Picture>(MouseIcon());
+    const QImage img = icon ? ToQImage(*icon) : QImage();
+    if (img.isNull()) return vp->unsetCursor();
+    return vp->setCursor(QCursor(QPixmap::fromImage(img)));
+  }
+  vp->setCursor(ShapeOf(pointer));
+}
+
+void QtTree::ApplyFrame() {
+  if (!widget_) return;
+  if (BorderStyle() == 0) return widget_->setFrameStyle(QFrame::NoFrame);
+  widget_->setFrameStyle(Appearance() == 1 ? (QFrame::StyledPanel | QFrame::Sunken) : (QFrame::Box | QFrame::Plain));
+}
+
+void QtTree::ApplyPalette() {
+  if (!widget_) return;
+  QPalette pal = widget_->parentWidget() ? widget_->parentWidget()->palette() : QApplication::palette(widget_);
+  if (HideSelection()) {
+    // Without the focus the selected node looks like the others.
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Inactive, QPalette::Base));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Inactive, QPalette::Text));
+  } else {
+    pal.setColor(QPalette::Inactive, QPalette::Highlight, pal.color(QPalette::Active, QPalette::Highlight));
+    pal.setColor(QPalette::Inactive, QPalette::HighlightedText, pal.color(QPalette::Active, QPalette::HighlightedText));
+  }
+  widget_->setPalette(pal);
+}
+
+void QtTree::Apply(DispId id) {
+  if (!widget_) return;
+  TreeWidget& w = *widget_;
+  switch (id) {
+    case treeid::kStyle:
+    case treeid::kCheckboxes:
+      for (auto& [n, item] : items_) item->Changed();
+      Relayout();
+      break;
+    case treeid::kLineStyle: w.setRootIsDecorated(LineStyle() == 1); break;
+    case treeid::kLabelEdit:
+      w.setEditTriggers(LabelEdit() == 0 ? (QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed)
+                                         : QAbstractItemView::NoEditTriggers);
+      break;
+    case treeid::kIndentation: {
+      const float px = Indentation() / kTwipsPerPixel;
+      w.setIndentation(static_cast<int>(std::lround(std::clamp(px, 0.0f, 1000.0f))));
+      break;
+    }
+    case treeid::kImageList:
+      pixmaps_.Clear();
+      UpdateIconSize();
+      for (auto& [n, item] : items_) item->Changed();
+      Relayout();
+      break;
+    case treeid::kHotTracking:
+    case treeid::kFullRowSelect: w.viewport()->update(); break;
+    case treeid::kHideSelection: ApplyPalette(); break;
+    case treeid::kSorted: SyncRoots(); break;
+    case treeid::kScroll: {
+      const auto policy = Scroll() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
+      w.setHorizontalScrollBarPolicy(policy);
+      w.setVerticalScrollBarPolicy(policy);
+      break;
+    }
+    case treeid::kOLEDropMode:
+      w.setAcceptDrops(OLEDropMode() == 1);
+      w.viewport()->setAcceptDrops(OLEDropMode() == 1);
+      break;
+    case treeid::kOLEDragMode: w.setDragEnabled(OLEDragMode() == 1); break;
+    case treeid::kMousePointer:
+    case treeid::kMouseIcon: ApplyCursor(); break;
+    case treeid::kBorderStyle:
+    case treeid::kAppearance: ApplyFrame(); break;
+    case treeid::kFont:
+      if (auto f = RefCast<Font>(FontObject())) w.setFont(ToQFont(*f));
+      Relayout();
+      break;
+    default: break;  // SingleSel acts on selection; PathSeparator only on FullPath
+  }
+}
+
+void QtTree::ApplyAll() {
+  for (DispId id : {treeid::kStyle, treeid::kLineStyle, treeid::kLabelEdit, treeid::kIndentation, treeid::kImageList,
+                    treeid::kHideSelection, treeid::kSorted, treeid::kScroll, treeid::kOLEDropMode,
+                    treeid::kOLEDragMode, treeid::kMousePointer, treeid::kBorderStyle, treeid::kFont})
+    Apply(id);
+}
+
+void QtTree::SettingChanged(DispId id) {
+  Apply(id);
+  TreeView::SettingChanged(id);
+}
+
+void QtTree::ContainerValueChanged(DispId id, const Variant& value) {
+  TreeView::ContainerValueChanged(id, value);
+  if (!widget_) return;
+  const ContainerState& c = Container();
+  switch (id) {
+    case ext::kLeft:
+    case ext::kTop:
+    case ext::kWidth:
+    case ext::kHeight:
+      widget_->setGeometry(ToPixels(c.left), ToPixels(c.top), ToPixels(c.width), ToPixels(c.height));
+      break;
+    case ext::kVisible: widget_->setVisible(c.visible); break;
+    case ext::kEnabled: widget_->setEnabled(c.enabled); break;
+    case ext::kToolTipText: widget_->setToolTip(Q(value.ToString())); break;
+    default: break;
+  }
+}
+
+void QtTree::Refresh() {
+  // Reads everything again: a host may have changed the font object or the image list's
+  // pictures in place.
+  ApplyAll();
+  SyncRoots();
+  for (auto& [n, item] : items_) item->Changed();
+  Relayout();
+}
+
+Ref<Node> QtTree::HitTest(float x, float y) {
+  if (!widget_ || !(x >= 0 && y >= 0) || std::isinf(x) || std::isinf(y)) return nullptr;
+  if (rootsDirty_) SyncRoots();
+  const QPoint inWidget(static_cast<int>(std::floor(x / kTwipsPerPixel)), static_cast<int>(std::floor(y / kTwipsPerPixel)));
+  if (!widget_->rect().contains(inWidget)) return nullptr;
+  const QPoint vp = inWidget - widget_->viewport()->pos();
+  if (!widget_->viewport()->rect().contains(vp)) return nullptr;
+  auto* item = static_cast<TreeItem*>(widget_->itemAt(vp));
+  return item ? Ref<Node>(item->node_) : nullptr;
+}
+
+void QtTree::OnCurrentChanged(TreeItem* current, TreeItem* previous) {
+  if (syncing_ || !current || !current->tree_) return;
+  Ref<TreeView> keep(this);
+  Ref<Node> node(current->node_);
+  if (SingleSel() && previous && previous->tree_) {
+    // SingleSel: the new node opens and the one selected before closes, unless it is on the
+    // new node's path.
+    Ref<Node> before(previous->node_);
+    bool onPath = false;
+    for (Node* a = node->Parent(); a && !onPath; a = a->Parent()) onPath = a == before.get();
+    if (!onPath && before->InTree()) before->SetExpanded(false);
+  }
+  if (node->InTree()) node->SetSelected(true);
+  if (SingleSel() && node->InTree()) node->SetExpanded(true);
+}
+
+void QtTree::OnUserExpanded(TreeItem* item, bool expanded) {
+  if (syncing_ || !item || !item->tree_) return;
+  Ref<Node> node(item->node_);
+  if (node->InTree()) node->SetExpanded(expanded);  // raises Expand or Collapse
+}
+
+void QtTree::OnUserCheck(Node& node, bool checked) {
+  Ref<Node> keep(&node);
+  if (node.InTree()) UserCheck(node, checked);  // raises NodeCheck
+}
+
+bool QtTree::BeginUserEdit(Node& node) {
+  if (!node.InTree()) return false;
+  Ref<Node> keep(&node);
+  if (!node.Selected()) node.SetSelected(true);
+  TreeView::StartLabelEdit();  // raises BeforeLabelEdit for the selected node
+  return EditingNode() == &node;
+}
+
+void QtTree::StartLabelEdit() {
+  TreeView::StartLabelEdit();
+  Node* n = EditingNode();
+  TreeItem* item = n ? ItemOf(n) : nullptr;
+  if (!item || !widget_) return;
+  opening_ = true;
+  widget_->scrollToItem(item);
+  widget_->setCurrentItem(item);
+  widget_->editItem(item);
+  opening_ = false;
+}
+
+void QtTree::CommitLabelEdit(const QString& text) {
+  // AfterLabelEdit decides: Cancel keeps the old text, NewString is the text the node gets.
+  FinishLabelEdit(U(text));
+}
+
+void QtTree::OLEDrag() { RunDrag(false); }
+
+void QtTree::RunDrag(bool automatic) {
+  if (!widget_ || dragging_) return;
+  Ref<TreeView> keep(this);
+  auto data = MakeRef<DataObject>();
+  // An automatic drag offers the dragged node's text; the host may add or replace data.
+  if (automatic)
+    if (Node* n = SelectedNode()) data->SetData(Variant::String(n->Text()), Variant::Integer(1));
+  Ref<Object> dataRef = data;
+  int32_t allowed = 3;  // copy and move
+  RaiseOLEStartDrag(dataRef, allowed);
+  if (!widget_ || (allowed & 3) == 0) return;
+  if (auto replaced = RefCast<DataObject>(dataRef)) data = replaced;
+  auto* drag = new QDrag(widget_);
+  drag->setMimeData(new DeskMimeData(Ref<TreeView>(this), data));
+  QObject::connect(drag, &QDrag::actionChanged, widget_, [this](Qt::DropAction a) {
+    Shielded("OLEGiveFeedback", [&] {
+      int32_t effect = EffectOf(a);
+      bool defaultCursors = true;
+      RaiseOLEGiveFeedback(effect, defaultCursors);
+    });
+  });
+  dragging_ = true;
+  Qt::DropAction result = Qt::IgnoreAction;
+  try {
+    result = drag->exec(ActionsOf(allowed), ActionOf(allowed));
+  } catch (...) {
+    dragging_ = false;
+    throw;
+  }
+  dragging_ = false;
+  int32_t effect = EffectOf(result);
+  RaiseOLECompleteDrag(effect);
+}
+
+void QtTree::DragEvent(QDropEvent* e, int16_t state, bool drop) {
+  if (!widget_) return;
+  Ref<TreeView> keep(this);
+  QPointer<TreeWidget> w(widget_);
+  if (!incoming_ || state == 0) incoming_ = MakeRef<DataObject>(e->mimeData());
+  Ref<Object> data = incoming_;
+  int32_t effect = EffectsOf(e->possibleActions());
+  int16_t button = ButtonMask(e->buttons()), shift = ShiftMask(e->modifiers());
+  const QPointF t = widget_->ToTreeUnits(e->position());
+  float x = static_cast<float>(t.x()), y = static_cast<float>(t.y());
+  if (drop) {
+    incoming_.reset();
+    RaiseOLEDragDrop(data, effect, button, shift, x, y);
+  } else {
+    RaiseOLEDragOver(data, effect, button, shift, x, y, state);
+  }
+  if (!w) return;
+  const Qt::DropAction action = ActionOf(effect);
+  if (action == Qt::IgnoreAction || !(e->possibleActions() & action)) return e->ignore();
+  e->setDropAction(action);
+  e->accept();
+}
+
+void QtTree::DragLeft(const QPointF& pos) {
+  if (!widget_ || !incoming_) return;
+  Ref<TreeView> keep(this);
+  Ref<Object> data = incoming_;
+  incoming_.reset();
+  int32_t effect = 0;
+  int16_t button = ButtonMask(QApplication::mouseButtons()), shift = ShiftMask(QApplication::keyboardModifiers());
+  const QPointF t = widget_->ToTreeUnits(pos);
+  float x = static_cast<float>(t.x()), y = static_cast<float>(t.y());
+  int16_t state = 1;  // leave
+  RaiseOLEDragOver(data, effect, button, shift, x, y, state);
+}
+
+}  // namespace desk::qtb
