@@ -622,7 +622,11 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
-    if (err == ENOENT) FileError(Err::FileNotFound, path, std::strerror(err));
+    if (err == ENOENT) {
+      std::error_code ec;
+      const bool folderThere = !path.has_parent_path() || std::filesystem::is_directory(path.parent_path(), ec);
+      FileError(folderThere ? Err::FileNotFound : Err::PathNotFound, path, std::strerror(err));
+    }
     FileErrno(err, path, Err::PathFileAccess);
   }
   struct Closer {

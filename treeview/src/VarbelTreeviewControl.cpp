@@ -331,7 +331,7 @@ void AddForwarded(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
                     }});
     return;
   }
-  rows.push_back({{d.name, id, InvokeKind::Get, {}, type, objType}, [inner, type, obj](C& c, Args&) {
+  rows.push_back({{d.name, id, InvokeKind::Get, {}, type, nullptr, false, objType}, [inner, type, obj](C& c, Args&) {
                     std::vector<Variant> none;
                     Variant v = ControlMembers::Tree(c)->Invoke(inner, InvokeKind::Get, none);
                     if (type == VarType::Object) return Variant::Object(CheckObject(obj, v.ToObject()));
@@ -346,7 +346,7 @@ void AddForwarded(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
                       return Variant();
                     }});
   } else {
-    rows.push_back({{d.name, id, InvokeKind::Set, {}, type, objType}, [inner, name, obj](C& c, Args& a) {
+    rows.push_back({{d.name, id, InvokeKind::Set, {}, type, nullptr, false, objType}, [inner, name, obj](C& c, Args& a) {
                       Ref<desk::Object> keep = CheckObject(obj, a.NewValue().ToObject());
                       std::vector<Variant> args{Variant::Object(keep)};
                       ControlMembers::Tree(c)->Invoke(inner, InvokeKind::Set, args);
@@ -362,7 +362,7 @@ void AddStored(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
   const ObjKind obj = d.obj;
   const std::u16string name = NameOf(d);
   const char* objType = ObjTypeName(obj);
-  rows.push_back({{d.name, id, InvokeKind::Get, {}, type, objType},
+  rows.push_back({{d.name, id, InvokeKind::Get, {}, type, nullptr, false, objType},
                   [field, type](C& c, Args&) { return ControlMembers::Read(c, field, type); }});
   if (d.kinds == Kinds::GetLet) {
     rows.push_back({{d.name, id, InvokeKind::Let, {}, type}, [field, name](C& c, Args& a) {
@@ -373,7 +373,7 @@ void AddStored(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
   } else {
     // ActiveControl takes a Variant and needs an object in it; the others take an object.
     VarType valueType = obj == ObjKind::Control ? VarType::Any : VarType::Object;
-    rows.push_back({{d.name, id, InvokeKind::Set, {}, valueType, objType}, [field, name, obj](C& c, Args& a) {
+    rows.push_back({{d.name, id, InvokeKind::Set, {}, valueType, nullptr, false, objType}, [field, name, obj](C& c, Args& a) {
                       Variant v = Variant::Object(CheckObject(obj, a.NewValue().ToObject()));
                       ControlMembers::Write(c, field, v);
                       ControlMembers::Notify(c, name);

@@ -41,6 +41,9 @@ struct MemberInfo {
   VarType result = VarType::Empty;  // Empty: no result
   const char* help = nullptr;       // event help texts
   bool hidden = false;
+  // The class of an object result (or of the object a Set takes), for the type library only
+  // ("Font", "Picture"); null for any object.
+  const char* objectType = nullptr;
 };
 
 // One dispatch (or event) interface: its members in the interface's published order.

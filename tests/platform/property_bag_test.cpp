@@ -1,0 +1,561 @@
+// The in-memory property bag and its file: kinds kept exactly, strict all-or-nothing loads,
+// atomic saves.
+#include "desk/property_bag.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+
+#include "desk/font.h"
+#include "desk/text.h"
+#include "support/bmp.h"
+#include "support/test_support.h"
+
+namespace fs = std::filesystem;
+using desk::MemoryPropertyBag;
+using desk::Ref;
+using desk::Variant;
+using desk::VarType;
+using desk_test::ErrOf;
+
+namespace {
+
+// A folder of its own for each test, removed afterwards.
+class BagFileTest : public ::testing::Test {
+ protected:
+  BagFileTest() {
+    dir = fs::temp_directory_path() /
+          ("desk-bag-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  ~BagFileTest() override { fs::remove_all(dir); }
+
+  static void WriteText(const fs::path& p, std::string_view text) {
+    std::ofstream(p, std::ios::binary) << text;
+  }
+  static std::string ReadText(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  // The files in the folder, to see that no temporary file is left behind.
+  std::vector<std::string> Files() const {
+    std::vector<std::string> out;
+    for (const auto& e : fs::directory_iterator(dir)) out.push_back(e.path().filename().string());
+    std::sort(out.begin(), out.end());
+    return out;
+  }
+  // The error of a call, with its description.
+  static std::pair<int32_t, std::string> Failure(const std::function<void()>& f) {
+    try {
+      f();
+    } catch (const desk::Error& e) {
+      return {e.Number(), desk::U8(e.Description())};
+    }
+    return {0, ""};
+  }
+
+  fs::path dir;
+};
+
+uint32_t BitsOf(float f) {
+  uint32_t b;
+  std::memcpy(&b, &f, 4);
+  return b;
+}
+uint64_t BitsOf(double d) {
+  uint64_t b;
+  std::memcpy(&b, &d, 8);
+  return b;
+}
+float FloatOfBits(uint32_t b) {
+  float f;
+  std::memcpy(&f, &b, 4);
+  return f;
+}
+double DoubleOfBits(uint64_t b) {
+  double d;
+  std::memcpy(&d, &b, 8);
+  return d;
+}
+
+// Same kind and the same bits (numbers), text, or the same font and picture by value.
+::testing::AssertionResult SameValue(const Variant& a, const Variant& b) {
+  if (a.ValueType() != b.ValueType())
+    return ::testing::AssertionFailure() << desk::VarTypeName(a.ValueType()) << " against "
+                                         << desk::VarTypeName(b.ValueType());
+  switch (a.ValueType()) {
+    case VarType::Single:
+      if (BitsOf(a.RawSingle()) != BitsOf(b.RawSingle())) return ::testing::AssertionFailure() << "Single bits differ";
+      return ::testing::AssertionSuccess();
+    case VarType::Double:
+      if (BitsOf(a.RawDouble()) != BitsOf(b.RawDouble())) return ::testing::AssertionFailure() << "Double bits differ";
+      return ::testing::AssertionSuccess();
+    case VarType::Object: {
+      const Ref<desk::Object>& x = a.RawObject();
+      const Ref<desk::Object>& y = b.RawObject();
+      if (!x || !y) return (!x && !y) ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "Nothing";
+      if (auto f = desk::RefCast<desk::Font>(x)) {
+        auto g = desk::RefCast<desk::Font>(y);
+        if (g && f->SameAs(*g)) return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "fonts differ";
+      }
+      auto p = desk::RefCast<desk::Picture>(x);
+      auto q = desk::RefCast<desk::Picture>(y);
+      if (p && q && p->kind == q->kind && p->width == q->width && p->height == q->height && p->pixels == q->pixels)
+        return ::testing::AssertionSuccess();
+      return ::testing::AssertionFailure() << "pictures differ";
+    }
+    default:
+      return a == b ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "values differ";
+  }
+}
+
+// ---- In memory ------------------------------------------------------------------------------
+
+TEST(PropertyBagTest, AnAbsentKeyAnswersTheDefaultUnchanged) {
+  MemoryPropertyBag bag;
+  EXPECT_TRUE(SameValue(bag.ReadProperty(u"Style", Variant::Integer(7)), Variant::Integer(7)));
+  EXPECT_TRUE(SameValue(bag.ReadProperty(u"Indentation", Variant::Double(566.9291)), Variant::Double(566.9291)));
+  Ref<desk::Font> font = desk::MakeRef<desk::Font>();
+  EXPECT_EQ(bag.ReadProperty(u"Font", Variant::Object(font)).RawObject().get(), font.get());
+}
+
+struct DefaultRow {
+  const char* name;
+  Variant value;
+  Variant def;
+  bool stored;
+};
+
+TEST(PropertyBagTest, AValueEqualToItsDefaultIsNotStoredComparedByValue) {
+  Ref<desk::Font> font = desk::MakeRef<desk::Font>();
+  const DefaultRow rows[] = {
+      {"Long 0 against Integer 0", Variant::Long(0), Variant::Integer(0), false},
+      {"Single 0 against Integer 0", Variant::Single(0), Variant::Integer(0), false},
+      {"Boolean False against Integer 0", Variant::Bool(false), Variant::Integer(0), false},
+      {"Boolean True against Boolean True", Variant::Bool(true), Variant::Bool(true), false},
+      {"Single nearest 566.9291 against the Double", Variant::Single(566.9291f), Variant::Double(566.9291), true},
+      {"Long 7 against Integer 7", Variant::Long(7), Variant::Integer(7), false},
+      {"Long 8 against Integer 7", Variant::Long(8), Variant::Integer(7), true},
+      {"text equal to the default", Variant::String(u"\\"), Variant::String(u"\\"), false},
+      {"text differing in case", Variant::String(u"A"), Variant::String(u"a"), true},
+      {"Nothing against Nothing", Variant::Nothing(), Variant::Nothing(), false},
+      {"an empty picture against Nothing", Variant::Object(desk::MakeRef<desk::Picture>()), Variant::Nothing(), true},
+      {"the default font itself", Variant::Object(font), Variant::Object(font), false},
+      {"an equal but other font", Variant::Object(font->Clone()), Variant::Object(font), true},
+      {"text \"0\" against Integer 0", Variant::String(u"0"), Variant::Integer(0), true},
+  };
+  for (const auto& r : rows) {
+    MemoryPropertyBag bag;
+    bag.WriteProperty(u"Key", r.value, r.def);
+    EXPECT_EQ(bag.Contains(u"Key"), r.stored) << r.name;
+    if (r.stored) {
+      EXPECT_TRUE(SameValue(bag.ReadProperty(u"Key", Variant()), r.value)) << r.name;
+    }
+  }
+}
+
+TEST(PropertyBagTest, WritingTheDefaultDropsAnEarlierValue) {
+  MemoryPropertyBag bag;
+  bag.WriteProperty(u"BackColor", Variant::Long(255), Variant::Integer(0));
+  bag.WriteProperty(u"ForeColor", Variant::Long(1), Variant::Integer(0));
+  bag.WriteProperty(u"BackColor", Variant::Long(0), Variant::Integer(0));
+  EXPECT_TRUE(SameValue(bag.ReadProperty(u"BackColor", Variant::Integer(0)), Variant::Integer(0)));
+  EXPECT_TRUE(SameValue(bag.ReadProperty(u"ForeColor", Variant::Integer(0)), Variant::Long(1)));
+  EXPECT_EQ(bag.Count(), 1u);
+}
+
+TEST(PropertyBagTest, KeysIgnoreLetterCaseAndKeepTheLatestSpelling) {
+  MemoryPropertyBag bag;
+  bag.WriteProperty(u"hWnd", Variant::Long(1), Variant::Integer(0));
+  bag.WriteProperty(u"HWND", Variant::Long(2), Variant::Integer(0));
+  bag.WriteProperty(u"Straße", Variant::Long(3), Variant::Integer(0));
+  EXPECT_EQ(bag.Count(), 2u);
+  EXPECT_EQ(bag.ReadProperty(u"hwnd", Variant()).RawLong(), 2);
+  EXPECT_EQ(bag.ReadProperty(u"STRASSE", Variant()).RawLong(), 3);
+  EXPECT_EQ(bag.Entries()[0].key, u"HWND");
+}
+
+TEST(PropertyBagTest, ValuesAreCopiedOutOfTheCallersReference) {
+  MemoryPropertyBag bag;
+  Variant callers = Variant::String(u"before");
+  bag.WriteProperty(u"Text", Variant::ByRef(&callers), Variant::String(u""));
+  callers = Variant::String(u"after");
+  Variant read = bag.ReadProperty(u"Text", Variant());
+  EXPECT_FALSE(read.IsByRef());
+  EXPECT_EQ(read.RawString(), u"before");
+}
+
+TEST(PropertyBagTest, HostsCallTheBagLateBound) {
+  Ref<MemoryPropertyBag> bag = desk::MakeRef<MemoryPropertyBag>();
+  desk::CallByName(Ref<desk::Object>(bag), u"WriteProperty", desk::InvokeKind::Method,
+                   {Variant::String(u"Style"), Variant::Long(3), Variant::Integer(7)});
+  EXPECT_EQ(desk::CallByName(Ref<desk::Object>(bag), u"ReadProperty", desk::InvokeKind::Method,
+                             {Variant::String(u"Style"), Variant::Integer(7)})
+                .RawLong(),
+            3);
+  EXPECT_TRUE(desk::CallByName(Ref<desk::Object>(bag), u"ReadProperty", desk::InvokeKind::Method,
+                               {Variant::String(u"Absent")})
+                  .IsEmpty());
+}
+
+// ---- Kinds through the file ----------------------------------------------------------------
+
+struct KindRow {
+  const char* name;
+  Variant value;
+};
+
+TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
+  Ref<desk::Font> font = desk::MakeRef<desk::Font>(u"Liberation Serif", 13.5f);
+  font->weight = 650;
+  font->italic = true;
+  font->underline = true;
+  font->strikethrough = true;
+  font->charset = 177;
+  Ref<desk::Font> oddFont = desk::MakeRef<desk::Font>(std::u16string(u"a\xD800z"), 1e-30f);
+  const std::u16string loneSurrogates{u'x', char16_t(0xDC00), u'y', char16_t(0xD83D)};
+  const KindRow rows[] = {
+      {"Empty", Variant()},
+      {"Missing", Variant::Missing()},
+      {"Integer minimum", Variant::Integer(INT16_MIN)},
+      {"Integer maximum", Variant::Integer(INT16_MAX)},
+      {"Long minimum", Variant::Long(INT32_MIN)},
+      {"Long maximum", Variant::Long(INT32_MAX)},
+      {"Single 566.9290771484375", Variant::Single(566.9291f)},
+      {"Single 0.1", Variant::Single(0.1f)},
+      {"Single negative zero", Variant::Single(-0.0f)},
+      {"Single smallest subnormal", Variant::Single(std::numeric_limits<float>::denorm_min())},
+      {"Single largest", Variant::Single(std::numeric_limits<float>::max())},
+      {"Single infinity", Variant::Single(-std::numeric_limits<float>::infinity())},
+      {"Single NaN with a payload", Variant::Single(FloatOfBits(0x7FC12345))},
+      {"Double 566.9291", Variant::Double(566.9291)},
+      {"Double 1/3", Variant::Double(1.0 / 3)},
+      {"Double subnormal", Variant::Double(std::numeric_limits<double>::denorm_min())},
+      {"Double signalling NaN", Variant::Double(DoubleOfBits(0x7FF0000000000001ull))},
+      {"Boolean True", Variant::Bool(true)},
+      {"Boolean False", Variant::Bool(false)},
+      {"Boolean with the bits of 1", Variant::BoolRaw(1)},
+      {"empty text", Variant::String(u"")},
+      {"text with a backslash, quotes and controls", Variant::String(u"\\ \" \n\t\r")},
+      {"text with a NUL inside", Variant::String(std::u16string(u"a\0b", 3))},
+      {"text beyond the BMP", Variant::String(u"שלום 😀 日本")},
+      {"text with unpaired surrogates", Variant::String(loneSurrogates)},
+      {"Nothing", Variant::Nothing()},
+      {"a font with every attribute", Variant::Object(font)},
+      {"a font with an odd name and size", Variant::Object(oddFont)},
+      {"a picture", Variant::Object(desk_test::MakePicture(5, 4, 1))},
+      {"the empty picture", Variant::Object(desk::MakeRef<desk::Picture>())},
+  };
+  MemoryPropertyBag bag;
+  const Variant neverEqual = Variant::Object(desk::MakeRef<desk::Font>());
+  for (const auto& r : rows) bag.WriteProperty(desk::U16(r.name), r.value, neverEqual);
+  ASSERT_EQ(bag.Count(), std::size(rows));
+  const fs::path file = dir / "kinds.json";
+  bag.SaveToFile(file);
+  MemoryPropertyBag loaded;
+  loaded.LoadFromFile(file);
+  ASSERT_EQ(loaded.Count(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    EXPECT_EQ(desk::U8(loaded.Entries()[i].key), rows[i].name) << "keys keep their order";
+    EXPECT_TRUE(SameValue(loaded.ReadProperty(desk::U16(rows[i].name), Variant()), rows[i].value)) << rows[i].name;
+  }
+  // The empty picture comes back as a picture object without an image, not as Nothing.
+  auto empty = desk::RefCast<desk::Picture>(loaded.ReadProperty(u"the empty picture", Variant()).RawObject());
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(empty->Empty());
+  // A saved file saved again is the same text: nothing drifts on the way.
+  EXPECT_EQ(loaded.ToText(), bag.ToText());
+}
+
+TEST_F(BagFileTest, HugeTextsRoundTrip) {
+  std::u16string big(3'000'000, u'x');
+  for (size_t i = 0; i < big.size(); i += 997) big[i] = u'\x05D0';
+  MemoryPropertyBag bag;
+  bag.WriteProperty(u"ToolTipText", Variant::String(big), Variant::String(u""));
+  bag.SaveToFile(dir / "big.json");
+  MemoryPropertyBag loaded;
+  loaded.LoadFromFile(dir / "big.json");
+  EXPECT_EQ(loaded.ReadProperty(u"ToolTipText", Variant()).RawString(), big);
+}
+
+TEST_F(BagFileTest, TheFileIsTheDocumentedTextFormat) {
+  MemoryPropertyBag bag;
+  bag.WriteProperty(u"Style", Variant::Long(3), Variant::Integer(7));
+  bag.WriteProperty(u"Enabled", Variant::Bool(false), Variant::Bool(true));
+  bag.SaveToFile(dir / "bag.json");
+  const std::string text = ReadText(dir / "bag.json");
+  EXPECT_NE(text.find("\"format\": \"desk-property-bag\""), std::string::npos) << text;
+  EXPECT_NE(text.find("\"version\": 1"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Style\": {\n      \"type\": \"Long\",\n      \"value\": 3\n    }"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"Enabled\": {\n      \"type\": \"Boolean\",\n      \"value\": false"), std::string::npos) << text;
+}
+
+// ---- Saving -----------------------------------------------------------------------------------
+
+TEST_F(BagFileTest, AnObjectThatCannotPersistFailsTheSaveNamingTheKeyAndKeepsTheOldFile) {
+  const fs::path file = dir / "settings.json";
+  WriteText(file, "old contents");
+  struct Row {
+    const char* name;
+    Variant value;
+    const char* message;
+  } rows[] = {
+      {"an object of another class", Variant::Object(desk::CurrentPlatform().CreateImageList()), "key \"ImageList\""},
+      {"a picture without its encoded bytes",
+       Variant::Object(desk::MakeRef<desk::Picture>(1, 1, std::vector<uint32_t>{0}, std::vector<uint8_t>{},
+                                                    desk::Picture::Kind::Bitmap)),
+       "keeps no encoded image"},
+  };
+  for (const auto& r : rows) {
+    MemoryPropertyBag bag;
+    bag.WriteProperty(u"BackColor", Variant::Long(1), Variant::Integer(0));
+    bag.WriteProperty(u"ImageList", r.value, Variant::Nothing());
+    auto [err, text] = Failure([&] { bag.SaveToFile(file); });
+    EXPECT_EQ(err, 330) << r.name;
+    EXPECT_NE(text.find(r.message), std::string::npos) << r.name << ": " << text;
+    EXPECT_EQ(ReadText(file), "old contents") << r.name;
+    EXPECT_EQ(Files(), std::vector<std::string>{"settings.json"}) << r.name;
+  }
+}
+
+TEST_F(BagFileTest, ASaveReplacesTheFileAndKeepsItsPermissions) {
+  const fs::path file = dir / "settings.json";
+  WriteText(file, "old");
+  fs::permissions(file, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  MemoryPropertyBag bag;
+  bag.WriteProperty(u"hWnd", Variant::Long(5), Variant::Integer(0));
+  bag.SaveToFile(file);
+  EXPECT_EQ(Files(), std::vector<std::string>{"settings.json"});
+  EXPECT_EQ(fs::status(file).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  MemoryPropertyBag loaded;
+  loaded.LoadFromFile(file);
+  EXPECT_EQ(loaded.ReadProperty(u"hWnd", Variant()).RawLong(), 5);
+}
+
+TEST_F(BagFileTest, ASaveThroughALinkReplacesTheLinksTarget) {
+  const fs::path real = dir / "real.json";
+  WriteText(real, "old");
+  fs::create_symlink(real, dir / "link.json");
+  MemoryPropertyBag bag;
+  bag.WriteProperty(u"hDC", Variant::Long(9), Variant::Integer(0));
+  bag.SaveToFile(dir / "link.json");
+  EXPECT_TRUE(fs::is_symlink(dir / "link.json"));
+  MemoryPropertyBag loaded;
+  loaded.LoadFromFile(real);
+  EXPECT_EQ(loaded.ReadProperty(u"hDC", Variant()).RawLong(), 9);
+}
+
+TEST_F(BagFileTest, AWriteThatFailsHalfwayLeavesTheOldFileWholeAndNoTemporaryFile) {
+  const fs::path file = dir / "settings.json";
+  MemoryPropertyBag small;
+  small.WriteProperty(u"BackColor", Variant::Long(1), Variant::Integer(0));
+  small.SaveToFile(file);
+  const std::string before = ReadText(file);
+  MemoryPropertyBag large;
+  large.WriteProperty(u"ToolTipText", Variant::String(std::u16string(100000, u'x')), Variant::String(u""));
+  // The system refuses to let a file grow past 4 KiB: the write fails after a part of it.
+  struct sigaction ignore {}, old {};
+  ignore.sa_handler = SIG_IGN;
+  ASSERT_EQ(::sigaction(SIGXFSZ, &ignore, &old), 0);
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  rlimit limited = saved;
+  limited.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limited), 0);
+  auto [err, text] = Failure([&] { large.SaveToFile(file); });
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  ::sigaction(SIGXFSZ, &old, nullptr);
+  EXPECT_EQ(err, 75) << text;
+  EXPECT_NE(text.find("settings.json"), std::string::npos) << text;
+  EXPECT_EQ(ReadText(file), before);
+  EXPECT_EQ(Files(), std::vector<std::string>{"settings.json"});
+}
+
+TEST_F(BagFileTest, SavingWhereNoFileCanBeFailsWithThePlatformsNumbers) {
+  MemoryPropertyBag bag;
+  EXPECT_EQ(ErrOf([&] { bag.SaveToFile(dir / "no such folder" / "bag.json"); }), 76);
+  fs::create_directory(dir / "a folder");
+  EXPECT_EQ(ErrOf([&] { bag.SaveToFile(dir / "a folder"); }), 75);
+  EXPECT_TRUE(fs::is_directory(dir / "a folder"));
+}
+
+// ---- Loading ----------------------------------------------------------------------------------
+
+std::string Document(const std::string& properties, const std::string& version = "1") {
+  return "{\"format\": \"desk-property-bag\", \"version\": " + version + ", \"properties\": {" + properties + "}}";
+}
+
+struct BadFileRow {
+  const char* name;
+  std::string text;
+  const char* message;  // a part of the error's description
+};
+
+TEST_F(BagFileTest, ABadFileFailsNamingTheProblemAndAppliesNothing) {
+  const std::string deep = std::string(100000, '[') + std::string(100000, ']');
+  const BadFileRow rows[] = {
+      {"an empty file", "", "the file is empty"},
+      {"only white space", " \n\t ", "the file is empty"},
+      {"not JSON", "BackColor=5", "syntax error"},
+      {"cut short", Document("\"A\": {\"type\": \"Long\", \"value\": 1}").substr(0, 40), "parse error at line 1"},
+      {"text after the document", Document("") + " {}", "syntax error"},
+      {"a bare array", "[]", "the document is not a JSON object"},
+      {"another format", "{\"format\": \"ini\", \"version\": 1, \"properties\": {}}", "this is not a property bag"},
+      {"no format", "{\"version\": 1, \"properties\": {}}", "the member \"format\" is missing"},
+      {"a newer version", Document("", "2"), "version 2 is not supported (this build reads version 1)"},
+      {"a version as text", Document("", "\"1\""), "version \"1\" is not supported"},
+      {"no properties", "{\"format\": \"desk-property-bag\", \"version\": 1}", "\"properties\" is missing"},
+      {"an unknown top-level member",
+       "{\"format\": \"desk-property-bag\", \"version\": 1, \"properties\": {}, \"extra\": 1}", "unknown member \"extra\""},
+      {"a key given twice", Document("\"A\": {\"type\": \"Empty\"}, \"A\": {\"type\": \"Long\", \"value\": 1}"),
+       "the name \"A\" appears twice in \"properties\""},
+      {"keys differing only in case", Document("\"hWnd\": {\"type\": \"Empty\"}, \"HWND\": {\"type\": \"Empty\"}"),
+       "the name \"HWND\" appears twice"},
+      {"a member given twice in an entry", Document("\"A\": {\"type\": \"Long\", \"value\": 1, \"value\": 2}"),
+       "the name \"value\" appears twice in \"A\""},
+      {"version given twice", "{\"format\": \"desk-property-bag\", \"version\": 2, \"version\": 1, \"properties\": {}}",
+       "the name \"version\" appears twice in the document"},
+      {"deep nesting", deep, "nested deeper than 4 levels"},
+      {"deep nesting inside a value", Document("\"A\": {\"type\": \"String\", \"value\": [[[1]]]}"), "nested deeper"},
+      {"an entry that is no object", Document("\"A\": 5"), "key \"A\": the entry is not an object"},
+      {"no type", Document("\"A\": {\"value\": 5}"), "key \"A\": the member \"type\" is missing"},
+      {"an unknown type", Document("\"A\": {\"type\": \"Currency\", \"value\": 5}"), "unknown type \"Currency\""},
+      {"an unknown member", Document("\"A\": {\"type\": \"Long\", \"value\": 5, \"note\": 1}"), "unknown member \"note\""},
+      {"an Integer out of range", Document("\"A\": {\"type\": \"Integer\", \"value\": 32768}"), "outside -32768..32767"},
+      {"a Long out of range", Document("\"A\": {\"type\": \"Long\", \"value\": 2147483648}"), "outside"},
+      {"a huge unsigned Long", Document("\"A\": {\"type\": \"Long\", \"value\": 18446744073709551615}"), "outside"},
+      {"a Long with a fraction", Document("\"A\": {\"type\": \"Long\", \"value\": 1.5}"), "not a whole number"},
+      {"a Long as text", Document("\"A\": {\"type\": \"Long\", \"value\": \"5\"}"), "not a whole number"},
+      {"a Single out of range", Document("\"A\": {\"type\": \"Single\", \"value\": 1e39}"), "outside the range of a Single"},
+      {"a Double overflowing", Document("\"A\": {\"type\": \"Double\", \"value\": 1e999}"), "overflow"},
+      {"both value and bits", Document("\"A\": {\"type\": \"Single\", \"value\": 1, \"bits\": \"00000000\"}"),
+       "exactly one of"},
+      {"bits of the wrong length", Document("\"A\": {\"type\": \"Double\", \"bits\": \"7ff0\"}"), "16 hexadecimal digits"},
+      {"bits that are no hex", Document("\"A\": {\"type\": \"Single\", \"bits\": \"7fc0000g\"}"), "hexadecimal"},
+      {"a Boolean as text", Document("\"A\": {\"type\": \"Boolean\", \"value\": \"True\"}"), "not a whole number"},
+      {"a code unit out of range", Document("\"A\": {\"type\": \"String\", \"value\": [65536]}"), "a code unit"},
+      {"a font without its size",
+       Document("\"F\": {\"type\": \"Font\", \"name\": \"A\", \"weight\": 400, \"italic\": false, \"underline\": false, "
+                "\"strikethrough\": false, \"charset\": 0}"),
+       "the member \"size\" is missing"},
+      {"bad base64", Document("\"P\": {\"type\": \"Picture\", \"data\": \"Qk0*\"}"), "is not base64"},
+      {"base64 of a length not a multiple of 4", Document("\"P\": {\"type\": \"Picture\", \"data\": \"Qk0\"}"),
+       "not a multiple of 4"},
+      {"data that is no picture", Document("\"P\": {\"type\": \"Picture\", \"data\": \"aGVsbG8gd29ybGQ=\"}"),
+       "does not decode"},
+      {"ill-formed UTF-8", Document("\"A\": {\"type\": \"String\", \"value\": \"\xC3\x28\"}"), "UTF-8"},
+      {"a lone surrogate escape", Document("\"A\": {\"type\": \"String\", \"value\": \"\\uD800\"}"), "surrogate"},
+  };
+  const fs::path file = dir / "bad.json";
+  for (const auto& r : rows) {
+    WriteText(file, r.text);
+    MemoryPropertyBag bag;
+    bag.WriteProperty(u"Kept", Variant::Long(42), Variant::Integer(0));
+    auto [err, text] = Failure([&] { bag.LoadFromFile(file); });
+    EXPECT_EQ(err, 321) << r.name;
+    EXPECT_NE(text.find(r.message), std::string::npos) << r.name << ": " << text;
+    EXPECT_NE(text.find("bad.json"), std::string::npos) << r.name << ": the file is named";
+    EXPECT_EQ(bag.Count(), 1u) << r.name << ": nothing applied";
+    EXPECT_EQ(bag.ReadProperty(u"Kept", Variant()).RawLong(), 42) << r.name;
+  }
+}
+
+// Every value the format has, in a document of its own.
+Ref<MemoryPropertyBag> FullBag() {
+  Ref<MemoryPropertyBag> bag = desk::MakeRef<MemoryPropertyBag>();
+  bag->WriteProperty(u"BackColor", Variant::Long(0x123456), Variant::Integer(0));
+  bag->WriteProperty(u"Scale", Variant::Single(1.25f), Variant::Integer(0));
+  bag->WriteProperty(u"Ratio", Variant::Double(0.1), Variant::Integer(0));
+  bag->WriteProperty(u"Enabled", Variant::Bool(false), Variant::Bool(true));
+  bag->WriteProperty(u"ToolTipText", Variant::String(u"tip"), Variant::String(u""));
+  bag->WriteProperty(u"Font", Variant::Object(desk::MakeRef<desk::Font>(u"Arial", 9)), Variant::Nothing());
+  bag->WriteProperty(u"Picture", Variant::Object(desk_test::MakePicture()), Variant::Nothing());
+  bag->WriteProperty(u"Palette", Variant::Object(desk::MakeRef<desk::Picture>()), Variant::Nothing());
+  return bag;
+}
+
+TEST_F(BagFileTest, AFileCutAtAnyByteFailsCleanly) {
+  const fs::path file = dir / "cut.json";
+  const std::string whole = FullBag()->ToText();
+  std::string trimmed = whole;
+  while (!trimmed.empty() && (trimmed.back() == '\n' || trimmed.back() == ' ')) trimmed.pop_back();
+  for (size_t n = 0; n < trimmed.size(); ++n) {
+    ASSERT_EQ(ErrOf([&] { MemoryPropertyBag::FromText(std::string_view(trimmed).substr(0, n)); }), 321)
+        << "cut at byte " << n;
+  }
+  // The same through a file, at a few places.
+  for (size_t n : {size_t{1}, trimmed.size() / 2, trimmed.size() - 1}) {
+    WriteText(file, trimmed.substr(0, n));
+    MemoryPropertyBag bag;
+    bag.WriteProperty(u"Kept", Variant::Long(1), Variant::Integer(0));
+    EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(file); }), 321) << "cut at byte " << n;
+    EXPECT_EQ(bag.Count(), 1u) << "cut at byte " << n;
+  }
+  WriteText(file, whole);
+  MemoryPropertyBag bag;
+  bag.LoadFromFile(file);
+  EXPECT_EQ(bag.Count(), 8u);
+}
+
+TEST_F(BagFileTest, RandomBytesAndFlippedBytesNeverCrashOrApplyHalfAFile) {
+  std::mt19937 rng(20240611);
+  for (int i = 0; i < 500; ++i) {
+    std::string noise(static_cast<size_t>(rng() % 512), '\0');
+    for (char& c : noise) c = static_cast<char>(rng());
+    EXPECT_EQ(ErrOf([&] { MemoryPropertyBag::FromText(noise); }), 321) << "noise " << i;
+  }
+  // One byte changed anywhere in a valid file: either still a valid bag, or refused whole.
+  const std::string whole = FullBag()->ToText();
+  for (size_t at = 0; at < whole.size(); ++at) {
+    std::string edited = whole;
+    edited[at] = static_cast<char>(edited[at] ^ (1 + rng() % 255));
+    int32_t err = ErrOf([&] { MemoryPropertyBag::FromText(edited); });
+    EXPECT_TRUE(err == 0 || err == 321) << "byte " << at << ": " << err;
+  }
+  // Through a file, a refused load leaves the bag as it was.
+  const fs::path file = dir / "noise.json";
+  WriteText(file, std::string("\x89PNG\r\n\x1a\n\0\0\0", 12));
+  MemoryPropertyBag bag;
+  bag.WriteProperty(u"Kept", Variant::Long(1), Variant::Integer(0));
+  EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(file); }), 321);
+  EXPECT_EQ(bag.Count(), 1u);
+  EXPECT_TRUE(bag.Contains(u"Kept"));
+}
+
+TEST_F(BagFileTest, AHandEditedFileWithAnotherKindLoadsThatKind) {
+  // A kind the format knows but the reader does not expect is for the reader to judge.
+  WriteText(dir / "edited.json", Document("\"Style\": {\"type\": \"String\", \"value\": \"abc\"}, "
+                                          "\"backcolor\": {\"type\": \"Integer\", \"value\": 5}"));
+  MemoryPropertyBag bag;
+  bag.LoadFromFile(dir / "edited.json");
+  EXPECT_TRUE(SameValue(bag.ReadProperty(u"Style", Variant::Integer(7)), Variant::String(u"abc")));
+  EXPECT_TRUE(SameValue(bag.ReadProperty(u"BackColor", Variant::Integer(0)), Variant::Integer(5)));
+}
+
+TEST_F(BagFileTest, FilesThatCannotBeReadFailWithThePlatformsNumbers) {
+  MemoryPropertyBag bag;
+  bag.WriteProperty(u"Kept", Variant::Long(1), Variant::Integer(0));
+  auto [missing, text] = Failure([&] { bag.LoadFromFile(dir / "absent.json"); });
+  EXPECT_EQ(missing, 53);
+  EXPECT_NE(text.find("absent.json"), std::string::npos) << text;
+  EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir); }), 75);
+  EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir / "absent" / "x.json"); }), 76);
+  EXPECT_EQ(bag.Count(), 1u);
+}
+
+}  // namespace
