@@ -2,19 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 using desk::Collection;
 using desk::Variant;
 
-namespace {
+using desk_test::ErrOf;
 
-int32_t ErrOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const desk::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
+namespace {
 
 std::u16string Items(Collection& c) {
   std::u16string s;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <cmath>
 
 #include "desk/error.h"
@@ -10,16 +12,9 @@
 using desk::Variant;
 using desk::VarType;
 
-namespace {
+using desk_test::ErrOf;
 
-int32_t ErrOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const desk::Error& e) {
-    return e.Number();
-  }
-  return 0;
-}
+namespace {
 
 struct IntegerRow {
   const char* name;
@@ -50,7 +45,9 @@ TEST(VariantTest, ToIntegerRoundsHalfToEvenAndChecksRange) {
     int16_t got = 0;
     int32_t err = ErrOf([&] { got = r.in.ToInteger(); });
     EXPECT_EQ(err, r.err) << r.name;
-    if (!r.err) EXPECT_EQ(got, r.out) << r.name;
+    if (!r.err) {
+      EXPECT_EQ(got, r.out) << r.name;
+    }
   }
 }
 
