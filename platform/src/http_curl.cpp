@@ -18,6 +18,7 @@ namespace desk::http {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr size_t kPendingHigh = 128 * 1024;
 
 void GlobalInit() {
   static std::once_flag once;
@@ -82,15 +83,14 @@ class CurlRequest : public Request {
   size_t Read(uint8_t* buffer, size_t size) override {
     if (size == 0) return 0;
     for (;;) {
-      if (pos_ < pending_.size()) {
-        const size_t n = std::min(size, pending_.size() - pos_);
-        std::memcpy(buffer, pending_.data() + pos_, n);
+      if (pos_ < pendingSize_) {
+        const size_t n = std::min(size, pendingSize_ - pos_);
+        std::memcpy(buffer, pending_.get() + pos_, n);
         pos_ += n;
         return n;
       }
       if (done_) return 0;
-      pending_.clear();
-      pos_ = 0;
+      pendingSize_ = pos_ = 0;
       Pump();
     }
   }
@@ -109,9 +109,15 @@ class CurlRequest : public Request {
       if (code < 200 || code > 299) return self->Abort();
       self->statusChecked_ = true;
     }
+    // One perform may read the socket many times over; past this the chunk waits inside
+    // curl, so that pending bytes stay small and cache-warm whatever the body's size.
+    if (self->pendingSize_ >= kPendingHigh) {
+      self->paused_ = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
     if (bytes > self->opt_.maxBodyBytes - self->received_) return self->Abort();
     self->received_ += bytes;
-    self->pending_.insert(self->pending_.end(), data, data + bytes);
+    self->Keep(data, bytes);
     self->lastProgress_ = Clock::now();
     return bytes;
   }
@@ -119,6 +125,19 @@ class CurlRequest : public Request {
   static size_t OnHeader(char*, size_t size, size_t count, void* user) {
     static_cast<CurlRequest*>(user)->lastProgress_ = Clock::now();
     return size * count;
+  }
+
+  // Appends to the pending bytes; the buffer only grows, so steady state copies once.
+  void Keep(const char* data, size_t bytes) {
+    if (pendingSize_ + bytes > pendingCapacity_) {
+      const size_t cap = std::max(pendingSize_ + bytes, pendingCapacity_ * 2);
+      auto grown = std::make_unique_for_overwrite<uint8_t[]>(cap);
+      if (pendingSize_) std::memcpy(grown.get(), pending_.get(), pendingSize_);
+      pending_ = std::move(grown);
+      pendingCapacity_ = cap;
+    }
+    std::memcpy(pending_.get() + pendingSize_, data, bytes);
+    pendingSize_ += bytes;
   }
 
   size_t Abort() {
@@ -134,21 +153,24 @@ class CurlRequest : public Request {
       curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
       if (code < 200 || code > 299) failed_ = true;
     }
-    if (failed_) {
-      pending_.clear();
-      pos_ = 0;
-    }
+    if (failed_) pendingSize_ = pos_ = 0;
   }
 
   // Moves the transfer on until bytes are pending, it ended, or it stalled too long.
   void Pump() {
-    while (!done_ && pending_.empty()) {
+    if (paused_) {
+      paused_ = false;
+      // Hands back the chunk curl kept (through OnWrite) and lets it read on.
+      if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) return Finish(false);
+      if (pendingSize_ != 0 || done_) return;
+    }
+    while (!done_ && pendingSize_ == 0) {
       int running = 0;
       if (curl_multi_perform(multi_, &running) != CURLM_OK) return Finish(false);
       int left = 0;
       while (CURLMsg* m = curl_multi_info_read(multi_, &left))
         if (m->msg == CURLMSG_DONE) Finish(m->data.result == CURLE_OK);
-      if (done_ || !pending_.empty()) return;
+      if (done_ || pendingSize_ != 0) return;
       if (running == 0) return Finish(false);  // ended without a completion message
       const auto idle = Clock::now() - lastProgress_;
       if (idle >= opt_.stallTimeout) return Finish(false);
@@ -166,8 +188,11 @@ class CurlRequest : public Request {
   bool done_ = false;
   bool failed_ = false;
   bool statusChecked_ = false;
+  bool paused_ = false;
   uint64_t received_ = 0;
-  std::vector<uint8_t> pending_;
+  std::unique_ptr<uint8_t[]> pending_;  // curl's chunks, waiting for Read
+  size_t pendingSize_ = 0;
+  size_t pendingCapacity_ = 0;
   size_t pos_ = 0;
   Clock::time_point lastProgress_;
 };

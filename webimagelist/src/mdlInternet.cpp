@@ -1,6 +1,9 @@
 #include "Quorvane/mdlInternet.h"
 
+#include <sys/mman.h>
+
 #include <climits>
+#include <new>
 #include <cstring>
 
 #include "Quorvane/mdlError.h"
@@ -18,6 +21,8 @@ constexpr std::u16string_view kModule = u"mdlInternet, Module";
 constexpr std::string_view kErrorTitle = "<title>the page cannot be found</title>";  // lower case
 constexpr size_t kFirstBlock = 16 * 1024;
 constexpr size_t kLargestBlock = 4 * 1024 * 1024;
+constexpr size_t kMappedBlock = 1024 * 1024;
+constexpr size_t kSpareBytes = 128 * 1024 * 1024;
 static_assert(kFirstBlock % kReadPiece == 0 && kLargestBlock % kReadPiece == 0);
 
 char Lower(uint8_t c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
@@ -51,16 +56,80 @@ bool ContainsTitleAfterStart(const std::vector<std::span<const uint8_t>>& pieces
 
 }  // namespace
 
+Body::Block::Block(Block&& o) noexcept
+    : data(std::exchange(o.data, nullptr)), capacity(o.capacity), used(o.used), mapped(o.mapped) {}
+
+namespace {
+
+// Large blocks of finished bodies, kept for the next download of this thread. They are
+// handed back to the kernel with MADV_FREE: it may take the pages whenever it needs memory,
+// and until it does, the next body reuses them without a page fault. Bounded in total size.
+class SparePool {
+ public:
+  ~SparePool() {
+    for (auto& [p, cap] : spare_) ::munmap(p, cap);
+  }
+  uint8_t* Take(size_t cap) {
+    for (size_t i = 0; i < spare_.size(); ++i) {
+      if (spare_[i].second != cap) continue;
+      uint8_t* p = spare_[i].first;
+      spare_.erase(spare_.begin() + static_cast<ptrdiff_t>(i));
+      bytes_ -= cap;
+      return p;
+    }
+    return nullptr;
+  }
+  void Give(uint8_t* p, size_t cap) {
+    if (bytes_ + cap > kSpareBytes) {
+      ::munmap(p, cap);
+      return;
+    }
+    ::madvise(p, cap, MADV_FREE);
+    spare_.emplace_back(p, cap);
+    bytes_ += cap;
+  }
+
+ private:
+  std::vector<std::pair<uint8_t*, size_t>> spare_;
+  size_t bytes_ = 0;
+};
+
+SparePool& Spares() {
+  thread_local SparePool pool;
+  return pool;
+}
+
+}  // namespace
+
+Body::Block::~Block() {
+  if (!data) return;
+  if (mapped) Spares().Give(data, capacity);
+  else ::operator delete[](data);
+}
+
 uint8_t* Body::Reserve(size_t n) {
   if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < n) {
     size_t cap = blocks_.empty() ? kFirstBlock : std::min(blocks_.back().capacity * 2, kLargestBlock);
     while (cap < n) cap *= 2;
+    blocks_.reserve(blocks_.size() + 1);  // nothing below may leak the new memory
     Block b;
-    b.data = std::make_unique_for_overwrite<uint8_t[]>(cap);
     b.capacity = cap;
+    if (cap >= kMappedBlock) {
+      // Large blocks are filled at once: the pages are made in one call instead of one fault
+      // each, which is most of the cost of holding a large body.
+      b.data = Spares().Take(cap);
+      if (!b.data) {
+        void* p = ::mmap(nullptr, cap, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+        if (p == MAP_FAILED) throw std::bad_alloc();
+        b.data = static_cast<uint8_t*>(p);
+      }
+      b.mapped = true;
+    } else {
+      b.data = static_cast<uint8_t*>(::operator new[](cap));
+    }
     blocks_.push_back(std::move(b));
   }
-  return blocks_.back().data.get() + blocks_.back().used;
+  return blocks_.back().data + blocks_.back().used;
 }
 
 void Body::Append(std::string_view bytes) {
@@ -81,14 +150,14 @@ std::vector<std::span<const uint8_t>> Body::Pieces() const {
   std::vector<std::span<const uint8_t>> out;
   out.reserve(blocks_.size());
   for (const auto& b : blocks_)
-    if (b.used) out.emplace_back(b.data.get(), b.used);
+    if (b.used) out.emplace_back(b.data, b.used);
   return out;
 }
 
 std::string Body::ToString() const {
   std::string s;
   s.reserve(size_);
-  for (const auto& b : blocks_) s.append(reinterpret_cast<const char*>(b.data.get()), b.used);
+  for (const auto& b : blocks_) s.append(reinterpret_cast<const char*>(b.data), b.used);
   return s;
 }
 

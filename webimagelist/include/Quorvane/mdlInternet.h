@@ -37,9 +37,14 @@ class Body {
 
  private:
   struct Block {
-    std::unique_ptr<uint8_t[]> data;
+    Block() = default;
+    Block(Block&& o) noexcept;
+    Block& operator=(Block&&) = delete;
+    ~Block();
+    uint8_t* data = nullptr;
     size_t capacity = 0;
     size_t used = 0;
+    bool mapped = false;  // a whole mapping of its own rather than heap memory
   };
   std::vector<Block> blocks_;
   size_t size_ = 0;
