@@ -131,9 +131,9 @@ void Node::SetKey(std::u16string key) {
   std::u16string folded = key.empty() ? std::u16string() : FoldKey(key);
   t.CheckKey(key, folded, this);
   if (!foldedKey_.empty()) t.keys_.erase(foldedKey_);
-  if (!folded.empty()) t.keys_.emplace(folded, this);
   key_ = std::move(key);
   foldedKey_ = std::move(folded);
+  if (!foldedKey_.empty()) t.keys_.emplace(foldedKey_, this);
   t.NotifyChanged(*this, NodeField::Key);
 }
 
@@ -498,7 +498,7 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   n->tree_ = this;
   n->slot_ = positions_.Append(n);
   Link(*n, parent, before);
-  Notify([&](TreeObserver& o) { o.NodeAdded(*n); });
+  if (!observers_.empty()) Notify([&](TreeObserver& o) { o.NodeAdded(*n); });
   return n;
 }
 
@@ -528,27 +528,37 @@ void TreeView::Unlink(Node& n) {
 
 void TreeView::RemoveNode(Node& top) {
   Ref<Node> keepTop(&top);
-  Notify([&](TreeObserver& o) { o.NodeAboutToBeRemoved(top); });
+  if (!observers_.empty()) Notify([&](TreeObserver& o) { o.NodeAboutToBeRemoved(top); });
   Unlink(top);
   // The subtree, parents before children; the references are released only once the tree
   // is consistent again, since a node's last release may run a host's code.
-  std::vector<Ref<Node>> gone;
-  std::vector<Node*> stack{&top};
-  while (!stack.empty()) {
-    Node* n = stack.back();
-    stack.pop_back();
-    for (Node* c = n->lastChild_; c; c = c->prev_) stack.push_back(c);
-    int32_t pos = positions_.PositionOf(n->slot_);  // 1-based
+  auto drop = [&](Node& n) {
+    int32_t pos = positions_.PositionOf(n.slot_);  // 1-based
     for (NodesEnum* e : nodes_->enums_)
       if (e->pos_ >= pos) --e->pos_;
-    gone.push_back(positions_.Take(n->slot_));
-    if (!n->foldedKey_.empty()) keys_.erase(n->foldedKey_);
-    if (selected_ == n) selected_ = nullptr;
-  }
-  for (const Ref<Node>& n : gone) {
-    n->tree_ = nullptr;
-    n->parent_ = n->firstChild_ = n->lastChild_ = n->next_ = n->prev_ = nullptr;
-    n->childCount_ = 0;
+    if (!n.foldedKey_.empty()) keys_.erase(n.foldedKey_);
+    if (selected_ == &n) selected_ = nullptr;
+    return positions_.Take(n.slot_);
+  };
+  auto detach = [](Node& n) {
+    n.tree_ = nullptr;
+    n.parent_ = n.firstChild_ = n.lastChild_ = n.next_ = n.prev_ = nullptr;
+    n.childCount_ = 0;
+  };
+  Ref<Node> leaf;
+  std::vector<Ref<Node>> gone;
+  if (!top.firstChild_) {
+    leaf = drop(top);  // the common case: no lists to build
+    detach(top);
+  } else {
+    std::vector<Node*> stack{&top};
+    while (!stack.empty()) {
+      Node* n = stack.back();
+      stack.pop_back();
+      for (Node* c = n->lastChild_; c; c = c->prev_) stack.push_back(c);
+      gone.push_back(drop(*n));
+    }
+    for (const Ref<Node>& n : gone) detach(*n);
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
   positions_.CompactIfSparse([](Node& n, size_t slot) { n.slot_ = slot; });

@@ -460,7 +460,8 @@ class TreeView : public Dispatchable<TreeView> {
 
   Ref<Nodes> nodes_;
   detail::PositionIndex positions_;
-  std::unordered_map<std::u16string, Node*> keys_;  // folded key -> node
+  // Folded key -> node; each key views its node's foldedKey_, which stays put while mapped.
+  std::unordered_map<std::u16string_view, Node*> keys_;
   Node* firstRoot_ = nullptr;
   Node* lastRoot_ = nullptr;
   Node* selected_ = nullptr;
