@@ -15,6 +15,25 @@ namespace desk {
 
 namespace {
 
+// Paths are nearly always ASCII: those skip the general conversion.
+std::string Narrow(const std::u16string& path) {
+  std::string out(path.size(), '\0');
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] >= 0x80) return U8(path);
+    out[i] = static_cast<char>(path[i]);
+  }
+  return out;
+}
+
+std::u16string Widen(std::string_view path) {
+  std::u16string out(path.size(), u'\0');
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (static_cast<unsigned char>(path[i]) >= 0x80) return U16(path);
+    out[i] = static_cast<char16_t>(path[i]);
+  }
+  return out;
+}
+
 [[noreturn]] void RaiseErrno(int e) {
   switch (e) {
     case ENOENT:
@@ -27,7 +46,7 @@ namespace {
 }
 
 std::string NativePath(const std::u16string& path) {
-  std::string p = U8(path);
+  std::string p = Narrow(path);
   // A NUL would cut the path short in every system call, naming another file.
   if (p.empty() || p.find('\0') != std::string::npos) Raise(Err::PathFileAccess);
   return p;
@@ -49,7 +68,7 @@ class SystemFileSystem : public FileSystem {
   std::u16string TempFolder() override { return SystemTempFolder(); }
 
   bool FileExists(const std::u16string& path) override {
-    std::string p = U8(path);
+    std::string p = Narrow(path);
     if (p.empty() || p.find('\0') != std::string::npos) return false;
     struct stat st {};
     return ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -89,7 +108,7 @@ std::u16string SystemTempFolder() {
   std::string t = env && *env ? env : "/tmp";
   while (t.size() > 1 && t.back() == '/') t.pop_back();
   if (t == "/") t.clear();
-  return U16(t);
+  return Widen(t);
 }
 
 std::shared_ptr<FileSystem> MakeFileSystem() { return std::make_shared<SystemFileSystem>(); }

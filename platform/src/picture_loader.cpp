@@ -121,6 +121,15 @@ uint32_t Le32(const uint8_t* p) {
   return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
 }
 
+// The bitmap loader reserves as much memory as the headers claim before it reads on, so 70
+// bytes claiming a 4 GiB info header make it ask for 4 GiB. The whole file is in memory here:
+// headers that claim more than the bytes we have cannot describe a picture.
+bool PlausibleBmp(std::span<const uint8_t> b) {
+  if (b.size() < 18) return false;
+  const uint64_t infoSize = Le32(b.data() + 14), pixelsAt = Le32(b.data() + 10);
+  return infoSize >= 12 && 14 + infoSize <= b.size() && pixelsAt <= b.size();
+}
+
 // The largest PNG-coded image of an icon directory, or an empty span.
 std::span<const uint8_t> LargestPngEntry(std::span<const uint8_t> ico) {
   if (ico.size() < 6) return {};
@@ -146,6 +155,7 @@ std::span<const uint8_t> LargestPngEntry(std::span<const uint8_t> ico) {
 Ref<Picture> DecodePicture(std::span<const uint8_t> bytes) {
   const auto format = Sniff(bytes);
   if (!format) Raise(Err::InvalidPicture);
+  if (*format == Format::Bmp && !PlausibleBmp(bytes)) Raise(Err::InvalidPicture);
   const auto kind = *format == Format::Ico ? Picture::Kind::Icon : Picture::Kind::Bitmap;
   if (Ref<Picture> p = DecodeWith(*format, bytes, bytes, kind)) return p;
   if (*format == Format::Ico) {
@@ -157,7 +167,14 @@ Ref<Picture> DecodePicture(std::span<const uint8_t> bytes) {
 }
 
 Ref<Picture> LoadPictureFile(const std::u16string& path) {
-  const std::string p = U8(path);
+  std::string p(path.size(), '\0');  // ASCII paths, the usual case, skip the general conversion
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] >= 0x80) {
+      p = U8(path);
+      break;
+    }
+    p[i] = static_cast<char>(path[i]);
+  }
   if (p.empty() || p.find('\0') != std::string::npos) Raise(Err::FileNotFound);
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {

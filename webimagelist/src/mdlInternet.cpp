@@ -199,7 +199,18 @@ bool IsCacheFileName(std::u16string_view fileName) {
   if (fileName.empty() || fileName == u"." || fileName == u"..") return false;
   if (fileName.find(u'/') != std::u16string_view::npos || fileName.find(u'\0') != std::u16string_view::npos)
     return false;
-  return desk::U8(fileName).size() <= NAME_MAX;
+  // Its length in UTF-8, without converting it.
+  size_t bytes = 0;
+  for (size_t i = 0; i < fileName.size(); ++i) {
+    const char16_t c = fileName[i];
+    if (c < 0x80) bytes += 1;
+    else if (c < 0x800) bytes += 2;
+    else if (c >= 0xD800 && c <= 0xDBFF && i + 1 < fileName.size() && fileName[i + 1] >= 0xDC00 &&
+             fileName[i + 1] <= 0xDFFF)
+      bytes += 4, ++i;
+    else bytes += 3;  // unpaired surrogates become U+FFFD, also 3 bytes
+  }
+  return bytes <= NAME_MAX;
 }
 
 std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force) {

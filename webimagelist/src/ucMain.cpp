@@ -114,6 +114,7 @@ void ucMain::Fill() {
     if (!list) desk::Raise(desk::Err::ObjectNotSet);
     // The enumerator holds the collection it walks: replacing or clearing ListImages meanwhile
     // leaves this fill with the entries it started with, minus any removed.
+    const desk::DispId add = images->GetIdOfName(u"Add");  // late bound, looked up once
     desk::Ref<desk::CollectionEnum> walk = desk::RefCast<desk::CollectionEnum>(list->NewEnum());
     if (!walk) desk::Raise(desk::Err::ObjectNotSet);
     Variant item;
@@ -121,11 +122,10 @@ void ucMain::Fill() {
       desk::Ref<httpImage> entry = desk::RefCast<httpImage>(item.ToObject());
       if (!entry) desk::Raise(desk::Err::TypeMismatch);
       if (!entry->DownloadFile(mvarForceDownload_ != 0)) continue;
-      const std::u16string key = entry->Key;
-      const std::u16string path = entry->TempFilePath();
-      desk::Ref<desk::Picture> picture = desk::CurrentPlatform().LoadPicture(path);
-      CallByName(images, u"Add", InvokeKind::Method,
-                 {Variant::Missing(), Variant::String(key), Variant::Object(picture)});
+      std::u16string key = entry->Key;
+      desk::Ref<desk::Picture> picture = desk::CurrentPlatform().LoadPicture(entry->TempFilePath());
+      std::vector<Variant> args{Variant::Missing(), Variant::String(std::move(key)), Variant::Object(std::move(picture))};
+      images->Invoke(add, InvokeKind::Method, args);
     }
   });
 }
