@@ -176,7 +176,8 @@ Ref<Picture> LoadPictureFile(const std::u16string& path) {
     p[i] = static_cast<char>(path[i]);
   }
   if (p.empty() || p.find('\0') != std::string::npos) Raise(Err::FileNotFound);
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking: a FIFO planted at the path must not hang the caller (it is refused below).
+  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT || errno == ENOTDIR) Raise(Err::FileNotFound);
     if (errno == EACCES || errno == EPERM) Raise(Err::PermissionDenied);

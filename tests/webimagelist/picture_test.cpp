@@ -1,6 +1,7 @@
 // The picture loader on real files of each format, and the image list that holds pictures.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 
@@ -99,6 +100,8 @@ TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("svg.png")); }), 481) << "only the five formats are decoded";
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("empty.gif")); }), 481);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(desk::U16(dir.string())); }), 75) << "a folder";
+  ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("fifo.png")); }), 481) << "a FIFO, without waiting for a writer";
   std::filesystem::remove_all(dir);
 }
 
