@@ -20,6 +20,7 @@
 #include "desk/font.h"
 #include "desk/text.h"
 #include "support/bmp.h"
+#include "support/same_value.h"
 #include "support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -70,16 +71,6 @@ class BagFileTest : public ::testing::Test {
   fs::path dir;
 };
 
-uint32_t BitsOf(float f) {
-  uint32_t b;
-  std::memcpy(&b, &f, 4);
-  return b;
-}
-uint64_t BitsOf(double d) {
-  uint64_t b;
-  std::memcpy(&b, &d, 8);
-  return b;
-}
 float FloatOfBits(uint32_t b) {
   float f;
   std::memcpy(&f, &b, 4);
@@ -91,37 +82,7 @@ double DoubleOfBits(uint64_t b) {
   return d;
 }
 
-// Same kind and the same bits (numbers), text, or the same font and picture by value.
-::testing::AssertionResult SameValue(const Variant& a, const Variant& b) {
-  if (a.ValueType() != b.ValueType())
-    return ::testing::AssertionFailure() << desk::VarTypeName(a.ValueType()) << " against "
-                                         << desk::VarTypeName(b.ValueType());
-  switch (a.ValueType()) {
-    case VarType::Single:
-      if (BitsOf(a.RawSingle()) != BitsOf(b.RawSingle())) return ::testing::AssertionFailure() << "Single bits differ";
-      return ::testing::AssertionSuccess();
-    case VarType::Double:
-      if (BitsOf(a.RawDouble()) != BitsOf(b.RawDouble())) return ::testing::AssertionFailure() << "Double bits differ";
-      return ::testing::AssertionSuccess();
-    case VarType::Object: {
-      const Ref<desk::Object>& x = a.RawObject();
-      const Ref<desk::Object>& y = b.RawObject();
-      if (!x || !y) return (!x && !y) ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "Nothing";
-      if (auto f = desk::RefCast<desk::Font>(x)) {
-        auto g = desk::RefCast<desk::Font>(y);
-        if (g && f->SameAs(*g)) return ::testing::AssertionSuccess();
-        return ::testing::AssertionFailure() << "fonts differ";
-      }
-      auto p = desk::RefCast<desk::Picture>(x);
-      auto q = desk::RefCast<desk::Picture>(y);
-      if (p && q && p->kind == q->kind && p->width == q->width && p->height == q->height && p->pixels == q->pixels)
-        return ::testing::AssertionSuccess();
-      return ::testing::AssertionFailure() << "pictures differ";
-    }
-    default:
-      return a == b ? ::testing::AssertionSuccess() : ::testing::AssertionFailure() << "values differ";
-  }
-}
+using desk_test::SameValue;
 
 // ---- In memory ------------------------------------------------------------------------------
 

@@ -55,6 +55,21 @@ void ExpectSame(const Variant& got, const Variant& want, const std::string& row)
                            << ", want " << desk::U8(want.IsObject() ? u"<object>" : want.ToString());
 }
 
+TEST_F(MembersTest, TheTypeLibraryNamesTheClassOfObjectMembersAndGivesThemNoHelpText) {
+  const std::vector<std::pair<std::string, std::string>> classes = {
+      {"Font", "Font"},         {"MouseIcon", "Picture"},   {"Picture", "Picture"}, {"Palette", "Picture"},
+      {"MaskPicture", "Picture"}, {"Image", "Picture"},     {"ActiveControl", "Control"},
+      {"ImageList", "(any)"},   {"HyperLink", "(any)"},     {"DataMembers", "(any)"}, {"Controls", "(any)"},
+  };
+  for (const auto& [name, cls] : classes) {
+    for (const desk::MemberInfo& m : control->Interface().members) {
+      if (m.name != name) continue;
+      EXPECT_EQ(m.help, nullptr) << name;
+      EXPECT_EQ(m.objectType ? std::string(m.objectType) : "(any)", cls) << name;
+    }
+  }
+}
+
 // ---- Forwarded members --------------------------------------------------------------------
 
 struct ForwardRow {
