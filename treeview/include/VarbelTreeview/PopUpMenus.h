@@ -2,8 +2,8 @@
 //
 // PopUpMenus keeps named definitions (PopUpMenu) in a keyed collection and, for each one
 // added, loads a visible element into the menu item array held in mvarMainMNU (reached by
-// member name at run time, so any object with Count, Load, Unload and elements with Caption,
-// Tag and Visible can stand there). Each procedure traps its failures: it shows one report
+// member name at run time, so any object with Count, Load, Unload and a default member that
+// yields elements with Caption, Tag and Visible can stand there). Each procedure traps its failures: it shows one report
 // naming the procedure and the step that failed, and returns normally with the result it had
 // assigned so far. Hosts never create these classes; the control does.
 #pragma once
@@ -34,7 +34,8 @@ class PopUpMenus : public desk::Dispatchable<PopUpMenus> {
   PopUpMenus();   // Class_Initialize
   ~PopUpMenus() override;  // Class_Terminate
 
-  // The menu item array that Add and Clear work on.
+  // The menu item array that Add and Clear work on. Through the interface it is assignable by
+  // value (Let keeps a copy of any value) and by reference (Set takes an object or Nothing).
   const desk::Variant& GetMainMNU() const { return mvarMainMNU; }
   void SetMainMNU(const desk::Variant& v) { mvarMainMNU = v.Value(); }
 
