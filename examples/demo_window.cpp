@@ -1,0 +1,353 @@
+// The demo host as a real window: the tree control and the web image list on the Qt
+// platform, loaded by class identifier and driven only through their dispatch interfaces.
+//
+//   demo_window [--screenshot FILE] [--settings FILE]
+//
+// It serves the sample pictures on a local port, fills the web image list from there, hands
+// the image list to the tree, builds nodes that show the pictures, and declares a context
+// menu. A right-button MouseUp asks DoHitTest for the node under the mouse and shows the
+// menu; the chosen item (onMenuClick) and the node appear in the status line.
+//
+// The tree control's settings are read from the settings file at start (a new control when
+// there is none) and written back on exit.
+//
+// Without a display (QT_QPA_PLATFORM unset, no DISPLAY or WAYLAND_DISPLAY) it runs on Qt's
+// offscreen platform, writes one screenshot of the window and exits; so does --screenshot.
+// Message boxes are then closed as soon as they show, after their text is printed.
+#include <dlfcn.h>
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QTimer>
+#include <QVBoxLayout>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "desk/dispatch.h"
+#include "desk/events.h"
+#include "desk/platform.h"
+#include "desk/property_bag.h"
+#include "desk/qt_platform.h"
+#include "desk/text.h"
+#include "desk/tree.h"
+
+#ifdef DESK_DEMO_HAVE_SAMPLE_SERVER
+#include "sample_server.h"
+#endif
+
+namespace {
+
+using desk::InvokeKind;
+using desk::Ref;
+using desk::Variant;
+
+constexpr const char* kTreeClsid = "{D5CA163D-6878-4BD8-A144-A5E85A414594}";
+constexpr const char* kImageListClsid = "{54DB11E5-373F-4255-8B48-D0C961FAE634}";
+constexpr desk::DispId kOnMenuClick = 1;
+
+using CreateFn = int32_t (*)(const char*, desk::Object**, char*, size_t);
+
+// Loads a control library and creates a class by identifier; exits with a message on failure.
+Ref<desk::Object> CreateFromLibrary(const char* path, const char* entry, const char* clsid) {
+  void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
+  if (!lib) {
+    std::fprintf(stderr, "demo_window: cannot load %s: %s\n", path, dlerror());
+    std::exit(1);
+  }
+  auto create = reinterpret_cast<CreateFn>(dlsym(lib, entry));
+  if (!create) {
+    std::fprintf(stderr, "demo_window: %s has no %s\n", path, entry);
+    std::exit(1);
+  }
+  desk::Object* raw = nullptr;
+  char message[256] = {};
+  if (int32_t err = create(clsid, &raw, message, sizeof message)) {
+    std::fprintf(stderr, "demo_window: error %d: %s\n", err, message);
+    std::exit(1);
+  }
+  Ref<desk::Object> obj(raw);
+  raw->Release();  // the Ref holds it now
+  return obj;
+}
+
+Variant Call(const Ref<desk::Object>& o, const char16_t* name, InvokeKind kind, std::vector<Variant> args = {}) {
+  return desk::CallByName(o, name, kind, std::move(args));
+}
+
+QString Q(const std::u16string& s) { return QString::fromStdU16String(s); }
+
+struct Options {
+  QString screenshot;  // empty: stay open
+  QString settings;
+  bool unattended = false;
+};
+
+Options ParseArgs(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const bool hasValue = i + 1 < argc;
+    if (!std::strcmp(argv[i], "--screenshot") && hasValue) o.screenshot = QString::fromLocal8Bit(argv[++i]);
+    else if (!std::strcmp(argv[i], "--settings") && hasValue) o.settings = QString::fromLocal8Bit(argv[++i]);
+    else if (!std::strcmp(argv[i], "--help")) {
+      std::printf("usage: demo_window [--screenshot FILE] [--settings FILE]\n");
+      std::exit(0);
+    }
+  }
+  return o;
+}
+
+bool HasDisplay() {
+  auto set = [](const char* v) { return std::getenv(v) && *std::getenv(v); };
+  return set("QT_QPA_PLATFORM") || set("DISPLAY") || set("WAYLAND_DISPLAY");
+}
+
+// The window: the tree control above a status line.
+class DemoWindow {
+ public:
+  DemoWindow(Ref<desk::Object> tree, Ref<desk::Object> images) : tree_(std::move(tree)), images_(std::move(images)) {}
+  ~DemoWindow() {
+    if (cookie_) control()->Unadvise(cookie_);
+  }
+
+  desk::Control* control() const { return dynamic_cast<desk::Control*>(tree_.get()); }
+
+  // The control's settings: the saved ones, or a new control's with the demo's look.
+  void LoadSettings(const QString& path) {
+    if (QFileInfo::exists(path)) {
+      try {
+        auto bag = desk::MakeRef<desk::MemoryPropertyBag>();
+        bag->LoadFromFile(path.toStdString());
+        control()->ReadProperties(*bag);
+        std::printf("demo_window: settings read from %s\n", path.toLocal8Bit().constData());
+        return;
+      } catch (const desk::Error& e) {
+        std::fprintf(stderr, "demo_window: settings not read (%s); starting afresh\n", desk::U8(e.Description()).c_str());
+      }
+    }
+    control()->InitProperties();
+    Call(tree_, u"Style", InvokeKind::Let, {Variant::Long(7)});      // lines, plus/minus, pictures
+    Call(tree_, u"LineStyle", InvokeKind::Let, {Variant::Long(1)});  // lines at the roots too
+    Call(tree_, u"HideSelection", InvokeKind::Let, {Variant::Bool(false)});
+    Call(tree_, u"HotTracking", InvokeKind::Let, {Variant::Bool(true)});
+  }
+
+  void SaveSettings(const QString& path) {
+    try {
+      // The image list is rebuilt from the picture server at each start; it is no setting.
+      Call(tree_, u"ImageList", InvokeKind::Set, {Variant::Nothing()});
+      auto bag = desk::MakeRef<desk::MemoryPropertyBag>();
+      control()->WriteProperties(*bag);
+      QDir().mkpath(QFileInfo(path).absolutePath());
+      bag->SaveToFile(path.toStdString());
+      std::printf("demo_window: settings written to %s\n", path.toLocal8Bit().constData());
+    } catch (const desk::Error& e) {
+      std::fprintf(stderr, "demo_window: settings not written: %s\n", desk::U8(e.Description()).c_str());
+    }
+  }
+
+  // Lists the pictures in the web image list, fills it and gives it to the tree. Returns
+  // the keys that made it into the image list.
+  std::vector<std::u16string> FillPictures(const std::vector<std::pair<std::u16string, std::u16string>>& entries) {
+    Ref<desk::Object> list = Call(images_, u"ListImages", InvokeKind::Get).ToObject();
+    for (const auto& [name, url] : entries) Call(list, u"Add", InvokeKind::Method, {Variant::String(name), Variant::String(url)});
+    Call(images_, u"ForceDownload", InvokeKind::Let, {Variant::Bool(true)});  // always from the server
+    Call(images_, u"Fill", InvokeKind::Method);
+    Ref<desk::Object> imageList = Call(images_, u"ImageListControl", InvokeKind::Get).ToObject();
+    Call(tree_, u"ImageList", InvokeKind::Set, {Variant::Object(imageList)});
+    std::vector<std::u16string> keys;
+    Ref<desk::Object> pictures = Call(imageList, u"ListImages", InvokeKind::Get).ToObject();
+    const int32_t n = Call(pictures, u"Count", InvokeKind::Get).ToLong();
+    for (int32_t i = 1; i <= n; ++i) {
+      Ref<desk::Object> p = Call(pictures, u"Item", InvokeKind::Method, {Variant::Long(i)}).ToObject();
+      keys.push_back(Call(p, u"Key", InvokeKind::Get).ToString());
+    }
+    return keys;
+  }
+
+  void BuildNodes(const std::vector<std::u16string>& keys) {
+    Ref<desk::Object> nodes = Call(tree_, u"Nodes", InvokeKind::Get).ToObject();
+    Call(nodes, u"Clear", InvokeKind::Method);
+    auto add = [&](Variant relative, Variant relationship, const std::u16string& key, const std::u16string& text,
+                   Variant image) {
+      return Call(nodes, u"Add", InvokeKind::Method,
+                  {std::move(relative), std::move(relationship), Variant::String(key), Variant::String(text),
+                   std::move(image)})
+          .ToObject();
+    };
+    const Variant child = Variant::Integer(static_cast<int16_t>(desk::Relationship::Child));
+    const Variant none = Variant::Missing();
+    Ref<desk::Object> root = add(none, none, u"pictures", u"Pictures from the web", none);
+    for (const std::u16string& key : keys) add(Variant::String(u"pictures"), child, u"p_" + key, key, Variant::String(key));
+    Call(root, u"Expanded", InvokeKind::Let, {Variant::Bool(true)});
+    Ref<desk::Object> other = add(none, none, u"more", u"More nodes", keys.empty() ? none : Variant::String(keys.front()));
+    add(Variant::String(u"more"), child, u"plain", u"A node without a picture", none);
+    add(Variant::String(u"more"), child, u"second", u"Right-click any node", none);
+    Call(other, u"Expanded", InvokeKind::Let, {Variant::Bool(true)});
+  }
+
+  void DeclareMenu() {
+    Ref<desk::Object> menus = Call(tree_, u"PopUpMenus", InvokeKind::Get).ToObject();
+    static const std::pair<const char16_t*, const char16_t*> kItems[] = {
+        {u"open", u"Open"}, {u"rename", u"Rename"}, {u"expand", u"Expand or collapse"}, {u"remove", u"Remove"}};
+    for (const auto& [name, caption] : kItems)
+      Call(menus, u"Add", InvokeKind::Method, {Variant::String(name), Variant::String(caption)});
+  }
+
+  void Show(const QString& title, const QString& intro) {
+    window_.setWindowTitle(title);
+    auto* central = new QWidget;
+    auto* layout = new QVBoxLayout(central);
+    auto* label = new QLabel(intro);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+    layout->addWidget(desk::ControlWidget(*tree_), 1);
+    window_.setCentralWidget(central);
+    window_.statusBar()->showMessage(QStringLiteral("Right-click a node for its menu."));
+    window_.resize(520, 400);
+    cookie_ = control()->Advise(desk::MakeRef<desk::FunctionSink>(
+        [this](desk::DispId id, std::vector<Variant>& args) { OnEvent(id, args); }));
+    window_.show();
+  }
+
+  QMainWindow& Window() { return window_; }
+
+ private:
+  void Status(const QString& s) { window_.statusBar()->showMessage(s); }
+
+  static QString TextOf(const Ref<desk::Object>& node) {
+    return node ? Q(Call(node, u"Text", InvokeKind::Get).ToString()) : QStringLiteral("(no node)");
+  }
+
+  void OnEvent(desk::DispId id, std::vector<Variant>& args) {
+    switch (id) {
+      case desk::treeevent::kMouseUp: {
+        if (args[0].ToInteger() != 2) return;  // the right button
+        const auto x = static_cast<int16_t>(args[2].ToSingle()), y = static_cast<int16_t>(args[3].ToSingle());
+        hit_ = Call(tree_, u"DoHitTest", InvokeKind::Method, {Variant::Integer(x), Variant::Integer(y)}).ToObject();
+        Status(QStringLiteral("Menu over %1").arg(TextOf(hit_)));
+        Call(tree_, u"ShowPopupMenu", InvokeKind::Method);
+        break;
+      }
+      case kOnMenuClick: OnMenu(Q(args[0].ToString())); break;
+      case desk::treeevent::kNodeClick: Status(QStringLiteral("Node: %1").arg(TextOf(args[0].ToObject()))); break;
+      case desk::treeevent::kAfterLabelEdit:
+        Status(QStringLiteral("Renamed to %1").arg(Q(args[1].ToString())));
+        break;
+      default: break;
+    }
+  }
+
+  void OnMenu(const QString& name) {
+    Ref<desk::Object> node = hit_;
+    Status(QStringLiteral("onMenuClick: %1 on node %2").arg(name, TextOf(node)));
+    if (!node) return;
+    if (name == QLatin1String("rename")) {
+      Call(node, u"Selected", InvokeKind::Let, {Variant::Bool(true)});
+      Call(tree_, u"StartLabelEdit", InvokeKind::Method);
+    } else if (name == QLatin1String("expand")) {
+      const bool open = Call(node, u"Expanded", InvokeKind::Get).ToBool();
+      Call(node, u"Expanded", InvokeKind::Let, {Variant::Bool(!open)});
+    } else if (name == QLatin1String("remove")) {
+      Ref<desk::Object> nodes = Call(tree_, u"Nodes", InvokeKind::Get).ToObject();
+      Call(nodes, u"Remove", InvokeKind::Method, {Variant::Object(node)});
+      hit_.reset();
+    }
+  }
+
+  Ref<desk::Object> tree_;
+  Ref<desk::Object> images_;
+  Ref<desk::Object> hit_;
+  int cookie_ = 0;
+  QMainWindow window_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options opt = ParseArgs(argc, argv);
+  if (!HasDisplay()) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    if (opt.screenshot.isEmpty()) opt.screenshot = QStringLiteral(DESK_DEMO_SCREENSHOT);
+  }
+  opt.unattended = !opt.screenshot.isEmpty();
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("desk-demo-window"));
+  auto platform = desk::MakeQtPlatform();
+  desk::SetPlatform(platform);
+  if (opt.unattended) {
+    platform->onMessageBoxShown = [](QMessageBox& box) {
+      std::fprintf(stderr, "demo_window: message box \"%s\": %s\n", box.windowTitle().toLocal8Bit().constData(),
+                   box.text().toLocal8Bit().constData());
+      box.done(QMessageBox::Ok);
+    };
+  }
+  if (opt.settings.isEmpty())
+    opt.settings = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation) + QStringLiteral("/tree.json");
+
+  int status = 0;
+  try {
+    Ref<desk::Object> tree = CreateFromLibrary(VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", kTreeClsid);
+    Ref<desk::Object> images = CreateFromLibrary(QUORVANE_LIBRARY_PATH, "Quorvane_CreateObject", kImageListClsid);
+    if (!dynamic_cast<desk::Control*>(tree.get()) || !desk::ControlWidget(*tree)) {
+      std::fprintf(stderr, "demo_window: the tree control has no window on this platform\n");
+      return 1;
+    }
+    DemoWindow demo(tree, images);
+    demo.LoadSettings(opt.settings);
+
+    std::vector<std::pair<std::u16string, std::u16string>> entries;
+    QString intro;
+#ifdef DESK_DEMO_HAVE_SAMPLE_SERVER
+    desk_demo::SampleServer server;
+    if (server.Start()) {
+      const auto urls = server.Urls();
+      const auto& pictures = desk_demo::BundledPictures();
+      for (size_t i = 0; i < pictures.size() && i < urls.size(); ++i) {
+        const QString name = QFileInfo(QString::fromStdString(pictures[i].name)).completeBaseName();
+        entries.emplace_back(name.toStdU16String(), desk::U16(urls[i]));
+      }
+      intro = QStringLiteral("Pictures served from 127.0.0.1:%1 through the web image list.").arg(server.Port());
+    } else {
+      intro = QStringLiteral("The picture server did not start: the tree shows no pictures.");
+    }
+#else
+    intro = QStringLiteral("Built without the picture server: the tree shows no pictures.");
+#endif
+    const std::vector<std::u16string> keys = entries.empty() ? std::vector<std::u16string>{} : demo.FillPictures(entries);
+    demo.BuildNodes(keys);
+    demo.DeclareMenu();
+    demo.Show(QStringLiteral("Tree control on Qt"), intro);
+
+    if (opt.unattended) {
+      // Let the window lay itself out and paint once before it is captured.
+      for (int i = 0; i < 5; ++i) QApplication::processEvents();
+      const QPixmap shot = demo.Window().grab();
+      if (!shot.save(opt.screenshot, "PNG")) {
+        std::fprintf(stderr, "demo_window: cannot write %s\n", opt.screenshot.toLocal8Bit().constData());
+        status = 1;
+      } else {
+        std::printf("demo_window: screenshot written to %s (%d pictures)\n", opt.screenshot.toLocal8Bit().constData(),
+                    static_cast<int>(keys.size()));
+      }
+    } else {
+      status = QApplication::exec();
+    }
+    demo.SaveSettings(opt.settings);
+  } catch (const desk::Error& e) {
+    std::fprintf(stderr, "demo_window: error %d: %s\n", e.Number(), desk::U8(e.Description()).c_str());
+    status = 1;
+  }
+  std::fflush(stdout);
+  desk::SetPlatform(nullptr);
+  return status;
+}

@@ -1,0 +1,115 @@
+// The demo window, run as its own process on the offscreen platform: it writes a screenshot
+// that shows the tree's texts and the pictures the web image list fetched, and keeps the
+// tree control's settings between runs.
+#include <QDir>
+#include <QImageReader>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <map>
+
+#include "qt_fixture.h"
+
+namespace desk_qt_test {
+namespace {
+
+#ifdef DESK_DEMO_WINDOW
+
+struct DemoRun {
+  int exitCode;
+  QString out;
+  QString err;
+};
+
+DemoRun RunDemo(const QStringList& args) {
+  QProcess p;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("QT_QPA_PLATFORM", "offscreen");
+  p.setProcessEnvironment(env);
+  p.start(QStringLiteral(DESK_DEMO_WINDOW), args);
+  if (!p.waitForFinished(120000)) {
+    p.kill();
+    p.waitForFinished();
+    return {-1, {}, "timed out"};
+  }
+  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, QString::fromLocal8Bit(p.readAllStandardOutput()),
+          QString::fromLocal8Bit(p.readAllStandardError())};
+}
+
+// The colour most pixels of a picture have (fully opaque ones), and how many have it.
+std::pair<QRgb, int> Dominant(const QImage& image) {
+  std::map<QRgb, int> counts;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x)
+      if (qAlpha(image.pixel(x, y)) == 255) ++counts[image.pixel(x, y)];
+  std::pair<QRgb, int> best{0, 0};
+  for (const auto& [c, n] : counts)
+    if (n > best.second) best = {c, n};
+  return best;
+}
+
+int CountNear(const QImage& shot, QRgb colour, int tolerance) {
+  int n = 0;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x) {
+      const QRgb p = shot.pixel(x, y);
+      if (std::abs(qRed(p) - qRed(colour)) <= tolerance && std::abs(qGreen(p) - qGreen(colour)) <= tolerance &&
+          std::abs(qBlue(p) - qBlue(colour)) <= tolerance)
+        ++n;
+    }
+  return n;
+}
+
+TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString shotPath = dir.filePath("shot.png"), settings = dir.filePath("tree.json");
+  DemoRun run = RunDemo({"--screenshot", shotPath, "--settings", settings});
+  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  EXPECT_TRUE(run.out.contains("screenshot written to " + shotPath)) << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains("(5 pictures)")) << run.out.toStdString();
+
+  QImage shot(shotPath);
+  ASSERT_FALSE(shot.isNull());
+  shot = shot.convertToFormat(QImage::Format_RGB32);
+  EXPECT_GE(shot.width(), 200);
+  EXPECT_GE(shot.height(), 150);
+
+  // Not blank: many colours.
+  std::map<QRgb, int> colours;
+  for (int y = 0; y < shot.height(); ++y)
+    for (int x = 0; x < shot.width(); ++x) ++colours[shot.pixel(x, y)];
+  EXPECT_GT(colours.size(), 60u);
+
+  // Text: the node texts and the status line are drawn in dark pixels.
+  EXPECT_GT(CountNear(shot, qRgb(0, 0, 0), 90), 400);
+
+  // Each sample picture's main colour is on screen, over at least half as many pixels as in
+  // the picture (drawn at its size, or not at all).
+  const QDir pictures(QStringLiteral(DESK_SAMPLE_PICTURES));
+  const QStringList files = pictures.entryList(QDir::Files);
+  ASSERT_EQ(files.size(), 5);
+  for (const QString& f : files) {
+    SCOPED_TRACE(f.toStdString());
+    QImage picture = QImageReader(pictures.filePath(f)).read().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_FALSE(picture.isNull());
+    const auto [colour, count] = Dominant(picture);
+    const int tolerance = f.endsWith(".jpg") ? 10 : 0;
+    EXPECT_GE(CountNear(shot, colour, tolerance), count / 2)
+        << "colour " << std::hex << colour << " over " << std::dec << count << " pixels";
+  }
+
+  // The settings were written on exit and are read by the next run.
+  EXPECT_TRUE(QFileInfo::exists(settings));
+  DemoRun again = RunDemo({"--screenshot", dir.filePath("again.png"), "--settings", settings});
+  ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
+  EXPECT_TRUE(again.out.contains("settings read from " + settings)) << again.out.toStdString();
+}
+
+#else
+
+TEST(DemoWindow, NotBuilt) { GTEST_SKIP() << "the demo window is built with the examples only"; }
+
+#endif
+
+}  // namespace
+}  // namespace desk_qt_test

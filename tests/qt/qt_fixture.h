@@ -1,0 +1,136 @@
+// A host on the Qt platform: a window holding one tree control (created by class
+// identifier) above a line edit, and a sink that records every event of the control and
+// lets a test answer it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLineEdit>
+#include <QTest>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "VarbelTreeview/VarbelTreeview.h"
+#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "desk/events.h"
+#include "desk/qt_platform.h"
+#include "desk/tree.h"
+#include "support/test_support.h"
+
+namespace desk_qt_test {
+
+using desk::DispId;
+using desk::InvokeKind;
+using desk::Ref;
+using desk::Variant;
+
+struct Recorded {
+  DispId id;
+  std::vector<Variant> values;  // the arguments' values when the event arrived
+};
+
+inline Variant Call(const Ref<desk::Object>& o, const char16_t* name, InvokeKind kind, std::vector<Variant> args = {}) {
+  return desk::CallByName(o, name, kind, std::move(args));
+}
+
+class QtHost : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform_ = desk::MakeQtPlatform();
+    ASSERT_TRUE(platform_);
+    desk::SetPlatform(platform_);
+    desk::Object* raw = nullptr;
+    char message[256] = {};
+    ASSERT_EQ(VarbelTreeview_CreateObject(varbel::kControlClsid, &raw, message, sizeof message), 0) << message;
+    control_ = Ref<desk::Object>(raw);
+    raw->Release();
+    Control().InitProperties();
+
+    window_ = std::make_unique<QWidget>();
+    auto* layout = new QVBoxLayout(window_.get());
+    layout->addWidget(desk::ControlWidget(*control_), 1);
+    edit_ = new QLineEdit;
+    layout->addWidget(edit_);
+    window_->resize(400, 300);
+    window_->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    cookie_ = Control().Advise(desk::MakeRef<desk::FunctionSink>([this](DispId id, std::vector<Variant>& args) {
+      Recorded r{id, {}};
+      for (const Variant& a : args) r.values.push_back(a.Value());
+      events.push_back(std::move(r));
+      if (auto h = handler) h(id, args);
+    }));
+  }
+
+  void TearDown() override {
+    handler = nullptr;
+    if (control_) Control().Unadvise(cookie_);
+    control_.reset();  // takes its widget out of the window
+    window_.reset();
+    desk::SetPlatform(nullptr);
+  }
+
+  desk::Control& Control() { return *dynamic_cast<desk::Control*>(control_.get()); }
+  desk::TreeView& Tree() { return Control().GetSurface()->Tree(); }
+  QTreeWidget* Widget() { return desk::TreeWidgetOf(Tree()); }
+  QWidget* Viewport() { return Widget()->viewport(); }
+
+  Ref<desk::Object> Nodes() { return Call(control_, u"Nodes", InvokeKind::Get).ToObject(); }
+  // A root, or a child of the node with `parent` as key.
+  Ref<desk::Object> Add(const std::u16string& parent, const std::u16string& key, const std::u16string& text) {
+    std::vector<Variant> args{parent.empty() ? Variant::Missing() : Variant::String(parent),
+                              parent.empty() ? Variant::Missing() : Variant::Integer(4), Variant::String(key),
+                              Variant::String(text)};
+    return Call(Nodes(), u"Add", InvokeKind::Method, std::move(args)).ToObject();
+  }
+  desk::Node* NodeOf(const std::u16string& key) { return Tree().NodeCollection().Find(key); }
+
+  QTreeWidgetItem* ItemOf(const QString& text) {
+    auto found = Widget()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? nullptr : found.front();
+  }
+  // The centre of a node's row, in viewport coordinates.
+  QPoint RowCentre(const QString& text) {
+    QTreeWidgetItem* item = ItemOf(text);
+    EXPECT_NE(item, nullptr) << text.toStdString();
+    return item ? Widget()->visualItemRect(item).center() : QPoint();
+  }
+  // A viewport point in the tree's units.
+  QPointF InTwips(QPoint viewportPos) {
+    const QPoint p = viewportPos + Viewport()->pos();
+    return {p.x() * 15.0, p.y() * 15.0};
+  }
+
+  std::vector<Recorded> Of(DispId id) const {
+    std::vector<Recorded> out;
+    for (const Recorded& r : events)
+      if (r.id == id) out.push_back(r);
+    return out;
+  }
+  std::vector<DispId> Ids() const {
+    std::vector<DispId> out;
+    for (const Recorded& r : events) out.push_back(r.id);
+    return out;
+  }
+  // Ids of the events among `wanted`, in order.
+  std::vector<DispId> IdsAmong(std::initializer_list<DispId> wanted) const {
+    std::vector<DispId> out;
+    for (const Recorded& r : events)
+      if (std::find(wanted.begin(), wanted.end(), r.id) != wanted.end()) out.push_back(r.id);
+    return out;
+  }
+
+  std::shared_ptr<desk::QtPlatform> platform_;
+  Ref<desk::Object> control_;
+  std::unique_ptr<QWidget> window_;
+  QLineEdit* edit_ = nullptr;
+  int cookie_ = 0;
+  std::vector<Recorded> events;
+  std::function<void(DispId, std::vector<Variant>&)> handler;
+};
+
+}  // namespace desk_qt_test

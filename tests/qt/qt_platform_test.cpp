@@ -1,0 +1,199 @@
+// The Qt platform's pictures, image list and surface.
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <cstdlib>
+
+#include "desk/imagelist.h"
+#include "desk/picture_loader.h"
+#include "qt_fixture.h"
+
+namespace desk_qt_test {
+namespace {
+
+using desk_test::ErrOf;
+
+const QString kPictures = QStringLiteral(DESK_SAMPLE_PICTURES);
+const QString kData = QStringLiteral(DESK_TEST_DATA);
+
+std::u16string Path(const QString& dir, const char* name) { return (dir + "/" + name).toStdU16String(); }
+
+int Channel(uint32_t px, int shift) { return static_cast<int>((px >> shift) & 0xFF); }
+
+// Each sample picture decodes to the same size and pixels as with the headless loader (JPEG
+// and 16-bit PNG within the rounding of two decoders).
+TEST(QtPictures, DecodeLikeTheHeadlessLoader) {
+  auto platform = desk::MakeQtPlatform();
+  struct {
+    const char* name;
+    int tolerance;
+    desk::Picture::Kind kind;
+  } const cases[] = {{"sun.png", 1, desk::Picture::Kind::Bitmap},  // 16 bits a channel, rounded to 8
+                     {"cloud.gif", 0, desk::Picture::Kind::Bitmap},
+                     {"board.bmp", 0, desk::Picture::Kind::Bitmap},
+                     {"dot.ico", 0, desk::Picture::Kind::Icon},
+                     {"leaf.jpg", 12, desk::Picture::Kind::Bitmap}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Ref<desk::Picture> q = platform->LoadPicture(Path(kPictures, c.name));
+    Ref<desk::Picture> h = desk::LoadPictureFile(Path(kPictures, c.name));
+    ASSERT_TRUE(q && h);
+    EXPECT_EQ(q->kind, c.kind);
+    ASSERT_EQ(q->width, h->width);
+    ASSERT_EQ(q->height, h->height);
+    ASSERT_EQ(q->pixels.size(), h->pixels.size());
+    // Alpha alike; colours alike where opaque, and within the rounding of premultiplication
+    // where translucent.
+    int worst = 0;
+    for (size_t i = 0; i < q->pixels.size(); ++i) {
+      const int alpha = Channel(h->pixels[i], 24);
+      ASSERT_EQ(Channel(q->pixels[i], 24), alpha) << "pixel " << i;
+      for (int shift : {0, 8, 16}) {
+        const int a = Channel(q->pixels[i], shift), b = Channel(h->pixels[i], shift);
+        const int d = alpha == 255 ? std::abs(a - b) : std::abs(a * alpha - b * alpha) / 255 - 1;
+        worst = std::max(worst, d);
+      }
+    }
+    EXPECT_LE(worst, c.tolerance);
+    QFile f(kPictures + "/" + c.name);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    EXPECT_EQ(q->encoded, std::vector<uint8_t>(bytes.begin(), bytes.end()));  // it can persist itself
+  }
+}
+
+TEST(QtPictures, FailuresHaveThePlatformsNumbers) {
+  auto platform = desk::MakeQtPlatform();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QFile text(dir.filePath("notes.png"));
+  ASSERT_TRUE(text.open(QIODevice::WriteOnly));
+  text.write("these are not the bytes of a picture");
+  text.close();
+  QFile cut(dir.filePath("cut.png"));
+  ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
+  QFile sun(kPictures + "/sun.png");
+  ASSERT_TRUE(sun.open(QIODevice::ReadOnly));
+  cut.write(sun.readAll().left(40));  // a PNG header and nothing after it
+  cut.close();
+
+  struct {
+    std::u16string path;
+    int32_t error;
+  } const cases[] = {
+      {Path(dir.path(), "missing.png"), 53},
+      {Path(dir.path(), "no/such/folder/x.png"), 53},
+      {dir.path().toStdU16String(), 75},
+      {Path(dir.path(), "notes.png"), 481},
+      {Path(dir.path(), "cut.png"), 481},
+      {Path(kData, "huge.png"), 481},  // refused from their headers: too many pixels
+      {Path(kData, "huge.gif"), 481},
+      {Path(kData, "huge.bmp"), 481},
+      {Path(kData, "huge.jpg"), 481},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(ErrOf([&] { platform->LoadPicture(c.path); }), c.error) << QString::fromStdU16String(c.path).toStdString();
+  Ref<desk::Picture> empty = platform->LoadPicture(u"");
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(empty->Empty());
+  EXPECT_NE(platform->LoadPicture(u"").get(), empty.get());  // a new one each time
+}
+
+TEST(QtPictures, AnIconWithAPngImageDecodes) {
+  auto platform = desk::MakeQtPlatform();
+  Ref<desk::Picture> p = platform->LoadPicture(Path(kData, "pngentry.ico"));
+  ASSERT_TRUE(p);
+  EXPECT_EQ(p->kind, desk::Picture::Kind::Icon);
+  Ref<desk::Picture> h = desk::LoadPictureFile(Path(kData, "pngentry.ico"));
+  EXPECT_EQ(p->width, h->width);
+  EXPECT_EQ(p->pixels, h->pixels);
+}
+
+class QtSurfaceTest : public QtHost {};
+
+TEST_F(QtSurfaceTest, TheTreeFillsTheSurfaceAfterEveryResize) {
+  QWidget* surface = desk::ControlWidget(*control_);
+  for (QSize size : {QSize(300, 200), QSize(520, 410), QSize(64, 40)}) {
+    window_->resize(size + QSize(0, edit_->sizeHint().height() + 30));
+    QApplication::processEvents();
+    EXPECT_EQ(Widget()->geometry(), surface->rect());
+    desk::Surface* s = Control().GetSurface();
+    EXPECT_FLOAT_EQ(s->ScaleWidth(), surface->width() * 15.0f);
+    EXPECT_FLOAT_EQ(s->ScaleHeight(), surface->height() * 15.0f);
+    EXPECT_FLOAT_EQ(Tree().Container().width, surface->width() * 15.0f);
+  }
+}
+
+TEST_F(QtSurfaceTest, PropertyChangedReachesTheHostAsASignal) {
+  QSignalSpy spy(desk::ControlWidget(*control_), &desk::QtSurfaceWidget::propertyChanged);
+  Call(control_, u"Style", InvokeKind::Let, {Variant::Long(3)});
+  Call(control_, u"Indentation", InvokeKind::Let, {Variant::Single(300)});
+  ASSERT_EQ(spy.count(), 2);
+  EXPECT_EQ(spy.at(0).at(0).toString(), "Style");
+  EXPECT_EQ(spy.at(1).at(0).toString(), "Indentation");
+  EXPECT_EQ(Widget()->indentation(), 20);  // 300 twips
+}
+
+TEST_F(QtSurfaceTest, TheAmbientFontIsTheHostWidgetsFont) {
+  QFont font("DejaVu Serif");
+  font.setPointSizeF(13.5);
+  font.setBold(true);
+  font.setItalic(true);
+  window_->setFont(font);
+  Ref<desk::Font> f = Control().GetSurface()->AmbientFont();
+  ASSERT_TRUE(f);
+  EXPECT_EQ(f->name, u"DejaVu Serif");
+  EXPECT_FLOAT_EQ(f->size, 13.5f);
+  EXPECT_EQ(f->weight, 700);
+  EXPECT_TRUE(f->italic);
+  EXPECT_FALSE(f->underline);
+}
+
+TEST_F(QtSurfaceTest, ContainerValuesActOnTheWidget) {
+  Call(control_, u"ToolTipText", InvokeKind::Let, {Variant::String(u"Tip")});
+  EXPECT_EQ(Widget()->toolTip(), "Tip");
+  Call(control_, u"Enabled", InvokeKind::Let, {Variant::Bool(false)});
+  EXPECT_FALSE(Widget()->isEnabled());
+  Call(control_, u"Enabled", InvokeKind::Let, {Variant::Bool(true)});
+  EXPECT_TRUE(Widget()->isEnabled());
+}
+
+TEST_F(QtSurfaceTest, NodePicturesComeFromTheImageListByKeyOrIndex) {
+  auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
+  ASSERT_TRUE(list);
+  auto add = [&](const char* file, const char16_t* key) {
+    list->Images().Add(Variant::Missing(), Variant::String(key), Variant::Object(platform_->LoadPicture(Path(kPictures, file))));
+  };
+  add("sun.png", u"sun");
+  add("board.bmp", u"board");
+  Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
+  Add(u"", u"a", u"by key");
+  Add(u"", u"b", u"by index");
+  Add(u"", u"c", u"none");
+  NodeOf(u"a")->SetImage(Variant::String(u"sun"));
+  NodeOf(u"b")->SetImage(Variant::Long(2));
+  NodeOf(u"c")->SetImage(Variant::String(u"missing"));
+  auto pixmapOf = [&](const char* text) {
+    const QIcon icon = qvariant_cast<QIcon>(ItemOf(text)->data(0, Qt::DecorationRole));
+    return icon.pixmap(icon.availableSizes().value(0));
+  };
+  const Ref<desk::Picture> sun = list->Find(u"sun"), board = list->Find(u"board");
+  QImage a = pixmapOf("by key").toImage().convertToFormat(QImage::Format_ARGB32);
+  QImage b = pixmapOf("by index").toImage().convertToFormat(QImage::Format_ARGB32);
+  ASSERT_EQ(a.size(), QSize(sun->width, sun->height));
+  ASSERT_EQ(b.size(), QSize(board->width, board->height));
+  EXPECT_EQ(a.pixel(sun->width / 2, sun->height / 2), sun->pixels[static_cast<size_t>(sun->height / 2 * sun->width + sun->width / 2)]);
+  EXPECT_EQ(b.pixel(1, 1), board->pixels[static_cast<size_t>(board->width + 1)]);
+  EXPECT_FALSE(ItemOf("none")->data(0, Qt::DecorationRole).isValid());
+
+  // A picture added to the list after the fact shows without any call to the tree.
+  add("cloud.gif", u"missing");
+  EXPECT_TRUE(ItemOf("none")->data(0, Qt::DecorationRole).isValid());
+  // Styles without pictures show none.
+  Call(control_, u"Style", InvokeKind::Let, {Variant::Long(6)});
+  EXPECT_FALSE(ItemOf("by key")->data(0, Qt::DecorationRole).isValid());
+}
+
+}  // namespace
+}  // namespace desk_qt_test
