@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QProxyStyle>
 #include <QScrollBar>
 #include <QTimer>
 #include <algorithm>
@@ -161,6 +162,25 @@ void TreeDelegate::setModelData(QWidget* editor, QAbstractItemModel*, const QMod
 // ---------------------------------------------------------------------------------------------
 // Widget
 
+namespace {
+
+// Qt paints a selected row's branch area as selected when the style asks for it; the tree
+// does so only with FullRowSelect.
+class TreeStyle : public QProxyStyle {
+ public:
+  explicit TreeStyle(TreeWidget* owner) : owner_(owner) { setParent(owner); }
+  int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                QStyleHintReturn* ret) const override {
+    if (hint == SH_ItemView_ShowDecorationSelected) return owner_->FullRow() ? 1 : 0;
+    return QProxyStyle::styleHint(hint, option, widget, ret);
+  }
+
+ private:
+  TreeWidget* owner_;
+};
+
+}  // namespace
+
 TreeWidget::TreeWidget(QtTree* tree, QWidget* parent) : QTreeWidget(parent), tree_(tree) {
   setColumnCount(1);
   setHeaderHidden(true);
@@ -173,11 +193,15 @@ TreeWidget::TreeWidget(QtTree* tree, QWidget* parent) : QTreeWidget(parent), tre
   setAnimated(false);
   setDropIndicatorShown(false);
   setDragDropMode(QAbstractItemView::DragDrop);
+  setStyle(new TreeStyle(this));
 }
 
 TreeWidget::~TreeWidget() {
+  setStyle(nullptr);  // the proxy goes with the widget's children, after the widget
   if (tree_) tree_->WidgetGone();
 }
+
+bool TreeWidget::FullRow() const { return tree_ && tree_->FullRowSelect(); }
 
 QPointF TreeWidget::ToTreeUnits(const QPointF& viewportPos) const {
   const QPointF p = viewportPos + QPointF(viewport()->pos());
@@ -353,9 +377,6 @@ void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex&
   if (!tree_) return;
   TreeItem* item = Item(index);
   if (!item) return;
-  const bool selected = selectionModel()->isSelected(index);
-  if (tree_->FullRowSelect() && selected && (hasFocus() || !tree_->HideSelection()))
-    p->fillRect(rect, palette().brush(hasFocus() ? QPalette::Active : QPalette::Inactive, QPalette::Highlight));
   const int indent = indentation();
   if (indent <= 0) return;
 

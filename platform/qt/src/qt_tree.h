@@ -69,6 +69,7 @@ class TreeWidget : public QTreeWidget {
   TreeItem* Item(const QModelIndex& index) const { return static_cast<TreeItem*>(itemFromIndex(index)); }
   // A point of the viewport in the tree's units (twips from the widget's top-left corner).
   QPointF ToTreeUnits(const QPointF& viewportPos) const;
+  bool FullRow() const;
 
  protected:
   void mousePressEvent(QMouseEvent* e) override;
