@@ -79,7 +79,7 @@ Variant Initial(const SettingRow& r) {
 }
 
 // Converts to the setting's type and checks its range.
-Variant Checked(const SettingRow& r, const Variant& value) {
+Variant Validated(const SettingRow& r, const Variant& value) {
   switch (r.kind) {
     case SettingKind::Boolean: return Variant::BoolRaw(value.ToBoolean());
     case SettingKind::Enum: {
@@ -198,7 +198,7 @@ Variant TreeView::Setting(DispId id) const {
 void TreeView::SetSetting(DispId id, const Variant& value) {
   int r = RowOf(id);
   if (r < 0) Raise(Err::NotSupported);
-  settings_[static_cast<size_t>(r)] = Checked(kSettings[static_cast<size_t>(r)], value);
+  settings_[static_cast<size_t>(r)] = Validated(kSettings[static_cast<size_t>(r)], value);
   SettingChanged(id);
 }
 
