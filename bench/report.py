@@ -1,0 +1,134 @@
+#!/usr/bin/env python3
+"""Writes bench/REPORT.md from the JSON outputs of one run of the benchmark programs.
+
+Each figure is a ratio: a benchmark's time against its baseline's time, both measured in the
+same run, paired by their arguments ("BM_A/10000" with "BM_B/10000"). A figure whose
+benchmarks are not in the run says so instead of a number.
+
+Usage: report.py RESULTS_DIR OUTPUT.md
+"""
+import json
+import os
+import platform
+import re
+import sys
+from datetime import datetime, timezone
+
+# (figure, program, benchmark pattern, baseline name, baseline pattern). Patterns match the
+# benchmark's name without its "/args" suffix. A new benchmark program gets its figure here.
+FIGURES = [
+    ("Download throughput: GetUrlContent of a 64 MiB body", "webimagelist_bench",
+     r"BM_DownloadGetUrlContent", "the curl command line", r"BM_DownloadCurlCommandLine"),
+    ("Fill of cached pictures", "webimagelist_bench",
+     r"BM_FillCached", "decoding the same files directly", r"BM_DecodeDirectly"),
+    ("PopUpMenus.Add (then Clear)", "popupmenus_bench",
+     r"BM_PopUpMenusAddThenClear", "the plain keyed Collection.Add", r"BM_CollectionAddThenClear"),
+    ("Typed C++ call control->GetSorted() (forwarded to the tree)", "dispatch_bench",
+     r"BM_TypedGetSorted", "a plain member read", r"BM_PlainMemberRead"),
+    ("Invoke(Sorted, Get) by member id", "dispatch_bench",
+     r"BM_InvokeGetSorted", "the typed C++ call", r"BM_TypedGetSorted"),
+    ("Invoke(Sorted, Get) by member id", "dispatch_bench",
+     r"BM_InvokeGetSorted", "a plain member read", r"BM_PlainMemberRead"),
+    ("Invoke(BackStyle, Get) by member id (stored in the control)", "dispatch_bench",
+     r"BM_InvokeGetBackStyle", "a plain member read", r"BM_PlainMemberRead"),
+    ("Late binding by name (Sorted)", "dispatch_bench",
+     r"BM_CallByNameGetSorted", "Invoke by member id", r"BM_InvokeGetSorted"),
+    ("Persistence cycle through a file (WriteProperties, save, load, ReadProperties)", "persistence_bench",
+     r"BM_CycleThroughFile", "a bare JSON parse of the file", r"BM_BareParseOfTheFile"),
+    ("Persistence cycle in memory", "persistence_bench",
+     r"BM_CycleInMemory", "a bare JSON parse of the file", r"BM_BareParseOfTheFile"),
+]
+
+UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
+
+
+def load(results_dir):
+    """{program: [benchmark rows]} and the context of the first file."""
+    runs, context = {}, None
+    for name in sorted(os.listdir(results_dir)):
+        if not name.endswith(".json"):
+            continue
+        with open(os.path.join(results_dir, name)) as f:
+            data = json.load(f)
+        context = context or data.get("context")
+        rows = [b for b in data.get("benchmarks", []) if b.get("run_type", "iteration") == "iteration"
+                and not b.get("error_occurred")]
+        runs[name[:-5]] = rows
+    return runs, context
+
+
+def split(name):
+    """The benchmark's name and its arguments, without the run settings that Google Benchmark
+    appends ("iterations:7", "manual_time"), so that a figure and its baseline pair up."""
+    base, *rest = name.split("/")
+    args = [a for a in rest if ":" not in a and a not in ("manual_time", "real_time", "process_time")]
+    return base, "/".join(args)
+
+
+def time_ns(row):
+    return row["real_time"] * UNIT_NS.get(row.get("time_unit", "ns"), 1.0)
+
+
+def fmt_time(ns):
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
+        if ns >= scale:
+            return f"{ns / scale:.3g} {unit}"
+    return f"{ns:.3g} ns"
+
+
+def figure_rows(runs):
+    out = []
+    for title, program, pat, base_name, base_pat in FIGURES:
+        rows = runs.get(program)
+        if rows is None:
+            out.append((title, base_name, None, f"not measured: {program} is not built in this run"))
+            continue
+        measured = {split(r["name"])[1]: r for r in rows if re.fullmatch(pat, split(r["name"])[0])}
+        baseline = {split(r["name"])[1]: r for r in rows if re.fullmatch(base_pat, split(r["name"])[0])}
+        pairs = [(a, measured[a], baseline[a]) for a in measured if a in baseline]
+        if not pairs:
+            out.append((title, base_name, None, f"not measured: no matching benchmarks in {program}"))
+            continue
+        for args, m, b in pairs:
+            label = f"{title} [{args}]" if args else title
+            ratio = time_ns(m) / time_ns(b)
+            out.append((label, base_name, ratio,
+                        f"`{m['name']}` {fmt_time(time_ns(m))} vs `{b['name']}` {fmt_time(time_ns(b))}"))
+    return out
+
+
+def main():
+    results_dir, output = sys.argv[1], sys.argv[2]
+    runs, context = load(results_dir)
+    context = context or {}
+    lines = [
+        "# Benchmark report",
+        "",
+        "Written by `scripts/bench.sh` from one run of every benchmark program (RelWithDebInfo build, -O2). Each figure",
+        "is the time of an operation divided by the time of its baseline, measured in the same run: 1.0 is",
+        "as fast as the baseline, 2.0 twice as slow.",
+        "",
+        f"- when: {datetime.now(timezone.utc).strftime('%Y-%m-%d %H:%M UTC')}",
+        f"- machine: {context.get('num_cpus', '?')} CPUs at {context.get('mhz_per_cpu', '?')} MHz, "
+        f"{platform.system()} {platform.release()}; load average at start {context.get('load_avg', '?')}",
+        f"- programs: {', '.join(sorted(runs)) or 'none'}",
+        "",
+        "| figure | baseline | ratio | measured |",
+        "|---|---|---:|---|",
+    ]
+    for label, base_name, ratio, detail in figure_rows(runs):
+        r = f"{ratio:.2f}" if ratio is not None else "—"
+        lines.append(f"| {label} | {base_name} | {r} | {detail} |")
+    lines += ["", "## Every measurement", "", "| program | benchmark | time per iteration | items/s |",
+              "|---|---|---:|---:|"]
+    for program in sorted(runs):
+        for r in runs[program]:
+            ips = r.get("items_per_second")
+            lines.append(f"| {program} | `{r['name']}` | {fmt_time(time_ns(r))} | "
+                         f"{f'{ips:.3g}' if ips else ''} |")
+    with open(output, "w") as f:
+        f.write("\n".join(lines) + "\n")
+
+
+if __name__ == "__main__":
+    main()

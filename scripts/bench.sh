@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Builds every benchmark program (RelWithDebInfo: -O2, as the tests are built; GCC 12 at -O3
+# reports a false -Wrestrict in libstdc++ string code), runs each with JSON output into bench/results/,
+# and writes bench/REPORT.md: each figure as a ratio against its baseline from the same run.
+#   bash scripts/bench.sh                 # all programs
+#   BENCH_FILTER=Sorted bash scripts/bench.sh   # passed to --benchmark_filter
+#   BENCH_BUILD_DIR=build/bench (default)
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+cd "$top"
+bash scripts/setup.sh packages-base.txt packages-core.txt packages-fuzz.txt
+
+build=${BENCH_BUILD_DIR:-build/bench}
+results=bench/results
+mkdir -p "$build" "$results"
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDESK_BUILD_BENCH=ON -DDESK_BUILD_TESTS=OFF \
+  -DDESK_BUILD_EXAMPLES=OFF -DDESK_WITH_QT=OFF >"$build.configure.log" 2>&1 \
+  || { cat "$build.configure.log"; exit 1; }
+# The programs are the bench/*.cpp files that bench/CMakeLists.txt builds.
+programs=()
+for src in bench/*_bench.cpp; do
+  name=$(basename "$src" .cpp)
+  grep -q "add_executable($name " bench/CMakeLists.txt && programs+=("$name")
+done
+cmake --build "$build" -j"$(nproc)" --target "${programs[@]}"
+
+rm -f "$results"/*.json
+for p in "${programs[@]}"; do
+  echo "== $p"
+  "$build/bench/$p" --benchmark_format=console --benchmark_out_format=json \
+    --benchmark_out="$results/$p.json" ${BENCH_FILTER:+--benchmark_filter="$BENCH_FILTER"}
+done
+python3 bench/report.py "$results" bench/REPORT.md
+echo "wrote bench/REPORT.md"
