@@ -131,6 +131,15 @@ TEST_F(QtPopup, AnItemShownOrHiddenWhileTheMenuIsOpenIsUpdatedInIt) {
   EXPECT_EQ(menuNames, (std::vector<std::u16string>{u"late"}));
 }
 
+TEST_F(QtPopup, TheWindowGoingWhileTheMenuIsOpenEndsTheMenu) {
+  // A host's timer deletes the window while the menu, shown outside any event of the tree, is
+  // open: the menu goes with it and ShowPopupMenu returns without a click.
+  WhenMenuOpens([this](QMenu&) { window_.reset(); });
+  Call(control_, u"ShowPopupMenu", InvokeKind::Method);
+  EXPECT_TRUE(menuNames.empty());
+  EXPECT_EQ(desk::ControlWidget(*control_), nullptr);
+}
+
 struct BoxCase {
   int32_t style;
   std::optional<std::u16string> caption;
@@ -165,6 +174,25 @@ TEST(QtMessageBox, IsARealModalBoxWithTheStylesIconAndTheCaptionRules) {
     platform->MessageBox({u"Line one\nline two", c.style, c.caption, u"MyLibrary"});
     EXPECT_TRUE(seen) << c.style;
   }
+}
+
+TEST(QtMessageBox, ItsWindowGoingWhileItIsOpenEndsIt) {
+  auto platform = desk::MakeQtPlatform();
+  auto window = std::make_unique<QWidget>();
+  window->show();
+  QApplication::setActiveWindow(window.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window.get()));
+  bool shown = false;
+  platform->onMessageBoxShown = [&](QMessageBox& box) {
+    shown = true;
+    EXPECT_EQ(box.parentWidget(), window.get());
+    window.reset();  // takes its child box along
+  };
+  QTimer::singleShot(3000, [] {
+    if (QWidget* w = QApplication::activeModalWidget()) w->close();
+  });
+  platform->MessageBox({u"Text", 16, std::nullopt, u"Title"});
+  EXPECT_TRUE(shown);
 }
 
 TEST(QtMessageBox, BlocksUntilTheUserClosesIt) {

@@ -14,6 +14,7 @@
 #include <QPointer>
 #include <QResizeEvent>
 #include <QTimer>
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -134,24 +135,26 @@ void QtSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const V
   const float fx = hasX ? x.ToSingle() : 0, fy = hasY ? y.ToSingle() : 0;
   const int32_t align = flags.IsMissing() || flags.IsEmpty() ? 0 : flags.ToLong();
 
-  QMenu qmenu(widget_);
-  Fill(qmenu, *items, defaultItem);
+  // On the heap: a host's code running in the menu's loop may close the window it belongs to,
+  // and the window would then delete its child menu.
+  QPointer<QMenu> qmenu = new QMenu(widget_);
+  Fill(*qmenu, *items, defaultItem);
   QPoint at = QCursor::pos();
   if ((hasX || hasY) && widget_) {
     const QPoint local = widget_->mapFromGlobal(at);
     at = widget_->mapToGlobal(QPoint(hasX ? qtb::ToPixels(fx) : local.x(), hasY ? qtb::ToPixels(fy) : local.y()));
   }
   // Alignment flags: 4 centres the menu on x, 8 puts its right edge there.
-  if (align & 4) at.rx() -= qmenu.sizeHint().width() / 2;
-  else if (align & 8) at.rx() -= qmenu.sizeHint().width();
+  if (align & 4) at.rx() -= qmenu->sizeHint().width() / 2;
+  else if (align & 8) at.rx() -= qmenu->sizeHint().width();
 
-  open_.push_back({&qmenu, items.get(), defaultItem});
-  Ref<MenuArray> keepItems = items;
-  QAction* chosen = qmenu.exec(at);
-  open_.pop_back();
-  if (!chosen) return;
+  open_.push_back({qmenu.data(), items.get(), defaultItem});
+  QAction* chosen = qmenu->exec(at);
+  open_.erase(std::remove_if(open_.begin(), open_.end(), [&](const OpenMenu& m) { return m.menu == qmenu.data(); }),
+              open_.end());
   bool ok = false;
-  const int index = chosen->data().toInt(&ok);
+  const int index = chosen && qmenu ? chosen->data().toInt(&ok) : 0;
+  delete qmenu.data();
   if (!ok) return;
   // The element may have gone or been hidden while the menu was open.
   const auto& elements = items->Elements();
@@ -283,13 +286,18 @@ void QtPlatform::MessageBox(const MessageBoxRequest& request) {
     case 5: buttons = QMessageBox::Retry | QMessageBox::Cancel; break;
     default: break;
   }
-  QMessageBox box(icon, Q(request.EffectiveCaption()), Q(request.text), buttons, QApplication::activeWindow());
-  box.setWindowModality(Qt::ApplicationModal);
+  // On the heap, for the same reason as a popup menu: its parent window may go meanwhile.
+  QPointer<QMessageBox> box =
+      new QMessageBox(icon, Q(request.EffectiveCaption()), Q(request.text), buttons, QApplication::activeWindow());
+  box->setWindowModality(Qt::ApplicationModal);
   if (auto hook = onMessageBoxShown) {
     // Runs inside the box's own loop, once it is on screen.
-    QTimer::singleShot(0, &box, [hook, &box] { hook(box); });
+    QTimer::singleShot(0, box.data(), [hook, box] {
+      if (box) hook(*box);
+    });
   }
-  box.exec();
+  box->exec();
+  delete box.data();
 }
 
 Ref<Picture> QtPlatform::LoadPicture(const std::u16string& path) {

@@ -849,7 +849,7 @@ void QtTree::RunDrag(bool automatic) {
   RaiseOLEStartDrag(dataRef, allowed);
   if (!widget_ || (allowed & 3) == 0) return;
   if (auto replaced = RefCast<DataObject>(dataRef)) data = replaced;
-  auto* drag = new QDrag(widget_);
+  QPointer<QDrag> drag = new QDrag(widget_);
   drag->setMimeData(new DeskMimeData(Ref<TreeView>(this), data));
   QObject::connect(drag, &QDrag::actionChanged, widget_, [this](Qt::DropAction a) {
     Shielded("OLEGiveFeedback", [&] {
@@ -864,9 +864,11 @@ void QtTree::RunDrag(bool automatic) {
     result = drag->exec(ActionsOf(allowed), ActionOf(allowed));
   } catch (...) {
     dragging_ = false;
+    if (drag) drag->deleteLater();
     throw;
   }
   dragging_ = false;
+  if (drag) drag->deleteLater();  // with its data, which holds the tree
   int32_t effect = EffectOf(result);
   RaiseOLECompleteDrag(effect);
 }
