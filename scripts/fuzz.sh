@@ -43,8 +43,8 @@ for t in "${targets[@]}"; do
   if "$bin" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2048 -print_final_stats=1 \
       -artifact_prefix="$build/artifacts/$t-" "$work" "$kept" >"$build/$t.log" 2>&1; then
     execs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$build/$t.log" | grep -o '[0-9]*$' || echo "?")
-    units=$(ls "$work" | wc -l)
-    summary+=("$t: ${execs} executions in ${seconds}s, ${units} new inputs, no crash")
+    added=$(grep -o 'stat::new_units_added: *[0-9]*' "$build/$t.log" | grep -o '[0-9]*$' || echo "?")
+    summary+=("$t: ${execs} executions in ${seconds}s, ${added} new inputs, no crash")
     passed=$((passed + 1))
   else
     tail -60 "$build/$t.log"
