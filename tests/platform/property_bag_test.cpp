@@ -498,16 +498,6 @@ TEST_F(BagFileTest, RandomBytesAndFlippedBytesNeverCrashOrApplyHalfAFile) {
   EXPECT_TRUE(bag.Contains(u"Kept"));
 }
 
-TEST_F(BagFileTest, AHandEditedFileWithAnotherKindLoadsThatKind) {
-  // A kind the format knows but the reader does not expect is for the reader to judge.
-  WriteText(dir / "edited.json", Document("\"Style\": {\"type\": \"String\", \"value\": \"abc\"}, "
-                                          "\"backcolor\": {\"type\": \"Integer\", \"value\": 5}"));
-  MemoryPropertyBag bag;
-  bag.LoadFromFile(dir / "edited.json");
-  EXPECT_TRUE(SameValue(bag.ReadProperty(u"Style", Variant::Integer(7)), Variant::String(u"abc")));
-  EXPECT_TRUE(SameValue(bag.ReadProperty(u"BackColor", Variant::Integer(0)), Variant::Integer(5)));
-}
-
 TEST_F(BagFileTest, FilesThatCannotBeReadFailWithThePlatformsNumbers) {
   MemoryPropertyBag bag;
   bag.WriteProperty(u"Kept", Variant::Long(1), Variant::Integer(0));

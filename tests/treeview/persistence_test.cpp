@@ -652,19 +652,4 @@ TEST_F(PersistenceFileTest, AWellFormedFileWithAValueOfTheWrongKindFailsAtThatSt
   EXPECT_EQ(control->GetSorted(), desk::kFalse);
 }
 
-TEST_F(PersistenceFileTest, HugeTextsInTheSettingsRoundTrip) {
-  std::u16string tip(1 << 20, u'ק');
-  control->LetToolTipText(tip);
-  control->LetFontName(std::u16string(100000, u'F'));
-  desk::MemoryPropertyBag saved;
-  control->WriteProperties(saved);
-  saved.SaveToFile(dir / "big.json");
-  desk::MemoryPropertyBag loaded;
-  loaded.LoadFromFile(dir / "big.json");
-  Ref<VarbelTreeviewControl> copy = NewControl();
-  copy->ReadProperties(loaded);
-  EXPECT_EQ(copy->GetToolTipText(), tip);
-  EXPECT_EQ(copy->GetFontName().size(), 100000u);
-}
-
 }  // namespace
