@@ -397,10 +397,10 @@ void AddInert(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
 void AddSpecial(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
   std::string_view n = d.name;
   if (n == "Nodes") {
-    rows.push_back({{d.name, id, InvokeKind::Get, {}, VarType::Object, "Nodes"},
+    rows.push_back({{d.name, id, InvokeKind::Get, {}, VarType::Object, nullptr, false, "Nodes"},
                     [](C& c, Args&) { return Variant::Object(c.Nodes()); }});
   } else if (n == "PopUpMenus") {
-    rows.push_back({{d.name, id, InvokeKind::Get, {}, VarType::Object, "PopUpMenus"},
+    rows.push_back({{d.name, id, InvokeKind::Get, {}, VarType::Object, nullptr, false, "PopUpMenus"},
                     [](C& c, Args&) { return Variant::Object(c.GetPopUpMenus()); }});
   } else if (n == "PopUpMenu") {
     rows.push_back({{d.name, id, InvokeKind::Method, ParamsOf(n)}, [](C& c, Args& a) {
@@ -411,7 +411,7 @@ void AddSpecial(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
     rows.push_back({{d.name, id, InvokeKind::Method, {}, VarType::Any},
                     [](C& c, Args&) { return c.ShowPopupMenu(); }});
   } else if (n == "DoHitTest") {
-    rows.push_back({{d.name, id, InvokeKind::Method, ParamsOf(n), VarType::Object, "Node"},
+    rows.push_back({{d.name, id, InvokeKind::Method, ParamsOf(n), VarType::Object, nullptr, false, "Node"},
                     [](C& c, Args& a) { return Variant::Object(c.DoHitTest(a.Integer(0), a.Integer(1))); }});
   }
 }
