@@ -380,7 +380,9 @@ TEST_F(SoakTest, RandomFailuresAndReentrantCallsLeaveNoCrashNoGrowthAndOnlyWhole
 
   // Leaks: memory after the warm-up fifth may move a little, but not grow with the count.
   const long rssEnd = ResidentKiB();
-  EXPECT_EQ(OpenFiles(), filesWarm) << "file descriptors left open";
+  // The test server's worker threads and the HTTP client's connection cache may hold a few
+  // sockets at any moment; a leak grows with the number of fills, far past this slack.
+  EXPECT_LE(OpenFiles(), filesWarm + 8) << "file descriptors left open";
 #ifndef SOAK_UNDER_ASAN
   // (AddressSanitizer keeps freed memory in quarantine, so there LeakSanitizer does this job.)
   EXPECT_LT(rssEnd - rssWarm, 24 * 1024) << "resident memory grew from " << rssWarm << " KiB to " << rssEnd << " KiB";
