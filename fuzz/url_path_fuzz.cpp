@@ -47,7 +47,9 @@ class RefusingClient : public desk::http::Client {
 
 std::shared_ptr<RefusingClient> gClient;
 std::shared_ptr<desk::HeadlessPlatform> gHost;
-desk::Ref<Quorvane::ucMain> gControl;  // holds the shared file-system object
+// Holds the shared file-system object. Kept in a static on purpose, as some hosts do: it is
+// released at exit after the thread's own objects, which once touched a destroyed slot.
+desk::Ref<Quorvane::ucMain> gControl;
 std::u16string gFolder;
 std::filesystem::path gFolderPath;
 constexpr char kCachedName[] = "cached.png";

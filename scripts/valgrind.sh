@@ -19,7 +19,7 @@ programs=("$@")
 [ ${#programs[@]} -gt 0 ] || programs=(platform_tests treeview_tests)
 # The normal test build (optimised, with debug information), without sanitizers: valgrind
 # needs the plain binary.
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDESK_BUILD_EXAMPLES=OFF -DDESK_WITH_QT=OFF \
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDESK_BUILD_TESTS=ON -DDESK_BUILD_EXAMPLES=OFF -DDESK_WITH_QT=OFF \
   >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
 cmake --build "$build" -j"$(nproc)" --target "${programs[@]}"
 
