@@ -1,13 +1,32 @@
-// Reading typed values out of a fuzzer's byte string: each read consumes bytes from the front
+// Helpers of the fuzz targets. Reading typed values out of a fuzzer's byte string: each read consumes bytes from the front
 // and yields a default once the input is used up, so every input is a valid program.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace desk_fuzz {
+
+// The private folder of one fuzzing process, removed when it exits normally (a crash leaves
+// it for inspection).
+inline std::string MakePrivateFolder(const char* prefix) {
+  std::string tmpl = std::string("/tmp/") + prefix + "-XXXXXX";
+  if (!::mkdtemp(tmpl.data())) std::abort();
+  static std::string folder;
+  folder = tmpl;
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(folder, ec);
+  });
+  return tmpl;
+}
 
 class Input {
  public:

@@ -229,9 +229,8 @@ void Reenter() {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/desk-fuzz-invoke-XXXXXX";
-  if (!::mkdtemp(tmpl)) std::abort();
-  ::setenv("TMPDIR", tmpl, 1);
+  const std::string tmpl = desk_fuzz::MakePrivateFolder("desk-fuzz-invoke");
+  ::setenv("TMPDIR", tmpl.c_str(), 1);
   std::ofstream(std::filesystem::path(tmpl) / "cached.png", std::ios::binary)
       .write(reinterpret_cast<const char*>(kPng), sizeof kPng);
   desk::http::SetClient(std::make_shared<RefusingClient>());

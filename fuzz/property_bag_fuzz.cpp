@@ -15,6 +15,7 @@
 #include "desk/error.h"
 #include "desk/headless.h"
 #include "desk/property_bag.h"
+#include "fuzz_input.h"
 
 namespace {
 
@@ -30,8 +31,7 @@ bool IsFileError(int32_t n) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/desk-fuzz-bag-XXXXXX";
-  if (!::mkdtemp(tmpl)) std::abort();
+  const std::string tmpl = desk_fuzz::MakePrivateFolder("desk-fuzz-bag");
   gFile = std::filesystem::path(tmpl) / "settings.json";
   gHost = std::make_shared<desk::HeadlessPlatform>();
   desk::SetPlatform(gHost);

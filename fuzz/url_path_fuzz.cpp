@@ -69,9 +69,8 @@ void CheckEncodeUrl(const std::string& url) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  char tmpl[] = "/tmp/desk-fuzz-url-XXXXXX";
-  if (!::mkdtemp(tmpl)) std::abort();
-  ::setenv("TMPDIR", tmpl, 1);
+  const std::string tmpl = desk_fuzz::MakePrivateFolder("desk-fuzz-url");
+  ::setenv("TMPDIR", tmpl.c_str(), 1);
   gFolderPath = tmpl;
   std::ofstream(gFolderPath / kCachedName, std::ios::binary) << "cached";
   gHost = std::make_shared<desk::HeadlessPlatform>();
