@@ -3,7 +3,7 @@
 // httpImages and httpImage entries, and every object they hand back) either work or fail
 // with desk::Error; nothing crashes, leaks or reads freed memory. Calls are made at the
 // points where a host can re-enter: pending-message dispatch during a download, a shown
-// message box and a shown popup menu.
+// message box, a shown popup menu and an event raised to the host's sink.
 //
 // No network: the HTTP client installed here fails every request at once, so DownloadFile
 // and Fill run their whole logic without leaving the process. One picture sits in the cache
@@ -27,6 +27,7 @@
 #include "VarbelTreeview/VarbelTreeview.h"
 #include "VarbelTreeview/VarbelTreeviewControl.h"
 #include "desk/error.h"
+#include "desk/events.h"
 #include "desk/font.h"
 #include "desk/headless.h"
 #include "desk/http.h"
@@ -256,6 +257,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The objects of both controls, as a host reaches them.
     Ref<varbel::VarbelTreeviewControl> tree = desk::MakeRef<varbel::VarbelTreeviewControl>();
     run.Keep(tree);
+    // The host's event sink: it writes by-reference arguments, fails now and then, and calls
+    // back into the objects while the event is being raised.
+    tree->Advise(desk::MakeRef<desk::FunctionSink>([](DispId, std::vector<Variant>& args) {
+      if (!gRun || gRun->in.Empty()) return;
+      for (auto& a : args)
+        if (a.IsByRef() && (gRun->in.Byte() & 1)) a.Assign(gRun->Value());
+      if (gRun->in.Below(16) == 0) desk::Raise(desk::Err::InvalidProcedureCall);
+      Reenter();
+    }));
     run.Keep(tree->Nodes());
     std::vector<Variant> none;
     try {
