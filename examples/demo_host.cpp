@@ -8,14 +8,13 @@
 // those pictures by key, declares a context menu, simulates a right-click over a node and
 // prints the node hit and the item chosen. The tree control's settings are restored from the
 // settings file at start and saved to it on exit.
-#include <dlfcn.h>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "desk/component.h"
 #include "desk/dispatch.h"
 #include "desk/events.h"
 #include "desk/headless.h"
@@ -24,6 +23,7 @@
 #include "desk/text.h"
 #include "desk/tree.h"
 #include "sample_server.h"
+#include "settings_file.h"
 
 namespace {
 
@@ -34,32 +34,6 @@ using desk::Variant;
 constexpr const char* kTreeClsid = "{D5CA163D-6878-4BD8-A144-A5E85A414594}";
 constexpr const char* kImageListClsid = "{54DB11E5-373F-4255-8B48-D0C961FAE634}";
 constexpr desk::DispId kOnMenuClick = 1, kMouseUp = 9;
-
-using CreateFn = int32_t (*)(const char*, desk::Object**, char*, size_t);
-
-// Loads a control library and creates a class by identifier; exits with a message on failure.
-Ref<desk::Object> CreateFromLibrary(const char* path, const char* entry, const char* clsid) {
-  void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (!lib) {
-    std::fprintf(stderr, "demo_host: cannot load %s: %s\n", path, dlerror());
-    std::exit(1);
-  }
-  auto create = reinterpret_cast<CreateFn>(dlsym(lib, entry));
-  if (!create) {
-    std::fprintf(stderr, "demo_host: %s has no %s\n", path, entry);
-    std::exit(1);
-  }
-  desk::Object* raw = nullptr;
-  char message[256] = {};
-  int32_t err = create(clsid, &raw, message, sizeof message);
-  if (err) {
-    std::fprintf(stderr, "demo_host: error %d: %s\n", err, message);
-    std::exit(1);
-  }
-  Ref<desk::Object> obj(raw);
-  raw->Release();  // the Ref holds it now
-  return obj;
-}
 
 Variant Call(const Ref<desk::Object>& o, const char16_t* name, InvokeKind kind, std::vector<Variant> args = {}) {
   return desk::CallByName(o, name, kind, std::move(args));
@@ -113,7 +87,7 @@ int main(int argc, char** argv) {
       urls = server.Urls();
       std::printf("Picture server on http://127.0.0.1:%d/\n", server.Port());
     }
-    Ref<desk::Object> images = CreateFromLibrary(QUORVANE_LIBRARY_PATH, "Quorvane_CreateObject", kImageListClsid);
+    Ref<desk::Object> images = desk::CreateFromLibrary(QUORVANE_LIBRARY_PATH, "Quorvane_CreateObject", kImageListClsid);
     Ref<desk::Object> list = Call(images, u"ListImages", InvokeKind::Get).ToObject();
     std::vector<std::u16string> keys;
     for (const std::string& url : urls) {
@@ -129,16 +103,15 @@ int main(int argc, char** argv) {
     std::printf("Web image list ready: %s\n", Call(images, u"IsReady", InvokeKind::Method).ToBool() ? "yes" : "no");
 
     // The tree control, its settings restored from the last run.
-    Ref<desk::Object> tree = CreateFromLibrary(VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", kTreeClsid);
+    Ref<desk::Object> tree = desk::CreateFromLibrary(VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", kTreeClsid);
     auto* control = dynamic_cast<desk::Control*>(tree.get());
     if (!control) {
       std::fprintf(stderr, "demo_host: the object is not a control\n");
       return 1;
     }
-    if (std::filesystem::exists(settings)) {
-      auto bag = desk::MakeRef<desk::MemoryPropertyBag>();
-      bag->LoadFromFile(settings);
-      control->ReadProperties(*bag);
+    const desk_demo::SettingsRead read =
+        desk_demo::ReadSettings(settings, [&](desk::MemoryPropertyBag& bag) { control->ReadProperties(bag); });
+    if (read.bag) {
       std::printf("Settings restored from %s (Style %d, Checkboxes %s, PathSeparator \"%s\")\n",
                   settings.string().c_str(), Call(tree, u"Style", InvokeKind::Get).ToLong(),
                   Call(tree, u"Checkboxes", InvokeKind::Get).ToBool() ? "on" : "off",
@@ -147,7 +120,7 @@ int main(int argc, char** argv) {
       control->InitProperties();
       Call(tree, u"PathSeparator", InvokeKind::Let, {Variant::String(u"/")});
       Call(tree, u"Checkboxes", InvokeKind::Let, {Variant::Bool(true)});
-      std::printf("New instance: no settings file yet\n");
+      std::printf("New instance: %s\n", read.message.c_str());
     }
     auto* surface = dynamic_cast<desk::HeadlessSurface*>(control->GetSurface());
     if (surface) surface->SetScale(0, 0, 4800, 3600);
@@ -196,8 +169,7 @@ int main(int argc, char** argv) {
     Call(tree, u"ImageList", InvokeKind::Set, {Variant::Nothing()});
     auto bag = desk::MakeRef<desk::MemoryPropertyBag>();
     control->WriteProperties(*bag);
-    bag->SaveToFile(settings);
-    std::printf("Settings saved to %s\n", settings.string().c_str());
+    std::printf("%s\n", desk_demo::WriteSettings(settings, *bag, read.canSave).c_str());
     return 0;
   } catch (const desk::Error& e) {
     std::fprintf(stderr, "demo_host: error %d: %s\n", e.Number(), desk::U8(e.Description()).c_str());

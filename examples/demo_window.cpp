@@ -14,8 +14,6 @@
 // Without a display (QT_QPA_PLATFORM unset, no DISPLAY or WAYLAND_DISPLAY) it runs on Qt's
 // offscreen platform, writes one screenshot of the window and exits; so does --screenshot.
 // Message boxes are then closed as soon as they show, after their text is printed.
-#include <dlfcn.h>
-
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -32,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "desk/component.h"
 #include "desk/dispatch.h"
 #include "desk/events.h"
 #include "desk/platform.h"
@@ -39,6 +38,8 @@
 #include "desk/qt_platform.h"
 #include "desk/text.h"
 #include "desk/tree.h"
+
+#include "settings_file.h"
 
 #ifdef DESK_DEMO_HAVE_SAMPLE_SERVER
 #include "sample_server.h"
@@ -53,31 +54,6 @@ using desk::Variant;
 constexpr const char* kTreeClsid = "{D5CA163D-6878-4BD8-A144-A5E85A414594}";
 constexpr const char* kImageListClsid = "{54DB11E5-373F-4255-8B48-D0C961FAE634}";
 constexpr desk::DispId kOnMenuClick = 1;
-
-using CreateFn = int32_t (*)(const char*, desk::Object**, char*, size_t);
-
-// Loads a control library and creates a class by identifier; exits with a message on failure.
-Ref<desk::Object> CreateFromLibrary(const char* path, const char* entry, const char* clsid) {
-  void* lib = dlopen(path, RTLD_NOW | RTLD_LOCAL);
-  if (!lib) {
-    std::fprintf(stderr, "demo_window: cannot load %s: %s\n", path, dlerror());
-    std::exit(1);
-  }
-  auto create = reinterpret_cast<CreateFn>(dlsym(lib, entry));
-  if (!create) {
-    std::fprintf(stderr, "demo_window: %s has no %s\n", path, entry);
-    std::exit(1);
-  }
-  desk::Object* raw = nullptr;
-  char message[256] = {};
-  if (int32_t err = create(clsid, &raw, message, sizeof message)) {
-    std::fprintf(stderr, "demo_window: error %d: %s\n", err, message);
-    std::exit(1);
-  }
-  Ref<desk::Object> obj(raw);
-  raw->Release();  // the Ref holds it now
-  return obj;
-}
 
 Variant Call(const Ref<desk::Object>& o, const char16_t* name, InvokeKind kind, std::vector<Variant> args = {}) {
   return desk::CallByName(o, name, kind, std::move(args));
@@ -120,19 +96,15 @@ class DemoWindow {
 
   desk::Control* control() const { return dynamic_cast<desk::Control*>(tree_.get()); }
 
-  // The control's settings: the saved ones, or a new control's with the demo's look.
+  // The control's settings: the saved ones, or a new control's with the demo's look. A file
+  // that cannot be read is kept aside, never overwritten.
   void LoadSettings(const QString& path) {
-    if (QFileInfo::exists(path)) {
-      try {
-        auto bag = desk::MakeRef<desk::MemoryPropertyBag>();
-        bag->LoadFromFile(path.toStdString());
-        control()->ReadProperties(*bag);
-        std::printf("demo_window: settings read from %s\n", path.toLocal8Bit().constData());
-        return;
-      } catch (const desk::Error& e) {
-        std::fprintf(stderr, "demo_window: settings not read (%s); starting afresh\n", desk::U8(e.Description()).c_str());
-      }
-    }
+    desk_demo::SettingsRead read =
+        desk_demo::ReadSettings(path.toStdString(), [this](desk::MemoryPropertyBag& bag) { control()->ReadProperties(bag); });
+    canSave_ = read.canSave;
+    std::printf("demo_window: %s\n", read.message.c_str());
+    if (read.bag) return;
+    if (!read.canSave || !read.keptAs.empty()) settingsNote_ = QString::fromStdString(read.message);
     control()->InitProperties();
     Call(tree_, u"Style", InvokeKind::Let, {Variant::Long(7)});      // lines, plus/minus, pictures
     Call(tree_, u"LineStyle", InvokeKind::Let, {Variant::Long(1)});  // lines at the roots too
@@ -141,17 +113,16 @@ class DemoWindow {
   }
 
   void SaveSettings(const QString& path) {
+    auto bag = desk::MakeRef<desk::MemoryPropertyBag>();
     try {
       // The image list is rebuilt from the picture server at each start; it is no setting.
       Call(tree_, u"ImageList", InvokeKind::Set, {Variant::Nothing()});
-      auto bag = desk::MakeRef<desk::MemoryPropertyBag>();
       control()->WriteProperties(*bag);
-      QDir().mkpath(QFileInfo(path).absolutePath());
-      bag->SaveToFile(path.toStdString());
-      std::printf("demo_window: settings written to %s\n", path.toLocal8Bit().constData());
     } catch (const desk::Error& e) {
       std::fprintf(stderr, "demo_window: settings not written: %s\n", desk::U8(e.Description()).c_str());
+      return;
     }
+    std::printf("demo_window: %s\n", desk_demo::WriteSettings(path.toStdString(), *bag, canSave_).c_str());
   }
 
   // Lists the pictures in the web image list, fills it and gives it to the tree. Returns
@@ -211,7 +182,8 @@ class DemoWindow {
     layout->addWidget(label);
     layout->addWidget(desk::ControlWidget(*tree_), 1);
     window_.setCentralWidget(central);
-    window_.statusBar()->showMessage(QStringLiteral("Right-click a node for its menu."));
+    window_.statusBar()->showMessage(settingsNote_.isEmpty() ? QStringLiteral("Right-click a node for its menu.")
+                                                             : settingsNote_);
     window_.resize(520, 400);
     cookie_ = control()->Advise(desk::MakeRef<desk::FunctionSink>(
         [this](desk::DispId id, std::vector<Variant>& args) { OnEvent(id, args); }));
@@ -267,6 +239,8 @@ class DemoWindow {
   Ref<desk::Object> images_;
   Ref<desk::Object> hit_;
   int cookie_ = 0;
+  bool canSave_ = true;
+  QString settingsNote_;  // what became of an unreadable settings file, for the status line
   QMainWindow window_;
 };
 
@@ -296,8 +270,9 @@ int main(int argc, char** argv) {
 
   int status = 0;
   try {
-    Ref<desk::Object> tree = CreateFromLibrary(VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", kTreeClsid);
-    Ref<desk::Object> images = CreateFromLibrary(QUORVANE_LIBRARY_PATH, "Quorvane_CreateObject", kImageListClsid);
+    Ref<desk::Object> tree = desk::CreateFromLibrary(VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", kTreeClsid);
+    Ref<desk::Object> images =
+        desk::CreateFromLibrary(QUORVANE_LIBRARY_PATH, "Quorvane_CreateObject", kImageListClsid);
     if (!dynamic_cast<desk::Control*>(tree.get()) || !desk::ControlWidget(*tree)) {
       std::fprintf(stderr, "demo_window: the tree control has no window on this platform\n");
       return 1;

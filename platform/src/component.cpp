@@ -1,5 +1,7 @@
 #include "desk/component.h"
 
+#include <dlfcn.h>
+
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -57,6 +59,25 @@ int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, s
     Say(message, size, e.what());
     return static_cast<int32_t>(Err::CantCreateObject);
   }
+}
+
+Ref<Object> CreateFromLibrary(const char* library, const char* entryPoint, const char* clsid) {
+  const std::string lib = library ? library : "(null)";
+  void* handle = library ? dlopen(library, RTLD_NOW | RTLD_LOCAL) : nullptr;
+  if (!handle) {
+    const char* why = library ? dlerror() : "no library named";
+    Raise(Err::CantCreateObject, U16("Can't create object: cannot load " + lib + ": " + (why ? why : "?")));
+  }
+  using CreateFn = int32_t (*)(const char*, Object**, char*, size_t);
+  auto create = entryPoint ? reinterpret_cast<CreateFn>(dlsym(handle, entryPoint)) : nullptr;
+  if (!create)
+    Raise(Err::CantCreateObject, U16("Can't create object: " + lib + " has no entry point " +
+                                     (entryPoint ? entryPoint : "(null)")));
+  Object* raw = nullptr;
+  char message[512] = {};
+  if (int32_t err = create(clsid, &raw, message, sizeof message)) throw Error(err, U16(message));
+  if (!raw) Raise(Err::CantCreateObject, U16("Can't create object: " + lib + " gave no object"));
+  return AdoptRef(raw);
 }
 
 }  // namespace desk

@@ -6,6 +6,8 @@
 // position so that it neither skips nor repeats an element and never reads freed memory.
 #pragma once
 
+#include "desk/export.h"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -18,7 +20,7 @@ namespace desk {
 
 class CollectionEnum;
 
-class Collection : public Dispatchable<Collection> {
+class DESK_API Collection : public Dispatchable<Collection> {
  public:
   static const DispatchTable<Collection>& Table();
   Collection();
@@ -58,7 +60,7 @@ class Collection : public Dispatchable<Collection> {
 };
 
 // The enumerator object (a host's For Each): Next returns false at the end.
-class CollectionEnum : public Dispatchable<CollectionEnum> {
+class DESK_API CollectionEnum : public Dispatchable<CollectionEnum> {
  public:
   static const DispatchTable<CollectionEnum>& Table();
   explicit CollectionEnum(Ref<Collection> c);

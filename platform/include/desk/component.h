@@ -9,6 +9,8 @@
 // stores null, and writes a UTF-8 text naming the problem into `message` when given.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -16,12 +18,20 @@
 
 namespace desk {
 
-struct ClassFactory {
+struct DESK_API ClassFactory {
   const char* clsid;
   Ref<Object> (*create)();  // null for a class that hosts may not create
 };
 
-int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, size_t count, const char* clsid,
+DESK_API int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, size_t count, const char* clsid,
                         Object** out, char* message, size_t size) noexcept;
+
+// What a host does to create a control by class identifier: loads `library` (a path, or a file
+// name found through the library search path) once, finds its `entryPoint` (such as
+// "VarbelTreeview_CreateObject") and creates `clsid` through it. The new object's reference
+// is adopted by the result. Fails with the entry point's error (429 for an unknown class), or
+// with 429 naming the library or the entry point when they cannot be found. The library stays
+// loaded for the life of the process, as the objects it made may outlive any holder.
+DESK_API Ref<Object> CreateFromLibrary(const char* library, const char* entryPoint, const char* clsid);
 
 }  // namespace desk

@@ -6,6 +6,8 @@
 // declares `static const DispatchTable<Self>& Table();`.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -24,7 +26,7 @@ namespace desk {
 
 inline constexpr DispId kNoDispId = INT32_MIN;
 
-struct ParamInfo {
+struct DESK_API ParamInfo {
   const char* name;
   VarType type;  // declared type; Any for a Variant parameter
   bool byRef = false;
@@ -33,7 +35,7 @@ struct ParamInfo {
   const char* objectType = nullptr;
 };
 
-struct MemberInfo {
+struct DESK_API MemberInfo {
   const char* name;
   DispId id;
   InvokeKind kind;
@@ -47,7 +49,7 @@ struct MemberInfo {
 };
 
 // One dispatch (or event) interface: its members in the interface's published order.
-struct InterfaceInfo {
+struct DESK_API InterfaceInfo {
   std::string name;
   std::string iid;  // braces form
   std::vector<MemberInfo> members;
@@ -64,7 +66,7 @@ struct InterfaceInfo {
   std::unordered_map<std::string, DispId> byName_;
 };
 
-struct ClassInfo {
+struct DESK_API ClassInfo {
   std::string name;
   std::string clsid;
   bool creatable;
@@ -72,7 +74,7 @@ struct ClassInfo {
   const InterfaceInfo* events;  // null when the class has none
 };
 
-struct TypeLibInfo {
+struct DESK_API TypeLibInfo {
   std::string name;
   std::string libid;
   std::vector<ClassInfo> classes;
@@ -80,7 +82,7 @@ struct TypeLibInfo {
 };
 
 // Checked access to the arguments of one call, as the table's row declared them.
-class Args {
+class DESK_API Args {
  public:
   Args(std::vector<Variant>& v, const MemberInfo& m) : v_(v), m_(m) {}
   size_t size() const { return v_.size(); }
@@ -106,13 +108,13 @@ template <class T>
 using Handler = std::function<Variant(T&, Args&)>;
 
 template <class T>
-struct Row {
+struct DESK_API Row {
   MemberInfo info;
   Handler<T> fn;  // null for event rows and for members answered elsewhere
 };
 
 template <class T>
-class DispatchTable {
+class DESK_API DispatchTable {
  public:
   DispatchTable(std::string name, std::string iid, std::vector<Row<T>> rows) {
     info_.name = std::move(name);
@@ -133,15 +135,15 @@ class DispatchTable {
 
 // Checks the argument count against the row (450 when wrong) and pads omitted optional
 // arguments with Missing.
-void CheckArgs(const MemberInfo& m, std::vector<Variant>& args);
+DESK_API void CheckArgs(const MemberInfo& m, std::vector<Variant>& args);
 
 // Converts a by-value argument to its declared type (13 or 6 when it does not convert); a
 // by-reference argument stays a reference. Used by Invoke before the handler runs.
-void CoerceArgs(const MemberInfo& m, std::vector<Variant>& args);
+DESK_API void CoerceArgs(const MemberInfo& m, std::vector<Variant>& args);
 
 // The dispatcher shared by every table-driven class.
 template <class Self>
-class Dispatchable : public Object {
+class DESK_API Dispatchable : public Object {
  public:
   const InterfaceInfo& Interface() const override { return Self::Table().Info(); }
 
@@ -159,7 +161,7 @@ class Dispatchable : public Object {
 };
 
 // Calls a member of any object by name (late binding), as a host that knows no ids would.
-Variant CallByName(Object& o, std::u16string_view name, InvokeKind kind, std::vector<Variant> args = {});
+DESK_API Variant CallByName(Object& o, std::u16string_view name, InvokeKind kind, std::vector<Variant> args = {});
 inline Variant CallByName(const Ref<Object>& o, std::u16string_view name, InvokeKind kind,
                           std::vector<Variant> args = {}) {
   if (!o) Raise(Err::ObjectNotSet);

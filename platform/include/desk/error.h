@@ -1,6 +1,8 @@
 // Errors of the component run-time: a 32-bit number and a text, as hosts see them.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstdint>
 #include <exception>
 #include <string>
@@ -40,9 +42,9 @@ enum class Err : int32_t {
 
 // The platform's text for a number. The switch behind it has no default, so a new
 // number without a text does not build.
-const char16_t* ErrorText(Err e) noexcept;
+DESK_API const char16_t* ErrorText(Err e) noexcept;
 
-class Error : public std::exception {
+class DESK_API Error : public std::exception {
  public:
   explicit Error(Err e);
   Error(int32_t number, std::u16string description);
@@ -57,7 +59,7 @@ class Error : public std::exception {
   std::string what_;
 };
 
-[[noreturn]] void Raise(Err e);
-[[noreturn]] void Raise(Err e, std::u16string description);
+[[noreturn]] DESK_API void Raise(Err e);
+[[noreturn]] DESK_API void Raise(Err e, std::u16string description);
 
 }  // namespace desk

@@ -1,6 +1,8 @@
 // Connection of event sinks to an object's event interface.
 #pragma once
 
+#include "desk/export.h"
+
 #include <functional>
 #include <vector>
 
@@ -11,7 +13,7 @@ namespace desk {
 
 // A host's sink receives each event through its own Invoke(id, Method, args). By-reference
 // arguments are the raiser's storage: what the sink writes, the raiser sees.
-class EventSource {
+class DESK_API EventSource {
  public:
   // Returns a cookie for Disconnect.
   int Connect(Ref<Object> sink);
@@ -33,7 +35,7 @@ class EventSource {
 };
 
 // A sink made of a function, for hosts written in C++.
-class FunctionSink : public Object {
+class DESK_API FunctionSink : public Object {
  public:
   using Fn = std::function<void(DispId, std::vector<Variant>&)>;
   explicit FunctionSink(Fn fn) : fn_(std::move(fn)) {}

@@ -3,6 +3,8 @@
 // Paths are UTF-16 texts as hosts give them; they reach the system as UTF-8.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstdint>
 #include <memory>
 #include <span>
@@ -11,7 +13,7 @@
 
 namespace desk {
 
-class FileSystem {
+class DESK_API FileSystem {
  public:
   virtual ~FileSystem() = default;
 
@@ -29,9 +31,9 @@ class FileSystem {
 };
 
 // The system's file system.
-std::shared_ptr<FileSystem> MakeFileSystem();
+DESK_API std::shared_ptr<FileSystem> MakeFileSystem();
 
 // The system's temporary folder, as TempFolder gives it.
-std::u16string SystemTempFolder();
+DESK_API std::u16string SystemTempFolder();
 
 }  // namespace desk

@@ -1,6 +1,8 @@
 // The platform's standard font object and picture object.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -9,7 +11,7 @@
 
 namespace desk {
 
-class Font : public Dispatchable<Font> {
+class DESK_API Font : public Dispatchable<Font> {
  public:
   static const DispatchTable<Font>& Table();
   Font() = default;
@@ -31,7 +33,7 @@ class Font : public Dispatchable<Font> {
 // A picture: empty (no image) or an image of width x height pixels, 0xAARRGGBB row by row.
 // `encoded` keeps the bytes it was decoded from, so that it can persist itself and come back
 // with the same pixels.
-class Picture : public Dispatchable<Picture> {
+class DESK_API Picture : public Dispatchable<Picture> {
  public:
   static const DispatchTable<Picture>& Table();
   enum class Kind : int16_t { None = 0, Bitmap = 1, Icon = 3 };

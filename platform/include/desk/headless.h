@@ -4,6 +4,8 @@
 // pending messages would be dispatched.
 #pragma once
 
+#include "desk/export.h"
+
 #include <functional>
 #include <vector>
 
@@ -14,7 +16,7 @@ namespace desk {
 
 class HeadlessPlatform;
 
-class HeadlessSurface : public Surface {
+class DESK_API HeadlessSurface : public Surface {
  public:
   HeadlessSurface(HeadlessPlatform& platform, const SurfaceDesign& design, SurfaceClient& client);
   ~HeadlessSurface() override;
@@ -59,7 +61,7 @@ class HeadlessSurface : public Surface {
   Ref<Font> ambientFont_;
 };
 
-class HeadlessPlatform : public Platform {
+class DESK_API HeadlessPlatform : public Platform {
  public:
   HeadlessPlatform();
   std::unique_ptr<Surface> CreateSurface(const SurfaceDesign& design, SurfaceClient& client) override;
@@ -88,6 +90,6 @@ class HeadlessPlatform : public Platform {
 };
 
 // The current platform as the headless one; null when the host chose another.
-HeadlessPlatform* Headless();
+DESK_API HeadlessPlatform* Headless();
 
 }  // namespace desk

@@ -7,6 +7,8 @@
 // by what the caller keeps.
 #pragma once
 
+#include "desk/export.h"
+
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -16,7 +18,7 @@
 
 namespace desk::http {
 
-struct Options {
+struct DESK_API Options {
   // Time to establish the connection.
   std::chrono::milliseconds connectTimeout{60000};
   // Longest wait for any byte (headers or body) once the request has started.
@@ -27,7 +29,7 @@ struct Options {
   uint64_t maxBodyBytes = uint64_t{512} * 1024 * 1024;
 };
 
-class Request {
+class DESK_API Request {
  public:
   virtual ~Request() = default;
   // Copies up to `size` bytes of the body into `buffer`. 0 means the end of the body or a
@@ -38,14 +40,14 @@ class Request {
   virtual bool Succeeded() const = 0;
 };
 
-class Session {
+class DESK_API Session {
  public:
   virtual ~Session() = default;
   // A GET of `url` (UTF-8; see EncodeUrl). Never fails itself: see Request.
   virtual std::unique_ptr<Request> OpenUrl(std::string_view url) = 0;
 };
 
-class Client {
+class DESK_API Client {
  public:
   virtual ~Client() = default;
   virtual std::unique_ptr<Session> OpenSession(std::string_view userAgent) = 0;
@@ -54,18 +56,18 @@ class Client {
 // libcurl: GET only, http and https only (also for every redirect), proxies from the
 // environment (http_proxy, https_proxy, no_proxy), no-cache request headers so that caches
 // on the way ask the origin server.
-std::shared_ptr<Client> MakeCurlClient(const Options& options = {});
+DESK_API std::shared_ptr<Client> MakeCurlClient(const Options& options = {});
 
 // The client the download code uses; a libcurl client with default options unless the host
 // installed another (a GUI backend, or a test with short timeouts).
-Client& CurrentClient();
-std::shared_ptr<Client> SharedClient();
-void SetClient(std::shared_ptr<Client> client);
+DESK_API Client& CurrentClient();
+DESK_API std::shared_ptr<Client> SharedClient();
+DESK_API void SetClient(std::shared_ptr<Client> client);
 
 // A URL as browsers send it: the text as UTF-8, with spaces, control characters, bytes
 // 0x80 and above and the characters "<>\"`{}|\\^" percent-encoded outside the host name;
 // existing %XX escapes and everything else stay as they are. The host name is left for
 // the client's international-name handling.
-std::string EncodeUrl(std::string_view utf8);
+DESK_API std::string EncodeUrl(std::string_view utf8);
 
 }  // namespace desk::http

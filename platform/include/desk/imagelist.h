@@ -12,6 +12,8 @@
 // Look-up by key is one hash; a tree drawing node pictures uses Find.
 #pragma once
 
+#include "desk/export.h"
+
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,7 +27,7 @@ namespace desk {
 class ListImages;
 
 // One picture of the list.
-class ListImage : public Dispatchable<ListImage> {
+class DESK_API ListImage : public Dispatchable<ListImage> {
  public:
   static const DispatchTable<ListImage>& Table();
   ListImage(std::u16string key, Ref<Picture> picture);
@@ -42,7 +44,7 @@ class ListImage : public Dispatchable<ListImage> {
   Ref<Picture> picture_;
 };
 
-class ListImages : public Dispatchable<ListImages> {
+class DESK_API ListImages : public Dispatchable<ListImages> {
  public:
   static const DispatchTable<ListImages>& Table();
   ListImages();
@@ -69,7 +71,7 @@ class ListImages : public Dispatchable<ListImages> {
   std::unordered_map<std::u16string, ListImage*> keys_;
 };
 
-class ImageList : public Dispatchable<ImageList> {
+class DESK_API ImageList : public Dispatchable<ImageList> {
  public:
   static const DispatchTable<ImageList>& Table();
   ImageList();
@@ -84,6 +86,6 @@ class ImageList : public Dispatchable<ImageList> {
 };
 
 // A new, empty image list.
-Ref<Object> MakeImageList();
+DESK_API Ref<Object> MakeImageList();
 
 }  // namespace desk

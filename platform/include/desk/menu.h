@@ -7,6 +7,8 @@
 // fails with 380). Hosts and the controls reach the array by member name at run time.
 #pragma once
 
+#include "desk/export.h"
+
 #include <functional>
 #include <map>
 #include <string>
@@ -17,7 +19,7 @@ namespace desk {
 
 class MenuArray;
 
-class MenuElement : public Dispatchable<MenuElement> {
+class DESK_API MenuElement : public Dispatchable<MenuElement> {
  public:
   static const DispatchTable<MenuElement>& Table();
   MenuElement(MenuArray* owner, int16_t index) : owner_(owner), index_(index) {}
@@ -39,7 +41,7 @@ class MenuElement : public Dispatchable<MenuElement> {
   bool visible_ = true;
 };
 
-class MenuArray : public Dispatchable<MenuArray> {
+class DESK_API MenuArray : public Dispatchable<MenuArray> {
  public:
   static const DispatchTable<MenuArray>& Table();
   // Element 0 is made here, with the design-time caption.
@@ -75,7 +77,7 @@ class MenuArray : public Dispatchable<MenuArray> {
 };
 
 // A top-level menu holding one item array.
-class Menu : public Dispatchable<Menu> {
+class DESK_API Menu : public Dispatchable<Menu> {
  public:
   static const DispatchTable<Menu>& Table();
   Menu(std::u16string name, std::u16string caption, Ref<MenuArray> items)

@@ -6,6 +6,8 @@
 // plain integers.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstdint>
 #include <string_view>
 #include <utility>
@@ -25,7 +27,7 @@ inline constexpr DispId kDispIdNewEnum = -4;
 // The default member (Item of a collection).
 inline constexpr DispId kDispIdValue = 0;
 
-class Object {
+class DESK_API Object {
  public:
   Object(const Object&) = delete;
   Object& operator=(const Object&) = delete;
@@ -57,7 +59,7 @@ class Object {
 
 // An intrusive counted reference. A null Ref is the platform's Nothing.
 template <class T>
-class Ref {
+class DESK_API Ref {
  public:
   Ref() noexcept = default;
   Ref(std::nullptr_t) noexcept {}
@@ -69,6 +71,19 @@ class Ref {
   template <class U>
   Ref(const Ref<U>& o) noexcept : Ref(static_cast<T*>(o.get())) {}
   ~Ref() { reset(); }
+
+  // Takes over a reference the caller already owns, such as the one an entry point hands out
+  // (VarbelTreeview_CreateObject and the like), without adding another:
+  //   desk::Object* raw = nullptr;
+  //   if (VarbelTreeview_CreateObject(clsid, &raw, msg, sizeof msg) == 0) {
+  //     auto tree = desk::Ref<desk::Object>::Adopt(raw);  // released when `tree` goes
+  static Ref Adopt(T* p) noexcept {
+    Ref r;
+    r.p_ = p;
+    return r;
+  }
+  // Gives up the reference without releasing it; the caller now owns it.
+  [[nodiscard]] T* Detach() noexcept { return std::exchange(p_, nullptr); }
 
   Ref& operator=(Ref o) noexcept {
     std::swap(p_, o.p_);
@@ -91,6 +106,12 @@ class Ref {
 template <class T, class... A>
 Ref<T> MakeRef(A&&... a) {
   return Ref<T>(new T(std::forward<A>(a)...));
+}
+
+// A Ref that takes over the caller's reference: desk::AdoptRef(raw).
+template <class T>
+Ref<T> AdoptRef(T* p) noexcept {
+  return Ref<T>::Adopt(p);
 }
 
 // Dynamic downcast of an object reference; null when the object is not a T.

@@ -1,6 +1,8 @@
 // Decoding pictures from files and bytes: BMP, GIF, JPEG, PNG and ICO.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstdint>
 #include <span>
 #include <string>
@@ -11,8 +13,8 @@ namespace desk {
 
 // The picture in a file: 53 when the file is missing, 481 when it is not a picture or is
 // larger than kMaxPicturePixels.
-Ref<Picture> LoadPictureFile(const std::u16string& path);
+DESK_API Ref<Picture> LoadPictureFile(const std::u16string& path);
 // The picture in a buffer: 481 when it is not a picture.
-Ref<Picture> DecodePicture(std::span<const uint8_t> bytes);
+DESK_API Ref<Picture> DecodePicture(std::span<const uint8_t> bytes);
 
 }  // namespace desk

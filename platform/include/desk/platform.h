@@ -5,6 +5,8 @@
 // so the same control code runs on every backend.
 #pragma once
 
+#include "desk/export.h"
+
 #include <memory>
 #include <optional>
 #include <string>
@@ -33,7 +35,7 @@ inline constexpr DispId kToolTipText = static_cast<DispId>(0x8001004A);
 }  // namespace ext
 
 // What a user control's design puts on its surface.
-struct SurfaceDesign {
+struct DESK_API SurfaceDesign {
   std::u16string treeName;       // the inner tree child
   std::u16string mainMenuName;   // the top-level popup menu
   std::u16string mainMenuCaption;
@@ -42,7 +44,7 @@ struct SurfaceDesign {
 };
 
 // Notifications from the surface to the control that owns it.
-class SurfaceClient {
+class DESK_API SurfaceClient {
  public:
   virtual ~SurfaceClient() = default;
   virtual void OnResize() = 0;
@@ -50,7 +52,7 @@ class SurfaceClient {
 
 // The user-control base: the control's area, its children and menus, and its calls to the
 // host.
-class Surface {
+class DESK_API Surface {
  public:
   virtual ~Surface() = default;
 
@@ -80,7 +82,7 @@ class Surface {
 };
 
 // A modal message box request as the platform receives it.
-struct MessageBoxRequest {
+struct DESK_API MessageBoxRequest {
   std::u16string text;
   int32_t style;
   std::optional<std::u16string> caption;  // none given: the box shows appTitle
@@ -88,7 +90,7 @@ struct MessageBoxRequest {
   std::u16string EffectiveCaption() const { return caption ? *caption : appTitle; }
 };
 
-class Platform {
+class DESK_API Platform {
  public:
   virtual ~Platform() = default;
   virtual std::unique_ptr<Surface> CreateSurface(const SurfaceDesign& design, SurfaceClient& client) = 0;
@@ -104,7 +106,7 @@ class Platform {
 };
 
 // The host's keyed store of typed values in which a control persists its settings.
-class PropertyBag : public Object {
+class DESK_API PropertyBag : public Object {
  public:
   // The value stored under `key`, or `defaultValue` unchanged when there is none.
   virtual Variant ReadProperty(const std::u16string& key, const Variant& defaultValue) = 0;
@@ -115,7 +117,7 @@ class PropertyBag : public Object {
 // What a control offers its container besides its dispatch interface: its event interface,
 // sink connection, and the persistence and sizing notifications. A host reaches it with
 // dynamic_cast from the object it created.
-class Control {
+class DESK_API Control {
  public:
   virtual ~Control();
   virtual const InterfaceInfo& EventInterface() const = 0;
@@ -133,8 +135,8 @@ class Control {
 };
 
 // The platform chosen by the host. A headless platform is installed when none was chosen.
-Platform& CurrentPlatform();
-void SetPlatform(std::shared_ptr<Platform> p);
-std::shared_ptr<Platform> SharedPlatform();
+DESK_API Platform& CurrentPlatform();
+DESK_API void SetPlatform(std::shared_ptr<Platform> p);
+DESK_API std::shared_ptr<Platform> SharedPlatform();
 
 }  // namespace desk

@@ -53,6 +53,8 @@
 // Costs: saving and loading are linear in the size of the bag; a picture is decoded on load.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstddef>
 #include <filesystem>
 #include <string>
@@ -64,7 +66,7 @@
 
 namespace desk {
 
-class MemoryPropertyBag final : public PropertyBag {
+class DESK_API MemoryPropertyBag final : public PropertyBag {
  public:
   // The format's name and the version this build writes and reads.
   static constexpr std::string_view kFormat = "desk-property-bag";

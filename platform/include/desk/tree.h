@@ -10,6 +10,8 @@
 // host that kept a node across its removal gets a clear error, never a dangling reference.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -109,7 +111,7 @@ enum class NodeField { Text, Key, Tag, Image, SelectedImage, Expanded, Checked, 
 // Lets a GUI backend mirror the model. Every call comes after the model changed, except
 // NodeAboutToBeRemoved, which comes while the node and its subtree are still in place. An
 // observer must not change the model from inside these calls.
-class TreeObserver {
+class DESK_API TreeObserver {
  public:
   virtual ~TreeObserver() = default;
   virtual void NodeAdded(Node&) {}
@@ -121,7 +123,7 @@ class TreeObserver {
   virtual void Cleared() {}
 };
 
-class Node : public Dispatchable<Node> {
+class DESK_API Node : public Dispatchable<Node> {
  public:
   static const DispatchTable<Node>& Table();
   ~Node() override;
@@ -192,7 +194,7 @@ class Node : public Dispatchable<Node> {
 // The tree's node collection: positions are 1-based in the order the nodes were added (a
 // removal shifts the later ones down), keys are unique regardless of letter case (full case
 // folding), key look-up is hashed and position look-up costs O(log n).
-class Nodes : public Dispatchable<Nodes> {
+class DESK_API Nodes : public Dispatchable<Nodes> {
  public:
   static const DispatchTable<Nodes>& Table();
   ~Nodes() override;
@@ -230,7 +232,7 @@ class Nodes : public Dispatchable<Nodes> {
   std::vector<NodesEnum*> enums_;  // live enumerators, told of removals
 };
 
-class NodesEnum : public Dispatchable<NodesEnum> {
+class DESK_API NodesEnum : public Dispatchable<NodesEnum> {
  public:
   static const DispatchTable<NodesEnum>& Table();
   explicit NodesEnum(Ref<Nodes> nodes);
@@ -249,7 +251,7 @@ namespace detail {
 // Fenwick tree over the slots answers a node's position and the node at a position in
 // O(log n); the slots are compacted once holes outnumber the nodes.
 // The index holds the tree's own reference to each node.
-class PositionIndex {
+class DESK_API PositionIndex {
  public:
   size_t Append(Ref<Node> n);
   // Empties the slot and hands over the tree's reference.
@@ -281,7 +283,7 @@ void PositionIndex::CompactIfSparse(F renumber) {
 }  // namespace detail
 
 // Values the container's extended-control wrapper keeps for the tree (desk::ext ids).
-struct ContainerState {
+struct DESK_API ContainerState {
   float left = 0, top = 0, width = 0, height = 0;
   bool visible = true;
   bool enabled = true;
@@ -294,7 +296,7 @@ struct ContainerState {
 // order of their texts, letter case ignored, ties in sibling order), stacked from y = 0 in
 // rows of kRowHeight units, each row spanning the tree's whole width. The units are those of
 // the coordinates in the tree's mouse events and of its container-supplied Width and Height.
-class TreeView : public Dispatchable<TreeView> {
+class DESK_API TreeView : public Dispatchable<TreeView> {
  public:
   static const DispatchTable<TreeView>& Table();
   TreeView();
@@ -470,13 +472,13 @@ class TreeView : public Dispatchable<TreeView> {
 };
 
 // Makes a headless tree (the node model with a deterministic row layout).
-Ref<TreeView> MakeHeadlessTree();
+DESK_API Ref<TreeView> MakeHeadlessTree();
 
 // Wraps a tree in the container's extended-control object: it answers the container-supplied
 // ids of desk::ext itself (Name; Visible, Enabled, CausesValidation Booleans, default True;
 // Left, Top, Width, Height Singles, default 0, a negative Width or Height fails with 380;
 // WhatsThisHelpID Long 0; ToolTipText String "") and passes every other id to the tree. Each
 // write is reported to TreeView::ContainerValueChanged.
-Ref<Object> MakeExtendedControl(Ref<TreeView> tree, std::u16string name);
+DESK_API Ref<Object> MakeExtendedControl(Ref<TreeView> tree, std::u16string name);
 
 }  // namespace desk

@@ -7,8 +7,11 @@
 // even, out-of-range results fail with 6, texts that do not read as numbers with 13.
 #pragma once
 
+#include "desk/export.h"
+
 #include <cstdint>
 #include <string>
+#include <type_traits>
 #include <variant>
 
 #include "desk/object.h"
@@ -29,12 +32,12 @@ enum class VarType : uint8_t {
   Any,  // only in type descriptions: a parameter that takes any kind
 };
 
-const char* VarTypeName(VarType t) noexcept;
+DESK_API const char* VarTypeName(VarType t) noexcept;
 
 inline constexpr int16_t kTrue = -1;
 inline constexpr int16_t kFalse = 0;
 
-class Variant {
+class DESK_API Variant {
  public:
   Variant() noexcept = default;
 
@@ -94,7 +97,7 @@ class Variant {
   const Ref<desk::Object>& RawObject() const { return std::get<Ref<desk::Object>>(Deref().v_); }
 
   // Same kind and same value (objects: the same object). Looks through references.
-  friend bool operator==(const Variant& a, const Variant& b);
+  friend DESK_API bool operator==(const Variant& a, const Variant& b);
   // Equal by value across numeric kinds, compared exactly (a Single 566.9290771484375 is not
   // the Double 566.9291); texts and objects as operator==; Empty equals nothing else.
   static bool ValueEquals(const Variant& a, const Variant& b);
@@ -119,14 +122,16 @@ class Variant {
   using Storage = std::variant<std::monostate, MissingTag, IntegerTag, int32_t, float, double, BoolTag,
                                std::u16string, Ref<desk::Object>, RefTag>;
 
+  // Only the storage kinds: a Variant argument must reach the copy and move constructors.
   template <class T>
+    requires(!std::is_same_v<std::remove_cvref_t<T>, Variant>)
   explicit Variant(T&& v) : v_(std::forward<T>(v)) {}
 
   Storage v_;
 };
 
 // Rounds half to even and checks the range, as the run-time's Integer and Long conversions do.
-int16_t RoundToInteger(double d);
-int32_t RoundToLong(double d);
+DESK_API int16_t RoundToInteger(double d);
+DESK_API int32_t RoundToLong(double d);
 
 }  // namespace desk

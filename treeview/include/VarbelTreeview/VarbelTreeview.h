@@ -14,8 +14,9 @@
 #include <cstdint>
 
 #include "desk/dispatch.h"
+#include "desk/export.h"
 
 extern "C" {
-int32_t VarbelTreeview_CreateObject(const char* clsid, desk::Object** out, char* message, size_t size);
-const desk::TypeLibInfo* VarbelTreeview_TypeLib();
+DESK_EXPORT int32_t VarbelTreeview_CreateObject(const char* clsid, desk::Object** out, char* message, size_t size);
+DESK_EXPORT const desk::TypeLibInfo* VarbelTreeview_TypeLib();
 }

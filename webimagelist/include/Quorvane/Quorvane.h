@@ -6,12 +6,13 @@
 #include <cstdint>
 
 #include "desk/dispatch.h"
+#include "desk/export.h"
 
 namespace Quorvane {
 inline constexpr const char* kLibraryId = "{74924FA6-9510-4339-8B5D-F6C5283BC11B}";
 }
 
 extern "C" {
-int32_t Quorvane_CreateObject(const char* clsid, desk::Object** out, char* message, size_t size);
-const desk::TypeLibInfo* Quorvane_TypeLib();
+DESK_EXPORT int32_t Quorvane_CreateObject(const char* clsid, desk::Object** out, char* message, size_t size);
+DESK_EXPORT const desk::TypeLibInfo* Quorvane_TypeLib();
 }

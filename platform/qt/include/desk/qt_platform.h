@@ -16,6 +16,8 @@
 // 240-unit rows are 16 pixels. The surface's interior starts at (0, 0).
 #pragma once
 
+#include "desk/export.h"
+
 #include <QWidget>
 #include <functional>
 #include <memory>
@@ -34,7 +36,7 @@ class QtSurface;
 
 // The widget of a control's surface. It hosts the inner tree; resizing it resizes the tree
 // (the control lays the tree over the whole surface on every resize).
-class QtSurfaceWidget : public QWidget {
+class DESK_QT_API QtSurfaceWidget : public QWidget {
   Q_OBJECT
 
  public:
@@ -54,7 +56,7 @@ class QtSurfaceWidget : public QWidget {
   QtSurface* surface_;
 };
 
-class QtPlatform : public Platform {
+class DESK_QT_API QtPlatform : public Platform {
  public:
   QtPlatform();
   ~QtPlatform() override;
@@ -76,22 +78,22 @@ class QtPlatform : public Platform {
 };
 
 // The Qt platform; a QApplication must exist.
-std::shared_ptr<QtPlatform> MakeQtPlatform();
+DESK_QT_API std::shared_ptr<QtPlatform> MakeQtPlatform();
 
 // The widget of a surface made by the Qt platform; null for another platform's surface.
-QtSurfaceWidget* SurfaceWidget(Surface& surface);
+DESK_QT_API QtSurfaceWidget* SurfaceWidget(Surface& surface);
 // The surface widget of a control (an object that is a desk::Control with a surface); null
 // when it has none or runs on another platform.
-QtSurfaceWidget* ControlWidget(Object& control);
+DESK_QT_API QtSurfaceWidget* ControlWidget(Object& control);
 // The Qt tree widget that shows a tree made by the Qt platform; null for another tree.
-QTreeWidget* TreeWidgetOf(TreeView& tree);
+DESK_QT_API QTreeWidget* TreeWidgetOf(TreeView& tree);
 
 // Conversions between the platform's font object and QFont.
-QFont ToQFont(const Font& font);
-Ref<Font> FromQFont(const QFont& font);
+DESK_QT_API QFont ToQFont(const Font& font);
+DESK_QT_API Ref<Font> FromQFont(const QFont& font);
 
 // Decodes the bytes of a picture with QImageReader: 481 when they are not a BMP, GIF, JPEG,
 // PNG or ICO picture, or one larger than kMaxPicturePixels (refused before decoding).
-Ref<Picture> DecodePictureQt(const QByteArray& bytes);
+DESK_QT_API Ref<Picture> DecodePictureQt(const QByteArray& bytes);
 
 }  // namespace desk
