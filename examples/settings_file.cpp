@@ -18,7 +18,7 @@ fs::path FreeBadName(const fs::path& path) {
   candidate += ".bad";
   for (int n = 2; n < 1000; ++n) {
     std::error_code ec;
-    if (!fs::exists(fs::symlink_status(candidate, ec)) && !ec) return candidate;
+    if (fs::symlink_status(candidate, ec).type() == fs::file_type::not_found) return candidate;
     candidate = path;
     candidate += ".bad." + std::to_string(n);
   }

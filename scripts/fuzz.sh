@@ -19,9 +19,14 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all[@]}")
 
 mkdir -p "$build"
-CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDESK_FUZZ=ON \
-  -DDESK_BUILD_TESTS=OFF -DDESK_BUILD_EXAMPLES=OFF -DDESK_BUILD_BENCH=OFF -DDESK_WITH_QT=OFF \
-  >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
+export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=1
+# A folder already configured with the fuzz targets (scripts/test.sh's sanitizer build) is used
+# as it is; a new one gets the targets and the libraries alone.
+if ! grep -q '^DESK_FUZZ:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+  CC=clang CXX=clang++ cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDESK_FUZZ=ON \
+    -DDESK_BUILD_TESTS=OFF -DDESK_BUILD_EXAMPLES=OFF -DDESK_BUILD_BENCH=OFF -DDESK_WITH_QT=OFF \
+    >"$build.configure.log" 2>&1 || { cat "$build.configure.log"; exit 1; }
+fi
 cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
 
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}

@@ -2,16 +2,21 @@
 # Builds and runs every test: the normal build, then the same suite under AddressSanitizer
 # and UndefinedBehaviorSanitizer (LeakSanitizer on), then every fuzz target over its kept
 # corpus and for FUZZ_SECONDS each (default 45). Installs missing Debian packages first.
+# Warnings are errors here (DESK_WERROR), as in CI; a user's own build never fails on one.
+# The sanitizer build is made with clang and also holds the fuzz targets, so that the
+# libraries are instrumented and compiled once for both stages.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
-bash scripts/setup.sh packages-base.txt packages-core.txt packages-qt.txt
+bash scripts/setup.sh packages-base.txt packages-core.txt packages-qt.txt packages-fuzz.txt
 jobs=$(nproc)
+# ccache (when installed) shares compiled objects between clones and build folders.
+export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=1
 mkdir -p build
 
 run_suite() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDESK_BUILD_BENCH=OFF "$@" >"$dir.configure.log" 2>&1 \
+  cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDESK_BUILD_BENCH=OFF -DDESK_WERROR=ON "$@" >"$dir.configure.log" 2>&1 \
     || { cat "$dir.configure.log"; return 1; }
   cmake --build "$dir" -j"$jobs"
   (cd "$dir" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure --timeout 900)
@@ -19,8 +24,8 @@ run_suite() {
 
 echo "== normal build"
 run_suite build/test
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer build"
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-  run_suite build/asan -DDESK_SANITIZE=ON -DDESK_BUILD_EXAMPLES=OFF
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build (clang, with the fuzz targets)"
+CC=clang CXX=clang++ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+  run_suite build/asan -DDESK_SANITIZE=ON -DDESK_FUZZ=ON -DDESK_BUILD_EXAMPLES=OFF
 echo "== fuzz targets: kept corpus, then ${FUZZ_SECONDS:-45}s each"
-FUZZ_SECONDS=${FUZZ_SECONDS:-45} bash scripts/fuzz.sh
+FUZZ_BUILD_DIR=build/asan FUZZ_SECONDS=${FUZZ_SECONDS:-45} bash scripts/fuzz.sh

@@ -1,11 +1,25 @@
 #!/usr/bin/env bash
-# Installs the build tree into a temporary prefix and builds a separate project against it.
+# Installs the build tree into a temporary prefix and builds separate projects against it: a
+# console consumer of the controls, and, when the Qt backend was built, a Qt application that
+# asks for the package's Qt component and runs offscreen.
 set -euo pipefail
-build=$1; src=$2
+build=$1; src=$2; with_qt=${3:-OFF}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
-cmake -S "$src" -B "$tmp/consumer" -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
+cmake -S "$src/consumer" -B "$tmp/consumer" -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
 cmake --build "$tmp/consumer" >/dev/null
 "$tmp/consumer/consumer" | grep -q "created _VarbelTreeviewControl"
 echo "installed package found and used"
+# The libraries carry their major version in their SONAME.
+for lib in DeskRuntime VarbelTreeview Quorvane; do
+  readelf -d "$tmp/prefix/lib/lib$lib.so" | grep -q "SONAME.*\[lib$lib.so.0\]" || { echo "lib$lib.so: no versioned SONAME"; exit 1; }
+done
+if [ "$with_qt" = ON ]; then
+  cmake -S "$src/qt_consumer" -B "$tmp/qt_consumer" -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
+  cmake --build "$tmp/qt_consumer" >/dev/null
+  out=$(QT_QPA_PLATFORM=offscreen "$tmp/qt_consumer/qt_consumer")
+  echo "$out"
+  grep -q "qt consumer: 1 node, .* text drawn" <<<"$out"
+  echo "installed Qt component found and used"
+fi

@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include <cmath>
+#include <vector>
 
 #include "desk/error.h"
 #include "desk/font.h"
@@ -89,6 +90,59 @@ TEST(VariantTest, ValueEqualityAcrossNumericKindsIsExact) {
   EXPECT_TRUE(Variant::ValueEquals(Variant::Single(0.5f), Variant::Double(0.5)));
   EXPECT_FALSE(Variant::ValueEquals(Variant::String(u"0"), Variant::Integer(0)));
   EXPECT_TRUE(Variant::ValueEquals(Variant::Nothing(), Variant::Nothing()));
+}
+
+}  // namespace
+
+namespace {
+
+// A Variant is a value type: it copies from a non-const lvalue as from a const one.
+TEST(VariantValueTest, CopiesAndMovesFromEveryKindOfLvalue) {
+  Variant text = Variant::String(u"copied");
+  Variant b(text);  // a non-const lvalue: must reach the copy constructor
+  EXPECT_EQ(b, text);
+  EXPECT_EQ(text.RawString(), u"copied");
+  const Variant& cref = text;
+  Variant c(cref);
+  EXPECT_EQ(c.RawString(), u"copied");
+  Variant d = std::move(b);
+  EXPECT_EQ(d.RawString(), u"copied");
+  std::vector<Variant> v{text, c};  // copies into containers
+  EXPECT_EQ(v[1], text);
+
+  auto font = desk::MakeRef<desk::Font>();
+  Variant object = Variant::Object(font);
+  {
+    Variant copy(object);
+    EXPECT_EQ(font->RefCount(), 3);  // font, object, copy
+  }
+  EXPECT_EQ(font->RefCount(), 2);
+
+  Variant target = Variant::Long(1);
+  Variant ref = Variant::ByRef(&target);
+  Variant refCopy(ref);  // a copy of a reference points at the same storage
+  refCopy.Assign(Variant::Long(7));
+  EXPECT_EQ(target.RawLong(), 7);
+}
+
+// The reference an entry point hands out is adopted, not doubled.
+TEST(RefTest, AdoptTakesOverTheCallersReference) {
+  auto* raw = new desk::Font();
+  raw->AddRef();  // as CreateObject hands it out
+  {
+    desk::Ref<desk::Font> adopted = desk::AdoptRef(raw);
+    EXPECT_EQ(raw->RefCount(), 1);
+    desk::Ref<desk::Font> shared = adopted;
+    EXPECT_EQ(raw->RefCount(), 2);
+    desk::Font* detached = shared.Detach();
+    EXPECT_EQ(detached, raw);
+    EXPECT_FALSE(shared);
+    EXPECT_EQ(raw->RefCount(), 2);  // still owned by the one who detached it
+    detached->Release();
+    EXPECT_EQ(raw->RefCount(), 1);
+  }
+  desk::Ref<desk::Font> none = desk::Ref<desk::Font>::Adopt(nullptr);
+  EXPECT_FALSE(none);
 }
 
 }  // namespace

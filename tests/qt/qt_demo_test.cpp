@@ -2,9 +2,11 @@
 // that shows the tree's texts and the pictures the web image list fetched, and keeps the
 // tree control's settings between runs.
 #include <QDir>
+#include <QFile>
 #include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <functional>
 #include <map>
 
 #include "qt_fixture.h"
@@ -103,6 +105,72 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
   DemoRun again = RunDemo({"--screenshot", dir.filePath("again.png"), "--settings", settings});
   ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
   EXPECT_TRUE(again.out.contains("settings read from " + settings)) << again.out.toStdString();
+}
+
+QByteArray ReadAll(const QString& path) {
+  QFile f(path);
+  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(unreadable)");
+}
+
+void WriteAll(const QString& path, const QByteArray& bytes) {
+  QFile f(path);
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+  f.write(bytes);
+}
+
+// A settings file the demo cannot use is never lost: a file that does not load is moved aside
+// and said so, anything else at the path is left alone, and the demo runs in every case.
+TEST(DemoWindow, SettingsItCannotUseAreKept) {
+  struct Row {
+    const char* name;
+    std::function<void(const QDir&)> prepare;
+    const char* settings;  // relative to the folder
+    const char* said;      // in the output
+    const char* keptAs;    // relative; empty when nothing is moved aside
+    QByteArray original;   // the moved file's bytes
+    std::function<void(const QDir&)> untouched;  // what must be as it was
+  };
+  const Row rows[] = {
+      {"damaged file", [](const QDir& d) { WriteAll(d.filePath("tree.json"), "{ \"format\": "); }, "tree.json",
+       "the file was kept as", "tree.json.bad", "{ \"format\": ", nullptr},
+      {"empty file", [](const QDir& d) { WriteAll(d.filePath("tree.json"), ""); }, "tree.json", "the file was kept as",
+       "tree.json.bad", "", nullptr},
+      {"an earlier kept file is not replaced",
+       [](const QDir& d) {
+         WriteAll(d.filePath("tree.json"), "garbage");
+         WriteAll(d.filePath("tree.json.bad"), "older garbage");
+       },
+       "tree.json", "the file was kept as", "tree.json.bad.2", "garbage",
+       [](const QDir& d) { EXPECT_EQ(ReadAll(d.filePath("tree.json.bad")), "older garbage"); }},
+      {"a folder at the path", [](const QDir& d) { d.mkpath("tree.json/inside"); }, "tree.json", "is not a file", "", "",
+       [](const QDir& d) {
+         EXPECT_TRUE(QFileInfo(d.filePath("tree.json/inside")).isDir());
+         EXPECT_FALSE(QFileInfo::exists(d.filePath("tree.json.bad")));
+       }},
+      {"a folder that cannot be made", [](const QDir& d) { WriteAll(d.filePath("plain"), "a file, not a folder"); },
+       "plain/tree.json", "settings not written: cannot create the folder", "", "",
+       [](const QDir& d) { EXPECT_EQ(ReadAll(d.filePath("plain")), "a file, not a folder"); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const QDir dir(tmp.path());
+    r.prepare(dir);
+    const QString settings = dir.filePath(r.settings);
+    DemoRun run = RunDemo({"--screenshot", dir.filePath("shot.png"), "--settings", settings});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    EXPECT_TRUE(run.out.contains(r.said)) << run.out.toStdString();
+    EXPECT_TRUE(run.out.contains("screenshot written")) << run.out.toStdString();
+    if (r.untouched) r.untouched(dir);
+    if (*r.keptAs) {
+      EXPECT_EQ(ReadAll(dir.filePath(r.keptAs)), r.original);
+      EXPECT_TRUE(run.out.contains(dir.filePath(r.keptAs))) << run.out.toStdString();
+      // The new file is whole: the next run reads it.
+      DemoRun again = RunDemo({"--screenshot", dir.filePath("again.png"), "--settings", settings});
+      EXPECT_TRUE(again.out.contains("settings read from " + settings)) << again.out.toStdString();
+    }
+  }
 }
 
 #else

@@ -7,7 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "desk/component.h"
 #include "desk/dispatch.h"
+#include "desk/error.h"
+#include "desk/text.h"
 #include "support/test_support.h"
 
 namespace {
@@ -263,6 +266,59 @@ TEST_F(LoadedLibrary, ControlInterfaceHas155EntriesInThePublishedOrder) {
   const desk::InterfaceInfo& control = *typeLib()->classes[0].dispatch;
   EXPECT_EQ(control.members.size(), 155u);
   EXPECT_EQ(Grouped(control), Expected(published));
+}
+
+}  // namespace
+
+namespace {
+
+// What a host writes: one call that loads the library and adopts the new object's reference.
+TEST(CreateFromLibrary, AdoptsTheObjectAndNamesWhatIsMissing) {
+  {
+    desk::Ref<desk::Object> tree =
+        desk::CreateFromLibrary(VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", "{d5ca163d-6878-4bd8-a144-a5e85a414594}");
+    ASSERT_TRUE(tree);
+    EXPECT_EQ(tree->Interface().name, "_VarbelTreeviewControl");
+    EXPECT_EQ(tree->RefCount(), 1);  // the entry point's reference, taken over, not doubled
+  }
+  struct Row {
+    const char* name;
+    const char* library;
+    const char* entry;
+    const char* clsid;
+    const char* text;  // part of the error text
+  };
+  const Row rows[] = {
+      {"unknown class", VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", "{00000000-0000-0000-0000-000000000000}",
+       "no class"},
+      {"class hosts may not create", VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject",
+       "{1E481904-0FCA-4490-81FF-D2CE80F04389}", "not creatable"},
+      {"no such library", "libNoSuchControl.so", "VarbelTreeview_CreateObject", "{x}", "cannot load libNoSuchControl.so"},
+      {"no such entry point", VARBEL_LIBRARY_PATH, "Quorvane_CreateObject", "{x}", "has no entry point Quorvane_CreateObject"},
+      {"null library", nullptr, "VarbelTreeview_CreateObject", "{x}", "no library named"},
+      {"null class", VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", nullptr, "(null)"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    try {
+      desk::CreateFromLibrary(r.library, r.entry, r.clsid);
+      ADD_FAILURE() << "no error";
+    } catch (const desk::Error& e) {
+      EXPECT_EQ(e.Number(), 429);
+      EXPECT_NE(desk::U8(e.Description()).find(r.text), std::string::npos) << desk::U8(e.Description());
+    }
+  }
+}
+
+// Only the two entry points leave the library: its classes are reached through them.
+TEST(LoadedLibraryExports, OnlyTheEntryPoints) {
+  void* handle = dlopen(VARBEL_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(handle, nullptr);
+  EXPECT_NE(dlsym(handle, "VarbelTreeview_CreateObject"), nullptr);
+  EXPECT_NE(dlsym(handle, "VarbelTreeview_TypeLib"), nullptr);
+  // The control's type library accessor, a C++ function inside the library.
+  EXPECT_EQ(dlsym(handle, "_ZN6varbel21VarbelTreeviewControl7TypeLibEv"), nullptr);
+  dlclose(handle);
 }
 
 }  // namespace

@@ -11,7 +11,7 @@ int main() {
     std::printf("error %d: %s\n", err, message);
     return 1;
   }
-  std::printf("created %s\n", obj->Interface().name.c_str());
-  obj->Release();
+  auto tree = desk::AdoptRef(obj);  // released when `tree` goes
+  std::printf("created %s\n", tree->Interface().name.c_str());
   return 0;
 }
