@@ -104,7 +104,13 @@ class DemoWindow {
     canSave_ = read.canSave;
     std::printf("demo_window: %s\n", read.message.c_str());
     if (read.bag) return;
-    if (!read.canSave || !read.keptAs.empty()) settingsNote_ = QString::fromStdString(read.message);
+    // The status line is short: the file's new name says the most.
+    if (!read.keptAs.empty())
+      settingsNote_ = QStringLiteral("Settings could not be read: kept as %1, starting afresh.")
+                          .arg(QString::fromStdString(read.keptAs.filename().string()));
+    else if (!read.canSave)
+      settingsNote_ = QStringLiteral("Settings at %1 could not be read and are left alone; nothing is saved.")
+                          .arg(QFileInfo(path).fileName());
     control()->InitProperties();
     Call(tree_, u"Style", InvokeKind::Let, {Variant::Long(7)});      // lines, plus/minus, pictures
     Call(tree_, u"LineStyle", InvokeKind::Let, {Variant::Long(1)});  // lines at the roots too
