@@ -127,7 +127,7 @@ class RoadTest : public ::testing::Test {
   }
   desk::MenuArray& Items() { return surface->ItemArray(); }
   void Choose(std::vector<std::u16string> captions) {
-    host.Platform().choosePopupItem = [this, captions, n = size_t{0}](desk::MenuArray& items) mutable {
+    host.Platform().choosePopupItem = [captions, n = size_t{0}](desk::MenuArray& items) mutable {
       return n < captions.size() ? ShownIndexOf(items, captions[n++]) : -1;
     };
   }
