@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <new>
 #include <string>
@@ -107,6 +108,8 @@ struct State {
   std::unordered_map<const TypeLibInfo*, std::unique_ptr<TypeLibC>> typeLibs;
   QtEntry qt;
   bool qtInUse = false;
+  // Live host objects by their host's (function table, self), for desk_host_find.
+  std::map<std::pair<const void*, void*>, Object*> hostObjects;
 };
 
 // Never destroyed: hosts (an interpreter shutting down) may release handles after static
@@ -296,16 +299,20 @@ void Lend(const Variant& in, desk_value* out, std::vector<Object*>& lent) {
 
 class HostObject final : public Object {
  public:
-  HostObject(const desk_host_vtbl& vt, void* self, const desk_host_member* members, int32_t count)
-      : vt_(vt), self_(self) {
+  HostObject(const desk_host_vtbl* vtbl, void* self, const desk_host_member* members, int32_t count)
+      : vt_(*vtbl), vtbl_(vtbl), self_(self) {
     info_.name = "HostObject";
     // The names must outlive the host's list: the interface points at copies kept here.
     for (int32_t i = 0; i < count; ++i) names_.push_back(std::make_unique<std::string>(members[i].name));
     for (int32_t i = 0; i < count; ++i)
       info_.members.push_back({names_[i]->c_str(), members[i].id, static_cast<InvokeKind>(members[i].invoke_kind), {}});
     info_.BuildIndex();
+    S().hostObjects[{vtbl_, self_}] = this;
   }
   ~HostObject() override {
+    auto& live = S().hostObjects;
+    auto it = live.find({vtbl_, self_});
+    if (it != live.end() && it->second == this) live.erase(it);
     if (vt_.destroy) vt_.destroy(self_);
   }
   const InterfaceInfo& Interface() const override { return info_; }
@@ -356,6 +363,7 @@ class HostObject final : public Object {
 
  private:
   desk_host_vtbl vt_;
+  const void* vtbl_;
   void* self_;
   std::vector<std::unique_ptr<std::string>> names_;
   InterfaceInfo info_;
@@ -671,8 +679,24 @@ DESK_C_API int32_t desk_host_new(const desk_host_vtbl* vtbl, void* self, const d
     if (!members[i].name)
       return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "A member has no name", "desk");
   try {
-    Ref<Object> o(new HostObject(*vtbl, self, members, count));
+    Ref<Object> o(new HostObject(vtbl, self, members, count));
     *out = Issue(o.get());
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_host_find(const desk_host_vtbl* vtbl, void* self, desk_object** out, desk_error* err) {
+  if (!out) return Fail(err, Err::InvalidProcedureCall);
+  *out = nullptr;
+  auto& live = S().hostObjects;
+  auto it = live.find({static_cast<const void*>(vtbl), self});
+  if (it == live.end())
+    return Fail(err, static_cast<int32_t>(Err::ObjectNotSet), "No live object of the host has this function table and self",
+                "desk");
+  try {
+    *out = Issue(it->second);
     return Ok(err);
   } catch (...) {
     return Translate(err, "desk");
@@ -840,7 +864,7 @@ DESK_C_API const desk_api* desk_get_api(uint32_t version, desk_error* err) {
       desk_unadvise,          desk_init_properties, desk_read_properties,  desk_write_properties,
       desk_bag_new,           desk_bag_save,        desk_bag_load,         desk_use_platform,
       desk_show,              desk_run,             desk_quit,             desk_headless_resize,
-      desk_headless_popup_choice, desk_headless_click,
+      desk_headless_popup_choice, desk_headless_click, desk_host_find,
   };
   if (desk_check_version(version, err) != 0) return nullptr;
   return &api;

@@ -661,9 +661,9 @@ class HostObject:
         same handle stands for it, so that a member that keeps it gives back this very object."""
         key = getattr(self, "_desk_key", None)
         if key is not None and key in _handle_of_host:
-            h = _handle_of_host[key]
-            _check(_api.addref(h, _ERR))
-            return h
+            out = c_void_p()
+            _check(_api.host_find(byref(_vtbl), key, byref(out), _ERR))
+            return out.value
         key = next(_keys)
         object.__setattr__(self, "_desk_key", key)
         _hosts[key] = self

@@ -87,6 +87,7 @@ _SIGNATURES = {
     "desk_value_clear": (None, [_V]),
     "desk_value_set": (c_int32, [_V, _V, _E]),
     "desk_host_new": (c_int32, [_P(HostVtbl), c_void_p, _P(HostMember), c_int32, _P(c_void_p), _E]),
+    "desk_host_find": (c_int32, [_P(HostVtbl), c_void_p, _P(c_void_p), _E]),
     "desk_advise": (c_int32, [c_void_p, c_void_p, _P(c_int32), _E]),
     "desk_unadvise": (c_int32, [c_void_p, c_int32, _E]),
     "desk_init_properties": (c_int32, [c_void_p, _E]),

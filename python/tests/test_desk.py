@@ -220,6 +220,10 @@ def test_a_member_keeps_a_python_object_and_gives_the_same_object_back():
     mine = Active()
     tree.ActiveControl = mine
     assert tree.ActiveControl is mine
+    second = make_tree()
+    second.ActiveControl = mine  # handed in again while the first tree holds it
+    assert second.ActiveControl is tree.ActiveControl
+    assert desk.handle_count() == 2
     tree.ActiveControl = None
     assert tree.ActiveControl is None
 

@@ -303,6 +303,10 @@ TEST_F(CApi, AMemberKeepsAHostObjectItAcceptsAndGivesTheSameObjectBack) {
   ASSERT_EQ(desk_invoke(tree, active, DESK_SET, &arg, 1, nullptr, &err), 0) << err.text;
   desk_release(mine);
   EXPECT_EQ(destroyed, 0);  // the control holds it
+  desk_object* again = nullptr;
+  ASSERT_EQ(desk_host_find(&HostFn::kVtbl, fn, &again, &err), 0);  // found while the control holds it
+  EXPECT_EQ(again, mine);
+  desk_release(again);
   desk_value back{};
   ASSERT_EQ(desk_get(tree, active, &back, &err), 0);
   EXPECT_EQ(back.kind, DESK_OBJECT);
@@ -311,6 +315,8 @@ TEST_F(CApi, AMemberKeepsAHostObjectItAcceptsAndGivesTheSameObjectBack) {
   desk_release(tree);
   tree = nullptr;
   EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(desk_host_find(&HostFn::kVtbl, fn, &again, &err), 91);
+  EXPECT_EQ(again, nullptr);
 }
 
 TEST_F(CApi, TypeInformationDescribesMembersParametersAndEvents) {

@@ -216,6 +216,10 @@ DESK_C_API int32_t desk_value_long(const desk_value* v, int32_t* out, desk_error
 DESK_C_API int32_t desk_host_new(const desk_host_vtbl* vtbl, void* self, const desk_host_member* members,
                                  int32_t member_count, desk_object** out, desk_error* err);
 
+/* A new handle to the live host object made from this `vtbl` and `self` (the library may hold
+ * it after the host gave back its own handles); 91 when it is gone. */
+DESK_C_API int32_t desk_host_find(const desk_host_vtbl* vtbl, void* self, desk_object** out, desk_error* err);
+
 /* Controls: event sinks and persistence. A sink is any object (a host object whose invoke
  * receives each event as DESK_METHOD with the event's id). A bag is one made by desk_bag_new
  * or desk_bag_load, or a host object answering DESK_ID_READPROPERTY / DESK_ID_WRITEPROPERTY. */
@@ -283,6 +287,7 @@ typedef struct desk_api {
   int32_t (*headless_resize)(desk_object*, float, float, desk_error*);
   int32_t (*headless_popup_choice)(int32_t, desk_error*);
   int32_t (*headless_click)(desk_object*, int32_t, int32_t, float, float, desk_error*);
+  int32_t (*host_find)(const desk_host_vtbl*, void*, desk_object**, desk_error*);
 } desk_api;
 
 /* The table for a host written for `version`; NULL with err filled on a mismatch. */
