@@ -210,6 +210,50 @@ TEST_F(CApi, AControlReleasedInsideItsOwnEventIsFreedOnlyAfterTheCallReturns) {
   tree = nullptr;
 }
 
+// The same when the event comes from a call on another object (a node's Expanded raises the
+// control's Expand): the control stays alive until the event is over, then goes.
+TEST_F(CApi, AControlReleasedInsideAnEventRaisedThroughOneOfItsNodesOutlivesTheEvent) {
+  AddNode(u"parent");
+  desk_value nodes{}, child{};
+  ASSERT_EQ(desk_get(tree, Id(tree, "Nodes"), &nodes, &err), 0);
+  {
+    std::u16string parent = u"parent", key = u"child";
+    desk_value args[3] = {Str(parent), {}, Str(key)};
+    args[1].kind = DESK_LONG;
+    args[1].u.long_ = 4;  // a child
+    ASSERT_EQ(desk_invoke(nodes.u.object, Id(nodes.u.object, "Add"), DESK_METHOD, args, 3, &child, &err), 0);
+    desk_value_clear(&child);
+  }
+  const std::u16string parentKey = u"parent";
+  desk_value key = Str(parentKey), node{};
+  ASSERT_EQ(desk_invoke(nodes.u.object, DESK_ID_VALUE, DESK_GET, &key, 1, &node, &err), 0) << err.text;
+  desk_value_clear(&nodes);
+  int expands = 0;
+  size_t aliveAfterRelease = 0;
+  auto* fn = new HostFn;
+  const int32_t expandId = 28;
+  fn->invoke = [&](int32_t id, int32_t, desk_value*, int32_t, desk_value*, desk_error*) {
+    if (id == expandId && ++expands == 1) {
+      EXPECT_EQ(desk_release(tree), 0);  // the host's last handle
+      aliveAfterRelease = platform->Surfaces().size();
+    }
+    return 0;
+  };
+  desk_object* sink = NewHost(fn);
+  int32_t cookie = 0;
+  ASSERT_EQ(desk_advise(tree, sink, &cookie, &err), 0);
+  desk_release(sink);
+  desk_value yes{};
+  yes.kind = DESK_BOOLEAN;
+  yes.u.boolean = -1;
+  EXPECT_EQ(desk_invoke(node.u.object, Id(node.u.object, "Expanded"), DESK_LET, &yes, 1, nullptr, &err), 0) << err.text;
+  EXPECT_EQ(expands, 1);
+  EXPECT_EQ(aliveAfterRelease, 1u);           // not freed under the event
+  EXPECT_TRUE(platform->Surfaces().empty());  // freed once the call returned
+  desk_value_clear(&node);
+  tree = nullptr;
+}
+
 TEST_F(CApi, ADeadHandleIsRefusedByEveryKindOfCall) {
   desk_object* bag = nullptr;
   ASSERT_EQ(desk_bag_new(&bag, &err), 0);
