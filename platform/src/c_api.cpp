@@ -829,6 +829,16 @@ DESK_C_API int32_t desk_quit(desk_error* err) {
   return S().qt.quit(err);
 }
 
+DESK_C_API int32_t desk_do_events(desk_error* err) {
+  CallScope scope;
+  try {
+    CurrentPlatform().DoEvents();
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
 DESK_C_API int32_t desk_headless_resize(desk_object* control, float width, float height, desk_error* err) {
   return Guarded(control, err, [&](Object* o) { HeadlessSurfaceOf(o).SetScale(0, 0, width, height); });
 }
@@ -865,6 +875,7 @@ DESK_C_API const desk_api* desk_get_api(uint32_t version, desk_error* err) {
       desk_bag_new,           desk_bag_save,        desk_bag_load,         desk_use_platform,
       desk_show,              desk_run,             desk_quit,             desk_headless_resize,
       desk_headless_popup_choice, desk_headless_click, desk_host_find,
+      desk_do_events,
   };
   if (desk_check_version(version, err) != 0) return nullptr;
   return &api;

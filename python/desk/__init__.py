@@ -30,7 +30,7 @@ from . import _c
 
 __all__ = ["CreateObject", "DeskError", "Object", "HostObject", "PropertyBag", "ByRef", "Missing", "Empty",
            "Integer", "Single", "connect", "Connection", "handle_count", "class_name", "use_platform", "show", "run",
-           "quit", "new_bag", "load_bag", "save_bag", "init_properties", "read_properties", "write_properties",
+           "quit", "do_events", "new_bag", "load_bag", "save_bag", "init_properties", "read_properties", "write_properties",
            "headless_resize", "headless_popup_choice", "headless_click", "version"]
 
 # Error numbers of the platform used by this package itself.
@@ -827,7 +827,13 @@ def run():
 
 
 def quit():
+    """Qt: ends the running event loop (or the next one to start)."""
     _check(_lib().quit(_ERR))
+
+
+def do_events():
+    """Lets the platform dispatch what is pending (for a host running a loop of its own)."""
+    _check(_lib().do_events(_ERR))
 
 
 def headless_resize(control, width, height):

@@ -100,6 +100,7 @@ _SIGNATURES = {
     "desk_show": (c_int32, [c_void_p, c_char_p, c_int32, c_int32, _E]),
     "desk_run": (c_int32, [_E]),
     "desk_quit": (c_int32, [_E]),
+    "desk_do_events": (c_int32, [_E]),
     "desk_headless_resize": (c_int32, [c_void_p, c_float, c_float, _E]),
     "desk_headless_popup_choice": (c_int32, [c_int32, _E]),
     "desk_headless_click": (c_int32, [c_void_p, c_int32, c_int32, c_float, c_float, _E]),

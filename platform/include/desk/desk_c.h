@@ -241,9 +241,12 @@ DESK_C_API int32_t desk_use_platform(const char* name, desk_error* err);
 /* Qt: shows a control in a top-level window of `width` x `height` pixels. */
 DESK_C_API int32_t desk_show(desk_object* control, const char* title, int32_t width, int32_t height,
                              desk_error* err);
-/* Qt: runs the event loop until desk_quit or the last window closes. */
+/* Qt: runs the event loop until desk_quit or the last window closes. desk_quit ends the loop
+ * that runs (or the next one to start, when called before desk_run). */
 DESK_C_API int32_t desk_run(desk_error* err);
 DESK_C_API int32_t desk_quit(desk_error* err);
+/* Lets the platform dispatch what is pending, for a host that runs a loop of its own. */
+DESK_C_API int32_t desk_do_events(desk_error* err);
 
 /* The headless platform, as a test or an unattended host drives it: the size of a control's
  * surface (twips), the element that every popup menu shown from now on clicks (its index in
@@ -288,6 +291,7 @@ typedef struct desk_api {
   int32_t (*headless_popup_choice)(int32_t, desk_error*);
   int32_t (*headless_click)(desk_object*, int32_t, int32_t, float, float, desk_error*);
   int32_t (*host_find)(const desk_host_vtbl*, void*, desk_object**, desk_error*);
+  int32_t (*do_events)(desk_error*);
 } desk_api;
 
 /* The table for a host written for `version`; NULL with err filled on a mismatch. */

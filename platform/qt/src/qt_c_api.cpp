@@ -86,8 +86,9 @@ DESK_C_API int32_t DeskQt_CRun(desk_error* err) {
   }
 }
 
+// Queued, so that a quit asked for before the loop starts still ends it.
 DESK_C_API int32_t DeskQt_CQuit(desk_error* err) {
-  QCoreApplication::quit();
+  QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
   return Ok(err);
 }
 
