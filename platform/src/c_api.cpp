@@ -101,6 +101,9 @@ struct QtEntry {
 
 struct State {
   std::unordered_map<Object*, int64_t> handles;
+  // The handle checked last, known to be valid: a host calls the same object many times in a
+  // row, and this spares those calls the hash look-up. Cleared when that handle dies.
+  Object* lastValid = nullptr;
   int64_t total = 0;
   int depth = 0;                  // C calls in progress
   std::vector<Object*> deferred;  // releases made while a call was in progress
@@ -113,11 +116,9 @@ struct State {
 };
 
 // Never destroyed: hosts (an interpreter shutting down) may release handles after static
-// destructors have run.
-State& S() {
-  static State* s = new State;
-  return *s;
-}
+// destructors have run. Made when the library loads, before any host can call.
+State* const g_state = new State;
+inline State& S() { return *g_state; }
 
 void FlushDeferred() {
   State& s = S();
@@ -155,7 +156,10 @@ bool Drop(Object* o, bool mayDefer) {
   State& s = S();
   auto it = s.handles.find(o);
   if (it == s.handles.end()) return false;
-  if (--it->second == 0) s.handles.erase(it);
+  if (--it->second == 0) {
+    s.handles.erase(it);
+    if (s.lastValid == o) s.lastValid = nullptr;
+  }
   --s.total;
   if (mayDefer && s.depth > 0) {
     if (s.deferred.empty() && s.qt.post) s.qt.post();
@@ -168,16 +172,29 @@ bool Drop(Object* o, bool mayDefer) {
 
 constexpr std::u16string_view kStaleHandle = u"The object handle is not valid: it was released or never given out";
 
-int32_t Check(desk_object* h, desk_error* err, Object*& out) {
-  out = reinterpret_cast<Object*>(h);
+bool ValidSlow(Object* o) {
+  State& s = S();
+  if (!s.handles.count(o)) return false;
+  s.lastValid = o;
+  return true;
+}
+
+inline bool Valid(Object* o) { return o == S().lastValid || ValidSlow(o); }
+
+int32_t CheckFailed(desk_object* h, desk_error* err) {
   if (!h) return Fail(err, Err::ObjectNotSet);
-  if (!S().handles.count(out)) return Fail(err, static_cast<int32_t>(Err::ObjectNotSet), U8(kStaleHandle), kSource);
-  return 0;
+  return Fail(err, static_cast<int32_t>(Err::ObjectNotSet), U8(kStaleHandle), kSource);
+}
+
+inline int32_t Check(desk_object* h, desk_error* err, Object*& out) {
+  out = reinterpret_cast<Object*>(h);
+  if (h && Valid(out)) return 0;
+  return CheckFailed(h, err);
 }
 
 Object* CheckOrThrow(desk_object* h) {
   Object* o = reinterpret_cast<Object*>(h);
-  if (!S().handles.count(o)) Raise(Err::ObjectNotSet, std::u16string(kStaleHandle));
+  if (!Valid(o)) Raise(Err::ObjectNotSet, std::u16string(kStaleHandle));
   return o;
 }
 

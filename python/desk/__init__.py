@@ -95,6 +95,10 @@ _err = _c.Error()
 _ERR = ctypes.pointer(_err)
 _res = _c.Value()
 _RES = ctypes.pointer(_res)
+_rv = _c.ValueView.from_buffer(_res)  # the same bytes, for the fast path of a property read
+assert ctypes.sizeof(_c.ValueView) == ctypes.sizeof(_c.Value)
+_get = None
+_string_at = ctypes.string_at
 _pending = []  # (text, exception) of Python failures inside callbacks, to chain onto the DeskError
 
 
@@ -104,6 +108,8 @@ def _lib():
         api = _c.Api()
         if api.check_version(_c.VERSION, _ERR):
             raise _error()
+        global _get
+        _get = api.get
         _api = api
     return _api
 
@@ -255,7 +261,7 @@ def _take(v):
         return _object_from(h, True) if h else None
     r = _peek(v)
     if k == _c.STRING:
-        _api.value_clear(ctypes.pointer(v))
+        _api.value_clear(byref(v))
     return r
 
 
@@ -379,9 +385,24 @@ class Object:
     def __getattr__(self, name):
         if name[:1] == "_":
             raise AttributeError(name)
-        m = self._member(name)
+        t = self._t or self._type()
+        m = t.members.get(name) or self._member(name)
         if m.read:
-            _check(_api.get(self._h, m.id, _RES, _ERR))
+            # The hot path of late binding: one C call, the result read in place.
+            if _get(self._h, m.id, _RES, _ERR):
+                raise _error()
+            k = _rv.kind
+            if k == 3:  # Long
+                return _rv.long_
+            if k == 2:  # Integer
+                return _rv.integer
+            if k == 6:  # Boolean
+                return _rv.boolean != 0
+            if k == 7:  # String
+                n = _rv.length
+                r = _string_at(_rv.data, 2 * n).decode("utf-16-le", "surrogatepass") if n else ""
+                _api.value_clear(_RES)
+                return r
             return _take(_res)
         return _Bound(self, m, _c.METHOD if m.kinds & _c.METHOD else _c.GET)
 

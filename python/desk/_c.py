@@ -27,6 +27,18 @@ class _U(Union):
 Value._fields_ = [("kind", c_int32), ("u", _U)]
 
 
+class _ViewU(Union):
+    _fields_ = [("integer", c_int16), ("long_", c_int32), ("single", c_float), ("double_", c_double),
+                ("boolean", c_int16), ("data", c_void_p)]
+
+
+class ValueView(Structure):
+    """The same bytes as a Value, read without the intermediate objects that nested ctypes fields
+    make: the fast path of a property read."""
+    _anonymous_ = ("u",)
+    _fields_ = [("kind", c_int32), ("u", _ViewU), ("length", c_int32)]
+
+
 class Error(Structure):
     _fields_ = [("number", c_int32), ("text", c_char * 1024), ("source", c_char * 128)]
 
