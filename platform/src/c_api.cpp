@@ -788,15 +788,21 @@ DESK_C_API int32_t desk_bag_load(const char* path, desk_object** out, desk_error
 
 DESK_C_API int32_t desk_use_platform(const char* name, desk_error* err) {
   std::string_view n = name ? name : "";
+  if (n != "headless" && n != "qt")
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall),
+                "Unknown platform \"" + std::string(n) + "\": \"headless\" or \"qt\"", "desk");
+  // Surfaces keep their platform: replacing it under live controls would leave them dangling.
+  if (S().total > 0)
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall),
+                "The platform is chosen before any object is created (the host holds " + std::to_string(S().total) +
+                    " handles)",
+                "desk");
   try {
     if (n == "headless") {
       SetPlatform(std::make_shared<HeadlessPlatform>());
       S().qtInUse = false;
       return Ok(err);
     }
-    if (n != "qt")
-      return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall),
-                  "Unknown platform \"" + std::string(n) + "\": \"headless\" or \"qt\"", "desk");
     QtEntry& q = S().qt;
     if (!q.lib) {
       void* lib = dlopen("libDeskQt.so", RTLD_NOW | RTLD_GLOBAL);

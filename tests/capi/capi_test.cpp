@@ -426,6 +426,12 @@ TEST_F(CApi, ThePlatformChoiceIsChecked) {
   EXPECT_NE(std::strstr(err.text, "wayland"), nullptr);
   EXPECT_EQ(desk_show(tree, "x", 10, 10, &err), 5);  // windows need Qt
   EXPECT_EQ(desk_run(&err), 5);
+  // Not while objects exist: their surfaces keep the platform they were made on.
+  EXPECT_EQ(desk_use_platform("headless", &err), 5);
+  EXPECT_NE(std::strstr(err.text, "before any object"), nullptr) << err.text;
+  EXPECT_EQ(desk_headless_popup_choice(1, &err), 0);
+  desk_release(tree);
+  tree = nullptr;
   EXPECT_EQ(desk_use_platform("headless", &err), 0);
   EXPECT_EQ(desk_headless_popup_choice(1, &err), 0);
 }

@@ -235,8 +235,8 @@ DESK_C_API int32_t desk_bag_save(desk_object* bag, const char* path, desk_error*
 DESK_C_API int32_t desk_bag_load(const char* path, desk_object** out, desk_error* err);
 
 /* The platform. "headless" (the default: no window system) or "qt" (libDeskQt.so, loaded on
- * demand; creates the application object when there is none). Choose before creating
- * controls. */
+ * demand; creates the application object when there is none). Chosen before any object is
+ * created: 5 while the host holds a handle. */
 DESK_C_API int32_t desk_use_platform(const char* name, desk_error* err);
 /* Qt: shows a control in a top-level window of `width` x `height` pixels. */
 DESK_C_API int32_t desk_show(desk_object* control, const char* title, int32_t width, int32_t height,
