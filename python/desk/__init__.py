@@ -97,7 +97,7 @@ _res = _c.Value()
 _RES = ctypes.pointer(_res)
 _rv = _c.ValueView.from_buffer(_res)  # the same bytes, for the fast path of a property read
 assert ctypes.sizeof(_c.ValueView) == ctypes.sizeof(_c.Value)
-_get = None
+_get = _clear = None
 _string_at = ctypes.string_at
 _pending = []  # (text, exception) of Python failures inside callbacks, to chain onto the DeskError
 
@@ -108,8 +108,8 @@ def _lib():
         api = _c.Api()
         if api.check_version(_c.VERSION, _ERR):
             raise _error()
-        global _get
-        _get = api.get
+        global _get, _clear
+        _get, _clear = api.get, api.value_clear
         _api = api
     return _api
 
@@ -401,7 +401,7 @@ class Object:
             if k == 7:  # String
                 n = _rv.length
                 r = _string_at(_rv.data, 2 * n).decode("utf-16-le", "surrogatepass") if n else ""
-                _api.value_clear(_RES)
+                _clear(_RES)
                 return r
             return _take(_res)
         return _Bound(self, m, _c.METHOD if m.kinds & _c.METHOD else _c.GET)
