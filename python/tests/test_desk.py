@@ -256,3 +256,24 @@ def test_host_py_prints_what_the_expected_transcript_says():
         run = subprocess.run([sys.executable, host, server.url], capture_output=True, timeout=120)
     assert run.stderr.decode() == ""
     assert run.stdout.decode("utf-8") == expected
+
+
+def test_every_kind_of_collection_is_iterable_through_its_enumerator():
+    tree = make_tree()
+    menus = tree.PopUpMenus
+    menus.Add("open", "Open")
+    menus.Add("close", "Close")
+    images = desk.CreateObject(IMAGE_LIST)
+    images.ListImages.Add("red", "http://127.0.0.1:9/red.png")
+    images.ListImages.Add("blue", "http://127.0.0.1:9/blue.png")
+    tree.Nodes.Add(Key="n1", Text="One")
+    cases = [
+        (tree.PopUpMenus, "Caption", ["Open", "Close"]),     # the control's menus
+        (images.ListImages, "Key", ["red", "blue"]),          # the web image list's entries
+        (tree.Nodes, "Text", ["One"]),                        # the tree's nodes: NewEnum a method
+    ]
+    for collection, member, expected in cases:
+        assert [getattr(item, member) for item in collection] == expected
+    with pytest.raises(desk.DeskError) as e:
+        iter(tree).__next__()  # the control is not a collection
+    assert e.value.number == 438
