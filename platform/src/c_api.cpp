@@ -235,7 +235,7 @@ Variant FromC(const desk_value& v, std::vector<Variant>* temps) {
 
 // A Variant as an owned C value (a copied string, a new handle).
 void ToC(const Variant& in, desk_value* out) {
-  const Variant& v = in.Deref();
+  const Variant& v = in.IsByRef() ? in.Deref() : in;  // results are values: spare the call
   desk_value r{};
   switch (v.Type()) {
     case VarType::Empty: r.kind = DESK_EMPTY; break;
