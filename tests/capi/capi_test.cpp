@@ -426,6 +426,10 @@ TEST_F(CApi, ThePlatformChoiceIsChecked) {
   EXPECT_NE(std::strstr(err.text, "wayland"), nullptr);
   EXPECT_EQ(desk_show(tree, "x", 10, 10, &err), 5);  // windows need Qt
   EXPECT_EQ(desk_run(&err), 5);
+  EXPECT_EQ(desk_quit(&err), 5);
+  const int before = platform->doEventsCount;
+  EXPECT_EQ(desk_do_events(&err), 0);  // the headless platform only counts them
+  EXPECT_EQ(platform->doEventsCount, before + 1);
   // Not while objects exist: their surfaces keep the platform they were made on.
   EXPECT_EQ(desk_use_platform("headless", &err), 5);
   EXPECT_NE(std::strstr(err.text, "before any object"), nullptr) << err.text;
