@@ -37,6 +37,24 @@ FIGURES = [
      r"BM_CycleThroughFile", "a bare JSON parse of the file", r"BM_BareParseOfTheFile"),
     ("Persistence cycle in memory", "persistence_bench",
      r"BM_CycleInMemory", "a bare JSON parse of the file", r"BM_BareParseOfTheFile"),
+    ("C interface: desk_get(BackStyle)", "capi_bench",
+     r"BM_CApiGetBackStyle", "the C++ Invoke", r"BM_InvokeGetBackStyle"),
+    ("C interface: desk_invoke(BackStyle, GET)", "capi_bench",
+     r"BM_CApiInvokeGetBackStyle", "the C++ Invoke", r"BM_InvokeGetBackStyle"),
+    ("C interface: desk_get(Sorted), forwarded to the tree", "capi_bench",
+     r"BM_CApiGetSorted", "the C++ Invoke", r"BM_InvokeGetSorted"),
+    ("C interface: desk_get(PathSeparator), a string copied out", "capi_bench",
+     r"BM_CApiGetPathSeparator", "the C++ Invoke", r"BM_InvokeGetPathSeparator"),
+    ("Python: tree.BackStyle", "capi_python_bench",
+     r"BM_PythonGetBackStyle", "the bare ctypes call of desk_get", r"BM_CtypesDeskGetBackStyle"),
+]
+
+# Goals in absolute time, for figures whose target is not a ratio: (figure, program, benchmark,
+# limit in ns).
+GOALS = [
+    ("Python: tree.BackStyle (ids cached per class)", "capi_python_bench", r"BM_PythonGetBackStyle", 5000),
+    ("Python: tree.Sorted (ids cached per class)", "capi_python_bench", r"BM_PythonGetSorted", 5000),
+    ("Python: tree.PathSeparator (ids cached per class)", "capi_python_bench", r"BM_PythonGetPathSeparator", 5000),
 ]
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -119,6 +137,14 @@ def main():
     for label, base_name, ratio, detail in figure_rows(runs):
         r = f"{ratio:.2f}" if ratio is not None else "—"
         lines.append(f"| {label} | {base_name} | {r} | {detail} |")
+    lines += ["", "## Goals in absolute time", "", "| figure | goal | measured | met |", "|---|---:|---:|---|"]
+    for title, program, pat, limit in GOALS:
+        rows = [r for r in runs.get(program, []) if re.fullmatch(pat, split(r["name"])[0])]
+        if not rows:
+            lines.append(f"| {title} | {fmt_time(limit)} | not measured | — |")
+            continue
+        t = time_ns(rows[0])
+        lines.append(f"| {title} | {fmt_time(limit)} | {fmt_time(t)} | {'yes' if t <= limit else 'no'} |")
     lines += ["", "## Every measurement", "", "| program | benchmark | time per iteration | items/s |",
               "|---|---|---:|---:|"]
     for program in sorted(runs):

@@ -30,5 +30,16 @@ for p in "${programs[@]}"; do
   "$build/bench/$p" --benchmark_format=console --benchmark_out_format=json \
     --benchmark_out="$results/$p.json" ${BENCH_FILTER:+--benchmark_filter="$BENCH_FILTER"}
 done
+# The Python programs, over the libraries just built (Debian's interpreter when there is one).
+py=python3
+[ -x /usr/bin/python3 ] && py=/usr/bin/python3
+case $build in /*) libs=$build ;; *) libs=$top/$build ;; esac
+for src in bench/*_bench.py; do
+  [ -f "$src" ] || continue
+  name=$(basename "$src" .py)
+  echo "== $name"
+  LD_LIBRARY_PATH="$libs/treeview:$libs/webimagelist:$libs/platform${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+    "$py" "$src" "$results/$name.json"
+done
 python3 bench/report.py "$results" bench/REPORT.md
 echo "wrote bench/REPORT.md"

@@ -8,15 +8,22 @@
 //   VarbelTreeview_TypeLib()
 //     The type library: classes, interfaces in order, members with ids, kinds and parameters,
 //     and the event interface with ids and help texts.
+//
+// The same for hosts in any language, through the C interface of desk/desk_c.h:
+// VarbelTreeview_DeskApi, VarbelTreeview_DeskCreate and VarbelTreeview_DeskTypeLib.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
+#include "desk/desk_c.h"
 #include "desk/dispatch.h"
 #include "desk/export.h"
 
 extern "C" {
 DESK_EXPORT int32_t VarbelTreeview_CreateObject(const char* clsid, desk::Object** out, char* message, size_t size);
 DESK_EXPORT const desk::TypeLibInfo* VarbelTreeview_TypeLib();
+DESK_C_API const desk_api* VarbelTreeview_DeskApi(uint32_t version, desk_error* err);
+DESK_C_API int32_t VarbelTreeview_DeskCreate(const char* clsid, desk_object** out, desk_error* err);
+DESK_C_API const desk_typelib_info* VarbelTreeview_DeskTypeLib(void);
 }

@@ -1,0 +1,907 @@
+// The C interface (desk_c.h) over the C++ run-time. Nothing thrown inside may cross it: every
+// entry point catches and answers with an error record.
+#include <dlfcn.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "desk/desk_c.h"
+#include "desk/desk_c_bridge.h"
+#include "desk/headless.h"
+#include "desk/platform.h"
+#include "desk/property_bag.h"
+#include "desk/text.h"
+
+namespace desk::capi {
+namespace {
+
+constexpr std::string_view kSource = "desk";
+
+// ---------------------------------------------------------------------------------------------
+// Error records
+
+void CopyText(char* dst, size_t size, std::string_view s) {
+  size_t n = std::min(s.size(), size - 1);
+  // Cut at a character boundary, never inside a UTF-8 sequence.
+  if (n < s.size())
+    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(dst, s.data(), n);
+  dst[n] = '\0';
+}
+
+int32_t Fail(desk_error* err, int32_t number, std::string_view text, std::string_view source) {
+  if (err) {
+    err->number = number;
+    CopyText(err->text, sizeof err->text, text);
+    CopyText(err->source, sizeof err->source, source);
+  }
+  return number;
+}
+
+int32_t Fail(desk_error* err, Err e, std::string_view source = kSource) {
+  return Fail(err, static_cast<int32_t>(e), U8(ErrorText(e)), source);
+}
+
+inline int32_t Ok(desk_error* err) {
+  if (err) {
+    err->number = 0;
+    err->text[0] = '\0';
+    err->source[0] = '\0';
+  }
+  return 0;
+}
+
+// The answer for whatever was thrown inside; `source` names the interface that failed.
+int32_t Translate(desk_error* err, std::string_view source) noexcept {
+  try {
+    throw;
+  } catch (const Error& e) {
+    return Fail(err, e.Number(), U8(e.Description()), source);
+  } catch (const std::bad_alloc&) {
+    return Fail(err, Err::OutOfMemory, source);
+  } catch (const std::exception& e) {
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), e.what(), source);
+  } catch (...) {
+    return Fail(err, Err::InvalidProcedureCall, source);
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Handles: references that hosts hold, counted per object so that a handle used after its
+// last release is recognised.
+
+struct InterfaceC {
+  desk_interface_info info{};
+  std::vector<desk_member_info> members;
+  std::vector<std::vector<desk_param_info>> params;
+};
+
+struct TypeLibC {
+  desk_typelib_info info{};
+  std::vector<desk_class_info> classes;
+  std::vector<const desk_interface_info*> interfaces;
+};
+
+struct QtEntry {
+  void* lib = nullptr;
+  int32_t (*install)(void (*flush)(), desk_error*) = nullptr;
+  int32_t (*show)(Object*, const char*, int32_t, int32_t, desk_error*) = nullptr;
+  int32_t (*run)(desk_error*) = nullptr;
+  int32_t (*quit)(desk_error*) = nullptr;
+  void (*post)() = nullptr;
+};
+
+struct State {
+  std::unordered_map<Object*, int64_t> handles;
+  // The handle checked last, known to be valid: a host calls the same object many times in a
+  // row, and this spares those calls the hash look-up. Cleared when that handle dies.
+  Object* lastValid = nullptr;
+  int64_t total = 0;
+  int depth = 0;                  // C calls in progress
+  std::vector<Object*> deferred;  // releases made while a call was in progress
+  std::unordered_map<const InterfaceInfo*, std::unique_ptr<InterfaceC>> interfaces;
+  std::unordered_map<const TypeLibInfo*, std::unique_ptr<TypeLibC>> typeLibs;
+  QtEntry qt;
+  bool qtInUse = false;
+  // Live host objects by their host's (function table, self), for desk_host_find.
+  std::map<std::pair<const void*, void*>, Object*> hostObjects;
+};
+
+// Never destroyed: hosts (an interpreter shutting down) may release handles after static
+// destructors have run. Made when the library loads, before any host can call.
+State* const g_state = new State;
+inline State& S() { return *g_state; }
+
+void FlushDeferred() {
+  State& s = S();
+  while (!s.deferred.empty()) {
+    std::vector<Object*> now;
+    now.swap(s.deferred);
+    for (Object* o : now) o->Release();
+  }
+}
+
+// Marks a C call in progress. A host that releases an object from inside a callback (an event
+// handler dropping its control) must not destroy it under the code that raised the event: such
+// releases wait until the outermost call returns (or, in an event loop, until it is idle).
+struct CallScope {
+  CallScope() { ++S().depth; }
+  ~CallScope() {
+    State& s = S();
+    if (--s.depth == 0 && !s.deferred.empty()) FlushDeferred();
+  }
+  CallScope(const CallScope&) = delete;
+  CallScope& operator=(const CallScope&) = delete;
+};
+
+desk_object* Issue(Object* o) {
+  if (!o) return nullptr;
+  State& s = S();
+  ++s.handles[o];
+  ++s.total;
+  o->AddRef();
+  return reinterpret_cast<desk_object*>(o);
+}
+
+// Gives back one handle reference; false when the handle holds none.
+bool Drop(Object* o, bool mayDefer) {
+  State& s = S();
+  auto it = s.handles.find(o);
+  if (it == s.handles.end()) return false;
+  if (--it->second == 0) {
+    s.handles.erase(it);
+    if (s.lastValid == o) s.lastValid = nullptr;
+  }
+  --s.total;
+  if (mayDefer && s.depth > 0) {
+    if (s.deferred.empty() && s.qt.post) s.qt.post();
+    s.deferred.push_back(o);
+  } else {
+    o->Release();
+  }
+  return true;
+}
+
+constexpr std::u16string_view kStaleHandle = u"The object handle is not valid: it was released or never given out";
+
+bool ValidSlow(Object* o) {
+  State& s = S();
+  if (!s.handles.count(o)) return false;
+  s.lastValid = o;
+  return true;
+}
+
+inline bool Valid(Object* o) { return o == S().lastValid || ValidSlow(o); }
+
+int32_t CheckFailed(desk_object* h, desk_error* err) {
+  if (!h) return Fail(err, Err::ObjectNotSet);
+  return Fail(err, static_cast<int32_t>(Err::ObjectNotSet), U8(kStaleHandle), kSource);
+}
+
+inline int32_t Check(desk_object* h, desk_error* err, Object*& out) {
+  out = reinterpret_cast<Object*>(h);
+  if (h && Valid(out)) return 0;
+  return CheckFailed(h, err);
+}
+
+Object* CheckOrThrow(desk_object* h) {
+  Object* o = reinterpret_cast<Object*>(h);
+  if (!Valid(o)) Raise(Err::ObjectNotSet, std::u16string(kStaleHandle));
+  return o;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Values
+
+// A C value as a Variant. A by-reference value becomes a reference to a copy of its target,
+// kept in `temps` (reserved by the caller so that it never moves).
+Variant FromC(const desk_value& v, std::vector<Variant>* temps) {
+  switch (v.kind) {
+    case DESK_EMPTY: return Variant();
+    case DESK_MISSING: return Variant::Missing();
+    case DESK_INTEGER: return Variant::Integer(v.u.integer);
+    case DESK_LONG: return Variant::Long(v.u.long_);
+    case DESK_SINGLE: return Variant::Single(v.u.single);
+    case DESK_DOUBLE: return Variant::Double(v.u.double_);
+    case DESK_BOOLEAN: return Variant::BoolRaw(v.u.boolean);
+    case DESK_STRING:
+      if (v.u.string.length < 0 || (v.u.string.length > 0 && !v.u.string.data))
+        Raise(Err::InvalidProcedureCall, u"A string value has a negative length or no data");
+      return Variant::String(std::u16string(reinterpret_cast<const char16_t*>(v.u.string.data),
+                                            static_cast<size_t>(v.u.string.length)));
+    case DESK_OBJECT:
+      if (!v.u.object) return Variant::Nothing();
+      return Variant::Object(Ref<Object>(CheckOrThrow(v.u.object)));
+    case DESK_BYREF: {
+      if (!temps) Raise(Err::TypeMismatch, u"A by-reference value is not allowed here");
+      if (!v.u.ref) Raise(Err::InvalidProcedureCall, u"A by-reference argument points at no value");
+      if (v.u.ref->kind == DESK_BYREF) Raise(Err::TypeMismatch, u"A by-reference argument points at another reference");
+      temps->push_back(FromC(*v.u.ref, nullptr));
+      // A target of a definite kind keeps it; an Empty one takes whatever the callee writes.
+      return Variant::ByRef(&temps->back(), v.u.ref->kind != DESK_EMPTY);
+    }
+    default:
+      Raise(Err::TypeMismatch, u"Unknown kind of value " + DecimalText(v.kind));
+  }
+}
+
+// A Variant as an owned C value (a copied string, a new handle).
+void ToC(const Variant& in, desk_value* out) {
+  const Variant& v = in.IsByRef() ? in.Deref() : in;  // results are values: spare the call
+  desk_value r{};
+  switch (v.Type()) {
+    case VarType::Empty: r.kind = DESK_EMPTY; break;
+    case VarType::Missing: r.kind = DESK_MISSING; break;
+    case VarType::Integer: r.kind = DESK_INTEGER, r.u.integer = v.RawInteger(); break;
+    case VarType::Long: r.kind = DESK_LONG, r.u.long_ = v.RawLong(); break;
+    case VarType::Single: r.kind = DESK_SINGLE, r.u.single = v.RawSingle(); break;
+    case VarType::Double: r.kind = DESK_DOUBLE, r.u.double_ = v.RawDouble(); break;
+    case VarType::Boolean: r.kind = DESK_BOOLEAN, r.u.boolean = v.RawBoolean(); break;
+    case VarType::String: {
+      const std::u16string& s = v.RawString();
+      auto* p = static_cast<uint16_t*>(std::malloc(std::max<size_t>(s.size(), 1) * sizeof(uint16_t)));
+      if (!p) throw std::bad_alloc();
+      if (!s.empty()) std::memcpy(p, s.data(), s.size() * sizeof(uint16_t));
+      r.kind = DESK_STRING;
+      r.u.string.data = p;
+      r.u.string.length = static_cast<int32_t>(s.size());
+      break;
+    }
+    case VarType::Object: r.kind = DESK_OBJECT, r.u.object = Issue(v.RawObject().get()); break;
+    case VarType::ByRef:
+    case VarType::Any: r.kind = DESK_EMPTY; break;  // not a value: Deref and tables never give these
+  }
+  *out = r;
+}
+
+void ClearC(desk_value* v) {
+  if (!v) return;
+  if (v->kind == DESK_STRING) std::free(const_cast<uint16_t*>(v->u.string.data));
+  if (v->kind == DESK_OBJECT && v->u.object) Drop(reinterpret_cast<Object*>(v->u.object), true);
+  *v = desk_value{};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Type information
+
+const desk_interface_info* InterfaceOf(const InterfaceInfo& i) {
+  auto& slot = S().interfaces[&i];
+  if (!slot) {
+    auto c = std::make_unique<InterfaceC>();
+    c->params.reserve(i.members.size());
+    for (const MemberInfo& m : i.members) {
+      auto& ps = c->params.emplace_back();
+      for (const ParamInfo& p : m.params)
+        ps.push_back({p.name, static_cast<int32_t>(p.type), p.byRef, p.optional, p.objectType});
+    }
+    for (size_t k = 0; k < i.members.size(); ++k) {
+      const MemberInfo& m = i.members[k];
+      c->members.push_back({m.name, m.id, static_cast<int32_t>(m.kind), static_cast<int32_t>(m.result),
+                            static_cast<int32_t>(m.params.size()), c->params[k].data(), m.help, m.hidden,
+                            m.objectType});
+    }
+    c->info = {i.name.c_str(), i.iid.c_str(), static_cast<int32_t>(c->members.size()), c->members.data()};
+    slot = std::move(c);
+  }
+  return &slot->info;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Objects the host implements
+
+// Lends a Variant to a host callback: strings point into the Variant, objects get a handle
+// for the callback's duration (listed in `lent`).
+void Lend(const Variant& in, desk_value* out, std::vector<Object*>& lent) {
+  const Variant& v = in.Deref();
+  if (v.Type() == VarType::String) {
+    out->kind = DESK_STRING;
+    out->u.string.data = reinterpret_cast<const uint16_t*>(v.RawString().data());
+    out->u.string.length = static_cast<int32_t>(v.RawString().size());
+  } else if (v.Type() == VarType::Object) {
+    out->kind = DESK_OBJECT;
+    out->u.object = Issue(v.RawObject().get());
+    if (v.RawObject()) lent.push_back(v.RawObject().get());
+  } else {
+    ToC(v, out);
+  }
+}
+
+class HostObject final : public Object {
+ public:
+  HostObject(const desk_host_vtbl* vtbl, void* self, const desk_host_member* members, int32_t count)
+      : vt_(*vtbl), vtbl_(vtbl), self_(self) {
+    info_.name = "HostObject";
+    // The names must outlive the host's list: the interface points at copies kept here.
+    for (int32_t i = 0; i < count; ++i) names_.push_back(std::make_unique<std::string>(members[i].name));
+    for (int32_t i = 0; i < count; ++i)
+      info_.members.push_back({names_[i]->c_str(), members[i].id, static_cast<InvokeKind>(members[i].invoke_kind), {}});
+    info_.BuildIndex();
+    S().hostObjects[{vtbl_, self_}] = this;
+  }
+  ~HostObject() override {
+    auto& live = S().hostObjects;
+    auto it = live.find({vtbl_, self_});
+    if (it != live.end() && it->second == this) live.erase(it);
+    if (vt_.destroy) vt_.destroy(self_);
+  }
+  const InterfaceInfo& Interface() const override { return info_; }
+
+  Variant Invoke(DispId id, InvokeKind kind, std::vector<Variant>& args) override {
+    if (!vt_.invoke) Raise(Err::NotSupported);
+    Ref<Object> keep(this);
+    std::vector<desk_value> cargs(args.size());
+    std::vector<desk_value> snaps(args.size());  // by-reference targets, owned here
+    std::vector<Object*> lent;
+    desk_value result{};
+    struct Cleanup {
+      std::vector<desk_value>& snaps;
+      std::vector<Object*>& lent;
+      desk_value& result;
+      ~Cleanup() {
+        for (desk_value& s : snaps) ClearC(&s);
+        for (Object* o : lent) Drop(o, false);  // the argument itself still holds the object
+        ClearC(&result);
+      }
+    } cleanup{snaps, lent, result};
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (args[i].IsByRef()) {
+        ToC(args[i].Deref(), &snaps[i]);
+        cargs[i].kind = DESK_BYREF;
+        cargs[i].u.ref = &snaps[i];
+      } else {
+        Lend(args[i], &cargs[i], lent);
+      }
+    }
+    desk_error e{};
+    int32_t rc = vt_.invoke(self_, id, static_cast<int32_t>(kind), cargs.data(), static_cast<int32_t>(cargs.size()),
+                            &result, &e);
+    if (rc != 0) {
+      e.text[sizeof e.text - 1] = '\0';
+      std::u16string text = U16(e.text);
+      if (text.empty()) text = u"The host's object failed";
+      throw Error(rc, std::move(text));
+    }
+    // What the host wrote into a by-reference argument is what the raiser finds.
+    for (size_t i = 0; i < args.size(); ++i) {
+      if (!args[i].IsByRef()) continue;
+      Variant now = FromC(snaps[i], nullptr);
+      if (!(now == args[i].Deref())) args[i].Assign(now);
+    }
+    return FromC(result, nullptr);
+  }
+
+ private:
+  desk_host_vtbl vt_;
+  const void* vtbl_;
+  void* self_;
+  std::vector<std::unique_ptr<std::string>> names_;
+  InterfaceInfo info_;
+};
+
+// A property bag that is some other object answering ReadProperty and WriteProperty.
+class BagAdapter final : public PropertyBag {
+ public:
+  explicit BagAdapter(Ref<Object> target) : target_(std::move(target)) {}
+  Variant ReadProperty(const std::u16string& key, const Variant& defaultValue) override {
+    std::vector<Variant> a{Variant::String(key), defaultValue};
+    return target_->Invoke(DESK_ID_READPROPERTY, InvokeKind::Method, a).Value();
+  }
+  void WriteProperty(const std::u16string& key, const Variant& value, const Variant& defaultValue) override {
+    std::vector<Variant> a{Variant::String(key), value, defaultValue};
+    target_->Invoke(DESK_ID_WRITEPROPERTY, InvokeKind::Method, a);
+  }
+  const InterfaceInfo& Interface() const override { return target_->Interface(); }
+  Variant Invoke(DispId id, InvokeKind kind, std::vector<Variant>& args) override {
+    return target_->Invoke(id, kind, args);
+  }
+
+ private:
+  Ref<Object> target_;
+};
+
+Ref<PropertyBag> BagOf(Object* o) {
+  if (auto* bag = dynamic_cast<PropertyBag*>(o)) return Ref<PropertyBag>(bag);
+  return Ref<PropertyBag>(new BagAdapter(Ref<Object>(o)));
+}
+
+Control& ControlOf(Object* o) {
+  auto* c = dynamic_cast<Control*>(o);
+  if (!c) Raise(Err::NotSupported);
+  return *c;
+}
+
+std::string SourceOf(Object* o) noexcept {
+  try {
+    return o ? o->Interface().name : std::string(kSource);
+  } catch (...) {
+    return std::string(kSource);
+  }
+}
+
+// Runs `body` for a control or bag call: handle check, call scope, errors caught.
+template <class F>
+int32_t Guarded(desk_object* h, desk_error* err, F&& body) noexcept {
+  CallScope scope;
+  Object* o = nullptr;
+  if (int32_t e = Check(h, err, o)) return e;
+  try {
+    body(o);
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, SourceOf(o));
+  }
+}
+
+HeadlessSurface& HeadlessSurfaceOf(Object* o) {
+  Surface* surface = ControlOf(o).GetSurface();
+  auto* h = dynamic_cast<HeadlessSurface*>(surface);
+  if (!h) Raise(Err::InvalidProcedureCall, u"The control is not on the headless platform");
+  return *h;
+}
+
+bool NeedQt(desk_error* err) {
+  if (S().qtInUse) return true;
+  Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "Windows need the Qt platform: desk_use_platform(\"qt\")",
+       kSource);
+  return false;
+}
+
+}  // namespace
+
+int32_t Create(CreateObjectFn create, const char* source, const char* clsid, desk_object** out,
+               desk_error* err) noexcept {
+  CallScope scope;
+  if (!out) return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "No place for the new object", source);
+  *out = nullptr;
+  Object* o = nullptr;
+  char message[512] = {};
+  int32_t rc = create(clsid, &o, message, sizeof message);
+  if (rc != 0) return Fail(err, rc, message, source);
+  try {
+    *out = Issue(o);
+    o->Release();  // the handle holds it now
+    return Ok(err);
+  } catch (...) {
+    o->Release();
+    return Translate(err, source);
+  }
+}
+
+const desk_typelib_info* TypeLib(const TypeLibInfo& lib) noexcept {
+  try {
+    auto& slot = S().typeLibs[&lib];
+    if (!slot) {
+      auto c = std::make_unique<TypeLibC>();
+      for (const ClassInfo& k : lib.classes)
+        c->classes.push_back({k.name.c_str(), k.clsid.c_str(), k.creatable, k.dispatch ? InterfaceOf(*k.dispatch) : nullptr,
+                              k.events ? InterfaceOf(*k.events) : nullptr});
+      for (const InterfaceInfo* i : lib.interfaces) c->interfaces.push_back(InterfaceOf(*i));
+      c->info = {lib.name.c_str(), lib.libid.c_str(), static_cast<int32_t>(c->classes.size()), c->classes.data(),
+                 static_cast<int32_t>(c->interfaces.size()), c->interfaces.data()};
+      slot = std::move(c);
+    }
+    return &slot->info;
+  } catch (...) {
+    return nullptr;
+  }
+}
+
+}  // namespace desk::capi
+
+using namespace desk;
+using namespace desk::capi;
+
+extern "C" {
+
+DESK_C_API uint32_t desk_version(void) { return DESK_C_VERSION; }
+
+DESK_C_API int32_t desk_check_version(uint32_t version, desk_error* err) {
+  uint32_t major = version >> 16, minor = version & 0xFFFF;
+  if (major == DESK_C_VERSION_MAJOR && minor <= DESK_C_VERSION_MINOR) return Ok(err);
+  std::string text = "The host was written for interface version " + std::to_string(major) + "." +
+                     std::to_string(minor) + "; this library provides version " +
+                     std::to_string(DESK_C_VERSION_MAJOR) + "." + std::to_string(DESK_C_VERSION_MINOR);
+  return Fail(err, static_cast<int32_t>(Err::CantCreateObject), text, "desk");
+}
+
+DESK_C_API int32_t desk_addref(desk_object* h, desk_error* err) {
+  Object* o = nullptr;
+  if (int32_t e = Check(h, err, o)) return e;
+  Issue(o);
+  return Ok(err);
+}
+
+DESK_C_API int32_t desk_release(desk_object* h) {
+  if (!h) return static_cast<int32_t>(Err::ObjectNotSet);
+  return Drop(reinterpret_cast<Object*>(h), true) ? 0 : static_cast<int32_t>(Err::ObjectNotSet);
+}
+
+DESK_C_API int64_t desk_handle_count(void) { return S().total; }
+
+DESK_C_API const desk_interface_info* desk_object_interface(desk_object* h, desk_error* err) {
+  Object* o = nullptr;
+  if (Check(h, err, o)) return nullptr;
+  try {
+    const desk_interface_info* i = InterfaceOf(o->Interface());
+    Ok(err);
+    return i;
+  } catch (...) {
+    Translate(err, "desk");
+    return nullptr;
+  }
+}
+
+DESK_C_API const desk_interface_info* desk_event_interface(desk_object* h, desk_error* err) {
+  Object* o = nullptr;
+  if (Check(h, err, o)) return nullptr;
+  try {
+    auto* c = dynamic_cast<Control*>(o);
+    const desk_interface_info* i = c ? InterfaceOf(c->EventInterface()) : nullptr;
+    Ok(err);
+    return i;
+  } catch (...) {
+    Translate(err, SourceOf(o));
+    return nullptr;
+  }
+}
+
+DESK_C_API int32_t desk_id_of_name(desk_object* h, const char* name, int32_t* id, desk_error* err) {
+  Object* o = nullptr;
+  if (int32_t e = Check(h, err, o)) return e;
+  if (!name || !id) return Fail(err, Err::InvalidProcedureCall, SourceOf(o));
+  try {
+    DispId d = o->Interface().IdOfName(U16(name));
+    if (d == kNoDispId) Raise(Err::NotSupported);
+    *id = d;
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, SourceOf(o));
+  }
+}
+
+DESK_C_API int32_t desk_invoke(desk_object* h, int32_t id, int32_t kind, const desk_value* args, int32_t argc,
+                               desk_value* result, desk_error* err) {
+  CallScope scope;
+  if (result) *result = desk_value{};
+  Object* o = nullptr;
+  if (int32_t e = Check(h, err, o)) return e;
+  if (argc < 0 || (argc > 0 && !args))
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The argument count or list is not valid",
+                SourceOf(o));
+  if (kind != DESK_GET && kind != DESK_LET && kind != DESK_SET && kind != DESK_METHOD)
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "Unknown kind of call " + std::to_string(kind),
+                SourceOf(o));
+  std::vector<Variant> temps;  // the by-reference targets' values during the call
+  std::vector<Variant> a;
+  // Every by-reference target ends up holding a value written here, whatever happens.
+  auto writeBack = [&] {
+    size_t t = 0;
+    for (int32_t i = 0; i < argc; ++i) {
+      if (args[i].kind != DESK_BYREF || !args[i].u.ref || args[i].u.ref->kind == DESK_BYREF) continue;
+      if (t < temps.size())
+        ToC(temps[t++], args[i].u.ref);
+      else
+        *args[i].u.ref = desk_value{};
+    }
+  };
+  try {
+    temps.reserve(static_cast<size_t>(argc));
+    a.reserve(static_cast<size_t>(argc));
+    for (int32_t i = 0; i < argc; ++i) a.push_back(FromC(args[i], &temps));
+    Ref<Object> keep(o);
+    Variant r = o->Invoke(id, static_cast<InvokeKind>(kind), a);
+    writeBack();
+    if (result) ToC(r, result);
+    return Ok(err);
+  } catch (...) {
+    int32_t rc = Translate(err, SourceOf(o));
+    try {
+      writeBack();
+    } catch (...) {
+    }
+    return rc;
+  }
+}
+
+DESK_C_API int32_t desk_get(desk_object* h, int32_t id, desk_value* result, desk_error* err) {
+  CallScope scope;
+  if (result) *result = desk_value{};
+  Object* o = nullptr;
+  if (int32_t e = Check(h, err, o)) return e;
+  try {
+    std::vector<Variant> none;
+    Ref<Object> keep(o);
+    Variant r = o->Invoke(id, InvokeKind::Get, none);
+    if (result) ToC(r, result);
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, SourceOf(o));
+  }
+}
+
+DESK_C_API void desk_value_clear(desk_value* v) { ClearC(v); }
+
+DESK_C_API int32_t desk_value_set(desk_value* dst, const desk_value* src, desk_error* err) {
+  if (!dst || !src) return Fail(err, Err::InvalidProcedureCall);
+  try {
+    desk_value copy{};
+    ToC(FromC(*src, nullptr), &copy);
+    ClearC(dst);
+    *dst = copy;
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_string_utf8(const char* utf8, desk_value* out, desk_error* err) {
+  if (!out) return Fail(err, Err::InvalidProcedureCall);
+  *out = desk_value{};
+  if (!utf8) return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "No text", "desk");
+  try {
+    std::string_view s(utf8);
+    std::u16string u = U16(s);
+    // U16 substitutes; a text that does not survive the round trip was not UTF-8.
+    if (U8(u) != s) return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The text is not UTF-8", "desk");
+    ToC(Variant::String(std::move(u)), out);
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_value_text(const desk_value* v, char* buf, size_t size, desk_error* err) {
+  if (!v || !buf || size == 0) return Fail(err, Err::InvalidProcedureCall);
+  buf[0] = '\0';
+  try {
+    std::vector<Variant> temps;
+    temps.reserve(1);
+    CopyText(buf, size, U8(FromC(*v, &temps).ToString()));
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_value_long(const desk_value* v, int32_t* out, desk_error* err) {
+  if (!v || !out) return Fail(err, Err::InvalidProcedureCall);
+  try {
+    std::vector<Variant> temps;
+    temps.reserve(1);
+    *out = FromC(*v, &temps).ToLong();
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_host_new(const desk_host_vtbl* vtbl, void* self, const desk_host_member* members,
+                                 int32_t count, desk_object** out, desk_error* err) {
+  if (!out) return Fail(err, Err::InvalidProcedureCall);
+  *out = nullptr;
+  if (!vtbl || vtbl->size < sizeof(desk_host_vtbl) || !vtbl->invoke)
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The host object's function table is not valid",
+                "desk");
+  if (count < 0 || (count > 0 && !members))
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The member list is not valid", "desk");
+  for (int32_t i = 0; i < count; ++i)
+    if (!members[i].name)
+      return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "A member has no name", "desk");
+  try {
+    Ref<Object> o(new HostObject(vtbl, self, members, count));
+    *out = Issue(o.get());
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_host_find(const desk_host_vtbl* vtbl, void* self, desk_object** out, desk_error* err) {
+  if (!out) return Fail(err, Err::InvalidProcedureCall);
+  *out = nullptr;
+  auto& live = S().hostObjects;
+  auto it = live.find({static_cast<const void*>(vtbl), self});
+  if (it == live.end())
+    return Fail(err, static_cast<int32_t>(Err::ObjectNotSet), "No live object of the host has this function table and self",
+                "desk");
+  try {
+    *out = Issue(it->second);
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_advise(desk_object* control, desk_object* sink, int32_t* cookie, desk_error* err) {
+  return Guarded(control, err, [&](Object* o) {
+    if (!cookie) Raise(Err::InvalidProcedureCall);
+    if (!sink) Raise(Err::ObjectNotSet);
+    *cookie = ControlOf(o).Advise(Ref<Object>(CheckOrThrow(sink)));
+  });
+}
+
+DESK_C_API int32_t desk_unadvise(desk_object* control, int32_t cookie, desk_error* err) {
+  return Guarded(control, err, [&](Object* o) { ControlOf(o).Unadvise(cookie); });
+}
+
+DESK_C_API int32_t desk_init_properties(desk_object* control, desk_error* err) {
+  return Guarded(control, err, [&](Object* o) { ControlOf(o).InitProperties(); });
+}
+
+DESK_C_API int32_t desk_read_properties(desk_object* control, desk_object* bag, desk_error* err) {
+  return Guarded(control, err, [&](Object* o) {
+    if (!bag) Raise(Err::ObjectNotSet);
+    Control& c = ControlOf(o);
+    c.ReadProperties(*BagOf(CheckOrThrow(bag)));
+  });
+}
+
+DESK_C_API int32_t desk_write_properties(desk_object* control, desk_object* bag, desk_error* err) {
+  return Guarded(control, err, [&](Object* o) {
+    if (!bag) Raise(Err::ObjectNotSet);
+    Control& c = ControlOf(o);
+    c.WriteProperties(*BagOf(CheckOrThrow(bag)));
+  });
+}
+
+DESK_C_API int32_t desk_bag_new(desk_object** out, desk_error* err) {
+  if (!out) return Fail(err, Err::InvalidProcedureCall);
+  *out = nullptr;
+  try {
+    *out = Issue(new MemoryPropertyBag());
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_bag_save(desk_object* bag, const char* path, desk_error* err) {
+  return Guarded(bag, err, [&](Object* o) {
+    auto* b = dynamic_cast<MemoryPropertyBag*>(o);
+    if (!b) Raise(Err::NotSupported);
+    if (!path) Raise(Err::InvalidProcedureCall);
+    b->SaveToFile(std::filesystem::path(path));
+  });
+}
+
+DESK_C_API int32_t desk_bag_load(const char* path, desk_object** out, desk_error* err) {
+  if (!out) return Fail(err, Err::InvalidProcedureCall);
+  *out = nullptr;
+  if (!path) return Fail(err, Err::InvalidProcedureCall);
+  try {
+    Ref<MemoryPropertyBag> b = MakeRef<MemoryPropertyBag>();
+    b->LoadFromFile(std::filesystem::path(path));
+    *out = Issue(b.get());
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_use_platform(const char* name, desk_error* err) {
+  std::string_view n = name ? name : "";
+  if (n != "headless" && n != "qt")
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall),
+                "Unknown platform \"" + std::string(n) + "\": \"headless\" or \"qt\"", "desk");
+  // Surfaces keep their platform: replacing it under live controls would leave them dangling.
+  if (S().total > 0)
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall),
+                "The platform is chosen before any object is created (the host holds " + std::to_string(S().total) +
+                    " handles)",
+                "desk");
+  try {
+    if (n == "headless") {
+      SetPlatform(std::make_shared<HeadlessPlatform>());
+      S().qtInUse = false;
+      return Ok(err);
+    }
+    QtEntry& q = S().qt;
+    if (!q.lib) {
+      void* lib = dlopen("libDeskQt.so", RTLD_NOW | RTLD_GLOBAL);
+      if (!lib) {
+        const char* why = dlerror();
+        return Fail(err, static_cast<int32_t>(Err::CantCreateObject),
+                    std::string("The Qt platform is not available: ") + (why ? why : "libDeskQt.so not found"), "desk");
+      }
+      QtEntry e;
+      e.lib = lib;
+      e.install = reinterpret_cast<decltype(e.install)>(dlsym(lib, "DeskQt_CInstall"));
+      e.show = reinterpret_cast<decltype(e.show)>(dlsym(lib, "DeskQt_CShow"));
+      e.run = reinterpret_cast<decltype(e.run)>(dlsym(lib, "DeskQt_CRun"));
+      e.quit = reinterpret_cast<decltype(e.quit)>(dlsym(lib, "DeskQt_CQuit"));
+      e.post = reinterpret_cast<decltype(e.post)>(dlsym(lib, "DeskQt_CPost"));
+      if (!e.install || !e.show || !e.run || !e.quit || !e.post) {
+        dlclose(lib);
+        return Fail(err, static_cast<int32_t>(Err::CantCreateObject),
+                    "libDeskQt.so lacks the entry points of the C interface", "desk");
+      }
+      q = e;
+    }
+    if (int32_t rc = q.install(&FlushDeferred, err)) return rc;
+    S().qtInUse = true;
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_show(desk_object* control, const char* title, int32_t width, int32_t height, desk_error* err) {
+  CallScope scope;
+  Object* o = nullptr;
+  if (int32_t e = Check(control, err, o)) return e;
+  if (!NeedQt(err)) return err ? err->number : static_cast<int32_t>(Err::InvalidProcedureCall);
+  return S().qt.show(o, title ? title : "", width, height, err);
+}
+
+DESK_C_API int32_t desk_run(desk_error* err) {
+  CallScope scope;
+  if (!NeedQt(err)) return err ? err->number : static_cast<int32_t>(Err::InvalidProcedureCall);
+  return S().qt.run(err);
+}
+
+DESK_C_API int32_t desk_quit(desk_error* err) {
+  if (!NeedQt(err)) return err ? err->number : static_cast<int32_t>(Err::InvalidProcedureCall);
+  return S().qt.quit(err);
+}
+
+DESK_C_API int32_t desk_do_events(desk_error* err) {
+  CallScope scope;
+  try {
+    CurrentPlatform().DoEvents();
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, "desk");
+  }
+}
+
+DESK_C_API int32_t desk_headless_resize(desk_object* control, float width, float height, desk_error* err) {
+  return Guarded(control, err, [&](Object* o) { HeadlessSurfaceOf(o).SetScale(0, 0, width, height); });
+}
+
+DESK_C_API int32_t desk_headless_popup_choice(int32_t index, desk_error* err) {
+  HeadlessPlatform* p = Headless();
+  if (!p)
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The headless platform is not in use", "desk");
+  p->choosePopupItem = [index](MenuArray&) { return index; };
+  return Ok(err);
+}
+
+DESK_C_API int32_t desk_headless_click(desk_object* control, int32_t button, int32_t shift, float x, float y,
+                                       desk_error* err) {
+  return Guarded(control, err, [&](Object* o) {
+    Ref<Object> keep(o);
+    HeadlessSurface& s = HeadlessSurfaceOf(o);
+    Ref<TreeView> tree = s.TreeRef();
+    int16_t b = static_cast<int16_t>(button), sh = static_cast<int16_t>(shift);
+    float px = x, py = y;
+    tree->RaiseMouseDown(b, sh, px, py);
+    b = static_cast<int16_t>(button), sh = static_cast<int16_t>(shift), px = x, py = y;
+    tree->RaiseMouseUp(b, sh, px, py);
+  });
+}
+
+DESK_C_API const desk_api* desk_get_api(uint32_t version, desk_error* err) {
+  static const desk_api api = {
+      DESK_C_VERSION,         desk_addref,          desk_release,          desk_handle_count,
+      desk_object_interface,  desk_event_interface, desk_id_of_name,       desk_invoke,
+      desk_get,               desk_value_clear,     desk_value_set,        desk_string_utf8,
+      desk_value_text,        desk_value_long,      desk_host_new,         desk_advise,
+      desk_unadvise,          desk_init_properties, desk_read_properties,  desk_write_properties,
+      desk_bag_new,           desk_bag_save,        desk_bag_load,         desk_use_platform,
+      desk_show,              desk_run,             desk_quit,             desk_headless_resize,
+      desk_headless_popup_choice, desk_headless_click, desk_host_find,
+      desk_do_events,
+  };
+  if (desk_check_version(version, err) != 0) return nullptr;
+  return &api;
+}
+
+}  // extern "C"

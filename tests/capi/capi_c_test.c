@@ -1,0 +1,146 @@
+/* The C interface from strict C99, as a C host sees it: the libraries loaded by name, every
+ * call answered with an error record. Exits non-zero when a check fails. */
+#include <dlfcn.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "desk/desk_c.h"
+
+static int failures;
+#define CHECK(cond)                                                    \
+  do {                                                                 \
+    if (!(cond)) {                                                     \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      ++failures;                                                      \
+    }                                                                  \
+  } while (0)
+
+static const char* const kTreeClsid = "{D5CA163D-6878-4BD8-A144-A5E85A414594}";
+
+static desk_value str16(const uint16_t* data, int32_t length) {
+  desk_value v;
+  v.kind = DESK_STRING;
+  v.u.string.data = data;
+  v.u.string.length = length;
+  return v;
+}
+
+int main(void) {
+  desk_error err;
+  const desk_api* api;
+  desk_create_fn create;
+  desk_object *tree, *bag, *stale;
+  desk_value v, args[2];
+  int32_t id, path_id, checkboxes_id;
+  void* lib = dlopen("libVarbelTreeview.so", RTLD_NOW | RTLD_LOCAL);
+  if (!lib) {
+    fprintf(stderr, "cannot load libVarbelTreeview.so: %s\n", dlerror());
+    return 1;
+  }
+  {
+    desk_get_api_fn get = (desk_get_api_fn)(size_t)dlsym(lib, "VarbelTreeview_DeskApi");
+    *(void**)&create = dlsym(lib, "VarbelTreeview_DeskCreate");
+    CHECK(get != NULL && create != NULL);
+    if (!get || !create) return 1;
+
+    /* Versions: another major, or a newer minor, is refused with a text naming both. */
+    CHECK(get(DESK_C_VERSION + (1u << 16), &err) == NULL);
+    CHECK(err.number == 429);
+    CHECK(strstr(err.text, "2.0") != NULL && strstr(err.text, "1.0") != NULL);
+    CHECK(get(DESK_C_VERSION + 1, &err) == NULL && err.number == 429);
+    api = get(DESK_C_VERSION, &err);
+    CHECK(api != NULL && err.number == 0 && api->version == DESK_C_VERSION);
+    if (!api) return 1;
+  }
+
+  /* Unknown class: 429, no object, the identifier in the text. */
+  tree = (desk_object*)&err;
+  CHECK(create("{00000000-0000-0000-0000-000000000001}", &tree, &err) == 429);
+  CHECK(tree == NULL && strstr(err.text, "{00000000-0000-0000-0000-000000000001}") != NULL);
+  CHECK(create(kTreeClsid, &tree, &err) == 0 && tree != NULL);
+  CHECK(api->handle_count() == 1);
+
+  /* A property read and write by id; a string with an unpaired surrogate comes back unchanged. */
+  CHECK(api->id_of_name(tree, "pathseparator", &path_id, &err) == 0);
+  CHECK(api->id_of_name(tree, "NoSuchMember", &id, &err) == 438 && strcmp(err.source, "_VarbelTreeviewControl") == 0);
+  {
+    static const uint16_t odd[] = {0x41, 0xD800, 0x42};
+    args[0] = str16(odd, 3);
+    CHECK(api->invoke(tree, path_id, DESK_LET, args, 1, NULL, &err) == 0);
+    CHECK(api->get(tree, path_id, &v, &err) == 0);
+    CHECK(v.kind == DESK_STRING && v.u.string.length == 3 && memcmp(v.u.string.data, odd, sizeof odd) == 0);
+    api->value_clear(&v);
+    CHECK(v.kind == DESK_EMPTY);
+  }
+
+  /* Bad arguments, each with its number. */
+  CHECK(api->invoke(tree, path_id, DESK_LET, NULL, 0, NULL, &err) == 450);
+  CHECK(api->id_of_name(tree, "Checkboxes", &checkboxes_id, &err) == 0);
+  CHECK(api->string_utf8("not a number", &args[0], &err) == 0);
+  CHECK(api->invoke(tree, checkboxes_id, DESK_LET, args, 1, NULL, &err) == 13);
+  api->value_clear(&args[0]);
+  args[0].kind = 42;
+  CHECK(api->invoke(tree, checkboxes_id, DESK_LET, args, 1, NULL, &err) == 13);
+  args[0] = str16(NULL, 4);
+  CHECK(api->invoke(tree, path_id, DESK_LET, args, 1, NULL, &err) == 5);
+  args[0] = str16(NULL, -1);
+  CHECK(api->invoke(tree, path_id, DESK_LET, args, 1, NULL, &err) == 5);
+  CHECK(api->invoke(tree, path_id, 3, NULL, 0, NULL, &err) == 5);
+  CHECK(api->invoke(tree, path_id, DESK_GET, NULL, -1, NULL, &err) == 5);
+  CHECK(api->string_utf8("\xC3\x28", &v, &err) == 5 && v.kind == DESK_EMPTY);
+
+  /* A by-reference argument: an enumerator's Next writes the next node into the target. */
+  {
+    desk_value nodes, e, item, ref, more;
+    static const uint16_t key[] = {'k'};
+    int32_t add_id;
+    CHECK(api->id_of_name(tree, "Nodes", &id, &err) == 0);
+    CHECK(api->get(tree, id, &nodes, &err) == 0 && nodes.kind == DESK_OBJECT);
+    CHECK(api->id_of_name(nodes.u.object, "Add", &add_id, &err) == 0);
+    args[0].kind = DESK_MISSING;
+    args[1].kind = DESK_MISSING;
+    {
+      desk_value add[3];
+      add[0] = args[0];
+      add[1] = args[1];
+      add[2] = str16(key, 1);
+      CHECK(api->invoke(nodes.u.object, add_id, DESK_METHOD, add, 3, &v, &err) == 0 && v.kind == DESK_OBJECT);
+      api->value_clear(&v);
+    }
+    CHECK(api->invoke(nodes.u.object, DESK_ID_NEWENUM, DESK_METHOD, NULL, 0, &e, &err) == 0);
+    CHECK(e.kind == DESK_OBJECT && e.u.object != NULL);
+    item.kind = DESK_EMPTY;
+    ref.kind = DESK_BYREF;
+    ref.u.ref = &item;
+    CHECK(api->invoke(e.u.object, DESK_ID_ENUM_NEXT, DESK_METHOD, &ref, 1, &more, &err) == 0);
+    CHECK(more.kind == DESK_BOOLEAN && more.u.boolean == -1);
+    CHECK(item.kind == DESK_OBJECT && item.u.object != NULL);
+    api->value_clear(&item);
+    CHECK(api->invoke(e.u.object, DESK_ID_ENUM_NEXT, DESK_METHOD, &ref, 1, &more, &err) == 0);
+    CHECK(more.u.boolean == 0 && item.kind == DESK_EMPTY);
+    api->value_clear(&e);
+    api->value_clear(&nodes);
+  }
+
+  /* Handles: null, and one used after its last release. */
+  CHECK(api->get(NULL, path_id, &v, &err) == 91 && v.kind == DESK_EMPTY);
+  CHECK(api->bag_new(&stale, &err) == 0);
+  CHECK(api->release(stale) == 0);
+  CHECK(api->get(stale, 1, &v, &err) == 91 && strstr(err.text, "released") != NULL);
+  CHECK(api->release(stale) == 91);
+  CHECK(api->addref(stale, &err) == 91);
+
+  /* Persistence through a bag of the run-time's. */
+  CHECK(api->bag_new(&bag, &err) == 0);
+  CHECK(api->write_properties(tree, bag, &err) == 0);
+  CHECK(api->write_properties(tree, NULL, &err) == 91);
+  CHECK(api->read_properties(bag, bag, &err) == 438); /* a bag is not a control */
+  CHECK(api->bag_load("/tmp/desk-capi-no-such-settings.json", &stale, &err) == 53 && stale == NULL);
+  CHECK(strstr(err.text, "desk-capi-no-such-settings.json") != NULL);
+  CHECK(api->release(bag) == 0);
+
+  CHECK(api->release(tree) == 0);
+  CHECK(api->handle_count() == 0);
+  if (failures) fprintf(stderr, "%d checks failed\n", failures);
+  return failures ? 1 : 0;
+}

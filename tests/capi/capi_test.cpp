@@ -1,0 +1,454 @@
+// The C interface in both directions: objects the host implements (event sinks, property bags,
+// objects members accept), errors at the boundary, and handles released at awkward moments.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "Quorvane/Quorvane.h"
+#include "VarbelTreeview/VarbelTreeview.h"
+#include "desk/desk_c.h"
+#include "desk/headless.h"
+#include "desk/text.h"
+
+namespace {
+
+constexpr const char* kTreeClsid = "{D5CA163D-6878-4BD8-A144-A5E85A414594}";
+
+// A host object whose behaviour is a C++ function, behind the C function table.
+struct HostFn {
+  std::function<int32_t(int32_t id, int32_t kind, desk_value* args, int32_t argc, desk_value* result, desk_error* err)>
+      invoke;
+  int* destroyed = nullptr;
+
+  static int32_t Invoke(void* self, int32_t id, int32_t kind, desk_value* args, int32_t argc, desk_value* result,
+                        desk_error* err) {
+    return static_cast<HostFn*>(self)->invoke(id, kind, args, argc, result, err);
+  }
+  static void Destroy(void* self) {
+    auto* h = static_cast<HostFn*>(self);
+    if (h->destroyed) ++*h->destroyed;
+    delete h;
+  }
+  static constexpr desk_host_vtbl kVtbl{sizeof(desk_host_vtbl), &Invoke, &Destroy};
+};
+
+desk_object* NewHost(HostFn* fn, const std::vector<desk_host_member>& members = {}) {
+  desk_object* o = nullptr;
+  desk_error err;
+  EXPECT_EQ(desk_host_new(&HostFn::kVtbl, fn, members.data(), static_cast<int32_t>(members.size()), &o, &err), 0)
+      << err.text;
+  return o;
+}
+
+desk_value Str(const std::u16string& s) {
+  desk_value v{};
+  v.kind = DESK_STRING;
+  v.u.string.data = reinterpret_cast<const uint16_t*>(s.data());
+  v.u.string.length = static_cast<int32_t>(s.size());
+  return v;
+}
+
+std::u16string Text(const desk_value& v) {
+  if (v.kind != DESK_STRING) return u"(not a string)";
+  return std::u16string(reinterpret_cast<const char16_t*>(v.u.string.data), static_cast<size_t>(v.u.string.length));
+}
+
+int32_t Id(desk_object* o, const char* name) {
+  int32_t id = 0;
+  desk_error err;
+  EXPECT_EQ(desk_id_of_name(o, name, &id, &err), 0) << name;
+  return id;
+}
+
+class CApi : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    desk::SetPlatform(platform);
+    ASSERT_EQ(desk_handle_count(), 0);
+    ASSERT_EQ(VarbelTreeview_DeskCreate(kTreeClsid, &tree, &err), 0) << err.text;
+    ASSERT_EQ(desk_headless_resize(tree, 4800, 3600, &err), 0) << err.text;
+  }
+  void TearDown() override {
+    if (tree) desk_release(tree);
+    EXPECT_EQ(desk_handle_count(), 0) << "a handle was not given back";
+    desk::SetPlatform(nullptr);
+  }
+  // Adds a root node with a key and a text.
+  void AddNode(const std::u16string& key) {
+    desk_value nodes{};
+    ASSERT_EQ(desk_get(tree, Id(tree, "Nodes"), &nodes, &err), 0);
+    desk_value args[3] = {{}, {}, Str(key)};
+    args[0].kind = args[1].kind = DESK_MISSING;
+    desk_value node{};
+    ASSERT_EQ(desk_invoke(nodes.u.object, Id(nodes.u.object, "Add"), DESK_METHOD, args, 3, &node, &err), 0) << err.text;
+    desk_value_clear(&node);
+    desk_value_clear(&nodes);
+  }
+
+  std::shared_ptr<desk::HeadlessPlatform> platform = std::make_shared<desk::HeadlessPlatform>();
+  desk_object* tree = nullptr;
+  desk_error err{};
+};
+
+TEST_F(CApi, EventsReachAHostSinkWithTheirArgumentsAndIds) {
+  std::vector<std::string> seen;
+  auto* fn = new HostFn;
+  const desk_interface_info* events = desk_event_interface(tree, &err);
+  ASSERT_NE(events, nullptr);
+  fn->invoke = [&](int32_t id, int32_t kind, desk_value* args, int32_t argc, desk_value*, desk_error*) {
+    EXPECT_EQ(kind, DESK_METHOD);
+    for (int32_t i = 0; i < events->member_count; ++i)
+      if (events->members[i].id == id) {
+        std::string line = events->members[i].name;
+        // The mouse events' arguments are by reference: Button, Shift, x, y.
+        if (argc == 4 && args[0].kind == DESK_BYREF)
+          line += " " + std::to_string(args[0].u.ref->u.integer) + " " +
+                  std::to_string(static_cast<int>(args[2].u.ref->u.single));
+        seen.push_back(line);
+      }
+    return 0;
+  };
+  desk_object* sink = NewHost(fn);
+  int32_t cookie = 0;
+  ASSERT_EQ(desk_advise(tree, sink, &cookie, &err), 0) << err.text;
+  desk_release(sink);  // the control holds it now
+  ASSERT_EQ(desk_headless_click(tree, 1, 0, 600, 10, &err), 0) << err.text;
+  EXPECT_EQ(seen, (std::vector<std::string>{"MouseDown 1 600", "MouseUp 1 600"}));
+  ASSERT_EQ(desk_unadvise(tree, cookie, &err), 0);
+  seen.clear();
+  ASSERT_EQ(desk_headless_click(tree, 1, 0, 600, 10, &err), 0);
+  EXPECT_TRUE(seen.empty());
+}
+
+TEST_F(CApi, AHostsWritesToByReferenceArgumentsReachTheRaiserCoercedToTheTargetsKind) {
+  auto* fn = new HostFn;
+  fn->invoke = [](int32_t, int32_t, desk_value* args, int32_t argc, desk_value* result, desk_error* e) {
+    if (argc != 3 || args[0].kind != DESK_BYREF || args[1].kind != DESK_BYREF || args[2].kind != DESK_STRING) return 5;
+    std::u16string now = u"new text";
+    desk_value text = Str(now);
+    desk_value_set(args[0].u.ref, &text, e);  // a String target takes the text
+    desk_value n{};
+    n.kind = DESK_DOUBLE;
+    n.u.double_ = 2.5;
+    desk_value_set(args[1].u.ref, &n, e);  // an Integer target: 2.5 rounds to even, 2
+    n.u.double_ = 7;
+    return desk_value_set(result, &n, e);
+  };
+  desk_object* host = NewHost(fn);
+  auto* o = reinterpret_cast<desk::Object*>(host);  // a handle is the object
+  desk::Variant s = desk::Variant::String(u"old"), i = desk::Variant::Integer(9);
+  std::vector<desk::Variant> args{desk::Variant::ByRef(&s), desk::Variant::ByRef(&i), desk::Variant::String(u"in")};
+  desk::Variant r = o->Invoke(1, desk::InvokeKind::Method, args);
+  EXPECT_EQ(s, desk::Variant::String(u"new text"));
+  EXPECT_EQ(i, desk::Variant::Integer(2));
+  EXPECT_EQ(r, desk::Variant::Double(7));
+
+  // A write that does not convert to the target's kind fails the call with the platform's 13.
+  fn->invoke = [](int32_t, int32_t, desk_value* args, int32_t, desk_value*, desk_error* e) {
+    std::u16string word = u"word";
+    desk_value text = Str(word);
+    return desk_value_set(args[0].u.ref, &text, e);
+  };
+  std::vector<desk::Variant> one{desk::Variant::ByRef(&i)};
+  try {
+    o->Invoke(1, desk::InvokeKind::Method, one);
+    ADD_FAILURE() << "no failure";
+  } catch (const desk::Error& e) {
+    EXPECT_EQ(e.Number(), 13);
+  }
+  EXPECT_EQ(i, desk::Variant::Integer(2));
+  desk_release(host);
+}
+
+TEST_F(CApi, AFailingSinkReportsItsErrorToTheCallerWithNumberTextAndSource) {
+  auto* fn = new HostFn;
+  fn->invoke = [](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error* e) {
+    e->number = 380;
+    std::strcpy(e->text, "The host refused");
+    return 380;
+  };
+  desk_object* sink = NewHost(fn);
+  int32_t cookie = 0;
+  ASSERT_EQ(desk_advise(tree, sink, &cookie, &err), 0);
+  EXPECT_EQ(desk_headless_click(tree, 1, 0, 600, 10, &err), 380);
+  EXPECT_STREQ(err.text, "The host refused");
+  EXPECT_STREQ(err.source, "_VarbelTreeviewControl");
+  desk_unadvise(tree, cookie, &err);
+  desk_release(sink);
+}
+
+// An event handler that drops the host's last reference to the control that raised it: the
+// control lives until the call that raised the event returns; the handle is dead at once.
+TEST_F(CApi, AControlReleasedInsideItsOwnEventIsFreedOnlyAfterTheCallReturns) {
+  int calls = 0;
+  int32_t afterRelease = -1;
+  const int32_t pathId = Id(tree, "PathSeparator");
+  auto* fn = new HostFn;
+  fn->invoke = [&](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) {
+    if (++calls == 1) {
+      EXPECT_EQ(desk_release(tree), 0);
+      desk_value v{};
+      desk_error e;
+      afterRelease = desk_get(tree, pathId, &v, &e);
+    }
+    return 0;
+  };
+  desk_object* sink = NewHost(fn);
+  int32_t cookie = 0;
+  ASSERT_EQ(desk_advise(tree, sink, &cookie, &err), 0);
+  desk_release(sink);
+  EXPECT_EQ(desk_headless_click(tree, 1, 0, 600, 10, &err), 0) << err.text;
+  EXPECT_EQ(afterRelease, 91);
+  EXPECT_EQ(calls, 2);  // MouseDown, then MouseUp: the rest of the click ran on a live control
+  EXPECT_EQ(desk_handle_count(), 0);
+  EXPECT_TRUE(platform->Surfaces().empty());  // and then it was freed
+  EXPECT_EQ(desk_release(tree), 91);
+  tree = nullptr;
+}
+
+// The same when the event comes from a call on another object (a node's Expanded raises the
+// control's Expand): the control stays alive until the event is over, then goes.
+TEST_F(CApi, AControlReleasedInsideAnEventRaisedThroughOneOfItsNodesOutlivesTheEvent) {
+  AddNode(u"parent");
+  desk_value nodes{}, child{};
+  ASSERT_EQ(desk_get(tree, Id(tree, "Nodes"), &nodes, &err), 0);
+  {
+    std::u16string parent = u"parent", key = u"child";
+    desk_value args[3] = {Str(parent), {}, Str(key)};
+    args[1].kind = DESK_LONG;
+    args[1].u.long_ = 4;  // a child
+    ASSERT_EQ(desk_invoke(nodes.u.object, Id(nodes.u.object, "Add"), DESK_METHOD, args, 3, &child, &err), 0);
+    desk_value_clear(&child);
+  }
+  const std::u16string parentKey = u"parent";
+  desk_value key = Str(parentKey), node{};
+  ASSERT_EQ(desk_invoke(nodes.u.object, DESK_ID_VALUE, DESK_GET, &key, 1, &node, &err), 0) << err.text;
+  desk_value_clear(&nodes);
+  int expands = 0;
+  size_t aliveAfterRelease = 0;
+  auto* fn = new HostFn;
+  const int32_t expandId = 28;
+  fn->invoke = [&](int32_t id, int32_t, desk_value*, int32_t, desk_value*, desk_error*) {
+    if (id == expandId && ++expands == 1) {
+      EXPECT_EQ(desk_release(tree), 0);  // the host's last handle
+      aliveAfterRelease = platform->Surfaces().size();
+    }
+    return 0;
+  };
+  desk_object* sink = NewHost(fn);
+  int32_t cookie = 0;
+  ASSERT_EQ(desk_advise(tree, sink, &cookie, &err), 0);
+  desk_release(sink);
+  desk_value yes{};
+  yes.kind = DESK_BOOLEAN;
+  yes.u.boolean = -1;
+  EXPECT_EQ(desk_invoke(node.u.object, Id(node.u.object, "Expanded"), DESK_LET, &yes, 1, nullptr, &err), 0) << err.text;
+  EXPECT_EQ(expands, 1);
+  EXPECT_EQ(aliveAfterRelease, 1u);           // not freed under the event
+  EXPECT_TRUE(platform->Surfaces().empty());  // freed once the call returned
+  desk_value_clear(&node);
+  tree = nullptr;
+}
+
+TEST_F(CApi, ADeadHandleIsRefusedByEveryKindOfCall) {
+  desk_object* bag = nullptr;
+  ASSERT_EQ(desk_bag_new(&bag, &err), 0);
+  ASSERT_EQ(desk_release(bag), 0);
+  desk_value v{};
+  int32_t id = 0, cookie = 0;
+  struct Case {
+    const char* call;
+    int32_t rc;
+  };
+  const Case cases[] = {
+      {"invoke", desk_invoke(bag, 1, DESK_METHOD, nullptr, 0, &v, &err)},
+      {"get", desk_get(bag, 1, &v, &err)},
+      {"id_of_name", desk_id_of_name(bag, "ReadProperty", &id, &err)},
+      {"advise", desk_advise(bag, tree, &cookie, &err)},
+      {"advise sink", desk_advise(tree, bag, &cookie, &err)},
+      {"read_properties", desk_read_properties(tree, bag, &err)},
+      {"bag_save", desk_bag_save(bag, "/tmp/never", &err)},
+      {"addref", desk_addref(bag, &err)},
+      {"release", desk_release(bag)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.rc, 91) << c.call;
+  EXPECT_EQ(desk_object_interface(bag, &err), nullptr);
+  // An object argument with a dead handle is refused too.
+  desk_value arg{};
+  arg.kind = DESK_OBJECT;
+  arg.u.object = bag;
+  EXPECT_EQ(desk_invoke(tree, Id(tree, "ActiveControl"), DESK_SET, &arg, 1, nullptr, &err), 91);
+}
+
+TEST_F(CApi, AHostPropertyBagKeepsTheControlsSettingsAndGivesThemBack) {
+  std::map<std::u16string, desk_value> stored;
+  auto* fn = new HostFn;
+  fn->invoke = [&](int32_t id, int32_t kind, desk_value* args, int32_t argc, desk_value* result, desk_error* e) {
+    EXPECT_EQ(kind, DESK_METHOD);
+    if (id == DESK_ID_WRITEPROPERTY && argc == 3) {
+      desk_value copy{};
+      desk_value_set(&copy, &args[1], e);
+      desk_value_clear(&stored[Text(args[0])]);
+      stored[Text(args[0])] = copy;
+      return 0;
+    }
+    if (id == DESK_ID_READPROPERTY && argc == 2) {
+      auto it = stored.find(Text(args[0]));
+      return desk_value_set(result, it == stored.end() ? &args[1] : &it->second, e);
+    }
+    return 438;
+  };
+  desk_object* bag = NewHost(fn, {{"ReadProperty", DESK_ID_READPROPERTY, DESK_METHOD},
+                                  {"WriteProperty", DESK_ID_WRITEPROPERTY, DESK_METHOD}});
+  std::u16string dash = u"-";
+  desk_value sep = Str(dash);
+  ASSERT_EQ(desk_invoke(tree, Id(tree, "PathSeparator"), DESK_LET, &sep, 1, nullptr, &err), 0);
+  ASSERT_EQ(desk_write_properties(tree, bag, &err), 0) << err.text;
+  ASSERT_TRUE(stored.count(u"PathSeparator"));
+  EXPECT_EQ(Text(stored[u"PathSeparator"]), u"-");
+
+  desk_object* second = nullptr;
+  ASSERT_EQ(VarbelTreeview_DeskCreate(kTreeClsid, &second, &err), 0);
+  ASSERT_EQ(desk_read_properties(second, bag, &err), 0) << err.text;
+  desk_value v{};
+  ASSERT_EQ(desk_get(second, Id(second, "PathSeparator"), &v, &err), 0);
+  EXPECT_EQ(Text(v), u"-");
+  desk_value_clear(&v);
+
+  // A bag that fails: the control's read fails with the bag's number.
+  fn->invoke = [](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error* e) {
+    std::strcpy(e->text, "Disk on fire");
+    return 75;
+  };
+  EXPECT_EQ(desk_read_properties(second, bag, &err), 75);
+  EXPECT_NE(std::strstr(err.text, "Disk on fire"), nullptr) << err.text;
+  for (auto& [k, val] : stored) desk_value_clear(&val);
+  desk_release(second);
+  desk_release(bag);
+}
+
+TEST_F(CApi, AMemberKeepsAHostObjectItAcceptsAndGivesTheSameObjectBack) {
+  int destroyed = 0;
+  auto* fn = new HostFn;
+  fn->destroyed = &destroyed;
+  fn->invoke = [](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) { return 438; };
+  desk_object* mine = NewHost(fn, {{"Name", 7, DESK_GET}});
+  int32_t id = 0;
+  EXPECT_EQ(desk_id_of_name(mine, "name", &id, &err), 0);
+  EXPECT_EQ(id, 7);
+  desk_value arg{};
+  arg.kind = DESK_OBJECT;
+  arg.u.object = mine;
+  const int32_t active = Id(tree, "ActiveControl");
+  ASSERT_EQ(desk_invoke(tree, active, DESK_SET, &arg, 1, nullptr, &err), 0) << err.text;
+  desk_release(mine);
+  EXPECT_EQ(destroyed, 0);  // the control holds it
+  desk_object* again = nullptr;
+  ASSERT_EQ(desk_host_find(&HostFn::kVtbl, fn, &again, &err), 0);  // found while the control holds it
+  EXPECT_EQ(again, mine);
+  desk_release(again);
+  desk_value back{};
+  ASSERT_EQ(desk_get(tree, active, &back, &err), 0);
+  EXPECT_EQ(back.kind, DESK_OBJECT);
+  EXPECT_EQ(back.u.object, mine);
+  desk_value_clear(&back);
+  desk_release(tree);
+  tree = nullptr;
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(desk_host_find(&HostFn::kVtbl, fn, &again, &err), 91);
+  EXPECT_EQ(again, nullptr);
+}
+
+TEST_F(CApi, TypeInformationDescribesMembersParametersAndEvents) {
+  const desk_interface_info* i = desk_object_interface(tree, &err);
+  ASSERT_NE(i, nullptr);
+  EXPECT_STREQ(i->name, "_VarbelTreeviewControl");
+  EXPECT_EQ(i->member_count, 155);
+  const desk_member_info* hit = nullptr;
+  for (int32_t k = 0; k < i->member_count; ++k)
+    if (std::strcmp(i->members[k].name, "DoHitTest") == 0) hit = &i->members[k];
+  ASSERT_NE(hit, nullptr);
+  EXPECT_EQ(hit->id, 0x60030073);
+  EXPECT_EQ(hit->invoke_kind, DESK_METHOD);
+  ASSERT_EQ(hit->param_count, 2);
+  EXPECT_STREQ(hit->params[0].name, "x");
+
+  const desk_interface_info* ev = desk_event_interface(tree, &err);
+  ASSERT_NE(ev, nullptr);
+  EXPECT_STREQ(ev->name, "__VarbelTreeviewControl");
+  EXPECT_STREQ(ev->members[0].name, "onMenuClick");
+  EXPECT_EQ(ev->members[0].params[0].by_ref, 1);
+  EXPECT_EQ(ev->members[0].params[0].kind, DESK_STRING);
+
+  const desk_typelib_info* lib = VarbelTreeview_DeskTypeLib();
+  ASSERT_NE(lib, nullptr);
+  ASSERT_EQ(lib->class_count, 3);
+  EXPECT_STREQ(lib->classes[0].clsid, kTreeClsid);
+  EXPECT_EQ(lib->classes[0].dispatch, i);  // one description per interface
+  EXPECT_EQ(lib->classes[1].creatable, 0);
+  const desk_typelib_info* web = Quorvane_DeskTypeLib();
+  ASSERT_NE(web, nullptr);
+  EXPECT_STREQ(web->name, "Quorvane");
+
+  // A bag has no event interface; asking is not an error.
+  desk_object* bag = nullptr;
+  desk_bag_new(&bag, &err);
+  EXPECT_EQ(desk_event_interface(bag, &err), nullptr);
+  EXPECT_EQ(err.number, 0);
+  desk_release(bag);
+}
+
+TEST_F(CApi, ErrorTextsAreCutAtACharacterBoundary) {
+  auto* fn = new HostFn;
+  fn->invoke = [](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error* e) {
+    std::string t;
+    while (t.size() < sizeof e->text - 1) t += "\xC3\xA9";  // é, two bytes
+    std::memcpy(e->text, t.data(), sizeof e->text - 1);
+    e->text[sizeof e->text - 1] = '\0';
+    return 5;
+  };
+  desk_object* host = NewHost(fn);
+  desk_value v{};
+  EXPECT_EQ(desk_invoke(host, 1, DESK_METHOD, nullptr, 0, &v, &err), 5);
+  size_t n = std::strlen(err.text);
+  EXPECT_GT(n, 1000u);
+  EXPECT_EQ(desk::U8(desk::U16(err.text)), std::string(err.text));  // well-formed UTF-8
+  EXPECT_STREQ(err.source, "HostObject");
+  desk_release(host);
+}
+
+TEST_F(CApi, ThePlatformChoiceIsChecked) {
+  EXPECT_EQ(desk_use_platform("wayland", &err), 5);
+  EXPECT_NE(std::strstr(err.text, "wayland"), nullptr);
+  EXPECT_EQ(desk_show(tree, "x", 10, 10, &err), 5);  // windows need Qt
+  EXPECT_EQ(desk_run(&err), 5);
+  EXPECT_EQ(desk_quit(&err), 5);
+  const int before = platform->doEventsCount;
+  EXPECT_EQ(desk_do_events(&err), 0);  // the headless platform only counts them
+  EXPECT_EQ(platform->doEventsCount, before + 1);
+  // Not while objects exist: their surfaces keep the platform they were made on.
+  EXPECT_EQ(desk_use_platform("headless", &err), 5);
+  EXPECT_NE(std::strstr(err.text, "before any object"), nullptr) << err.text;
+  EXPECT_EQ(desk_headless_popup_choice(1, &err), 0);
+  desk_release(tree);
+  tree = nullptr;
+  EXPECT_EQ(desk_use_platform("headless", &err), 0);
+  EXPECT_EQ(desk_headless_popup_choice(1, &err), 0);
+}
+
+TEST(CApiCreate, UnknownAndNonCreatableClassesAnswer429) {
+  desk_error err;
+  desk_object* o = reinterpret_cast<desk_object*>(&err);
+  EXPECT_EQ(Quorvane_DeskCreate("{00000000-0000-0000-0000-000000000000}", &o, &err), 429);
+  EXPECT_EQ(o, nullptr);
+  EXPECT_STREQ(err.source, "Quorvane");
+  EXPECT_EQ(VarbelTreeview_DeskCreate(nullptr, &o, &err), 429);
+  EXPECT_EQ(VarbelTreeview_DeskCreate(kTreeClsid, nullptr, &err), 5);
+  EXPECT_EQ(desk_handle_count(), 0);
+}
+
+}  // namespace
