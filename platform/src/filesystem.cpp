@@ -99,6 +99,12 @@ class SystemFileSystem : public FileSystem {
       RaiseErrno(err);
     }
   }
+
+  bool RemoveFile(const std::u16string& path) override {
+    std::string p = Narrow(path);
+    if (p.empty() || p.find('\0') != std::string::npos) return false;
+    return ::unlink(p.c_str()) == 0;
+  }
 };
 
 }  // namespace

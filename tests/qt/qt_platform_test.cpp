@@ -8,6 +8,7 @@
 #include "desk/imagelist.h"
 #include "desk/picture_loader.h"
 #include "qt_fixture.h"
+#include "support/damaged_pictures.h"
 
 namespace desk_qt_test {
 namespace {
@@ -108,6 +109,26 @@ TEST(QtPictures, AnIconWithAPngImageDecodes) {
   Ref<desk::Picture> h = desk::LoadPictureFile(Path(kData, "pngentry.ico"));
   EXPECT_EQ(p->width, h->width);
   EXPECT_EQ(p->pixels, h->pixels);
+}
+
+// The same damaged pictures fail with 481 here as on the headless platform.
+TEST(QtPictures, CutAndLyingPicturesOfEveryFormatFail) {
+  auto platform = desk::MakeQtPlatform();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  for (const char* name : {"sun.png", "cloud.gif", "board.bmp", "dot.ico", "leaf.jpg"}) {
+    QFile f(kPictures + "/" + name);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray all = f.readAll();
+    for (const testenv::Damaged& d : testenv::DamagedForms(all.toStdString())) {
+      SCOPED_TRACE(std::string(name) + ": " + d.what);
+      QFile out(dir.filePath("damaged"));
+      ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      out.write(d.bytes.data(), static_cast<qint64>(d.bytes.size()));
+      out.close();
+      EXPECT_EQ(ErrOf([&] { platform->LoadPicture(Path(dir.path(), "damaged")); }), 481);
+    }
+  }
 }
 
 class QtSurfaceTest : public QtHost {};

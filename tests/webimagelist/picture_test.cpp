@@ -10,6 +10,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "fixture.h"
+#include "support/damaged_pictures.h"
 
 namespace {
 
@@ -102,6 +103,24 @@ TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(desk::U16(dir.string())); }), 75) << "a folder";
   ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("fifo.png")); }), 481) << "a FIFO, without waiting for a writer";
+  std::filesystem::remove_all(dir);
+}
+
+// Every format, cut short or with a header that promises more than the bytes hold: 481,
+// never a partly drawn picture.
+TEST(PictureLoader, RefusesCutAndLyingPicturesOfEveryFormat) {
+  const auto dir = std::filesystem::temp_directory_path() / ("pic-cut-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  for (const char* name : {"px.png", "px.gif", "px.jpg", "px.bmp", "px.ico", "pngentry.ico"}) {
+    const std::string good = testenv::DataFile(name);
+    ASSERT_NO_THROW(desk::DecodePicture(std::span(reinterpret_cast<const uint8_t*>(good.data()), good.size())));
+    for (const testenv::Damaged& d : testenv::DamagedForms(good)) {
+      SCOPED_TRACE(std::string(name) + ": " + d.what);
+      testenv::WriteFile(dir / "damaged", d.bytes);
+      EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(desk::U16((dir / "damaged").string())); }), 481);
+      EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(std::span(reinterpret_cast<const uint8_t*>(d.bytes.data()), d.bytes.size()), 2, 2); }), 481);
+    }
+  }
   std::filesystem::remove_all(dir);
 }
 

@@ -26,6 +26,9 @@ class FileSystem {
   // Fails with 76 (folder missing), 70 (not allowed) or 75 (anything else, including a
   // folder at `path`).
   virtual void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) = 0;
+  // Removes the regular file or link at `path` (a link itself, not what it points to);
+  // false when nothing was removed (no such file, a folder, not allowed).
+  virtual bool RemoveFile(const std::u16string& path) = 0;
 };
 
 // The system's file system.
