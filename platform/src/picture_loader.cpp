@@ -26,6 +26,7 @@
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <tuple>
 
 #include "desk/picture_loader.h"
 #include "desk/text.h"
@@ -61,17 +62,23 @@ uint32_t Le32(const uint8_t* p) {
 // average (premultiplied, so transparent pixels lend no colour) into the requested size.
 class Output {
  public:
-  Output(int32_t w, int32_t h) : wantW_(w), wantH_(h) {}
+  // w x h exactly; both 0: the picture's own size; fit: at most w x h, keeping the shape.
+  Output(int32_t w, int32_t h, bool fit = false) : wantW_(w), wantH_(h), fit_(fit) {}
 
   // The size the caller wants for a picture of picW x picH.
-  int32_t TargetW(int32_t picW) const { return wantW_ > 0 ? wantW_ : picW; }
-  int32_t TargetH(int32_t picH) const { return wantH_ > 0 ? wantH_ : picH; }
+  std::pair<int32_t, int32_t> Target(int32_t picW, int32_t picH) const {
+    if (wantW_ <= 0) return {picW, picH};
+    if (!fit_) return {wantW_, wantH_};
+    if (picW <= wantW_ && picH <= wantH_) return {picW, picH};
+    const double k = std::min(static_cast<double>(wantW_) / picW, static_cast<double>(wantH_) / picH);
+    return {std::max(1, static_cast<int32_t>(picW * k + 0.5)), std::max(1, static_cast<int32_t>(picH * k + 0.5))};
+  }
 
   // The picture is picW x picH; its rows arrive at rowW x rowH (smaller for scaled JPEG).
   void Start(int32_t picW, int32_t picH, int32_t rowW, int32_t rowH) {
     if (TooLarge(picW, picH) || TooLarge(rowW, rowH)) Invalid();
     picW_ = picW, picH_ = picH, rowW_ = rowW, rowH_ = rowH;
-    outW_ = TargetW(picW), outH_ = TargetH(picH);
+    std::tie(outW_, outH_) = Target(picW, picH);
     if (TooLarge(outW_, outH_)) Invalid();
     direct_ = outW_ == rowW && outH_ == rowH;
     if (direct_) {
@@ -156,6 +163,7 @@ class Output {
   }
 
   int32_t wantW_, wantH_;
+  bool fit_;
   int32_t picW_ = 0, picH_ = 0, rowW_ = 0, rowH_ = 0, outW_ = 0, outH_ = 0, y_ = 0;
   bool direct_ = false;
   std::vector<uint32_t> pixels_;
@@ -189,7 +197,7 @@ bool JpegRun(jpeg_decompress_struct& cinfo, JpegError& err, std::span<const uint
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;  // BGRA bytes are 0xAARRGGBB words
   // The smallest DCT scale (in eighths) that still covers the target: the rest is averaged.
-  const int32_t tw = out.TargetW(w), th = out.TargetH(h);
+  const auto [tw, th] = out.Target(w, h);
   unsigned m = 1;
   while (m < 8 && (int64_t{w} * m < int64_t{tw} * 8 || int64_t{h} * m < int64_t{th} * 8)) ++m;
   cinfo.scale_num = m;
@@ -560,11 +568,11 @@ void DecodeIco(std::span<const uint8_t> b, Output& out) {
 
 }  // namespace
 
-Decoded DecodePixels(std::span<const uint8_t> bytes, int32_t width, int32_t height) {
+namespace {
+
+Decoded DecodeInto(std::span<const uint8_t> bytes, Output& out) {
   const auto format = Sniff(bytes);
   if (!format) Invalid();
-  if (width < 0 || height < 0 || (width == 0) != (height == 0)) Raise(Err::InvalidProcedureCall);
-  Output out(width, height);
   switch (*format) {
     case Format::Jpeg: DecodeJpeg(bytes, out); break;
     case Format::Png: DecodePng(bytes, out); break;
@@ -573,6 +581,65 @@ Decoded DecodePixels(std::span<const uint8_t> bytes, int32_t width, int32_t heig
     case Format::Ico: DecodeIco(bytes, out); break;
   }
   return out.Finish(*format == Format::Ico ? Picture::Kind::Icon : Picture::Kind::Bitmap);
+}
+
+// Pixels of width x height made from pixels of w x h.
+std::vector<uint32_t> Resample(const std::vector<uint32_t>& px, int32_t w, int32_t h, int32_t width, int32_t height) {
+  Output out(width, height);
+  out.Start(w, h, w, h);
+  for (int32_t y = 0; y < h; ++y) out.Row(px.data() + static_cast<size_t>(y) * static_cast<size_t>(w));
+  return out.Finish(Picture::Kind::Bitmap).pixels;
+}
+
+}  // namespace
+
+Decoded DecodePixels(std::span<const uint8_t> bytes, int32_t width, int32_t height) {
+  if (width < 0 || height < 0 || (width == 0) != (height == 0)) Raise(Err::InvalidProcedureCall);
+  Output out(width, height);
+  return DecodeInto(bytes, out);
+}
+
+Ref<Picture> OpenPicture(std::vector<uint8_t> bytes) {
+  // One pass checks the whole of the bytes and keeps what a list will want: all the pixels of
+  // a small picture, a preview of at most kPreviewSide a side of a large one.
+  Output out(kPreviewSide, kPreviewSide, true);
+  Decoded d = DecodeInto(bytes, out);
+  auto p = MakeRef<Picture>();
+  p->width = d.width, p->height = d.height, p->kind = d.kind;
+  p->encoded = std::move(bytes);
+  if (d.outWidth == d.width && d.outHeight == d.height && int64_t{d.width} * d.height <= kHeldPixels) {
+    p->pixels = std::move(d.pixels);
+  } else {
+    p->preview = std::move(d.pixels);
+    p->previewWidth = d.outWidth, p->previewHeight = d.outHeight;
+  }
+  return p;
+}
+
+std::vector<uint32_t> Picture::Pixels() const {
+  if (Empty() || HoldsPixels()) return pixels;
+  if (encoded.empty()) return {};
+  return DecodePixels(encoded).pixels;
+}
+
+Ref<Picture> Picture::ScaledTo(int32_t w, int32_t h) const {
+  if (Empty()) Raise(Err::InvalidPicture);
+  if (TooLarge(w, h)) Raise(Err::InvalidPropertyValue);
+  std::vector<uint32_t> px;
+  if (HoldsPixels()) {
+    px = w == width && h == height ? pixels : Resample(pixels, width, height, w, h);
+  } else if (!preview.empty() && previewWidth >= w && previewHeight >= h) {
+    px = Resample(preview, previewWidth, previewHeight, w, h);
+  } else {
+    if (encoded.empty()) Raise(Err::InvalidPicture);
+    px = DecodePixels(encoded, w, h).pixels;
+  }
+  return MakeRef<Picture>(w, h, std::move(px), std::vector<uint8_t>{}, kind);
+}
+
+void Picture::DropPreview() {
+  std::vector<uint32_t>().swap(preview);
+  previewWidth = previewHeight = 0;
 }
 
 Ref<Picture> DecodePicture(std::span<const uint8_t> bytes) {
@@ -635,6 +702,6 @@ std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
   return bytes;
 }
 
-Ref<Picture> LoadPictureFile(const std::u16string& path) { return DecodePicture(ReadPictureFile(path)); }
+Ref<Picture> LoadPictureFile(const std::u16string& path) { return OpenPicture(ReadPictureFile(path)); }
 
 }  // namespace desk

@@ -155,9 +155,13 @@ TEST(ImageList, AddFindAndPositionsThroughDispatch) {
   EXPECT_EQ(desk::CallByName(images, u"Count", desk::InvokeKind::Get), desk::Variant::Integer(3));
 
   auto& typed = *desk::RefCast<desk::ImageList>(list);
-  EXPECT_EQ(typed.Find(u"b"), b);
+  // a (1x1) came first: the list shows every picture at 1x1, b through a copy of that size.
+  ASSERT_TRUE(typed.Find(u"b"));
+  EXPECT_EQ(typed.Find(u"b")->width, 1);
+  EXPECT_EQ(typed.Find(u"a"), a) << "a picture already at the list's size is shown as it is";
   EXPECT_EQ(typed.Find(u"B"), nullptr) << "keys compare exactly";
-  EXPECT_EQ(typed.Images().At(1)->Image(), b);
+  EXPECT_EQ(typed.Images().At(1)->Original(), b);
+  EXPECT_EQ(typed.Images().At(1)->Image(), typed.Find(u"b"));
   EXPECT_EQ(typed.Images().At(2)->Index(), 3);
 
   auto item = desk::CallByName(images, u"Item", desk::InvokeKind::Get, {desk::Variant::String(u"c")}).ToObject();

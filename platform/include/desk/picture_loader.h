@@ -22,8 +22,11 @@ struct Decoded {
 };
 
 // The picture in a file: 53 when the file is missing, 481 when it is not a picture or is
-// larger than kMaxPicturePixels.
+// larger than kMaxPicturePixels. The whole file is checked; a picture over kHeldPixels keeps
+// its bytes and a small preview, and decodes its full pixels only when asked (Pixels).
 Ref<Picture> LoadPictureFile(const std::u16string& path);
+// As LoadPictureFile, for bytes already read; the picture keeps them.
+Ref<Picture> OpenPicture(std::vector<uint8_t> bytes);
 // The bytes of a file that starts like a picture (the same failures as LoadPictureFile,
 // without decoding).
 std::vector<uint8_t> ReadPictureFile(const std::u16string& path);
