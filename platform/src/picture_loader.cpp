@@ -689,16 +689,16 @@ std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
   readMore(bytes.size());
   bytes.resize(have);
   if (!Sniff(bytes)) Raise(Err::InvalidPicture);
-  // The rest, sized by fstat but read to the real end in case the file grew meanwhile.
-  size_t expect = static_cast<size_t>(st.st_size > 0 ? st.st_size : 0);
+  // The rest, sized by fstat (one byte over, to see the end without another buffer) but read
+  // to the real end in case the file grew meanwhile.
+  bytes.reserve(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0) + 1);
   for (;;) {
-    bytes.resize(std::max(expect, have) + (expect > have ? 0 : 65536));
+    bytes.resize(std::max(bytes.capacity(), have + 1));
     readMore(bytes.size());
     if (have < bytes.size()) break;
-    expect = 0;
+    bytes.reserve(bytes.capacity() * 2);
   }
   bytes.resize(have);
-  bytes.shrink_to_fit();
   return bytes;
 }
 
