@@ -21,6 +21,7 @@
 // jpeglib.h needs size_t and FILE declared first.
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -180,9 +181,13 @@ struct JpegError {
 
 void JpegFail(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1); }
 
-// Warnings are corrupt data (premature end, bad Huffman code, extraneous bytes): refused.
+// Warnings about the image data (premature end, bad Huffman code, extraneous bytes, ...) are
+// refused; those about metadata the pixels do not depend on are not.
 void JpegMessage(j_common_ptr cinfo, int level) {
-  if (level < 0) longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
+  if (level >= 0) return;
+  const int code = cinfo->err->msg_code;
+  if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM || code == JWRN_BOGUS_ICC) return;
+  longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
 }
 
 // Separate from DecodeJpeg so that no object with a destructor lives across setjmp.
@@ -203,6 +208,8 @@ bool JpegRun(jpeg_decompress_struct& cinfo, JpegError& err, std::span<const uint
   cinfo.scale_num = m;
   cinfo.scale_denom = 8;
   cinfo.dct_method = JDCT_ISLOW;
+  // A reduced picture is averaged again afterwards: the plain chroma upsampling does as well.
+  if (m < 8) cinfo.do_fancy_upsampling = FALSE;
   jpeg_start_decompress(&cinfo);
   const auto ow = static_cast<int32_t>(cinfo.output_width), oh = static_cast<int32_t>(cinfo.output_height);
   out.Start(w, h, ow, oh);
