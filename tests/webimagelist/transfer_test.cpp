@@ -2,6 +2,7 @@
 // over plain HTTP and over TLS), transfers that trickle ended by the low-speed bound, and a
 // cached file that fails to load fetched again by the next Fill.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <set>
 
@@ -167,6 +168,46 @@ TEST_F(Transfer, EntryWithoutAUrlReportsOnce) {
   control_->Fill();
   EXPECT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Pictures().Count(), 0);
+}
+
+}  // namespace
+
+namespace {
+
+ino_t InodeOf(const std::filesystem::path& p) {
+  struct stat st {};
+  return ::stat(p.c_str(), &st) == 0 ? st.st_ino : 0;
+}
+
+// A forced download of an unchanged picture leaves the cached file as it is (no new file for
+// the file system to make); changed bytes, or a file that others may write, are replaced.
+TEST_F(Transfer, ForcedDownloadOfTheSameBytesKeepsTheCachedFile) {
+  auto body = std::make_shared<std::string>(testenv::DataFile("px.png"));
+  server_.Routes().Get("/same.png", [body](const httplib::Request&, httplib::Response& res) {
+    res.set_content(*body, "image/png");
+  });
+  server_.Start();
+  auto e = List().Add(u"same", server_.Url16("/same.png"));
+  ASSERT_TRUE(e->DownloadFile(true));
+  const auto path = Cache("same.png");
+  const ino_t first = InodeOf(path);
+  ASSERT_NE(first, 0u);
+  ASSERT_TRUE(e->DownloadFile(true));
+  EXPECT_EQ(InodeOf(path), first) << "unchanged bytes were written again";
+
+  *body = testenv::DataFile("px.gif");
+  ASSERT_TRUE(e->DownloadFile(true));
+  EXPECT_NE(InodeOf(path), first);
+  EXPECT_EQ(testenv::ReadFile(path), *body);
+
+  const ino_t second = InodeOf(path);
+  std::filesystem::permissions(path, std::filesystem::perms::others_write, std::filesystem::perm_options::add);
+  ASSERT_TRUE(e->DownloadFile(true));
+  EXPECT_NE(InodeOf(path), second) << "a file others may write is replaced by one of our own";
+  EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::others_write,
+            std::filesystem::perms::none);
+  EXPECT_EQ(server_.Count("/same.png"), 4);
+  EXPECT_TRUE(Boxes().empty());
 }
 
 }  // namespace
