@@ -1,5 +1,6 @@
 // Pictures come from servers the host does not control: decoding any bytes either gives a
-// picture whose pixel buffer matches its size, or fails with 481.
+// picture whose pixel buffer matches its size, or fails with 481, at full size and at a
+// list's size.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -18,6 +19,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       // The bytes are kept so that the picture can persist itself.
       if (p->encoded.empty()) std::abort();
     }
+  } catch (const desk::Error& e) {
+    if (e.Number() != static_cast<int32_t>(desk::Err::InvalidPicture)) std::abort();
+  }
+  // The scaled path (reduced DCT scale, area average) that lists use, on the same bytes.
+  try {
+    const int32_t w = size > 0 ? 1 + data[0] % 64 : 16, h = size > 1 ? 1 + data[1] % 64 : 16;
+    desk::Decoded d = desk::DecodePixels(std::span<const uint8_t>(data, size), w, h);
+    if (d.outWidth != w || d.outHeight != h) std::abort();
+    if (d.pixels.size() != static_cast<size_t>(w) * static_cast<size_t>(h)) std::abort();
+    if (d.width <= 0 || d.height <= 0) std::abort();
   } catch (const desk::Error& e) {
     if (e.Number() != static_cast<int32_t>(desk::Err::InvalidPicture)) std::abort();
   }

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -63,6 +64,37 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
   return true;
 }
 
+// Whether the file at `path` is ours alone and already holds exactly the pieces: then a
+// replacement would change nothing a reader can see. Not followed through a link; a file
+// that others may write, or that has other names, is replaced as usual.
+bool AlreadyHolds(const std::string& path, std::span<const std::span<const uint8_t>> pieces) {
+  uint64_t total = 0;
+  for (auto piece : pieces) total += piece.size();
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0 ||
+      st.st_nlink != 1 || static_cast<uint64_t>(st.st_size) != total)
+    return false;
+  uint8_t buf[64 * 1024];
+  for (auto piece : pieces) {
+    size_t at = 0;
+    while (at < piece.size()) {
+      const size_t want = std::min(sizeof buf, piece.size() - at);
+      ssize_t n = ::read(fd, buf, want);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || std::memcmp(buf, piece.data() + at, static_cast<size_t>(n)) != 0) return false;
+      at += static_cast<size_t>(n);
+    }
+  }
+  uint8_t extra;
+  return ::read(fd, &extra, 1) == 0;  // and nothing after them
+}
+
 class SystemFileSystem : public FileSystem {
  public:
   std::u16string TempFolder() override { return SystemTempFolder(); }
@@ -76,6 +108,9 @@ class SystemFileSystem : public FileSystem {
 
   void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) override {
     const std::string target = NativePath(path);
+    // A forced download of an unchanged picture: no new file (a new file costs the file
+    // system far more than reading the old one back).
+    if (AlreadyHolds(target, pieces)) return;
     const size_t slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash == 0 ? 1 : slash);
     // mkstemp creates with O_EXCL and mode 0600: no one else's file is ever opened.
@@ -98,6 +133,12 @@ class SystemFileSystem : public FileSystem {
       ::unlink(temp.c_str());
       RaiseErrno(err);
     }
+  }
+
+  bool RemoveFile(const std::u16string& path) override {
+    std::string p = Narrow(path);
+    if (p.empty() || p.find('\0') != std::string::npos) return false;
+    return ::unlink(p.c_str()) == 0;
   }
 };
 

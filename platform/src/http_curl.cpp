@@ -3,7 +3,12 @@
 // One easy handle per request, driven by its own multi handle only when the reader asks for
 // bytes: curl hands over chunks of its own size, which wait in `pending_` until Read has
 // passed them on in the caller's piece size. Waiting is bounded by our own stall clock
-// (milliseconds, any phase after the connect) and by curl's connect timeout.
+// (milliseconds, any phase after the connect), our low-speed window and curl's connect
+// timeout.
+//
+// The requests of one client share a curl share object: its connection cache, name look-ups
+// and TLS sessions. A new easy handle otherwise starts from nothing (new connection, new
+// handshake, the certificate store loaded again), which costs tens of milliseconds a picture.
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -25,6 +30,38 @@ void GlobalInit() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// What the requests of one client share. curl calls the lock functions around every use, so
+// requests on different threads stay safe.
+class Share {
+ public:
+  Share() {
+    sh_ = curl_share_init();
+    if (!sh_) return;
+    curl_share_setopt(sh_, CURLSHOPT_LOCKFUNC, &Share::Lock);
+    curl_share_setopt(sh_, CURLSHOPT_UNLOCKFUNC, &Share::Unlock);
+    curl_share_setopt(sh_, CURLSHOPT_USERDATA, this);
+    curl_share_setopt(sh_, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    curl_share_setopt(sh_, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+    curl_share_setopt(sh_, CURLSHOPT_SHARE, CURL_LOCK_DATA_SSL_SESSION);
+  }
+  ~Share() {
+    if (sh_) curl_share_cleanup(sh_);
+  }
+  Share(const Share&) = delete;
+  Share& operator=(const Share&) = delete;
+  CURLSH* Get() const { return sh_; }
+
+ private:
+  static void Lock(CURL*, curl_lock_data data, curl_lock_access, void* user) {
+    static_cast<Share*>(user)->mu_[Slot(data)].lock();
+  }
+  static void Unlock(CURL*, curl_lock_data data, void* user) { static_cast<Share*>(user)->mu_[Slot(data)].unlock(); }
+  static size_t Slot(curl_lock_data d) { return static_cast<size_t>(d) < kSlots ? static_cast<size_t>(d) : 0; }
+  static constexpr size_t kSlots = CURL_LOCK_DATA_LAST;
+  CURLSH* sh_ = nullptr;
+  std::mutex mu_[kSlots];
+};
+
 bool IsHex(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
 // A request that could not be made: reads nothing and did not succeed.
@@ -36,7 +73,8 @@ class FailedRequest : public Request {
 
 class CurlRequest : public Request {
  public:
-  CurlRequest(const Options& opt, const std::string& url, const std::string& agent) : opt_(opt) {
+  CurlRequest(const Options& opt, std::shared_ptr<Share> share, const std::string& url, const std::string& agent)
+      : opt_(opt), share_(std::move(share)) {
     easy_ = curl_easy_init();
     multi_ = curl_multi_init();
     headers_ = curl_slist_append(nullptr, "Cache-Control: no-cache");
@@ -64,13 +102,20 @@ class CurlRequest : public Request {
               curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlRequest::OnHeader) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this) == CURLE_OK &&
-              curl_multi_add_handle(multi_, easy_) == CURLM_OK;
+              (!share_->Get() || curl_easy_setopt(easy_, CURLOPT_SHARE, share_->Get()) == CURLE_OK) &&
+              (opt_.caFile.empty() || curl_easy_setopt(easy_, CURLOPT_CAINFO, opt_.caFile.c_str()) == CURLE_OK);
+    // Preferences that an older curl may not know: no reason to fail the request over them.
+    curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+#if LIBCURL_VERSION_NUM >= 0x075700
+    curl_easy_setopt(easy_, CURLOPT_CA_CACHE_TIMEOUT, 3600L);
+#endif
+    ok = ok && curl_multi_add_handle(multi_, easy_) == CURLM_OK;
     if (!ok) {
       done_ = failed_ = true;
       return;
     }
     added_ = true;
-    lastProgress_ = Clock::now();
+    lastProgress_ = windowStart_ = Clock::now();
   }
 
   ~CurlRequest() override {
@@ -172,15 +217,32 @@ class CurlRequest : public Request {
         if (m->msg == CURLMSG_DONE) Finish(m->data.result == CURLE_OK);
       if (done_ || pendingSize_ != 0) return;
       if (running == 0) return Finish(false);  // ended without a completion message
-      const auto idle = Clock::now() - lastProgress_;
+      const auto now = Clock::now();
+      if (opt_.lowSpeedBytesPerSecond > 0 && now - windowStart_ >= opt_.lowSpeedWindow) {
+        // Window after window: too few bytes in this one fails the transfer.
+        const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(now - windowStart_).count();
+        if (static_cast<double>(received_ - windowBytes_) * 1000.0 <
+            static_cast<double>(opt_.lowSpeedBytesPerSecond) * static_cast<double>(ms))
+          return Finish(false);
+        windowStart_ = now;
+        windowBytes_ = received_;
+      }
+      const auto idle = now - lastProgress_;
       if (idle >= opt_.stallTimeout) return Finish(false);
       const auto left_ms = std::chrono::duration_cast<std::chrono::milliseconds>(opt_.stallTimeout - idle).count();
-      const int wait = static_cast<int>(std::clamp<long long>(left_ms, 1, 1000));
+      long long wait_ms = std::clamp<long long>(left_ms, 1, 1000);
+      if (opt_.lowSpeedBytesPerSecond > 0) {
+        const auto toWindowEnd =
+            std::chrono::duration_cast<std::chrono::milliseconds>(opt_.lowSpeedWindow - (now - windowStart_)).count();
+        wait_ms = std::clamp<long long>(std::min<long long>(wait_ms, toWindowEnd), 1, 1000);
+      }
+      const int wait = static_cast<int>(wait_ms);
       if (curl_multi_poll(multi_, nullptr, 0, wait, nullptr) != CURLM_OK) return Finish(false);
     }
   }
 
   Options opt_;
+  std::shared_ptr<Share> share_;  // outlives the easy handle that uses it
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   curl_slist* headers_ = nullptr;
@@ -195,6 +257,8 @@ class CurlRequest : public Request {
   size_t pendingCapacity_ = 0;
   size_t pos_ = 0;
   Clock::time_point lastProgress_;
+  Clock::time_point windowStart_;  // of the current low-speed window
+  uint64_t windowBytes_ = 0;       // received_ when it started
 };
 
 struct UrlHandle {
@@ -204,7 +268,8 @@ struct UrlHandle {
 
 class CurlSession : public Session {
  public:
-  CurlSession(const Options& opt, std::string agent) : opt_(opt), agent_(std::move(agent)) {}
+  CurlSession(const Options& opt, std::shared_ptr<Share> share, std::string agent)
+      : opt_(opt), share_(std::move(share)), agent_(std::move(agent)) {}
 
   std::unique_ptr<Request> OpenUrl(std::string_view url) override {
     // Parsed first, so that a malformed URL or another scheme never reaches the network.
@@ -222,23 +287,28 @@ class CurlSession : public Session {
     if (curl_url_get(u.p, CURLUPART_URL, &normal, 0) != CURLUE_OK || !normal) return std::make_unique<FailedRequest>();
     const std::string target = normal;
     curl_free(normal);
-    return std::make_unique<CurlRequest>(opt_, target, agent_);
+    return std::make_unique<CurlRequest>(opt_, share_, target, agent_);
   }
 
  private:
   Options opt_;
+  std::shared_ptr<Share> share_;
   std::string agent_;
 };
 
 class CurlClient : public Client {
  public:
-  explicit CurlClient(const Options& opt) : opt_(opt) { GlobalInit(); }
+  explicit CurlClient(const Options& opt) : opt_(opt) {
+    GlobalInit();
+    share_ = std::make_shared<Share>();
+  }
   std::unique_ptr<Session> OpenSession(std::string_view userAgent) override {
-    return std::make_unique<CurlSession>(opt_, std::string(userAgent));
+    return std::make_unique<CurlSession>(opt_, share_, std::string(userAgent));
   }
 
  private:
   Options opt_;
+  std::shared_ptr<Share> share_;
 };
 
 std::shared_ptr<Client>& Slot() {

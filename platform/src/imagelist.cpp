@@ -30,7 +30,8 @@ const DispatchTable<ListImage>& ListImage::Table() {
   return t;
 }
 
-ListImage::ListImage(std::u16string key, Ref<Picture> picture) : key_(std::move(key)), picture_(std::move(picture)) {}
+ListImage::ListImage(std::u16string key, Ref<Picture> picture, Ref<Picture> shown)
+    : key_(std::move(key)), picture_(std::move(picture)), shown_(std::move(shown)) {}
 
 const DispatchTable<ListImages>& ListImages::Table() {
   using K = InvokeKind;
@@ -112,7 +113,13 @@ Ref<ListImage> ListImages::Add(const Variant& index, const Variant& key, const V
     if (i < 1 || i > Count() + 1) Raise(Err::IndexOutOfBounds);
     pos = static_cast<size_t>(i - 1);
   }
-  Ref<ListImage> e = MakeRef<ListImage>(std::move(k), std::move(pic));
+  // The first picture sets the list's size; every picture is shown at it.
+  const bool first = items_.empty();
+  const int32_t w = first ? pic->width : imageWidth_, h = first ? pic->height : imageHeight_;
+  Ref<Picture> shown = pic->HoldsPixels() && pic->width == w && pic->height == h ? pic : pic->ScaledTo(w, h);
+  pic->DropPreview();
+  Ref<ListImage> e = MakeRef<ListImage>(std::move(k), std::move(pic), std::move(shown));
+  imageWidth_ = w, imageHeight_ = h;
   items_.insert(items_.begin() + static_cast<ptrdiff_t>(pos), e);
   if (!e->key_.empty()) keys_.emplace(e->key_, e.get());
   Reindex(pos);
@@ -128,18 +135,20 @@ void ListImages::Remove(const Variant& index) {
   if (!gone->key_.empty()) keys_.erase(gone->key_);
   gone->index_ = 0;
   Reindex(pos);
+  if (items_.empty()) imageWidth_ = imageHeight_ = 0;  // the next first picture sets the size again
 }
 
 void ListImages::Clear() {
   std::vector<Ref<ListImage>> old = std::move(items_);
   items_.clear();
   keys_.clear();
+  imageWidth_ = imageHeight_ = 0;
   for (auto& e : old) e->index_ = 0;
 }
 
 Ref<Picture> ListImages::Find(std::u16string_view key) const {
   auto it = keys_.find(std::u16string(key));
-  return it == keys_.end() ? nullptr : it->second->picture_;
+  return it == keys_.end() ? nullptr : it->second->shown_;
 }
 
 const DispatchTable<ImageList>& ImageList::Table() {

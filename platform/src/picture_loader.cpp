@@ -1,25 +1,35 @@
-// Picture decoding on gdk-pixbuf.
+// Picture decoding: libjpeg-turbo, libpng and giflib directly; BMP and icon images through
+// gdk-pixbuf after their headers were checked against the bytes.
 //
-// gdk-pixbuf is fuzzed continuously and decodes PNG and JPEG through libpng and
-// libjpeg-turbo. Pictures come from untrusted servers, so:
-//  - the format is chosen by its magic bytes and the loader is created by type: only the
-//    five formats are ever handed to a decoder (never SVG, TIFF, XPM and the rest that the
-//    system's loader set would otherwise sniff);
-//  - the size-prepared signal refuses an image over kMaxPicturePixels by asking for a
-//    0x0 result, which makes the loaders stop before they allocate the pixels.
-// Icons whose best image is stored as PNG (the loader refuses those) are read by taking the
-// PNG out of the icon directory and decoding it as PNG.
-#include "desk/picture_loader.h"
-
+// Pictures come from untrusted servers, and every platform decodes them here, so the rules
+// are the same everywhere:
+//  - the format is chosen by its magic bytes; only the five formats are ever decoded;
+//  - strict: data that ends early, a decoder warning about corrupt data, or a header that
+//    promises more bytes than the file holds all fail with 481 (no half-grey or half-black
+//    pictures);
+//  - a picture over kMaxPicturePixels fails with 481 before its pixels are allocated;
+//  - decoding streams rows into the requested size: a small copy of a large picture never
+//    holds the large one (JPEG uses the decoder's scaled DCT decoding on top).
 #include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
+#include <gif_lib.h>
+#include <png.h>
+#include <setjmp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+// jpeglib.h needs size_t and FILE declared first.
+#include <cstdio>
+#include <jpeglib.h>
+#include <jerror.h>
+
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <optional>
+#include <tuple>
 
+#include "desk/picture_loader.h"
 #include "desk/text.h"
 
 namespace desk {
@@ -40,15 +50,436 @@ std::optional<Format> Sniff(std::span<const uint8_t> b) {
   return std::nullopt;
 }
 
-const char* LoaderType(Format f) {
-  switch (f) {
-    case Format::Png: return "png";
-    case Format::Gif: return "gif";
-    case Format::Jpeg: return "jpeg";
-    case Format::Bmp: return "bmp";
-    case Format::Ico: return "ico";
+[[noreturn]] void Invalid() { Raise(Err::InvalidPicture); }
+
+bool TooLarge(int64_t w, int64_t h) { return w <= 0 || h <= 0 || w * h > kMaxPicturePixels; }
+
+uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+}
+
+// Where decoded rows go: straight into a buffer at the picture's size, or through an area
+// average (premultiplied, so transparent pixels lend no colour) into the requested size.
+class Output {
+ public:
+  // w x h exactly; both 0: the picture's own size; fit: at most w x h, keeping the shape.
+  Output(int32_t w, int32_t h, bool fit = false) : wantW_(w), wantH_(h), fit_(fit) {}
+
+  // The size the caller wants for a picture of picW x picH.
+  std::pair<int32_t, int32_t> Target(int32_t picW, int32_t picH) const {
+    if (wantW_ <= 0) return {picW, picH};
+    if (!fit_) return {wantW_, wantH_};
+    if (picW <= wantW_ && picH <= wantH_) return {picW, picH};
+    const double k = std::min(static_cast<double>(wantW_) / picW, static_cast<double>(wantH_) / picH);
+    return {std::max(1, static_cast<int32_t>(picW * k + 0.5)), std::max(1, static_cast<int32_t>(picH * k + 0.5))};
   }
-  return "";
+
+  // The picture is picW x picH; its rows arrive at rowW x rowH (smaller for scaled JPEG).
+  void Start(int32_t picW, int32_t picH, int32_t rowW, int32_t rowH) {
+    if (TooLarge(picW, picH) || TooLarge(rowW, rowH)) Invalid();
+    picW_ = picW, picH_ = picH, rowW_ = rowW, rowH_ = rowH;
+    std::tie(outW_, outH_) = Target(picW, picH);
+    if (TooLarge(outW_, outH_)) Invalid();
+    direct_ = outW_ == rowW && outH_ == rowH;
+    if (direct_) {
+      pixels_.resize(static_cast<size_t>(outW_) * static_cast<size_t>(outH_));
+      return;
+    }
+    acc_.assign(static_cast<size_t>(outW_) * static_cast<size_t>(outH_) * 4, 0.0f);
+    cols_ = Spans(rowW, outW_);
+    rowSpans_ = Spans(rowH, outH_);
+  }
+
+  void Row(const uint32_t* argb) {
+    if (y_ >= rowH_) Invalid();
+    if (direct_) {
+      std::memcpy(pixels_.data() + static_cast<size_t>(y_) * static_cast<size_t>(outW_), argb,
+                  static_cast<size_t>(outW_) * 4);
+    } else {
+      for (const Span& r : rowSpans_[static_cast<size_t>(y_)]) {
+        float* out = acc_.data() + static_cast<size_t>(r.to) * static_cast<size_t>(outW_) * 4;
+        for (int32_t x = 0; x < rowW_; ++x) {
+          const uint32_t p = argb[x];
+          const float a = static_cast<float>(p >> 24) * (1.0f / 255.0f);
+          const float rr = static_cast<float>((p >> 16) & 0xFF) * a, g = static_cast<float>((p >> 8) & 0xFF) * a,
+                      b = static_cast<float>(p & 0xFF) * a;
+          for (const Span& c : cols_[static_cast<size_t>(x)]) {
+            const float w = c.weight * r.weight;
+            float* o = out + static_cast<size_t>(c.to) * 4;
+            o[0] += rr * w, o[1] += g * w, o[2] += b * w, o[3] += a * w;
+          }
+        }
+      }
+    }
+    ++y_;
+  }
+
+  bool Complete() const { return picW_ > 0 && y_ == rowH_; }
+  int32_t PicW() const { return picW_; }
+  int32_t PicH() const { return picH_; }
+
+  Decoded Finish(Picture::Kind kind) {
+    if (!Complete()) Invalid();
+    Decoded d;
+    d.width = picW_, d.height = picH_, d.outWidth = outW_, d.outHeight = outH_, d.kind = kind;
+    if (direct_) {
+      d.pixels = std::move(pixels_);
+      return d;
+    }
+    d.pixels.resize(static_cast<size_t>(outW_) * static_cast<size_t>(outH_));
+    for (size_t i = 0; i < d.pixels.size(); ++i) {
+      const float* a = acc_.data() + i * 4;
+      const float alpha = a[3];
+      if (alpha <= 0.5f / 255.0f) {
+        d.pixels[i] = 0;
+        continue;
+      }
+      auto ch = [&](float v) { return static_cast<uint32_t>(std::clamp(v / alpha + 0.5f, 0.0f, 255.0f)); };
+      const auto A = static_cast<uint32_t>(std::clamp(alpha * 255.0f + 0.5f, 0.0f, 255.0f));
+      d.pixels[i] = (A << 24) | (ch(a[0]) << 16) | (ch(a[1]) << 8) | ch(a[2]);
+    }
+    acc_.clear();
+    acc_.shrink_to_fit();
+    return d;
+  }
+
+ private:
+  struct Span {
+    int32_t to;
+    float weight;  // the share of the target pixel this source pixel covers
+  };
+  // For each of n source pixels, the target pixels (of m) it overlaps and by how much.
+  static std::vector<std::vector<Span>> Spans(int32_t n, int32_t m) {
+    std::vector<std::vector<Span>> out(static_cast<size_t>(n));
+    const double scale = static_cast<double>(m) / n;  // target units per source pixel
+    for (int32_t i = 0; i < n; ++i) {
+      const double a = i * scale, b = (i + 1) * scale;
+      for (auto t = static_cast<int32_t>(a); t < m && t < b; ++t) {
+        const double overlap = std::min<double>(b, t + 1) - std::max<double>(a, t);
+        if (overlap > 1e-9) out[static_cast<size_t>(i)].push_back({t, static_cast<float>(overlap)});
+      }
+    }
+    return out;
+  }
+
+  int32_t wantW_, wantH_;
+  bool fit_;
+  int32_t picW_ = 0, picH_ = 0, rowW_ = 0, rowH_ = 0, outW_ = 0, outH_ = 0, y_ = 0;
+  bool direct_ = false;
+  std::vector<uint32_t> pixels_;
+  std::vector<float> acc_;
+  std::vector<std::vector<Span>> cols_, rowSpans_;
+};
+
+// --- JPEG ---------------------------------------------------------------------------------
+
+struct JpegError {
+  jpeg_error_mgr mgr;
+  jmp_buf jump;
+};
+
+void JpegFail(j_common_ptr cinfo) { longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1); }
+
+// Warnings about the image data (premature end, bad Huffman code, extraneous bytes, ...) are
+// refused; those about metadata the pixels do not depend on are not.
+void JpegMessage(j_common_ptr cinfo, int level) {
+  if (level >= 0) return;
+  const int code = cinfo->err->msg_code;
+  if (code == JWRN_JFIF_MAJOR || code == JWRN_ADOBE_XFORM || code == JWRN_BOGUS_ICC) return;
+  longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
+}
+
+// Separate from DecodeJpeg so that no object with a destructor lives across setjmp.
+bool JpegRun(jpeg_decompress_struct& cinfo, JpegError& err, std::span<const uint8_t> b, Output& out,
+             std::vector<uint32_t>& row) {
+  if (setjmp(err.jump)) return false;
+  jpeg_create_decompress(&cinfo);
+  jpeg_mem_src(&cinfo, b.data(), static_cast<unsigned long>(b.size()));
+  if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  const auto w = static_cast<int32_t>(cinfo.image_width), h = static_cast<int32_t>(cinfo.image_height);
+  if (TooLarge(w, h)) return false;
+  const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+  cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;  // BGRA bytes are 0xAARRGGBB words
+  // The smallest DCT scale (in eighths) that still covers the target: the rest is averaged.
+  const auto [tw, th] = out.Target(w, h);
+  unsigned m = 1;
+  while (m < 8 && (int64_t{w} * m < int64_t{tw} * 8 || int64_t{h} * m < int64_t{th} * 8)) ++m;
+  cinfo.scale_num = m;
+  cinfo.scale_denom = 8;
+  cinfo.dct_method = JDCT_ISLOW;
+  // A reduced picture is averaged again afterwards: the plain chroma upsampling does as well.
+  if (m < 8) cinfo.do_fancy_upsampling = FALSE;
+  jpeg_start_decompress(&cinfo);
+  const auto ow = static_cast<int32_t>(cinfo.output_width), oh = static_cast<int32_t>(cinfo.output_height);
+  out.Start(w, h, ow, oh);
+  row.resize(static_cast<size_t>(ow));
+  static thread_local std::vector<uint8_t> cmykRow;
+  if (cmyk) cmykRow.resize(static_cast<size_t>(ow) * 4);
+  while (cinfo.output_scanline < cinfo.output_height) {
+    JSAMPROW line = cmyk ? cmykRow.data() : reinterpret_cast<JSAMPROW>(row.data());
+    if (jpeg_read_scanlines(&cinfo, &line, 1) != 1) return false;
+    if (cmyk) {
+      // Adobe writes CMYK inverted: the stored values are already 255 - ink.
+      for (int32_t x = 0; x < ow; ++x) {
+        const uint8_t* p = cmykRow.data() + static_cast<size_t>(x) * 4;
+        const uint32_t k = p[3];
+        row[static_cast<size_t>(x)] = 0xFF000000u | ((p[0] * k / 255) << 16) | ((p[1] * k / 255) << 8) | (p[2] * k / 255);
+      }
+    }
+    out.Row(row.data());
+  }
+  jpeg_finish_decompress(&cinfo);  // reads on to the end marker, so a cut tail is noticed
+  return true;
+}
+
+void DecodeJpeg(std::span<const uint8_t> b, Output& out) {
+  jpeg_decompress_struct cinfo{};
+  JpegError err{};
+  cinfo.err = jpeg_std_error(&err.mgr);
+  err.mgr.error_exit = JpegFail;
+  err.mgr.emit_message = JpegMessage;
+  std::vector<uint32_t> row;
+  bool ok = false;
+  try {
+    ok = JpegRun(cinfo, err, b, out, row);
+  } catch (...) {
+    jpeg_destroy_decompress(&cinfo);
+    throw;
+  }
+  jpeg_destroy_decompress(&cinfo);
+  if (!ok) Invalid();
+}
+
+// --- PNG ----------------------------------------------------------------------------------
+
+struct PngSource {
+  std::span<const uint8_t> bytes;
+  size_t at = 0;
+};
+
+void PngRead(png_structp png, png_bytep to, size_t n) {
+  auto* src = static_cast<PngSource*>(png_get_io_ptr(png));
+  if (n > src->bytes.size() - src->at) png_error(png, "data ends early");
+  std::memcpy(to, src->bytes.data() + src->at, n);
+  src->at += n;
+}
+
+void PngError(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void PngWarning(png_structp, png_const_charp) {}
+
+bool PngRun(png_structp png, png_infop info, Output& out, std::vector<uint32_t>& rows, std::vector<uint32_t>& row) {
+  if (setjmp(png_jmpbuf(png))) return false;
+  png_set_user_limits(png, 1u << 20, 1u << 20);
+  png_read_info(png, info);
+  png_uint_32 w = 0, h = 0;
+  int depth = 0, color = 0, interlace = 0;
+  png_get_IHDR(png, info, &w, &h, &depth, &color, &interlace, nullptr, nullptr);
+  if (TooLarge(w, h)) return false;
+  png_set_expand(png);
+  png_set_strip_16(png);
+  png_set_gray_to_rgb(png);
+  png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+  png_set_bgr(png);  // BGRA bytes are 0xAARRGGBB words
+  const int passes = png_set_interlace_handling(png);
+  png_read_update_info(png, info);
+  if (png_get_rowbytes(png, info) != size_t{w} * 4) return false;
+  out.Start(static_cast<int32_t>(w), static_cast<int32_t>(h), static_cast<int32_t>(w), static_cast<int32_t>(h));
+  if (passes > 1) {
+    // Interlaced rows are only final after the last pass.
+    rows.assign(size_t{w} * h, 0);
+    for (int p = 0; p < passes; ++p)
+      for (png_uint_32 y = 0; y < h; ++y) png_read_row(png, reinterpret_cast<png_bytep>(rows.data() + size_t{y} * w), nullptr);
+    for (png_uint_32 y = 0; y < h; ++y) out.Row(rows.data() + size_t{y} * w);
+  } else {
+    row.resize(w);
+    for (png_uint_32 y = 0; y < h; ++y) {
+      png_read_row(png, reinterpret_cast<png_bytep>(row.data()), nullptr);
+      out.Row(row.data());
+    }
+  }
+  png_read_end(png, nullptr);  // on to IEND, so a cut tail is noticed
+  return true;
+}
+
+void DecodePng(std::span<const uint8_t> b, Output& out) {
+  png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, PngError, PngWarning);
+  if (!png) throw std::bad_alloc();
+  png_infop info = png_create_info_struct(png);
+  PngSource src{b};
+  png_set_read_fn(png, &src, PngRead);
+  std::vector<uint32_t> rows, row;
+  bool ok = false;
+  try {
+    ok = info && PngRun(png, info, out, rows, row);
+  } catch (...) {
+    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+    throw;
+  }
+  png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
+  if (!ok) Invalid();
+}
+
+// --- GIF ----------------------------------------------------------------------------------
+
+int GifRead(GifFileType* gif, GifByteType* to, int n) {
+  auto* src = static_cast<PngSource*>(gif->UserData);
+  const size_t want = static_cast<size_t>(std::max(n, 0));
+  const size_t have = std::min(want, src->bytes.size() - src->at);
+  std::memcpy(to, src->bytes.data() + src->at, have);
+  src->at += have;
+  return static_cast<int>(have);
+}
+
+struct GifCloser {
+  GifFileType* p;
+  ~GifCloser() {
+    if (p) DGifCloseFile(p, nullptr);
+  }
+};
+
+// The first image on its logical screen (transparent around it); the records after it are
+// read to the trailer without decoding, so that a cut file is noticed.
+void DecodeGif(std::span<const uint8_t> b, Output& out) {
+  PngSource src{b};
+  int error = 0;
+  GifCloser gif{DGifOpen(&src, GifRead, &error)};
+  if (!gif.p) Invalid();
+  GifFileType* g = gif.p;
+  int transparent = -1;
+  bool drawn = false;
+  std::vector<uint32_t> canvas;
+  for (;;) {
+    GifRecordType type;
+    if (DGifGetRecordType(g, &type) == GIF_ERROR) Invalid();
+    if (type == TERMINATE_RECORD_TYPE) break;
+    if (type == EXTENSION_RECORD_TYPE) {
+      int code = 0;
+      GifByteType* ext = nullptr;
+      if (DGifGetExtension(g, &code, &ext) == GIF_ERROR) Invalid();
+      if (code == GRAPHICS_EXT_FUNC_CODE && ext && ext[0] >= 4 && !drawn) {
+        GraphicsControlBlock gcb;
+        if (DGifExtensionToGCB(ext[0], ext + 1, &gcb) == GIF_OK) transparent = gcb.TransparentColor;
+      }
+      while (ext)
+        if (DGifGetExtensionNext(g, &ext) == GIF_ERROR) Invalid();
+      continue;
+    }
+    if (type != IMAGE_DESC_RECORD_TYPE) Invalid();
+    if (DGifGetImageDesc(g) == GIF_ERROR) Invalid();
+    const GifImageDesc& d = g->Image;
+    if (drawn) {
+      // Later frames of an animation: only checked to be whole.
+      int codeSize = 0;
+      GifByteType* block = nullptr;
+      if (DGifGetCode(g, &codeSize, &block) == GIF_ERROR) Invalid();
+      while (block)
+        if (DGifGetCodeNext(g, &block) == GIF_ERROR) Invalid();
+      continue;
+    }
+    if (TooLarge(d.Width, d.Height)) Invalid();
+    const int64_t sw = std::max<int64_t>(g->SWidth, int64_t{d.Left} + d.Width);
+    const int64_t sh = std::max<int64_t>(g->SHeight, int64_t{d.Top} + d.Height);
+    if (TooLarge(sw, sh)) Invalid();
+    const ColorMapObject* map = d.ColorMap ? d.ColorMap : g->SColorMap;
+    if (!map) Invalid();
+    std::vector<GifPixelType> line(static_cast<size_t>(d.Width));
+    canvas.assign(static_cast<size_t>(sw) * static_cast<size_t>(sh), 0);
+    auto put = [&](int y) {
+      uint32_t* to = canvas.data() + static_cast<size_t>(d.Top + y) * static_cast<size_t>(sw) + d.Left;
+      for (int x = 0; x < d.Width; ++x) {
+        const int i = line[static_cast<size_t>(x)];
+        if (i == transparent) continue;
+        if (i >= map->ColorCount) Invalid();
+        const GifColorType& c = map->Colors[i];
+        to[x] = 0xFF000000u | (uint32_t{c.Red} << 16) | (uint32_t{c.Green} << 8) | c.Blue;
+      }
+    };
+    if (d.Interlace) {
+      static constexpr int kStart[] = {0, 4, 2, 1}, kStep[] = {8, 8, 4, 2};
+      for (int p = 0; p < 4; ++p)
+        for (int y = kStart[p]; y < d.Height; y += kStep[p]) {
+          if (DGifGetLine(g, line.data(), d.Width) == GIF_ERROR) Invalid();
+          put(y);
+        }
+    } else {
+      for (int y = 0; y < d.Height; ++y) {
+        if (DGifGetLine(g, line.data(), d.Width) == GIF_ERROR) Invalid();
+        put(y);
+      }
+    }
+    drawn = true;
+    out.Start(static_cast<int32_t>(sw), static_cast<int32_t>(sh), static_cast<int32_t>(sw), static_cast<int32_t>(sh));
+  }
+  if (!drawn) Invalid();
+  for (int32_t y = 0; y < out.PicH(); ++y) out.Row(canvas.data() + static_cast<size_t>(y) * static_cast<size_t>(out.PicW()));
+}
+
+// --- BMP and icons through gdk-pixbuf -----------------------------------------------------
+
+// Bytes of the pixel rows a bitmap header describes, or nullopt when it cannot be told or is
+// not a layout gdk-pixbuf draws. `info` starts at the info header.
+std::optional<uint64_t> DibPixelBytes(std::span<const uint8_t> info, int64_t& w, int64_t& h, uint32_t& bpp,
+                                      uint64_t& paletteBytes, uint32_t& compression) {
+  if (info.size() < 12) return std::nullopt;
+  const uint32_t size = Le32(info.data());
+  uint32_t colors = 0;
+  uint64_t entry = 4;
+  compression = 0;
+  uint64_t sizeImage = 0;
+  if (size == 12) {
+    w = Le16(info.data() + 4), h = Le16(info.data() + 6), bpp = Le16(info.data() + 10);
+    entry = 3;
+  } else if (size >= 40 && info.size() >= 40) {
+    w = static_cast<int32_t>(Le32(info.data() + 4)), h = static_cast<int32_t>(Le32(info.data() + 8));
+    bpp = Le16(info.data() + 14), compression = Le32(info.data() + 16), sizeImage = Le32(info.data() + 20);
+    colors = Le32(info.data() + 32);
+  } else {
+    return std::nullopt;
+  }
+  if (h < 0) h = -h;
+  if (TooLarge(w, h)) return std::nullopt;
+  if (bpp <= 8) {
+    if (bpp == 0) return std::nullopt;
+    if (colors == 0 || colors > (1u << bpp)) colors = 1u << bpp;
+  } else {
+    colors = 0;
+  }
+  paletteBytes = uint64_t{colors} * entry;
+  if (compression == 1 || compression == 2) return sizeImage ? std::optional<uint64_t>(sizeImage) : std::nullopt;
+  if (compression != 0 && compression != 3 && compression != 6) return std::nullopt;
+  const uint64_t rowBytes = (static_cast<uint64_t>(w) * bpp + 31) / 32 * 4;
+  return rowBytes * static_cast<uint64_t>(h);
+}
+
+// A bitmap file whose headers promise no more than its bytes hold.
+bool WholeBmp(std::span<const uint8_t> b) {
+  if (b.size() < 26) return false;
+  const uint64_t fileSize = Le32(b.data() + 2), pixelsAt = Le32(b.data() + 10);
+  if (fileSize > b.size()) return false;
+  int64_t w = 0, h = 0;
+  uint32_t bpp = 0, compression = 0;
+  uint64_t palette = 0;
+  const auto pixels = DibPixelBytes(b.subspan(14), w, h, bpp, palette, compression);
+  if (!pixels) return false;
+  const uint64_t infoSize = Le32(b.data() + 14);
+  if (pixelsAt < 14 + infoSize) return false;
+  return pixelsAt <= b.size() && *pixels <= b.size() - pixelsAt;
+}
+
+// An icon image stored as a bitmap: the header, palette, colour rows and mask rows (the
+// header's height counts both) must all be there.
+bool WholeIconDib(std::span<const uint8_t> dib) {
+  int64_t w = 0, h = 0;
+  uint32_t bpp = 0, compression = 0;
+  uint64_t palette = 0;
+  if (dib.size() < 40 || Le32(dib.data()) < 40) return false;
+  const auto pixels = DibPixelBytes(dib, w, h, bpp, palette, compression);
+  if (!pixels || compression != 0) return false;
+  const uint64_t rows = static_cast<uint64_t>(h / 2);
+  const uint64_t colourBytes = (static_cast<uint64_t>(w) * bpp + 31) / 32 * 4 * rows;
+  const uint64_t maskBytes = (static_cast<uint64_t>(w) + 31) / 32 * 4 * rows;
+  return Le32(dib.data()) + palette + colourBytes + maskBytes <= dib.size();
 }
 
 struct LoaderState {
@@ -56,14 +487,12 @@ struct LoaderState {
 };
 
 void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
-  auto* state = static_cast<LoaderState*>(data);
-  if (width <= 0 || height <= 0 || int64_t{width} * height > kMaxPicturePixels) {
-    state->tooLarge = true;
+  if (TooLarge(width, height)) {
+    static_cast<LoaderState*>(data)->tooLarge = true;
     gdk_pixbuf_loader_set_size(loader, 0, 0);  // the loaders give up on a 0x0 target
   }
 }
 
-// RAII for the GLib objects of one decode.
 struct LoaderHandle {
   GdkPixbufLoader* p = nullptr;
   ~LoaderHandle() {
@@ -75,15 +504,12 @@ struct LoaderHandle {
   }
 };
 
-// Decodes with one loader type; null when the data is not a picture of that type.
-Ref<Picture> DecodeWith(Format f, std::span<const uint8_t> data, std::span<const uint8_t> original,
-                        Picture::Kind kind) {
+void DecodePixbuf(const char* type, std::span<const uint8_t> data, Output& out) {
   LoaderHandle loader;
-  loader.p = gdk_pixbuf_loader_new_with_type(LoaderType(f), nullptr);
-  if (!loader.p) return nullptr;
+  loader.p = gdk_pixbuf_loader_new_with_type(type, nullptr);
+  if (!loader.p) Invalid();
   LoaderState state;
   g_signal_connect(loader.p, "size-prepared", G_CALLBACK(OnSizePrepared), &state);
-
   GError* err = nullptr;
   bool ok = gdk_pixbuf_loader_write(loader.p, data.data(), data.size(), &err) != FALSE;
   if (err) g_error_free(err), err = nullptr;
@@ -91,82 +517,145 @@ Ref<Picture> DecodeWith(Format f, std::span<const uint8_t> data, std::span<const
     ok = gdk_pixbuf_loader_close(loader.p, &err) != FALSE;
     if (err) g_error_free(err), err = nullptr;
   }
-  if (state.tooLarge) Raise(Err::InvalidPicture);
-  if (!ok) return nullptr;
+  if (!ok || state.tooLarge) Invalid();
   GdkPixbuf* pb = gdk_pixbuf_loader_get_pixbuf(loader.p);  // owned by the loader
-  if (!pb || gdk_pixbuf_get_bits_per_sample(pb) != 8 || gdk_pixbuf_get_colorspace(pb) != GDK_COLORSPACE_RGB)
-    return nullptr;
+  if (!pb || gdk_pixbuf_get_bits_per_sample(pb) != 8 || gdk_pixbuf_get_colorspace(pb) != GDK_COLORSPACE_RGB) Invalid();
   const int w = gdk_pixbuf_get_width(pb), h = gdk_pixbuf_get_height(pb);
-  if (w <= 0 || h <= 0 || int64_t{w} * h > kMaxPicturePixels) Raise(Err::InvalidPicture);
   const int channels = gdk_pixbuf_get_n_channels(pb);
   const bool alpha = gdk_pixbuf_get_has_alpha(pb) != FALSE;
-  if (channels != (alpha ? 4 : 3)) return nullptr;
+  if (channels != (alpha ? 4 : 3)) Invalid();
+  out.Start(w, h, w, h);
   const int stride = gdk_pixbuf_get_rowstride(pb);
   const guint8* src = gdk_pixbuf_read_pixels(pb);
-
-  std::vector<uint32_t> px(static_cast<size_t>(w) * static_cast<size_t>(h));
+  std::vector<uint32_t> row(static_cast<size_t>(w));
   for (int y = 0; y < h; ++y) {
-    const guint8* row = src + static_cast<ptrdiff_t>(y) * stride;
-    uint32_t* out = px.data() + static_cast<size_t>(y) * static_cast<size_t>(w);
-    for (int x = 0; x < w; ++x, row += channels) {
-      uint32_t a = alpha ? row[3] : 0xFFu;
-      out[x] = (a << 24) | (uint32_t{row[0]} << 16) | (uint32_t{row[1]} << 8) | row[2];
+    const guint8* p = src + static_cast<ptrdiff_t>(y) * stride;
+    for (int x = 0; x < w; ++x, p += channels) {
+      const uint32_t a = alpha ? p[3] : 0xFFu;
+      row[static_cast<size_t>(x)] = (a << 24) | (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
     }
+    out.Row(row.data());
   }
-  return MakeRef<Picture>(w, h, std::move(px), std::vector<uint8_t>(original.begin(), original.end()), kind);
 }
 
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t Le32(const uint8_t* p) {
-  return uint32_t{p[0]} | (uint32_t{p[1]} << 8) | (uint32_t{p[2]} << 16) | (uint32_t{p[3]} << 24);
+void DecodeBmp(std::span<const uint8_t> b, Output& out) {
+  if (!WholeBmp(b)) Invalid();
+  DecodePixbuf("bmp", b, out);
 }
 
-// The bitmap loader reserves as much memory as the headers claim before it reads on, so 70
-// bytes claiming a 4 GiB info header make it ask for 4 GiB. The whole file is in memory here:
-// headers that claim more than the bytes we have cannot describe a picture.
-bool PlausibleBmp(std::span<const uint8_t> b) {
-  if (b.size() < 18) return false;
-  const uint64_t infoSize = Le32(b.data() + 14), pixelsAt = Le32(b.data() + 10);
-  return infoSize >= 12 && 14 + infoSize <= b.size() && pixelsAt <= b.size();
-}
-
-// The largest PNG-coded image of an icon directory, or an empty span.
-std::span<const uint8_t> LargestPngEntry(std::span<const uint8_t> ico) {
-  if (ico.size() < 6) return {};
-  const size_t count = Le16(ico.data() + 4);
-  std::span<const uint8_t> best;
+// The icon's largest image (the last of equal ones, as icon writers put the richest last),
+// decoded as PNG or as the bitmap it is.
+void DecodeIco(std::span<const uint8_t> b, Output& out) {
+  if (b.size() < 6) Invalid();
+  const size_t count = Le16(b.data() + 4);
+  if (count == 0 || 6 + count * 16 > b.size()) Invalid();
+  size_t best = 0;
   int64_t bestArea = -1;
   for (size_t i = 0; i < count; ++i) {
-    const size_t at = 6 + i * 16;
-    if (at + 16 > ico.size()) break;
-    const uint8_t* e = ico.data() + at;
-    const int64_t w = e[0] ? e[0] : 256, h = e[1] ? e[1] : 256;
+    const uint8_t* e = b.data() + 6 + i * 16;
     const uint64_t size = Le32(e + 8), offset = Le32(e + 12);
-    if (offset > ico.size() || size > ico.size() - offset) continue;
-    auto data = ico.subspan(static_cast<size_t>(offset), static_cast<size_t>(size));
-    if (Sniff(data) != Format::Png) continue;
-    if (w * h > bestArea) bestArea = w * h, best = data;
+    if (size == 0 || offset > b.size() || size > b.size() - offset) Invalid();  // promises more than there is
+    const int64_t w = e[0] ? e[0] : 256, h = e[1] ? e[1] : 256;
+    if (w * h >= bestArea) bestArea = w * h, best = i;
   }
-  return best;
+  const uint8_t* e = b.data() + 6 + best * 16;
+  const auto image = b.subspan(Le32(e + 12), Le32(e + 8));
+  if (Sniff(image) == Format::Png) return DecodePng(image, out);
+  if (!WholeIconDib(image)) Invalid();
+  // gdk-pixbuf picks its own entry; hand it a directory of just the chosen one.
+  std::vector<uint8_t> one(6 + 16 + image.size());
+  std::memcpy(one.data(), b.data(), 4);
+  one[4] = 1, one[5] = 0;
+  std::memcpy(one.data() + 6, e, 12);
+  const uint32_t at = 22;
+  for (int i = 0; i < 4; ++i) one[18 + static_cast<size_t>(i)] = static_cast<uint8_t>(at >> (8 * i));
+  std::memcpy(one.data() + 22, image.data(), image.size());
+  DecodePixbuf("ico", one, out);
 }
 
 }  // namespace
 
-Ref<Picture> DecodePicture(std::span<const uint8_t> bytes) {
+namespace {
+
+Decoded DecodeInto(std::span<const uint8_t> bytes, Output& out) {
   const auto format = Sniff(bytes);
-  if (!format) Raise(Err::InvalidPicture);
-  if (*format == Format::Bmp && !PlausibleBmp(bytes)) Raise(Err::InvalidPicture);
-  const auto kind = *format == Format::Ico ? Picture::Kind::Icon : Picture::Kind::Bitmap;
-  if (Ref<Picture> p = DecodeWith(*format, bytes, bytes, kind)) return p;
-  if (*format == Format::Ico) {
-    auto png = LargestPngEntry(bytes);
-    if (!png.empty())
-      if (Ref<Picture> p = DecodeWith(Format::Png, png, bytes, kind)) return p;
+  if (!format) Invalid();
+  switch (*format) {
+    case Format::Jpeg: DecodeJpeg(bytes, out); break;
+    case Format::Png: DecodePng(bytes, out); break;
+    case Format::Gif: DecodeGif(bytes, out); break;
+    case Format::Bmp: DecodeBmp(bytes, out); break;
+    case Format::Ico: DecodeIco(bytes, out); break;
   }
-  Raise(Err::InvalidPicture);
+  return out.Finish(*format == Format::Ico ? Picture::Kind::Icon : Picture::Kind::Bitmap);
 }
 
-Ref<Picture> LoadPictureFile(const std::u16string& path) {
+// Pixels of width x height made from pixels of w x h.
+std::vector<uint32_t> Resample(const std::vector<uint32_t>& px, int32_t w, int32_t h, int32_t width, int32_t height) {
+  Output out(width, height);
+  out.Start(w, h, w, h);
+  for (int32_t y = 0; y < h; ++y) out.Row(px.data() + static_cast<size_t>(y) * static_cast<size_t>(w));
+  return out.Finish(Picture::Kind::Bitmap).pixels;
+}
+
+}  // namespace
+
+Decoded DecodePixels(std::span<const uint8_t> bytes, int32_t width, int32_t height) {
+  if (width < 0 || height < 0 || (width == 0) != (height == 0)) Raise(Err::InvalidProcedureCall);
+  Output out(width, height);
+  return DecodeInto(bytes, out);
+}
+
+Ref<Picture> OpenPicture(std::vector<uint8_t> bytes) {
+  // One pass checks the whole of the bytes and keeps what a list will want: all the pixels of
+  // a small picture, a preview of at most kPreviewSide a side of a large one.
+  Output out(kPreviewSide, kPreviewSide, true);
+  Decoded d = DecodeInto(bytes, out);
+  auto p = MakeRef<Picture>();
+  p->width = d.width, p->height = d.height, p->kind = d.kind;
+  p->encoded = std::move(bytes);
+  if (d.outWidth == d.width && d.outHeight == d.height && int64_t{d.width} * d.height <= kHeldPixels) {
+    p->pixels = std::move(d.pixels);
+  } else {
+    p->preview = std::move(d.pixels);
+    p->previewWidth = d.outWidth, p->previewHeight = d.outHeight;
+  }
+  return p;
+}
+
+std::vector<uint32_t> Picture::Pixels() const {
+  if (Empty() || HoldsPixels()) return pixels;
+  if (encoded.empty()) return {};
+  return DecodePixels(encoded).pixels;
+}
+
+Ref<Picture> Picture::ScaledTo(int32_t w, int32_t h) const {
+  if (Empty()) Raise(Err::InvalidPicture);
+  if (TooLarge(w, h)) Raise(Err::InvalidPropertyValue);
+  std::vector<uint32_t> px;
+  if (HoldsPixels()) {
+    px = w == width && h == height ? pixels : Resample(pixels, width, height, w, h);
+  } else if (!preview.empty() && previewWidth >= w && previewHeight >= h) {
+    px = Resample(preview, previewWidth, previewHeight, w, h);
+  } else {
+    if (encoded.empty()) Raise(Err::InvalidPicture);
+    px = DecodePixels(encoded, w, h).pixels;
+  }
+  return MakeRef<Picture>(w, h, std::move(px), std::vector<uint8_t>{}, kind);
+}
+
+void Picture::DropPreview() {
+  std::vector<uint32_t>().swap(preview);
+  previewWidth = previewHeight = 0;
+}
+
+Ref<Picture> DecodePicture(std::span<const uint8_t> bytes) {
+  Decoded d = DecodePixels(bytes);
+  return MakeRef<Picture>(d.width, d.height, std::move(d.pixels), std::vector<uint8_t>(bytes.begin(), bytes.end()),
+                          d.kind);
+}
+
+std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
   std::string p(path.size(), '\0');  // ASCII paths, the usual case, skip the general conversion
   for (size_t i = 0; i < path.size(); ++i) {
     if (path[i] >= 0x80) {
@@ -207,16 +696,19 @@ Ref<Picture> LoadPictureFile(const std::u16string& path) {
   readMore(bytes.size());
   bytes.resize(have);
   if (!Sniff(bytes)) Raise(Err::InvalidPicture);
-  // The rest, sized by fstat but read to the real end in case the file grew meanwhile.
-  size_t expect = static_cast<size_t>(st.st_size > 0 ? st.st_size : 0);
+  // The rest, sized by fstat (one byte over, to see the end without another buffer) but read
+  // to the real end in case the file grew meanwhile.
+  bytes.reserve(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0) + 1);
   for (;;) {
-    bytes.resize(std::max(expect, have) + (expect > have ? 0 : 65536));
+    bytes.resize(std::max(bytes.capacity(), have + 1));
     readMore(bytes.size());
     if (have < bytes.size()) break;
-    expect = 0;
+    bytes.reserve(bytes.capacity() * 2);
   }
   bytes.resize(have);
-  return DecodePicture(bytes);
+  return bytes;
 }
+
+Ref<Picture> LoadPictureFile(const std::u16string& path) { return OpenPicture(ReadPictureFile(path)); }
 
 }  // namespace desk

@@ -4,10 +4,12 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <cstdlib>
+#include <set>
 
 #include "desk/imagelist.h"
 #include "desk/picture_loader.h"
 #include "qt_fixture.h"
+#include "support/damaged_pictures.h"
 
 namespace desk_qt_test {
 namespace {
@@ -110,6 +112,26 @@ TEST(QtPictures, AnIconWithAPngImageDecodes) {
   EXPECT_EQ(p->pixels, h->pixels);
 }
 
+// The same damaged pictures fail with 481 here as on the headless platform.
+TEST(QtPictures, CutAndLyingPicturesOfEveryFormatFail) {
+  auto platform = desk::MakeQtPlatform();
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  for (const char* name : {"sun.png", "cloud.gif", "board.bmp", "dot.ico", "leaf.jpg"}) {
+    QFile f(kPictures + "/" + name);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray all = f.readAll();
+    for (const testenv::Damaged& d : testenv::DamagedForms(all.toStdString())) {
+      SCOPED_TRACE(std::string(name) + ": " + d.what);
+      QFile out(dir.filePath("damaged"));
+      ASSERT_TRUE(out.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      out.write(d.bytes.data(), static_cast<qint64>(d.bytes.size()));
+      out.close();
+      EXPECT_EQ(ErrOf([&] { platform->LoadPicture(Path(dir.path(), "damaged")); }), 481);
+    }
+  }
+}
+
 class QtSurfaceTest : public QtHost {};
 
 TEST_F(QtSurfaceTest, TheTreeFillsTheSurfaceAfterEveryResize) {
@@ -193,6 +215,37 @@ TEST_F(QtSurfaceTest, NodePicturesComeFromTheImageListByKeyOrIndex) {
   // Styles without pictures show none.
   Call(control_, u"Style", InvokeKind::Let, {Variant::Long(6)});
   EXPECT_FALSE(ItemOf("by key")->data(0, Qt::DecorationRole).isValid());
+}
+
+// The list has one image size, the first picture's: a 48x32 picture in a list of 32x32 is
+// drawn at 32x32, and every row has one height.
+TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
+  auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
+  ASSERT_TRUE(list);
+  auto add = [&](const char* file, const char16_t* key) {
+    list->Images().Add(Variant::Missing(), Variant::String(key), Variant::Object(platform_->LoadPicture(Path(kPictures, file))));
+  };
+  add("sun.png", u"sun");    // 32x32: the list's size
+  add("leaf.jpg", u"leaf");  // 48x32
+  add("cloud.gif", u"cloud");
+  Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
+  const char16_t* keys[] = {u"sun", u"leaf", u"cloud"};
+  const char* texts[] = {"sun row", "leaf row", "cloud row"};
+  for (int i = 0; i < 3; ++i) {
+    Add(u"", keys[i], QString(texts[i]).toStdU16String());
+    NodeOf(keys[i])->SetImage(Variant::String(keys[i]));
+  }
+  QApplication::processEvents();
+  std::set<int> heights;
+  for (const char* t : texts) {
+    SCOPED_TRACE(t);
+    const QIcon icon = qvariant_cast<QIcon>(ItemOf(t)->data(0, Qt::DecorationRole));
+    ASSERT_FALSE(icon.isNull());
+    EXPECT_EQ(icon.availableSizes().value(0), QSize(32, 32));
+    heights.insert(Widget()->visualItemRect(ItemOf(t)).height());
+  }
+  EXPECT_EQ(heights.size(), 1u) << "rows of different heights";
+  EXPECT_EQ(list->Images().Item(Variant::String(u"leaf"))->Original()->width, 48) << "the picture added stays whole";
 }
 
 }  // namespace

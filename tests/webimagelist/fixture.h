@@ -147,8 +147,9 @@ class WebTest : public ::testing::Test {
     desk::http::SetClient(desk::http::MakeCurlClient(o));
   }
   void TearDown() override {
-    server_.Stop();
+    // The client first: its kept connections close, so the server's keep-alive waits end.
     desk::http::SetClient(nullptr);
+    server_.Stop();
     if (oldTmp_.empty()) ::unsetenv("TMPDIR");
     else ::setenv("TMPDIR", oldTmp_.c_str(), 1);
     std::filesystem::remove_all(dir_);

@@ -10,6 +10,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "fixture.h"
+#include "support/damaged_pictures.h"
 
 namespace {
 
@@ -105,6 +106,24 @@ TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   std::filesystem::remove_all(dir);
 }
 
+// Every format, cut short or with a header that promises more than the bytes hold: 481,
+// never a partly drawn picture.
+TEST(PictureLoader, RefusesCutAndLyingPicturesOfEveryFormat) {
+  const auto dir = std::filesystem::temp_directory_path() / ("pic-cut-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  for (const char* name : {"px.png", "px.gif", "px.jpg", "px.bmp", "px.ico", "pngentry.ico"}) {
+    const std::string good = testenv::DataFile(name);
+    ASSERT_NO_THROW(desk::DecodePicture(std::span(reinterpret_cast<const uint8_t*>(good.data()), good.size())));
+    for (const testenv::Damaged& d : testenv::DamagedForms(good)) {
+      SCOPED_TRACE(std::string(name) + ": " + d.what);
+      testenv::WriteFile(dir / "damaged", d.bytes);
+      EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(desk::U16((dir / "damaged").string())); }), 481);
+      EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(std::span(reinterpret_cast<const uint8_t*>(d.bytes.data()), d.bytes.size()), 2, 2); }), 481);
+    }
+  }
+  std::filesystem::remove_all(dir);
+}
+
 // Each file declares an image far over the pixel limit (30000x30000 or 65000x65000): it must
 // fail with 481 without the gigabytes of pixels ever being allocated.
 TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
@@ -136,9 +155,13 @@ TEST(ImageList, AddFindAndPositionsThroughDispatch) {
   EXPECT_EQ(desk::CallByName(images, u"Count", desk::InvokeKind::Get), desk::Variant::Integer(3));
 
   auto& typed = *desk::RefCast<desk::ImageList>(list);
-  EXPECT_EQ(typed.Find(u"b"), b);
+  // a (1x1) came first: the list shows every picture at 1x1, b through a copy of that size.
+  ASSERT_TRUE(typed.Find(u"b"));
+  EXPECT_EQ(typed.Find(u"b")->width, 1);
+  EXPECT_EQ(typed.Find(u"a"), a) << "a picture already at the list's size is shown as it is";
   EXPECT_EQ(typed.Find(u"B"), nullptr) << "keys compare exactly";
-  EXPECT_EQ(typed.Images().At(1)->Image(), b);
+  EXPECT_EQ(typed.Images().At(1)->Original(), b);
+  EXPECT_EQ(typed.Images().At(1)->Image(), typed.Find(u"b"));
   EXPECT_EQ(typed.Images().At(2)->Index(), 3);
 
   auto item = desk::CallByName(images, u"Item", desk::InvokeKind::Get, {desk::Variant::String(u"c")}).ToObject();

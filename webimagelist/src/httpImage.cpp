@@ -91,6 +91,9 @@ bool httpImage::DownloadFile(bool forceDownload) {
   desk::Ref<httpImage> keep(this);  // the host may release the entry at a dispatch point
   return Trap(kModule, u"DownloadFile", [&] {
     const std::u16string url = httpImageURL();
+    // An empty URL has no file name: FileName has reported that, and the download module
+    // would only report the same entry again for the empty name.
+    if (url.empty()) return FileName(), false;
     const std::u16string fileName = FileName();
     return !mdlInternet::DownloadFile(url, fileName, forceDownload).empty();
   });

@@ -107,6 +107,7 @@ desk::Ref<desk::Object> ucMain::ImagesOfList() {
 
 void ucMain::Fill() {
   desk::Ref<ucMain> self(this);  // the host may release the control at a dispatch point
+  std::u16string notAPicture;  // a cached file that failed to load as a picture
   Trap(kModule, u"Fill", [&] {
     desk::Ref<desk::Object> images = ImagesOfList();
     CallByName(images, u"Clear", InvokeKind::Method);
@@ -123,11 +124,22 @@ void ucMain::Fill() {
       if (!entry) desk::Raise(desk::Err::TypeMismatch);
       if (!entry->DownloadFile(mvarForceDownload_ != 0)) continue;
       std::u16string key = entry->Key;
-      desk::Ref<desk::Picture> picture = desk::CurrentPlatform().LoadPicture(entry->TempFilePath());
+      const std::u16string path = entry->TempFilePath();
+      desk::Ref<desk::Picture> picture;
+      try {
+        picture = desk::CurrentPlatform().LoadPicture(path);
+      } catch (const desk::Error& e) {
+        if (e.Number() == static_cast<int32_t>(desk::Err::InvalidPicture)) notAPicture = path;
+        throw;
+      }
       std::vector<Variant> args{Variant::Missing(), Variant::String(std::move(key)), Variant::Object(std::move(picture))};
       images->Invoke(add, InvokeKind::Method, args);
     }
   });
+  // After its report: otherwise the bad file would be reused by every later Fill, which would
+  // stop at this entry for good. The next Fill downloads it again.
+  if (!notAPicture.empty())
+    if (std::shared_ptr<desk::FileSystem> fs = detail::SharedFileSystem()) fs->RemoveFile(notAPicture);
 }
 
 desk::Ref<desk::Object> ucMain::ImageListControl() {

@@ -26,8 +26,12 @@ class DESK_API FileSystem {
   // file or the whole new one, never a part, and a symbolic link at `path` is replaced,
   // not followed. On failure nothing at `path` changes and the new file is removed.
   // Fails with 76 (folder missing), 70 (not allowed) or 75 (anything else, including a
-  // folder at `path`).
+  // folder at `path`). A regular file at `path` that already holds exactly these bytes, is
+  // owned by this user alone (not writable by others, no other names) is left as it is.
   virtual void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) = 0;
+  // Removes the regular file or link at `path` (a link itself, not what it points to);
+  // false when nothing was removed (no such file, a folder, not allowed).
+  virtual bool RemoveFile(const std::u16string& path) = 0;
 };
 
 // The system's file system.

@@ -21,12 +21,21 @@ namespace desk::http {
 struct DESK_API Options {
   // Time to establish the connection.
   std::chrono::milliseconds connectTimeout{60000};
-  // Longest wait for any byte (headers or body) once the request has started.
+  // Longest wait for any byte (headers or body) once the request has started. It catches
+  // complete silence only; a trickle is caught by the low-speed bound below.
   std::chrono::milliseconds stallTimeout{60000};
+  // Low-speed bound: a transfer that receives fewer than lowSpeedBytesPerSecond on average
+  // over any lowSpeedWindow (counted from the request's start, window after window) fails,
+  // so that a server sending a byte every few seconds cannot hold the caller for long.
+  // 1 KB/s over 30 s by default; a rate of 0 turns the bound off.
+  uint64_t lowSpeedBytesPerSecond = 1024;
+  std::chrono::milliseconds lowSpeedWindow{30000};
   // Redirects followed before the request fails.
   long maxRedirects = 10;
   // Longest body accepted; a longer one fails the request.
   uint64_t maxBodyBytes = uint64_t{512} * 1024 * 1024;
+  // A certificate bundle (PEM) to trust instead of the system's; empty: the system's store.
+  std::string caFile;
 };
 
 class DESK_API Request {
@@ -55,7 +64,9 @@ class DESK_API Client {
 
 // libcurl: GET only, http and https only (also for every redirect), proxies from the
 // environment (http_proxy, https_proxy, no_proxy), no-cache request headers so that caches
-// on the way ask the origin server.
+// on the way ask the origin server. One client keeps its connections, name look-ups and TLS
+// sessions between requests (a keep-alive connection serves the next picture without a new
+// handshake), and speaks HTTP/2 where an https server offers it.
 DESK_API std::shared_ptr<Client> MakeCurlClient(const Options& options = {});
 
 // The client the download code uses; a libcurl client with default options unless the host

@@ -9,6 +9,9 @@
 //    35601.
 //  - Only a picture with an image can be added (481 for an empty picture, 13 for an object
 //    that is not a picture).
+//  - The list has one image size, that of the first picture added to it while empty. Each
+//    entry keeps the picture it was given (its bytes; full-size pixels come from it on
+//    demand) and one copy at the list's size, which is what the list shows: Image, Find.
 // Look-up by key is one hash; a tree drawing node pictures uses Find.
 #pragma once
 
@@ -30,10 +33,13 @@ class ListImages;
 class DESK_API ListImage : public Dispatchable<ListImage> {
  public:
   static const DispatchTable<ListImage>& Table();
-  ListImage(std::u16string key, Ref<Picture> picture);
+  ListImage(std::u16string key, Ref<Picture> picture, Ref<Picture> shown);
 
   const std::u16string& Key() const { return key_; }
-  const Ref<Picture>& Image() const { return picture_; }
+  // The picture as the list shows it, at the list's image size.
+  const Ref<Picture>& Image() const { return shown_; }
+  // The picture as it was added (the host's Picture member).
+  const Ref<Picture>& Original() const { return picture_; }
   // 1-based position in the list; 0 once removed from it.
   int32_t Index() const { return index_; }
 
@@ -42,6 +48,7 @@ class DESK_API ListImage : public Dispatchable<ListImage> {
   int32_t index_ = 0;
   std::u16string key_;
   Ref<Picture> picture_;
+  Ref<Picture> shown_;
 };
 
 class DESK_API ListImages : public Dispatchable<ListImages> {
@@ -61,6 +68,9 @@ class DESK_API ListImages : public Dispatchable<ListImages> {
 
   // Typed access for controls that draw the pictures. Find costs one hash; null when absent.
   Ref<Picture> Find(std::u16string_view key) const;
+  // The list's image size in pixels; 0 x 0 while it is empty.
+  int32_t ImageWidth() const { return imageWidth_; }
+  int32_t ImageHeight() const { return imageHeight_; }
   const Ref<ListImage>& At(size_t i) const { return items_[i]; }
 
  private:
@@ -69,6 +79,7 @@ class DESK_API ListImages : public Dispatchable<ListImages> {
 
   std::vector<Ref<ListImage>> items_;
   std::unordered_map<std::u16string, ListImage*> keys_;
+  int32_t imageWidth_ = 0, imageHeight_ = 0;
 };
 
 class DESK_API ImageList : public Dispatchable<ImageList> {

@@ -1,14 +1,11 @@
-// The Qt platform: surfaces as widgets, popup menus as QMenu, message boxes as QMessageBox,
-// pictures through QImageReader.
+// The Qt platform: surfaces as widgets, popup menus as QMenu, message boxes as QMessageBox.
+// Pictures are decoded by the run-time's own strict decoder, as on every platform; Qt only
+// turns the decoded pixels into its images when they are drawn.
 #include "desk/qt_platform.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QBuffer>
 #include <QCursor>
-#include <QFile>
-#include <QFileInfo>
-#include <QImageReader>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -18,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "desk/picture_loader.h"
 #include "qt_tree.h"
 #include "qt_util.h"
 
@@ -164,72 +162,6 @@ void QtSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const V
 }
 
 // ---------------------------------------------------------------------------------------------
-// Pictures
-
-namespace {
-
-// Only these five formats are ever handed to a decoder, chosen by their first bytes.
-const char* SniffFormat(const QByteArray& b) {
-  auto starts = [&](std::initializer_list<unsigned char> m) {
-    if (static_cast<size_t>(b.size()) < m.size()) return false;
-    return std::equal(m.begin(), m.end(), reinterpret_cast<const unsigned char*>(b.constData()));
-  };
-  if (starts({0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A})) return "png";
-  if (starts({'G', 'I', 'F', '8', '7', 'a'}) || starts({'G', 'I', 'F', '8', '9', 'a'})) return "gif";
-  if (starts({0xFF, 0xD8, 0xFF})) return "jpeg";
-  if (starts({'B', 'M'})) return "bmp";
-  if (starts({0x00, 0x00, 0x01, 0x00})) return "ico";
-  return nullptr;
-}
-
-bool TooLarge(const QSize& s) {
-  return s.width() <= 0 || s.height() <= 0 || int64_t{s.width()} * s.height() > kMaxPicturePixels;
-}
-
-// A file larger than this cannot hold a picture the loaders accept (4 bytes a pixel plus
-// headers), so it is refused before it is read.
-constexpr qint64 kMaxPictureFileBytes = kMaxPicturePixels * 4 + (qint64{1} << 20);
-
-}  // namespace
-
-Ref<Picture> DecodePictureQt(const QByteArray& bytes) {
-  const char* format = SniffFormat(bytes);
-  if (!format) Raise(Err::InvalidPicture);
-  QBuffer buffer;
-  buffer.setData(bytes);
-  buffer.open(QIODevice::ReadOnly);
-  QImageReader reader(&buffer, format);
-  reader.setAutoDetectImageFormat(false);  // the sniffed format's handler, and no other
-  const bool icon = std::strcmp(format, "ico") == 0;
-  if (icon && reader.imageCount() > 1) {
-    // The icon's largest image.
-    int best = 0;
-    int64_t bestArea = -1;
-    for (int i = 0; i < reader.imageCount(); ++i) {
-      if (!reader.jumpToImage(i)) continue;
-      const QSize s = reader.size();
-      if (int64_t{s.width()} * s.height() > bestArea) bestArea = int64_t{s.width()} * s.height(), best = i;
-    }
-    reader.jumpToImage(best);
-  }
-  // Refused from its header, before any pixel memory is allocated; the reader's allocation
-  // limit stops a picture whose header does not tell its size.
-  const QSize announced = reader.size();
-  if (announced.isValid() && TooLarge(announced)) Raise(Err::InvalidPicture);
-  QImage image = reader.read();
-  if (image.isNull() || TooLarge(image.size())) Raise(Err::InvalidPicture);
-  image = image.convertToFormat(QImage::Format_ARGB32);
-  const int w = image.width(), h = image.height();
-  std::vector<uint32_t> px(static_cast<size_t>(w) * static_cast<size_t>(h));
-  for (int row = 0; row < h; ++row)
-    std::memcpy(px.data() + static_cast<size_t>(row) * static_cast<size_t>(w), image.constScanLine(row),
-                static_cast<size_t>(w) * 4);
-  std::vector<uint8_t> encoded(reinterpret_cast<const uint8_t*>(bytes.constData()),
-                               reinterpret_cast<const uint8_t*>(bytes.constData()) + bytes.size());
-  return MakeRef<Picture>(w, h, std::move(px), std::move(encoded), icon ? Picture::Kind::Icon : Picture::Kind::Bitmap);
-}
-
-// ---------------------------------------------------------------------------------------------
 // Fonts
 
 QFont ToQFont(const Font& f) {
@@ -256,10 +188,7 @@ Ref<Font> FromQFont(const QFont& q) {
 // ---------------------------------------------------------------------------------------------
 // Platform
 
-QtPlatform::QtPlatform() {
-  // In megabytes; one ARGB picture of the largest accepted size.
-  QImageReader::setAllocationLimit(static_cast<int>(kMaxPicturePixels * 4 / (1024 * 1024)) + 1);
-}
+QtPlatform::QtPlatform() = default;
 
 QtPlatform::~QtPlatform() = default;
 
@@ -302,15 +231,7 @@ void QtPlatform::MessageBox(const MessageBoxRequest& request) {
 
 Ref<Picture> QtPlatform::LoadPicture(const std::u16string& path) {
   if (path.empty()) return MakeRef<Picture>();
-  const QString p = Q(path);
-  if (p.contains(QChar(u'\0'))) Raise(Err::FileNotFound);
-  const QFileInfo info(p);
-  if (!info.exists()) Raise(Err::FileNotFound);
-  if (info.isDir()) Raise(Err::PathFileAccess);
-  if (!info.isFile() || info.size() > kMaxPictureFileBytes) Raise(Err::InvalidPicture);
-  QFile file(p);
-  if (!file.open(QIODevice::ReadOnly)) Raise(info.isReadable() ? Err::PathFileAccess : Err::PermissionDenied);
-  return DecodePictureQt(file.readAll());
+  return LoadPictureFile(path);
 }
 
 Ref<Object> QtPlatform::CreateImageList() { return MakeRef<qtb::QtImageList>(); }

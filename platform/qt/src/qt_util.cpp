@@ -70,12 +70,12 @@ int QtKeyOf(int16_t code) {
 }
 
 QImage ToQImage(const Picture& p) {
-  if (p.Empty() || p.width <= 0 || p.height <= 0 ||
-      p.pixels.size() != static_cast<size_t>(p.width) * static_cast<size_t>(p.height))
-    return QImage();
-  QImage view(reinterpret_cast<const uchar*>(p.pixels.data()), p.width, p.height, p.width * 4,
-              QImage::Format_ARGB32);
-  return view.copy();  // the picture may change or go; the image owns its pixels
+  if (p.Empty() || p.width <= 0 || p.height <= 0) return QImage();
+  // Decoded here when the picture keeps none (a large picture drawn at full size).
+  const std::vector<uint32_t> px = p.Pixels();
+  if (px.size() != static_cast<size_t>(p.width) * static_cast<size_t>(p.height)) return QImage();
+  QImage view(reinterpret_cast<const uchar*>(px.data()), p.width, p.height, p.width * 4, QImage::Format_ARGB32);
+  return view.copy();  // the image owns its pixels
 }
 
 QPixmap PixmapCache::Get(const Ref<Picture>& p) {

@@ -65,7 +65,7 @@ class DESK_QT_API QtPlatform : public Platform {
   // A real modal QMessageBox: icon from the style (16 critical, 32 question, 48 warning,
   // 64 information), buttons from its low bits, caption per MessageBoxRequest.
   void MessageBox(const MessageBoxRequest& request) override;
-  // Decoded by QImageReader (BMP, GIF, JPEG, PNG and ICO only, chosen by content).
+  // The run-time's decoder, as on every platform (BMP, GIF, JPEG, PNG and ICO, chosen by content).
   Ref<Picture> LoadPicture(const std::u16string& path) override;
   // A desk::ImageList whose pictures are drawn as cached QPixmaps.
   Ref<Object> CreateImageList() override;
@@ -91,9 +91,5 @@ DESK_QT_API QTreeWidget* TreeWidgetOf(TreeView& tree);
 // Conversions between the platform's font object and QFont.
 DESK_QT_API QFont ToQFont(const Font& font);
 DESK_QT_API Ref<Font> FromQFont(const QFont& font);
-
-// Decodes the bytes of a picture with QImageReader: 481 when they are not a BMP, GIF, JPEG,
-// PNG or ICO picture, or one larger than kMaxPicturePixels (refused before decoding).
-DESK_QT_API Ref<Picture> DecodePictureQt(const QByteArray& bytes);
 
 }  // namespace desk

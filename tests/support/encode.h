@@ -1,0 +1,75 @@
+// Making test pictures: RGB pixels of a smooth pattern with some noise, encoded as JPEG
+// (libjpeg) or PNG (libpng), so that tests and benchmarks need no picture files of size.
+#pragma once
+
+#include <png.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <jpeglib.h>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace testenv {
+
+// w x h RGB bytes: gradients plus noise of +-`noise`, the same for the same seed.
+inline std::vector<uint8_t> PatternRgb(int w, int h, unsigned seed, int noise = 12) {
+  std::vector<uint8_t> rgb(static_cast<size_t>(w) * static_cast<size_t>(h) * 3);
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> n(-noise, noise);
+  size_t i = 0;
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      // A triangle wave for the third channel: no hard edge anywhere.
+      const int t = ((x + y) * 510 / (w + h) + static_cast<int>(seed) * 37) % 510;
+      const int base[3] = {x * 255 / w, y * 255 / h, t < 256 ? t : 510 - t};
+      for (int c = 0; c < 3; ++c) rgb[i++] = static_cast<uint8_t>(std::clamp(base[c] + (noise ? n(rng) : 0), 0, 255));
+    }
+  return rgb;
+}
+
+inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int quality = 90) {
+  jpeg_compress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_compress(&c);
+  unsigned char* out = nullptr;
+  unsigned long size = 0;
+  jpeg_mem_dest(&c, &out, &size);
+  c.image_width = static_cast<JDIMENSION>(w);
+  c.image_height = static_cast<JDIMENSION>(h);
+  c.input_components = 3;
+  c.in_color_space = JCS_RGB;
+  jpeg_set_defaults(&c);
+  jpeg_set_quality(&c, quality, TRUE);
+  jpeg_start_compress(&c, TRUE);
+  while (c.next_scanline < c.image_height) {
+    JSAMPROW row = const_cast<JSAMPROW>(rgb.data() + static_cast<size_t>(c.next_scanline) * static_cast<size_t>(w) * 3);
+    jpeg_write_scanlines(&c, &row, 1);
+  }
+  jpeg_finish_compress(&c);
+  std::string bytes(reinterpret_cast<const char*>(out), size);
+  jpeg_destroy_compress(&c);
+  std::free(out);
+  return bytes;
+}
+
+inline std::string EncodePng(const std::vector<uint8_t>& rgb, int w, int h) {
+  png_image img{};
+  img.version = PNG_IMAGE_VERSION;
+  img.width = static_cast<png_uint_32>(w);
+  img.height = static_cast<png_uint_32>(h);
+  img.format = PNG_FORMAT_RGB;
+  png_alloc_size_t size = 0;
+  if (!png_image_write_to_memory(&img, nullptr, &size, 0, rgb.data(), 0, nullptr)) throw std::runtime_error("png");
+  std::string bytes(size, '\0');
+  if (!png_image_write_to_memory(&img, bytes.data(), &size, 0, rgb.data(), 0, nullptr)) throw std::runtime_error("png");
+  bytes.resize(size);
+  return bytes;
+}
+
+}  // namespace testenv
