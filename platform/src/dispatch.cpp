@@ -6,9 +6,6 @@
 namespace desk {
 
 namespace {
-int64_t IdKindKey(DispId id, InvokeKind k) {
-  return (static_cast<int64_t>(static_cast<uint32_t>(id)) << 8) | static_cast<int64_t>(k);
-}
 std::string LowerAscii(std::string_view s) {
   std::string out(s);
   for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -18,33 +15,36 @@ bool IsPut(InvokeKind k) { return k == InvokeKind::Let || k == InvokeKind::Set; 
 }  // namespace
 
 void InterfaceInfo::BuildIndex() {
-  byIdKind_.clear();
   byName_.clear();
+  size_t size = 8;
+  unsigned bits = 3;
+  while (size < members.size() * 2) {
+    size *= 2;
+    ++bits;
+  }
+  slots_.assign(size, Slot{0, -1});
+  shift_ = 64 - bits;
   for (size_t i = 0; i < members.size(); ++i) {
-    byIdKind_.emplace(IdKindKey(members[i].id, members[i].kind), static_cast<int>(i));
+    uint64_t key = Key(members[i].id, members[i].kind);
+    if (Lookup(key) < 0) {  // the first row of an (id, kind) wins
+      size_t j = (key * 0x9E3779B97F4A7C15ull) >> shift_;
+      while (slots_[j].row >= 0) j = (j + 1) & (size - 1);
+      slots_[j] = Slot{key, static_cast<int32_t>(i)};
+    }
     byName_.emplace(LowerAscii(members[i].name), members[i].id);
   }
 }
 
-int InterfaceInfo::Find(DispId id, InvokeKind kind) const {
-  auto it = byIdKind_.find(IdKindKey(id, kind));
-  if (it != byIdKind_.end()) return it->second;
-  InvokeKind alt = kind == InvokeKind::Method ? InvokeKind::Get : kind == InvokeKind::Get ? InvokeKind::Method : kind;
-  if (alt != kind) {
-    it = byIdKind_.find(IdKindKey(id, alt));
-    if (it != byIdKind_.end()) return it->second;
-  }
-  return -1;
-}
-
 DispId InterfaceInfo::IdOfName(std::u16string_view name) const {
-  std::string n;
-  n.reserve(name.size());
-  for (char16_t c : name) {
+  // Member names are short; a longer one cannot be a member and needs no allocation either.
+  char buf[64];
+  if (name.size() > sizeof buf) return kNoDispId;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char16_t c = name[i];
     if (c > 0x7F) return kNoDispId;  // member names are ASCII
-    n.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    buf[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   }
-  auto it = byName_.find(n);
+  auto it = byName_.find(std::string_view(buf, name.size()));
   return it == byName_.end() ? kNoDispId : it->second;
 }
 

@@ -321,12 +321,7 @@ Ref<Node> Nodes::Add(Node& relative, Relationship rel, std::u16string_view key, 
 
 Ref<Node> Nodes::Item(const Variant& index) const { return Ref<Node>(Owner().Resolve(index)); }
 
-Node* Nodes::Find(std::u16string_view key) const {
-  TreeView& t = Owner();
-  if (key.empty()) return nullptr;
-  auto it = t.keys_.find(FoldKey(key));
-  return it == t.keys_.end() ? nullptr : it->second;
-}
+Node* Nodes::Find(std::u16string_view key) const { return Owner().FindKey(key); }
 
 int32_t Nodes::Count() const { return Owner().positions_.Count(); }
 
@@ -350,7 +345,7 @@ const DispatchTable<Nodes>& Nodes::Table() {
       "INodes", "{}",
       {
           {{"Item", id::kItem, K::Method, {{"Index", T::Any}}, T::Object},
-           [](Nodes& c, Args& a) { return Variant::Object(c.Item(a[0].Value())); }},
+           [](Nodes& c, Args& a) { return Variant::Object(c.Item(a[0])); }},
           {{"Count", id::kCount, K::Get, {}, T::Long}, [](Nodes& c, Args&) { return Variant::Long(c.Count()); }},
           {{"Add",
             id::kAdd,
@@ -364,7 +359,7 @@ const DispatchTable<Nodes>& Nodes::Table() {
             T::Object},
            [](Nodes& c, Args& a) { return Variant::Object(c.Add(a[0], a[1], a[2], a[3], a[4], a[5])); }},
           {{"Remove", id::kRemove, K::Method, {{"Index", T::Any}}},
-           [](Nodes& c, Args& a) { return c.Remove(a[0].Value()), Done(); }},
+           [](Nodes& c, Args& a) { return c.Remove(a[0]), Done(); }},
           {{"Clear", id::kClear, K::Method, {}}, [](Nodes& c, Args&) { return c.Clear(), Done(); }},
           {{"_NewEnum", id::kNewEnum, K::Method, {}, T::Object, nullptr, true},
            [](Nodes& c, Args&) { return Variant::Object(c.NewEnum()); }},
@@ -428,9 +423,9 @@ Node* TreeView::Resolve(const Variant& index) const {
   const Variant& v = index.Deref();
   switch (v.Type()) {
     case VarType::String: {
-      auto it = v.RawString().empty() ? keys_.end() : keys_.find(FoldKey(v.RawString()));
-      if (it == keys_.end()) Raise(Err::ElementNotFound);
-      return it->second;
+      Node* n = FindKey(v.RawString());
+      if (!n) Raise(Err::ElementNotFound);
+      return n;
     }
     case VarType::Object: {
       if (!v.RawObject()) Raise(Err::ObjectNotSet);
@@ -445,6 +440,19 @@ Node* TreeView::Resolve(const Variant& index) const {
       return positions_.At(pos);
     }
   }
+}
+
+Node* TreeView::FindKey(std::u16string_view key) const {
+  if (key.empty()) return nullptr;
+  // Most keys are already in folded form (ASCII without capitals): look them up as they are.
+  bool folded = true;
+  for (char16_t c : key)
+    if (c >= 0x80 || (c >= u'A' && c <= u'Z')) {
+      folded = false;
+      break;
+    }
+  auto it = folded ? keys_.find(key) : keys_.find(FoldKey(key));
+  return it == keys_.end() ? nullptr : it->second;
 }
 
 void TreeView::CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const {

@@ -312,6 +312,12 @@ class TreeView : public Dispatchable<TreeView> {
   // to the setting's type first (13 or 6 when it does not convert).
   Variant Setting(DispId id) const;
   void SetSetting(DispId id, const Variant& value);
+  // The same by the setting's place in the tree's settings, for a caller that resolves the id
+  // once (the tree control's forwarded members): SettingIndex is -1 for an id that is not a
+  // setting, and the others fail with 438 for an index out of range.
+  static int SettingIndex(DispId id);
+  const Variant& SettingAt(int index) const;
+  void SetSettingAt(int index, const Variant& value);
 
   int32_t Style() const { return Setting(treeid::kStyle).RawLong(); }  // 0..7
   void SetStyle(int32_t v) { SetSetting(treeid::kStyle, Variant::Long(v)); }
@@ -444,6 +450,7 @@ class TreeView : public Dispatchable<TreeView> {
 
   // The node model.
   Node* Resolve(const Variant& index) const;
+  Node* FindKey(std::u16string_view key) const;
   Ref<Node> AddNode(const Variant& relative, const Variant& relationship, const Variant& key, const Variant& text,
                     const Variant& image, const Variant& selectedImage);
   void Link(Node& n, Node* parent, Node* before);
