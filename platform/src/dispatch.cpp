@@ -1,21 +1,30 @@
 #include "desk/dispatch.h"
 
-#include <cctype>
+#include <string>
 
 
 namespace desk {
 
 namespace {
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
+char16_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; }
+
+// FNV-1a over the lower-case name; member names are ASCII.
+uint64_t NameHash(std::u16string_view name) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (char16_t c : name) h = (h ^ LowerAscii(c)) * 0x100000001b3ull;
+  return h;
+}
+
+bool SameName(const char* member, std::u16string_view name) {
+  size_t i = 0;
+  for (; member[i] && i < name.size(); ++i)
+    if (LowerAscii(static_cast<char16_t>(static_cast<unsigned char>(member[i]))) != LowerAscii(name[i])) return false;
+  return !member[i] && i == name.size();
 }
 bool IsPut(InvokeKind k) { return k == InvokeKind::Let || k == InvokeKind::Set; }
 }  // namespace
 
 void InterfaceInfo::BuildIndex() {
-  byName_.clear();
   size_t size = 8;
   unsigned bits = 3;
   while (size < members.size() * 2) {
@@ -31,21 +40,27 @@ void InterfaceInfo::BuildIndex() {
       while (slots_[j].row >= 0) j = (j + 1) & (size - 1);
       slots_[j] = Slot{key, static_cast<int32_t>(i)};
     }
-    byName_.emplace(LowerAscii(members[i].name), members[i].id);
+  }
+  names_.assign(size, Slot{0, -1});
+  for (size_t i = 0; i < members.size(); ++i) {
+    std::u16string wide(members[i].name, members[i].name + std::char_traits<char>::length(members[i].name));
+    if (IdOfName(wide) != kNoDispId) continue;  // the first member of a name wins
+    uint64_t h = NameHash(wide);
+    size_t j = (h * 0x9E3779B97F4A7C15ull) >> shift_;
+    while (names_[j].row >= 0) j = (j + 1) & (size - 1);
+    names_[j] = Slot{h, static_cast<int32_t>(i)};
   }
 }
 
 DispId InterfaceInfo::IdOfName(std::u16string_view name) const {
-  // Member names are short; a longer one cannot be a member and needs no allocation either.
-  char buf[64];
-  if (name.size() > sizeof buf) return kNoDispId;
-  for (size_t i = 0; i < name.size(); ++i) {
-    char16_t c = name[i];
-    if (c > 0x7F) return kNoDispId;  // member names are ASCII
-    buf[i] = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (names_.empty()) return kNoDispId;
+  const uint64_t h = NameHash(name);
+  for (size_t j = (h * 0x9E3779B97F4A7C15ull) >> shift_;; j = (j + 1) & (names_.size() - 1)) {
+    const Slot& s = names_[j];
+    if (s.row < 0) return kNoDispId;
+    const MemberInfo& m = members[static_cast<size_t>(s.row)];
+    if (s.key == h && SameName(m.name, name)) return m.id;
   }
-  auto it = byName_.find(std::string_view(buf, name.size()));
-  return it == byName_.end() ? kNoDispId : it->second;
 }
 
 DispId Object::GetIdOfName(std::u16string_view name) const {
@@ -79,6 +94,7 @@ void CoerceArgs(const MemberInfo& m, std::vector<Variant>& args) {
       if (a.IsByRef() && !p.byRef) a = a.Value();
       continue;
     }
+    if (a.Type() == p.type) continue;  // already of its type: nothing to copy
     Variant converted = a.ConvertTo(p.type);
     a = std::move(converted);
   }
@@ -92,6 +108,7 @@ void CoerceArgs(const MemberInfo& m, std::vector<Variant>& args) {
         v = v.Value();
       }
     } else if (m.result != VarType::Any && m.result != VarType::Empty) {
+      if (v.Type() == m.result) return;  // already of its type: nothing to copy
       Variant converted = v.ConvertTo(m.result);
       v = std::move(converted);
     } else if (v.IsByRef()) {

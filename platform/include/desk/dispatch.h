@@ -13,7 +13,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "desk/error.h"
@@ -81,13 +80,10 @@ struct InterfaceInfo {
       if (s.key == key) return s.row;
     }
   }
-  struct NameHash {
-    using is_transparent = void;
-    size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
-  };
   std::vector<Slot> slots_;  // a power of two, at most half full
   unsigned shift_ = 64;
-  std::unordered_map<std::string, DispId, NameHash, std::equal_to<>> byName_;
+  // Names the same way: key is the hash of the lower-case name, row the first member of it.
+  std::vector<Slot> names_;
 };
 
 struct ClassInfo {
