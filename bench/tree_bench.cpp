@@ -67,6 +67,27 @@ void BM_HitTestLastRow(benchmark::State& state) {
 }
 BENCHMARK(BM_HitTestLastRow)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 
+// The first hit test after the rows changed lays them out again: a node added and removed,
+// then the last row hit.
+void BM_HitTestAfterAChange(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  desk::Ref<desk::TreeView> tree = desk::MakeHeadlessTree();
+  desk::Nodes& nodes = tree->NodeCollection();
+  for (int i = 0; i < n; ++i) nodes.AddRoot(u"", u"row");
+  desk::Ref<desk::Object> ext = desk::MakeExtendedControl(tree, u"tree");
+  std::vector<desk::Variant> w{desk::Variant::Single(1000)};
+  ext->Invoke(desk::ext::kWidth, desk::InvokeKind::Let, w);
+  std::vector<desk::Variant> h{desk::Variant::Single(desk::TreeView::kRowHeight * static_cast<float>(n + 1))};
+  ext->Invoke(desk::ext::kHeight, desk::InvokeKind::Let, h);
+  const float y = desk::TreeView::kRowHeight * (static_cast<float>(n) - 0.5f);
+  for (auto _ : state) {
+    nodes.AddRoot(u"extra", u"row");
+    nodes.Remove(desk::Variant::String(u"extra"));
+    benchmark::DoNotOptimize(tree->HitTest(10, y));
+  }
+}
+BENCHMARK(BM_HitTestAfterAChange)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
 // Memory of the node model: heap bytes per keyed node (the node, its text and key, and the
 // tree's key and position indexes), measured by the allocator around the adds.
 void BM_BytesPerKeyedNode(benchmark::State& state) {

@@ -111,6 +111,16 @@ std::vector<Ref<Node>> PositionIndex::TakeAll() {
 
 Node::~Node() = default;
 
+const Variant& Node::NoValue() {
+  static const Variant none;
+  return none;
+}
+
+Node::Extra& Node::Extras() {
+  if (!extra_) extra_ = std::make_unique<Extra>();
+  return *extra_;
+}
+
 void Node::CheckInTree() const {
   if (!tree_) Raise(Err::ObjectNotSet);
 }
@@ -123,6 +133,7 @@ TreeView& Node::Owner() const {
 void Node::SetText(std::u16string text) {
   TreeView& t = Owner();
   text_ = std::move(text);
+  if (!parent_ && t.Sorted()) t.RowsChanged();  // the roots are laid out by their texts
   t.NotifyChanged(*this, NodeField::Text);
 }
 
@@ -130,28 +141,32 @@ void Node::SetKey(std::u16string key) {
   TreeView& t = Owner();
   std::u16string folded = key.empty() ? std::u16string() : FoldKey(key);
   t.CheckKey(key, folded, this);
-  if (!foldedKey_.empty()) t.keys_.erase(foldedKey_);
+  if (!key_.empty()) t.keys_.erase(FoldedKey());
+  if (folded == key) folded.clear();  // the key is its own folded form: kept once
+  if (!folded.empty() || (extra_ && !extra_->foldedKey.empty())) Extras().foldedKey = std::move(folded);
   key_ = std::move(key);
-  foldedKey_ = std::move(folded);
-  if (!foldedKey_.empty()) t.keys_.emplace(foldedKey_, this);
+  if (!key_.empty()) t.keys_.emplace(FoldedKey(), this);
   t.NotifyChanged(*this, NodeField::Key);
 }
 
 void Node::SetTag(const Variant& tag) {
   TreeView& t = Owner();
-  tag_ = tag.Value();
+  Variant v = tag.Value();
+  if (!v.IsEmpty() || extra_) Extras().tag = std::move(v);
   t.NotifyChanged(*this, NodeField::Tag);
 }
 
 void Node::SetImage(const Variant& image) {
   TreeView& t = Owner();
-  image_ = ImageValue(image);
+  Variant v = ImageValue(image);
+  if (!v.IsEmpty() || extra_) Extras().image = std::move(v);
   t.NotifyChanged(*this, NodeField::Image);
 }
 
 void Node::SetSelectedImage(const Variant& image) {
   TreeView& t = Owner();
-  selectedImage_ = ImageValue(image);
+  Variant v = ImageValue(image);
+  if (!v.IsEmpty() || extra_) Extras().selectedImage = std::move(v);
   t.NotifyChanged(*this, NodeField::SelectedImage);
 }
 
@@ -159,6 +174,7 @@ void Node::SetExpanded(bool expanded) {
   TreeView& t = Owner();
   if (expanded_ == expanded) return;
   expanded_ = expanded;
+  if (firstChild_) t.RowsChanged();
   t.NotifyChanged(*this, NodeField::Expanded);
   if (expanded) t.RaiseExpand(*this);
   else t.RaiseCollapse(*this);
@@ -499,12 +515,12 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   Ref<Node> n(new Node);
   n->text_ = std::move(t);
   n->key_ = std::move(k);
-  n->foldedKey_ = std::move(folded);
-  n->image_ = std::move(img);
-  n->selectedImage_ = std::move(simg);
-  if (!n->foldedKey_.empty()) keys_.emplace(n->foldedKey_, n.get());
+  if (folded != n->key_) n->Extras().foldedKey = std::move(folded);  // else the key is kept once
+  if (!img.IsEmpty()) n->Extras().image = std::move(img);
+  if (!simg.IsEmpty()) n->Extras().selectedImage = std::move(simg);
+  if (!n->key_.empty()) keys_.emplace(n->FoldedKey(), n.get());
   n->tree_ = this;
-  n->slot_ = positions_.Append(n);
+  n->slot_ = static_cast<uint32_t>(positions_.Append(n));
   Link(*n, parent, before);
   if (!observers_.empty()) Notify([&](TreeObserver& o) { o.NodeAdded(*n); });
   return n;
@@ -521,6 +537,7 @@ void TreeView::Link(Node& n, Node* parent, Node* before) {
   if (before) before->prev_ = &n;
   else last = &n;
   if (parent) ++parent->childCount_;
+  RowsChanged();
 }
 
 void TreeView::Unlink(Node& n) {
@@ -532,6 +549,7 @@ void TreeView::Unlink(Node& n) {
   else last = n.prev_;
   if (n.parent_) --n.parent_->childCount_;
   n.parent_ = n.prev_ = n.next_ = nullptr;
+  RowsChanged();
 }
 
 void TreeView::RemoveNode(Node& top) {
@@ -544,7 +562,7 @@ void TreeView::RemoveNode(Node& top) {
     int32_t pos = positions_.PositionOf(n.slot_);  // 1-based
     for (NodesEnum* e : nodes_->enums_)
       if (e->pos_ >= pos) --e->pos_;
-    if (!n.foldedKey_.empty()) keys_.erase(n.foldedKey_);
+    if (!n.key_.empty()) keys_.erase(n.FoldedKey());
     if (selected_ == &n) selected_ = nullptr;
     return positions_.Take(n.slot_);
   };
@@ -569,13 +587,15 @@ void TreeView::RemoveNode(Node& top) {
     for (const Ref<Node>& n : gone) detach(*n);
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
-  positions_.CompactIfSparse([](Node& n, size_t slot) { n.slot_ = slot; });
+  positions_.CompactIfSparse([](Node& n, size_t slot) { n.slot_ = static_cast<uint32_t>(slot); });
 }
 
 void TreeView::DetachAll() {
   std::vector<Ref<Node>> all = positions_.TakeAll();
   keys_.clear();
   firstRoot_ = lastRoot_ = selected_ = nullptr;
+  RowsChanged();
+  rows_ = {};
   for (const Ref<Node>& n : all) {
     if (!n) continue;
     n->tree_ = nullptr;
@@ -613,46 +633,39 @@ std::vector<Node*> DisplayRoots(Node* first, bool sorted) {
   return roots;
 }
 
-// Calls `visit` for each visible node in display order until it returns false.
-template <class F>
-void WalkVisible(const std::vector<Node*>& roots, F visit) {
-  for (Node* root : roots) {
-    std::vector<Node*> stack{root};
-    while (!stack.empty()) {
-      Node* n = stack.back();
-      stack.pop_back();
-      if (!visit(n)) return;
-      if (!n->Expanded()) continue;
-      std::vector<Node*> kids;
-      for (Node* c = n->Child(); c; c = c->Next()) kids.push_back(c);
-      stack.insert(stack.end(), kids.rbegin(), kids.rend());
-    }
-  }
-}
-
 }  // namespace
 
+void TreeView::LayOutRows() const {
+  rows_.clear();
+  for (Node* root : DisplayRoots(firstRoot_, Sorted())) {
+    // Depth first without a stack: down into expanded children, else on to the next sibling
+    // of the nearest ancestor that has one.
+    Node* n = root;
+    while (n) {
+      rows_.push_back(n);
+      if (n->expanded_ && n->firstChild_) {
+        n = n->firstChild_;
+        continue;
+      }
+      while (n != root && !n->next_) n = n->parent_;
+      n = n == root ? nullptr : n->next_;
+    }
+  }
+  rowsValid_ = true;
+}
+
 std::vector<Node*> TreeView::VisibleRows() const {
-  std::vector<Node*> rows;
-  WalkVisible(DisplayRoots(firstRoot_, Sorted()), [&](Node* n) {
-    rows.push_back(n);
-    return true;
-  });
-  return rows;
+  if (!rowsValid_) LayOutRows();
+  return rows_;
 }
 
 Ref<Node> TreeView::HitTest(float x, float y) {
   // Written so that NaN falls outside.
   if (!(x >= 0 && x < container_.width && y >= 0 && y < container_.height)) return nullptr;
+  if (!rowsValid_) LayOutRows();
   double row = std::floor(static_cast<double>(y) / kRowHeight);
-  Node* hit = nullptr;
-  double i = 0;
-  WalkVisible(DisplayRoots(firstRoot_, Sorted()), [&](Node* n) {
-    if (i++ < row) return true;
-    hit = n;
-    return false;
-  });
-  return Ref<Node>(hit);
+  if (row >= static_cast<double>(rows_.size())) return nullptr;
+  return Ref<Node>(rows_[static_cast<size_t>(row)]);
 }
 
 }  // namespace desk

@@ -170,6 +170,56 @@ TEST_F(TreeModel, ChangingAKeyFollowsTheAddRules) {
   EXPECT_THROW(nodes.Item(S(u"b")), Error);
 }
 
+// A key is kept once when it is its own folded form and beside its folded form otherwise;
+// both cases, and moving between them, keep the key index right.
+TEST_F(TreeModel, KeysFindTheirNodeWhateverTheirCaseThroughEveryChange) {
+  Ref<Node> held(nodes.Find(u"b"));  // held across its removal below
+  Node& b = *held;
+  const std::pair<std::u16string, std::vector<std::u16string>> steps[] = {
+      {u"Mixed", {u"mixed", u"MIXED", u"Mixed"}},
+      {u"mixed", {u"Mixed", u"mixed"}},
+      {u"\u00C4rger2", {u"\u00E4RGER2", u"\u00E4rger2"}},
+      {u"plain", {u"PLAIN", u"plain"}},
+      {u"UPPER", {u"upper"}},
+  };
+  std::u16string before = u"b";
+  for (const auto& [key, finds] : steps) {
+    b.SetKey(key);
+    EXPECT_EQ(b.Key(), key);
+    for (const auto& f : finds) EXPECT_EQ(nodes.Find(f), &b) << U8(key) << " by " << U8(f);
+    if (FoldCase(before) != FoldCase(key)) {
+      EXPECT_EQ(nodes.Find(before), nullptr) << U8(before);
+    }
+    before = key;
+  }
+  // Another node cannot take the key in any case; removing the node frees it.
+  EXPECT_THROW(nodes.AddRoot(u"upper", u"X"), Error);
+  nodes.Remove(S(u"UPPER"));
+  EXPECT_EQ(nodes.Find(u"upper"), nullptr);
+  EXPECT_EQ(nodes.AddRoot(u"Upper", u"X")->Text(), u"X");
+  EXPECT_EQ(b.Key(), u"UPPER");  // a detached node keeps its key for reading
+}
+
+TEST_F(TreeModel, TagAndPicturesAreKeptOnlyWhenSetAndSurviveRemoval) {
+  Ref<Node> n = nodes.AddRoot(u"t", u"T");
+  EXPECT_TRUE(n->Tag().IsEmpty());
+  EXPECT_TRUE(n->Image().IsEmpty());
+  EXPECT_TRUE(n->SelectedImage().IsEmpty());
+  n->SetTag(S(u"tag"));
+  n->SetImage(Variant::Integer(2));
+  n->SetSelectedImage(S(u"open"));
+  EXPECT_EQ(n->Tag(), S(u"tag"));
+  EXPECT_EQ(n->Image(), L(2));  // indexes are kept as Longs
+  EXPECT_EQ(n->SelectedImage(), S(u"open"));
+  n->SetImage(Variant());
+  EXPECT_TRUE(n->Image().IsEmpty());
+  EXPECT_EQ(n->Tag(), S(u"tag"));
+  nodes.Remove(S(u"t"));
+  EXPECT_EQ(n->Tag(), S(u"tag"));
+  EXPECT_EQ(n->SelectedImage(), S(u"open"));
+  EXPECT_THROW(n->SetTag(S(u"x")), Error);
+}
+
 TEST(TreePositions, PositionsStayRightAcrossManyRemovalsAndLaterAdds) {
   // Enough removals that the position index drops its holes, with an enumeration under way.
   Ref<TreeView> tree = MakeHeadlessTree();

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -133,9 +134,9 @@ class Node : public Dispatchable<Node> {
   // Readable on a detached node too.
   const std::u16string& Text() const { return text_; }
   const std::u16string& Key() const { return key_; }  // "" when the node has no key
-  const Variant& Tag() const { return tag_; }
-  const Variant& Image() const { return image_; }
-  const Variant& SelectedImage() const { return selectedImage_; }
+  const Variant& Tag() const { return extra_ ? extra_->tag : NoValue(); }
+  const Variant& Image() const { return extra_ ? extra_->image : NoValue(); }
+  const Variant& SelectedImage() const { return extra_ ? extra_->selectedImage : NoValue(); }
   bool Expanded() const { return expanded_; }
   bool Checked() const { return checked_; }
 
@@ -170,6 +171,20 @@ class Node : public Dispatchable<Node> {
   Node() = default;  // nodes are made by their tree
   void CheckInTree() const;
   TreeView& Owner() const;
+  static const Variant& NoValue();
+
+  // What most nodes never have, kept apart so that a plain node stays small.
+  struct Extra {
+    Variant tag;
+    Variant image;
+    Variant selectedImage;
+    std::u16string foldedKey;  // only when the key's folded form differs from the key
+  };
+  Extra& Extras();
+  // The key's folded form, what the tree's key index holds a view of.
+  const std::u16string& FoldedKey() const {
+    return extra_ && !extra_->foldedKey.empty() ? extra_->foldedKey : key_;
+  }
 
   TreeView* tree_ = nullptr;
   Node* parent_ = nullptr;
@@ -178,15 +193,12 @@ class Node : public Dispatchable<Node> {
   Node* next_ = nullptr;
   Node* prev_ = nullptr;
   int32_t childCount_ = 0;
-  size_t slot_ = 0;  // place in the tree's position index
-  std::u16string text_;
-  std::u16string key_;
-  std::u16string foldedKey_;
-  Variant tag_;
-  Variant image_;
-  Variant selectedImage_;
+  uint32_t slot_ = 0;  // place in the tree's position index
   bool expanded_ = false;
   bool checked_ = false;
+  std::u16string text_;
+  std::u16string key_;
+  std::unique_ptr<Extra> extra_;
 };
 
 // The tree's node collection: positions are 1-based in the order the nodes were added (a
@@ -374,10 +386,12 @@ class TreeView : public Dispatchable<TreeView> {
   bool FinishLabelEdit(std::u16string text);
   Node* EditingNode() const { return editing_ && editing_->InTree() ? editing_.get() : nullptr; }
 
-  // The node at a point in the tree's units, or null (see the layout above). Walks the rows
-  // down to the point, after sorting the roots when Sorted is on.
+  // The node at a point in the tree's units, or null (see the layout above). Reads the row
+  // from the layout, which is laid out again (every visible node, roots sorted when Sorted
+  // is on) only after the rows changed: nodes added or removed, expanded or collapsed, the
+  // sort order or a sorted root's text.
   virtual Ref<Node> HitTest(float x, float y);
-  // The visible nodes in display order, one per row. Walks every visible node.
+  // The visible nodes in display order, one per row.
   std::vector<Node*> VisibleRows() const;
 
   // --- Nodes.
@@ -460,6 +474,8 @@ class TreeView : public Dispatchable<TreeView> {
   void DetachAll();
   void CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const;
   void NotifyChanged(Node& n, NodeField f);
+  void RowsChanged() { rowsValid_ = false; }
+  void LayOutRows() const;
   void Notify(const std::function<void(TreeObserver&)>& f);
 
   std::vector<Variant> settings_;  // one per row of the settings table
@@ -474,6 +490,9 @@ class TreeView : public Dispatchable<TreeView> {
   Node* selected_ = nullptr;
   Ref<Node> editing_;
   std::vector<TreeObserver*> observers_;
+  // The row layout, laid out when read after a change.
+  mutable std::vector<Node*> rows_;
+  mutable bool rowsValid_ = false;
 };
 
 // Makes a headless tree (the node model with a deterministic row layout).
