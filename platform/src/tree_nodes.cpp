@@ -104,6 +104,61 @@ std::vector<Ref<Node>> PositionIndex::TakeAll() {
   return all;
 }
 
+// Key index
+
+Node* KeyIndex::Find(std::u16string_view folded) const {
+  if (slots_.empty()) return nullptr;
+  const size_t h = Hash(folded);
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = h & mask;; i = (i + 1) & mask) {
+    const Slot& s = slots_[i];
+    if (!s.node) return nullptr;
+    if (s.hash == h && s.node->FoldedKey() == folded) return s.node;
+  }
+}
+
+void KeyIndex::Place(Slot s) {
+  const size_t mask = slots_.size() - 1;
+  size_t i = s.hash & mask;
+  while (slots_[i].node) i = (i + 1) & mask;
+  slots_[i] = s;
+}
+
+void KeyIndex::Insert(Node& n) {
+  if ((count_ + 1) * 4 > slots_.size() * 3) {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(16, old.size() * 2), Slot{0, nullptr});
+    for (const Slot& s : old)
+      if (s.node) Place(s);
+  }
+  Place(Slot{Hash(n.FoldedKey()), &n});
+  ++count_;
+}
+
+void KeyIndex::Erase(Node& n) {
+  if (slots_.empty()) return;
+  const size_t mask = slots_.size() - 1;
+  size_t i = Hash(n.FoldedKey()) & mask;
+  while (slots_[i].node && slots_[i].node != &n) i = (i + 1) & mask;
+  if (!slots_[i].node) return;
+  // Move later members of the run back into the hole when their home is not between the
+  // hole and where they are.
+  for (size_t j = (i + 1) & mask; slots_[j].node; j = (j + 1) & mask) {
+    const size_t home = slots_[j].hash & mask;
+    const bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+    if (stays) continue;
+    slots_[i] = slots_[j];
+    i = j;
+  }
+  slots_[i] = Slot{0, nullptr};
+  --count_;
+}
+
+void KeyIndex::Clear() {
+  slots_ = {};
+  count_ = 0;
+}
+
 }  // namespace detail
 
 // ---------------------------------------------------------------------------------------------
@@ -141,11 +196,11 @@ void Node::SetKey(std::u16string key) {
   TreeView& t = Owner();
   std::u16string folded = key.empty() ? std::u16string() : FoldKey(key);
   t.CheckKey(key, folded, this);
-  if (!key_.empty()) t.keys_.erase(FoldedKey());
+  if (!key_.empty()) t.keys_.Erase(*this);
   if (folded == key) folded.clear();  // the key is its own folded form: kept once
   if (!folded.empty() || (extra_ && !extra_->foldedKey.empty())) Extras().foldedKey = std::move(folded);
   key_ = std::move(key);
-  if (!key_.empty()) t.keys_.emplace(FoldedKey(), this);
+  if (!key_.empty()) t.keys_.Insert(*this);
   t.NotifyChanged(*this, NodeField::Key);
 }
 
@@ -467,15 +522,14 @@ Node* TreeView::FindKey(std::u16string_view key) const {
       folded = false;
       break;
     }
-  auto it = folded ? keys_.find(key) : keys_.find(FoldKey(key));
-  return it == keys_.end() ? nullptr : it->second;
+  return folded ? keys_.Find(key) : keys_.Find(FoldKey(key));
 }
 
 void TreeView::CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const {
   if (key.empty()) return;
   if (AllDigits(key)) Raise(Err::InvalidKey);
-  auto it = keys_.find(folded);
-  if (it != keys_.end() && it->second != self) Raise(Err::KeyNotUnique);
+  Node* other = keys_.Find(folded);
+  if (other && other != self) Raise(Err::KeyNotUnique);
 }
 
 Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship, const Variant& key,
@@ -518,7 +572,7 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   if (folded != n->key_) n->Extras().foldedKey = std::move(folded);  // else the key is kept once
   if (!img.IsEmpty()) n->Extras().image = std::move(img);
   if (!simg.IsEmpty()) n->Extras().selectedImage = std::move(simg);
-  if (!n->key_.empty()) keys_.emplace(n->FoldedKey(), n.get());
+  if (!n->key_.empty()) keys_.Insert(*n);
   n->tree_ = this;
   n->slot_ = static_cast<uint32_t>(positions_.Append(n));
   Link(*n, parent, before);
@@ -562,7 +616,7 @@ void TreeView::RemoveNode(Node& top) {
     int32_t pos = positions_.PositionOf(n.slot_);  // 1-based
     for (NodesEnum* e : nodes_->enums_)
       if (e->pos_ >= pos) --e->pos_;
-    if (!n.key_.empty()) keys_.erase(n.FoldedKey());
+    if (!n.key_.empty()) keys_.Erase(n);
     if (selected_ == &n) selected_ = nullptr;
     return positions_.Take(n.slot_);
   };
@@ -592,7 +646,7 @@ void TreeView::RemoveNode(Node& top) {
 
 void TreeView::DetachAll() {
   std::vector<Ref<Node>> all = positions_.TakeAll();
-  keys_.clear();
+  keys_.Clear();
   firstRoot_ = lastRoot_ = selected_ = nullptr;
   RowsChanged();
   rows_ = {};

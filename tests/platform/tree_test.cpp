@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -218,6 +219,43 @@ TEST_F(TreeModel, TagAndPicturesAreKeptOnlyWhenSetAndSurviveRemoval) {
   EXPECT_EQ(n->Tag(), S(u"tag"));
   EXPECT_EQ(n->SelectedImage(), S(u"open"));
   EXPECT_THROW(n->SetTag(S(u"x")), Error);
+}
+
+// The key index against a plain map, through many adds, key changes and removals in a
+// pseudo-random order (removals from the middle of probe runs, growth, wrapping runs).
+TEST(TreeKeys, TheKeyIndexAgreesWithAPlainMapThroughManyChanges) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  std::map<std::u16string, Ref<Node>> want;  // folded key -> node
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 8) % 3000; };
+  for (int step = 0; step < 20000; ++step) {
+    const uint32_t r = next();
+    std::u16string key = (r % 2 ? u"K" : u"k") + DecimalText(r / 2);
+    std::u16string folded = u"k" + DecimalText(r / 2);
+    auto it = want.find(folded);
+    if (it == want.end()) {
+      want[folded] = nodes.AddRoot(key, key);
+    } else if (step % 3 == 0) {
+      it->second->SetKey(u"moved" + DecimalText(step));  // leaves the old key free
+      want[u"moved" + DecimalText(step)] = it->second;
+      want.erase(it);
+    } else {
+      nodes.Remove(Variant::String(key));
+      want.erase(it);
+    }
+    if (step % 997 == 0) {
+      for (const auto& [k, n] : want) ASSERT_EQ(nodes.Find(k), n.get()) << U8(k) << " at step " << step;
+    }
+  }
+  EXPECT_EQ(nodes.Count(), static_cast<int32_t>(want.size()));
+  for (const auto& [k, n] : want) EXPECT_EQ(nodes.Find(k), n.get()) << U8(k);
+  for (uint32_t i = 0; i < 3000; ++i) {
+    std::u16string k = u"k" + DecimalText(i);
+    if (!want.count(k)) {
+      EXPECT_EQ(nodes.Find(k), nullptr) << U8(k);
+    }
+  }
 }
 
 TEST(TreePositions, PositionsStayRightAcrossManyRemovalsAndLaterAdds) {

@@ -29,6 +29,9 @@ class Node;
 class Nodes;
 class NodesEnum;
 class TreeView;
+namespace detail {
+class KeyIndex;
+}
 
 // Member ids of the tree's own interface.
 namespace treeid {
@@ -168,6 +171,7 @@ class Node : public Dispatchable<Node> {
 
  private:
   friend class TreeView;
+  friend class detail::KeyIndex;
   Node() = default;  // nodes are made by their tree
   void CheckInTree() const;
   TreeView& Owner() const;
@@ -257,6 +261,28 @@ class NodesEnum : public Dispatchable<NodesEnum> {
 };
 
 namespace detail {
+// The tree's key index: folded key -> node, open addressing over (hash, node) pairs, so that a
+// look-up touches the slot and the node (whose key it compares) and nothing else. Erasing
+// shifts the run back instead of leaving markers.
+class KeyIndex {
+ public:
+  static size_t Hash(std::u16string_view folded) { return std::hash<std::u16string_view>{}(folded); }
+  Node* Find(std::u16string_view folded) const;
+  // The node's folded key must not be in the index yet.
+  void Insert(Node& n);
+  void Erase(Node& n);
+  void Clear();
+
+ private:
+  struct Slot {
+    size_t hash;
+    Node* node;  // null: empty
+  };
+  void Place(Slot s);
+  std::vector<Slot> slots_;  // a power of two in size, at most three quarters full
+  size_t count_ = 0;
+};
+
 // Positions of the nodes in the order they were added, with holes left by removals: a
 // Fenwick tree over the slots answers a node's position and the node at a position in
 // O(log n); the slots are compacted once holes outnumber the nodes.
@@ -483,8 +509,7 @@ class TreeView : public Dispatchable<TreeView> {
 
   Ref<Nodes> nodes_;
   detail::PositionIndex positions_;
-  // Folded key -> node; each key views its node's foldedKey_, which stays put while mapped.
-  std::unordered_map<std::u16string_view, Node*> keys_;
+  detail::KeyIndex keys_;
   Node* firstRoot_ = nullptr;
   Node* lastRoot_ = nullptr;
   Node* selected_ = nullptr;
