@@ -172,12 +172,15 @@ void CheckArgs(const MemberInfo& m, std::vector<Variant>& args);
 // by-reference argument stays a reference. Used by Invoke before the handler runs.
 void CoerceArgs(const MemberInfo& m, std::vector<Variant>& args);
 
-// Both, with the common case of a member without parameters (a property read, a plain
-// method) answered inline.
+// Both, with the common cases of a member without parameters (a property read, a plain
+// method, a property write with a value already of its type) answered inline.
 inline void PrepareArgs(const MemberInfo& m, std::vector<Variant>& args) {
-  if (m.params.empty() && (m.kind == InvokeKind::Get || m.kind == InvokeKind::Method)) {
-    if (!args.empty()) Raise(Err::WrongArgumentCount);
-    return;
+  if (m.params.empty()) {
+    if (m.kind == InvokeKind::Get || m.kind == InvokeKind::Method) {
+      if (!args.empty()) Raise(Err::WrongArgumentCount);
+      return;
+    }
+    if (m.kind == InvokeKind::Let && args.size() == 1 && args[0].Type() == m.result) return;
   }
   CheckArgs(m, args);
   CoerceArgs(m, args);
