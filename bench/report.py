@@ -14,9 +14,16 @@ import re
 import sys
 from datetime import datetime, timezone
 
-# (figure, program, benchmark pattern, baseline name, baseline pattern). Patterns match the
-# benchmark's name without its "/args" suffix. A new benchmark program gets its figure here.
+# (figure, program, benchmark pattern, baseline name, baseline pattern[, counter]). Patterns
+# match the benchmark's name without its "/args" suffix. With a counter the ratio is of that
+# counter (peak RSS, say) instead of the time. A new benchmark program gets its figure here.
 FIGURES = [
+    ("Qt platform: keyed nodes added, found by key, removed through dispatch (total time)", "qt_tree_bench",
+     r"BM_QtControlAddFindRemove", "QTreeWidget + QHash", r"BM_QTreeWidgetQHashAddFindRemove"),
+    ("Qt platform: the same, peak RSS", "qt_tree_bench",
+     r"BM_QtControlAddFindRemove", "QTreeWidget + QHash", r"BM_QTreeWidgetQHashAddFindRemove", "peak_rss_MB"),
+    ("Find by key: Invoke(Nodes.Item, key)", "qt_tree_bench",
+     r"BM_InvokeNodesItemByKey", "QHash::value", r"BM_QHashValue"),
     ("Download throughput: GetUrlContent of a 64 MiB body", "webimagelist_bench",
      r"BM_DownloadGetUrlContent", "the curl command line", r"BM_DownloadCurlCommandLine"),
     ("Fill of cached pictures", "webimagelist_bench",
@@ -33,6 +40,8 @@ FIGURES = [
      r"BM_InvokeGetSorted", "the typed C++ call", r"BM_TypedGetSorted"),
     ("Invoke(Sorted, Get) by member id", "dispatch_bench",
      r"BM_InvokeGetSorted", "a plain member read", r"BM_PlainMemberRead"),
+    ("Invoke(Sorted, Get) by member id", "dispatch_bench",
+     r"BM_InvokeGetSorted", "Invoke of a property stored in the control", r"BM_InvokeGetBackStyle"),
     ("Invoke(BackStyle, Get) by member id (stored in the control)", "dispatch_bench",
      r"BM_InvokeGetBackStyle", "a plain member read", r"BM_PlainMemberRead"),
     ("Late binding by name (Sorted)", "dispatch_bench",
@@ -53,9 +62,13 @@ FIGURES = [
      r"BM_PythonGetBackStyle", "the bare ctypes call of desk_get", r"BM_CtypesDeskGetBackStyle"),
 ]
 
-# Goals in absolute time, for figures whose target is not a ratio: (figure, program, benchmark,
-# limit in ns).
+# (goal, program, benchmark pattern, at most this many ns): figures with an absolute bound.
 GOALS = [
+    ("Invoke of a forwarded property (Sorted, Get)", "dispatch_bench", r"BM_InvokeGetSorted", 30),
+    ("HitTest of the last row, headless tree", "tree_bench", r"BM_HitTestLastRow", 1000),
+    ("Expand a node of 100,000 children among 1,000,000 nodes (Qt, offscreen)", "qt_tree_bench",
+     r"BM_ExpandNodeOf100kChildren", 100e6),
+    ("Scroll to the end of 1,000,000 rows (Qt, offscreen)", "qt_tree_bench", r"BM_ScrollToEnd", 100e6),
     ("Python: tree.BackStyle (ids cached per class)", "capi_python_bench", r"BM_PythonGetBackStyle", 5000),
     ("Python: tree.Sorted (ids cached per class)", "capi_python_bench", r"BM_PythonGetSorted", 5000),
     ("Python: tree.PathSeparator (ids cached per class)", "capi_python_bench", r"BM_PythonGetPathSeparator", 5000),
@@ -100,7 +113,7 @@ def fmt_time(ns):
 
 def figure_rows(runs):
     out = []
-    for title, program, pat, base_name, base_pat in FIGURES:
+    for title, program, pat, base_name, base_pat, *counter in FIGURES:
         rows = runs.get(program)
         if rows is None:
             out.append((title, base_name, None, f"not measured: {program} is not built in this run"))
@@ -113,10 +126,37 @@ def figure_rows(runs):
             continue
         for args, m, b in pairs:
             label = f"{title} [{args}]" if args else title
+            if counter:
+                c = counter[0]
+                if c not in m or c not in b:
+                    out.append((label, base_name, None, f"not measured: no counter {c}"))
+                    continue
+                out.append((label, base_name, m[c] / b[c],
+                            f"`{m['name']}` {m[c]:.4g} {c} vs `{b['name']}` {b[c]:.4g} {c}"))
+                continue
             ratio = time_ns(m) / time_ns(b)
             out.append((label, base_name, ratio,
                         f"`{m['name']}` {fmt_time(time_ns(m))} vs `{b['name']}` {fmt_time(time_ns(b))}"))
     return out
+
+
+def goal_rows(runs):
+    out = []
+    for title, program, pat, bound in GOALS:
+        rows = [r for r in runs.get(program, []) if re.fullmatch(pat, split(r["name"])[0])]
+        if not rows:
+            out.append((title, fmt_time(bound), "—", "not measured"))
+        for r in rows:
+            t = time_ns(r)
+            out.append((f"{title} `{r['name']}`", fmt_time(bound), fmt_time(t), "yes" if t <= bound else "no"))
+    return out
+
+
+def counters(row):
+    skip = {"name", "family_index", "per_family_instance_index", "run_name", "run_type", "repetitions",
+            "repetition_index", "threads", "iterations", "real_time", "cpu_time", "time_unit",
+            "items_per_second", "bytes_per_second", "label", "error_occurred", "error_message"}
+    return ", ".join(f"{k} {v:.4g}" for k, v in row.items() if k not in skip and isinstance(v, (int, float)))
 
 
 def main():
@@ -141,21 +181,16 @@ def main():
     for label, base_name, ratio, detail in figure_rows(runs):
         r = f"{ratio:.2f}" if ratio is not None else "—"
         lines.append(f"| {label} | {base_name} | {r} | {detail} |")
-    lines += ["", "## Goals in absolute time", "", "| figure | goal | measured | met |", "|---|---:|---:|---|"]
-    for title, program, pat, limit in GOALS:
-        rows = [r for r in runs.get(program, []) if re.fullmatch(pat, split(r["name"])[0])]
-        if not rows:
-            lines.append(f"| {title} | {fmt_time(limit)} | not measured | — |")
-            continue
-        t = time_ns(rows[0])
-        lines.append(f"| {title} | {fmt_time(limit)} | {fmt_time(t)} | {'yes' if t <= limit else 'no'} |")
-    lines += ["", "## Every measurement", "", "| program | benchmark | time per iteration | items/s |",
-              "|---|---|---:|---:|"]
+    lines += ["", "## Absolute goals", "", "| goal | at most | measured | met |", "|---|---:|---:|---|"]
+    for title, bound, measured, met in goal_rows(runs):
+        lines.append(f"| {title} | {bound} | {measured} | {met} |")
+    lines += ["", "## Every measurement", "",
+              "| program | benchmark | time per iteration | items/s | counters |", "|---|---|---:|---:|---|"]
     for program in sorted(runs):
         for r in runs[program]:
             ips = r.get("items_per_second")
             lines.append(f"| {program} | `{r['name']}` | {fmt_time(time_ns(r))} | "
-                         f"{f'{ips:.3g}' if ips else ''} |")
+                         f"{f'{ips:.3g}' if ips else ''} | {counters(r)} |")
     with open(output, "w") as f:
         f.write("\n".join(lines) + "\n")
 

@@ -1,51 +1,66 @@
 #include "desk/dispatch.h"
 
-#include <cctype>
+#include <string>
 
 
 namespace desk {
 
 namespace {
-int64_t IdKindKey(DispId id, InvokeKind k) {
-  return (static_cast<int64_t>(static_cast<uint32_t>(id)) << 8) | static_cast<int64_t>(k);
+char16_t LowerAscii(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + (u'a' - u'A')) : c; }
+
+// FNV-1a over the lower-case name; member names are ASCII.
+uint64_t NameHash(std::u16string_view name) {
+  uint64_t h = 0xcbf29ce484222325ull;
+  for (char16_t c : name) h = (h ^ LowerAscii(c)) * 0x100000001b3ull;
+  return h;
 }
-std::string LowerAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
+
+bool SameName(const char* member, std::u16string_view name) {
+  size_t i = 0;
+  for (; member[i] && i < name.size(); ++i)
+    if (LowerAscii(static_cast<char16_t>(static_cast<unsigned char>(member[i]))) != LowerAscii(name[i])) return false;
+  return !member[i] && i == name.size();
 }
 bool IsPut(InvokeKind k) { return k == InvokeKind::Let || k == InvokeKind::Set; }
 }  // namespace
 
 void InterfaceInfo::BuildIndex() {
-  byIdKind_.clear();
-  byName_.clear();
+  size_t size = 8;
+  unsigned bits = 3;
+  while (size < members.size() * 2) {
+    size *= 2;
+    ++bits;
+  }
+  slots_.assign(size, Slot{0, -1});
+  shift_ = 64 - bits;
   for (size_t i = 0; i < members.size(); ++i) {
-    byIdKind_.emplace(IdKindKey(members[i].id, members[i].kind), static_cast<int>(i));
-    byName_.emplace(LowerAscii(members[i].name), members[i].id);
+    uint64_t key = Key(members[i].id, members[i].kind);
+    if (Lookup(key) < 0) {  // the first row of an (id, kind) wins
+      size_t j = (key * 0x9E3779B97F4A7C15ull) >> shift_;
+      while (slots_[j].row >= 0) j = (j + 1) & (size - 1);
+      slots_[j] = Slot{key, static_cast<int32_t>(i)};
+    }
   }
-}
-
-int InterfaceInfo::Find(DispId id, InvokeKind kind) const {
-  auto it = byIdKind_.find(IdKindKey(id, kind));
-  if (it != byIdKind_.end()) return it->second;
-  InvokeKind alt = kind == InvokeKind::Method ? InvokeKind::Get : kind == InvokeKind::Get ? InvokeKind::Method : kind;
-  if (alt != kind) {
-    it = byIdKind_.find(IdKindKey(id, alt));
-    if (it != byIdKind_.end()) return it->second;
+  names_.assign(size, Slot{0, -1});
+  for (size_t i = 0; i < members.size(); ++i) {
+    std::u16string wide(members[i].name, members[i].name + std::char_traits<char>::length(members[i].name));
+    if (IdOfName(wide) != kNoDispId) continue;  // the first member of a name wins
+    uint64_t h = NameHash(wide);
+    size_t j = (h * 0x9E3779B97F4A7C15ull) >> shift_;
+    while (names_[j].row >= 0) j = (j + 1) & (size - 1);
+    names_[j] = Slot{h, static_cast<int32_t>(i)};
   }
-  return -1;
 }
 
 DispId InterfaceInfo::IdOfName(std::u16string_view name) const {
-  std::string n;
-  n.reserve(name.size());
-  for (char16_t c : name) {
-    if (c > 0x7F) return kNoDispId;  // member names are ASCII
-    n.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  if (names_.empty()) return kNoDispId;
+  const uint64_t h = NameHash(name);
+  for (size_t j = (h * 0x9E3779B97F4A7C15ull) >> shift_;; j = (j + 1) & (names_.size() - 1)) {
+    const Slot& s = names_[j];
+    if (s.row < 0) return kNoDispId;
+    const MemberInfo& m = members[static_cast<size_t>(s.row)];
+    if (s.key == h && SameName(m.name, name)) return m.id;
   }
-  auto it = byName_.find(n);
-  return it == byName_.end() ? kNoDispId : it->second;
 }
 
 DispId Object::GetIdOfName(std::u16string_view name) const {
@@ -79,6 +94,7 @@ void CoerceArgs(const MemberInfo& m, std::vector<Variant>& args) {
       if (a.IsByRef() && !p.byRef) a = a.Value();
       continue;
     }
+    if (a.Type() == p.type) continue;  // already of its type: nothing to copy
     Variant converted = a.ConvertTo(p.type);
     a = std::move(converted);
   }
@@ -92,6 +108,7 @@ void CoerceArgs(const MemberInfo& m, std::vector<Variant>& args) {
         v = v.Value();
       }
     } else if (m.result != VarType::Any && m.result != VarType::Empty) {
+      if (v.Type() == m.result) return;  // already of its type: nothing to copy
       Variant converted = v.ConvertTo(m.result);
       v = std::move(converted);
     } else if (v.IsByRef()) {

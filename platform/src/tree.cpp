@@ -157,9 +157,12 @@ const DispatchTable<TreeView>& TreeView::Table() {
     for (const SettingRow& s : kSettings) {
       DispId id = s.id;
       T type = DeclaredType(s.kind);
-      rows.push_back({{s.name, id, K::Get, {}, type}, [id](TreeView& tv, Args&) { return tv.Setting(id); }});
+      const uint32_t slot = static_cast<uint32_t>(&s - kSettings.data());
+      rows.push_back({{s.name, id, K::Get, {}, type},
+                      [](TreeView& tv, Args& a) { return tv.SettingAt(static_cast<int>(a.Data())); }, slot});
       rows.push_back({{s.name, id, IsObjectKind(s.kind) ? K::Set : K::Let, {}, type},
-                      [id](TreeView& tv, Args& a) { return tv.SetSetting(id, a.NewValue()), Done(); }});
+                      [](TreeView& tv, Args& a) { return tv.SetSettingAt(static_cast<int>(a.Data()), a.NewValue()), Done(); },
+                      slot});
     }
     rows.push_back({{"Nodes", treeid::kNodes, K::Get, {}, T::Object},
                     [](TreeView& tv, Args&) { return Variant::Object(tv.NodesRef()); }});
@@ -189,6 +192,8 @@ TreeView::~TreeView() {
   nodes_->tree_ = nullptr;
 }
 
+int TreeView::SettingIndex(DispId id) { return RowOf(id); }
+
 Variant TreeView::Setting(DispId id) const {
   int r = RowOf(id);
   if (r < 0) Raise(Err::NotSupported);
@@ -198,8 +203,20 @@ Variant TreeView::Setting(DispId id) const {
 void TreeView::SetSetting(DispId id, const Variant& value) {
   int r = RowOf(id);
   if (r < 0) Raise(Err::NotSupported);
-  settings_[static_cast<size_t>(r)] = Validated(kSettings[static_cast<size_t>(r)], value);
-  SettingChanged(id);
+  SetSettingAt(r, value);
+}
+
+const Variant& TreeView::SettingAt(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= settings_.size()) Raise(Err::NotSupported);
+  return settings_[static_cast<size_t>(index)];
+}
+
+void TreeView::SetSettingAt(int index, const Variant& value) {
+  if (index < 0 || static_cast<size_t>(index) >= settings_.size()) Raise(Err::NotSupported);
+  const SettingRow& row = kSettings[static_cast<size_t>(index)];
+  settings_[static_cast<size_t>(index)] = Validated(row, value);
+  if (row.id == treeid::kSorted) RowsChanged();
+  SettingChanged(row.id);
 }
 
 void TreeView::SettingChanged(DispId id) {
@@ -357,11 +374,12 @@ class ExtendedControl : public Dispatchable<ExtendedControl> {
       std::vector<Row<ExtendedControl>> rows;
       for (size_t i = 0; i < kExtRows.size(); ++i) {
         const ExtRow& r = kExtRows[i];
+        const auto slot = static_cast<uint32_t>(i);
         rows.push_back({{r.name, r.id, InvokeKind::Get, {}, r.type},
-                        [i](ExtendedControl& e, Args&) { return e.values_[i]; }});
+                        [](ExtendedControl& e, Args& a) { return e.values_[a.Data()]; }, slot});
         if (r.writable)
           rows.push_back({{r.name, r.id, InvokeKind::Let, {}, r.type},
-                          [i](ExtendedControl& e, Args& a) { return e.Write(i, a.NewValue()), Done(); }});
+                          [](ExtendedControl& e, Args& a) { return e.Write(a.Data(), a.NewValue()), Done(); }, slot});
       }
       return DispatchTable<ExtendedControl>("ITreeViewExtender", "{}", std::move(rows));
     }();

@@ -104,12 +104,77 @@ std::vector<Ref<Node>> PositionIndex::TakeAll() {
   return all;
 }
 
+// Key index
+
+Node* KeyIndex::Find(std::u16string_view folded) const {
+  if (slots_.empty()) return nullptr;
+  const size_t h = Hash(folded);
+  const size_t mask = slots_.size() - 1;
+  for (size_t i = h & mask;; i = (i + 1) & mask) {
+    const Slot& s = slots_[i];
+    if (!s.node) return nullptr;
+    if (s.hash == h && s.node->FoldedKey() == folded) return s.node;
+  }
+}
+
+void KeyIndex::Place(Slot s) {
+  const size_t mask = slots_.size() - 1;
+  size_t i = s.hash & mask;
+  while (slots_[i].node) i = (i + 1) & mask;
+  slots_[i] = s;
+}
+
+void KeyIndex::Insert(Node& n) {
+  if ((count_ + 1) * 4 > slots_.size() * 3) {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(16, old.size() * 2), Slot{0, nullptr});
+    for (const Slot& s : old)
+      if (s.node) Place(s);
+  }
+  Place(Slot{Hash(n.FoldedKey()), &n});
+  ++count_;
+}
+
+void KeyIndex::Erase(Node& n) {
+  if (slots_.empty()) return;
+  const size_t mask = slots_.size() - 1;
+  size_t i = Hash(n.FoldedKey()) & mask;
+  while (slots_[i].node && slots_[i].node != &n) i = (i + 1) & mask;
+  if (!slots_[i].node) return;
+  // Move later members of the run back into the hole when their home is not between the
+  // hole and where they are.
+  for (size_t j = (i + 1) & mask; slots_[j].node; j = (j + 1) & mask) {
+    const size_t home = slots_[j].hash & mask;
+    const bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
+    if (stays) continue;
+    slots_[i] = slots_[j];
+    i = j;
+  }
+  slots_[i] = Slot{0, nullptr};
+  --count_;
+}
+
+void KeyIndex::Clear() {
+  slots_ = {};
+  count_ = 0;
+}
+
 }  // namespace detail
 
 // ---------------------------------------------------------------------------------------------
 // Node
 
 Node::~Node() = default;
+
+const Variant& Node::NoValue() {
+  static const Variant none;
+  return none;
+}
+
+Node::Extra& Node::Extras() {
+  if (!extra_) extra_ = std::make_unique<Extra>();
+  return *extra_;
+}
 
 void Node::CheckInTree() const {
   if (!tree_) Raise(Err::ObjectNotSet);
@@ -123,6 +188,7 @@ TreeView& Node::Owner() const {
 void Node::SetText(std::u16string text) {
   TreeView& t = Owner();
   text_ = std::move(text);
+  if (!parent_ && t.Sorted()) t.RowsChanged();  // the roots are laid out by their texts
   t.NotifyChanged(*this, NodeField::Text);
 }
 
@@ -130,28 +196,32 @@ void Node::SetKey(std::u16string key) {
   TreeView& t = Owner();
   std::u16string folded = key.empty() ? std::u16string() : FoldKey(key);
   t.CheckKey(key, folded, this);
-  if (!foldedKey_.empty()) t.keys_.erase(foldedKey_);
+  if (!key_.empty()) t.keys_.Erase(*this);
+  if (folded == key) folded.clear();  // the key is its own folded form: kept once
+  if (!folded.empty() || (extra_ && !extra_->foldedKey.empty())) Extras().foldedKey = std::move(folded);
   key_ = std::move(key);
-  foldedKey_ = std::move(folded);
-  if (!foldedKey_.empty()) t.keys_.emplace(foldedKey_, this);
+  if (!key_.empty()) t.keys_.Insert(*this);
   t.NotifyChanged(*this, NodeField::Key);
 }
 
 void Node::SetTag(const Variant& tag) {
   TreeView& t = Owner();
-  tag_ = tag.Value();
+  Variant v = tag.Value();
+  if (!v.IsEmpty() || extra_) Extras().tag = std::move(v);
   t.NotifyChanged(*this, NodeField::Tag);
 }
 
 void Node::SetImage(const Variant& image) {
   TreeView& t = Owner();
-  image_ = ImageValue(image);
+  Variant v = ImageValue(image);
+  if (!v.IsEmpty() || extra_) Extras().image = std::move(v);
   t.NotifyChanged(*this, NodeField::Image);
 }
 
 void Node::SetSelectedImage(const Variant& image) {
   TreeView& t = Owner();
-  selectedImage_ = ImageValue(image);
+  Variant v = ImageValue(image);
+  if (!v.IsEmpty() || extra_) Extras().selectedImage = std::move(v);
   t.NotifyChanged(*this, NodeField::SelectedImage);
 }
 
@@ -159,6 +229,7 @@ void Node::SetExpanded(bool expanded) {
   TreeView& t = Owner();
   if (expanded_ == expanded) return;
   expanded_ = expanded;
+  if (firstChild_) t.RowsChanged();
   t.NotifyChanged(*this, NodeField::Expanded);
   if (expanded) t.RaiseExpand(*this);
   else t.RaiseCollapse(*this);
@@ -321,12 +392,7 @@ Ref<Node> Nodes::Add(Node& relative, Relationship rel, std::u16string_view key, 
 
 Ref<Node> Nodes::Item(const Variant& index) const { return Ref<Node>(Owner().Resolve(index)); }
 
-Node* Nodes::Find(std::u16string_view key) const {
-  TreeView& t = Owner();
-  if (key.empty()) return nullptr;
-  auto it = t.keys_.find(FoldKey(key));
-  return it == t.keys_.end() ? nullptr : it->second;
-}
+Node* Nodes::Find(std::u16string_view key) const { return Owner().FindKey(key); }
 
 int32_t Nodes::Count() const { return Owner().positions_.Count(); }
 
@@ -350,7 +416,7 @@ const DispatchTable<Nodes>& Nodes::Table() {
       "INodes", "{}",
       {
           {{"Item", id::kItem, K::Method, {{"Index", T::Any}}, T::Object},
-           [](Nodes& c, Args& a) { return Variant::Object(c.Item(a[0].Value())); }},
+           [](Nodes& c, Args& a) { return Variant::Object(c.Item(a[0])); }},
           {{"Count", id::kCount, K::Get, {}, T::Long}, [](Nodes& c, Args&) { return Variant::Long(c.Count()); }},
           {{"Add",
             id::kAdd,
@@ -364,7 +430,7 @@ const DispatchTable<Nodes>& Nodes::Table() {
             T::Object},
            [](Nodes& c, Args& a) { return Variant::Object(c.Add(a[0], a[1], a[2], a[3], a[4], a[5])); }},
           {{"Remove", id::kRemove, K::Method, {{"Index", T::Any}}},
-           [](Nodes& c, Args& a) { return c.Remove(a[0].Value()), Done(); }},
+           [](Nodes& c, Args& a) { return c.Remove(a[0]), Done(); }},
           {{"Clear", id::kClear, K::Method, {}}, [](Nodes& c, Args&) { return c.Clear(), Done(); }},
           {{"_NewEnum", id::kNewEnum, K::Method, {}, T::Object, nullptr, true},
            [](Nodes& c, Args&) { return Variant::Object(c.NewEnum()); }},
@@ -428,9 +494,9 @@ Node* TreeView::Resolve(const Variant& index) const {
   const Variant& v = index.Deref();
   switch (v.Type()) {
     case VarType::String: {
-      auto it = v.RawString().empty() ? keys_.end() : keys_.find(FoldKey(v.RawString()));
-      if (it == keys_.end()) Raise(Err::ElementNotFound);
-      return it->second;
+      Node* n = FindKey(v.RawString());
+      if (!n) Raise(Err::ElementNotFound);
+      return n;
     }
     case VarType::Object: {
       if (!v.RawObject()) Raise(Err::ObjectNotSet);
@@ -447,11 +513,23 @@ Node* TreeView::Resolve(const Variant& index) const {
   }
 }
 
+Node* TreeView::FindKey(std::u16string_view key) const {
+  if (key.empty()) return nullptr;
+  // Most keys are already in folded form (ASCII without capitals): look them up as they are.
+  bool folded = true;
+  for (char16_t c : key)
+    if (c >= 0x80 || (c >= u'A' && c <= u'Z')) {
+      folded = false;
+      break;
+    }
+  return folded ? keys_.Find(key) : keys_.Find(FoldKey(key));
+}
+
 void TreeView::CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const {
   if (key.empty()) return;
   if (AllDigits(key)) Raise(Err::InvalidKey);
-  auto it = keys_.find(folded);
-  if (it != keys_.end() && it->second != self) Raise(Err::KeyNotUnique);
+  Node* other = keys_.Find(folded);
+  if (other && other != self) Raise(Err::KeyNotUnique);
 }
 
 Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship, const Variant& key,
@@ -491,12 +569,12 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   Ref<Node> n(new Node);
   n->text_ = std::move(t);
   n->key_ = std::move(k);
-  n->foldedKey_ = std::move(folded);
-  n->image_ = std::move(img);
-  n->selectedImage_ = std::move(simg);
-  if (!n->foldedKey_.empty()) keys_.emplace(n->foldedKey_, n.get());
+  if (folded != n->key_) n->Extras().foldedKey = std::move(folded);  // else the key is kept once
+  if (!img.IsEmpty()) n->Extras().image = std::move(img);
+  if (!simg.IsEmpty()) n->Extras().selectedImage = std::move(simg);
+  if (!n->key_.empty()) keys_.Insert(*n);
   n->tree_ = this;
-  n->slot_ = positions_.Append(n);
+  n->slot_ = static_cast<uint32_t>(positions_.Append(n));
   Link(*n, parent, before);
   if (!observers_.empty()) Notify([&](TreeObserver& o) { o.NodeAdded(*n); });
   return n;
@@ -513,6 +591,7 @@ void TreeView::Link(Node& n, Node* parent, Node* before) {
   if (before) before->prev_ = &n;
   else last = &n;
   if (parent) ++parent->childCount_;
+  RowsChanged();
 }
 
 void TreeView::Unlink(Node& n) {
@@ -524,6 +603,7 @@ void TreeView::Unlink(Node& n) {
   else last = n.prev_;
   if (n.parent_) --n.parent_->childCount_;
   n.parent_ = n.prev_ = n.next_ = nullptr;
+  RowsChanged();
 }
 
 void TreeView::RemoveNode(Node& top) {
@@ -536,7 +616,7 @@ void TreeView::RemoveNode(Node& top) {
     int32_t pos = positions_.PositionOf(n.slot_);  // 1-based
     for (NodesEnum* e : nodes_->enums_)
       if (e->pos_ >= pos) --e->pos_;
-    if (!n.foldedKey_.empty()) keys_.erase(n.foldedKey_);
+    if (!n.key_.empty()) keys_.Erase(n);
     if (selected_ == &n) selected_ = nullptr;
     return positions_.Take(n.slot_);
   };
@@ -561,13 +641,15 @@ void TreeView::RemoveNode(Node& top) {
     for (const Ref<Node>& n : gone) detach(*n);
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
-  positions_.CompactIfSparse([](Node& n, size_t slot) { n.slot_ = slot; });
+  positions_.CompactIfSparse([](Node& n, size_t slot) { n.slot_ = static_cast<uint32_t>(slot); });
 }
 
 void TreeView::DetachAll() {
   std::vector<Ref<Node>> all = positions_.TakeAll();
-  keys_.clear();
+  keys_.Clear();
   firstRoot_ = lastRoot_ = selected_ = nullptr;
+  RowsChanged();
+  rows_ = {};
   for (const Ref<Node>& n : all) {
     if (!n) continue;
     n->tree_ = nullptr;
@@ -605,46 +687,39 @@ std::vector<Node*> DisplayRoots(Node* first, bool sorted) {
   return roots;
 }
 
-// Calls `visit` for each visible node in display order until it returns false.
-template <class F>
-void WalkVisible(const std::vector<Node*>& roots, F visit) {
-  for (Node* root : roots) {
-    std::vector<Node*> stack{root};
-    while (!stack.empty()) {
-      Node* n = stack.back();
-      stack.pop_back();
-      if (!visit(n)) return;
-      if (!n->Expanded()) continue;
-      std::vector<Node*> kids;
-      for (Node* c = n->Child(); c; c = c->Next()) kids.push_back(c);
-      stack.insert(stack.end(), kids.rbegin(), kids.rend());
-    }
-  }
-}
-
 }  // namespace
 
+void TreeView::LayOutRows() const {
+  rows_.clear();
+  for (Node* root : DisplayRoots(firstRoot_, Sorted())) {
+    // Depth first without a stack: down into expanded children, else on to the next sibling
+    // of the nearest ancestor that has one.
+    Node* n = root;
+    while (n) {
+      rows_.push_back(n);
+      if (n->expanded_ && n->firstChild_) {
+        n = n->firstChild_;
+        continue;
+      }
+      while (n != root && !n->next_) n = n->parent_;
+      n = n == root ? nullptr : n->next_;
+    }
+  }
+  rowsValid_ = true;
+}
+
 std::vector<Node*> TreeView::VisibleRows() const {
-  std::vector<Node*> rows;
-  WalkVisible(DisplayRoots(firstRoot_, Sorted()), [&](Node* n) {
-    rows.push_back(n);
-    return true;
-  });
-  return rows;
+  if (!rowsValid_) LayOutRows();
+  return rows_;
 }
 
 Ref<Node> TreeView::HitTest(float x, float y) {
   // Written so that NaN falls outside.
   if (!(x >= 0 && x < container_.width && y >= 0 && y < container_.height)) return nullptr;
+  if (!rowsValid_) LayOutRows();
   double row = std::floor(static_cast<double>(y) / kRowHeight);
-  Node* hit = nullptr;
-  double i = 0;
-  WalkVisible(DisplayRoots(firstRoot_, Sorted()), [&](Node* n) {
-    if (i++ < row) return true;
-    hit = n;
-    return false;
-  });
-  return Ref<Node>(hit);
+  if (row >= static_cast<double>(rows_.size())) return nullptr;
+  return Ref<Node>(rows_[static_cast<size_t>(row)]);
 }
 
 }  // namespace desk

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -168,6 +169,93 @@ TEST_F(TreeModel, ChangingAKeyFollowsTheAddRules) {
   b.SetKey(u"");
   EXPECT_EQ(nodes.Find(u"b"), nullptr);
   EXPECT_THROW(nodes.Item(S(u"b")), Error);
+}
+
+// A key is kept once when it is its own folded form and beside its folded form otherwise;
+// both cases, and moving between them, keep the key index right.
+TEST_F(TreeModel, KeysFindTheirNodeWhateverTheirCaseThroughEveryChange) {
+  Ref<Node> held(nodes.Find(u"b"));  // held across its removal below
+  Node& b = *held;
+  const std::pair<std::u16string, std::vector<std::u16string>> steps[] = {
+      {u"Mixed", {u"mixed", u"MIXED", u"Mixed"}},
+      {u"mixed", {u"Mixed", u"mixed"}},
+      {u"\u00C4rger2", {u"\u00E4RGER2", u"\u00E4rger2"}},
+      {u"plain", {u"PLAIN", u"plain"}},
+      {u"UPPER", {u"upper"}},
+  };
+  std::u16string before = u"b";
+  for (const auto& [key, finds] : steps) {
+    b.SetKey(key);
+    EXPECT_EQ(b.Key(), key);
+    for (const auto& f : finds) EXPECT_EQ(nodes.Find(f), &b) << U8(key) << " by " << U8(f);
+    if (FoldCase(before) != FoldCase(key)) {
+      EXPECT_EQ(nodes.Find(before), nullptr) << U8(before);
+    }
+    before = key;
+  }
+  // Another node cannot take the key in any case; removing the node frees it.
+  EXPECT_THROW(nodes.AddRoot(u"upper", u"X"), Error);
+  nodes.Remove(S(u"UPPER"));
+  EXPECT_EQ(nodes.Find(u"upper"), nullptr);
+  EXPECT_EQ(nodes.AddRoot(u"Upper", u"X")->Text(), u"X");
+  EXPECT_EQ(b.Key(), u"UPPER");  // a detached node keeps its key for reading
+}
+
+TEST_F(TreeModel, TagAndPicturesAreKeptOnlyWhenSetAndSurviveRemoval) {
+  Ref<Node> n = nodes.AddRoot(u"t", u"T");
+  EXPECT_TRUE(n->Tag().IsEmpty());
+  EXPECT_TRUE(n->Image().IsEmpty());
+  EXPECT_TRUE(n->SelectedImage().IsEmpty());
+  n->SetTag(S(u"tag"));
+  n->SetImage(Variant::Integer(2));
+  n->SetSelectedImage(S(u"open"));
+  EXPECT_EQ(n->Tag(), S(u"tag"));
+  EXPECT_EQ(n->Image(), L(2));  // indexes are kept as Longs
+  EXPECT_EQ(n->SelectedImage(), S(u"open"));
+  n->SetImage(Variant());
+  EXPECT_TRUE(n->Image().IsEmpty());
+  EXPECT_EQ(n->Tag(), S(u"tag"));
+  nodes.Remove(S(u"t"));
+  EXPECT_EQ(n->Tag(), S(u"tag"));
+  EXPECT_EQ(n->SelectedImage(), S(u"open"));
+  EXPECT_THROW(n->SetTag(S(u"x")), Error);
+}
+
+// The key index against a plain map, through many adds, key changes and removals in a
+// pseudo-random order (removals from the middle of probe runs, growth, wrapping runs).
+TEST(TreeKeys, TheKeyIndexAgreesWithAPlainMapThroughManyChanges) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  std::map<std::u16string, Ref<Node>> want;  // folded key -> node
+  uint32_t seed = 12345;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 8) % 3000; };
+  for (int step = 0; step < 20000; ++step) {
+    const uint32_t r = next();
+    std::u16string key = (r % 2 ? u"K" : u"k") + DecimalText(r / 2);
+    std::u16string folded = u"k" + DecimalText(r / 2);
+    auto it = want.find(folded);
+    if (it == want.end()) {
+      want[folded] = nodes.AddRoot(key, key);
+    } else if (step % 3 == 0) {
+      it->second->SetKey(u"moved" + DecimalText(step));  // leaves the old key free
+      want[u"moved" + DecimalText(step)] = it->second;
+      want.erase(it);
+    } else {
+      nodes.Remove(Variant::String(key));
+      want.erase(it);
+    }
+    if (step % 997 == 0) {
+      for (const auto& [k, n] : want) ASSERT_EQ(nodes.Find(k), n.get()) << U8(k) << " at step " << step;
+    }
+  }
+  EXPECT_EQ(nodes.Count(), static_cast<int32_t>(want.size()));
+  for (const auto& [k, n] : want) EXPECT_EQ(nodes.Find(k), n.get()) << U8(k);
+  for (uint32_t i = 0; i < 3000; ++i) {
+    std::u16string k = u"k" + DecimalText(i);
+    if (!want.count(k)) {
+      EXPECT_EQ(nodes.Find(k), nullptr) << U8(k);
+    }
+  }
 }
 
 TEST(TreePositions, PositionsStayRightAcrossManyRemovalsAndLaterAdds) {

@@ -1,9 +1,12 @@
 // The tree's settings, container wrapper, hit testing, events and observers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "desk/text.h"
 #include "desk/tree.h"
 
 namespace desk {
@@ -168,6 +171,52 @@ TEST_F(TreeRows, CollapsedChildrenTakeNoRow) {
   EXPECT_EQ(Row(1.5f), u"B");
   EXPECT_EQ(Row(2.5f), u"<nothing>");  // below the last node
   EXPECT_EQ(Row(-0.01f), u"<nothing>");  // above the first row
+}
+
+// The rows are laid out once and reused; every kind of change must be seen by the next
+// hit test. Each step changes the tree, then every row is compared with a fresh walk.
+TEST_F(TreeRows, HitTestFollowsEveryChangeOfTheRows) {
+  auto expected = [&] {
+    std::vector<std::u16string> rows;
+    std::vector<Node*> roots;
+    for (Node* r = tree->FirstRoot(); r; r = r->Next()) roots.push_back(r);
+    if (tree->Sorted())
+      std::stable_sort(roots.begin(), roots.end(),
+                       [](Node* x, Node* y) { return FoldCase(x->Text()) < FoldCase(y->Text()); });
+    std::function<void(Node*)> walk = [&](Node* n) {
+      rows.push_back(n->Text());
+      if (n->Expanded())
+        for (Node* c = n->Child(); c; c = c->Next()) walk(c);
+    };
+    for (Node* r : roots) walk(r);
+    return rows;
+  };
+  auto check = [&](const char* step) {
+    const auto want = expected();
+    for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(Row(static_cast<float>(i) + 0.5f), want[i]) << step << " row " << i;
+    EXPECT_EQ(Row(static_cast<float>(want.size()) + 0.5f), u"<nothing>") << step;
+  };
+  Node& a1 = *nodes.Find(u"a1");
+  const std::pair<const char*, std::function<void()>> steps[] = {
+      {"first read", [] {}},
+      {"expand", [&] { a->SetExpanded(true); }},
+      {"add a grandchild under a collapsed child", [&] { nodes.Add(a1, Relationship::Child, u"g", u"G"); }},
+      {"expand that child", [&] { a1.SetExpanded(true); }},
+      {"add before the first root", [&] { nodes.Add(*a, Relationship::Previous, u"z", u"Z"); }},
+      {"sort", [&] { tree->SetSorted(true); }},
+      {"rename a sorted root", [&] { nodes.Find(u"z")->SetText(u"0 first"); }},
+      {"rename a child while sorted", [&] { a1.SetText(u"A1 renamed"); }},
+      {"collapse the ancestor", [&] { a->SetExpanded(false); }},
+      {"expand it again", [&] { a->SetExpanded(true); }},
+      {"remove a subtree", [&] { nodes.Remove(Variant::String(u"a1")); }},
+      {"unsort", [&] { tree->SetSorted(false); }},
+      {"clear", [&] { nodes.Clear(); }},
+      {"add after clear", [&] { nodes.AddRoot(u"n", u"N"); }},
+  };
+  for (const auto& [name, change] : steps) {
+    change();
+    check(name);
+  }
 }
 
 TEST_F(TreeRows, ExpandedChildrenFollowTheirParent) {

@@ -339,6 +339,51 @@ TEST_F(QtEvents, SpaceAndAClickOnTheCheckBoxRaiseNodeCheck) {
   EXPECT_FALSE(ItemOf("cherry")->data(0, Qt::CheckStateRole).isValid());
 }
 
+// A host that removes a node from inside that node's own event (NodeClick from a click,
+// Expand from a double click, NodeCheck from the space key): the view lets go of the row at
+// once and the tree goes on answering real input.
+TEST_F(QtEvents, ANodeRemovedInsideItsOwnEventLeavesTheViewWorking) {
+  Call(control_, u"Checkboxes", InvokeKind::Let, {Variant::Bool(true)});
+  Focus();
+  DispId removeOn = ev::kNodeClick;
+  handler = [&](DispId id, std::vector<Variant>& args) {
+    if (id != removeOn) return;
+    std::vector<Variant> a{Variant::Object(args[0].ToObject())};
+    Nodes()->Invoke(desk::nodesid::kRemove, InvokeKind::Method, a);
+  };
+  QTest::mouseClick(Viewport(), Qt::LeftButton, {}, RowCentre("cherry"));
+  QApplication::processEvents();
+  EXPECT_EQ(NodeOf(u"cherry"), nullptr);
+  EXPECT_EQ(ItemOf("cherry"), nullptr);
+
+  removeOn = ev::kExpand;
+  const QPoint banana = RowCentre("banana");
+  QTest::mouseClick(Viewport(), Qt::LeftButton, {}, banana);
+  QTest::mouseDClick(Viewport(), Qt::LeftButton, {}, banana);
+  QTest::mouseRelease(Viewport(), Qt::LeftButton, {}, banana);
+  QApplication::processEvents();
+  EXPECT_EQ(NodeOf(u"banana"), nullptr);
+  EXPECT_EQ(NodeOf(u"b1"), nullptr);
+  EXPECT_EQ(ItemOf("banana"), nullptr);
+  EXPECT_EQ(ItemOf("banana split"), nullptr);
+
+  removeOn = ev::kNodeCheck;
+  Select(u"apple");
+  QTest::keyClick(Widget(), Qt::Key_Space);
+  QApplication::processEvents();
+  EXPECT_EQ(NodeOf(u"apple"), nullptr);
+  EXPECT_EQ(Widget()->topLevelItemCount(), 0);
+  EXPECT_EQ(Call(Nodes(), u"Count", InvokeKind::Get), Variant::Long(0));
+
+  handler = nullptr;
+  Add(u"", u"date", u"date");
+  QApplication::processEvents();
+  events.clear();
+  QTest::mouseClick(Viewport(), Qt::LeftButton, {}, RowCentre("date"));
+  EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"date"));
+  EXPECT_EQ(Of(ev::kNodeClick).size(), 1u);
+}
+
 TEST_F(QtEvents, ValidateCancelKeepsTheFocusOnTheTree) {
   Focus();
   edit_->setFocus(Qt::TabFocusReason);

@@ -248,5 +248,25 @@ TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
   EXPECT_EQ(list->Images().Item(Variant::String(u"leaf"))->Original()->width, 48) << "the picture added stays whole";
 }
 
+// The view lays out uniform rows: a row without a picture is as tall as one with, and both
+// hold the picture (the first row, which sets the height for all, has none here).
+TEST_F(QtSurfaceTest, RowsWithAndWithoutPicturesHaveOneHeightThatHoldsThePicture) {
+  auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
+  ASSERT_TRUE(list);
+  list->Images().Add(Variant::Missing(), Variant::String(u"board"),
+                     Variant::Object(platform_->LoadPicture(Path(kPictures, "board.bmp"))));
+  Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
+  Add(u"", u"plain", u"plain");
+  Add(u"", u"pic", u"picture");
+  NodeOf(u"pic")->SetImage(Variant::String(u"board"));
+  QApplication::processEvents();
+  const int side = std::min(list->Find(u"board")->height, 64);
+  const QRect plain = Widget()->visualItemRect(ItemOf("plain"));
+  const QRect pic = Widget()->visualItemRect(ItemOf("picture"));
+  EXPECT_EQ(plain.height(), pic.height());
+  EXPECT_GE(pic.height(), side);
+  EXPECT_EQ(pic.top(), plain.bottom() + 1);
+}
+
 }  // namespace
 }  // namespace desk_qt_test

@@ -33,17 +33,35 @@ void Trapped(const char16_t* procedure, Body&& body) noexcept {
 }
 
 // The item array's members, reached by name or by the default member as a late-bound caller
-// would, so that any object offering them can stand in mvarMainMNU.
-int32_t ArrayCount(const Ref<desk::Object>& arr) { return desk::CallByName(arr, u"Count", InvokeKind::Get).ToLong(); }
+// would, so that any object offering them can stand in mvarMainMNU. Each procedure passes its
+// own argument list to these, reused from step to step, so that a step costs no allocation.
+using ArgList = std::vector<Variant>;
 
-Ref<desk::Object> Element(const Ref<desk::Object>& arr, int16_t index) {
-  if (!arr) desk::Raise(desk::Err::ObjectNotSet);
-  std::vector<Variant> a{Variant::Integer(index)};
-  return arr->Invoke(desk::kDispIdValue, InvokeKind::Get, a).ToObject();
+Variant Call(const Ref<desk::Object>& o, const char16_t* member, InvokeKind kind, ArgList& args) {
+  if (!o) desk::Raise(desk::Err::ObjectNotSet);
+  return o->Invoke(o->GetIdOfName(member), kind, args);
 }
 
-void SetOn(const Ref<desk::Object>& o, const char16_t* member, Variant v) {
-  desk::CallByName(o, member, InvokeKind::Let, {std::move(v)});
+int32_t ArrayCount(const Ref<desk::Object>& arr, ArgList& args) {
+  args.clear();
+  return Call(arr, u"Count", InvokeKind::Get, args).ToLong();
+}
+
+Ref<desk::Object> Element(const Ref<desk::Object>& arr, int16_t index, ArgList& args) {
+  if (!arr) desk::Raise(desk::Err::ObjectNotSet);
+  args.assign(1, Variant::Integer(index));
+  return arr->Invoke(desk::kDispIdValue, InvokeKind::Get, args).ToObject();
+}
+
+void SetOn(const Ref<desk::Object>& o, const char16_t* member, Variant v, ArgList& args) {
+  args.clear();
+  args.push_back(std::move(v));
+  Call(o, member, InvokeKind::Let, args);
+}
+
+void Unload(const Ref<desk::Object>& arr, int16_t index, ArgList& args) {
+  args.assign(1, Variant::Integer(index));
+  Call(arr, u"Unload", InvokeKind::Method, args);
 }
 
 Ref<desk::Object> ArrayOf(const Variant& v) { return v.ToObject(); }
@@ -130,18 +148,21 @@ Ref<PopUpMenu> PopUpMenus::Add(const std::u16string& name, const std::u16string&
     step = 7;
     def.reset();
     step = 8;
+    ArgList args;
+    args.reserve(1);
     Ref<desk::Object> arr = ArrayOf(mvarMainMNU);
-    int16_t n = Variant::Long(ArrayCount(arr)).ToInteger();  // 6 past 32,767, never wrapped
+    int16_t n = Variant::Long(ArrayCount(arr, args)).ToInteger();  // 6 past 32,767, never wrapped
     step = 9;
-    desk::CallByName(arr, u"Load", InvokeKind::Method, {Variant::Integer(n)});
+    args.assign(1, Variant::Integer(n));
+    Call(arr, u"Load", InvokeKind::Method, args);
     step = 10;
-    SetOn(Element(arr, n), u"Caption", Variant::String(caption));
+    SetOn(Element(arr, n, args), u"Caption", Variant::String(caption), args);
     step = 11;
-    SetOn(Element(arr, n), u"Tag", Variant::String(name));
+    SetOn(Element(arr, n, args), u"Tag", Variant::String(name), args);
     step = 12;
-    SetOn(Element(arr, n), u"Visible", Variant::Bool(true));
+    SetOn(Element(arr, n, args), u"Visible", Variant::Bool(true), args);
     step = 13;
-    SetOn(Element(arr, 0), u"Visible", Variant::Bool(false));
+    SetOn(Element(arr, 0, args), u"Visible", Variant::Bool(false), args);
   });
   return result;
 }
@@ -188,16 +209,18 @@ void PopUpMenus::Clear() {
   Ref<desk::Object> self(this);
   Trapped(u"Clear", [&](int32_t& step) {
     step = 2;
+    ArgList args;
+    args.reserve(1);
     Ref<desk::Object> arr = ArrayOf(mvarMainMNU);
-    SetOn(Element(arr, 0), u"Visible", Variant::Bool(true));
+    SetOn(Element(arr, 0, args), u"Visible", Variant::Bool(true), args);
     step = 3;
-    if (ArrayCount(arr) > 1) {
+    if (ArrayCount(arr, args) > 1) {
       step = 4;
-      for (int16_t i = Variant::Long(ArrayCount(arr)).ToInteger(); i >= 2; --i) {
+      for (int16_t i = Variant::Long(ArrayCount(arr, args)).ToInteger(); i >= 2; --i) {
         step = 5;
         // The count is read again in every pass: each pass removes the highest element.
-        int16_t last = Variant::Long(ArrayCount(arr) - 1).ToInteger();
-        desk::CallByName(arr, u"Unload", InvokeKind::Method, {Variant::Integer(last)});
+        int16_t last = Variant::Long(ArrayCount(arr, args) - 1).ToInteger();
+        Unload(arr, last, args);
         step = 6;
       }
     }

@@ -196,6 +196,7 @@ using FieldPtr = std::variant<int16_t C::*, int32_t C::*, float C::*, std::u16st
 // The stored fields by member name; the only place that knows which field a member keeps.
 struct ControlMembers {
   static Ref<desk::Object> Tree(C& c) { return c.Tree(); }
+  static desk::TreeView& InnerTree(C& c) { return c.surface_->Tree(); }
   static void Notify(C& c, const std::u16string& name) { c.surface_->PropertyChanged(name); }
   static FieldPtr Field(std::string_view name) {
     static const std::array<std::pair<std::string_view, FieldPtr>, 41> fields{{
@@ -317,81 +318,145 @@ std::u16string NameOf(const Desc& d) { return desk::U16(d.name); }
 
 // ---- 3. Building the dispatch table ---------------------------------------------------------
 
-void AddForwarded(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
-  const DispId inner = d.inner;
-  const VarType type = d.type;
-  const ObjKind obj = d.obj;
-  const std::u16string name = NameOf(d);
-  const char* objType = ObjTypeName(obj);
+// What each row's handler needs of its member, resolved once when the table is built; a row
+// carries its member's index in kMembers as its data word.
+struct MemberExtra {
+  std::u16string name;  // for PropertyChanged
+  int setting = -1;     // forwarded to a tree setting: its index in the tree's settings
+  FieldPtr field;       // stored: the control's field
+};
+
+const std::array<MemberExtra, kMembers.size()>& Extras() {
+  static const auto extras = [] {
+    std::array<MemberExtra, kMembers.size()> e;
+    for (size_t i = 0; i < kMembers.size(); ++i) {
+      const Desc& d = kMembers[i];
+      e[i].name = NameOf(d);
+      if (d.shape == Shape::Forwarded && d.kinds != Kinds::Method) e[i].setting = desk::TreeView::SettingIndex(d.inner);
+      if (d.shape == Shape::Stored) e[i].field = ControlMembers::Field(d.name);
+    }
+    return e;
+  }();
+  return extras;
+}
+
+const Desc& DescOf(const Args& a) { return kMembers[a.Data()]; }
+const MemberExtra& ExtraOf(const Args& a) { return Extras()[a.Data()]; }
+
+// A forwarded member goes straight to the inner tree's typed entry: the value was already
+// converted to the member's type by this control's dispatch, and the tree's setting check
+// (range, kind of object) is the one that answers. The container-supplied ones (Enabled,
+// ToolTipText and the like) belong to the tree's extended-control wrapper and go through it.
+Variant ForwardedGet(C& c, Args& a) {
+  const Desc& d = DescOf(a);
+  const int setting = ExtraOf(a).setting;
+  if (setting >= 0) {
+    const Variant& v = ControlMembers::InnerTree(c).SettingAt(setting);
+    if (d.type == VarType::Object) return Variant::Object(CheckObject(d.obj, v.ToObject()));
+    return v.Type() == d.type ? v : v.ConvertTo(d.type);
+  }
+  std::vector<Variant> none;
+  Variant v = ControlMembers::Tree(c)->Invoke(d.inner, InvokeKind::Get, none);
+  if (d.type == VarType::Object) return Variant::Object(CheckObject(d.obj, v.ToObject()));
+  if (v.Type() == d.type) return v;
+  return v.ConvertTo(d.type);
+}
+
+Variant ForwardedLet(C& c, Args& a) {
+  const Desc& d = DescOf(a);
+  const MemberExtra& x = ExtraOf(a);
+  if (x.setting >= 0) {
+    desk::TreeView& tree = ControlMembers::InnerTree(c);
+    Ref<desk::Object> keepTree(&tree);  // the tree's observers run inside
+    tree.SetSettingAt(x.setting, a.NewValue());
+  } else {
+    Variant value = a.NewValue().Value();  // strings are copied before the call
+    std::vector<Variant> args{Variant::ByRef(&value)};
+    ControlMembers::Tree(c)->Invoke(d.inner, InvokeKind::Let, args);
+  }
+  ControlMembers::Notify(c, x.name);
+  return Variant();
+}
+
+Variant ForwardedSet(C& c, Args& a) {
+  const Desc& d = DescOf(a);
+  const MemberExtra& x = ExtraOf(a);
+  Ref<desk::Object> keep = CheckObject(d.obj, a.NewValue().ToObject());
+  if (x.setting >= 0) {
+    desk::TreeView& tree = ControlMembers::InnerTree(c);
+    Ref<desk::Object> keepTree(&tree);
+    tree.SetSettingAt(x.setting, Variant::Object(keep));
+  } else {
+    std::vector<Variant> args{Variant::Object(keep)};
+    ControlMembers::Tree(c)->Invoke(d.inner, InvokeKind::Set, args);
+  }
+  ControlMembers::Notify(c, x.name);
+  return Variant();
+}
+
+Variant ForwardedMethod(C& c, Args& a) {
+  desk::TreeView& tree = ControlMembers::InnerTree(c);
+  Ref<desk::Object> keep(&tree);
+  switch (DescOf(a).inner) {
+    case desk::treeid::kRefresh: tree.Refresh(); break;
+    case desk::treeid::kStartLabelEdit: tree.StartLabelEdit(); break;
+    case desk::treeid::kOLEDrag: tree.OLEDrag(); break;
+    default: {
+      std::vector<Variant> none;
+      ControlMembers::Tree(c)->Invoke(DescOf(a).inner, InvokeKind::Method, none);
+    }
+  }
+  return Variant();
+}
+
+void AddForwarded(std::vector<Row<C>>& rows, const Desc& d, DispId id, uint32_t at) {
+  const char* objType = ObjTypeName(d.obj);
   if (d.kinds == Kinds::Method) {
-    rows.push_back({{d.name, id, InvokeKind::Method, {}}, [inner](C& c, Args&) {
-                      std::vector<Variant> none;
-                      ControlMembers::Tree(c)->Invoke(inner, InvokeKind::Method, none);
-                      return Variant();
-                    }});
+    rows.push_back({{d.name, id, InvokeKind::Method, {}}, ForwardedMethod, at});
     return;
   }
-  rows.push_back({{d.name, id, InvokeKind::Get, {}, type, nullptr, false, objType}, [inner, type, obj](C& c, Args&) {
-                    std::vector<Variant> none;
-                    Variant v = ControlMembers::Tree(c)->Invoke(inner, InvokeKind::Get, none);
-                    if (type == VarType::Object) return Variant::Object(CheckObject(obj, v.ToObject()));
-                    return v.ConvertTo(type);
-                  }});
-  if (d.kinds == Kinds::GetLet) {
-    rows.push_back({{d.name, id, InvokeKind::Let, {}, type}, [inner, name](C& c, Args& a) {
-                      Variant value = a.NewValue().Value();  // strings are copied before the call
-                      std::vector<Variant> args{Variant::ByRef(&value)};
-                      ControlMembers::Tree(c)->Invoke(inner, InvokeKind::Let, args);
-                      ControlMembers::Notify(c, name);
-                      return Variant();
-                    }});
-  } else {
-    rows.push_back({{d.name, id, InvokeKind::Set, {}, type, nullptr, false, objType}, [inner, name, obj](C& c, Args& a) {
-                      Ref<desk::Object> keep = CheckObject(obj, a.NewValue().ToObject());
-                      std::vector<Variant> args{Variant::Object(keep)};
-                      ControlMembers::Tree(c)->Invoke(inner, InvokeKind::Set, args);
-                      ControlMembers::Notify(c, name);
-                      return Variant();
-                    }});
-  }
+  rows.push_back({{d.name, id, InvokeKind::Get, {}, d.type, nullptr, false, objType}, ForwardedGet, at});
+  if (d.kinds == Kinds::GetLet) rows.push_back({{d.name, id, InvokeKind::Let, {}, d.type}, ForwardedLet, at});
+  else rows.push_back({{d.name, id, InvokeKind::Set, {}, d.type, nullptr, false, objType}, ForwardedSet, at});
 }
 
-void AddStored(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
-  const FieldPtr field = ControlMembers::Field(d.name);
-  const VarType type = d.type;
-  const ObjKind obj = d.obj;
-  const std::u16string name = NameOf(d);
-  const char* objType = ObjTypeName(obj);
-  rows.push_back({{d.name, id, InvokeKind::Get, {}, type, nullptr, false, objType},
-                  [field, type](C& c, Args&) { return ControlMembers::Read(c, field, type); }});
+void AddStored(std::vector<Row<C>>& rows, const Desc& d, DispId id, uint32_t at) {
+  const char* objType = ObjTypeName(d.obj);
+  rows.push_back({{d.name, id, InvokeKind::Get, {}, d.type, nullptr, false, objType},
+                  [](C& c, Args& a) { return ControlMembers::Read(c, ExtraOf(a).field, DescOf(a).type); }, at});
   if (d.kinds == Kinds::GetLet) {
-    rows.push_back({{d.name, id, InvokeKind::Let, {}, type}, [field, name](C& c, Args& a) {
-                      ControlMembers::Write(c, field, a.NewValue());
-                      ControlMembers::Notify(c, name);
+    rows.push_back({{d.name, id, InvokeKind::Let, {}, d.type},
+                    [](C& c, Args& a) {
+                      ControlMembers::Write(c, ExtraOf(a).field, a.NewValue());
+                      ControlMembers::Notify(c, ExtraOf(a).name);
                       return Variant();
-                    }});
+                    },
+                    at});
   } else {
     // ActiveControl takes a Variant and needs an object in it; the others take an object.
-    VarType valueType = obj == ObjKind::Control ? VarType::Any : VarType::Object;
-    rows.push_back({{d.name, id, InvokeKind::Set, {}, valueType, nullptr, false, objType}, [field, name, obj](C& c, Args& a) {
-                      Variant v = Variant::Object(CheckObject(obj, a.NewValue().ToObject()));
-                      ControlMembers::Write(c, field, v);
-                      ControlMembers::Notify(c, name);
+    VarType valueType = d.obj == ObjKind::Control ? VarType::Any : VarType::Object;
+    rows.push_back({{d.name, id, InvokeKind::Set, {}, valueType, nullptr, false, objType},
+                    [](C& c, Args& a) {
+                      Variant v = Variant::Object(CheckObject(DescOf(a).obj, a.NewValue().ToObject()));
+                      ControlMembers::Write(c, ExtraOf(a).field, v);
+                      ControlMembers::Notify(c, ExtraOf(a).name);
                       return Variant();
-                    }});
+                    },
+                    at});
   }
 }
 
-void AddInert(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
-  const VarType result = d.type;
-  rows.push_back({{d.name, id, InvokeKind::Method, ParamsOf(d.name), result}, [result](C&, Args&) {
-                    switch (result) {
+void AddInert(std::vector<Row<C>>& rows, const Desc& d, DispId id, uint32_t at) {
+  rows.push_back({{d.name, id, InvokeKind::Method, ParamsOf(d.name), d.type},
+                  [](C&, Args& a) {
+                    switch (DescOf(a).type) {
                       case VarType::Single: return Variant::Single(0);
                       case VarType::Long: return Variant::Long(0);
                       case VarType::Boolean: return Variant::Bool(false);
                       default: return Variant();
                     }
-                  }});
+                  },
+                  at});
 }
 
 void AddSpecial(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
@@ -424,9 +489,9 @@ const desk::DispatchTable<C>& VarbelTreeviewControl::Table() {
     for (size_t i = 0; i < kMembers.size(); ++i) {
       const Desc& d = kMembers[i];
       switch (d.shape) {
-        case Shape::Forwarded: AddForwarded(rows, d, IdAt(i)); break;
-        case Shape::Stored: AddStored(rows, d, IdAt(i)); break;
-        case Shape::Inert: AddInert(rows, d, IdAt(i)); break;
+        case Shape::Forwarded: AddForwarded(rows, d, IdAt(i), static_cast<uint32_t>(i)); break;
+        case Shape::Stored: AddStored(rows, d, IdAt(i), static_cast<uint32_t>(i)); break;
+        case Shape::Inert: AddInert(rows, d, IdAt(i), static_cast<uint32_t>(i)); break;
         case Shape::Special: AddSpecial(rows, d, IdAt(i)); break;
       }
     }

@@ -15,7 +15,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "desk/error.h"
@@ -56,14 +55,37 @@ struct DESK_API InterfaceInfo {
 
   // Index of the row for (id, kind), or -1. A Method call also finds a Get row and a Get call
   // a method row, as late-binding callers use either for a parameterised read.
-  int Find(DispId id, InvokeKind kind) const;
+  int Find(DispId id, InvokeKind kind) const {
+    int row = Lookup(Key(id, kind));
+    if (row >= 0 || (kind != InvokeKind::Method && kind != InvokeKind::Get)) return row;
+    return Lookup(Key(id, kind == InvokeKind::Method ? InvokeKind::Get : InvokeKind::Method));
+  }
   // The id of a member by name, letter case ignored (ASCII names); kNoDispId when absent.
   DispId IdOfName(std::u16string_view name) const;
   void BuildIndex();
 
  private:
-  std::unordered_map<int64_t, int> byIdKind_;
-  std::unordered_map<std::string, DispId> byName_;
+  // Open addressing over (id, kind): a call by id costs one multiply and, nearly always, one
+  // probe, with no allocation.
+  struct Slot {
+    uint64_t key;
+    int32_t row;  // -1: empty
+  };
+  static uint64_t Key(DispId id, InvokeKind k) {
+    return (static_cast<uint64_t>(static_cast<uint32_t>(id)) << 8) | static_cast<uint64_t>(k);
+  }
+  int Lookup(uint64_t key) const {
+    if (slots_.empty()) return -1;
+    for (size_t i = (key * 0x9E3779B97F4A7C15ull) >> shift_;; i = (i + 1) & (slots_.size() - 1)) {
+      const Slot& s = slots_[i];
+      if (s.row < 0) return -1;
+      if (s.key == key) return s.row;
+    }
+  }
+  std::vector<Slot> slots_;  // a power of two, at most half full
+  unsigned shift_ = 64;
+  // Names the same way: key is the hash of the lower-case name, row the first member of it.
+  std::vector<Slot> names_;
 };
 
 struct DESK_API ClassInfo {
@@ -84,7 +106,7 @@ struct DESK_API TypeLibInfo {
 // Checked access to the arguments of one call, as the table's row declared them.
 class DESK_API Args {
  public:
-  Args(std::vector<Variant>& v, const MemberInfo& m) : v_(v), m_(m) {}
+  Args(std::vector<Variant>& v, const MemberInfo& m, uint32_t data = 0) : v_(v), m_(m), data_(data) {}
   size_t size() const { return v_.size(); }
   Variant& operator[](size_t i) { return v_[i]; }
   bool IsMissing(size_t i) const { return i >= v_.size() || v_[i].IsMissing(); }
@@ -98,19 +120,25 @@ class DESK_API Args {
   // The value of a Let or Set: the last argument.
   Variant& NewValue() { return v_.back(); }
   const MemberInfo& Member() const { return m_; }
+  // The row's data word (Row::data): lets one handler serve many rows without capturing.
+  uint32_t Data() const { return data_; }
 
  private:
   std::vector<Variant>& v_;
   const MemberInfo& m_;
+  uint32_t data_;
 };
 
+// A plain function: the call reaches the member's body in one indirect call. What differs
+// between rows that share a handler travels in the row's data word, not in a capture.
 template <class T>
-using Handler = std::function<Variant(T&, Args&)>;
+using Handler = Variant (*)(T&, Args&);
 
 template <class T>
 struct DESK_API Row {
   MemberInfo info;
-  Handler<T> fn;  // null for event rows and for members answered elsewhere
+  Handler<T> fn = nullptr;  // null for event rows and for members answered elsewhere
+  uint32_t data = 0;        // handed to the handler as Args::Data()
 };
 
 template <class T>
@@ -121,16 +149,21 @@ class DESK_API DispatchTable {
     info_.iid = std::move(iid);
     for (auto& r : rows) {
       info_.members.push_back(r.info);
-      fns_.push_back(std::move(r.fn));
+      calls_.push_back({r.fn, r.data});
     }
     info_.BuildIndex();
   }
   const InterfaceInfo& Info() const { return info_; }
-  const Handler<T>& Fn(int row) const { return fns_[row]; }
+  Handler<T> Fn(int row) const { return calls_[static_cast<size_t>(row)].fn; }
+  uint32_t Data(int row) const { return calls_[static_cast<size_t>(row)].data; }
 
  private:
+  struct Call {
+    Handler<T> fn;
+    uint32_t data;
+  };
   InterfaceInfo info_;
-  std::vector<Handler<T>> fns_;
+  std::vector<Call> calls_;
 };
 
 // Checks the argument count against the row (450 when wrong) and pads omitted optional
@@ -141,6 +174,20 @@ DESK_API void CheckArgs(const MemberInfo& m, std::vector<Variant>& args);
 // by-reference argument stays a reference. Used by Invoke before the handler runs.
 DESK_API void CoerceArgs(const MemberInfo& m, std::vector<Variant>& args);
 
+// Both, with the common cases of a member without parameters (a property read, a plain
+// method, a property write with a value already of its type) answered inline.
+inline void PrepareArgs(const MemberInfo& m, std::vector<Variant>& args) {
+  if (m.params.empty()) {
+    if (m.kind == InvokeKind::Get || m.kind == InvokeKind::Method) {
+      if (!args.empty()) Raise(Err::WrongArgumentCount);
+      return;
+    }
+    if (m.kind == InvokeKind::Let && args.size() == 1 && args[0].Type() == m.result) return;
+  }
+  CheckArgs(m, args);
+  CoerceArgs(m, args);
+}
+
 // The dispatcher shared by every table-driven class.
 template <class Self>
 class DESK_API Dispatchable : public Object {
@@ -150,13 +197,13 @@ class DESK_API Dispatchable : public Object {
   Variant Invoke(DispId id, InvokeKind kind, std::vector<Variant>& args) override {
     const auto& table = Self::Table();
     int row = table.Info().Find(id, kind);
-    if (row < 0 || !table.Fn(row)) Raise(Err::NotSupported);
-    const MemberInfo& m = table.Info().members[row];
-    CheckArgs(m, args);
-    CoerceArgs(m, args);
+    Handler<Self> fn = row < 0 ? nullptr : table.Fn(row);
+    if (!fn) Raise(Err::NotSupported);
+    const MemberInfo& m = table.Info().members[static_cast<size_t>(row)];
+    PrepareArgs(m, args);
     Ref<Object> keepAlive(this);  // a handler may drop the caller's last reference
-    Args a(args, m);
-    return table.Fn(row)(static_cast<Self&>(*this), a);
+    Args a(args, m, table.Data(row));
+    return fn(static_cast<Self&>(*this), a);
   }
 };
 

@@ -14,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -30,6 +31,9 @@ class Node;
 class Nodes;
 class NodesEnum;
 class TreeView;
+namespace detail {
+class KeyIndex;
+}
 
 // Member ids of the tree's own interface.
 namespace treeid {
@@ -135,9 +139,9 @@ class DESK_API Node : public Dispatchable<Node> {
   // Readable on a detached node too.
   const std::u16string& Text() const { return text_; }
   const std::u16string& Key() const { return key_; }  // "" when the node has no key
-  const Variant& Tag() const { return tag_; }
-  const Variant& Image() const { return image_; }
-  const Variant& SelectedImage() const { return selectedImage_; }
+  const Variant& Tag() const { return extra_ ? extra_->tag : NoValue(); }
+  const Variant& Image() const { return extra_ ? extra_->image : NoValue(); }
+  const Variant& SelectedImage() const { return extra_ ? extra_->selectedImage : NoValue(); }
   bool Expanded() const { return expanded_; }
   bool Checked() const { return checked_; }
 
@@ -169,9 +173,24 @@ class DESK_API Node : public Dispatchable<Node> {
 
  private:
   friend class TreeView;
+  friend class detail::KeyIndex;
   Node() = default;  // nodes are made by their tree
   void CheckInTree() const;
   TreeView& Owner() const;
+  static const Variant& NoValue();
+
+  // What most nodes never have, kept apart so that a plain node stays small.
+  struct Extra {
+    Variant tag;
+    Variant image;
+    Variant selectedImage;
+    std::u16string foldedKey;  // only when the key's folded form differs from the key
+  };
+  Extra& Extras();
+  // The key's folded form, what the tree's key index holds a view of.
+  const std::u16string& FoldedKey() const {
+    return extra_ && !extra_->foldedKey.empty() ? extra_->foldedKey : key_;
+  }
 
   TreeView* tree_ = nullptr;
   Node* parent_ = nullptr;
@@ -180,15 +199,12 @@ class DESK_API Node : public Dispatchable<Node> {
   Node* next_ = nullptr;
   Node* prev_ = nullptr;
   int32_t childCount_ = 0;
-  size_t slot_ = 0;  // place in the tree's position index
-  std::u16string text_;
-  std::u16string key_;
-  std::u16string foldedKey_;
-  Variant tag_;
-  Variant image_;
-  Variant selectedImage_;
+  uint32_t slot_ = 0;  // place in the tree's position index
   bool expanded_ = false;
   bool checked_ = false;
+  std::u16string text_;
+  std::u16string key_;
+  std::unique_ptr<Extra> extra_;
 };
 
 // The tree's node collection: positions are 1-based in the order the nodes were added (a
@@ -247,6 +263,28 @@ class DESK_API NodesEnum : public Dispatchable<NodesEnum> {
 };
 
 namespace detail {
+// The tree's key index: folded key -> node, open addressing over (hash, node) pairs, so that a
+// look-up touches the slot and the node (whose key it compares) and nothing else. Erasing
+// shifts the run back instead of leaving markers.
+class KeyIndex {
+ public:
+  static size_t Hash(std::u16string_view folded) { return std::hash<std::u16string_view>{}(folded); }
+  Node* Find(std::u16string_view folded) const;
+  // The node's folded key must not be in the index yet.
+  void Insert(Node& n);
+  void Erase(Node& n);
+  void Clear();
+
+ private:
+  struct Slot {
+    size_t hash;
+    Node* node;  // null: empty
+  };
+  void Place(Slot s);
+  std::vector<Slot> slots_;  // a power of two in size, at most three quarters full
+  size_t count_ = 0;
+};
+
 // Positions of the nodes in the order they were added, with holes left by removals: a
 // Fenwick tree over the slots answers a node's position and the node at a position in
 // O(log n); the slots are compacted once holes outnumber the nodes.
@@ -314,6 +352,12 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // to the setting's type first (13 or 6 when it does not convert).
   Variant Setting(DispId id) const;
   void SetSetting(DispId id, const Variant& value);
+  // The same by the setting's place in the tree's settings, for a caller that resolves the id
+  // once (the tree control's forwarded members): SettingIndex is -1 for an id that is not a
+  // setting, and the others fail with 438 for an index out of range.
+  static int SettingIndex(DispId id);
+  const Variant& SettingAt(int index) const;
+  void SetSettingAt(int index, const Variant& value);
 
   int32_t Style() const { return Setting(treeid::kStyle).RawLong(); }  // 0..7
   void SetStyle(int32_t v) { SetSetting(treeid::kStyle, Variant::Long(v)); }
@@ -370,10 +414,12 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   bool FinishLabelEdit(std::u16string text);
   Node* EditingNode() const { return editing_ && editing_->InTree() ? editing_.get() : nullptr; }
 
-  // The node at a point in the tree's units, or null (see the layout above). Walks the rows
-  // down to the point, after sorting the roots when Sorted is on.
+  // The node at a point in the tree's units, or null (see the layout above). Reads the row
+  // from the layout, which is laid out again (every visible node, roots sorted when Sorted
+  // is on) only after the rows changed: nodes added or removed, expanded or collapsed, the
+  // sort order or a sorted root's text.
   virtual Ref<Node> HitTest(float x, float y);
-  // The visible nodes in display order, one per row. Walks every visible node.
+  // The visible nodes in display order, one per row.
   std::vector<Node*> VisibleRows() const;
 
   // --- Nodes.
@@ -446,6 +492,7 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
 
   // The node model.
   Node* Resolve(const Variant& index) const;
+  Node* FindKey(std::u16string_view key) const;
   Ref<Node> AddNode(const Variant& relative, const Variant& relationship, const Variant& key, const Variant& text,
                     const Variant& image, const Variant& selectedImage);
   void Link(Node& n, Node* parent, Node* before);
@@ -455,6 +502,8 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   void DetachAll();
   void CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const;
   void NotifyChanged(Node& n, NodeField f);
+  void RowsChanged() { rowsValid_ = false; }
+  void LayOutRows() const;
   void Notify(const std::function<void(TreeObserver&)>& f);
 
   std::vector<Variant> settings_;  // one per row of the settings table
@@ -462,13 +511,15 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
 
   Ref<Nodes> nodes_;
   detail::PositionIndex positions_;
-  // Folded key -> node; each key views its node's foldedKey_, which stays put while mapped.
-  std::unordered_map<std::u16string_view, Node*> keys_;
+  detail::KeyIndex keys_;
   Node* firstRoot_ = nullptr;
   Node* lastRoot_ = nullptr;
   Node* selected_ = nullptr;
   Ref<Node> editing_;
   std::vector<TreeObserver*> observers_;
+  // The row layout, laid out when read after a change.
+  mutable std::vector<Node*> rows_;
+  mutable bool rowsValid_ = false;
 };
 
 // Makes a headless tree (the node model with a deterministic row layout).

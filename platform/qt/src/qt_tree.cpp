@@ -143,6 +143,19 @@ void TreeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
   QStyledItemDelegate::paint(painter, opt, index);
 }
 
+QSize TreeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
+  QSize size = QStyledItemDelegate::sizeHint(option, index);
+  if (!tree_ || !tree_->ShowsPictures()) return size;
+  QStyleOptionViewItem opt(option);
+  initStyleOption(&opt, index);
+  if (opt.features & QStyleOptionViewItem::HasDecoration) return size;
+  opt.features |= QStyleOptionViewItem::HasDecoration;
+  if (auto* view = qobject_cast<const QAbstractItemView*>(opt.widget)) opt.decorationSize = view->iconSize();
+  const QStyle* style = opt.widget ? opt.widget->style() : QApplication::style();
+  size.setHeight(std::max(size.height(), style->sizeFromContents(QStyle::CT_ItemViewItem, &opt, QSize(), opt.widget).height()));
+  return size;
+}
+
 QWidget* TreeDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                                     const QModelIndex& index) const {
   auto* w = static_cast<TreeWidget*>(this->parent());
@@ -193,6 +206,9 @@ TreeWidget::TreeWidget(QtTree* tree, QWidget* parent) : QTreeWidget(parent), tre
   setAnimated(false);
   setDropIndicatorShown(false);
   setDragDropMode(QAbstractItemView::DragDrop);
+  // Rows all have one height (the delegate makes a row without a picture as tall as one
+  // with), so the view need not measure a million rows to scroll to the end.
+  setUniformRowHeights(true);
   setStyle(new TreeStyle(this));
 }
 

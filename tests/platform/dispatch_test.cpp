@@ -1,0 +1,94 @@
+// The dispatch index: every row of a table is found by its (id, kind), a repeated pair keeps
+// its first row, a read finds a method row and back, and names resolve without allocation
+// limits becoming failures.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "desk/collection.h"
+#include "desk/dispatch.h"
+#include "desk/tree.h"
+
+namespace {
+
+using desk::DispId;
+using desk::InterfaceInfo;
+using desk::InvokeKind;
+using desk::MemberInfo;
+using desk::VarType;
+
+InterfaceInfo Make(std::vector<MemberInfo> members) {
+  InterfaceInfo i;
+  i.name = "ITest";
+  i.members = std::move(members);
+  i.BuildIndex();
+  return i;
+}
+
+// Every row of the real tables answers its own (id, kind), or the first row of that pair.
+TEST(DispatchIndex, EveryRowOfTheRealTablesIsFoundByIdAndKind) {
+  const InterfaceInfo* tables[] = {&desk::TreeView::Table().Info(), &desk::Nodes::Table().Info(),
+                                   &desk::Node::Table().Info(), &desk::Collection::Table().Info()};
+  for (const InterfaceInfo* info : tables) {
+    for (size_t r = 0; r < info->members.size(); ++r) {
+      const MemberInfo& m = info->members[r];
+      int found = info->Find(m.id, m.kind);
+      ASSERT_GE(found, 0) << info->name << " " << m.name;
+      EXPECT_LE(found, static_cast<int>(r)) << info->name << " " << m.name;
+      EXPECT_EQ(info->members[static_cast<size_t>(found)].id, m.id);
+      EXPECT_EQ(info->members[static_cast<size_t>(found)].kind, m.kind);
+    }
+  }
+}
+
+TEST(DispatchIndex, ManyRowsWithCollidingLowBitsAreAllFound) {
+  // Ids that differ only in high bits, and negative ones, as the published tables use.
+  std::vector<MemberInfo> members;
+  std::vector<std::string> names;
+  names.reserve(300);
+  for (int i = 0; i < 300; ++i) names.push_back("M" + std::to_string(i));
+  for (int i = 0; i < 300; ++i) {
+    DispId id = (i % 3 == 0) ? static_cast<DispId>(0x68030000 + (i << 16)) : (i % 3 == 1 ? -i : i);
+    members.push_back({names[static_cast<size_t>(i)].c_str(), id, i % 2 ? InvokeKind::Let : InvokeKind::Get, {}});
+  }
+  InterfaceInfo info = Make(members);
+  for (size_t i = 0; i < members.size(); ++i)
+    EXPECT_EQ(info.Find(members[i].id, members[i].kind), static_cast<int>(i)) << i;
+  EXPECT_EQ(info.Find(12345678, InvokeKind::Get), -1);
+  EXPECT_EQ(info.Find(members[0].id, InvokeKind::Set), -1);
+}
+
+TEST(DispatchIndex, KindsFallBackOnlyBetweenReadAndMethod) {
+  InterfaceInfo info = Make({{"Item", 0, InvokeKind::Method, {}}, {"Count", 1, InvokeKind::Get, {}}, {"Text", 2, InvokeKind::Let, {}}});
+  struct Case {
+    DispId id;
+    InvokeKind kind;
+    int row;
+  };
+  const Case cases[] = {
+      {0, InvokeKind::Method, 0}, {0, InvokeKind::Get, 0},  {0, InvokeKind::Let, -1}, {1, InvokeKind::Get, 1},
+      {1, InvokeKind::Method, 1}, {1, InvokeKind::Set, -1}, {2, InvokeKind::Let, 2},   {2, InvokeKind::Get, -1},
+  };
+  for (const Case& c : cases) EXPECT_EQ(info.Find(c.id, c.kind), c.row) << c.id << " " << int(c.kind);
+}
+
+TEST(DispatchIndex, ARepeatedPairKeepsItsFirstRow) {
+  InterfaceInfo info = Make({{"A", 7, InvokeKind::Get, {}}, {"B", 7, InvokeKind::Get, {}}});
+  EXPECT_EQ(info.Find(7, InvokeKind::Get), 0);
+}
+
+TEST(DispatchIndex, NamesIgnoreCaseAndOddNamesAreSimplyAbsent) {
+  InterfaceInfo info = Make({{"PathSeparator", 10, InvokeKind::Get, {}}});
+  EXPECT_EQ(info.IdOfName(u"pathseparator"), 10);
+  EXPECT_EQ(info.IdOfName(u"PATHSEPARATOR"), 10);
+  EXPECT_EQ(info.IdOfName(u"PathSeparatorX"), desk::kNoDispId);
+  EXPECT_EQ(info.IdOfName(u""), desk::kNoDispId);
+  EXPECT_EQ(info.IdOfName(u"P\u00e4th"), desk::kNoDispId);
+  EXPECT_EQ(info.IdOfName(std::u16string(5000, u'a')), desk::kNoDispId);
+  // A copy answers from its own index.
+  InterfaceInfo copy = info;
+  EXPECT_EQ(copy.IdOfName(u"pathseparator"), 10);
+  EXPECT_EQ(copy.Find(10, InvokeKind::Get), 0);
+}
+
+}  // namespace
