@@ -805,11 +805,12 @@ DESK_C_API int32_t desk_use_platform(const char* name, desk_error* err) {
     }
     QtEntry& q = S().qt;
     if (!q.lib) {
-      void* lib = dlopen("libDeskQt.so", RTLD_NOW | RTLD_GLOBAL);
+      // By its SONAME, which a run-time installation has without the development link.
+      void* lib = dlopen(DESK_QT_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
       if (!lib) {
         const char* why = dlerror();
         return Fail(err, static_cast<int32_t>(Err::CantCreateObject),
-                    std::string("The Qt platform is not available: ") + (why ? why : "libDeskQt.so not found"), "desk");
+                    std::string("The Qt platform is not available: ") + (why ? why : DESK_QT_LIBRARY " not found"), "desk");
       }
       QtEntry e;
       e.lib = lib;
@@ -821,7 +822,7 @@ DESK_C_API int32_t desk_use_platform(const char* name, desk_error* err) {
       if (!e.install || !e.show || !e.run || !e.quit || !e.post) {
         dlclose(lib);
         return Fail(err, static_cast<int32_t>(Err::CantCreateObject),
-                    "libDeskQt.so lacks the entry points of the C interface", "desk");
+                    DESK_QT_LIBRARY " lacks the entry points of the C interface", "desk");
       }
       q = e;
     }
