@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "desk/font.h"
+#include "desk/picture.h"
 
 namespace desk {
 
