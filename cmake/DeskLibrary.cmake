@@ -1,7 +1,7 @@
 # desk_control_library(NAME SOURCES...): a control library compiled once, as an object library
 # ${NAME}Objects that the tests link to reach the classes inside, and the shared library NAME
 # made of the same objects, versioned, exporting only what its headers mark (its C entry
-# points), with its public headers in include/NAME.
+# points). include/NAME/NAME.h, the entry points, is the one header installed.
 function(desk_control_library name)
   add_library(${name}Objects OBJECT ${ARGN})
   target_include_directories(${name}Objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
@@ -14,5 +14,6 @@ function(desk_control_library name)
     $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
   target_link_libraries(${name} PUBLIC DeskRuntime)
   install(TARGETS ${name} EXPORT DeskControlsTargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
-  install(DIRECTORY include/${name} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+  # A host includes only the entry points' header; the classes behind them are the library's own.
+  install(FILES include/${name}/${name}.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/${name})
 endfunction()

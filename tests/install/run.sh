@@ -15,6 +15,10 @@ echo "installed package found and used"
 for lib in DeskRuntime VarbelTreeview Quorvane; do
   readelf -d "$tmp/prefix/lib/lib$lib.so" | grep -q "SONAME.*\[lib$lib.so.0\]" || { echo "lib$lib.so: no versioned SONAME"; exit 1; }
 done
+# A control library installs its entry points' header and nothing of its insides.
+for lib in VarbelTreeview Quorvane; do
+  [ "$(ls "$tmp/prefix/include/$lib")" = "$lib.h" ] || { echo "include/$lib holds more than $lib.h"; exit 1; }
+done
 if [ "$with_qt" = ON ]; then
   cmake -S "$src/qt_consumer" -B "$tmp/qt_consumer" -DCMAKE_PREFIX_PATH="$tmp/prefix" >/dev/null
   cmake --build "$tmp/qt_consumer" >/dev/null
