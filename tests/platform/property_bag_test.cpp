@@ -171,6 +171,14 @@ TEST(PropertyBagTest, HostsCallTheBagLateBound) {
   EXPECT_TRUE(desk::CallByName(Ref<desk::Object>(bag), u"ReadProperty", desk::InvokeKind::Method,
                                {Variant::String(u"Absent")})
                   .IsEmpty());
+  // A name is required, whichever call leaves it out.
+  for (const char* member : {"ReadProperty", "WriteProperty"}) {
+    std::vector<Variant> args{Variant::Missing(), Variant::Long(1)};
+    EXPECT_EQ(ErrOf([&] { desk::CallByName(Ref<desk::Object>(bag), desk::U16(member), desk::InvokeKind::Method, args); }),
+              450)
+        << member;
+  }
+  EXPECT_EQ(bag->Count(), 1u);
 }
 
 // ---- Kinds through the file ----------------------------------------------------------------
@@ -434,6 +442,26 @@ TEST_F(BagFileTest, ABadFileFailsNamingTheProblemAndAppliesNothing) {
     EXPECT_EQ(bag.Count(), 1u) << r.name << ": nothing applied";
     EXPECT_EQ(bag.ReadProperty(u"Kept", Variant()).RawLong(), 42) << r.name;
   }
+}
+
+TEST_F(BagFileTest, BitsAreReadInEitherLetterCase) {
+  // 0.1 is 3FB999999999999A: digits and both ends of the letters.
+  Ref<MemoryPropertyBag> bag = MemoryPropertyBag::FromText(
+      Document("\"U\": {\"type\": \"Double\", \"bits\": \"3FB999999999999A\"}, "
+               "\"L\": {\"type\": \"Double\", \"bits\": \"3fb999999999999a\"}, "
+               "\"S\": {\"type\": \"Single\", \"bits\": \"7FC0ABCD\"}, "
+               "\"F\": {\"type\": \"Single\", \"bits\": \"007FFFFF\"}"));
+  EXPECT_TRUE(SameValue(bag->ReadProperty(u"U", Variant()), Variant::Double(0.1)));
+  EXPECT_TRUE(SameValue(bag->ReadProperty(u"L", Variant()), Variant::Double(0.1)));
+  EXPECT_TRUE(SameValue(bag->ReadProperty(u"S", Variant()), Variant::Single(FloatOfBits(0x7FC0ABCD))));
+  EXPECT_TRUE(SameValue(bag->ReadProperty(u"F", Variant()), Variant::Single(FloatOfBits(0x007FFFFF))));
+  for (const char* bad : {"7FC0000G", "7FC0000@", "7FC0000`", "7FC0000/", "7FC0000:"})
+    EXPECT_EQ(ErrOf([&] {
+                MemoryPropertyBag::FromText(
+                    Document("\"A\": {\"type\": \"Single\", \"bits\": \"" + std::string(bad) + "\"}"));
+              }),
+              321)
+        << bad;
 }
 
 // Every value the format has, in a document of its own.

@@ -39,6 +39,12 @@ TEST(VariantTest, ToIntegerRoundsHalfToEvenAndChecksRange) {
       {"an object does not convert", Variant::Object(desk::MakeRef<desk::Font>()), 0, 13},
       {"missing does not convert", Variant::Missing(), 0, 13},
       {"hex text", Variant::String(u"&HFFFF"), -1, 0},
+      {"hex text of 32 bits", Variant::String(u"&HFFFFFFFF"), -1, 0},
+      {"hex text of 17 bits overflows", Variant::String(u"&H10000"), 0, 6},
+      {"hex text beyond 32 bits", Variant::String(u"&H100000000"), 0, 13},
+      {"hex text with a bad digit", Variant::String(u"&H1G"), 0, 13},
+      {"octal text", Variant::String(u"&o177777"), -1, 0},
+      {"octal text with a bad digit", Variant::String(u"&O8"), 0, 13},
       {"NaN overflows", Variant::Double(std::nan("")), 0, 6},
   };
   for (const auto& r : rows) {

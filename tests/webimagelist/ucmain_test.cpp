@@ -337,8 +337,10 @@ TEST(TypeLibrary, ClassesInterfacesAndCreation) {
 
   auto names = [](const desk::InterfaceInfo& i) {
     std::vector<std::pair<std::string, int>> out;
-    for (const auto& m : i.members)
-      if (out.empty() || out.back().first != m.name) out.emplace_back(m.name, m.id);
+    for (const auto& m : i.members) {
+      std::string name = std::string(m.name) + (m.hidden ? " (hidden)" : "");
+      if (out.empty() || out.back().first != name) out.emplace_back(name, m.id);
+    }
     return out;
   };
   EXPECT_EQ(names(Quorvane::ucMain::Table().Info()),
@@ -352,7 +354,7 @@ TEST(TypeLibrary, ClassesInterfacesAndCreation) {
                                                       {"Item", 0},
                                                       {"Count", 0x68030000},
                                                       {"Remove", 0x60030002},
-                                                      {"NewEnum", -4},
+                                                      {"NewEnum (hidden)", -4},
                                                       {"Clear", 0x60030005}}));
   EXPECT_EQ(names(Quorvane::httpImage::Table().Info()),
             (std::vector<std::pair<std::string, int>>{{"Key", 0x40030000},
