@@ -226,7 +226,9 @@ TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
       {"Nothing", Variant::Nothing()},
       {"a font with every attribute", Variant::Object(font)},
       {"a font with an odd name and size", Variant::Object(oddFont)},
-      {"a picture", Variant::Object(desk_test::MakePicture(5, 4, 1))},
+      {"a picture", Variant::Object(desk_test::MakePicture(5, 4, 1))},  // 118 bytes: base64 ends in "=="
+      {"a picture of 62 bytes", Variant::Object(desk_test::MakePicture(1, 2, 2))},  // ends in "="
+      {"a picture of 78 bytes", Variant::Object(desk_test::MakePicture(3, 2, 3))},  // no padding
       {"the empty picture", Variant::Object(desk::MakeRef<desk::Picture>())},
   };
   MemoryPropertyBag bag;

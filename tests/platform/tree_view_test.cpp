@@ -1,9 +1,11 @@
 // The tree's settings, container wrapper, hit testing, events and observers.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include "desk/text.h"
 #include "desk/tree.h"
 
 namespace desk {
@@ -180,6 +182,42 @@ TEST_F(TreeRows, ExpandedChildrenFollowTheirParent) {
   EXPECT_EQ(Row(4.0f), u"<nothing>");
   EXPECT_EQ(Row(0.5f, 1000), u"<nothing>");  // right of the tree
   EXPECT_EQ(Row(0.5f, -1), u"<nothing>");
+}
+
+// Four levels: a node takes a row only when every ancestor is expanded, not just its parent.
+TEST_F(TreeRows, EveryAncestorMustBeExpandedAtEveryDepth) {
+  Ref<Node> a1(nodes.Find(u"a1"));
+  Ref<Node> x = nodes.Add(*a1, Relationship::Child, u"x", u"X");
+  nodes.Add(*x, Relationship::Child, u"y", u"Y");
+  auto rows = [&] {
+    std::u16string s;
+    for (int i = 0; i < 20; ++i) {
+      std::u16string t = Row(i + 0.5f);
+      if (t == u"<nothing>") break;
+      s += t + u" ";
+    }
+    return s;
+  };
+  struct {
+    const char* what;
+    bool a, a1, x;
+    std::u16string rows;
+  } cases[] = {
+      {"all collapsed", false, false, false, u"A B "},
+      {"only the deepest expanded", false, false, true, u"A B "},
+      {"the root collapsed", false, true, true, u"A B "},
+      {"the middle collapsed", true, false, true, u"A A1 A2 B "},
+      {"the third level collapsed", true, true, false, u"A A1 X A2 B "},
+      {"all expanded", true, true, true, u"A A1 X Y A2 B "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    a->SetExpanded(c.a);
+    a1->SetExpanded(c.a1);
+    x->SetExpanded(c.x);
+    EXPECT_EQ(U8(rows()), U8(c.rows));
+    EXPECT_EQ(tree->VisibleRows().size(), static_cast<size_t>(std::count(c.rows.begin(), c.rows.end(), u' ')));
+  }
 }
 
 TEST_F(TreeRows, SortedOrdersRootsByText) {

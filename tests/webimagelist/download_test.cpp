@@ -260,6 +260,26 @@ TEST_F(Download, RedirectToAPictureIsFollowed) {
   EXPECT_EQ(Body("/go"), testenv::DataFile("px.png"));
 }
 
+TEST(EncodeUrl, EncodesWhatBrowsersEncodeAndKeepsTheRest) {
+  struct Row {
+    const char* what;
+    std::string in, out;
+  } rows[] = {
+      {"nothing to encode", "http://h/a.png?x=1&y=%41#f!~", "http://h/a.png?x=1&y=%41#f!~"},
+      {"space, controls and DEL", "http://h/a b\t\x7F", "http://h/a%20b%09%7F"},
+      {"bytes past ASCII", "http://h/caf\xC3\xA9", "http://h/caf%C3%A9"},
+      {"the listed characters", "http://h/<>\"`{}|\\^", "http://h/%3C%3E%22%60%7B%7D%7C%5C%5E"},
+      {"escapes with every kind of hex digit", "http://h/%09%af%AF%fF", "http://h/%09%af%AF%fF"},
+      {"an escape at the very end", "http://h/x%4a", "http://h/x%4a"},
+      {"percents that start no escape", "http://h/%g0%G0%:0%@0%/0", "http://h/%25g0%25G0%25:0%25@0%25/0"},
+      {"a percent cut short at the end", "http://h/x%4", "http://h/x%254"},
+      {"the host name is left as it is", "http://ex ample\xC3\xA9.com/x y", "http://ex ample\xC3\xA9.com/x%20y"},
+      {"a NUL even in the host name", std::string("http://h\0/x", 11), "http://h%00/x"},
+      {"no scheme: all of it is encoded", "a b/c", "a%20b/c"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(desk::http::EncodeUrl(r.in), r.out) << r.what;
+}
+
 TEST_F(Download, UrlWithSpacesAndNonAsciiIsSentPercentEncodedAsUtf8) {
   server_.Serve("/caf\xC3\xA9 au lait.png", "pic");
   server_.Start();
@@ -411,6 +431,8 @@ TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
       {"85 three-byte and one", times(u"\u20AC", 85) + u"n", false},
       {"63 four-byte and three", times(u"\U0001F600", 63) + u"nnn", true},
       {"63 four-byte and four", times(u"\U0001F600", 63) + u"nnnn", false},
+      {"63 of the first four-byte and three", times(u"\U00010000", 63) + u"nnn", true},
+      {"63 of the last four-byte and three", times(u"\U0010FFFF", 63) + u"nnn", true},
       {"85 unpaired high surrogates", times(u"\xD800", 85), true},
       {"84 three-byte and an unpaired high surrogate at the end", times(u"\u20AC", 84) + u"\xD800", true},
       {"85 unpaired low surrogates and one", times(u"\xDC00", 85) + u"n", false},

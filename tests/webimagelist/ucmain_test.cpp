@@ -234,6 +234,12 @@ TEST_F(Control, CollectionRules) {
   List().Remove(Variant::Long(1));
   ASSERT_EQ(Boxes().size(), 3u);
   EXPECT_EQ(Boxes()[2].text, Report(kList, u"Remove", 9, u"Subscript out of range"));
+  // The removed key is free again, and names only the new entry.
+  auto again = List().Add(u"name", u"http://h/again.png");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(List().Item(u"NAME").get(), again.get());
+  List().Remove(Variant::String(u"Name"));
+  EXPECT_EQ(List().Count(), 0);
   // Clear: count 0, held entries still usable.
   auto held = List().Add(u"kept", u"http://h/k.png");
   List().Clear();
