@@ -188,6 +188,13 @@ struct KindRow {
   Variant value;
 };
 
+// A 1x2 BMP (62 bytes) with `extra` bytes after its pixels.
+Ref<desk::Picture> PictureWithTail(size_t extra) {
+  std::vector<uint8_t> b = desk_test::MakeBmp(1, 2, [](int32_t, int32_t y) { return 0x123456u + static_cast<uint32_t>(y); });
+  for (size_t i = 0; i < extra; ++i) b.push_back(static_cast<uint8_t>(0xA1 + i));
+  return desk::DecodePicture(b);
+}
+
 TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
   Ref<desk::Font> font = desk::MakeRef<desk::Font>(u"Liberation Serif", 13.5f);
   font->weight = 650;
@@ -226,9 +233,12 @@ TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
       {"Nothing", Variant::Nothing()},
       {"a font with every attribute", Variant::Object(font)},
       {"a font with an odd name and size", Variant::Object(oddFont)},
-      {"a picture", Variant::Object(desk_test::MakePicture(5, 4, 1))},  // 118 bytes: base64 ends in "=="
-      {"a picture of 62 bytes", Variant::Object(desk_test::MakePicture(1, 2, 2))},  // ends in "="
-      {"a picture of 78 bytes", Variant::Object(desk_test::MakePicture(3, 2, 3))},  // no padding
+      {"a picture", Variant::Object(desk_test::MakePicture(5, 4, 1))},
+      // The bytes of each length modulo 3 (base64 with "==", "=" and no padding), ending in
+      // bytes that are not zero (a BMP ends in zero padding).
+      {"a picture of 64 bytes", Variant::Object(PictureWithTail(2))},
+      {"a picture of 65 bytes", Variant::Object(PictureWithTail(3))},
+      {"a picture of 66 bytes", Variant::Object(PictureWithTail(4))},
       {"the empty picture", Variant::Object(desk::MakeRef<desk::Picture>())},
   };
   MemoryPropertyBag bag;
@@ -242,7 +252,13 @@ TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
   ASSERT_EQ(loaded.Count(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); ++i) {
     EXPECT_EQ(desk::U8(loaded.Entries()[i].key), rows[i].name) << "keys keep their order";
-    EXPECT_TRUE(SameValue(loaded.ReadProperty(desk::U16(rows[i].name), Variant()), rows[i].value)) << rows[i].name;
+    const Variant got = loaded.ReadProperty(desk::U16(rows[i].name), Variant());
+    EXPECT_TRUE(SameValue(got, rows[i].value)) << rows[i].name;
+    if (auto p = desk::RefCast<desk::Picture>(rows[i].value.IsObject() ? rows[i].value.RawObject() : nullptr)) {
+      auto q = desk::RefCast<desk::Picture>(got.IsObject() ? got.RawObject() : nullptr);
+      ASSERT_TRUE(q) << rows[i].name;
+      EXPECT_EQ(q->encoded, p->encoded) << rows[i].name << ": the very bytes";
+    }
   }
   // The empty picture comes back as a picture object without an image, not as Nothing.
   auto empty = desk::RefCast<desk::Picture>(loaded.ReadProperty(u"the empty picture", Variant()).RawObject());
