@@ -230,6 +230,8 @@ TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
       {"text with a NUL inside", Variant::String(std::u16string(u"a\0b", 3))},
       {"text beyond the BMP", Variant::String(u"שלום 😀 日本")},
       {"text with unpaired surrogates", Variant::String(loneSurrogates)},
+      {"a high surrogate before a unit past the low ones", Variant::String(std::u16string{u'a', char16_t(0xD800), char16_t(0xE000)})},
+      {"a high surrogate before one below the low ones", Variant::String(std::u16string{u'a', char16_t(0xDBFF), char16_t(0xDBFF)})},
       {"Nothing", Variant::Nothing()},
       {"a font with every attribute", Variant::Object(font)},
       {"a font with an odd name and size", Variant::Object(oddFont)},

@@ -110,6 +110,23 @@ TEST(PictureLoader, IconEntriesReachingPastTheFileAreSkipped) {
     SCOPED_TRACE(r.what);
     EXPECT_EQ(ErrorOf([&] { desk::DecodePicture(withEntry(r.size, r.offset)); }), 481);
   }
+  // Only the entries the directory counts are looked at, and of those the largest is taken.
+  const std::string small = ico.substr(22), large = testenv::DataFile("px.png");  // 2x2, 4x3
+  auto icon = [&](uint8_t count) {
+    std::vector<uint8_t> b{0, 0, 1, 0, count, 0};
+    auto entry = [&](uint8_t w, uint8_t h, size_t size, size_t offset) {
+      for (uint8_t v : {w, h, uint8_t{0}, uint8_t{0}, uint8_t{1}, uint8_t{0}, uint8_t{32}, uint8_t{0}}) b.push_back(v);
+      for (size_t v : {size, offset})
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    entry(2, 2, small.size(), 38);
+    entry(4, 3, large.size(), 38 + small.size());
+    b.insert(b.end(), small.begin(), small.end());
+    b.insert(b.end(), large.begin(), large.end());
+    return b;
+  };
+  EXPECT_EQ(desk::DecodePicture(icon(1))->width, 2);
+  EXPECT_EQ(desk::DecodePicture(icon(2))->width, 4);
 }
 
 TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
