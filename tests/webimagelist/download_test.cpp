@@ -278,6 +278,9 @@ TEST(EncodeUrl, EncodesWhatBrowsersEncodeAndKeepsTheRest) {
       {"no scheme: all of it is encoded", "a b/c", "a%20b/c"},
   };
   for (const Row& r : rows) EXPECT_EQ(desk::http::EncodeUrl(r.in), r.out) << r.what;
+  // A URL cut from a longer text: what follows the view is not looked at.
+  const std::string text = "http://h/x%4A";
+  EXPECT_EQ(desk::http::EncodeUrl(std::string_view(text).substr(0, text.size() - 1)), "http://h/x%254");
 }
 
 TEST_F(Download, UrlWithSpacesAndNonAsciiIsSentPercentEncodedAsUtf8) {
