@@ -285,12 +285,15 @@ TEST_F(BagFileTest, TheFileIsTheDocumentedTextFormat) {
   MemoryPropertyBag bag;
   bag.WriteProperty(u"Style", Variant::Long(3), Variant::Integer(7));
   bag.WriteProperty(u"Enabled", Variant::Bool(false), Variant::Bool(true));
+  // Pairs at both ends of the surrogate ranges are text, written as UTF-8.
+  bag.WriteProperty(u"Text", Variant::String(u"\U00010000\U0010FFFF"), Variant::String(u""));
   bag.SaveToFile(dir / "bag.json");
   const std::string text = ReadText(dir / "bag.json");
   EXPECT_NE(text.find("\"format\": \"desk-property-bag\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"version\": 1"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Style\": {\n      \"type\": \"Long\",\n      \"value\": 3\n    }"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Enabled\": {\n      \"type\": \"Boolean\",\n      \"value\": false"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"value\": \"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\""), std::string::npos) << text;
 }
 
 // ---- Saving -----------------------------------------------------------------------------------

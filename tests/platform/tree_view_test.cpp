@@ -112,6 +112,47 @@ TEST(TreeSettings, ObjectSettingsKeepTheVeryObject) {
   EXPECT_EQ(tree->MouseIcon(), icon);
 }
 
+// The font's members by id, as a late-bound host writes them, with the ends of their ranges.
+TEST(TreeSettings, TheFontsMembersReadBackById) {
+  Ref<Font> font = MakeRef<Font>(u"Arial", 12);
+  struct Row {
+    const char* what;
+    DispId id;
+    Variant value, back;  // back: Empty when the value is refused with 380
+  } rows[] = {
+      {"Name", 0, Variant::String(u"Courier"), Variant::String(u"Courier")},
+      {"Size at the top", 2, Variant::Single(2160), Variant::Single(2160)},
+      {"Size past the top", 2, Variant::Single(2160.5f), Variant()},
+      {"Size 0", 2, Variant::Single(0), Variant()},
+      {"Bold on", 3, Variant::Bool(true), Variant::Bool(true)},
+      {"Bold off", 3, Variant::Bool(false), Variant::Bool(false)},
+      {"Italic on", 4, Variant::Bool(true), Variant::Bool(true)},
+      {"Italic off", 4, Variant::Bool(false), Variant::Bool(false)},
+      {"Underline on", 5, Variant::Bool(true), Variant::Bool(true)},
+      {"Underline off", 5, Variant::Bool(false), Variant::Bool(false)},
+      {"Strikethrough on", 6, Variant::Bool(true), Variant::Bool(true)},
+      {"Strikethrough off", 6, Variant::Bool(false), Variant::Bool(false)},
+      {"Weight 0", 7, Variant::Integer(0), Variant::Integer(0)},
+      {"Weight 1000", 7, Variant::Integer(1000), Variant::Integer(1000)},
+      {"Weight 1001", 7, Variant::Integer(1001), Variant()},
+      {"Weight -1", 7, Variant::Integer(-1), Variant()},
+      {"Charset", 8, Variant::Integer(177), Variant::Integer(177)},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const Variant before = Call(*font, r.id, K::Get);
+    try {
+      Call(*font, r.id, K::Let, {r.value});
+      EXPECT_FALSE(r.back.IsEmpty()) << "accepted";
+    } catch (const Error& e) {
+      EXPECT_TRUE(r.back.IsEmpty()) << "refused";
+      EXPECT_EQ(e.Number(), 380);
+    }
+    EXPECT_TRUE(Call(*font, r.id, K::Get) == (r.back.IsEmpty() ? before : r.back));
+  }
+  EXPECT_EQ(Call(*font, 7, K::Get), Variant::Integer(1000)) << "Bold is a weight";
+}
+
 TEST(TreeSettings, BooleansConvertAndKeepTheirKind) {
   Ref<TreeView> tree = MakeHeadlessTree();
   Call(*tree, treeid::kSorted, K::Let, {Variant::String(u"True")});

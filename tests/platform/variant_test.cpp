@@ -57,6 +57,34 @@ TEST(VariantTest, ToIntegerRoundsHalfToEvenAndChecksRange) {
   }
 }
 
+TEST(VariantTest, ToLongRoundsAndChecksRangeAtBothEnds) {
+  struct Row {
+    const char* name;
+    Variant in;
+    int32_t out;
+    int32_t err;
+  } rows[] = {
+      {"largest", Variant::Double(2147483647.0), 2147483647, 0},
+      {"largest after rounding", Variant::Double(2147483647.4), 2147483647, 0},
+      {"past the largest after rounding", Variant::Double(2147483647.5), 0, 6},
+      {"smallest", Variant::Double(-2147483648.0), -2147483647 - 1, 0},
+      {"past the smallest", Variant::Double(-2147483649.0), 0, 6},
+      {"text with a sign", Variant::String(u"-12"), -12, 0},
+      {"text with a plus sign", Variant::String(u"+12"), 12, 0},
+      {"a sign alone", Variant::String(u"-"), 0, 13},
+      {"a plus sign alone", Variant::String(u"+"), 0, 13},
+      {"two signs", Variant::String(u"--12"), 0, 13},
+      {"a sign after a sign", Variant::String(u"+-12"), 0, 13},
+  };
+  for (const auto& r : rows) {
+    int32_t got = 0;
+    EXPECT_EQ(ErrOf([&] { got = r.in.ToLong(); }), r.err) << r.name;
+    if (!r.err) {
+      EXPECT_EQ(got, r.out) << r.name;
+    }
+  }
+}
+
 TEST(VariantTest, BooleanKeepsItsBitsAndTextsConvert) {
   EXPECT_EQ(Variant::BoolRaw(1).ToBoolean(), 1);
   EXPECT_EQ(Variant::Integer(5).ToBoolean(), -1);

@@ -197,6 +197,9 @@ TEST(ImageList, AddFindAndPositionsThroughDispatch) {
   add(desk::Variant::Missing(), desk::Variant::String(u"a"), again);
   EXPECT_EQ(typed.Find(u"a"), again);
   EXPECT_EQ(typed.Images().At(2)->Image(), again);
+  auto front = Pic(5);
+  add(desk::Variant::Long(1), desk::Variant::String(u"front"), front);  // before the first
+  EXPECT_EQ(typed.Images().At(0)->Image(), front);
   desk::CallByName(images, u"Clear", desk::InvokeKind::Method);
   EXPECT_EQ(typed.Images().Count(), 0);
   EXPECT_EQ(typed.Find(u"c"), nullptr);
