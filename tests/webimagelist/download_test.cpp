@@ -192,6 +192,11 @@ TEST_F(Download, EachCheckOfTheClientHoldsOnItsOwn) {
     r.set_content(errorPage, "text/html");
   });
   server_.Routes().Get("/404-empty", [](const httplib::Request&, httplib::Response& r) { r.status = 404; });
+  server_.Routes().Get("/299", [](const httplib::Request&, httplib::Response& r) {
+    r.status = 299;
+    r.set_content("last of 2xx", "text/plain");
+  });
+  server_.Routes().Get("/299-empty", [](const httplib::Request&, httplib::Response& r) { r.status = 299; });
   server_.Start();
 
   using Checks = desk::http::detail::Checks;
@@ -223,6 +228,8 @@ TEST_F(Download, EachCheckOfTheClientHoldsOnItsOwn) {
       // All of them, as hosts have them: not one byte of an error page reaches the reader.
       {"all: an error page", server_.Url("/404-big"), Checks{}, "", false},
       {"all: a redirect to file://", server_.Url("/to-file"), Checks{}, "", false},
+      {"all: the last 2xx status, with a body", server_.Url("/299"), Checks{}, "last of 2xx", true},
+      {"all: the last 2xx status, no body", server_.Url("/299-empty"), Checks{}, "", true},
   };
   desk::http::Options o;
   o.stallTimeout = 700ms;

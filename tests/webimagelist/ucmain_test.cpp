@@ -380,6 +380,10 @@ TEST(TypeLibrary, ClassesInterfacesAndCreation) {
     EXPECT_EQ(Quorvane_CreateObject(id, &obj, msg, sizeof msg), 429);
     EXPECT_EQ(obj, nullptr);
   }
+  // A class the library does not have: after the last one, nothing more is looked at.
+  EXPECT_EQ(Quorvane_CreateObject("{00000000-0000-0000-0000-000000000000}", &obj, msg, sizeof msg), 429);
+  EXPECT_EQ(obj, nullptr);
+  EXPECT_NE(std::string(msg).find("no class"), std::string::npos) << msg;
 }
 
 }  // namespace
