@@ -273,6 +273,11 @@ TEST_F(TreeRows, RowsBeyondTheTreesHeightAreNotHit) {
   Call(*ext, ext::kHeight, K::Let, {Variant::Single(TreeView::kRowHeight)});
   EXPECT_EQ(Row(0.5f), u"A");
   EXPECT_EQ(Row(1.5f), u"<nothing>");
+  // The bottom and right edges are outside.
+  Call(*ext, ext::kHeight, K::Let, {Variant::Single(1.5f * TreeView::kRowHeight)});
+  EXPECT_EQ(Row(1.49f), u"B");
+  EXPECT_EQ(Row(1.5f), u"<nothing>");
+  EXPECT_EQ(Row(0.5f, 999.9f), u"A");
 }
 
 // --- Events
