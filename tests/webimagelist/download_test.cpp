@@ -172,7 +172,9 @@ TEST_F(Download, FailuresEndInAnEmptyBody) {
     SCOPED_TRACE(r.what);
     const int before = server_.Total();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(GetUrlContent(desk::U16(r.url)).size(), 0u);
+    const auto body = GetUrlContent(desk::U16(r.url));
+    EXPECT_EQ(body.size(), 0u);
+    EXPECT_EQ(body.ToString(), "") << "no bytes kept behind the size";
     EXPECT_EQ(server_.Total() - before, r.requests);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   }
