@@ -24,7 +24,10 @@ void HeadlessSurface::PropertyChanged(std::u16string_view name) {
   if (onPropertyChanged) onPropertyChanged(name);
 }
 
-Ref<Font> HeadlessSurface::AmbientFont() { return ambientFont_; }
+Ref<Font> HeadlessSurface::AmbientFont() {
+  if (onAmbientFont) onAmbientFont();
+  return ambientFont_;
+}
 
 void HeadlessSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
                                 const Variant& defaultMenu) {

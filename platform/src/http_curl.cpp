@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "desk/http.h"
+#include "http_checks.h"
 
 namespace desk::http {
 
@@ -73,8 +74,9 @@ class FailedRequest : public Request {
 
 class CurlRequest : public Request {
  public:
-  CurlRequest(const Options& opt, std::shared_ptr<Share> share, const std::string& url, const std::string& agent)
-      : opt_(opt), share_(std::move(share)) {
+  CurlRequest(const Options& opt, const detail::Checks& checks, std::shared_ptr<Share> share, const std::string& url,
+              const std::string& agent)
+      : opt_(opt), checks_(checks), share_(std::move(share)) {
     easy_ = curl_easy_init();
     multi_ = curl_multi_init();
     headers_ = curl_slist_append(nullptr, "Cache-Control: no-cache");
@@ -90,8 +92,10 @@ class CurlRequest : public Request {
               curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_) == CURLE_OK &&
-              curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-              curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_PROTOCOLS_STR, checks_.curlProtocols ? "http,https" : "all") ==
+                  CURLE_OK &&
+              curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR,
+                               checks_.curlRedirectProtocols ? "http,https" : "all") == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, opt_.maxRedirects) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(opt_.connectTimeout.count())) ==
@@ -146,7 +150,7 @@ class CurlRequest : public Request {
   static size_t OnWrite(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<CurlRequest*>(user);
     const size_t bytes = size * count;
-    if (!self->statusChecked_) {
+    if (self->checks_.statusOnBody && !self->statusChecked_) {
       // Only the final response's body comes here (curl skips those of followed redirects);
       // an error page is not a body we want.
       long code = 0;
@@ -193,7 +197,7 @@ class CurlRequest : public Request {
   void Finish(bool ok) {
     done_ = true;
     if (!ok) failed_ = true;
-    if (!failed_) {
+    if (!failed_ && checks_.statusAtEnd) {
       long code = 0;
       curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
       if (code < 200 || code > 299) failed_ = true;
@@ -242,6 +246,7 @@ class CurlRequest : public Request {
   }
 
   Options opt_;
+  detail::Checks checks_;
   std::shared_ptr<Share> share_;  // outlives the easy handle that uses it
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
@@ -268,8 +273,8 @@ struct UrlHandle {
 
 class CurlSession : public Session {
  public:
-  CurlSession(const Options& opt, std::shared_ptr<Share> share, std::string agent)
-      : opt_(opt), share_(std::move(share)), agent_(std::move(agent)) {}
+  CurlSession(const Options& opt, const detail::Checks& checks, std::shared_ptr<Share> share, std::string agent)
+      : opt_(opt), checks_(checks), share_(std::move(share)), agent_(std::move(agent)) {}
 
   std::unique_ptr<Request> OpenUrl(std::string_view url) override {
     // Parsed first, so that a malformed URL or another scheme never reaches the network.
@@ -282,32 +287,34 @@ class CurlSession : public Session {
       return std::make_unique<FailedRequest>();
     const std::string s = scheme;
     curl_free(scheme);
-    if (s != "http" && s != "https") return std::make_unique<FailedRequest>();
+    if (checks_.schemeBeforeRequest && s != "http" && s != "https") return std::make_unique<FailedRequest>();
     char* normal = nullptr;
     if (curl_url_get(u.p, CURLUPART_URL, &normal, 0) != CURLUE_OK || !normal) return std::make_unique<FailedRequest>();
     const std::string target = normal;
     curl_free(normal);
-    return std::make_unique<CurlRequest>(opt_, share_, target, agent_);
+    return std::make_unique<CurlRequest>(opt_, checks_, share_, target, agent_);
   }
 
  private:
   Options opt_;
+  detail::Checks checks_;
   std::shared_ptr<Share> share_;
   std::string agent_;
 };
 
 class CurlClient : public Client {
  public:
-  explicit CurlClient(const Options& opt) : opt_(opt) {
+  CurlClient(const Options& opt, const detail::Checks& checks) : opt_(opt), checks_(checks) {
     GlobalInit();
     share_ = std::make_shared<Share>();
   }
   std::unique_ptr<Session> OpenSession(std::string_view userAgent) override {
-    return std::make_unique<CurlSession>(opt_, share_, std::string(userAgent));
+    return std::make_unique<CurlSession>(opt_, checks_, share_, std::string(userAgent));
   }
 
  private:
   Options opt_;
+  detail::Checks checks_;
   std::shared_ptr<Share> share_;
 };
 
@@ -345,7 +352,13 @@ std::string EncodeUrl(std::string_view in) {
   return out;
 }
 
-std::shared_ptr<Client> MakeCurlClient(const Options& options) { return std::make_shared<CurlClient>(options); }
+std::shared_ptr<Client> MakeCurlClient(const Options& options) {
+  return std::make_shared<CurlClient>(options, detail::Checks{});
+}
+
+std::shared_ptr<Client> detail::MakeCurlClientWithChecks(const Options& options, const detail::Checks& checks) {
+  return std::make_shared<CurlClient>(options, checks);
+}
 
 std::shared_ptr<Client> SharedClient() {
   auto& c = Slot();

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/test_support.h"
 
 using desk::Collection;
@@ -57,6 +59,48 @@ TEST_F(CollectionTest, BeforeAndAfterPositions) {
   c->Remove(Variant::Long(1));
   c->Remove(Variant::String(u"STRASSE"));
   EXPECT_EQ(Items(*c), u"azb");
+}
+
+// A removed element's key must not stay mapped: it would name freed memory and refuse the key.
+TEST_F(CollectionTest, KeysOfRemovedElementsAreGoneAndFreeAgain) {
+  struct Row {
+    const char* name;
+    std::function<void(Collection&)> remove;
+    std::u16string left;  // what stays, in order
+  } rows[] = {
+      {"by key", [](Collection& c) { c.Remove(Variant::String(u"äpfel")); }, u"ac"},
+      {"by key in another case", [](Collection& c) { c.Remove(Variant::String(u"ÄPFEL")); }, u"ac"},
+      {"by position", [](Collection& c) { c.Remove(Variant::Long(2)); }, u"ac"},
+      {"by id", [](Collection& c) {
+         std::vector<Variant> args{Variant::Integer(2)};
+         c.Invoke(3, desk::InvokeKind::Method, args);
+       }, u"ac"},
+      {"the first", [](Collection& c) { c.Remove(Variant::Long(1)); }, u"bc"},
+      {"the last", [](Collection& c) { c.Remove(Variant::String(u"STRASSE")); }, u"ab"},
+      {"all", [](Collection& c) { c.Clear(); }, u""},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    SetUp();
+    r.remove(*c);
+    EXPECT_EQ(Items(*c), r.left);
+    const std::pair<const char16_t*, char16_t> keys[] = {{u"Alpha", u'a'}, {u"Äpfel", u'b'}, {u"straße", u'c'}};
+    for (const auto& [key, item] : keys) {
+      if (r.left.find(item) != std::u16string::npos) {
+        EXPECT_EQ(c->Item(Variant::String(key)).ToString(), std::u16string(1, item));
+        continue;
+      }
+      EXPECT_EQ(c->Find(key), nullptr);
+      EXPECT_EQ(ErrOf([&] { c->Item(Variant::String(key)); }), 5);
+      EXPECT_EQ(ErrOf([&] { c->Remove(Variant::String(key)); }), 5);
+      c->Add(Variant::String(u"n"), std::u16string(key));  // the key is free again
+      EXPECT_EQ(c->Item(Variant::String(key)).ToString(), u"n");
+      EXPECT_EQ(c->Item(Variant::Long(c->Count())).ToString(), u"n");
+      c->Remove(Variant::String(key));
+    }
+    EXPECT_EQ(Items(*c), r.left);
+    EXPECT_EQ(c->Count(), static_cast<int32_t>(r.left.size()));
+  }
 }
 
 TEST_F(CollectionTest, EnumerationSurvivesRemovalAndClearMidLoop) {

@@ -171,6 +171,14 @@ TEST(PropertyBagTest, HostsCallTheBagLateBound) {
   EXPECT_TRUE(desk::CallByName(Ref<desk::Object>(bag), u"ReadProperty", desk::InvokeKind::Method,
                                {Variant::String(u"Absent")})
                   .IsEmpty());
+  // A name is required, whichever call leaves it out.
+  for (const char* member : {"ReadProperty", "WriteProperty"}) {
+    std::vector<Variant> args{Variant::Missing(), Variant::Long(1)};
+    EXPECT_EQ(ErrOf([&] { desk::CallByName(Ref<desk::Object>(bag), desk::U16(member), desk::InvokeKind::Method, args); }),
+              450)
+        << member;
+  }
+  EXPECT_EQ(bag->Count(), 1u);
 }
 
 // ---- Kinds through the file ----------------------------------------------------------------
@@ -179,6 +187,13 @@ struct KindRow {
   const char* name;
   Variant value;
 };
+
+// A 1x2 BMP (62 bytes) with `extra` bytes after its pixels.
+Ref<desk::Picture> PictureWithTail(size_t extra) {
+  std::vector<uint8_t> b = desk_test::MakeBmp(1, 2, [](int32_t, int32_t y) { return 0x123456u + static_cast<uint32_t>(y); });
+  for (size_t i = 0; i < extra; ++i) b.push_back(static_cast<uint8_t>(0xA1 + i));
+  return desk::DecodePicture(b);
+}
 
 TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
   Ref<desk::Font> font = desk::MakeRef<desk::Font>(u"Liberation Serif", 13.5f);
@@ -215,10 +230,17 @@ TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
       {"text with a NUL inside", Variant::String(std::u16string(u"a\0b", 3))},
       {"text beyond the BMP", Variant::String(u"שלום 😀 日本")},
       {"text with unpaired surrogates", Variant::String(loneSurrogates)},
+      {"a high surrogate before a unit past the low ones", Variant::String(std::u16string{u'a', char16_t(0xD800), char16_t(0xE000)})},
+      {"a high surrogate before one below the low ones", Variant::String(std::u16string{u'a', char16_t(0xDBFF), char16_t(0xDBFF)})},
       {"Nothing", Variant::Nothing()},
       {"a font with every attribute", Variant::Object(font)},
       {"a font with an odd name and size", Variant::Object(oddFont)},
       {"a picture", Variant::Object(desk_test::MakePicture(5, 4, 1))},
+      // The bytes of each length modulo 3 (base64 with "==", "=" and no padding), ending in
+      // bytes that are not zero (a BMP ends in zero padding).
+      {"a picture of 64 bytes", Variant::Object(PictureWithTail(2))},
+      {"a picture of 65 bytes", Variant::Object(PictureWithTail(3))},
+      {"a picture of 66 bytes", Variant::Object(PictureWithTail(4))},
       {"the empty picture", Variant::Object(desk::MakeRef<desk::Picture>())},
   };
   MemoryPropertyBag bag;
@@ -232,7 +254,13 @@ TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
   ASSERT_EQ(loaded.Count(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); ++i) {
     EXPECT_EQ(desk::U8(loaded.Entries()[i].key), rows[i].name) << "keys keep their order";
-    EXPECT_TRUE(SameValue(loaded.ReadProperty(desk::U16(rows[i].name), Variant()), rows[i].value)) << rows[i].name;
+    const Variant got = loaded.ReadProperty(desk::U16(rows[i].name), Variant());
+    EXPECT_TRUE(SameValue(got, rows[i].value)) << rows[i].name;
+    if (auto p = desk::RefCast<desk::Picture>(rows[i].value.IsObject() ? rows[i].value.RawObject() : nullptr)) {
+      auto q = desk::RefCast<desk::Picture>(got.IsObject() ? got.RawObject() : nullptr);
+      ASSERT_TRUE(q) << rows[i].name;
+      EXPECT_EQ(q->encoded, p->encoded) << rows[i].name << ": the very bytes";
+    }
   }
   // The empty picture comes back as a picture object without an image, not as Nothing.
   auto empty = desk::RefCast<desk::Picture>(loaded.ReadProperty(u"the empty picture", Variant()).RawObject());
@@ -257,12 +285,15 @@ TEST_F(BagFileTest, TheFileIsTheDocumentedTextFormat) {
   MemoryPropertyBag bag;
   bag.WriteProperty(u"Style", Variant::Long(3), Variant::Integer(7));
   bag.WriteProperty(u"Enabled", Variant::Bool(false), Variant::Bool(true));
+  // Pairs at both ends of the surrogate ranges are text, written as UTF-8.
+  bag.WriteProperty(u"Text", Variant::String(u"\U00010000\U0010FFFF"), Variant::String(u""));
   bag.SaveToFile(dir / "bag.json");
   const std::string text = ReadText(dir / "bag.json");
   EXPECT_NE(text.find("\"format\": \"desk-property-bag\""), std::string::npos) << text;
   EXPECT_NE(text.find("\"version\": 1"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Style\": {\n      \"type\": \"Long\",\n      \"value\": 3\n    }"), std::string::npos) << text;
   EXPECT_NE(text.find("\"Enabled\": {\n      \"type\": \"Boolean\",\n      \"value\": false"), std::string::npos) << text;
+  EXPECT_NE(text.find("\"value\": \"\xF0\x90\x80\x80\xF4\x8F\xBF\xBF\""), std::string::npos) << text;
 }
 
 // ---- Saving -----------------------------------------------------------------------------------
@@ -434,6 +465,26 @@ TEST_F(BagFileTest, ABadFileFailsNamingTheProblemAndAppliesNothing) {
     EXPECT_EQ(bag.Count(), 1u) << r.name << ": nothing applied";
     EXPECT_EQ(bag.ReadProperty(u"Kept", Variant()).RawLong(), 42) << r.name;
   }
+}
+
+TEST_F(BagFileTest, BitsAreReadInEitherLetterCase) {
+  // 0.1 is 3FB999999999999A: digits and both ends of the letters.
+  Ref<MemoryPropertyBag> bag = MemoryPropertyBag::FromText(
+      Document("\"U\": {\"type\": \"Double\", \"bits\": \"3FB999999999999A\"}, "
+               "\"L\": {\"type\": \"Double\", \"bits\": \"3fb999999999999a\"}, "
+               "\"S\": {\"type\": \"Single\", \"bits\": \"7FC0ABCD\"}, "
+               "\"F\": {\"type\": \"Single\", \"bits\": \"007FFFFF\"}"));
+  EXPECT_TRUE(SameValue(bag->ReadProperty(u"U", Variant()), Variant::Double(0.1)));
+  EXPECT_TRUE(SameValue(bag->ReadProperty(u"L", Variant()), Variant::Double(0.1)));
+  EXPECT_TRUE(SameValue(bag->ReadProperty(u"S", Variant()), Variant::Single(FloatOfBits(0x7FC0ABCD))));
+  EXPECT_TRUE(SameValue(bag->ReadProperty(u"F", Variant()), Variant::Single(FloatOfBits(0x007FFFFF))));
+  for (const char* bad : {"7FC0000G", "7FC0000@", "7FC0000`", "7FC0000/", "7FC0000:"})
+    EXPECT_EQ(ErrOf([&] {
+                MemoryPropertyBag::FromText(
+                    Document("\"A\": {\"type\": \"Single\", \"bits\": \"" + std::string(bad) + "\"}"));
+              }),
+              321)
+        << bad;
 }
 
 // Every value the format has, in a document of its own.

@@ -51,6 +51,9 @@ class TreeModel : public ::testing::Test {
     nodes.Add(*a, Relationship::Child, u"a2", u"A2");
     nodes.AddRoot(u"b", u"B");
     nodes.AddRoot(u"\u00C4rger", u"U");  // a key beyond ASCII
+    // Four levels under A, added last so that they also come last in position order.
+    nodes.Add(*nodes.Find(u"a1"), Relationship::Child, u"x", u"X");
+    nodes.Add(*nodes.Find(u"x"), Relationship::Child, u"y", u"Y");
   }
   Ref<TreeView> tree = MakeHeadlessTree();
   Nodes& nodes = tree->NodeCollection();
@@ -58,14 +61,14 @@ class TreeModel : public ::testing::Test {
 };
 
 TEST_F(TreeModel, EachRelationshipPlacesTheNodeWhereItSays) {
-  EXPECT_EQ(Shape(nodes), "A(A1,A2),B,U | A A1 A2 B U");
+  EXPECT_EQ(Shape(nodes), "A(A1(X(Y)),A2),B,U | A A1 A2 B U X Y");
   nodes.Add(*nodes.Find(u"a2"), Relationship::Previous, u"p", u"P");
   nodes.Add(*nodes.Find(u"a2"), Relationship::First, u"f", u"F");
   nodes.Add(*nodes.Find(u"a1"), Relationship::Last, u"l", u"L");
   nodes.Add(S(u"b"), Variant::Missing(), S(u"n"), S(u"N"));  // a relative alone means Next
   nodes.Add(Variant::Missing(), L(0), S(u"r"), S(u"R"));      // First without a relative: first root
   nodes.Add(L(2), L(4), S(u"c"), S(u"C"));                    // relative by position
-  EXPECT_EQ(Shape(nodes), "R,A(F,A1(C),P,A2,L),B,N,U | A A1 A2 B U P F L N R C");
+  EXPECT_EQ(Shape(nodes), "R,A(F,A1(X(Y),C),P,A2,L),B,N,U | A A1 A2 B U X Y P F L N R C");
 }
 
 TEST_F(TreeModel, RelationsAnswerTheNeighboursAndNothingAtTheEnds) {
@@ -81,6 +84,10 @@ TEST_F(TreeModel, RelationsAnswerTheNeighboursAndNothingAtTheEnds) {
   EXPECT_EQ(a2.FirstSibling(), &a1);
   EXPECT_EQ(a1.LastSibling(), &a2);
   EXPECT_EQ(a2.Root(), a.get());
+  Node& y = *nodes.Find(u"y");
+  EXPECT_EQ(y.Root(), a.get());
+  EXPECT_EQ(y.Parent()->Parent(), &a1);
+  EXPECT_EQ(y.FullPath(), u"A\\A1\\X\\Y");
   EXPECT_EQ(nodes.Find(u"b")->FirstSibling(), a.get());
   EXPECT_EQ(a->LastSibling()->Key(), u"\u00C4rger");
   // The same through the automation interface, as a late-bound host reads them.
@@ -91,13 +98,44 @@ TEST_F(TreeModel, RelationsAnswerTheNeighboursAndNothingAtTheEnds) {
   EXPECT_EQ(Call(a2, nodeid::kIndex, K::Get), L(3));
 }
 
+// Every writable member of a node, by id as a late-bound host writes it: each reads back
+// what was written, on and off again for the flags.
+TEST_F(TreeModel, EachWritableMemberOfANodeReadsBackById) {
+  Node& x = *nodes.Find(u"x");
+  struct Row {
+    const char* name;
+    DispId id;
+    K kind;
+    Variant value;
+  } rows[] = {
+      {"Text", nodeid::kText, K::Let, S(u"new text")},
+      {"Key", nodeid::kKey, K::Let, S(u"NewKey")},
+      {"Tag", nodeid::kTag, K::Let, L(7)},
+      {"Tag as an object", nodeid::kTag, K::Set, Variant::Object(Ref<Object>(a.get()))},
+      {"Image", nodeid::kImage, K::Let, S(u"pic")},
+      {"SelectedImage", nodeid::kSelectedImage, K::Let, L(3)},
+      {"Expanded on", nodeid::kExpanded, K::Let, Variant::Bool(true)},
+      {"Expanded off", nodeid::kExpanded, K::Let, Variant::Bool(false)},
+      {"Checked on", nodeid::kChecked, K::Let, Variant::Bool(true)},
+      {"Checked off", nodeid::kChecked, K::Let, Variant::Bool(false)},
+      {"Selected on", nodeid::kSelected, K::Let, Variant::Bool(true)},
+      {"Selected off", nodeid::kSelected, K::Let, Variant::Bool(false)},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    Call(x, r.id, r.kind, {r.value});
+    EXPECT_TRUE(Call(x, r.id, K::Get) == r.value);
+  }
+  EXPECT_EQ(nodes.Find(u"newkey"), &x);
+}
+
 TEST_F(TreeModel, ItemFindsByKeyIgnoringCaseAndByPositionAndIsTheDefaultMember) {
   EXPECT_EQ(nodes.Item(S(u"A2"))->Text(), u"A2");
   EXPECT_EQ(nodes.Item(S(u"\u00E4RGER"))->Text(), u"U");
   EXPECT_EQ(nodes.Item(Variant::Integer(4))->Text(), u"B");
   EXPECT_EQ(nodes.Item(Variant::Double(2.0))->Text(), u"A1");
   EXPECT_EQ(AsNode(Call(nodes, kDispIdValue, K::Get, {S(u"b")}))->Text(), u"B");
-  EXPECT_EQ(Call(nodes, nodesid::kCount, K::Get), L(5));
+  EXPECT_EQ(Call(nodes, nodesid::kCount, K::Get), L(7));
 }
 
 TEST_F(TreeModel, RemoveTakesTheWholeSubtreeAndShiftsLaterPositions) {
@@ -112,21 +150,72 @@ TEST_F(TreeModel, RemoveTakesTheWholeSubtreeAndShiftsLaterPositions) {
   // The host's node is detached: its own values stay readable, its place in a tree is gone.
   EXPECT_FALSE(a1->InTree());
   EXPECT_EQ(Call(*a1, nodeid::kText, K::Get), S(u"A1"));
-  try {
-    Call(*a1, nodeid::kParent, K::Get);
-    FAIL() << "a removed node answered its parent";
-  } catch (const Error& e) {
-    EXPECT_EQ(e.Number(), 91);
+  for (DispId id : {nodeid::kParent, nodeid::kChild, nodeid::kChildren, nodeid::kNext, nodeid::kPrevious,
+                    nodeid::kFirstSibling, nodeid::kLastSibling, nodeid::kRoot, nodeid::kIndex, nodeid::kFullPath}) {
+    try {
+      Call(*a1, id, K::Get);
+      ADD_FAILURE() << "a removed node answered member " << id;
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Number(), 91) << id;
+    }
   }
   EXPECT_THROW(a1->SetText(u"x"), Error);
 }
 
 TEST_F(TreeModel, RemoveByIndexOfASiblingRelinksItsNeighbours) {
-  Call(nodes, nodesid::kRemove, K::Method, {L(2)});
+  Call(nodes, nodesid::kRemove, K::Method, {L(2)});  // A1, with X and Y below it
   EXPECT_EQ(Shape(nodes), "A(A2),B,U | A A2 B U");
   EXPECT_EQ(nodes.Find(u"a2")->Previous(), nullptr);
   EXPECT_EQ(a->Children(), 1);
 }
+
+// Removal at each depth: the node and everything below it leave the count, the keys, the
+// positions, the selection and any enumeration under way; their keys are free again.
+struct RemovalRow {
+  const char* name;
+  Variant which;
+  std::string shape;                // after the removal
+  std::vector<std::u16string> gone;  // keys, the deepest last
+  std::string rest;                  // what an enumeration past A, A1 and A2 still yields
+};
+
+class NodeRemoval : public TreeModel, public ::testing::WithParamInterface<RemovalRow> {};
+
+TEST_P(NodeRemoval, TakesEveryLevelBelowIt) {
+  const RemovalRow& r = GetParam();
+  std::vector<Ref<Node>> held;
+  for (const auto& k : r.gone) held.emplace_back(nodes.Find(k));
+  held.back()->SetSelected(true);
+  Ref<NodesEnum> en = nodes.NewEnum();
+  Ref<Node> n;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(en->Next(n));
+
+  nodes.Remove(r.which);
+  EXPECT_EQ(Shape(nodes), r.shape);
+  EXPECT_EQ(nodes.Count(), 7 - static_cast<int32_t>(r.gone.size()));
+  for (int32_t i = 1; i <= nodes.Count(); ++i) EXPECT_EQ(nodes.Item(L(i))->Index(), i);
+  EXPECT_EQ(tree->SelectedNode(), nullptr);
+  for (size_t i = 0; i < held.size(); ++i) {
+    SCOPED_TRACE(U8(r.gone[i]));
+    EXPECT_FALSE(held[i]->InTree());
+    EXPECT_EQ(nodes.Find(r.gone[i]), nullptr);
+    EXPECT_THROW(nodes.Item(Variant::String(r.gone[i])), Error);
+  }
+  std::string rest;
+  while (en->Next(n)) rest += " " + U8(n->Text());
+  EXPECT_EQ(rest, r.rest);
+  for (const auto& k : r.gone) nodes.AddRoot(k, k);
+  EXPECT_EQ(nodes.Count(), 7);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Depths, NodeRemoval,
+    ::testing::Values(RemovalRow{"RootFourLevelsDeep", S(u"a"), "B,U | B U", {u"a", u"a1", u"a2", u"x", u"y"}, " B U"},
+                      RemovalRow{"ChildThreeLevelsDeep", S(u"A1"), "A(A2),B,U | A A2 B U", {u"a1", u"x", u"y"}, " B U"},
+                      RemovalRow{"GrandchildByPosition", L(6), "A(A1,A2),B,U | A A1 A2 B U", {u"x", u"y"}, " B U"},
+                      RemovalRow{"DeepestLeaf", S(u"y"), "A(A1(X),A2),B,U | A A1 A2 B U X", {u"y"}, " B U X"},
+                      RemovalRow{"LeafRoot", S(u"b"), "A(A1(X(Y)),A2),U | A A1 A2 U X Y", {u"b"}, " U X Y"}),
+    [](const ::testing::TestParamInfo<RemovalRow>& i) { return std::string(i.param.name); });
 
 TEST_F(TreeModel, ClearEmptiesTheTreeAndDetachesHeldNodes) {
   Call(nodes, nodesid::kClear, K::Method);
@@ -169,6 +258,23 @@ TEST_F(TreeModel, ChangingAKeyFollowsTheAddRules) {
   b.SetKey(u"");
   EXPECT_EQ(nodes.Find(u"b"), nullptr);
   EXPECT_THROW(nodes.Item(S(u"b")), Error);
+  // Only a key made of digits alone reads as a position.
+  for (const char16_t* k : {u"0", u"5", u"9", u"0123456789"}) {
+    SCOPED_TRACE(U8(k));
+    try {
+      b.SetKey(k);
+      ADD_FAILURE() << "accepted";
+    } catch (const Error& e) {
+      EXPECT_EQ(e.Number(), 35603);
+    }
+    EXPECT_EQ(b.Key(), u"");
+  }
+  for (const char16_t* k : {u"0a", u"a9", u"1 ", u"/", u":", u"x0123456789"}) {
+    SCOPED_TRACE(U8(k));
+    b.SetKey(k);
+    EXPECT_EQ(nodes.Find(k), &b);
+    EXPECT_EQ(nodes.Item(S(k)).get(), &b);
+  }
 }
 
 // A key is kept once when it is its own folded form and beside its folded form otherwise;
@@ -369,7 +475,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"AllDigitsKey", Op::Add, {Variant::Missing(), Variant::Missing(), S(u"0123")}, 35603},
         FailureRow{"MissingKeyInItem", Op::Item, {S(u"zz")}, 35601},
         FailureRow{"IndexZero", Op::Item, {L(0)}, 35600},
-        FailureRow{"IndexPastEnd", Op::Item, {L(6)}, 35600},
+        FailureRow{"IndexPastEnd", Op::Item, {L(8)}, 35600},
         FailureRow{"BadRelationship", Op::Add, {S(u"a"), L(5), S(u"new")}, 5},
         FailureRow{"NegativeRelationshipWithoutRelative", Op::Add, {Variant::Missing(), L(-1), S(u"new")}, 5},
         FailureRow{"MissingRelativeKey", Op::Add, {S(u"zz"), L(4), S(u"new")}, 35601},
@@ -377,8 +483,24 @@ INSTANTIATE_TEST_SUITE_P(
         FailureRow{"RelativeNotANode", Op::Add, {Variant::Object(MakeRef<Font>()), L(4)}, 13},
         FailureRow{"GoodRelativeButDuplicateKey", Op::Add, {S(u"a"), L(4), S(u"B")}, 35602},
         FailureRow{"RemoveMissingKey", Op::Remove, {S(u"zz")}, 35601},
-        FailureRow{"RemoveIndexPastEnd", Op::Remove, {L(6)}, 35600}),
+        FailureRow{"RemoveIndexPastEnd", Op::Remove, {L(8)}, 35600}),
     [](const ::testing::TestParamInfo<FailureRow>& i) { return std::string(i.param.name); });
+
+// Every digit alone and in runs: each would read as a position.
+std::vector<FailureRow> DigitKeyRows() {
+  static const char* const names[] = {"Digit0", "Digit1", "Digit2", "Digit3", "Digit4",
+                                      "Digit5", "Digit6", "Digit7", "Digit8", "Digit9"};
+  std::vector<FailureRow> rows;
+  for (char16_t d = u'0'; d <= u'9'; ++d)
+    rows.push_back({names[d - u'0'], Op::Add, {Variant::Missing(), Variant::Missing(), Variant::String(std::u16string(1, d))}, 35603});
+  rows.push_back({"EveryDigit", Op::Add, {Variant::Missing(), Variant::Missing(), S(u"9876543210")}, 35603});
+  rows.push_back({"DigitsBeyondALong", Op::Add, {Variant::Missing(), Variant::Missing(), S(u"99999999999999999999")}, 35603});
+  rows.push_back({"DigitsAsTheNodeAddedBeside", Op::Add, {S(u"b"), L(4), S(u"42")}, 35603});
+  return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(DigitKeys, NodeFailures, ::testing::ValuesIn(DigitKeyRows()),
+                         [](const ::testing::TestParamInfo<FailureRow>& i) { return std::string(i.param.name); });
 
 }  // namespace
 }  // namespace desk

@@ -113,6 +113,47 @@ TEST(TreeSettings, ObjectSettingsKeepTheVeryObject) {
   EXPECT_EQ(tree->MouseIcon(), icon);
 }
 
+// The font's members by id, as a late-bound host writes them, with the ends of their ranges.
+TEST(TreeSettings, TheFontsMembersReadBackById) {
+  Ref<Font> font = MakeRef<Font>(u"Arial", 12);
+  struct Row {
+    const char* what;
+    DispId id;
+    Variant value, back;  // back: Empty when the value is refused with 380
+  } rows[] = {
+      {"Name", 0, Variant::String(u"Courier"), Variant::String(u"Courier")},
+      {"Size at the top", 2, Variant::Single(2160), Variant::Single(2160)},
+      {"Size past the top", 2, Variant::Single(2160.5f), Variant()},
+      {"Size 0", 2, Variant::Single(0), Variant()},
+      {"Bold on", 3, Variant::Bool(true), Variant::Bool(true)},
+      {"Bold off", 3, Variant::Bool(false), Variant::Bool(false)},
+      {"Italic on", 4, Variant::Bool(true), Variant::Bool(true)},
+      {"Italic off", 4, Variant::Bool(false), Variant::Bool(false)},
+      {"Underline on", 5, Variant::Bool(true), Variant::Bool(true)},
+      {"Underline off", 5, Variant::Bool(false), Variant::Bool(false)},
+      {"Strikethrough on", 6, Variant::Bool(true), Variant::Bool(true)},
+      {"Strikethrough off", 6, Variant::Bool(false), Variant::Bool(false)},
+      {"Weight 0", 7, Variant::Integer(0), Variant::Integer(0)},
+      {"Weight 1000", 7, Variant::Integer(1000), Variant::Integer(1000)},
+      {"Weight 1001", 7, Variant::Integer(1001), Variant()},
+      {"Weight -1", 7, Variant::Integer(-1), Variant()},
+      {"Charset", 8, Variant::Integer(177), Variant::Integer(177)},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const Variant before = Call(*font, r.id, K::Get);
+    try {
+      Call(*font, r.id, K::Let, {r.value});
+      EXPECT_FALSE(r.back.IsEmpty()) << "accepted";
+    } catch (const Error& e) {
+      EXPECT_TRUE(r.back.IsEmpty()) << "refused";
+      EXPECT_EQ(e.Number(), 380);
+    }
+    EXPECT_TRUE(Call(*font, r.id, K::Get) == (r.back.IsEmpty() ? before : r.back));
+  }
+  EXPECT_EQ(Call(*font, 7, K::Get), Variant::Integer(1000)) << "Bold is a weight";
+}
+
 TEST(TreeSettings, BooleansConvertAndKeepTheirKind) {
   Ref<TreeView> tree = MakeHeadlessTree();
   Call(*tree, treeid::kSorted, K::Let, {Variant::String(u"True")});
@@ -231,6 +272,42 @@ TEST_F(TreeRows, ExpandedChildrenFollowTheirParent) {
   EXPECT_EQ(Row(0.5f, -1), u"<nothing>");
 }
 
+// Four levels: a node takes a row only when every ancestor is expanded, not just its parent.
+TEST_F(TreeRows, EveryAncestorMustBeExpandedAtEveryDepth) {
+  Ref<Node> a1(nodes.Find(u"a1"));
+  Ref<Node> x = nodes.Add(*a1, Relationship::Child, u"x", u"X");
+  nodes.Add(*x, Relationship::Child, u"y", u"Y");
+  auto rows = [&] {
+    std::u16string s;
+    for (int i = 0; i < 20; ++i) {
+      std::u16string t = Row(i + 0.5f);
+      if (t == u"<nothing>") break;
+      s += t + u" ";
+    }
+    return s;
+  };
+  struct {
+    const char* what;
+    bool a, a1, x;
+    std::u16string rows;
+  } cases[] = {
+      {"all collapsed", false, false, false, u"A B "},
+      {"only the deepest expanded", false, false, true, u"A B "},
+      {"the root collapsed", false, true, true, u"A B "},
+      {"the middle collapsed", true, false, true, u"A A1 A2 B "},
+      {"the third level collapsed", true, true, false, u"A A1 X A2 B "},
+      {"all expanded", true, true, true, u"A A1 X Y A2 B "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    a->SetExpanded(c.a);
+    a1->SetExpanded(c.a1);
+    x->SetExpanded(c.x);
+    EXPECT_EQ(U8(rows()), U8(c.rows));
+    EXPECT_EQ(tree->VisibleRows().size(), static_cast<size_t>(std::count(c.rows.begin(), c.rows.end(), u' ')));
+  }
+}
+
 TEST_F(TreeRows, SortedOrdersRootsByText) {
   nodes.AddRoot(u"", u"aa");
   tree->SetSorted(true);
@@ -243,6 +320,11 @@ TEST_F(TreeRows, RowsBeyondTheTreesHeightAreNotHit) {
   Call(*ext, ext::kHeight, K::Let, {Variant::Single(TreeView::kRowHeight)});
   EXPECT_EQ(Row(0.5f), u"A");
   EXPECT_EQ(Row(1.5f), u"<nothing>");
+  // The bottom and right edges are outside.
+  Call(*ext, ext::kHeight, K::Let, {Variant::Single(1.5f * TreeView::kRowHeight)});
+  EXPECT_EQ(Row(1.49f), u"B");
+  EXPECT_EQ(Row(1.5f), u"<nothing>");
+  EXPECT_EQ(Row(0.5f, 999.9f), u"A");
 }
 
 // --- Events

@@ -40,12 +40,46 @@ TEST(VariantTest, ToIntegerRoundsHalfToEvenAndChecksRange) {
       {"an object does not convert", Variant::Object(desk::MakeRef<desk::Font>()), 0, 13},
       {"missing does not convert", Variant::Missing(), 0, 13},
       {"hex text", Variant::String(u"&HFFFF"), -1, 0},
+      {"hex text of 32 bits", Variant::String(u"&HFFFFFFFF"), -1, 0},
+      {"hex text of 17 bits overflows", Variant::String(u"&H10000"), 0, 6},
+      {"hex text beyond 32 bits", Variant::String(u"&H100000000"), 0, 13},
+      {"hex text with a bad digit", Variant::String(u"&H1G"), 0, 13},
+      {"octal text", Variant::String(u"&o177777"), -1, 0},
+      {"octal text with a bad digit", Variant::String(u"&O8"), 0, 13},
       {"NaN overflows", Variant::Double(std::nan("")), 0, 6},
   };
   for (const auto& r : rows) {
     int16_t got = 0;
     int32_t err = ErrOf([&] { got = r.in.ToInteger(); });
     EXPECT_EQ(err, r.err) << r.name;
+    if (!r.err) {
+      EXPECT_EQ(got, r.out) << r.name;
+    }
+  }
+}
+
+TEST(VariantTest, ToLongRoundsAndChecksRangeAtBothEnds) {
+  struct Row {
+    const char* name;
+    Variant in;
+    int32_t out;
+    int32_t err;
+  } rows[] = {
+      {"largest", Variant::Double(2147483647.0), 2147483647, 0},
+      {"largest after rounding", Variant::Double(2147483647.4), 2147483647, 0},
+      {"past the largest after rounding", Variant::Double(2147483647.5), 0, 6},
+      {"smallest", Variant::Double(-2147483648.0), -2147483647 - 1, 0},
+      {"past the smallest", Variant::Double(-2147483649.0), 0, 6},
+      {"text with a sign", Variant::String(u"-12"), -12, 0},
+      {"text with a plus sign", Variant::String(u"+12"), 12, 0},
+      {"a sign alone", Variant::String(u"-"), 0, 13},
+      {"a plus sign alone", Variant::String(u"+"), 0, 13},
+      {"two signs", Variant::String(u"--12"), 0, 13},
+      {"a sign after a sign", Variant::String(u"+-12"), 0, 13},
+  };
+  for (const auto& r : rows) {
+    int32_t got = 0;
+    EXPECT_EQ(ErrOf([&] { got = r.in.ToLong(); }), r.err) << r.name;
     if (!r.err) {
       EXPECT_EQ(got, r.out) << r.name;
     }

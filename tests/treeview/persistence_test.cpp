@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -340,6 +341,29 @@ TEST_F(PersistenceTest, TheDefaultFontIsTheContainersFontAtTheTimeOfTheCall) {
   SurfaceOf(*fresh)->SetAmbientFont(first);
   fresh->InitProperties();
   EXPECT_NE(SurfaceOf(*fresh)->Tree().FontObject().get(), first.get());
+}
+
+// Saving "Font" reads the tree's font first and asks the container second. A container that
+// changes the tree's font when asked for its own tells the two orders apart.
+TEST_F(PersistenceTest, SavingReadsTheTreesFontBeforeAskingTheContainer) {
+  Ref<desk::Font> ambient = desk::MakeRef<desk::Font>(u"Ambient", 10);
+  Ref<desk::Font> own = desk::MakeRef<desk::Font>(u"Own", 12);
+  Ref<desk::Font> later = desk::MakeRef<desk::Font>(u"Later", 14);
+  surface->SetAmbientFont(ambient);
+  surface->Tree().SetFont(own);
+  int asks = 0;
+  surface->onAmbientFont = [&] {
+    ++asks;
+    surface->Tree().SetFont(later);
+  };
+  SpyBag bag;
+  control->WriteProperties(bag);
+  surface->onAmbientFont = nullptr;
+  auto font = std::find_if(bag.writes.begin(), bag.writes.end(), [](const SpyBag::Write& w) { return w.key == "Font"; });
+  ASSERT_NE(font, bag.writes.end());
+  EXPECT_EQ(font->value.RawObject().get(), own.get()) << "the tree's font was read after the container's";
+  EXPECT_EQ(font->def.RawObject().get(), ambient.get());
+  EXPECT_EQ(asks, 1);
 }
 
 struct FailingLoadRow {

@@ -179,6 +179,12 @@ TEST_F(PopUpMenusTest, AddKeepsDefinitionsAndLoadsVisibleItemsInIndexOrder) {
   b->Caption = u"Renamed";
   EXPECT_EQ(menus->Item(u"b").get(), b.get());
   EXPECT_EQ(Menu(), "0:mnuStam::h 1:A:a:v 2:B:b:v 3:C:c:v");
+  // The removed name is free again and names only the new definition.
+  Ref<PopUpMenu> again = menus->Add(u"A", u"Again");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(menus->Item(u"a").get(), again.get());
+  EXPECT_EQ(Menu(), "0:mnuStam::h 1:A:a:v 2:B:b:v 3:C:c:v 4:Again:A:v");
+  EXPECT_EQ(EnumeratedNames(*menus), (std::vector<std::u16string>{u"renamed", u"c", u"A"}));
   EXPECT_TRUE(Boxes().empty());
 }
 

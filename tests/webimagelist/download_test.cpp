@@ -3,10 +3,13 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <optional>
+
 #include "Quorvane/mdlInternet.h"
 #include "Quorvane/ucMain.h"
 #include "desk/filesystem.h"
 #include "fixture.h"
+#include "http_checks.h"
 
 namespace {
 
@@ -169,11 +172,82 @@ TEST_F(Download, FailuresEndInAnEmptyBody) {
     SCOPED_TRACE(r.what);
     const int before = server_.Total();
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(GetUrlContent(desk::U16(r.url)).size(), 0u);
+    const auto body = GetUrlContent(desk::U16(r.url));
+    EXPECT_EQ(body.size(), 0u);
+    EXPECT_EQ(body.ToString(), "") << "no bytes kept behind the size";
     EXPECT_EQ(server_.Total() - before, r.requests);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
   }
   EXPECT_TRUE(Boxes().empty());
+}
+
+// Each check of the client on its own, every other one off: a local file behind a file://
+// URL or a redirect to one is never read, and an error status never succeeds. With all of
+// them on, each hides the loss of another, so only this shows that each one holds.
+TEST_F(Download, EachCheckOfTheClientHoldsOnItsOwn) {
+  testenv::WriteFile(Cache("secret"), "local file");
+  const std::string fileUrl = "file://" + Cache("secret").string();
+  const std::string errorPage(1 << 20, 'e');  // more than the client holds before it pauses
+  server_.Routes().Get("/to-file", [fileUrl](const httplib::Request&, httplib::Response& r) { r.set_redirect(fileUrl); });
+  server_.Routes().Get("/404-big", [errorPage](const httplib::Request&, httplib::Response& r) {
+    r.status = 404;
+    r.set_content(errorPage, "text/html");
+  });
+  server_.Routes().Get("/404-empty", [](const httplib::Request&, httplib::Response& r) { r.status = 404; });
+  server_.Routes().Get("/299", [](const httplib::Request&, httplib::Response& r) {
+    r.status = 299;
+    r.set_content("last of 2xx", "text/plain");
+  });
+  server_.Routes().Get("/299-empty", [](const httplib::Request&, httplib::Response& r) { r.status = 299; });
+  server_.Start();
+
+  using Checks = desk::http::detail::Checks;
+  const Checks none{false, false, false, false, false};
+  auto only = [&](bool Checks::*check) {
+    Checks c = none;
+    c.*check = true;
+    return c;
+  };
+  struct Row {
+    const char* what;
+    std::string url;
+    Checks checks;
+    std::optional<std::string> body;  // unset: not looked at
+    bool succeeds;
+  } rows[] = {
+      // Without checks each of these gets through, so the rows below test something.
+      {"none: a file:// URL is read", fileUrl, none, "local file", true},
+      {"none: a redirect to file:// is followed", server_.Url("/to-file"), none, "local file", true},
+      {"none: an error page is a body", server_.Url("/404-big"), none, errorPage, true},
+      {"none: an error without a body succeeds", server_.Url("/404-empty"), none, "", true},
+      {"the scheme before the request", fileUrl, only(&Checks::schemeBeforeRequest), "", false},
+      {"curl's protocols, first request", fileUrl, only(&Checks::curlProtocols), "", false},
+      {"curl's protocols, redirect", server_.Url("/to-file"), only(&Checks::curlProtocols), "", false},
+      {"curl's redirect protocols", server_.Url("/to-file"), only(&Checks::curlRedirectProtocols), "", false},
+      {"the status on the body", server_.Url("/404-big"), only(&Checks::statusOnBody), "", false},
+      {"the status at the end, no body", server_.Url("/404-empty"), only(&Checks::statusAtEnd), "", false},
+      {"the status at the end, with a body", server_.Url("/404-big"), only(&Checks::statusAtEnd), std::nullopt, false},
+      // All of them, as hosts have them: not one byte of an error page reaches the reader.
+      {"all: an error page", server_.Url("/404-big"), Checks{}, "", false},
+      {"all: a redirect to file://", server_.Url("/to-file"), Checks{}, "", false},
+      {"all: the last 2xx status, with a body", server_.Url("/299"), Checks{}, "last of 2xx", true},
+      {"all: the last 2xx status, no body", server_.Url("/299-empty"), Checks{}, "", true},
+  };
+  desk::http::Options o;
+  o.stallTimeout = 700ms;
+  o.connectTimeout = 2000ms;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    auto session = desk::http::detail::MakeCurlClientWithChecks(o, r.checks)->OpenSession("test");
+    auto request = session->OpenUrl(r.url);
+    std::string body;
+    uint8_t piece[4096];
+    while (size_t n = request->Read(piece, sizeof piece)) body.append(reinterpret_cast<char*>(piece), n);
+    if (r.body) {
+      EXPECT_TRUE(body == *r.body) << body.size() << " bytes: " << body.substr(0, 20);
+    }
+    EXPECT_EQ(request->Succeeded(), r.succeeds);
+  }
 }
 
 TEST_F(Download, BodyCapIsCountedByTheClient) {
@@ -193,6 +267,29 @@ TEST_F(Download, RedirectToAPictureIsFollowed) {
   server_.Routes().Get("/go", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/px.png"); });
   server_.Start();
   EXPECT_EQ(Body("/go"), testenv::DataFile("px.png"));
+}
+
+TEST(EncodeUrl, EncodesWhatBrowsersEncodeAndKeepsTheRest) {
+  struct Row {
+    const char* what;
+    std::string in, out;
+  } rows[] = {
+      {"nothing to encode", "http://h/a.png?x=1&y=%41#f!~", "http://h/a.png?x=1&y=%41#f!~"},
+      {"space, controls and DEL", "http://h/a b\t\x7F", "http://h/a%20b%09%7F"},
+      {"bytes past ASCII", "http://h/caf\xC3\xA9", "http://h/caf%C3%A9"},
+      {"the listed characters", "http://h/<>\"`{}|\\^", "http://h/%3C%3E%22%60%7B%7D%7C%5C%5E"},
+      {"escapes with every kind of hex digit", "http://h/%09%af%AF%fF", "http://h/%09%af%AF%fF"},
+      {"an escape at the very end", "http://h/x%4a", "http://h/x%4a"},
+      {"percents that start no escape", "http://h/%g0%G0%:0%@0%/0", "http://h/%25g0%25G0%25:0%25@0%25/0"},
+      {"a percent cut short at the end", "http://h/x%4", "http://h/x%254"},
+      {"the host name is left as it is", "http://ex ample\xC3\xA9.com/x y", "http://ex ample\xC3\xA9.com/x%20y"},
+      {"a NUL even in the host name", std::string("http://h\0/x", 11), "http://h%00/x"},
+      {"no scheme: all of it is encoded", "a b/c", "a%20b/c"},
+  };
+  for (const Row& r : rows) EXPECT_EQ(desk::http::EncodeUrl(r.in), r.out) << r.what;
+  // A URL cut from a longer text: what follows the view is not looked at.
+  const std::string text = "http://h/x%4A";
+  EXPECT_EQ(desk::http::EncodeUrl(std::string_view(text).substr(0, text.size() - 1)), "http://h/x%254");
 }
 
 TEST_F(Download, UrlWithSpacesAndNonAsciiIsSentPercentEncodedAsUtf8) {
@@ -216,22 +313,55 @@ TEST_F(Download, ErrorPageIsRefusedOnlyAfterTheFirstCharacter) {
   EXPECT_EQ(DownloadFile(server_.Url16("/at0.png"), u"at0.png", true), Cache16("at0.png"));
   EXPECT_EQ(CacheListing(), std::vector<std::string>{"at0.png"});
   EXPECT_TRUE(Boxes().empty());
-  // Across the blocks the body is kept in.
-  std::string big(16 * 1024 - 10, 'z');
-  EXPECT_TRUE(Quorvane::mdlInternet::IsPageContainsError(big + title));
-  Quorvane::mdlInternet::Body b;
-  b.Append(big + title);
-  EXPECT_TRUE(Quorvane::mdlInternet::IsPageContainsError(b));
   EXPECT_FALSE(Quorvane::mdlInternet::IsPageContainsError(title));
+  // At, across and beside the boundaries of the blocks the body is kept in; a title spoiled
+  // in its last character is no title.
+  Quorvane::mdlInternet::Body probe;
+  probe.Append(std::string(64 * 1024, 'z'));
+  const auto blocks = probe.Pieces();
+  ASSERT_GE(blocks.size(), 2u);
+  const size_t ends[] = {blocks[0].size(), blocks[0].size() + blocks[1].size()};
+  std::string spoiled = title;
+  spoiled.back() = '!';
+  for (size_t end : ends) {
+    for (long delta : {-39L, -38L, -20L, -1L, 0L, 1L}) {
+      const size_t at = end + static_cast<size_t>(delta);
+      for (bool whole : {true, false}) {
+        SCOPED_TRACE("title at " + std::to_string(at) + (whole ? "" : ", spoiled"));
+        const std::string page = std::string(at, 'z') + (whole ? title : spoiled) + std::string(100, 'z');
+        Quorvane::mdlInternet::Body b;
+        b.Append(page);
+        EXPECT_EQ(Quorvane::mdlInternet::IsPageContainsError(b), whole);
+        EXPECT_EQ(Quorvane::mdlInternet::IsPageContainsError(page), whole);
+      }
+    }
+  }
 }
 
-TEST_F(Download, BytesOfValueZeroReachTheFileUnchanged) {
-  std::string bytes;
-  for (int i = 0; i < 70000; ++i) bytes.push_back(static_cast<char>(i % 3 == 0 ? 0 : i & 0xFF));
-  server_.Serve("/zeros.bin", bytes);
+// Sizes on either side of the read piece (2 KiB), the body's blocks (16, 48 KiB), the
+// client's pending bytes (128 KiB, past which it pauses the transfer) and the mapped blocks.
+TEST_F(Download, BytesOfValueZeroReachTheFileUnchangedWhateverTheSize) {
+  // Past 1 MiB the body's blocks are mapped pages (of 1 and 2 MiB here), kept for the next
+  // download: the last two take them back in the other order than they were given.
+  const size_t sizes[] = {1, 2047, 2048, 2049, 16384, 16385, 49152, 49153, 131072, 131073, 70000, 3000017, 2000003, 4000037};
+  for (size_t size : sizes) {
+    std::string bytes;
+    for (size_t i = 0; i < size; ++i) bytes.push_back(static_cast<char>(i % 3 == 0 ? 0 : (i * 7 + (i >> 11)) & 0xFF));
+    server_.Serve("/" + std::to_string(size), bytes);
+  }
   server_.Start();
-  EXPECT_EQ(DownloadFile(server_.Url16("/zeros.bin"), u"zeros.bin", false), Cache16("zeros.bin"));
-  EXPECT_EQ(testenv::ReadFile(Cache("zeros.bin")), bytes);
+  for (size_t size : sizes) {
+    SCOPED_TRACE(size);
+    const std::string name = std::to_string(size) + ".bin";
+    EXPECT_EQ(DownloadFile(server_.Url16("/" + std::to_string(size)), desk::U16(name), false), Cache16(name));
+    const std::string got = testenv::ReadFile(Cache(name));
+    ASSERT_EQ(got.size(), size);
+    for (size_t i = 0; i < size; ++i)
+      if (got[i] != static_cast<char>(i % 3 == 0 ? 0 : (i * 7 + (i >> 11)) & 0xFF)) {
+        ADD_FAILURE() << "first wrong byte at " << i;
+        break;
+      }
+  }
 }
 
 TEST_F(Download, ReuseMakesNoRequestAndForceDoes) {
@@ -270,7 +400,17 @@ TEST_F(Download, HostileFileNamesFailWithoutARequest) {
   struct Row {
     const char* what;
     std::u16string name;
-  } rows[] = {{"empty", u""}, {"dot", u"."}, {"dot dot", u".."}, {"too long", longName}, {"NUL", std::u16string(u"a\0b", 3)}};
+  } rows[] = {{"empty", u""},
+              {"dot", u"."},
+              {"dot dot", u".."},
+              {"too long", longName},
+              {"too long in UTF-8 only", std::u16string(128, u'\u00E9')},
+              {"NUL", std::u16string(u"a\0b", 3)},
+              {"slash inside", u"sub/x.png"},
+              {"absolute path", u"/tmp/x.png"},
+              {"parent folder", u"../x.png"},
+              {"a slash alone", u"/"},
+              {"trailing slash", u"x.png/"}};
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
     const size_t boxes = Boxes().size();
@@ -280,6 +420,50 @@ TEST_F(Download, HostileFileNamesFailWithoutARequest) {
   }
   EXPECT_EQ(server_.Total(), 0);
   EXPECT_TRUE(CacheListing().empty());
+}
+
+// NAME_MAX counts bytes of UTF-8: each row sits on either side of 255 with characters of one
+// to four bytes; a name the check lets through is one the file system takes.
+TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
+  server_.Serve("/x", "body");
+  server_.Start();
+  auto times = [](std::u16string_view s, size_t n) {
+    std::u16string out;
+    for (size_t i = 0; i < n; ++i) out += s;
+    return out;
+  };
+  struct Row {
+    const char* what;
+    std::u16string name;
+    bool ok;
+  } rows[] = {
+      {"255 one-byte", times(u"n", 255), true},
+      {"256 one-byte", times(u"n", 256), false},
+      {"127 two-byte and one", times(u"\u00E9", 127) + u"n", true},
+      {"127 two-byte and two", times(u"\u00E9", 127) + u"nn", false},
+      {"85 three-byte", times(u"\u20AC", 85), true},
+      {"85 three-byte and one", times(u"\u20AC", 85) + u"n", false},
+      {"63 four-byte and three", times(u"\U0001F600", 63) + u"nnn", true},
+      {"63 four-byte and four", times(u"\U0001F600", 63) + u"nnnn", false},
+      {"63 of the first four-byte and three", times(u"\U00010000", 63) + u"nnn", true},
+      {"63 of the last four-byte and three", times(u"\U0010FFFF", 63) + u"nnn", true},
+      {"85 unpaired high surrogates", times(u"\xD800", 85), true},
+      {"84 three-byte and an unpaired high surrogate at the end", times(u"\u20AC", 84) + u"\xD800", true},
+      {"85 unpaired low surrogates and one", times(u"\xDC00", 85) + u"n", false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    EXPECT_EQ(Quorvane::mdlInternet::IsCacheFileName(r.name), r.ok);
+    const size_t boxes = Boxes().size();
+    const std::u16string got = DownloadFile(server_.Url16("/x"), r.name, true);
+    if (r.ok) {
+      EXPECT_EQ(got, Cache16("") + r.name);
+      EXPECT_EQ(Boxes().size(), boxes);
+    } else {
+      EXPECT_EQ(got, u"");
+      EXPECT_EQ(Boxes().size(), boxes + 1);
+    }
+  }
 }
 
 TEST_F(Download, WithoutSharedFileSystemTheDownloadReports91) {
@@ -328,6 +512,11 @@ TEST_F(Download, FailedWriteLeavesTheOldFileAndNoOther) {
   std::filesystem::create_directory(Cache("folder"));
   EXPECT_EQ(errorOf(Cache16("no-such-folder/x.png")), 76);
   EXPECT_EQ(errorOf(Cache16("folder")), 75);
+  // Only a regular file exists; an empty path and one cut by a NUL name none.
+  EXPECT_TRUE(fs->FileExists(Cache16("w.png")));
+  EXPECT_FALSE(fs->FileExists(Cache16("folder")));
+  EXPECT_FALSE(fs->FileExists(u""));
+  EXPECT_FALSE(fs->FileExists(Cache16("w.png") + std::u16string(1, u'\0')));
 }
 
 }  // namespace

@@ -85,6 +85,51 @@ TEST(PictureLoader, IconWithPngImageDecodesWithAlpha) {
   EXPECT_EQ(p->pixels[3] >> 24, 0u);
 }
 
+// The icon's one entry is a PNG that ends exactly at the end of the file; an entry that
+// claims bytes past the end is skipped, not read.
+TEST(PictureLoader, IconEntriesReachingPastTheFileAreSkipped) {
+  const std::string ico = testenv::DataFile("pngentry.ico");
+  ASSERT_EQ(ico.size(), 100u);
+  auto withEntry = [&](uint32_t size, uint32_t offset) {
+    std::vector<uint8_t> b(ico.begin(), ico.end());
+    for (int i = 0; i < 4; ++i) {
+      b[14 + i] = static_cast<uint8_t>(size >> (8 * i));
+      b[18 + i] = static_cast<uint8_t>(offset >> (8 * i));
+    }
+    return b;
+  };
+  EXPECT_EQ(desk::DecodePicture(withEntry(78, 22))->width, 2) << "as it is";
+  struct Row {
+    const char* what;
+    uint32_t size, offset;
+  } rows[] = {{"one byte too long", 79, 22},
+              {"starting one byte late", 78, 23},
+              {"starting at the end", 0, 100},
+              {"starting past the end", 78, 0xFFFFFF00u},
+              {"longer than any file", 0xFFFFFFFFu, 22}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePicture(withEntry(r.size, r.offset)); }), 481);
+  }
+  // Only the entries the directory counts are looked at, and of those the largest is taken.
+  const std::string small = ico.substr(22), large = testenv::DataFile("px.png");  // 2x2, 4x3
+  auto icon = [&](uint8_t count) {
+    std::vector<uint8_t> b{0, 0, 1, 0, count, 0};
+    auto entry = [&](uint8_t w, uint8_t h, size_t size, size_t offset) {
+      for (uint8_t v : {w, h, uint8_t{0}, uint8_t{0}, uint8_t{1}, uint8_t{0}, uint8_t{32}, uint8_t{0}}) b.push_back(v);
+      for (size_t v : {size, offset})
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    };
+    entry(2, 2, small.size(), 38);
+    entry(4, 3, large.size(), 38 + small.size());
+    b.insert(b.end(), small.begin(), small.end());
+    b.insert(b.end(), large.begin(), large.end());
+    return b;
+  };
+  EXPECT_EQ(desk::DecodePicture(icon(1))->width, 2);
+  EXPECT_EQ(desk::DecodePicture(icon(2))->width, 4);
+}
+
 TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   const auto dir = std::filesystem::temp_directory_path() / ("pic-fail-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
@@ -170,6 +215,14 @@ TEST(ImageList, AddFindAndPositionsThroughDispatch) {
   desk::CallByName(images, u"Remove", desk::InvokeKind::Method, {desk::Variant::Long(1)});
   EXPECT_EQ(typed.Find(u"a"), nullptr);
   EXPECT_EQ(desk::CallByName(item, u"Index", desk::InvokeKind::Get), desk::Variant::Integer(2));
+  // The removed key is free again and names only the new entry.
+  auto again = Pic(4);
+  add(desk::Variant::Missing(), desk::Variant::String(u"a"), again);
+  EXPECT_EQ(typed.Images().At(2)->Original(), again);
+  EXPECT_EQ(typed.Find(u"a"), typed.Images().At(2)->Image());
+  auto front = Pic(5);
+  add(desk::Variant::Long(1), desk::Variant::String(u"front"), front);  // before the first
+  EXPECT_EQ(typed.Images().At(0)->Original(), front);
   desk::CallByName(images, u"Clear", desk::InvokeKind::Method);
   EXPECT_EQ(typed.Images().Count(), 0);
   EXPECT_EQ(typed.Find(u"c"), nullptr);
@@ -188,6 +241,10 @@ TEST(ImageList, RefusalsLeaveTheListUnchanged) {
        35602},
       {"key of digits only", desk::Variant::Missing(), desk::Variant::String(u"42"), desk::Variant::Object(Pic()),
        35603},
+      {"key 0", desk::Variant::Missing(), desk::Variant::String(u"0"), desk::Variant::Object(Pic()), 35603},
+      {"key 9", desk::Variant::Missing(), desk::Variant::String(u"9"), desk::Variant::Object(Pic()), 35603},
+      {"key of every digit", desk::Variant::Missing(), desk::Variant::String(u"0123456789"),
+       desk::Variant::Object(Pic()), 35603},
       {"position past the end", desk::Variant::Long(3), desk::Variant::String(u"x"), desk::Variant::Object(Pic()),
        35600},
       {"empty picture", desk::Variant::Missing(), desk::Variant::String(u"y"),
@@ -203,10 +260,12 @@ TEST(ImageList, RefusalsLeaveTheListUnchanged) {
   }
   EXPECT_EQ(ErrorOf([&] { images.Item(desk::Variant::String(u"nope")); }), 35601);
   EXPECT_EQ(ErrorOf([&] { images.Remove(desk::Variant::Long(0)); }), 35600);
-  // An entry without a key is allowed, and more than one.
+  // An entry without a key is allowed, and more than one; digits beside a letter are a key.
   images.Add(desk::Variant::Missing(), desk::Variant::String(u""), desk::Variant::Object(Pic()));
   images.Add(desk::Variant::Missing(), desk::Variant::Missing(), desk::Variant::Object(Pic()));
-  EXPECT_EQ(images.Count(), 3);
+  images.Add(desk::Variant::Missing(), desk::Variant::String(u"0a"), desk::Variant::Object(Pic()));
+  images.Add(desk::Variant::Missing(), desk::Variant::String(u"a9"), desk::Variant::Object(Pic()));
+  EXPECT_EQ(images.Count(), 5);
 }
 
 }  // namespace

@@ -234,6 +234,12 @@ TEST_F(Control, CollectionRules) {
   List().Remove(Variant::Long(1));
   ASSERT_EQ(Boxes().size(), 3u);
   EXPECT_EQ(Boxes()[2].text, Report(kList, u"Remove", 9, u"Subscript out of range"));
+  // The removed key is free again, and names only the new entry.
+  auto again = List().Add(u"name", u"http://h/again.png");
+  ASSERT_TRUE(again);
+  EXPECT_EQ(List().Item(u"NAME").get(), again.get());
+  List().Remove(Variant::String(u"Name"));
+  EXPECT_EQ(List().Count(), 0);
   // Clear: count 0, held entries still usable.
   auto held = List().Add(u"kept", u"http://h/k.png");
   List().Clear();
@@ -337,8 +343,10 @@ TEST(TypeLibrary, ClassesInterfacesAndCreation) {
 
   auto names = [](const desk::InterfaceInfo& i) {
     std::vector<std::pair<std::string, int>> out;
-    for (const auto& m : i.members)
-      if (out.empty() || out.back().first != m.name) out.emplace_back(m.name, m.id);
+    for (const auto& m : i.members) {
+      std::string name = std::string(m.name) + (m.hidden ? " (hidden)" : "");
+      if (out.empty() || out.back().first != name) out.emplace_back(name, m.id);
+    }
     return out;
   };
   EXPECT_EQ(names(Quorvane::ucMain::Table().Info()),
@@ -352,7 +360,7 @@ TEST(TypeLibrary, ClassesInterfacesAndCreation) {
                                                       {"Item", 0},
                                                       {"Count", 0x68030000},
                                                       {"Remove", 0x60030002},
-                                                      {"NewEnum", -4},
+                                                      {"NewEnum (hidden)", -4},
                                                       {"Clear", 0x60030005}}));
   EXPECT_EQ(names(Quorvane::httpImage::Table().Info()),
             (std::vector<std::pair<std::string, int>>{{"Key", 0x40030000},
@@ -372,6 +380,10 @@ TEST(TypeLibrary, ClassesInterfacesAndCreation) {
     EXPECT_EQ(Quorvane_CreateObject(id, &obj, msg, sizeof msg), 429);
     EXPECT_EQ(obj, nullptr);
   }
+  // A class the library does not have: after the last one, nothing more is looked at.
+  EXPECT_EQ(Quorvane_CreateObject("{00000000-0000-0000-0000-000000000000}", &obj, msg, sizeof msg), 429);
+  EXPECT_EQ(obj, nullptr);
+  EXPECT_NE(std::string(msg).find("no class"), std::string::npos) << msg;
 }
 
 }  // namespace

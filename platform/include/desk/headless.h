@@ -43,6 +43,8 @@ class DESK_API HeadlessSurface : public Surface {
   std::vector<std::u16string> propertyChanges;
   // Runs on every PropertyChanged (after it is recorded); may throw to make it fail.
   std::function<void(std::u16string_view)> onPropertyChanged;
+  // Runs on every request for the ambient font, before it is answered (may change it).
+  std::function<void()> onAmbientFont;
 
   struct Popup {
     std::vector<std::u16string> captions;  // visible elements, in index order
