@@ -92,6 +92,7 @@ const DispatchTable<MenuArray>& MenuArray::Table() {
 MenuArray::MenuArray(std::u16string name, std::u16string caption0) : name_(std::move(name)) {
   Ref<MenuElement> e0 = MakeRef<MenuElement>(this, 0);
   e0->caption_ = std::move(caption0);
+  byIndex_.push_back(e0.get());
   elements_.emplace(0, std::move(e0));
   visibleCount_ = 1;
 }
@@ -102,35 +103,41 @@ MenuArray::~MenuArray() {
 
 void MenuArray::Load(int16_t index) {
   if (index < 0) NoElement(index);
-  if (elements_.count(index)) Raise(Err::ObjectAlreadyLoaded);
+  if (Find(index)) Raise(Err::ObjectAlreadyLoaded);
   // A loaded element starts as a copy of element 0.
-  const MenuElement& e0 = *elements_.at(0);
+  const MenuElement& e0 = *byIndex_.at(0);
   Ref<MenuElement> e = MakeRef<MenuElement>(this, index);
   e->caption_ = e0.caption_;
   e->tag_ = e0.tag_;
   e->visible_ = e0.visible_;
   if (e->visible_) ++visibleCount_;
-  elements_.emplace(index, std::move(e));
+  if (byIndex_.size() <= static_cast<size_t>(index)) byIndex_.resize(static_cast<size_t>(index) + 1, nullptr);
+  byIndex_[static_cast<size_t>(index)] = e.get();
+  // Elements are mostly loaded at the end, where the hint makes the insertion O(1).
+  auto hint = index > elements_.rbegin()->first ? elements_.end() : elements_.lower_bound(index);
+  elements_.emplace_hint(hint, index, std::move(e));
   if (changed) changed();
 }
 
 void MenuArray::Unload(int16_t index) {
   if (index == 0) Raise(Err::CantUnloadDesignTime);
-  auto it = elements_.find(index);
-  if (it == elements_.end()) NoElement(index);
+  if (!Find(index)) NoElement(index);
+  auto it = index == elements_.rbegin()->first ? std::prev(elements_.end()) : elements_.find(index);
   if (std::find(inClick_.begin(), inClick_.end(), index) != inClick_.end()) Raise(Err::CantUnloadInContext);
   if (it->second->visible_ && VisibleCount() == 1) Raise(Err::InvalidPropertyValue);
   Ref<MenuElement> gone = std::move(it->second);
   elements_.erase(it);
+  byIndex_[static_cast<size_t>(index)] = nullptr;
+  while (!byIndex_.empty() && !byIndex_.back()) byIndex_.pop_back();
   if (gone->visible_) --visibleCount_;
   gone->owner_ = nullptr;
   if (changed) changed();
 }
 
 MenuElement& MenuArray::Element(int16_t index) {
-  auto it = elements_.find(index);
-  if (it == elements_.end()) NoElement(index);
-  return *it->second;
+  MenuElement* e = Find(index);
+  if (!e) NoElement(index);
+  return *e;
 }
 
 void MenuArray::Click(int16_t index) {

@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "desk/dispatch.h"
 
@@ -70,7 +71,13 @@ class DESK_API MenuArray : public Dispatchable<MenuArray> {
  private:
   friend class MenuElement;
   std::u16string name_;
+  MenuElement* Find(int16_t index) const {
+    return index >= 0 && static_cast<size_t>(index) < byIndex_.size() ? byIndex_[static_cast<size_t>(index)] : nullptr;
+  }
   std::map<int16_t, Ref<MenuElement>> elements_;
+  // The same elements by index (null where none is loaded): the array's members look an
+  // element up at every step, and a popup menu can hold thousands.
+  std::vector<MenuElement*> byIndex_;
   int visibleCount_ = 0;
   ClickHandler onClick_;
   std::vector<int16_t> inClick_;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "desk/collection.h"
 #include "desk/dispatch.h"
@@ -49,6 +50,7 @@ class PopUpMenus : public desk::Dispatchable<PopUpMenus> {
  private:
   desk::Variant mvarMainMNU;
   desk::Ref<desk::Collection> mCol;
+  std::vector<desk::Variant> spare_;  // Add's argument list, kept between calls
 };
 
 }  // namespace varbel
