@@ -84,7 +84,7 @@ const DispatchTable<MenuArray>& MenuArray::Table() {
              return Variant();
            }},
           {{"UBound", 4, K::Get, {}, T::Integer},
-           [](MenuArray& m, Args&) { return Variant::Integer(m.elements_.rbegin()->first); }},
+           [](MenuArray& m, Args&) { return Variant::Integer(static_cast<int16_t>(m.byIndex_.size() - 1)); }},
       });
   return t;
 }
@@ -92,13 +92,14 @@ const DispatchTable<MenuArray>& MenuArray::Table() {
 MenuArray::MenuArray(std::u16string name, std::u16string caption0) : name_(std::move(name)) {
   Ref<MenuElement> e0 = MakeRef<MenuElement>(this, 0);
   e0->caption_ = std::move(caption0);
-  byIndex_.push_back(e0.get());
-  elements_.emplace(0, std::move(e0));
+  byIndex_.push_back(std::move(e0));
+  count_ = 1;
   visibleCount_ = 1;
 }
 
 MenuArray::~MenuArray() {
-  for (auto& [i, e] : elements_) e->owner_ = nullptr;
+  for (auto& e : byIndex_)
+    if (e) e->owner_ = nullptr;
 }
 
 void MenuArray::Load(int16_t index) {
@@ -111,24 +112,21 @@ void MenuArray::Load(int16_t index) {
   e->tag_ = e0.tag_;
   e->visible_ = e0.visible_;
   if (e->visible_) ++visibleCount_;
-  if (byIndex_.size() <= static_cast<size_t>(index)) byIndex_.resize(static_cast<size_t>(index) + 1, nullptr);
-  byIndex_[static_cast<size_t>(index)] = e.get();
-  // Elements are mostly loaded at the end, where the hint makes the insertion O(1).
-  auto hint = index > elements_.rbegin()->first ? elements_.end() : elements_.lower_bound(index);
-  elements_.emplace_hint(hint, index, std::move(e));
+  if (byIndex_.size() <= static_cast<size_t>(index)) byIndex_.resize(static_cast<size_t>(index) + 1);
+  byIndex_[static_cast<size_t>(index)] = std::move(e);
+  ++count_;
   if (changed) changed();
 }
 
 void MenuArray::Unload(int16_t index) {
   if (index == 0) Raise(Err::CantUnloadDesignTime);
-  if (!Find(index)) NoElement(index);
-  auto it = index == elements_.rbegin()->first ? std::prev(elements_.end()) : elements_.find(index);
+  MenuElement* found = Find(index);
+  if (!found) NoElement(index);
   if (std::find(inClick_.begin(), inClick_.end(), index) != inClick_.end()) Raise(Err::CantUnloadInContext);
-  if (it->second->visible_ && VisibleCount() == 1) Raise(Err::InvalidPropertyValue);
-  Ref<MenuElement> gone = std::move(it->second);
-  elements_.erase(it);
-  byIndex_[static_cast<size_t>(index)] = nullptr;
-  while (!byIndex_.empty() && !byIndex_.back()) byIndex_.pop_back();
+  if (found->visible_ && VisibleCount() == 1) Raise(Err::InvalidPropertyValue);
+  Ref<MenuElement> gone = std::move(byIndex_[static_cast<size_t>(index)]);
+  while (!byIndex_.back()) byIndex_.pop_back();  // element 0 stays
+  --count_;
   if (gone->visible_) --visibleCount_;
   gone->owner_ = nullptr;
   if (changed) changed();
