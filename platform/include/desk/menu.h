@@ -4,7 +4,8 @@
 // element with a given index (360 when it exists), Unload removes one (362 for element 0, 340
 // when it is not loaded, 365 while its own click is being handled); elements keep their index
 // and appear in index order; at least one element stays visible (hiding the last visible one
-// fails with 380). Hosts and the controls reach the array by member name at run time.
+// fails with 380). Hosts reach the array by member name at run time; the tree control calls
+// it directly.
 #pragma once
 
 #include "desk/export.h"
