@@ -67,8 +67,8 @@ void BM_HitTestLastRow(benchmark::State& state) {
 }
 BENCHMARK(BM_HitTestLastRow)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
 
-// The first hit test after the rows changed lays them out again: a node added and removed,
-// then the last row hit.
+// A hit test right after the rows changed (a node added and removed), of the last row: the
+// rows are counted along the tree, so the change costs no pass over them.
 void BM_HitTestAfterAChange(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   desk::Ref<desk::TreeView> tree = desk::MakeHeadlessTree();
@@ -87,6 +87,41 @@ void BM_HitTestAfterAChange(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_HitTestAfterAChange)->Arg(1000)->Arg(1000000)->Unit(benchmark::kMicrosecond);
+
+// Two levels, n/1000 roots of 999 children each, all expanded: (with a second argument of 1)
+// one root in the middle collapsed and expanded again, then a row hit that moves through the
+// tree from one iteration to the next, so that the walk down is not always the same cached
+// path.
+void BM_HitTestAfterExpandAnyRow(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  desk::Ref<desk::TreeView> tree = desk::MakeHeadlessTree();
+  desk::Nodes& nodes = tree->NodeCollection();
+  std::vector<desk::Ref<desk::Node>> roots;
+  for (int r = 0; r < n / 1000; ++r) {
+    roots.push_back(nodes.AddRoot(u"", u"root"));
+    for (int c = 0; c < 999; ++c) nodes.Add(*roots.back(), desk::Relationship::Child, u"", u"row");
+    roots.back()->SetExpanded(true);
+  }
+  desk::Ref<desk::Object> ext = desk::MakeExtendedControl(tree, u"tree");
+  std::vector<desk::Variant> w{desk::Variant::Single(1000)};
+  ext->Invoke(desk::ext::kWidth, desk::InvokeKind::Let, w);
+  std::vector<desk::Variant> h{desk::Variant::Single(desk::TreeView::kRowHeight * static_cast<float>(n))};
+  ext->Invoke(desk::ext::kHeight, desk::InvokeKind::Let, h);
+  desk::Node& middle = *roots[roots.size() / 2];
+  uint64_t row = 1;
+  const bool change = state.range(1) != 0;
+  for (auto _ : state) {
+    if (change) {
+      middle.SetExpanded(false);
+      middle.SetExpanded(true);
+    }
+    row = (row * 6364136223846793005ull + 1442695040888963407ull);
+    const int64_t k = static_cast<int64_t>((row >> 33) % static_cast<uint64_t>(n));
+    benchmark::DoNotOptimize(tree->NodeAtRow(k));
+  }
+  if (tree->VisibleRows().size() != static_cast<size_t>(n)) state.SkipWithError("rows lost");
+}
+BENCHMARK(BM_HitTestAfterExpandAnyRow)->Args({1000000, 0})->Args({1000000, 1})->Unit(benchmark::kMicrosecond);
 
 // Memory of the node model: heap bytes per keyed node (the node, its text and key, and the
 // tree's key and position indexes), measured by the allocator around the adds.

@@ -84,7 +84,7 @@ const DispatchTable<MenuArray>& MenuArray::Table() {
              return Variant();
            }},
           {{"UBound", 4, K::Get, {}, T::Integer},
-           [](MenuArray& m, Args&) { return Variant::Integer(m.elements_.rbegin()->first); }},
+           [](MenuArray& m, Args&) { return Variant::Integer(static_cast<int16_t>(m.byIndex_.size() - 1)); }},
       });
   return t;
 }
@@ -92,45 +92,50 @@ const DispatchTable<MenuArray>& MenuArray::Table() {
 MenuArray::MenuArray(std::u16string name, std::u16string caption0) : name_(std::move(name)) {
   Ref<MenuElement> e0 = MakeRef<MenuElement>(this, 0);
   e0->caption_ = std::move(caption0);
-  elements_.emplace(0, std::move(e0));
+  byIndex_.push_back(std::move(e0));
+  count_ = 1;
   visibleCount_ = 1;
 }
 
 MenuArray::~MenuArray() {
-  for (auto& [i, e] : elements_) e->owner_ = nullptr;
+  for (auto& e : byIndex_)
+    if (e) e->owner_ = nullptr;
 }
 
 void MenuArray::Load(int16_t index) {
   if (index < 0) NoElement(index);
-  if (elements_.count(index)) Raise(Err::ObjectAlreadyLoaded);
+  if (Find(index)) Raise(Err::ObjectAlreadyLoaded);
   // A loaded element starts as a copy of element 0.
-  const MenuElement& e0 = *elements_.at(0);
+  const MenuElement& e0 = *byIndex_.at(0);
   Ref<MenuElement> e = MakeRef<MenuElement>(this, index);
   e->caption_ = e0.caption_;
   e->tag_ = e0.tag_;
   e->visible_ = e0.visible_;
   if (e->visible_) ++visibleCount_;
-  elements_.emplace(index, std::move(e));
+  if (byIndex_.size() <= static_cast<size_t>(index)) byIndex_.resize(static_cast<size_t>(index) + 1);
+  byIndex_[static_cast<size_t>(index)] = std::move(e);
+  ++count_;
   if (changed) changed();
 }
 
 void MenuArray::Unload(int16_t index) {
   if (index == 0) Raise(Err::CantUnloadDesignTime);
-  auto it = elements_.find(index);
-  if (it == elements_.end()) NoElement(index);
+  MenuElement* found = Find(index);
+  if (!found) NoElement(index);
   if (std::find(inClick_.begin(), inClick_.end(), index) != inClick_.end()) Raise(Err::CantUnloadInContext);
-  if (it->second->visible_ && VisibleCount() == 1) Raise(Err::InvalidPropertyValue);
-  Ref<MenuElement> gone = std::move(it->second);
-  elements_.erase(it);
+  if (found->visible_ && VisibleCount() == 1) Raise(Err::InvalidPropertyValue);
+  Ref<MenuElement> gone = std::move(byIndex_[static_cast<size_t>(index)]);
+  while (!byIndex_.back()) byIndex_.pop_back();  // element 0 stays
+  --count_;
   if (gone->visible_) --visibleCount_;
   gone->owner_ = nullptr;
   if (changed) changed();
 }
 
 MenuElement& MenuArray::Element(int16_t index) {
-  auto it = elements_.find(index);
-  if (it == elements_.end()) NoElement(index);
-  return *it->second;
+  MenuElement* e = Find(index);
+  if (!e) NoElement(index);
+  return *e;
 }
 
 void MenuArray::Click(int16_t index) {

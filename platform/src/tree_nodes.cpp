@@ -161,6 +161,283 @@ void KeyIndex::Clear() {
 
 }  // namespace detail
 
+namespace {
+
+// Roots in display order: sibling order, or by text (case ignored, ties in sibling order).
+std::vector<Node*> DisplayRoots(Node* first, bool sorted) {
+  std::vector<Node*> roots;
+  for (Node* n = first; n; n = n->Next()) roots.push_back(n);
+  if (sorted) {
+    std::vector<std::pair<std::u16string, Node*>> keyed;
+    keyed.reserve(roots.size());
+    for (Node* n : roots) keyed.emplace_back(FoldCase(n->Text()), n);
+    std::stable_sort(keyed.begin(), keyed.end(),
+                     [](const auto& a, const auto& b) { return a.first < b.first; });
+    for (size_t i = 0; i < roots.size(); ++i) roots[i] = keyed[i].second;
+  }
+  return roots;
+}
+
+}  // namespace
+
+namespace detail {
+
+// Every sibling list (the roots in display order, each node's children in sibling order) is a
+// treap over its nodes, and each node counts the rows it spans: itself, plus its children's
+// rows when it is expanded. A treap node sums the spans of its treap subtree, so the node at
+// row k is found by descending from the roots' treap: O(depth x log siblings). A change
+// updates the sums along the paths to the top. The entries live beside the nodes, by position
+// slot, so that a tree never hit-tested pays nothing for them.
+class RowIndex {
+ public:
+  static constexpr uint32_t kNone = UINT32_MAX;
+
+  explicit RowIndex(const TreeView& t) : t_(t) { Build(); }
+
+  Node* At(int64_t row) const {
+    uint32_t x = roots_;
+    while (x != kNone) {
+      const Entry& e = e_[x];
+      const int64_t left = e.leftSum;
+      if (row < left) {
+        x = e.left;
+        continue;
+      }
+      row -= left;
+      if (row < e.span) {
+        if (row == 0) return t_.positions_.AtSlot(x);
+        row -= 1;
+        x = e.kids;
+        continue;
+      }
+      row -= e.span;
+      x = e.right;
+    }
+    return nullptr;
+  }
+
+  // After Link. False when the index cannot place the node cheaply (a sorted root not added
+  // at the end of the roots): the caller drops it.
+  bool Inserted(Node& n, bool sorted) {
+    const uint32_t s = n.slot_;
+    if (e_.size() <= s) e_.resize(static_cast<size_t>(s) + 1);
+    e_[s] = Entry{};
+    e_[s].span = e_[s].sum = 1;
+    if (!n.parent_ && sorted) {
+      if (n.next_) return false;
+      // Roots in order of their folded texts; a root added last goes after its equals.
+      const std::u16string key = FoldCase(n.text_);
+      uint32_t x = roots_, up = kNone;
+      bool left = false;
+      while (x != kNone) {
+        up = x;
+        left = key < FoldCase(t_.positions_.AtSlot(x)->text_);
+        x = left ? e_[x].left : e_[x].right;
+      }
+      Attach(s, up, left);
+    } else if (n.next_) {
+      uint32_t b = n.next_->slot_;  // just before the next sibling
+      if (e_[b].left == kNone) {
+        Attach(s, b, true);
+      } else {
+        b = e_[b].left;
+        while (e_[b].right != kNone) b = e_[b].right;
+        Attach(s, b, false);
+      }
+    } else if (n.prev_) {
+      uint32_t a = n.prev_->slot_;  // just after the previous sibling
+      if (e_[a].right == kNone) {
+        Attach(s, a, false);
+      } else {
+        a = e_[a].right;
+        while (e_[a].left != kNone) a = e_[a].left;
+        Attach(s, a, true);
+      }
+    } else {
+      Attach(s, kNone, false);
+    }
+    uint32_t& root = ListRoot(n.parent_);
+    if (e_[s].up == kNone) root = s;
+    while (e_[s].up != kNone && Priority(s) > Priority(e_[s].up)) RotateUp(s, root);
+    Spread(n.parent_, 1);
+    return true;
+  }
+
+  // Before Unlink: takes the node and its subtree out of the rows.
+  void Removing(Node& n) {
+    const uint32_t s = n.slot_;
+    uint32_t& root = ListRoot(n.parent_);
+    Entry* e = &e_[s];
+    while (e->left != kNone && e->right != kNone) RotateUp(Priority(e->left) > Priority(e->right) ? e->left : e->right, root);
+    AddAbove(s, -e->span);
+    const uint32_t child = e->left != kNone ? e->left : e->right;
+    const uint32_t up = e->up;
+    if (child != kNone) e_[child].up = up;
+    if (up == kNone) {
+      root = child;
+    } else {
+      (e_[up].left == s ? e_[up].left : e_[up].right) = child;
+    }
+    Spread(n.parent_, -e->span);
+  }
+
+  // After the node was expanded or collapsed.
+  void ExpandedChanged(Node& n) {
+    Entry& e = e_[n.slot_];
+    const int32_t span = 1 + (n.expanded_ ? Sum(e.kids) : 0);
+    const int32_t delta = span - e.span;
+    if (!delta) return;
+    e.span = span;
+    e.sum += delta;
+    AddAbove(n.slot_, delta);
+    Spread(n.parent_, delta);
+  }
+
+ private:
+  struct Entry {
+    uint32_t left = kNone, right = kNone, up = kNone;  // the treap of the node's sibling list
+    uint32_t kids = kNone;                             // the treap of its children
+    int32_t span = 0;  // rows of the node and, expanded, its children
+    int32_t sum = 0;   // spans of its treap subtree
+    int32_t leftSum = 0;  // the same of its left subtree: one read per step down
+  };
+
+  int32_t Sum(uint32_t x) const { return x == kNone ? 0 : e_[x].sum; }
+  // A fixed pseudo-random priority per slot keeps each treap balanced in expectation.
+  static uint32_t Priority(uint32_t s) {
+    uint64_t h = (static_cast<uint64_t>(s) + 1) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    return static_cast<uint32_t>(h >> 32);
+  }
+  uint32_t& ListRoot(const Node* parent) { return parent ? e_[parent->slot_].kids : roots_; }
+
+  // Hangs s under `up` as a leaf and counts its span along the path.
+  void Attach(uint32_t s, uint32_t up, bool left) {
+    e_[s].up = up;
+    if (up == kNone) return;
+    (left ? e_[up].left : e_[up].right) = s;
+    AddAbove(s, e_[s].span);
+  }
+
+  // The sums of x's treap ancestors change by delta.
+  void AddAbove(uint32_t x, int32_t delta) {
+    for (uint32_t a = e_[x].up; a != kNone; x = a, a = e_[a].up) {
+      e_[a].sum += delta;
+      if (e_[a].left == x) e_[a].leftSum += delta;
+    }
+  }
+
+  // Lifts x above its treap parent; `root` is the list's root, which x may become.
+  void RotateUp(uint32_t x, uint32_t& root) {
+    const uint32_t p = e_[x].up, g = e_[p].up;
+    if (e_[p].left == x) {
+      e_[p].left = e_[x].right;
+      if (e_[x].right != kNone) e_[e_[x].right].up = p;
+      e_[x].right = p;
+    } else {
+      e_[p].right = e_[x].left;
+      if (e_[x].left != kNone) e_[e_[x].left].up = p;
+      e_[x].left = p;
+    }
+    e_[p].up = x;
+    e_[x].up = g;
+    if (g != kNone) (e_[g].left == p ? e_[g].left : e_[g].right) = x;
+    else root = x;
+    e_[x].sum = e_[p].sum;
+    e_[p].leftSum = Sum(e_[p].left);
+    e_[p].sum = e_[p].span + e_[p].leftSum + Sum(e_[p].right);
+    e_[x].leftSum = Sum(e_[x].left);
+  }
+
+  // A span below `parent` changed by delta: so do the spans of its expanded ancestors, up to
+  // the first collapsed one, whose span stays one row.
+  void Spread(Node* parent, int32_t delta) {
+    for (Node* p = parent; p && delta && p->expanded_; p = p->parent_) {
+      e_[p->slot_].span += delta;
+      e_[p->slot_].sum += delta;
+      AddAbove(p->slot_, delta);
+    }
+  }
+
+  // A treap over a list in order (Cartesian tree by priority), its sums from the spans.
+  uint32_t BuildList(const std::vector<uint32_t>& list) {
+    std::vector<uint32_t> stack;
+    for (uint32_t s : list) {
+      uint32_t last = kNone;
+      while (!stack.empty() && Priority(stack.back()) < Priority(s)) {
+        last = stack.back();
+        stack.pop_back();
+      }
+      e_[s].left = last;
+      if (last != kNone) e_[last].up = s;
+      if (!stack.empty()) {
+        e_[stack.back()].right = s;
+        e_[s].up = stack.back();
+      }
+      stack.push_back(s);
+    }
+    if (stack.empty()) return kNone;
+    SumUp(stack.front());
+    return stack.front();
+  }
+
+  void SumUp(uint32_t top) {
+    // Post-order without recursion: children's sums before their parent's.
+    std::vector<std::pair<uint32_t, bool>> work{{top, false}};
+    while (!work.empty()) {
+      auto [x, done] = work.back();
+      work.pop_back();
+      if (done) {
+        e_[x].leftSum = Sum(e_[x].left);
+        e_[x].sum = e_[x].span + e_[x].leftSum + Sum(e_[x].right);
+        continue;
+      }
+      work.push_back({x, true});
+      if (e_[x].left != kNone) work.push_back({e_[x].left, false});
+      if (e_[x].right != kNone) work.push_back({e_[x].right, false});
+    }
+  }
+
+  void Build() {
+    e_.assign(t_.positions_.SlotCount(), Entry{});
+    // Nodes in post-order, so that a node's children lists are built before its span.
+    std::vector<Node*> order;
+    std::vector<std::pair<Node*, bool>> work;
+    for (Node* r = t_.firstRoot_; r; r = r->next_) work.push_back({r, false});
+    while (!work.empty()) {
+      auto [n, done] = work.back();
+      work.pop_back();
+      if (done) {
+        order.push_back(n);
+        continue;
+      }
+      work.push_back({n, true});
+      for (Node* c = n->firstChild_; c; c = c->next_) work.push_back({c, false});
+    }
+    std::vector<uint32_t> list;
+    for (Node* n : order) {
+      list.clear();
+      for (Node* c = n->firstChild_; c; c = c->next_) list.push_back(c->slot_);
+      Entry& e = e_[n->slot_];
+      e.kids = BuildList(list);
+      e.span = 1 + (n->expanded_ ? Sum(e.kids) : 0);
+    }
+    list.clear();
+    std::vector<Node*> roots = DisplayRoots(t_.firstRoot_, t_.Sorted());
+    for (Node* r : roots) list.push_back(r->slot_);
+    roots_ = BuildList(list);
+  }
+
+  const TreeView& t_;
+  std::vector<Entry> e_;  // by position slot
+  uint32_t roots_ = kNone;
+};
+
+void RowIndexDeleter::operator()(RowIndex* r) const noexcept { delete r; }
+
+}  // namespace detail
+
 // ---------------------------------------------------------------------------------------------
 // Node
 
@@ -188,7 +465,10 @@ TreeView& Node::Owner() const {
 void Node::SetText(std::u16string text) {
   TreeView& t = Owner();
   text_ = std::move(text);
-  if (!parent_ && t.Sorted()) t.RowsChanged();  // the roots are laid out by their texts
+  if (!parent_ && t.Sorted()) {  // the roots are laid out by their texts
+    t.RowsChanged();
+    t.rowIndex_.reset();
+  }
   t.NotifyChanged(*this, NodeField::Text);
 }
 
@@ -230,6 +510,7 @@ void Node::SetExpanded(bool expanded) {
   if (expanded_ == expanded) return;
   expanded_ = expanded;
   if (firstChild_) t.RowsChanged();
+  if (t.rowIndex_) t.rowIndex_->ExpandedChanged(*this);
   t.NotifyChanged(*this, NodeField::Expanded);
   if (expanded) t.RaiseExpand(*this);
   else t.RaiseCollapse(*this);
@@ -592,9 +873,11 @@ void TreeView::Link(Node& n, Node* parent, Node* before) {
   else last = &n;
   if (parent) ++parent->childCount_;
   RowsChanged();
+  if (rowIndex_ && !rowIndex_->Inserted(n, Sorted())) rowIndex_.reset();
 }
 
 void TreeView::Unlink(Node& n) {
+  if (rowIndex_) rowIndex_->Removing(n);
   Node*& first = n.parent_ ? n.parent_->firstChild_ : firstRoot_;
   Node*& last = n.parent_ ? n.parent_->lastChild_ : lastRoot_;
   if (n.prev_) n.prev_->next_ = n.next_;
@@ -641,7 +924,10 @@ void TreeView::RemoveNode(Node& top) {
     for (const Ref<Node>& n : gone) detach(*n);
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
-  positions_.CompactIfSparse([](Node& n, size_t slot) { n.slot_ = static_cast<uint32_t>(slot); });
+  positions_.CompactIfSparse([&](Node& n, size_t slot) {
+    n.slot_ = static_cast<uint32_t>(slot);
+    rowIndex_.reset();  // its entries are by slot
+  });
 }
 
 void TreeView::DetachAll() {
@@ -650,6 +936,7 @@ void TreeView::DetachAll() {
   firstRoot_ = lastRoot_ = selected_ = nullptr;
   RowsChanged();
   rows_ = {};
+  rowIndex_.reset();
   for (const Ref<Node>& n : all) {
     if (!n) continue;
     n->tree_ = nullptr;
@@ -670,24 +957,12 @@ void TreeView::ClearNodes() {
 // ---------------------------------------------------------------------------------------------
 // Layout and hit testing
 
-namespace {
 
-// Roots in display order: sibling order, or by text (case ignored, ties in sibling order).
-std::vector<Node*> DisplayRoots(Node* first, bool sorted) {
-  std::vector<Node*> roots;
-  for (Node* n = first; n; n = n->Next()) roots.push_back(n);
-  if (sorted) {
-    std::vector<std::pair<std::u16string, Node*>> keyed;
-    keyed.reserve(roots.size());
-    for (Node* n : roots) keyed.emplace_back(FoldCase(n->Text()), n);
-    std::stable_sort(keyed.begin(), keyed.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (size_t i = 0; i < roots.size(); ++i) roots[i] = keyed[i].second;
-  }
-  return roots;
+Node* TreeView::NodeAtRow(int64_t row) {
+  if (row < 0) return nullptr;
+  if (!rowIndex_) rowIndex_.reset(new detail::RowIndex(*this));
+  return rowIndex_->At(row);
 }
-
-}  // namespace
 
 void TreeView::LayOutRows() const {
   rows_.clear();
@@ -716,10 +991,7 @@ std::vector<Node*> TreeView::VisibleRows() const {
 Ref<Node> TreeView::HitTest(float x, float y) {
   // Written so that NaN falls outside.
   if (!(x >= 0 && x < container_.width && y >= 0 && y < container_.height)) return nullptr;
-  if (!rowsValid_) LayOutRows();
-  double row = std::floor(static_cast<double>(y) / kRowHeight);
-  if (row >= static_cast<double>(rows_.size())) return nullptr;
-  return Ref<Node>(rows_[static_cast<size_t>(row)]);
+  return Ref<Node>(NodeAtRow(static_cast<int64_t>(std::floor(static_cast<double>(y) / kRowHeight))));
 }
 
 }  // namespace desk

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -258,6 +259,42 @@ TEST_F(TreeRows, HitTestFollowsEveryChangeOfTheRows) {
     change();
     check(name);
   }
+}
+
+// The row index is kept up to date change by change; after each of thousands of random adds
+// (every relationship), removals, expands, collapses, renames and sort switches, every row
+// and the first past the end must agree with the full layout. Texts repeat in both letter
+// cases, so that sorted roots tie.
+TEST_F(TreeRows, RowIndexAgreesWithTheLayoutThroughRandomChanges) {
+  std::mt19937 rng(2026);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  auto anyNode = [&]() -> Node* {
+    if (nodes.Count() == 0) return nullptr;
+    return AsNode(Variant::Object(nodes.Item(Variant::Long(pick(nodes.Count()) + 1))));
+  };
+  const char16_t* texts[] = {u"b", u"B", u"a", u"c", u"ab", u"A"};
+  for (int step = 0; step < 3000; ++step) {
+    const int what = pick(10);
+    Node* n = anyNode();
+    if (what < 5 || !n) {
+      const std::u16string text = texts[pick(6)];
+      if (!n || pick(4) == 0) nodes.AddRoot(u"", pick(2) ? text : u"z" + text);
+      else nodes.Add(*n, static_cast<Relationship>(pick(5)), u"", text);
+    } else if (what < 7) {
+      if (nodes.Count() > 40 || pick(3) == 0) nodes.Remove(Variant::Object(Ref<Object>(n)));
+    } else if (what < 9) {
+      n->SetExpanded(!n->Expanded());
+    } else if (pick(5) == 0) {
+      tree->SetSorted(!tree->Sorted());
+    } else {
+      n->SetText(texts[pick(6)]);
+    }
+    const std::vector<Node*> rows = tree->VisibleRows();
+    for (size_t i = 0; i < rows.size(); ++i)
+      ASSERT_EQ(tree->NodeAtRow(static_cast<int64_t>(i)), rows[i]) << "step " << step << " row " << i;
+    ASSERT_EQ(tree->NodeAtRow(static_cast<int64_t>(rows.size())), nullptr) << "step " << step;
+  }
+  EXPECT_EQ(tree->NodeAtRow(-1), nullptr);
 }
 
 TEST_F(TreeRows, ExpandedChildrenFollowTheirParent) {

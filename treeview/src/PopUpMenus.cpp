@@ -1,6 +1,7 @@
 #include "VarbelTreeview/PopUpMenus.h"
 
 #include "VarbelTreeview/mdlError.h"
+#include "desk/menu.h"
 
 namespace varbel {
 
@@ -33,38 +34,66 @@ void Trapped(const char16_t* procedure, Body&& body) noexcept {
 }
 
 // The item array's members, reached by name or by the default member as a late-bound caller
-// would, so that any object offering them can stand in mvarMainMNU. Each procedure passes its
-// own argument list to these, reused from step to step, so that a step costs no allocation.
+// would, so that any object offering them can stand in mvarMainMNU. The platform's own array
+// answers each of these members with one of its typed calls, so for it the step makes that
+// call directly: the same checks and errors, without looking up a name, building arguments or
+// coercing them at every step.
 using ArgList = std::vector<Variant>;
 
-Variant Call(const Ref<desk::Object>& o, const char16_t* member, InvokeKind kind, ArgList& args) {
-  if (!o) desk::Raise(desk::Err::ObjectNotSet);
-  return o->Invoke(o->GetIdOfName(member), kind, args);
-}
+class ItemArray {
+ public:
+  explicit ItemArray(const Variant& v) : obj_(v.ToObject()), own_(dynamic_cast<desk::MenuArray*>(obj_.get())) {}
 
-int32_t ArrayCount(const Ref<desk::Object>& arr, ArgList& args) {
-  args.clear();
-  return Call(arr, u"Count", InvokeKind::Get, args).ToLong();
-}
+  int32_t Count(ArgList& args) {
+    if (own_) return own_->Count();
+    args.clear();
+    return Call(obj_, u"Count", InvokeKind::Get, args).ToLong();
+  }
+  void Load(int16_t index, ArgList& args) {
+    if (own_) return own_->Load(index);
+    args.assign(1, Variant::Integer(index));
+    Call(obj_, u"Load", InvokeKind::Method, args);
+  }
+  void Unload(int16_t index, ArgList& args) {
+    if (own_) return own_->Unload(index);
+    args.assign(1, Variant::Integer(index));
+    Call(obj_, u"Unload", InvokeKind::Method, args);
+  }
+  void SetCaption(int16_t index, const std::u16string& caption, ArgList& args) {
+    if (own_) return Own(index)->SetCaption(caption);
+    SetOn(Element(index, args), u"Caption", Variant::String(caption), args);
+  }
+  void SetTag(int16_t index, const std::u16string& tag, ArgList& args) {
+    if (own_) return Own(index)->SetTag(tag);
+    SetOn(Element(index, args), u"Tag", Variant::String(tag), args);
+  }
+  void SetVisible(int16_t index, bool visible, ArgList& args) {
+    if (own_) return Own(index)->SetVisible(visible);
+    SetOn(Element(index, args), u"Visible", Variant::Bool(visible), args);
+  }
 
-Ref<desk::Object> Element(const Ref<desk::Object>& arr, int16_t index, ArgList& args) {
-  if (!arr) desk::Raise(desk::Err::ObjectNotSet);
-  args.assign(1, Variant::Integer(index));
-  return arr->Invoke(desk::kDispIdValue, InvokeKind::Get, args).ToObject();
-}
+ private:
+  static Variant Call(const Ref<desk::Object>& o, const char16_t* member, InvokeKind kind, ArgList& args) {
+    if (!o) desk::Raise(desk::Err::ObjectNotSet);
+    return o->Invoke(o->GetIdOfName(member), kind, args);
+  }
+  static void SetOn(const Ref<desk::Object>& o, const char16_t* member, Variant v, ArgList& args) {
+    args.clear();
+    args.push_back(std::move(v));
+    Call(o, member, InvokeKind::Let, args);
+  }
+  Ref<desk::Object> Element(int16_t index, ArgList& args) {
+    if (!obj_) desk::Raise(desk::Err::ObjectNotSet);
+    args.assign(1, Variant::Integer(index));
+    return obj_->Invoke(desk::kDispIdValue, InvokeKind::Get, args).ToObject();
+  }
+  // Held while its setter runs, as the element a late-bound call returns would be.
+  Ref<desk::MenuElement> Own(int16_t index) { return Ref<desk::MenuElement>(&own_->Element(index)); }
 
-void SetOn(const Ref<desk::Object>& o, const char16_t* member, Variant v, ArgList& args) {
-  args.clear();
-  args.push_back(std::move(v));
-  Call(o, member, InvokeKind::Let, args);
-}
+  Ref<desk::Object> obj_;  // Nothing fails with 91 at the first member used
+  desk::MenuArray* own_;   // the platform's array, or null
+};
 
-void Unload(const Ref<desk::Object>& arr, int16_t index, ArgList& args) {
-  args.assign(1, Variant::Integer(index));
-  Call(arr, u"Unload", InvokeKind::Method, args);
-}
-
-Ref<desk::Object> ArrayOf(const Variant& v) { return v.ToObject(); }
 
 }  // namespace
 
@@ -133,6 +162,9 @@ PopUpMenus::~PopUpMenus() {
 Ref<PopUpMenu> PopUpMenus::Add(const std::u16string& name, const std::u16string& caption) {
   Ref<desk::Object> self(this);  // a host released inside a report must not free us mid-call
   Ref<PopUpMenu> result;
+  // The argument list is borrowed from the previous call; a call made from inside this one
+  // (a host's item array calling back) finds none and makes its own.
+  ArgList args = std::move(spare_);
   Trapped(u"Add", [&](int32_t& step) {
     step = 2;
     Ref<PopUpMenu> def = desk::MakeRef<PopUpMenu>();
@@ -148,22 +180,21 @@ Ref<PopUpMenu> PopUpMenus::Add(const std::u16string& name, const std::u16string&
     step = 7;
     def.reset();
     step = 8;
-    ArgList args;
-    args.reserve(1);
-    Ref<desk::Object> arr = ArrayOf(mvarMainMNU);
-    int16_t n = Variant::Long(ArrayCount(arr, args)).ToInteger();  // 6 past 32,767, never wrapped
+    ItemArray arr(mvarMainMNU);
+    int16_t n = Variant::Long(arr.Count(args)).ToInteger();  // 6 past 32,767, never wrapped
     step = 9;
-    args.assign(1, Variant::Integer(n));
-    Call(arr, u"Load", InvokeKind::Method, args);
+    arr.Load(n, args);
     step = 10;
-    SetOn(Element(arr, n, args), u"Caption", Variant::String(caption), args);
+    arr.SetCaption(n, caption, args);
     step = 11;
-    SetOn(Element(arr, n, args), u"Tag", Variant::String(name), args);
+    arr.SetTag(n, name, args);
     step = 12;
-    SetOn(Element(arr, n, args), u"Visible", Variant::Bool(true), args);
+    arr.SetVisible(n, true, args);
     step = 13;
-    SetOn(Element(arr, 0, args), u"Visible", Variant::Bool(false), args);
+    arr.SetVisible(0, false, args);
   });
+  args.clear();
+  spare_ = std::move(args);
   return result;
 }
 
@@ -211,16 +242,16 @@ void PopUpMenus::Clear() {
     step = 2;
     ArgList args;
     args.reserve(1);
-    Ref<desk::Object> arr = ArrayOf(mvarMainMNU);
-    SetOn(Element(arr, 0, args), u"Visible", Variant::Bool(true), args);
+    ItemArray arr(mvarMainMNU);
+    arr.SetVisible(0, true, args);
     step = 3;
-    if (ArrayCount(arr, args) > 1) {
+    if (arr.Count(args) > 1) {
       step = 4;
-      for (int16_t i = Variant::Long(ArrayCount(arr, args)).ToInteger(); i >= 2; --i) {
+      for (int16_t i = Variant::Long(arr.Count(args)).ToInteger(); i >= 2; --i) {
         step = 5;
         // The count is read again in every pass: each pass removes the highest element.
-        int16_t last = Variant::Long(ArrayCount(arr, args) - 1).ToInteger();
-        Unload(arr, last, args);
+        int16_t last = Variant::Long(arr.Count(args) - 1).ToInteger();
+        arr.Unload(last, args);
         step = 6;
       }
     }

@@ -4,14 +4,16 @@
 // element with a given index (360 when it exists), Unload removes one (362 for element 0, 340
 // when it is not loaded, 365 while its own click is being handled); elements keep their index
 // and appear in index order; at least one element stays visible (hiding the last visible one
-// fails with 380). Hosts and the controls reach the array by member name at run time.
+// fails with 380). Hosts reach the array by member name at run time; the tree control calls
+// it directly.
 #pragma once
 
 #include "desk/export.h"
 
 #include <functional>
-#include <map>
+#include <utility>
 #include <string>
+#include <vector>
 
 #include "desk/dispatch.h"
 
@@ -49,12 +51,46 @@ class DESK_API MenuArray : public Dispatchable<MenuArray> {
   ~MenuArray() override;
 
   const std::u16string& Name() const { return name_; }
-  int32_t Count() const { return static_cast<int32_t>(elements_.size()); }
+  int32_t Count() const { return count_; }
   void Load(int16_t index);
   void Unload(int16_t index);
   // The element with this index; 340 when none.
   MenuElement& Element(int16_t index);
-  const std::map<int16_t, Ref<MenuElement>>& Elements() const { return elements_; }
+  // The element with this index, or null when none is loaded.
+  MenuElement* Find(int16_t index) const {
+    return index >= 0 && static_cast<size_t>(index) < byIndex_.size() ? byIndex_[static_cast<size_t>(index)].get()
+                                                                       : nullptr;
+  }
+  // The loaded elements in index order, as (index, element) pairs:
+  //   for (const auto& [index, element] : items.Elements()) ...
+  class ElementList {
+   public:
+    class iterator {
+     public:
+      iterator(const Ref<MenuElement>* p, const Ref<MenuElement>* end) : p_(p), end_(end) { Skip(); }
+      std::pair<int16_t, const Ref<MenuElement>&> operator*() const { return {(*p_)->Index(), *p_}; }
+      iterator& operator++() {
+        ++p_;
+        Skip();
+        return *this;
+      }
+      bool operator==(const iterator& o) const { return p_ == o.p_; }
+
+     private:
+      void Skip() {
+        while (p_ != end_ && !*p_) ++p_;
+      }
+      const Ref<MenuElement>* p_;
+      const Ref<MenuElement>* end_;
+    };
+    explicit ElementList(const std::vector<Ref<MenuElement>>& v) : v_(v) {}
+    iterator begin() const { return {v_.data(), v_.data() + v_.size()}; }
+    iterator end() const { return {v_.data() + v_.size(), v_.data() + v_.size()}; }
+
+   private:
+    const std::vector<Ref<MenuElement>>& v_;
+  };
+  ElementList Elements() const { return ElementList(byIndex_); }
   // Kept as a running count, so that hiding or unloading is O(1) however long the menu is.
   int VisibleCount() const { return visibleCount_; }
 
@@ -70,7 +106,10 @@ class DESK_API MenuArray : public Dispatchable<MenuArray> {
  private:
   friend class MenuElement;
   std::u16string name_;
-  std::map<int16_t, Ref<MenuElement>> elements_;
+  // The elements by index (null where none is loaded), never ending in a null: the array's
+  // members look an element up at every step, and a popup menu can hold thousands.
+  std::vector<Ref<MenuElement>> byIndex_;
+  int32_t count_ = 0;
   int visibleCount_ = 0;
   ClickHandler onClick_;
   std::vector<int16_t> inClick_;

@@ -33,6 +33,7 @@ class NodesEnum;
 class TreeView;
 namespace detail {
 class KeyIndex;
+class RowIndex;
 }
 
 // Member ids of the tree's own interface.
@@ -174,6 +175,7 @@ class DESK_API Node : public Dispatchable<Node> {
  private:
   friend class TreeView;
   friend class detail::KeyIndex;
+  friend class detail::RowIndex;
   Node() = default;  // nodes are made by their tree
   void CheckInTree() const;
   TreeView& Owner() const;
@@ -296,6 +298,9 @@ class DESK_API PositionIndex {
   Ref<Node> Take(size_t slot);
   int32_t PositionOf(size_t slot) const;  // 1-based
   Node* At(int32_t position) const;       // 1-based, in range
+  // The node in a slot (null for a hole), and the number of slots.
+  Node* AtSlot(size_t slot) const { return slots_[slot].get(); }
+  size_t SlotCount() const { return slots_.size(); }
   int32_t Count() const { return count_; }
   // Drops the holes once they outnumber the nodes; `renumber` is told each node's new slot.
   template <class F>
@@ -309,6 +314,12 @@ class DESK_API PositionIndex {
   std::vector<Ref<Node>> slots_;
   std::vector<int32_t> fenwick_;  // 1-based; fenwick_[0] unused
   int32_t count_ = 0;
+};
+
+// The rows of the tree as counts kept along the tree, so that the node at row k is found by
+// descending rather than by walking the rows above it (defined with the layout).
+struct DESK_API RowIndexDeleter {
+  void operator()(RowIndex* r) const noexcept;
 };
 
 template <class F>
@@ -414,11 +425,14 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   bool FinishLabelEdit(std::u16string text);
   Node* EditingNode() const { return editing_ && editing_->InTree() ? editing_.get() : nullptr; }
 
-  // The node at a point in the tree's units, or null (see the layout above). Reads the row
-  // from the layout, which is laid out again (every visible node, roots sorted when Sorted
-  // is on) only after the rows changed: nodes added or removed, expanded or collapsed, the
-  // sort order or a sorted root's text.
+  // The node at a point in the tree's units, or null (see the layout above). Finds the row
+  // through counts of rows kept along the tree (NodeAtRow), which a node added, removed,
+  // expanded or collapsed updates in place; switching Sorted, renaming a sorted root or
+  // adding a sorted root anywhere but last counts them again at the next hit test.
   virtual Ref<Node> HitTest(float x, float y);
+  // The node on a row (0 the first), or null past the last row. Costs O(depth x log of the
+  // number of siblings), also right after a change.
+  Node* NodeAtRow(int64_t row);
   // The visible nodes in display order, one per row.
   std::vector<Node*> VisibleRows() const;
 
@@ -520,6 +534,11 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // The row layout, laid out when read after a change.
   mutable std::vector<Node*> rows_;
   mutable bool rowsValid_ = false;
+  // HitTest's row index: made by the first HitTest, then kept up to date through each add,
+  // remove and expand or collapse; dropped (and made again when next needed) by changes that
+  // reorder many rows at once.
+  friend class detail::RowIndex;
+  std::unique_ptr<detail::RowIndex, detail::RowIndexDeleter> rowIndex_;
 };
 
 // Makes a headless tree (the node model with a deterministic row layout).

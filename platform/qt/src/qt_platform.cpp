@@ -155,9 +155,8 @@ void QtSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const V
   delete qmenu.data();
   if (!ok) return;
   // The element may have gone or been hidden while the menu was open.
-  const auto& elements = items->Elements();
-  auto it = elements.find(static_cast<int16_t>(index));
-  if (it == elements.end() || !it->second->Visible()) return;
+  const MenuElement* element = index >= 0 && index <= INT16_MAX ? items->Find(static_cast<int16_t>(index)) : nullptr;
+  if (!element || !element->Visible()) return;
   items->Click(static_cast<int16_t>(index));  // modal: the click is handled before we return
 }
 

@@ -3,12 +3,14 @@
 // PopUpMenus keeps named definitions (PopUpMenu) in a keyed collection and, for each one
 // added, loads a visible element into the menu item array held in mvarMainMNU (reached by
 // member name at run time, so any object with Count, Load, Unload and a default member that
-// yields elements with Caption, Tag and Visible can stand there). Each procedure traps its failures: it shows one report
+// yields elements with Caption, Tag and Visible can stand there; the platform's own array is
+// called directly, with the same effects and errors). Each procedure traps its failures: it shows one report
 // naming the procedure and the step that failed, and returns normally with the result it had
 // assigned so far. Hosts never create these classes; the control does.
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "desk/collection.h"
 #include "desk/dispatch.h"
@@ -49,6 +51,7 @@ class PopUpMenus : public desk::Dispatchable<PopUpMenus> {
  private:
   desk::Variant mvarMainMNU;
   desk::Ref<desk::Collection> mCol;
+  std::vector<desk::Variant> spare_;  // Add's argument list, kept between calls
 };
 
 }  // namespace varbel
