@@ -85,7 +85,9 @@ TEST_F(CollectionTest, KeysOfRemovedElementsAreGoneAndFreeAgain) {
     r.remove(*c);
     EXPECT_EQ(Items(*c), r.left);
     const std::pair<const char16_t*, char16_t> keys[] = {{u"Alpha", u'a'}, {u"Äpfel", u'b'}, {u"straße", u'c'}};
-    for (const auto& [key, item] : keys) {
+    for (const auto& entry : keys) {
+      const char16_t* key = entry.first;  // a plain name: lambdas below capture it
+      const char16_t item = entry.second;
       if (r.left.find(item) != std::u16string::npos) {
         EXPECT_EQ(c->Item(Variant::String(key)).ToString(), std::u16string(1, item));
         continue;
