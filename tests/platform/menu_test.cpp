@@ -67,4 +67,23 @@ TEST(MenuArray, LoadUnloadAndLookUpAgreeWithAnOrderedMap) {
   }
 }
 
+// An element the host still holds after it was unloaded belongs to no array: showing or
+// hiding it changes nothing of the array it was in, and hiding it is not refused as the last
+// visible element's would be.
+TEST(MenuArray, AnUnloadedElementNoLongerCountsInItsArray) {
+  auto m = desk::MakeRef<MenuArray>(u"mnu", u"zero");
+  m->Load(1);
+  desk::Ref<desk::MenuElement> held(&m->Element(1));
+  m->Element(0).SetVisible(false);  // element 1 is now the only visible one
+  EXPECT_EQ(m->VisibleCount(), 1);
+  m->Element(0).SetVisible(true);
+  m->Unload(1);
+  EXPECT_EQ(m->VisibleCount(), 1);
+  EXPECT_EQ(ErrOf([&] { held->SetVisible(false); }), 0);
+  EXPECT_EQ(m->VisibleCount(), 1);
+  held->SetVisible(true);
+  EXPECT_EQ(m->VisibleCount(), 1);
+  EXPECT_EQ(ErrOf([&] { m->Element(0).SetVisible(false); }), 380) << "element 0 is still the last visible one";
+}
+
 }  // namespace

@@ -129,6 +129,23 @@ TEST(PropertyBagTest, AValueEqualToItsDefaultIsNotStoredComparedByValue) {
   }
 }
 
+// Clear forgets every key: none answers its old value, and each can be written anew.
+TEST(PropertyBagTest, ClearForgetsEveryKeyAndTheBagFillsAgain) {
+  auto bag = desk::MakeRef<MemoryPropertyBag>();
+  bag->WriteProperty(u"First", Variant::Long(1), Variant::Long(0));
+  bag->WriteProperty(u"Second", Variant::String(u"two"), Variant::String(u""));
+  bag->Clear();
+  EXPECT_EQ(bag->Count(), 0u);
+  EXPECT_EQ(bag->ReadProperty(u"First", Variant::Long(-5)), Variant::Long(-5));
+  EXPECT_EQ(bag->ReadProperty(u"SECOND", Variant::Integer(7)), Variant::Integer(7));
+  bag->WriteProperty(u"Second", Variant::Long(22), Variant::Long(0));
+  bag->WriteProperty(u"Third", Variant::Long(3), Variant::Long(0));
+  EXPECT_EQ(bag->Count(), 2u);
+  EXPECT_EQ(bag->ReadProperty(u"second", Variant()), Variant::Long(22));
+  EXPECT_EQ(bag->ReadProperty(u"Third", Variant()), Variant::Long(3));
+  EXPECT_EQ(bag->ReadProperty(u"First", Variant::Long(-5)), Variant::Long(-5));
+}
+
 TEST(PropertyBagTest, WritingTheDefaultDropsAnEarlierValue) {
   MemoryPropertyBag bag;
   bag.WriteProperty(u"BackColor", Variant::Long(255), Variant::Integer(0));

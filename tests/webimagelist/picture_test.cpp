@@ -10,6 +10,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "fixture.h"
+#include "support/bmp.h"
 #include "support/damaged_pictures.h"
 
 namespace {
@@ -266,6 +267,18 @@ TEST(ImageList, RefusalsLeaveTheListUnchanged) {
   images.Add(desk::Variant::Missing(), desk::Variant::String(u"0a"), desk::Variant::Object(Pic()));
   images.Add(desk::Variant::Missing(), desk::Variant::String(u"a9"), desk::Variant::Object(Pic()));
   EXPECT_EQ(images.Count(), 5);
+}
+
+// A bitmap cut anywhere in its headers (file header, then the 40-byte information header) is
+// no picture: every length short of the first pixel is refused before anything is decoded.
+TEST(PictureLoader, ABitmapCutInsideItsHeadersIsRefused) {
+  const std::vector<uint8_t> whole = desk_test::MakeBmp(2, 2, [](int32_t x, int32_t y) { return 0x102030u * (x + y + 1); });
+  ASSERT_EQ(desk::DecodePicture(whole)->width, 2);
+  for (size_t n = 0; n < 54; ++n) {
+    SCOPED_TRACE("first " + std::to_string(n) + " bytes");
+    const std::vector<uint8_t> cut(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(n));
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePicture(cut); }), 481);
+  }
 }
 
 }  // namespace
