@@ -27,6 +27,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "support/encode.h"
+#include "server_child.h"
 #include "support/tls_cert.h"
 
 extern char** environ;
@@ -151,45 +152,28 @@ void BM_DecodeLargeJpegsInFull(benchmark::State& state) {
 
 // --- HTTPS ------------------------------------------------------------------------------
 
-pid_t serverPid = -1;
-int serverPort = 0;
+desk_bench::ServerChild server;
 testenv::TlsFiles tls;
 
 void StartTlsServer() {
   tls = testenv::MakeSelfSignedCert(workDir);
-  int fds[2];
-  if (pipe(fds) != 0) std::abort();
-  serverPid = fork();
-  if (serverPid == 0) {
-    close(fds[0]);
-    alarm(600);  // stops by itself, whatever happens to the parent
+  server.Start([](const std::function<void(int)>& report) {
     const std::string png = testenv::EncodePng(testenv::PatternRgb(48, 48, 5), 48, 48);
-    httplib::SSLServer server(tls.cert.c_str(), tls.key.c_str());
-    server.set_keep_alive_max_count(100000);
-    server.set_tcp_nodelay(true);
-    server.Get(R"(/p(\d+)\.png)", [&](const httplib::Request&, httplib::Response& res) {
+    httplib::SSLServer https(tls.cert.c_str(), tls.key.c_str());
+    https.set_keep_alive_max_count(100000);
+    https.set_tcp_nodelay(true);
+    https.Get(R"(/p(\d+)\.png)", [&](const httplib::Request&, httplib::Response& res) {
       res.set_content(png, "image/png");
     });
-    int port = server.bind_to_any_port("127.0.0.1");
-    if (write(fds[1], &port, sizeof port) != sizeof port) _exit(1);
-    close(fds[1]);
-    server.listen_after_bind();
-    _exit(0);
-  }
-  close(fds[1]);
-  if (read(fds[0], &serverPort, sizeof serverPort) != sizeof serverPort || serverPort <= 0) std::abort();
-  close(fds[0]);
+    report(https.bind_to_any_port("127.0.0.1"));
+    https.listen_after_bind();
+  });
 }
 
-void StopTlsServer() {
-  if (serverPid > 0) {
-    kill(serverPid, SIGTERM);
-    waitpid(serverPid, nullptr, 0);
-  }
-}
+void StopTlsServer() { server.Stop(); }
 
 std::string SmallUrl(int i) {
-  return "https://127.0.0.1:" + std::to_string(serverPort) + "/p" + std::to_string(i) + ".png";
+  return "https://127.0.0.1:" + std::to_string(server.Port()) + "/p" + std::to_string(i) + ".png";
 }
 
 // One run of the curl program over the 200 URLs, into files as Fill caches them; seconds,

@@ -87,11 +87,14 @@ struct ControlHost {
 struct Phases {
   double add = 0, find = 0, remove = 0;
   long rssKb = 0;
+  // The phases between four instants, with the process's peak RSS so far.
+  static Phases Of(Clock::time_point t0, Clock::time_point t1, Clock::time_point t2, Clock::time_point t3) {
+    return {Ms(t0, t1), Ms(t1, t2), Ms(t2, t3), PeakRssKb()};
+  }
 };
 
 Phases RunControl(int n) {
   ControlHost h;
-  Phases p;
   auto t0 = Clock::now();
   for (int i = 0; i < n; ++i) h.Add(Variant::Missing(), Variant::Missing(), KeyOf(i), u"Node " + desk::DecimalText(i));
   QCoreApplication::processEvents();
@@ -109,11 +112,7 @@ Phases RunControl(int n) {
   QCoreApplication::processEvents();
   auto t3 = Clock::now();
   if (found != static_cast<size_t>(n)) std::abort();
-  p.add = Ms(t0, t1);
-  p.find = Ms(t1, t2);
-  p.remove = Ms(t2, t3);
-  p.rssKb = PeakRssKb();
-  return p;
+  return Phases::Of(t0, t1, t2, t3);
 }
 
 Phases RunTreeWidget(int n) {
@@ -122,7 +121,6 @@ Phases RunTreeWidget(int n) {
   w->resize(400, 300);
   w->show();
   QHash<QString, QTreeWidgetItem*> keys;
-  Phases p;
   auto t0 = Clock::now();
   for (int i = 0; i < n; ++i) {
     auto* item = new QTreeWidgetItem(QStringList{QStringLiteral("Node ") + QString::number(i)});
@@ -141,16 +139,12 @@ Phases RunTreeWidget(int n) {
   QCoreApplication::processEvents();
   auto t3 = Clock::now();
   if (found != static_cast<size_t>(n)) std::abort();
-  p.add = Ms(t0, t1);
-  p.find = Ms(t1, t2);
-  p.remove = Ms(t2, t3);
-  p.rssKb = PeakRssKb();
-  return p;
+  return Phases::Of(t0, t1, t2, t3);
 }
 
 // The child side: runs one case and prints its phases.
-int ChildMain(int argc, char** argv, const char* spec) {
-  std::string s(spec);
+int ChildMain(int argc, char** argv, const char* childCase) {
+  std::string s(childCase);
   auto colon = s.find(':');
   std::string which = s.substr(0, colon);
   int n = std::stoi(s.substr(colon + 1));
@@ -160,8 +154,8 @@ int ChildMain(int argc, char** argv, const char* spec) {
   return 0;
 }
 
-bool RunChild(const std::string& spec, Phases& p) {
-  std::string cmd = "QT_QPA_PLATFORM=offscreen '" + g_self + "' --child=" + spec;
+bool RunChild(const std::string& childCase, Phases& p) {
+  std::string cmd = "QT_QPA_PLATFORM=offscreen '" + g_self + "' --child=" + childCase;
   FILE* f = popen(cmd.c_str(), "r");
   if (!f) return false;
   int got = std::fscanf(f, "%lf %lf %lf %ld", &p.add, &p.find, &p.remove, &p.rssKb);

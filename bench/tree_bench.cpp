@@ -51,17 +51,23 @@ void BM_RemoveFirstByIndex(benchmark::State& state) {
 }
 BENCHMARK(BM_RemoveFirstByIndex)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-// Hit testing in a deep, fully expanded chain: the cost is the walk to the row hit.
+// The tree in a container tall enough for `rows` rows; the container keeps the tree's size.
+desk::Ref<desk::Object> SizeForRows(const desk::Ref<desk::TreeView>& tree, int rows) {
+  desk::Ref<desk::Object> ext = desk::MakeExtendedControl(tree, u"tree");
+  std::vector<desk::Variant> w{desk::Variant::Single(1000)};
+  ext->Invoke(desk::ext::kWidth, desk::InvokeKind::Let, w);
+  std::vector<desk::Variant> h{desk::Variant::Single(desk::TreeView::kRowHeight * static_cast<float>(rows))};
+  ext->Invoke(desk::ext::kHeight, desk::InvokeKind::Let, h);
+  return ext;
+}
+
+// Hit testing the last of n root rows.
 void BM_HitTestLastRow(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   desk::Ref<desk::TreeView> tree = desk::MakeHeadlessTree();
   desk::Nodes& nodes = tree->NodeCollection();
   for (int i = 0; i < n; ++i) nodes.AddRoot(u"", u"row");
-  desk::Ref<desk::Object> ext = desk::MakeExtendedControl(tree, u"tree");
-  std::vector<desk::Variant> w{desk::Variant::Single(1000)};
-  ext->Invoke(desk::ext::kWidth, desk::InvokeKind::Let, w);
-  std::vector<desk::Variant> h{desk::Variant::Single(desk::TreeView::kRowHeight * static_cast<float>(n))};
-  ext->Invoke(desk::ext::kHeight, desk::InvokeKind::Let, h);
+  desk::Ref<desk::Object> ext = SizeForRows(tree, n);
   const float y = desk::TreeView::kRowHeight * (static_cast<float>(n) - 0.5f);
   for (auto _ : state) benchmark::DoNotOptimize(tree->HitTest(10, y));
 }
@@ -74,11 +80,7 @@ void BM_HitTestAfterAChange(benchmark::State& state) {
   desk::Ref<desk::TreeView> tree = desk::MakeHeadlessTree();
   desk::Nodes& nodes = tree->NodeCollection();
   for (int i = 0; i < n; ++i) nodes.AddRoot(u"", u"row");
-  desk::Ref<desk::Object> ext = desk::MakeExtendedControl(tree, u"tree");
-  std::vector<desk::Variant> w{desk::Variant::Single(1000)};
-  ext->Invoke(desk::ext::kWidth, desk::InvokeKind::Let, w);
-  std::vector<desk::Variant> h{desk::Variant::Single(desk::TreeView::kRowHeight * static_cast<float>(n + 1))};
-  ext->Invoke(desk::ext::kHeight, desk::InvokeKind::Let, h);
+  desk::Ref<desk::Object> ext = SizeForRows(tree, n + 1);
   const float y = desk::TreeView::kRowHeight * (static_cast<float>(n) - 0.5f);
   for (auto _ : state) {
     nodes.AddRoot(u"extra", u"row");
@@ -102,11 +104,7 @@ void BM_HitTestAfterExpandAnyRow(benchmark::State& state) {
     for (int c = 0; c < 999; ++c) nodes.Add(*roots.back(), desk::Relationship::Child, u"", u"row");
     roots.back()->SetExpanded(true);
   }
-  desk::Ref<desk::Object> ext = desk::MakeExtendedControl(tree, u"tree");
-  std::vector<desk::Variant> w{desk::Variant::Single(1000)};
-  ext->Invoke(desk::ext::kWidth, desk::InvokeKind::Let, w);
-  std::vector<desk::Variant> h{desk::Variant::Single(desk::TreeView::kRowHeight * static_cast<float>(n))};
-  ext->Invoke(desk::ext::kHeight, desk::InvokeKind::Let, h);
+  desk::Ref<desk::Object> ext = SizeForRows(tree, n);
   desk::Node& middle = *roots[roots.size() / 2];
   uint64_t row = 1;
   const bool change = state.range(1) != 0;

@@ -25,6 +25,7 @@
 #include "desk/imagelist.h"
 #include "desk/picture_loader.h"
 #include "desk/text.h"
+#include "server_child.h"
 
 extern char** environ;
 
@@ -42,48 +43,32 @@ struct Results {
 
 // --- the server child -------------------------------------------------------------------
 
-pid_t serverPid = -1;
-int serverPort = 0;
+desk_bench::ServerChild server;
 
 void StartServerChild() {
-  int fds[2];
-  if (pipe(fds) != 0) std::abort();
-  serverPid = fork();
-  if (serverPid == 0) {
-    close(fds[0]);
+  server.Start([](const std::function<void(int)>& report) {
     std::string body(kBodySize, '\0');
     std::mt19937_64 rng(42);
     for (size_t i = 0; i + 8 <= body.size(); i += 8) {
       uint64_t v = rng();
       std::memcpy(body.data() + i, &v, 8);
     }
-    httplib::Server server;
-    server.Get("/body.bin", [&](const httplib::Request&, httplib::Response& res) {
+    httplib::Server http;
+    http.Get("/body.bin", [&](const httplib::Request&, httplib::Response& res) {
       res.set_content_provider(body.size(), "application/octet-stream",
                                [&](size_t offset, size_t length, httplib::DataSink& sink) {
                                  sink.write(body.data() + offset, std::min<size_t>(length, 1 << 20));
                                  return true;
                                });
     });
-    int port = server.bind_to_any_port("127.0.0.1");
-    if (write(fds[1], &port, sizeof port) != sizeof port) _exit(1);
-    close(fds[1]);
-    server.listen_after_bind();
-    _exit(0);
-  }
-  close(fds[1]);
-  if (read(fds[0], &serverPort, sizeof serverPort) != sizeof serverPort || serverPort <= 0) std::abort();
-  close(fds[0]);
+    report(http.bind_to_any_port("127.0.0.1"));
+    http.listen_after_bind();
+  });
 }
 
-void StopServerChild() {
-  if (serverPid > 0) {
-    kill(serverPid, SIGTERM);
-    waitpid(serverPid, nullptr, 0);
-  }
-}
+void StopServerChild() { server.Stop(); }
 
-std::string BodyUrl() { return "http://127.0.0.1:" + std::to_string(serverPort) + "/body.bin"; }
+std::string BodyUrl() { return "http://127.0.0.1:" + std::to_string(server.Port()) + "/body.bin"; }
 
 long CurrentRssKb() {
   std::ifstream f("/proc/self/statm");
