@@ -28,20 +28,11 @@ constexpr std::string_view kSource = "desk";
 // ---------------------------------------------------------------------------------------------
 // Error records
 
-void CopyText(char* dst, size_t size, std::string_view s) {
-  size_t n = std::min(s.size(), size - 1);
-  // Cut at a character boundary, never inside a UTF-8 sequence.
-  if (n < s.size())
-    while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
-  std::memcpy(dst, s.data(), n);
-  dst[n] = '\0';
-}
-
 int32_t Fail(desk_error* err, int32_t number, std::string_view text, std::string_view source) {
   if (err) {
     err->number = number;
-    CopyText(err->text, sizeof err->text, text);
-    CopyText(err->source, sizeof err->source, source);
+    CopyUtf8(text, err->text, sizeof err->text);
+    CopyUtf8(source, err->source, sizeof err->source);
   }
   return number;
 }
@@ -664,7 +655,7 @@ DESK_C_API int32_t desk_value_text(const desk_value* v, char* buf, size_t size, 
   try {
     std::vector<Variant> temps;
     temps.reserve(1);
-    CopyText(buf, size, U8(FromC(*v, &temps).ToString()));
+    CopyUtf8(U8(FromC(*v, &temps).ToString()), buf, size);
     return Ok(err);
   } catch (...) {
     return Translate(err, "desk");

@@ -17,12 +17,6 @@ bool SameId(const char* a, const char* b) {
     if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b))) return false;
   return *a == *b;
 }
-void Say(char* message, size_t size, const std::string& text) {
-  if (!message || size == 0) return;
-  size_t n = std::min(size - 1, text.size());
-  std::memcpy(message, text.data(), n);
-  message[n] = '\0';
-}
 }  // namespace
 
 int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, size_t count, const char* clsid,
@@ -36,27 +30,27 @@ int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, s
       for (const auto& c : lib.classes)
         if (SameId(c.clsid.c_str(), clsid)) name = c.name;
       if (!factories[i].create) {
-        Say(message, size, "Can't create object: class " + name + " " + given + " of " + lib.name +
-                               " is not creatable by hosts");
+        CopyUtf8("Can't create object: class " + name + " " + given + " of " + lib.name + " is not creatable by hosts",
+                 message, size);
         return static_cast<int32_t>(Err::CantCreateObject);
       }
       if (!out) {
-        Say(message, size, "Can't create object: no place given for the new object");
+        CopyUtf8("Can't create object: no place given for the new object", message, size);
         return static_cast<int32_t>(Err::InvalidProcedureCall);
       }
       Ref<Object> o = factories[i].create();
       o->AddRef();  // the caller's reference
       *out = o.get();
-      Say(message, size, "");
+      CopyUtf8("", message, size);
       return 0;
     }
-    Say(message, size, "Can't create object: no class " + given + " in " + lib.name);
+    CopyUtf8("Can't create object: no class " + given + " in " + lib.name, message, size);
     return static_cast<int32_t>(Err::CantCreateObject);
   } catch (const Error& e) {
-    Say(message, size, U8(e.Description()));
+    CopyUtf8(U8(e.Description()), message, size);
     return e.Number();
   } catch (const std::exception& e) {
-    Say(message, size, e.what());
+    CopyUtf8(e.what(), message, size);
     return static_cast<int32_t>(Err::CantCreateObject);
   }
 }

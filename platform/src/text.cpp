@@ -1,5 +1,8 @@
 #include "desk/text.h"
 
+#include <algorithm>
+#include <cstring>
+
 #include <unicode/uchar.h>
 #include <unicode/ustring.h>
 
@@ -50,6 +53,15 @@ std::u16string FoldCase(std::u16string_view s) {
 std::u16string DecimalText(long long n) {
   std::string s = std::to_string(n);
   return std::u16string(s.begin(), s.end());
+}
+
+void CopyUtf8(std::string_view text, char* dst, size_t size) noexcept {
+  if (!dst || size == 0) return;
+  size_t n = std::min(text.size(), size - 1);
+  if (n < text.size())
+    while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(dst, text.data(), n);
+  dst[n] = '\0';
 }
 
 }  // namespace desk

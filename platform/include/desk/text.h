@@ -3,6 +3,7 @@
 
 #include "desk/export.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,11 @@ DESK_API std::string U8(std::u16string_view utf16);
 
 // Full Unicode case folding: two keys are the same key when their foldings are equal.
 DESK_API std::u16string FoldCase(std::u16string_view s);
+
+// Copies UTF-8 text into a caller's buffer of `size` bytes, NUL-terminated, cut at a character
+// boundary when it does not fit (never inside a sequence). Nothing when `dst` is null or `size`
+// is 0.
+DESK_API void CopyUtf8(std::string_view text, char* dst, size_t size) noexcept;
 
 // Decimal text of a 32-bit number: minus sign when negative, no grouping.
 DESK_API std::u16string DecimalText(long long n);

@@ -1,0 +1,41 @@
+#include "desk/text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+// Text copied into a caller's fixed buffer (error records, entry point messages) is cut at a
+// character boundary and always terminated.
+TEST(TextTest, CopyUtf8CutsBetweenCharactersAndTerminates) {
+  const std::string text = "ab\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80";  // a b ä € 😀: 1,1,2,3,4 bytes
+  struct Row {
+    size_t size;
+    const char* expected;
+  } rows[] = {
+      {1, ""},
+      {3, "ab"},
+      {4, "ab"},  // ä needs bytes 3 and 4: not cut in half
+      {5, "ab\xC3\xA4"},
+      {7, "ab\xC3\xA4"},
+      {8, "ab\xC3\xA4\xE2\x82\xAC"},
+      {11, "ab\xC3\xA4\xE2\x82\xAC"},
+      {12, "ab\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"},
+      {64, "ab\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE("buffer of " + std::to_string(r.size));
+    char buf[64];
+    std::fill(std::begin(buf), std::end(buf), 'x');
+    desk::CopyUtf8(text, buf, r.size);
+    EXPECT_STREQ(buf, r.expected);
+    if (r.size < sizeof buf) EXPECT_EQ(buf[r.size], 'x') << "nothing written past the buffer";
+  }
+  char untouched = 'x';
+  desk::CopyUtf8(text, &untouched, 0);
+  EXPECT_EQ(untouched, 'x');
+  desk::CopyUtf8(text, nullptr, 10);  // no buffer: nothing to do
+}
+
+}  // namespace
