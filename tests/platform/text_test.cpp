@@ -30,7 +30,9 @@ TEST(TextTest, CopyUtf8CutsBetweenCharactersAndTerminates) {
     std::fill(std::begin(buf), std::end(buf), 'x');
     desk::CopyUtf8(text, buf, r.size);
     EXPECT_STREQ(buf, r.expected);
-    if (r.size < sizeof buf) EXPECT_EQ(buf[r.size], 'x') << "nothing written past the buffer";
+    if (r.size < sizeof buf) {
+      EXPECT_EQ(buf[r.size], 'x') << "nothing written past the buffer";
+    }
   }
   char untouched = 'x';
   desk::CopyUtf8(text, &untouched, 0);
