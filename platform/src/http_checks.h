@@ -17,8 +17,7 @@ struct Checks {
   bool statusAtEnd = true;            // the final status decides success, with a body or without
 };
 
-// Visible outside the library for the tests, whatever the library's default visibility.
-__attribute__((visibility("default"))) std::shared_ptr<Client> MakeCurlClientWithChecks(const Options& options,
-                                                                                        const Checks& checks);
+// Exported for the tests, though declared in no installed header.
+DESK_API std::shared_ptr<Client> MakeCurlClientWithChecks(const Options& options, const Checks& checks);
 
 }  // namespace desk::http::detail

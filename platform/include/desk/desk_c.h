@@ -44,11 +44,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(__GNUC__)
-#define DESK_C_API __attribute__((visibility("default")))
-#else
-#define DESK_C_API
-#endif
+#include "desk/export.h"
+
+#define DESK_C_API DESK_EXPORT
 
 #ifdef __cplusplus
 extern "C" {
