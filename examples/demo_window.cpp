@@ -41,9 +41,7 @@
 
 #include "settings_file.h"
 
-#ifdef DESK_DEMO_HAVE_SAMPLE_SERVER
 #include "sample_server.h"
-#endif
 
 namespace {
 
@@ -288,7 +286,6 @@ int main(int argc, char** argv) {
 
     std::vector<std::pair<std::u16string, std::u16string>> entries;
     QString intro;
-#ifdef DESK_DEMO_HAVE_SAMPLE_SERVER
     desk_demo::SampleServer server;
     if (server.Start()) {
       const auto urls = server.Urls();
@@ -301,9 +298,6 @@ int main(int argc, char** argv) {
     } else {
       intro = QStringLiteral("The picture server did not start: the tree shows no pictures.");
     }
-#else
-    intro = QStringLiteral("Built without the picture server: the tree shows no pictures.");
-#endif
     const std::vector<std::u16string> keys = entries.empty() ? std::vector<std::u16string>{} : demo.FillPictures(entries);
     demo.BuildNodes(keys);
     demo.DeclareMenu();
