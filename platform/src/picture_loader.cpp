@@ -439,9 +439,13 @@ std::optional<uint64_t> DibPixelBytes(std::span<const uint8_t> info, int64_t& w,
   }
   if (h < 0) h = -h;
   if (TooLarge(w, h)) return std::nullopt;
+  // A colour count past what the depth can index is a damaged header, refused rather than
+  // mended: gdk-pixbuf reads the count as a signed int and sizes its palette buffer from it, so
+  // a count with the top bit set would make it ask for about 4 GiB.
+  if (colors >= 0x80000000u) return std::nullopt;
   if (bpp <= 8) {
-    if (bpp == 0) return std::nullopt;
-    if (colors == 0 || colors > (1u << bpp)) colors = 1u << bpp;
+    if (bpp == 0 || colors > (1u << bpp)) return std::nullopt;
+    if (colors == 0) colors = 1u << bpp;
   } else {
     colors = 0;
   }

@@ -269,6 +269,44 @@ TEST(ImageList, RefusalsLeaveTheListUnchanged) {
   EXPECT_EQ(images.Count(), 5);
 }
 
+// The colour count of a bitmap's header must fit its depth: a larger one, or one that reads as
+// negative, is a damaged header (one such made the bitmap reader ask for 4 GiB).
+TEST(PictureLoader, ABitmapsColourCountMustFitItsDepth) {
+  // A 2x2 picture of 8 bits a pixel with a palette of two colours.
+  auto eightBit = [](uint32_t colours) {
+    std::vector<uint8_t> b;
+    auto u16 = [&](uint32_t v) { b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    const uint32_t pixelsAt = 14 + 40 + 2 * 4, pixelBytes = 2 * 4;
+    b.push_back('B'), b.push_back('M');
+    u32(pixelsAt + pixelBytes), u32(0), u32(pixelsAt);
+    u32(40), u32(2), u32(2), u16(1), u16(8), u32(0), u32(pixelBytes), u32(2835), u32(2835), u32(colours), u32(0);
+    u32(0x000000FF), u32(0x0000FF00);  // blue, green
+    for (int row = 0; row < 2; ++row) b.push_back(0), b.push_back(1), b.push_back(0), b.push_back(0);
+    return b;
+  };
+  auto twentyFourBit = [](uint32_t colours) {
+    std::vector<uint8_t> b = desk_test::MakeBmp(2, 2, [](int32_t, int32_t) { return 0x336699u; });
+    for (int i = 0; i < 4; ++i) b[46 + static_cast<size_t>(i)] = static_cast<uint8_t>(colours >> (8 * i));
+    return b;
+  };
+  EXPECT_EQ(desk::DecodePicture(eightBit(2))->width, 2);
+  EXPECT_EQ(desk::DecodePicture(twentyFourBit(5))->width, 2) << "a count beside true colour is ignored";
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> bytes;
+  };
+  const Row rows[] = {
+      {"257 colours at 8 bits", eightBit(257)},
+      {"a count with the top bit set at 8 bits", eightBit(0xFFFFFFF8u)},
+      {"a count with the top bit set at 24 bits", twentyFourBit(0x80000000u)},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePicture(r.bytes); }), 481);
+  }
+}
+
 // A bitmap cut anywhere in its headers (file header, then the 40-byte information header) is
 // no picture: every length short of the first pixel is refused before anything is decoded.
 TEST(PictureLoader, ABitmapCutInsideItsHeadersIsRefused) {
