@@ -39,7 +39,7 @@ class QtDrawing : public QtHost {
   }
   // The area left of a row's label: its branch cells.
   QRect BranchArea(const QString& text) {
-    const QRect r = Widget()->visualItemRect(ItemOf(text));
+    const QRect r = Widget()->visualRect(ItemOf(text));
     return QRect(0, r.top(), r.left(), r.height());
   }
   QColor Dark() { return Widget()->palette().color(QPalette::Dark); }
@@ -73,10 +73,10 @@ TEST_F(QtDrawing, WithoutRootLinesRootsHaveNoBranchCell) {
   Set(u"Style", Variant::Long(7));
   Set(u"LineStyle", Variant::Long(0));
   QApplication::processEvents();
-  EXPECT_EQ(Widget()->visualItemRect(ItemOf("root")).left(), 0);
+  EXPECT_EQ(Widget()->visualRect(ItemOf("root")).left(), 0);
   Set(u"LineStyle", Variant::Long(1));
   QApplication::processEvents();
-  EXPECT_EQ(Widget()->visualItemRect(ItemOf("root")).left(), Widget()->indentation());
+  EXPECT_EQ(Widget()->visualRect(ItemOf("root")).left(), Widget()->indentation());
 }
 
 TEST_F(QtDrawing, FullRowSelectHighlightsTheWholeRow) {
@@ -84,13 +84,13 @@ TEST_F(QtDrawing, FullRowSelectHighlightsTheWholeRow) {
   Widget()->setFocus();
   const QColor highlight = Widget()->palette().color(QPalette::Active, QPalette::Highlight);
   auto rightEnd = [&] {
-    const QRect r = Widget()->visualItemRect(ItemOf("kid"));
+    const QRect r = Widget()->visualRect(ItemOf("kid"));
     return QRect(Viewport()->width() - 12, r.top() + 2, 8, r.height() - 4);
   };
   constexpr int kShade = 30;
   Set(u"FullRowSelect", Variant::Bool(false));
   QImage img = Shot();
-  const QRect label = Widget()->visualItemRect(ItemOf("kid"));
+  const QRect label = Widget()->visualRect(ItemOf("kid"));
   const QRect probe(label.left() + 2, label.top() + 2, 6, label.height() - 4);
   EXPECT_GT(Count(img, probe, highlight, kShade), probe.width() * probe.height() / 2);
   EXPECT_EQ(Count(img, rightEnd(), highlight, kShade), 0);
@@ -107,7 +107,7 @@ TEST_F(QtDrawing, HideSelectionHidesItWithoutTheFocus) {
   edit_->setFocus();  // the tree has no focus
   QApplication::processEvents();
   ASSERT_FALSE(Widget()->hasFocus());
-  const QRect label = Widget()->visualItemRect(ItemOf("kid"));
+  const QRect label = Widget()->visualRect(ItemOf("kid"));
   const QRect probe(label.left() + 2, label.top() + 2, 6, label.height() - 4);
   Set(u"HideSelection", Variant::Bool(false));
   const QColor shown = Widget()->palette().color(QPalette::Inactive, QPalette::Highlight);

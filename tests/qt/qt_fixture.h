@@ -8,7 +8,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <functional>
 #include <memory>
@@ -76,7 +76,7 @@ class QtHost : public ::testing::Test {
 
   desk::Control& Control() { return *dynamic_cast<desk::Control*>(control_.get()); }
   desk::TreeView& Tree() { return Control().GetSurface()->Tree(); }
-  QTreeWidget* Widget() { return desk::TreeWidgetOf(Tree()); }
+  QTreeView* Widget() { return desk::TreeViewOf(Tree()); }
   QWidget* Viewport() { return Widget()->viewport(); }
 
   Ref<desk::Object> Nodes() { return Call(control_, u"Nodes", InvokeKind::Get).ToObject(); }
@@ -89,15 +89,18 @@ class QtHost : public ::testing::Test {
   }
   desk::Node* NodeOf(const std::u16string& key) { return Tree().NodeCollection().Find(key); }
 
-  QTreeWidgetItem* ItemOf(const QString& text) {
-    auto found = Widget()->findItems(text, Qt::MatchExactly | Qt::MatchRecursive);
-    return found.isEmpty() ? nullptr : found.front();
+  // The view's row of the first node with this text; invalid when none shows it.
+  QModelIndex ItemOf(const QString& text) {
+    QAbstractItemModel* m = Widget()->model();
+    if (m->rowCount() == 0) return QModelIndex();
+    auto found = m->match(m->index(0, 0), Qt::DisplayRole, text, 1, Qt::MatchExactly | Qt::MatchRecursive);
+    return found.isEmpty() ? QModelIndex() : found.front();
   }
   // The centre of a node's row, in viewport coordinates.
   QPoint RowCentre(const QString& text) {
-    QTreeWidgetItem* item = ItemOf(text);
-    EXPECT_NE(item, nullptr) << text.toStdString();
-    return item ? Widget()->visualItemRect(item).center() : QPoint();
+    const QModelIndex item = ItemOf(text);
+    EXPECT_TRUE(item.isValid()) << text.toStdString();
+    return item.isValid() ? Widget()->visualRect(item).center() : QPoint();
   }
   // A viewport point in the tree's units.
   QPointF InTwips(QPoint viewportPos) {

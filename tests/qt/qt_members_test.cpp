@@ -17,10 +17,15 @@ struct MemberCase {
   std::function<Variant()> valid;
   std::function<Variant()> invalid;  // null: every value of the type is accepted
   int32_t error;                     // what `invalid` fails with
-  std::function<bool(QTreeWidget&)> shown;  // the widget shows the valid value; null: nothing to see
+  std::function<bool(QTreeView&)> shown;  // the widget shows the valid value; null: nothing to see
 };
 
 Variant Obj(Ref<desk::Object> o) { return Variant::Object(std::move(o)); }
+
+// The text the view shows on a row.
+QString Text(QTreeView& w, int row, const QModelIndex& parent = QModelIndex()) {
+  return w.model()->index(row, 0, parent).data().toString();
+}
 
 std::vector<MemberCase> Cases() {
   auto picture = [] { return Obj(desk::CurrentPlatform().LoadPicture(QStringLiteral(DESK_SAMPLE_PICTURES "/sun.png").toStdU16String())); };
@@ -34,41 +39,41 @@ std::vector<MemberCase> Cases() {
       {"Style below", id::kStyle, [] { return Variant::Long(0); }, [] { return Variant::Long(-1); }, 380, nullptr},
       {"Style text", id::kStyle, [] { return Variant::Long(5); }, [] { return Variant::String(u"five"); }, 13, nullptr},
       {"LineStyle", id::kLineStyle, [] { return Variant::Long(1); }, [] { return Variant::Long(2); }, 380,
-       [](QTreeWidget& w) { return w.rootIsDecorated(); }},
+       [](QTreeView& w) { return w.rootIsDecorated(); }},
       {"LabelEdit", id::kLabelEdit, [] { return Variant::Long(1); }, [] { return Variant::Long(-1); }, 380,
-       [](QTreeWidget& w) { return w.editTriggers() == QAbstractItemView::NoEditTriggers; }},
+       [](QTreeView& w) { return w.editTriggers() == QAbstractItemView::NoEditTriggers; }},
       {"Indentation", id::kIndentation, [] { return Variant::Single(450); }, [] { return Variant::Single(-15); }, 380,
-       [](QTreeWidget& w) { return w.indentation() == 30; }},
+       [](QTreeView& w) { return w.indentation() == 30; }},
       {"MousePointer", id::kMousePointer, [] { return Variant::Long(11); }, [] { return Variant::Long(16); }, 380,
-       [](QTreeWidget& w) { return w.viewport()->cursor().shape() == Qt::WaitCursor; }},
+       [](QTreeView& w) { return w.viewport()->cursor().shape() == Qt::WaitCursor; }},
       {"MousePointer custom", id::kMousePointer, [] { return Variant::Long(99); }, [] { return Variant::Long(100); }, 380,
        nullptr},
       {"BorderStyle", id::kBorderStyle, [] { return Variant::Long(1); }, [] { return Variant::Long(2); }, 380,
-       [](QTreeWidget& w) { return w.frameShape() != QFrame::NoFrame; }},
+       [](QTreeView& w) { return w.frameShape() != QFrame::NoFrame; }},
       {"Appearance", id::kAppearance, [] { return Variant::Long(0); }, [] { return Variant::Long(3); }, 380, nullptr},
       {"OLEDropMode", id::kOLEDropMode, [] { return Variant::Long(1); }, [] { return Variant::Long(2); }, 380,
-       [](QTreeWidget& w) { return w.viewport()->acceptDrops(); }},
+       [](QTreeView& w) { return w.viewport()->acceptDrops(); }},
       {"OLEDragMode", id::kOLEDragMode, [] { return Variant::Long(1); }, [] { return Variant::Long(5); }, 380,
-       [](QTreeWidget& w) { return w.dragEnabled(); }},
+       [](QTreeView& w) { return w.dragEnabled(); }},
       {"HotTracking", id::kHotTracking, [] { return Variant::Bool(true); }, [] { return Variant::String(u"yes"); }, 13,
        nullptr},
       {"HideSelection", id::kHideSelection, [] { return Variant::Bool(false); }, [] { return Variant::String(u"x"); }, 13,
-       [](QTreeWidget& w) {
+       [](QTreeView& w) {
          return w.palette().color(QPalette::Inactive, QPalette::Highlight) ==
                 w.palette().color(QPalette::Active, QPalette::Highlight);
        }},
       {"FullRowSelect", id::kFullRowSelect, [] { return Variant::Bool(true); }, [] { return Variant::String(u"x"); }, 13,
        nullptr},
       {"Checkboxes", id::kCheckboxes, [] { return Variant::Bool(true); }, [] { return Variant::String(u"x"); }, 13,
-       [](QTreeWidget& w) { return w.topLevelItem(0)->data(0, Qt::CheckStateRole).isValid(); }},
+       [](QTreeView& w) { return w.model()->index(0, 0).data(Qt::CheckStateRole).isValid(); }},
       {"Sorted", id::kSorted, [] { return Variant::Bool(true); }, [] { return Variant::String(u"x"); }, 13,
-       [](QTreeWidget& w) { return w.topLevelItem(0)->text(0) == "Alpha"; }},
+       [](QTreeView& w) { return w.model()->index(0, 0).data().toString() == "Alpha"; }},
       {"SingleSel", id::kSingleSel, [] { return Variant::Bool(true); }, [] { return Variant::String(u"x"); }, 13, nullptr},
       {"Scroll", id::kScroll, [] { return Variant::Bool(false); }, [] { return Variant::String(u"x"); }, 13,
-       [](QTreeWidget& w) { return w.verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOff; }},
+       [](QTreeView& w) { return w.verticalScrollBarPolicy() == Qt::ScrollBarAlwaysOff; }},
       {"PathSeparator", id::kPathSeparator, [] { return Variant::String(u"/"); }, nullptr, 0, nullptr},
       {"Font", id::kFont, font, [] { return Variant::Nothing(); }, 380,
-       [](QTreeWidget& w) { return w.font().family() == "DejaVu Sans" && w.font().pointSizeF() == 12 && w.font().bold(); }},
+       [](QTreeView& w) { return w.font().family() == "DejaVu Sans" && w.font().pointSizeF() == 12 && w.font().bold(); }},
       {"Font of another kind", id::kFont, font, picture, 13, nullptr},
       {"MouseIcon", id::kMouseIcon, picture, font, 13, nullptr},
       {"ImageList", id::kImageList, [] { return Obj(desk::CurrentPlatform().CreateImageList()); }, nullptr, 0, nullptr},
@@ -146,7 +151,7 @@ TEST_F(BothTrees, AcceptAndRefuseTheSameValues) {
         EXPECT_EQ(Get(*t, c.id), valid);  // kept
       }
       if (t == &Qt() && c.shown) {
-        QTreeWidget* w = desk::TreeWidgetOf(Qt());
+        QTreeView* w = desk::TreeViewOf(Qt());
         ASSERT_NE(w, nullptr);
         EXPECT_TRUE(c.shown(*w));
       }
@@ -168,9 +173,9 @@ TEST_F(BothTrees, SortedOrdersTheRootsAlike) {
     t->SetSorted(true);
   }
   QApplication::processEvents();
-  QTreeWidget* w = desk::TreeWidgetOf(Qt());
+  QTreeView* w = desk::TreeViewOf(Qt());
   std::vector<std::u16string> shown;
-  for (int i = 0; i < w->topLevelItemCount(); ++i) shown.push_back(w->topLevelItem(i)->text(0).toStdU16String());
+  for (int i = 0; i < w->model()->rowCount(); ++i) shown.push_back(Text(*w, i).toStdU16String());
   std::vector<std::u16string> rows;
   for (desk::Node* n : headless_->VisibleRows()) rows.push_back(n->Text());
   EXPECT_EQ(shown, rows);
@@ -179,29 +184,29 @@ TEST_F(BothTrees, SortedOrdersTheRootsAlike) {
   // A renamed root moves to its place.
   Qt().NodeCollection().Find(u"a")->SetText(u"zeta");
   QApplication::processEvents();
-  EXPECT_EQ(w->topLevelItem(3)->text(0), "zeta");
+  EXPECT_EQ(Text(*w, 3), "zeta");
   Qt().SetSorted(false);
-  EXPECT_EQ(w->topLevelItem(0)->text(0), "beta");  // sibling order again
+  EXPECT_EQ(Text(*w, 0), "beta");  // sibling order again
 }
 
 TEST_F(BothTrees, NodeChangesShowInTheWidget) {
   desk::Nodes& nodes = Qt().NodeCollection();
-  QTreeWidget* w = desk::TreeWidgetOf(Qt());
+  QTreeView* w = desk::TreeViewOf(Qt());
   Ref<desk::Node> child = nodes.Add(*nodes.Find(u"b"), desk::Relationship::Child, u"b1", u"child");
   nodes.Add(*nodes.Find(u"b"), desk::Relationship::First, u"b0", u"first");
-  ASSERT_EQ(w->topLevelItemCount(), 3);
-  EXPECT_EQ(w->topLevelItem(0)->text(0), "first");  // before beta, as the model says
-  EXPECT_EQ(w->topLevelItem(1)->child(0)->text(0), "child");
+  ASSERT_EQ(w->model()->rowCount(), 3);
+  EXPECT_EQ(Text(*w, 0), "first");  // before beta, as the model says
+  EXPECT_EQ(Text(*w, 0, w->model()->index(1, 0)), "child");
   child->SetText(u"renamed");
-  EXPECT_EQ(w->topLevelItem(1)->child(0)->text(0), "renamed");
+  EXPECT_EQ(Text(*w, 0, w->model()->index(1, 0)), "renamed");
   child->SetSelected(true);
-  EXPECT_EQ(w->currentItem(), w->topLevelItem(1)->child(0));
+  EXPECT_EQ(w->currentIndex(), w->model()->index(0, 0, w->model()->index(1, 0)));
   nodes.Remove(Variant::String(u"b"));  // with its child, which was selected
-  EXPECT_EQ(w->topLevelItemCount(), 2);
-  EXPECT_EQ(w->currentItem(), nullptr);
+  EXPECT_EQ(w->model()->rowCount(), 2);
+  EXPECT_FALSE(w->currentIndex().isValid());
   EXPECT_EQ(Qt().SelectedNode(), nullptr);
   nodes.Clear();
-  EXPECT_EQ(w->topLevelItemCount(), 0);
+  EXPECT_EQ(w->model()->rowCount(), 0);
 }
 
 }  // namespace

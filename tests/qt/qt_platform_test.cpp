@@ -197,7 +197,7 @@ TEST_F(QtSurfaceTest, NodePicturesComeFromTheImageListByKeyOrIndex) {
   NodeOf(u"b")->SetImage(Variant::Long(2));
   NodeOf(u"c")->SetImage(Variant::String(u"missing"));
   auto pixmapOf = [&](const char* text) {
-    const QIcon icon = qvariant_cast<QIcon>(ItemOf(text)->data(0, Qt::DecorationRole));
+    const QIcon icon = qvariant_cast<QIcon>(ItemOf(text).data(Qt::DecorationRole));
     return icon.pixmap(icon.availableSizes().value(0));
   };
   const Ref<desk::Picture> sun = list->Find(u"sun"), board = list->Find(u"board");
@@ -207,14 +207,14 @@ TEST_F(QtSurfaceTest, NodePicturesComeFromTheImageListByKeyOrIndex) {
   ASSERT_EQ(b.size(), QSize(board->width, board->height));
   EXPECT_EQ(a.pixel(sun->width / 2, sun->height / 2), sun->pixels[static_cast<size_t>(sun->height / 2 * sun->width + sun->width / 2)]);
   EXPECT_EQ(b.pixel(1, 1), board->pixels[static_cast<size_t>(board->width + 1)]);
-  EXPECT_FALSE(ItemOf("none")->data(0, Qt::DecorationRole).isValid());
+  EXPECT_FALSE(ItemOf("none").data(Qt::DecorationRole).isValid());
 
   // A picture added to the list after the fact shows without any call to the tree.
   add("cloud.gif", u"missing");
-  EXPECT_TRUE(ItemOf("none")->data(0, Qt::DecorationRole).isValid());
+  EXPECT_TRUE(ItemOf("none").data(Qt::DecorationRole).isValid());
   // Styles without pictures show none.
   Call(control_, u"Style", InvokeKind::Let, {Variant::Long(6)});
-  EXPECT_FALSE(ItemOf("by key")->data(0, Qt::DecorationRole).isValid());
+  EXPECT_FALSE(ItemOf("by key").data(Qt::DecorationRole).isValid());
 }
 
 // The list has one image size, the first picture's: a 48x32 picture in a list of 32x32 is
@@ -239,10 +239,10 @@ TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
   std::set<int> heights;
   for (const char* t : texts) {
     SCOPED_TRACE(t);
-    const QIcon icon = qvariant_cast<QIcon>(ItemOf(t)->data(0, Qt::DecorationRole));
+    const QIcon icon = qvariant_cast<QIcon>(ItemOf(t).data(Qt::DecorationRole));
     ASSERT_FALSE(icon.isNull());
     EXPECT_EQ(icon.availableSizes().value(0), QSize(32, 32));
-    heights.insert(Widget()->visualItemRect(ItemOf(t)).height());
+    heights.insert(Widget()->visualRect(ItemOf(t)).height());
   }
   EXPECT_EQ(heights.size(), 1u) << "rows of different heights";
   EXPECT_EQ(list->Images().Item(Variant::String(u"leaf"))->Original()->width, 48) << "the picture added stays whole";
@@ -261,8 +261,8 @@ TEST_F(QtSurfaceTest, RowsWithAndWithoutPicturesHaveOneHeightThatHoldsThePicture
   NodeOf(u"pic")->SetImage(Variant::String(u"board"));
   QApplication::processEvents();
   const int side = std::min(list->Find(u"board")->height, 64);
-  const QRect plain = Widget()->visualItemRect(ItemOf("plain"));
-  const QRect pic = Widget()->visualItemRect(ItemOf("picture"));
+  const QRect plain = Widget()->visualRect(ItemOf("plain"));
+  const QRect pic = Widget()->visualRect(ItemOf("picture"));
   EXPECT_EQ(plain.height(), pic.height());
   EXPECT_GE(pic.height(), side);
   EXPECT_EQ(pic.top(), plain.bottom() + 1);

@@ -427,8 +427,9 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
 
   // The node at a point in the tree's units, or null (see the layout above). Finds the row
   // through counts of rows kept along the tree (NodeAtRow), which a node added, removed,
-  // expanded or collapsed updates in place; switching Sorted, renaming a sorted root or
-  // adding a sorted root anywhere but last counts them again at the next hit test.
+  // expanded or collapsed, and a sorted root added or renamed, updates in place; switching
+  // Sorted (or placing a sorted root among equal texts away from its siblings) counts them
+  // again at the next hit test.
   virtual Ref<Node> HitTest(float x, float y);
   // The node on a row (0 the first), or null past the last row. Costs O(depth x log of the
   // number of siblings), also right after a change.

@@ -253,7 +253,7 @@ QtSurfaceWidget* ControlWidget(Object& control) {
   return s ? SurfaceWidget(*s) : nullptr;
 }
 
-QTreeWidget* TreeWidgetOf(TreeView& tree) {
+QTreeView* TreeViewOf(TreeView& tree) {
   auto* t = dynamic_cast<qtb::QtTree*>(&tree);
   return t ? t->Widget() : nullptr;
 }

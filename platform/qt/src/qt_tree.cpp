@@ -14,6 +14,7 @@
 
 #include "desk/text.h"
 #include "qt_dnd.h"
+#include "tree_rows.h"
 
 namespace desk::qtb {
 
@@ -86,39 +87,130 @@ QPixmap QtImageList::Pixmap(const Ref<Picture>& picture) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Items
+// Model
 
-TreeItem::TreeItem(QtTree* tree, Node* node) : QTreeWidgetItem(UserType), tree_(tree), node_(node) {
-  setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemIsUserCheckable |
-           Qt::ItemIsDragEnabled);
+detail::RowIndex& TreeModel::Rows() const { return detail::RowIndex::Of(*tree_); }
+
+int32_t TreeModel::PlaceOf(const Node& n) const {
+  int32_t place = Rows().PlaceOf(n);
+  if (adding_.node && &n != adding_.node && n.Parent() == adding_.parent && place > adding_.place) --place;
+  return place;
 }
 
-QVariant TreeItem::data(int column, int role) const {
-  if (!tree_ || column != 0) return QVariant();
+QModelIndex TreeModel::IndexOf(const Node* n) const {
+  if (!n || !n->InTree() || clearing_) return QModelIndex();
+  return createIndex(PlaceOf(*n), 0, const_cast<Node*>(n));
+}
+
+QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const {
+  if (row < 0 || column != 0 || (parent.isValid() && parent.column() != 0) || row >= rowCount(parent))
+    return QModelIndex();
+  const Node* p = NodeOf(parent);
+  int32_t place = row;
+  if (adding_.node && adding_.parent == p && place >= adding_.place) ++place;
+  Node* n = Rows().ChildAt(p, place);
+  return n ? createIndex(row, 0, n) : QModelIndex();
+}
+
+QModelIndex TreeModel::parent(const QModelIndex& child) const {
+  if (!child.isValid() || clearing_) return QModelIndex();
+  const Node* n = NodeOf(child);
+  return n->InTree() ? IndexOf(n->Parent()) : QModelIndex();
+}
+
+int TreeModel::rowCount(const QModelIndex& parent) const {
+  if (clearing_ || (parent.isValid() && parent.column() != 0)) return 0;
+  const Node* p = NodeOf(parent);
+  if (p && !p->InTree()) return 0;
+  int32_t count = Rows().Count(p);
+  if (adding_.node && adding_.parent == p) --count;
+  return count;
+}
+
+int TreeModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() && parent.column() != 0 ? 0 : 1;
+}
+
+bool TreeModel::hasChildren(const QModelIndex& parent) const { return rowCount(parent) > 0; }
+
+QVariant TreeModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || clearing_) return QVariant();
+  const Node& n = *NodeOf(index);
   switch (role) {
     case Qt::DisplayRole:
-    case Qt::EditRole: return Q(node_->Text());
+    case Qt::EditRole: return Q(n.Text());
     case Qt::DecorationRole: {
       if (!tree_->ShowsPictures()) return QVariant();
-      QIcon icon = tree_->IconFor(*node_);
+      QIcon icon = tree_->IconFor(n);
       return icon.isNull() ? QVariant() : QVariant(icon);
     }
     case Qt::CheckStateRole:
       if (!tree_->Checkboxes()) return QVariant();
-      return node_->Checked() ? Qt::Checked : Qt::Unchecked;
-    default: return QTreeWidgetItem::data(column, role);
+      return n.Checked() ? Qt::Checked : Qt::Unchecked;
+    default: return QVariant();
   }
 }
 
-void TreeItem::setData(int column, int role, const QVariant& value) {
-  if (!tree_) return;
-  if (role == Qt::CheckStateRole) {
-    if (!tree_->Syncing()) Shielded("NodeCheck", [&] { tree_->OnUserCheck(*node_, value.toInt() == Qt::Checked); });
-    return;
-  }
+bool TreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   // The text is the node's; edits reach it through the label-edit events only.
-  if (role == Qt::DisplayRole || role == Qt::EditRole || role == Qt::DecorationRole) return;
-  QTreeWidgetItem::setData(column, role, value);
+  if (!index.isValid() || role != Qt::CheckStateRole || tree_->Syncing()) return false;
+  Node& n = *NodeOf(index);
+  Shielded("NodeCheck", [&] { tree_->OnUserCheck(n, value.toInt() == Qt::Checked); });
+  return true;
+}
+
+Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const {
+  if (!index.isValid()) return Qt::NoItemFlags;
+  return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable | Qt::ItemIsUserCheckable |
+         Qt::ItemIsDragEnabled;
+}
+
+void TreeModel::Added(Node& n) {
+  const Node* parent = n.Parent();
+  const QModelIndex parentIndex = IndexOf(parent);
+  const int32_t place = Rows().PlaceOf(n);
+  // The tree tells after the fact; until the views were told the rows are coming, they must
+  // read the rows as they were.
+  adding_ = Adding{&n, parent, place};
+  beginInsertRows(parentIndex, place, place);
+  adding_ = Adding{};
+  endInsertRows();
+}
+
+void TreeModel::Removing(Node& n) {
+  const int32_t place = Rows().PlaceOf(n);
+  beginRemoveRows(IndexOf(n.Parent()), place, place);
+  // Out of the rows now, so that the views read them without it; the tree unlinks it next.
+  Rows().Removing(n);
+  endRemoveRows();
+}
+
+void TreeModel::Changed(const Node& n) {
+  const QModelIndex i = IndexOf(&n);
+  if (i.isValid()) emit dataChanged(i, i);
+}
+
+void TreeModel::Reordered() {
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const QModelIndexList before = persistentIndexList();
+  QModelIndexList after;
+  after.reserve(before.size());
+  for (const QModelIndex& i : before) after.push_back(IndexOf(NodeOf(i)));
+  changePersistentIndexList(before, after);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void TreeModel::Cleared() {
+  // The tree has dropped its nodes already: nothing may read them through an old index.
+  clearing_ = true;
+  beginResetModel();
+  clearing_ = false;
+  endResetModel();
+}
+
+void TreeModel::AllChanged() {
+  const int rows = rowCount();
+  if (rows > 0) emit dataChanged(index(0, 0), index(rows - 1, 0));
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -158,11 +250,10 @@ QSize TreeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelInd
 
 QWidget* TreeDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem& option,
                                     const QModelIndex& index) const {
-  auto* w = static_cast<TreeWidget*>(this->parent());
-  TreeItem* item = w ? w->Item(index) : nullptr;
-  if (!tree_ || !item) return nullptr;
+  Node* node = TreeModel::NodeOf(index);
+  if (!tree_ || !node) return nullptr;
   bool open = tree_->OpeningEditor();
-  if (!open) Shielded("BeforeLabelEdit", [&] { open = tree_->BeginUserEdit(*item->GetNode()); });
+  if (!open) Shielded("BeforeLabelEdit", [&] { open = tree_->BeginUserEdit(*node); });
   if (!open) return nullptr;
   return QStyledItemDelegate::createEditor(parent, option, index);
 }
@@ -194,8 +285,7 @@ class TreeStyle : public QProxyStyle {
 
 }  // namespace
 
-TreeWidget::TreeWidget(QtTree* tree, QWidget* parent) : QTreeWidget(parent), tree_(tree) {
-  setColumnCount(1);
+TreeWidget::TreeWidget(QtTree* tree, QWidget* parent) : QTreeView(parent), tree_(tree) {
   setHeaderHidden(true);
   header()->setStretchLastSection(true);
   setSelectionMode(QAbstractItemView::SingleSelection);
@@ -226,7 +316,7 @@ QPointF TreeWidget::ToTreeUnits(const QPointF& viewportPos) const {
 
 void TreeWidget::mousePressEvent(QMouseEvent* e) {
   Shielded("mousePressEvent", [&] {
-    if (!tree_) return QTreeWidget::mousePressEvent(e);
+    if (!tree_) return QTreeView::mousePressEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
     int16_t button = ButtonOf(e->button()), shift = ShiftMask(e->modifiers());
@@ -239,22 +329,22 @@ void TreeWidget::mousePressEvent(QMouseEvent* e) {
     // finds with HitTest.
     if (e->button() == Qt::RightButton) return e->accept();
     leftPressed_ = e->button() == Qt::LeftButton;
-    QTreeWidget::mousePressEvent(e);
+    QTreeView::mousePressEvent(e);
     if (!self || !tree_ || e->button() != Qt::LeftButton) return;
-    auto* item = static_cast<TreeItem*>(itemAt(e->position().toPoint()));
+    const QModelIndex at = indexAt(e->position().toPoint());
+    Ref<Node> node(TreeModel::NodeOf(at));
     // A click on the label (or anywhere on the row with FullRowSelect), not on the branch area.
-    if (item && item->GetNode()->InTree() &&
-        (tree_->FullRowSelect() || e->position().x() >= visualItemRect(item).left()))
-      tree_->UserClickNode(*item->GetNode());
+    if (node && node->InTree() && (tree_->FullRowSelect() || e->position().x() >= visualRect(at).left()))
+      tree_->UserClickNode(*node);
   });
 }
 
 void TreeWidget::mouseReleaseEvent(QMouseEvent* e) {
   Shielded("mouseReleaseEvent", [&] {
-    if (!tree_) return QTreeWidget::mouseReleaseEvent(e);
+    if (!tree_) return QTreeView::mouseReleaseEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
-    if (e->button() != Qt::RightButton) QTreeWidget::mouseReleaseEvent(e);
+    if (e->button() != Qt::RightButton) QTreeView::mouseReleaseEvent(e);
     if (!self || !tree_) return;
     int16_t button = ButtonOf(e->button()), shift = ShiftMask(e->modifiers());
     const QPointF t = ToTreeUnits(e->position());
@@ -272,7 +362,7 @@ void TreeWidget::mouseReleaseEvent(QMouseEvent* e) {
 
 void TreeWidget::mouseMoveEvent(QMouseEvent* e) {
   Shielded("mouseMoveEvent", [&] {
-    if (!tree_) return QTreeWidget::mouseMoveEvent(e);
+    if (!tree_) return QTreeView::mouseMoveEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
     int16_t button = ButtonMask(e->buttons()), shift = ShiftMask(e->modifiers());
@@ -282,25 +372,25 @@ void TreeWidget::mouseMoveEvent(QMouseEvent* e) {
     if (!self || !tree_) return;
     // Qt's own drag gesture starts a drag only in automatic mode (dragEnabled follows it); a
     // right-button move must not rubber-band a selection.
-    if (!(e->buttons() & Qt::RightButton)) QTreeWidget::mouseMoveEvent(e);
+    if (!(e->buttons() & Qt::RightButton)) QTreeView::mouseMoveEvent(e);
   });
 }
 
 void TreeWidget::mouseDoubleClickEvent(QMouseEvent* e) {
   Shielded("mouseDoubleClickEvent", [&] {
-    if (!tree_) return QTreeWidget::mouseDoubleClickEvent(e);
+    if (!tree_) return QTreeView::mouseDoubleClickEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
     afterDoubleClick_ = true;
     if (e->button() == Qt::LeftButton) tree_->RaiseDblClick();
     if (!self || !tree_) return;
-    if (e->button() == Qt::LeftButton) QTreeWidget::mouseDoubleClickEvent(e);
+    if (e->button() == Qt::LeftButton) QTreeView::mouseDoubleClickEvent(e);
   });
 }
 
 void TreeWidget::keyPressEvent(QKeyEvent* e) {
   Shielded("keyPressEvent", [&] {
-    if (!tree_) return QTreeWidget::keyPressEvent(e);
+    if (!tree_) return QTreeView::keyPressEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
     const int16_t code0 = KeyCodeOf(e->key()), shift0 = ShiftMask(e->modifiers());
@@ -325,26 +415,26 @@ void TreeWidget::keyPressEvent(QKeyEvent* e) {
     const Qt::KeyboardModifiers mods =
         shift == shift0 ? e->modifiers() : (ModifiersOf(shift) | (e->modifiers() & Qt::KeypadModifier));
     QKeyEvent forwarded(e->type(), key, mods, text, e->isAutoRepeat(), static_cast<quint16>(e->count()));
-    QTreeWidget::keyPressEvent(&forwarded);
+    QTreeView::keyPressEvent(&forwarded);
     e->setAccepted(forwarded.isAccepted());
   });
 }
 
 void TreeWidget::keyReleaseEvent(QKeyEvent* e) {
   Shielded("keyReleaseEvent", [&] {
-    if (!tree_) return QTreeWidget::keyReleaseEvent(e);
+    if (!tree_) return QTreeView::keyReleaseEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
     int16_t code = KeyCodeOf(e->key()), shift = ShiftMask(e->modifiers());
     tree_->RaiseKeyUp(code, shift);
     if (!self) return;
-    QTreeWidget::keyReleaseEvent(e);
+    QTreeView::keyReleaseEvent(e);
   });
 }
 
 void TreeWidget::focusOutEvent(QFocusEvent* e) {
   Shielded("focusOutEvent", [&] {
-    QTreeWidget::focusOutEvent(e);
+    QTreeView::focusOutEvent(e);
     if (!tree_) return;
     // Only when the focus moves to another control of the window: not to a popup, another
     // window, or the tree's own label editor.
@@ -390,38 +480,29 @@ void TreeWidget::startDrag(Qt::DropActions) {
 }
 
 void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex& index) const {
-  if (!tree_) return;
-  TreeItem* item = Item(index);
-  if (!item) return;
+  if (!tree_ || !index.isValid()) return;
   const int indent = indentation();
   if (indent <= 0) return;
 
-  // The item and its ancestors; the rightmost cell is the item's own, the others carry the
+  // The row and its ancestors; the rightmost cell is the row's own, the others carry the
   // ancestors' vertical lines. Roots have a cell only with root lines.
-  std::vector<QTreeWidgetItem*> chain;
-  for (QTreeWidgetItem* it = item; it; it = it->parent()) chain.push_back(it);
+  std::vector<QModelIndex> chain;
+  for (QModelIndex i = index; i.isValid(); i = i.parent()) chain.push_back(i);
   const int cells = static_cast<int>(chain.size()) - (rootIsDecorated() ? 0 : 1);
-  auto siblingAt = [&](QTreeWidgetItem* it, int delta) -> QTreeWidgetItem* {
-    QTreeWidgetItem* parent = it->parent();
-    const int i = parent ? parent->indexOfChild(it) : indexOfTopLevelItem(it);
-    const int count = parent ? parent->childCount() : topLevelItemCount();
-    const int j = i + delta;
-    if (j < 0 || j >= count) return nullptr;
-    return parent ? parent->child(j) : topLevelItem(j);
-  };
+  QAbstractItemModel* m = model();
 
   p->save();
   QPen dotted(palette().color(QPalette::Dark), 1, Qt::DotLine);
   const int right = rect.right() + 1;
   for (int c = 0; c < cells; ++c) {
     const QRect cell(right - (c + 1) * indent, rect.top(), indent, rect.height());
-    QTreeWidgetItem* at = chain[static_cast<size_t>(c)];
+    const QModelIndex& at = chain[static_cast<size_t>(c)];
     const int cx = cell.left() + indent / 2, cy = cell.top() + cell.height() / 2;
-    const bool hasNext = siblingAt(at, 1) != nullptr;
+    const bool hasNext = at.row() + 1 < m->rowCount(at.parent());
     if (tree_->ShowsLines()) {
       p->setPen(dotted);
       if (c == 0) {
-        const bool hasAbove = at->parent() || siblingAt(at, -1);
+        const bool hasAbove = at.parent().isValid() || at.row() > 0;
         if (hasAbove) p->drawLine(cx, cell.top(), cx, cy);
         if (hasNext) p->drawLine(cx, cy, cx, cell.bottom());
         p->drawLine(cx, cy, cell.right(), cy);
@@ -429,14 +510,14 @@ void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex&
         p->drawLine(cx, cell.top(), cx, cell.bottom());
       }
     }
-    if (c == 0 && tree_->ShowsPlusMinus() && at->childCount() > 0) {
+    if (c == 0 && tree_->ShowsPlusMinus() && m->hasChildren(at)) {
       const QRect box(cx - 4, cy - 4, 8, 8);
       p->fillRect(box, palette().brush(QPalette::Base));
       p->setPen(QPen(palette().color(QPalette::Dark), 1));
       p->drawRect(box);
       p->setPen(QPen(palette().color(QPalette::Text), 1));
       p->drawLine(cx - 2, cy, cx + 2, cy);
-      if (!at->isExpanded()) p->drawLine(cx, cy - 2, cx, cy + 2);
+      if (!isExpanded(at)) p->drawLine(cx, cy - 2, cx, cy + 2);
     }
   }
   p->restore();
@@ -445,27 +526,23 @@ void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex&
 // ---------------------------------------------------------------------------------------------
 // The tree
 
-// Mirrors model changes into the widget.
+// Tells the item model and the view what changed in the tree.
 class QtTree::Mirror : public TreeObserver {
  public:
   explicit Mirror(QtTree& t) : t_(t) {}
-  void NodeAdded(Node& n) override { t_.AddItem(n); }
-  void NodeAboutToBeRemoved(Node& n) override { t_.RemoveItem(n); }
+  void NodeAdded(Node& n) override { t_.AddRow(n); }
+  void NodeAboutToBeRemoved(Node& n) override { t_.RemoveRows(n); }
   void NodeChanged(Node& n, NodeField f) override {
-    TreeItem* item = t_.ItemOf(&n);
-    if (!item) return;
     SyncGuard guard(t_);
     switch (f) {
       case NodeField::Text:
-        item->Changed();
-        if (!n.Parent() && t_.Sorted()) t_.ScheduleRootSync();
+        if (!n.Parent() && t_.Sorted()) t_.model_->Reordered();
+        t_.model_->Changed(n);
         break;
       case NodeField::Image:
       case NodeField::SelectedImage:
-      case NodeField::Checked: item->Changed(); break;
-      case NodeField::Expanded:
-        if (item->isExpanded() != n.Expanded()) item->setExpanded(n.Expanded());
-        break;
+      case NodeField::Checked: t_.model_->Changed(n); break;
+      case NodeField::Expanded: t_.ShowExpanded(n); break;
       case NodeField::Selected: t_.ShowSelection(n); break;
       case NodeField::Key:
       case NodeField::Tag: break;
@@ -473,40 +550,34 @@ class QtTree::Mirror : public TreeObserver {
   }
   void Cleared() override {
     SyncGuard guard(t_);
-    for (auto& [n, item] : t_.items_) item->tree_ = nullptr;
-    t_.items_.clear();
-    if (t_.widget_) t_.widget_->clear();
+    t_.model_->Cleared();
   }
 
  private:
   QtTree& t_;
 };
 
-QtTree::QtTree(QWidget* parent) : widget_(new TreeWidget(this, parent)), mirror_(std::make_unique<Mirror>(*this)) {
+QtTree::QtTree(QWidget* parent) : model_(std::make_unique<TreeModel>(this)), mirror_(std::make_unique<Mirror>(*this)) {
+  widget_ = new TreeWidget(this, parent);
+  widget_->setModel(model_.get());
   delegate_ = new TreeDelegate(this, widget_);
   widget_->setItemDelegate(delegate_);
-  QObject::connect(widget_, &QTreeWidget::currentItemChanged, widget_,
-                   [this](QTreeWidgetItem* cur, QTreeWidgetItem* prev) {
-                     Shielded("NodeClick", [&] {
-                       OnCurrentChanged(static_cast<TreeItem*>(cur), static_cast<TreeItem*>(prev));
-                     });
+  QObject::connect(widget_->selectionModel(), &QItemSelectionModel::currentChanged, widget_,
+                   [this](const QModelIndex& cur, const QModelIndex& prev) {
+                     Shielded("NodeClick", [&] { OnCurrentChanged(cur, prev); });
                    });
-  QObject::connect(widget_, &QTreeWidget::itemExpanded, widget_,
-                   [this](QTreeWidgetItem* it) {
-                     Shielded("Expand", [&] { OnUserExpanded(static_cast<TreeItem*>(it), true); });
-                   });
-  QObject::connect(widget_, &QTreeWidget::itemCollapsed, widget_,
-                   [this](QTreeWidgetItem* it) {
-                     Shielded("Collapse", [&] { OnUserExpanded(static_cast<TreeItem*>(it), false); });
-                   });
+  QObject::connect(widget_, &QTreeView::expanded, widget_, [this](const QModelIndex& i) {
+    Shielded("Expand", [&] { OnUserExpanded(i, true); });
+  });
+  QObject::connect(widget_, &QTreeView::collapsed, widget_, [this](const QModelIndex& i) {
+    Shielded("Collapse", [&] { OnUserExpanded(i, false); });
+  });
   AddObserver(mirror_.get());
   ApplyAll();
 }
 
 QtTree::~QtTree() {
   RemoveObserver(mirror_.get());
-  for (auto& [n, item] : items_) item->tree_ = nullptr;
-  items_.clear();
   if (widget_) {
     widget_->tree_ = nullptr;
     delegate_->tree_ = nullptr;
@@ -516,110 +587,46 @@ QtTree::~QtTree() {
 
 void QtTree::WidgetGone() {
   // The host's window took the widget with it; the model lives on without a view.
-  for (auto& [n, item] : items_) item->tree_ = nullptr;
-  items_.clear();
   if (delegate_) delegate_->tree_ = nullptr;
   delegate_ = nullptr;
 }
 
-TreeItem* QtTree::ItemOf(const Node* n) const {
-  auto it = items_.find(n);
-  return it == items_.end() ? nullptr : it->second;
-}
-
-void QtTree::AddItem(Node& n) {
-  if (!widget_) return;
+void QtTree::AddRow(Node& n) {
   SyncGuard guard(*this);
-  auto* item = new TreeItem(this, &n);
-  items_[&n] = item;
-  Node* parent = n.Parent();
-  TreeItem* parentItem = parent ? ItemOf(parent) : nullptr;
-  TreeItem* nextItem = n.Next() ? ItemOf(n.Next()) : nullptr;
-  if (parentItem) {
-    if (nextItem) parentItem->insertChild(parentItem->indexOfChild(nextItem), item);
-    else parentItem->addChild(item);
-    // A node can be expanded before it has children; the view shows that once it has one.
-    if (parent->Expanded() && !parentItem->isExpanded()) parentItem->setExpanded(true);
-  } else if (Sorted()) {
-    widget_->addTopLevelItem(item);
-    ScheduleRootSync();
-  } else if (nextItem) {
-    widget_->insertTopLevelItem(widget_->indexOfTopLevelItem(nextItem), item);
-  } else {
-    widget_->addTopLevelItem(item);
-  }
+  model_->Added(n);
+  // A node can be expanded before it has children; the view shows that once it has one.
+  if (Node* parent = n.Parent(); parent && parent->Expanded()) ShowExpanded(*parent);
 }
 
-void QtTree::ForgetSubtree(QTreeWidgetItem* item) {
-  std::vector<QTreeWidgetItem*> stack{item};
-  while (!stack.empty()) {
-    auto* it = static_cast<TreeItem*>(stack.back());
-    stack.pop_back();
-    items_.erase(it->node_);
-    it->tree_ = nullptr;
-    for (int i = 0; i < it->childCount(); ++i) stack.push_back(it->child(i));
-  }
-}
-
-void QtTree::RemoveItem(Node& top) {
-  TreeItem* item = ItemOf(&top);
-  if (!item || !widget_) return;
+void QtTree::RemoveRows(Node& top) {
   SyncGuard guard(*this);
-  // The model drops its selection with the node; so does the view, instead of moving it on.
-  for (Node* s = SelectedNode(); s; s = s->Parent())
-    if (s == &top) {
+  if (widget_) {
+    // The model drops its selection with the node; so does the view, instead of moving it on.
+    auto inSubtree = [&](const Node* s) {
+      for (; s; s = s->Parent())
+        if (s == &top) return true;
+      return false;
+    };
+    if (inSubtree(SelectedNode()) || inSubtree(TreeModel::NodeOf(widget_->currentIndex())))
       widget_->selectionModel()->clear();
-      break;
-    }
-  ForgetSubtree(item);
-  delete item;
+  }
+  model_->Removing(top);
+}
+
+void QtTree::ShowExpanded(Node& n) {
+  if (!widget_) return;
+  const QModelIndex i = model_->IndexOf(&n);
+  if (i.isValid() && widget_->isExpanded(i) != n.Expanded()) widget_->setExpanded(i, n.Expanded());
 }
 
 void QtTree::ShowSelection(Node& n) {
   if (!widget_) return;
-  TreeItem* item = ItemOf(&n);
+  const QModelIndex i = model_->IndexOf(&n);
   if (n.Selected()) {
-    if (item && widget_->currentItem() != item) widget_->setCurrentItem(item);
-  } else if (item && widget_->currentItem() == item) {
+    if (i.isValid() && widget_->currentIndex() != i) widget_->setCurrentIndex(i);
+  } else if (i.isValid() && widget_->currentIndex() == i) {
     widget_->selectionModel()->clear();
   }
-}
-
-void QtTree::ScheduleRootSync() {
-  rootsDirty_ = true;
-  if (rootSyncPosted_ || !widget_) return;
-  rootSyncPosted_ = true;
-  // Once per burst of additions, not once per node.
-  QTimer::singleShot(0, widget_, [this] {
-    rootSyncPosted_ = false;
-    SyncRoots();
-  });
-}
-
-void QtTree::SyncRoots() {
-  if (!widget_) return;
-  rootsDirty_ = false;
-  std::vector<Node*> want;
-  for (Node* r = FirstRoot(); r; r = r->Next()) want.push_back(r);
-  if (Sorted()) {
-    std::vector<std::pair<std::u16string, Node*>> keyed;
-    keyed.reserve(want.size());
-    for (Node* n : want) keyed.emplace_back(FoldCase(n->Text()), n);
-    std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    for (size_t i = 0; i < want.size(); ++i) want[i] = keyed[i].second;
-  }
-  bool same = static_cast<int>(want.size()) == widget_->topLevelItemCount();
-  for (int i = 0; same && i < widget_->topLevelItemCount(); ++i)
-    same = static_cast<TreeItem*>(widget_->topLevelItem(i))->node_ == want[static_cast<size_t>(i)];
-  if (same) return;
-  SyncGuard guard(*this);
-  // Taking an item out of the view forgets its expanded state; the model still has it.
-  while (widget_->topLevelItemCount() > 0) widget_->takeTopLevelItem(widget_->topLevelItemCount() - 1);
-  for (Node* n : want)
-    if (TreeItem* it = ItemOf(n)) widget_->addTopLevelItem(it);
-  for (auto& [n, item] : items_)
-    if (n->Expanded()) item->setExpanded(true);
-  if (Node* s = SelectedNode()) ShowSelection(*s);
 }
 
 Ref<Picture> QtTree::PictureFor(const Variant& image) const {
@@ -703,7 +710,7 @@ void QtTree::Apply(DispId id) {
   switch (id) {
     case treeid::kStyle:
     case treeid::kCheckboxes:
-      for (auto& [n, item] : items_) item->Changed();
+      model_->AllChanged();
       Relayout();
       break;
     case treeid::kLineStyle: w.setRootIsDecorated(LineStyle() == 1); break;
@@ -719,13 +726,17 @@ void QtTree::Apply(DispId id) {
     case treeid::kImageList:
       pixmaps_.Clear();
       UpdateIconSize();
-      for (auto& [n, item] : items_) item->Changed();
+      model_->AllChanged();
       Relayout();
       break;
     case treeid::kHotTracking:
     case treeid::kFullRowSelect: w.viewport()->update(); break;
     case treeid::kHideSelection: ApplyPalette(); break;
-    case treeid::kSorted: SyncRoots(); break;
+    case treeid::kSorted: {
+      SyncGuard guard(*this);
+      model_->Reordered();
+      break;
+    }
     case treeid::kScroll: {
       const auto policy = Scroll() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
       w.setHorizontalScrollBarPolicy(policy);
@@ -783,30 +794,29 @@ void QtTree::Refresh() {
   // Reads everything again: a host may have changed the font object or the image list's
   // pictures in place.
   ApplyAll();
-  SyncRoots();
-  for (auto& [n, item] : items_) item->Changed();
+  model_->AllChanged();
   Relayout();
 }
 
 Ref<Node> QtTree::HitTest(float x, float y) {
   if (!widget_ || !(x >= 0 && y >= 0) || std::isinf(x) || std::isinf(y)) return nullptr;
-  if (rootsDirty_) SyncRoots();
   const QPoint inWidget(static_cast<int>(std::floor(x / kTwipsPerPixel)), static_cast<int>(std::floor(y / kTwipsPerPixel)));
   if (!widget_->rect().contains(inWidget)) return nullptr;
   const QPoint vp = inWidget - widget_->viewport()->pos();
   if (!widget_->viewport()->rect().contains(vp)) return nullptr;
-  auto* item = static_cast<TreeItem*>(widget_->itemAt(vp));
-  return item ? Ref<Node>(item->node_) : nullptr;
+  return Ref<Node>(TreeModel::NodeOf(widget_->indexAt(vp)));
 }
 
-void QtTree::OnCurrentChanged(TreeItem* current, TreeItem* previous) {
-  if (syncing_ || !current || !current->tree_) return;
+void QtTree::OnCurrentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  Node* cur = TreeModel::NodeOf(current);
+  if (syncing_ || !cur || !cur->InTree()) return;
   Ref<TreeView> keep(this);
-  Ref<Node> node(current->node_);
-  if (SingleSel() && previous && previous->tree_) {
+  Ref<Node> node(cur);
+  Node* prev = TreeModel::NodeOf(previous);
+  if (SingleSel() && prev && prev->InTree()) {
     // SingleSel: the new node opens and the one selected before closes, unless it is on the
     // new node's path.
-    Ref<Node> before(previous->node_);
+    Ref<Node> before(prev);
     bool onPath = false;
     for (Node* a = node->Parent(); a && !onPath; a = a->Parent()) onPath = a == before.get();
     if (!onPath && before->InTree()) before->SetExpanded(false);
@@ -815,10 +825,11 @@ void QtTree::OnCurrentChanged(TreeItem* current, TreeItem* previous) {
   if (SingleSel() && node->InTree()) node->SetExpanded(true);
 }
 
-void QtTree::OnUserExpanded(TreeItem* item, bool expanded) {
-  if (syncing_ || !item || !item->tree_) return;
-  Ref<Node> node(item->node_);
-  if (node->InTree()) node->SetExpanded(expanded);  // raises Expand or Collapse
+void QtTree::OnUserExpanded(const QModelIndex& index, bool expanded) {
+  Node* n = TreeModel::NodeOf(index);
+  if (syncing_ || !n || !n->InTree()) return;
+  Ref<Node> node(n);
+  node->SetExpanded(expanded);  // raises Expand or Collapse
 }
 
 void QtTree::OnUserCheck(Node& node, bool checked) {
@@ -837,12 +848,12 @@ bool QtTree::BeginUserEdit(Node& node) {
 void QtTree::StartLabelEdit() {
   TreeView::StartLabelEdit();
   Node* n = EditingNode();
-  TreeItem* item = n ? ItemOf(n) : nullptr;
-  if (!item || !widget_) return;
+  if (!n || !widget_) return;
+  const QModelIndex i = model_->IndexOf(n);
   opening_ = true;
-  widget_->scrollToItem(item);
-  widget_->setCurrentItem(item);
-  widget_->editItem(item);
+  widget_->scrollTo(i);
+  widget_->setCurrentIndex(i);
+  widget_->edit(i);
   opening_ = false;
 }
 

@@ -1,21 +1,29 @@
-// The tree on screen: a desk::TreeView whose node model is mirrored by a QTreeWidget.
+// The tree on screen: a desk::TreeView shown by a QTreeView through an item model over the
+// tree's own nodes.
 //
-// The model stays the one source of truth: each Qt item holds its node and reads the text,
-// picture and check state from it when drawn, so a change of the model (or of the image
-// list behind the pictures) shows on the next paint. User input goes the other way through
-// the tree's own operations (UserClickNode, UserCheck, SetExpanded, FinishLabelEdit) and
-// raise helpers, so by-reference arguments the host writes are the tree's storage and take
-// effect in the widget.
+// The nodes are kept once, by the tree: a model index carries its node, and the view's rows
+// are made when it asks for them, from the tree's row index (a node's place among its
+// siblings and the node at a place, in O(log n)). Rows read the text, picture and check state
+// from the node when drawn, so a change of the model (or of the image list behind the
+// pictures) shows on the next paint. The tree's observer calls become the model's change
+// signals. User input goes the other way through the tree's own operations (UserClickNode,
+// UserCheck, SetExpanded, FinishLabelEdit) and raise helpers, so by-reference arguments the
+// host writes are the tree's storage and take effect in the widget.
 #pragma once
 
+#include <QAbstractItemModel>
 #include <QPointer>
 #include <QStyledItemDelegate>
-#include <QTreeWidget>
-#include <unordered_map>
+#include <QTreeView>
+#include <memory>
 
 #include "desk/imagelist.h"
 #include "desk/tree.h"
 #include "qt_util.h"
+
+namespace desk::detail {
+class RowIndex;
+}
 
 namespace desk::qtb {
 
@@ -32,19 +40,50 @@ class QtImageList : public ImageList {
   PixmapCache cache_;
 };
 
-class TreeItem : public QTreeWidgetItem {
+// The tree's nodes as an item model of one column: an index's internal pointer is its node.
+class TreeModel : public QAbstractItemModel {
  public:
-  TreeItem(QtTree* tree, Node* node);
-  QVariant data(int column, int role) const override;
-  void setData(int column, int role, const QVariant& value) override;
-  // Repaints and re-measures the item after its node changed.
-  void Changed() { emitDataChanged(); }
-  Node* GetNode() const { return node_; }
+  explicit TreeModel(QtTree* tree) : tree_(tree) {}
+
+  QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  static Node* NodeOf(const QModelIndex& index) { return static_cast<Node*>(index.internalPointer()); }
+  // The index of a node of the tree; invalid for null.
+  QModelIndex IndexOf(const Node* n) const;
+
+  // The tree changed: each call announces one change to the views.
+  // After the node was added.
+  void Added(Node& n);
+  // Before the node and its subtree are removed: takes them out of the rows.
+  void Removing(Node& n);
+  void Changed(const Node& n);
+  // After the roots changed order (Sorted switched, a sorted root renamed).
+  void Reordered();
+  // After every node left.
+  void Cleared();
+  // What every row shows may have changed (style, check boxes, pictures).
+  void AllChanged();
 
  private:
-  friend class QtTree;
-  QtTree* tree_;  // null once the tree let go of the widget
-  Node* node_;
+  detail::RowIndex& Rows() const;
+  int32_t PlaceOf(const Node& n) const;
+
+  QtTree* tree_;
+  // A node already in the tree while its row is being announced: views asking between
+  // beginInsertRows and endInsertRows see the rows as they were before it.
+  struct Adding {
+    const Node* node = nullptr;
+    const Node* parent = nullptr;
+    int32_t place = 0;
+  } adding_;
+  bool clearing_ = false;  // the nodes behind the old indexes are gone
 };
 
 class TreeDelegate : public QStyledItemDelegate {
@@ -64,11 +103,10 @@ class TreeDelegate : public QStyledItemDelegate {
   QtTree* tree_;
 };
 
-class TreeWidget : public QTreeWidget {
+class TreeWidget : public QTreeView {
  public:
   TreeWidget(QtTree* tree, QWidget* parent);
   ~TreeWidget() override;
-  TreeItem* Item(const QModelIndex& index) const { return static_cast<TreeItem*>(itemFromIndex(index)); }
   // A point of the viewport in the tree's units (twips from the widget's top-left corner).
   QPointF ToTreeUnits(const QPointF& viewportPos) const;
   bool FullRow() const;
@@ -115,8 +153,8 @@ class QtTree : public TreeView {
 
   // What the widget reports.
   void WidgetGone();
-  void OnCurrentChanged(TreeItem* current, TreeItem* previous);
-  void OnUserExpanded(TreeItem* item, bool expanded);
+  void OnCurrentChanged(const QModelIndex& current, const QModelIndex& previous);
+  void OnUserExpanded(const QModelIndex& index, bool expanded);
   void OnUserCheck(Node& node, bool checked);
   // The label editor is about to open on `node` (user trigger): raises BeforeLabelEdit;
   // false when cancelled.
@@ -133,9 +171,7 @@ class QtTree : public TreeView {
   bool ShowsLines() const { return (Style() & 4) != 0; }
   bool Syncing() const { return syncing_ > 0; }
   bool OpeningEditor() const { return opening_; }
-
-  // Brings the order of the top-level items in line with the model (Sorted or sibling order).
-  void SyncRoots();
+  TreeModel& Model() const { return *model_; }
 
  protected:
   void SettingChanged(DispId id) override;
@@ -156,23 +192,19 @@ class QtTree : public TreeView {
   void ApplyPalette();
   void UpdateIconSize();
   void Relayout();
-  void ScheduleRootSync();
-  TreeItem* ItemOf(const Node* n) const;
   Ref<Picture> PictureFor(const Variant& image) const;
-  void AddItem(Node& n);
-  void RemoveItem(Node& top);
+  void AddRow(Node& n);
+  void RemoveRows(Node& top);
+  void ShowExpanded(Node& n);
   void ShowSelection(Node& n);
-  void ForgetSubtree(QTreeWidgetItem* item);
 
+  std::unique_ptr<TreeModel> model_;  // outlives the widget, which the tree deletes first
   QPointer<TreeWidget> widget_;
   TreeDelegate* delegate_ = nullptr;
   std::unique_ptr<Mirror> mirror_;
-  std::unordered_map<const Node*, TreeItem*> items_;
   PixmapCache pixmaps_;  // for an image list that is not a QtImageList
   int syncing_ = 0;       // model -> widget updates in progress: widget signals are ours
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
-  bool rootsDirty_ = false;
-  bool rootSyncPosted_ = false;
   bool dragging_ = false;
   Ref<DataObject> incoming_;  // the data object of the drag over the tree, if any
 };

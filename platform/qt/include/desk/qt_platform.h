@@ -26,7 +26,7 @@
 #include "desk/platform.h"
 
 class QMessageBox;
-class QTreeWidget;
+class QTreeView;
 
 namespace desk {
 
@@ -85,8 +85,9 @@ DESK_QT_API QtSurfaceWidget* SurfaceWidget(Surface& surface);
 // The surface widget of a control (an object that is a desk::Control with a surface); null
 // when it has none or runs on another platform.
 DESK_QT_API QtSurfaceWidget* ControlWidget(Object& control);
-// The Qt tree widget that shows a tree made by the Qt platform; null for another tree.
-DESK_QT_API QTreeWidget* TreeWidgetOf(TreeView& tree);
+// The Qt view that shows a tree made by the Qt platform; null for another tree. Its model's
+// indexes carry the tree's nodes (QModelIndex::internalPointer is the desk::Node).
+DESK_QT_API QTreeView* TreeViewOf(TreeView& tree);
 
 // Conversions between the platform's font object and QFont.
 DESK_QT_API QFont ToQFont(const Font& font);
