@@ -72,7 +72,7 @@ struct ControlHost {
     desk::SetPlatform(nullptr);
   }
   desk::TreeView& Tree() { return dynamic_cast<desk::Control&>(*control).GetSurface()->Tree(); }
-  QTreeWidget* View() { return desk::TreeWidgetOf(Tree()); }
+  QTreeView* View() { return desk::TreeViewOf(Tree()); }
 
   Variant Add(const Variant& relative, const Variant& relationship, std::u16string key, std::u16string text) {
     std::vector<Variant> a{relative, relationship, Variant::String(std::move(key)), Variant::String(std::move(text))};

@@ -281,6 +281,7 @@ void RowIndex::ExpandedChanged(Node& n) {
 
 bool RowIndex::RootTextChanged(Node& n) {
   const uint32_t s = n.slot_;
+  move_ = Move{&n, PlaceOf(n), 0};
   Unhook(s, roots_);
   Entry& e = e_[s];
   e.left = e.right = e.up = kNone;
@@ -289,6 +290,15 @@ bool RowIndex::RootTextChanged(Node& n) {
   e.count = 1;
   if (!PlaceRoot(s, n)) return false;
   Settle(s, roots_);
+  move_.to = PlaceOf(n);
+  return true;
+}
+
+bool RowIndex::TakeMove(const Node& n, int32_t& from, int32_t& to) {
+  if (move_.node != &n) return false;
+  from = move_.from;
+  to = move_.to;
+  move_ = Move{};
   return true;
 }
 

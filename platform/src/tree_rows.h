@@ -49,6 +49,9 @@ class DESK_API RowIndex {
   // After a root's text changed with Sorted on: the root moves to its place. False as for
   // Inserted.
   bool RootTextChanged(Node& n);
+  // Where the last root that RootTextChanged moved was and is now, for a backend that tells
+  // its views of the move after the fact; false when that was not `n` or already taken.
+  bool TakeMove(const Node& n, int32_t& from, int32_t& to);
 
  private:
   struct Entry {
@@ -81,6 +84,10 @@ class DESK_API RowIndex {
   const TreeView& t_;
   std::vector<Entry> e_;  // by position slot
   uint32_t roots_ = kNone;
+  struct Move {
+    const Node* node = nullptr;
+    int32_t from = 0, to = 0;
+  } move_;
 };
 
 }  // namespace desk::detail

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTest>
@@ -12,6 +13,7 @@
 #include <QVBoxLayout>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "VarbelTreeview/VarbelTreeview.h"
@@ -37,6 +39,16 @@ inline Variant Call(const Ref<desk::Object>& o, const char16_t* name, InvokeKind
   return desk::CallByName(o, name, kind, std::move(args));
 }
 
+// What Qt's model tester found wrong with the view's model, in order.
+inline std::vector<std::string>& ModelFaults() {
+  static std::vector<std::string> faults;
+  return faults;
+}
+inline QtMessageHandler& OtherMessages() {
+  static QtMessageHandler handler = nullptr;
+  return handler;
+}
+
 class QtHost : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -58,6 +70,17 @@ class QtHost : public ::testing::Test {
     window_->resize(400, 300);
     window_->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(window_.get()));
+    // Every test runs with Qt's model tester watching the view's model: a change announced
+    // with wrong rows, or read inconsistently while announced, fails the test.
+    ModelFaults().clear();
+    OtherMessages() = qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+      if (context.category && std::string(context.category) == "qt.modeltest" && type != QtDebugMsg)
+        ModelFaults().push_back(text.toStdString());
+      else if (OtherMessages())
+        OtherMessages()(type, context, text);
+    });
+    tester_ = std::make_unique<QAbstractItemModelTester>(Widget()->model(),
+                                                         QAbstractItemModelTester::FailureReportingMode::Warning);
     cookie_ = Control().Advise(desk::MakeRef<desk::FunctionSink>([this](DispId id, std::vector<Variant>& args) {
       Recorded r{id, {}};
       for (const Variant& a : args) r.values.push_back(a.Value());
@@ -68,6 +91,9 @@ class QtHost : public ::testing::Test {
 
   void TearDown() override {
     handler = nullptr;
+    tester_.reset();
+    qInstallMessageHandler(OtherMessages());
+    EXPECT_TRUE(ModelFaults().empty()) << ModelFaults().size() << " faults of the model, the first: " << ModelFaults().front();
     if (control_) Control().Unadvise(cookie_);
     control_.reset();  // takes its widget out of the window
     window_.reset();
@@ -128,6 +154,7 @@ class QtHost : public ::testing::Test {
   }
 
   std::shared_ptr<desk::QtPlatform> platform_;
+  std::unique_ptr<QAbstractItemModelTester> tester_;
   Ref<desk::Object> control_;
   std::unique_ptr<QWidget> window_;
   QLineEdit* edit_ = nullptr;

@@ -94,6 +94,12 @@ detail::RowIndex& TreeModel::Rows() const { return detail::RowIndex::Of(*tree_);
 int32_t TreeModel::PlaceOf(const Node& n) const {
   int32_t place = Rows().PlaceOf(n);
   if (adding_.node && &n != adding_.node && n.Parent() == adding_.parent && place > adding_.place) --place;
+  if (moving_.node && !n.Parent()) {
+    if (&n == moving_.node) return moving_.from;
+    // Among the other roots the order is the same before and after the move.
+    const int32_t others = place - (place > moving_.to ? 1 : 0);
+    place = others + (others >= moving_.from ? 1 : 0);
+  }
   return place;
 }
 
@@ -108,6 +114,11 @@ QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) con
   const Node* p = NodeOf(parent);
   int32_t place = row;
   if (adding_.node && adding_.parent == p && place >= adding_.place) ++place;
+  if (moving_.node && !p) {
+    if (row == moving_.from) return createIndex(row, 0, const_cast<Node*>(moving_.node));
+    const int32_t others = row - (row > moving_.from ? 1 : 0);
+    place = others + (others >= moving_.to ? 1 : 0);
+  }
   Node* n = Rows().ChildAt(p, place);
   return n ? createIndex(row, 0, n) : QModelIndex();
 }
@@ -190,14 +201,20 @@ void TreeModel::Changed(const Node& n) {
   if (i.isValid()) emit dataChanged(i, i);
 }
 
-void TreeModel::Reordered() {
-  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  const QModelIndexList before = persistentIndexList();
-  QModelIndexList after;
-  after.reserve(before.size());
-  for (const QModelIndex& i : before) after.push_back(IndexOf(NodeOf(i)));
-  changePersistentIndexList(before, after);
-  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+bool TreeModel::RootMoved(const Node& n) {
+  int32_t from = 0, to = 0;
+  if (!Rows().TakeMove(n, from, to)) return false;
+  if (from == to) return true;
+  moving_ = Moving{&n, from, to};
+  beginMoveRows(QModelIndex(), from, from, QModelIndex(), to > from ? to + 1 : to);
+  moving_ = Moving{};
+  endMoveRows();
+  return true;
+}
+
+void TreeModel::Reset() {
+  beginResetModel();
+  endResetModel();
 }
 
 void TreeModel::Cleared() {
@@ -536,7 +553,7 @@ class QtTree::Mirror : public TreeObserver {
     SyncGuard guard(t_);
     switch (f) {
       case NodeField::Text:
-        if (!n.Parent() && t_.Sorted()) t_.model_->Reordered();
+        if (!n.Parent() && t_.Sorted() && !t_.model_->RootMoved(n)) t_.ResetRows();
         t_.model_->Changed(n);
         break;
       case NodeField::Image:
@@ -595,7 +612,8 @@ void QtTree::AddRow(Node& n) {
   SyncGuard guard(*this);
   model_->Added(n);
   // A node can be expanded before it has children; the view shows that once it has one.
-  if (Node* parent = n.Parent(); parent && parent->Expanded()) ShowExpanded(*parent);
+  Node* parent = n.Parent();
+  if (parent && parent->Expanded()) ShowExpanded(*parent);
 }
 
 void QtTree::RemoveRows(Node& top) {
@@ -616,14 +634,42 @@ void QtTree::RemoveRows(Node& top) {
 void QtTree::ShowExpanded(Node& n) {
   if (!widget_) return;
   const QModelIndex i = model_->IndexOf(&n);
-  if (i.isValid() && widget_->isExpanded(i) != n.Expanded()) widget_->setExpanded(i, n.Expanded());
+  if (!i.isValid()) return;
+  if (widget_->isExpanded(i) != n.Expanded()) widget_->setExpanded(i, n.Expanded());
+}
+
+void QtTree::ResetRows() {
+  SyncGuard guard(*this);
+  model_->Reset();
+  if (!widget_) return;
+  // A reset forgets which rows were expanded and which was current; the tree knows.
+  widget_->LayOutLater();
+  std::vector<Node*> stack;
+  for (Node* r = FirstRoot(); r; r = r->Next()) stack.push_back(r);
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    // Under collapsed nodes too: they show expanded once their parent opens.
+    if (n->Expanded()) widget_->expand(model_->IndexOf(n));
+    for (Node* c = n->Child(); c; c = c->Next()) stack.push_back(c);
+  }
+  if (Node* s = SelectedNode()) ShowSelection(*s);
 }
 
 void QtTree::ShowSelection(Node& n) {
   if (!widget_) return;
   const QModelIndex i = model_->IndexOf(&n);
   if (n.Selected()) {
-    if (i.isValid() && widget_->currentIndex() != i) widget_->setCurrentIndex(i);
+    if (!i.isValid() || widget_->currentIndex() == i) return;
+    // Scrolling to a row expands its ancestors in the view alone; the view shows the tree's
+    // expanded nodes, so it scrolls only to a row that is shown.
+    const bool autoScroll = widget_->hasAutoScroll();
+    widget_->setAutoScroll(false);
+    widget_->setCurrentIndex(i);
+    widget_->setAutoScroll(autoScroll);
+    bool shown = true;
+    for (Node* a = n.Parent(); a && shown; a = a->Parent()) shown = a->Expanded();
+    if (shown) widget_->scrollTo(i);
   } else if (i.isValid() && widget_->currentIndex() == i) {
     widget_->selectionModel()->clear();
   }
@@ -732,11 +778,7 @@ void QtTree::Apply(DispId id) {
     case treeid::kHotTracking:
     case treeid::kFullRowSelect: w.viewport()->update(); break;
     case treeid::kHideSelection: ApplyPalette(); break;
-    case treeid::kSorted: {
-      SyncGuard guard(*this);
-      model_->Reordered();
-      break;
-    }
+    case treeid::kSorted: ResetRows(); break;
     case treeid::kScroll: {
       const auto policy = Scroll() ? Qt::ScrollBarAsNeeded : Qt::ScrollBarAlwaysOff;
       w.setHorizontalScrollBarPolicy(policy);

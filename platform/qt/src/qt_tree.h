@@ -64,8 +64,11 @@ class TreeModel : public QAbstractItemModel {
   // Before the node and its subtree are removed: takes them out of the rows.
   void Removing(Node& n);
   void Changed(const Node& n);
-  // After the roots changed order (Sorted switched, a sorted root renamed).
-  void Reordered();
+  // After a sorted root was renamed: moves its row. False when the tree's row index cannot
+  // say from where (the rows need a reset).
+  bool RootMoved(const Node& n);
+  // After the order of many rows changed (Sorted switched).
+  void Reset();
   // After every node left.
   void Cleared();
   // What every row shows may have changed (style, check boxes, pictures).
@@ -83,6 +86,12 @@ class TreeModel : public QAbstractItemModel {
     const Node* parent = nullptr;
     int32_t place = 0;
   } adding_;
+  // A sorted root already moved in the tree while its move is being announced: views asking
+  // before endMoveRows see the roots as they were.
+  struct Moving {
+    const Node* node = nullptr;
+    int32_t from = 0, to = 0;
+  } moving_;
   bool clearing_ = false;  // the nodes behind the old indexes are gone
 };
 
@@ -110,6 +119,8 @@ class TreeWidget : public QTreeView {
   // A point of the viewport in the tree's units (twips from the widget's top-left corner).
   QPointF ToTreeUnits(const QPointF& viewportPos) const;
   bool FullRow() const;
+  // Lays the rows out again before the next paint (or read of the layout).
+  void LayOutLater() { scheduleDelayedItemsLayout(); }
 
  protected:
   void mousePressEvent(QMouseEvent* e) override;
@@ -196,6 +207,7 @@ class QtTree : public TreeView {
   void AddRow(Node& n);
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);
+  void ResetRows();
   void ShowSelection(Node& n);
 
   std::unique_ptr<TreeModel> model_;  // outlives the widget, which the tree deletes first

@@ -1,0 +1,215 @@
+// The view's item model against the tree it shows: after every kind of change (adds in each
+// relationship, removals of deep subtrees, Sorted, renamed sorted roots, Clear, and random
+// sequences of all of them) every row of the model is the node the tree has there, the view
+// shows the tree's expanded nodes expanded, and Qt's model tester (watching every test of this
+// program, see qt_fixture.h) found nothing wrong with how the changes were announced.
+#include <algorithm>
+#include <functional>
+#include <random>
+#include <string>
+
+#include "desk/text.h"
+#include "qt_fixture.h"
+
+namespace desk_qt_test {
+namespace {
+
+using desk::Node;
+using desk::Relationship;
+
+class QtModel : public QtHost {
+ protected:
+  void SetUp() override {
+    QtHost::SetUp();
+    if (HasFatalFailure()) return;
+    // a > a1 > a11 > a111, four levels; b and c plain roots.
+    Add(u"", u"a", u"alpha");
+    Add(u"a", u"a1", u"alpha 1");
+    Add(u"a1", u"a11", u"alpha 11");
+    Add(u"a11", u"a111", u"alpha 111");
+    Add(u"", u"b", u"beta");
+    Add(u"", u"c", u"gamma");
+  }
+
+  desk::Nodes& Coll() { return Tree().NodeCollection(); }
+
+  // The children of a node (null: the roots) in the order the view must show them.
+  std::vector<Node*> Shown(Node* parent) {
+    std::vector<Node*> out;
+    for (Node* n = parent ? parent->Child() : Tree().FirstRoot(); n; n = n->Next()) out.push_back(n);
+    if (!parent && Tree().Sorted())
+      std::stable_sort(out.begin(), out.end(),
+                       [](Node* x, Node* y) { return desk::FoldCase(x->Text()) < desk::FoldCase(y->Text()); });
+    return out;
+  }
+
+  // Every row of the model against the tree, and the rows the view lays out against the
+  // tree's own layout (which shows whether the view expanded what the tree expanded).
+  void ExpectModelIsTree(const std::string& step) {
+    QApplication::processEvents();
+    QAbstractItemModel& m = *Widget()->model();
+    std::function<void(const QModelIndex&, Node*)> walk = [&](const QModelIndex& at, Node* parent) {
+      const std::vector<Node*> want = Shown(parent);
+      ASSERT_EQ(m.rowCount(at), static_cast<int>(want.size())) << step;
+      for (int i = 0; i < static_cast<int>(want.size()); ++i) {
+        const QModelIndex row = m.index(i, 0, at);
+        ASSERT_EQ(row.internalPointer(), want[static_cast<size_t>(i)]) << step << ", row " << i;
+        ASSERT_EQ(row.parent(), at) << step;
+        EXPECT_EQ(row.data().toString().toStdU16String(), want[static_cast<size_t>(i)]->Text()) << step;
+        EXPECT_EQ(Widget()->isExpanded(row), want[static_cast<size_t>(i)]->Expanded()) << step << ", row " << i << " children " << want[static_cast<size_t>(i)]->Children();
+        walk(row, want[static_cast<size_t>(i)]);
+      }
+    };
+    walk(QModelIndex(), nullptr);
+    std::vector<Node*> laidOut;
+    for (QModelIndex i = m.index(0, 0); i.isValid(); i = Widget()->indexBelow(i))
+      laidOut.push_back(static_cast<Node*>(i.internalPointer()));
+    EXPECT_EQ(laidOut, Tree().VisibleRows()) << step;
+    ASSERT_TRUE(ModelFaults().empty()) << step << ": " << ModelFaults().front();
+  }
+};
+
+TEST_F(QtModel, RowsFollowEveryKindOfChange) {
+  auto node = [&](const char16_t* key) -> Node& { return *NodeOf(key); };
+  const std::pair<const char*, std::function<void()>> steps[] = {
+      {"first read", [] {}},
+      {"expand four levels",
+       [&] {
+         for (const char16_t* k : {u"a", u"a1", u"a11"}) node(k).SetExpanded(true);
+       }},
+      {"add the first root", [&] { Coll().Add(node(u"b"), Relationship::First, u"r0", u"first"); }},
+      {"add the last root", [&] { Coll().Add(node(u"b"), Relationship::Last, u"r9", u"last"); }},
+      {"add next to a root", [&] { Coll().Add(node(u"b"), Relationship::Next, u"bn", u"beta next"); }},
+      {"add before a root", [&] { Coll().Add(node(u"b"), Relationship::Previous, u"bp", u"beta previous"); }},
+      {"add a child of an expanded node", [&] { Coll().Add(node(u"a1"), Relationship::Child, u"a12", u"alpha 12"); }},
+      {"add a first sibling three levels down",
+       [&] { Coll().Add(node(u"a111"), Relationship::First, u"a110", u"alpha 110"); }},
+      {"add between siblings", [&] { Coll().Add(node(u"a111"), Relationship::Previous, u"a1105", u"alpha 1105"); }},
+      {"add a child of a collapsed leaf", [&] { Coll().Add(node(u"c"), Relationship::Child, u"c1", u"gamma 1"); }},
+      {"expand it", [&] { node(u"c").SetExpanded(true); }},
+      {"expand a childless node, then give it a child",
+       [&] {
+         node(u"b").SetExpanded(true);
+         Coll().Add(node(u"b"), Relationship::Child, u"b1", u"beta 1");
+       }},
+      {"remove a leaf in the middle", [&] { Coll().Remove(Variant::String(u"a1105")); }},
+      {"remove a subtree four levels deep holding the selection",
+       [&] {
+         node(u"a111").SetSelected(true);
+         Coll().Remove(Variant::String(u"a"));
+       }},
+      {"sort", [&] { Tree().SetSorted(true); }},
+      {"add sorted roots tying with one",
+       [&] {
+         Coll().Add(node(u"b"), Relationship::Next, u"t1", u"BETA");
+         Coll().Add(node(u"b"), Relationship::Previous, u"t2", u"Beta");
+         Coll().Add(node(u"b"), Relationship::First, u"t3", u"beta");
+         Coll().Add(node(u"b"), Relationship::Last, u"t4", u"bEta");
+         Coll().Add(node(u"r9"), Relationship::Previous, u"t5", u"beta");  // away from its equals
+       }},
+      {"rename an expanded sorted root to the front", [&] { node(u"c").SetText(u"aardvark"); }},
+      {"rename a sorted root to the end", [&] { node(u"r0").SetText(u"zulu"); }},
+      {"rename a child while sorted", [&] { node(u"c1").SetText(u"zzz"); }},
+      {"remove a sorted root in the middle", [&] { Coll().Remove(Variant::String(u"t2")); }},
+      {"unsort", [&] { Tree().SetSorted(false); }},
+      {"collapse", [&] { node(u"c").SetExpanded(false); }},
+      {"remove the first and the last root",
+       [&] {
+         Coll().Remove(Variant::Object(Ref<desk::Object>(Tree().FirstRoot())));
+         Coll().Remove(Variant::Object(Ref<desk::Object>(Tree().LastRoot())));
+       }},
+      {"clear", [&] { Coll().Clear(); }},
+      {"add after clear",
+       [&] {
+         Coll().AddRoot(u"n", u"N");
+         Coll().Add(node(u"n"), Relationship::Child, u"n1", u"N1");
+         node(u"n").SetExpanded(true);
+       }},
+  };
+  for (const auto& [name, change] : steps) {
+    change();
+    ExpectModelIsTree(name);
+    if (HasFatalFailure()) return;
+  }
+  EXPECT_EQ(Widget()->model()->rowCount(), 1);
+}
+
+// Thousands of random changes on a small tree, with texts that tie when sorted; the model
+// and the view must agree with the tree after each.
+TEST_F(QtModel, RandomChangesKeepTheModelTheTree) {
+  std::mt19937 rng(12);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  auto anyNode = [&]() -> Node* {
+    if (Coll().Count() == 0) return nullptr;
+    return Coll().Item(Variant::Long(pick(Coll().Count()) + 1)).get();
+  };
+  const char16_t* texts[] = {u"b", u"B", u"a", u"c", u"ab", u"A"};
+  for (int step = 0; step < 1500; ++step) {
+    const int what = pick(12);
+    Node* n = anyNode();
+    std::string name;
+    if (what < 5 || !n) {
+      const std::u16string text = texts[pick(6)];
+      const auto rel = static_cast<Relationship>(pick(5));
+      name = "add";
+      if (!n || pick(4) == 0) Coll().AddRoot(u"", text);
+      else Coll().Add(*n, rel, u"", text);
+    } else if (what < 7) {
+      name = "remove";
+      if (Coll().Count() > 30 || pick(3) == 0) Coll().Remove(Variant::Object(Ref<desk::Object>(n)));
+    } else if (what < 9) {
+      name = "expand or collapse";
+      n->SetExpanded(!n->Expanded());
+    } else if (what < 10) {
+      name = "select";
+      n->SetSelected(true);
+    } else if (pick(5) == 0) {
+      name = "sort or unsort";
+      Tree().SetSorted(!Tree().Sorted());
+    } else if (pick(40) == 0) {
+      name = "clear";
+      Coll().Clear();
+    } else {
+      name = "rename";
+      n->SetText(texts[pick(6)]);
+    }
+    ExpectModelIsTree("step " + std::to_string(step) + " (" + name + ")");
+    if (HasFatalFailure()) return;
+  }
+}
+
+// A host that removes a node from inside its own Expand or Collapse raised by the keyboard:
+// the view lets go of the rows and goes on answering input.
+TEST_F(QtModel, ANodeRemovedInsideItsOwnKeyboardEventLeavesTheViewWorking) {
+  NodeOf(u"a")->SetExpanded(true);
+  DispId removeOn = desk::treeevent::kExpand;
+  handler = [&](DispId id, std::vector<Variant>& args) {
+    if (id != removeOn) return;
+    std::vector<Variant> a{Variant::Object(args[0].ToObject())};
+    Nodes()->Invoke(desk::nodesid::kRemove, InvokeKind::Method, a);
+  };
+  QApplication::setActiveWindow(window_.get());
+  Widget()->setFocus(Qt::OtherFocusReason);
+  NodeOf(u"a1")->SetSelected(true);
+  QTest::keyClick(Widget(), Qt::Key_Right);  // expands a1, whose handler removes it
+  EXPECT_EQ(NodeOf(u"a1"), nullptr);
+  EXPECT_EQ(NodeOf(u"a111"), nullptr);
+  ExpectModelIsTree("removed in Expand");
+
+  removeOn = desk::treeevent::kCollapse;
+  Coll().Add(*NodeOf(u"a"), Relationship::Child, u"a2", u"alpha 2");
+  NodeOf(u"a")->SetSelected(true);
+  QTest::keyClick(Widget(), Qt::Key_Left);  // collapses a, whose handler removes it
+  EXPECT_EQ(NodeOf(u"a"), nullptr);
+  EXPECT_EQ(NodeOf(u"a2"), nullptr);
+  ExpectModelIsTree("removed in Collapse");
+
+  handler = nullptr;
+  events.clear();
+  QTest::mouseClick(Viewport(), Qt::LeftButton, {}, RowCentre("gamma"));
+  EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"c"));
+  EXPECT_EQ(Of(desk::treeevent::kNodeClick).size(), 1u);
+}
+
+}  // namespace
+}  // namespace desk_qt_test
