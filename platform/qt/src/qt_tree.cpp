@@ -112,6 +112,14 @@ QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) con
   if (row < 0 || column != 0 || (parent.isValid() && parent.column() != 0) || row >= rowCount(parent))
     return QModelIndex();
   const Node* p = NodeOf(parent);
+  // Display order is sibling order except for the roots when sorted.
+  if (!announcing_ && last_.row >= 0 && last_.row + 1 == row && last_.parent == p && (p || !tree_->Sorted()) &&
+      last_.node->InTree()) {
+    if (Node* next = last_.node->Next()) {
+      last_ = {p, row, next};
+      return createIndex(row, 0, next);
+    }
+  }
   int32_t place = row;
   if (adding_.node && adding_.parent == p && place >= adding_.place) ++place;
   if (moving_.node && !p) {
@@ -120,7 +128,9 @@ QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) con
     place = others + (others >= moving_.to ? 1 : 0);
   }
   Node* n = Rows().ChildAt(p, place);
-  return n ? createIndex(row, 0, n) : QModelIndex();
+  if (!n) return QModelIndex();
+  if (!announcing_) last_ = {p, row, n};
+  return createIndex(row, 0, n);
 }
 
 QModelIndex TreeModel::parent(const QModelIndex& child) const {
@@ -177,6 +187,7 @@ Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const {
 }
 
 void TreeModel::Added(Node& n) {
+  Announcing announcing(*this);
   const Node* parent = n.Parent();
   const QModelIndex parentIndex = IndexOf(parent);
   const int32_t place = Rows().PlaceOf(n);
@@ -189,6 +200,7 @@ void TreeModel::Added(Node& n) {
 }
 
 void TreeModel::Removing(Node& n) {
+  Announcing announcing(*this);
   const int32_t place = Rows().PlaceOf(n);
   beginRemoveRows(IndexOf(n.Parent()), place, place);
   // Out of the rows now, so that the views read them without it; the tree unlinks it next.
@@ -202,6 +214,7 @@ void TreeModel::Changed(const Node& n) {
 }
 
 bool TreeModel::RootMoved(const Node& n) {
+  Announcing announcing(*this);
   int32_t from = 0, to = 0;
   if (!Rows().TakeMove(n, from, to)) return false;
   if (from == to) return true;
@@ -213,11 +226,13 @@ bool TreeModel::RootMoved(const Node& n) {
 }
 
 void TreeModel::Reset() {
+  Announcing announcing(*this);
   beginResetModel();
   endResetModel();
 }
 
 void TreeModel::Cleared() {
+  Announcing announcing(*this);
   // The tree has dropped its nodes already: nothing may read them through an old index.
   clearing_ = true;
   beginResetModel();

@@ -93,6 +93,24 @@ class TreeModel : public QAbstractItemModel {
     int32_t from = 0, to = 0;
   } moving_;
   bool clearing_ = false;  // the nodes behind the old indexes are gone
+  // The last row made by index(): a view asks for rows in order, and the next row of a list
+  // in sibling order is the node's next sibling. Forgotten at every change.
+  mutable struct {
+    const Node* parent = nullptr;
+    int row = -1;
+    Node* node = nullptr;
+  } last_;
+  void Forget() const { last_.row = -1; }
+  // While a change is being announced the sibling links and the rows may disagree.
+  bool announcing_ = false;
+  struct Announcing {
+    explicit Announcing(TreeModel& m) : m_(m) {
+      m_.Forget();
+      m_.announcing_ = true;
+    }
+    ~Announcing() { m_.announcing_ = false; }
+    TreeModel& m_;
+  };
 };
 
 class TreeDelegate : public QStyledItemDelegate {
