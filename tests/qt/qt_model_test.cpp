@@ -8,6 +8,8 @@
 #include <random>
 #include <string>
 
+#include <QLineEdit>
+
 #include "desk/text.h"
 #include "qt_fixture.h"
 
@@ -209,6 +211,31 @@ TEST_F(QtModel, ANodeRemovedInsideItsOwnKeyboardEventLeavesTheViewWorking) {
   QTest::mouseClick(Viewport(), Qt::LeftButton, {}, RowCentre("gamma"));
   EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"c"));
   EXPECT_EQ(Of(desk::treeevent::kNodeClick).size(), 1u);
+}
+
+// A sorted root renamed through the real label editor moves while the editor closes; it stays
+// expanded and current, and the view goes on answering the keyboard from its new row.
+TEST_F(QtModel, ASortedRootRenamedInTheEditorMovesWithItsState) {
+  Tree().SetSorted(true);
+  NodeOf(u"a")->SetExpanded(true);
+  QApplication::setActiveWindow(window_.get());
+  ASSERT_TRUE(QTest::qWaitForWindowActive(window_.get()));
+  Widget()->setFocus(Qt::OtherFocusReason);
+  NodeOf(u"a")->SetSelected(true);
+  QTest::keyClick(Widget(), Qt::Key_F2);
+  auto* editor = qobject_cast<QLineEdit*>(Widget()->indexWidget(Widget()->currentIndex()));
+  ASSERT_NE(editor, nullptr);
+  editor->clear();
+  QTest::keyClicks(editor, "zebra");
+  QTest::keyClick(editor, Qt::Key_Return);
+  QApplication::processEvents();
+  EXPECT_EQ(NodeOf(u"a")->Text(), u"zebra");
+  ExpectModelIsTree("renamed in the editor");
+  EXPECT_EQ(Widget()->model()->index(2, 0).internalPointer(), NodeOf(u"a"));  // after beta and gamma
+  EXPECT_EQ(Widget()->currentIndex().internalPointer(), NodeOf(u"a"));
+
+  QTest::keyClick(Widget(), Qt::Key_Down);  // onto its first child, shown under its new row
+  EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"a1"));
 }
 
 }  // namespace
