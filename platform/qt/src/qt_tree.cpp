@@ -240,6 +240,13 @@ void TreeModel::Cleared() {
   endResetModel();
 }
 
+void TreeModel::DropDetached() {
+  for (const QModelIndex& i : persistentIndexList()) {
+    const Node* n = NodeOf(i);
+    if (n && !n->InTree()) changePersistentIndex(i, QModelIndex());
+  }
+}
+
 void TreeModel::AllChanged() {
   const int rows = rowCount();
   if (rows > 0) emit dataChanged(index(0, 0), index(rows - 1, 0));
@@ -644,6 +651,25 @@ void QtTree::RemoveRows(Node& top) {
       widget_->selectionModel()->clear();
   }
   model_->Removing(top);
+  if (!widget_) return;
+  std::vector<Node*> stack{&top};
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    removed_.emplace_back(n);
+    for (Node* c = n->Child(); c; c = c->Next()) stack.push_back(c);
+  }
+  if (releasePosted_) return;
+  releasePosted_ = true;
+  QTimer::singleShot(0, widget_, [this] { ReleaseRemoved(); });
+}
+
+void QtTree::ReleaseRemoved() {
+  releasePosted_ = false;
+  model_->DropDetached();
+  // A node's last release may run a host's code, which may remove more.
+  std::vector<Ref<Node>> gone = std::move(removed_);
+  removed_.clear();
 }
 
 void QtTree::ShowExpanded(Node& n) {

@@ -69,6 +69,8 @@ class TreeModel : public QAbstractItemModel {
   bool RootMoved(const Node& n);
   // After the order of many rows changed (Sorted switched).
   void Reset();
+  // Invalidates the persistent indexes of nodes that left the tree.
+  void DropDetached();
   // After every node left.
   void Cleared();
   // What every row shows may have changed (style, check boxes, pictures).
@@ -226,12 +228,19 @@ class QtTree : public TreeView {
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);
   void ResetRows();
+  void ReleaseRemoved();
   void ShowSelection(Node& n);
 
   std::unique_ptr<TreeModel> model_;  // outlives the widget, which the tree deletes first
   QPointer<TreeWidget> widget_;
   TreeDelegate* delegate_ = nullptr;
   std::unique_ptr<Mirror> mirror_;
+  // Nodes removed while the view may still hold indexes of them: a handler of an event the
+  // view raised in the middle of its own work (Collapse from a key, say) may remove the node
+  // the view goes on with. Kept until the view is back in the event loop, then released once
+  // no index of them is left.
+  std::vector<Ref<Node>> removed_;
+  bool releasePosted_ = false;
   PixmapCache pixmaps_;  // for an image list that is not a QtImageList
   int syncing_ = 0;       // model -> widget updates in progress: widget signals are ours
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
