@@ -180,8 +180,8 @@ TEST_F(QtModel, RandomChangesKeepTheModelTheTree) {
   }
 }
 
-// A host that removes a node from inside its own Expand or Collapse raised by the keyboard:
-// the view lets go of the rows and goes on answering input.
+// A host that removes a node (or every node) from inside its own Expand or Collapse raised by
+// the keyboard: the view lets go of the rows and goes on answering input.
 TEST_F(QtModel, ANodeRemovedInsideItsOwnKeyboardEventLeavesTheViewWorking) {
   NodeOf(u"a")->SetExpanded(true);
   DispId removeOn = desk::treeevent::kExpand;
@@ -211,6 +211,21 @@ TEST_F(QtModel, ANodeRemovedInsideItsOwnKeyboardEventLeavesTheViewWorking) {
   QTest::mouseClick(Viewport(), Qt::LeftButton, {}, RowCentre("gamma"));
   EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"c"));
   EXPECT_EQ(Of(desk::treeevent::kNodeClick).size(), 1u);
+
+  // Every node cleared inside a Collapse from the keyboard.
+  handler = [&](DispId id, std::vector<Variant>&) {
+    std::vector<Variant> none;
+    if (id == desk::treeevent::kCollapse) Nodes()->Invoke(desk::nodesid::kClear, InvokeKind::Method, none);
+  };
+  Coll().Add(*NodeOf(u"c"), Relationship::Child, u"c1", u"gamma 1");
+  NodeOf(u"c")->SetExpanded(true);
+  QTest::keyClick(Widget(), Qt::Key_Left);
+  EXPECT_EQ(Coll().Count(), 0);
+  ExpectModelIsTree("cleared in Collapse");
+  handler = nullptr;
+  Add(u"", u"d", u"delta");
+  QTest::mouseClick(Viewport(), Qt::LeftButton, {}, RowCentre("delta"));
+  EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"d"));
 }
 
 // A sorted root renamed through the real label editor moves while the editor closes; it stays
