@@ -342,17 +342,18 @@ void RowIndex::AttachAfter(uint32_t s, uint32_t a) {
 // next to that sibling. Otherwise its place among equals needs the sibling order of roots the
 // index does not keep: false, unless no other root has its text.
 bool RowIndex::PlaceRoot(uint32_t s, Node& n) {
-  const std::u16string key = FoldCase(n.text_);
+  // FoldKey folds as FoldCase does, without ICU for ASCII texts: one fold per step down.
+  const std::u16string key = FoldKey(n.text_);
   if (n.prev_ && n.next_) {
-    if (FoldCase(n.prev_->text_) == key) return AttachAfter(s, n.prev_->slot_), true;
-    if (FoldCase(n.next_->text_) == key) return AttachBefore(s, n.next_->slot_), true;
+    if (FoldKey(n.prev_->text_) == key) return AttachAfter(s, n.prev_->slot_), true;
+    if (FoldKey(n.next_->text_) == key) return AttachBefore(s, n.next_->slot_), true;
   }
   const bool afterEquals = !n.next_ || n.prev_;
   uint32_t x = roots_, up = kNone;
   bool left = false, sawEqual = false;
   while (x != kNone) {
     up = x;
-    const std::u16string other = FoldCase(t_.positions_.AtSlot(x)->text_);
+    const std::u16string other = FoldKey(t_.positions_.AtSlot(x)->text_);
     sawEqual = sawEqual || other == key;
     left = afterEquals ? key < other : key <= other;
     x = left ? e_[x].left : e_[x].right;
