@@ -9,6 +9,7 @@
 
 #include "desk/text.h"
 #include "desk/tree.h"
+#include "tree_rows.h"
 
 namespace desk {
 namespace {
@@ -293,6 +294,17 @@ TEST_F(TreeRows, RowIndexAgreesWithTheLayoutThroughRandomChanges) {
     for (size_t i = 0; i < rows.size(); ++i)
       ASSERT_EQ(tree->NodeAtRow(static_cast<int64_t>(i)), rows[i]) << "step " << step << " row " << i;
     ASSERT_EQ(tree->NodeAtRow(static_cast<int64_t>(rows.size())), nullptr) << "step " << step;
+    // Each sibling list by place (what a view's item model reads): every node is at its own
+    // place, and the lists have the tree's counts.
+    auto& index = desk::detail::RowIndex::Of(*tree);
+    int32_t roots = 0;
+    for (Node* r = tree->FirstRoot(); r; r = r->Next()) ++roots;
+    ASSERT_EQ(index.Count(nullptr), roots) << "step " << step;
+    for (int32_t i = 1; i <= nodes.Count(); ++i) {
+      Node* x = nodes.Item(Variant::Long(i)).get();
+      ASSERT_EQ(index.ChildAt(x->Parent(), index.PlaceOf(*x)), x) << "step " << step;
+      ASSERT_EQ(index.Count(x), x->Children()) << "step " << step;
+    }
   }
   EXPECT_EQ(tree->NodeAtRow(-1), nullptr);
 }
