@@ -9,6 +9,7 @@
 #include <string>
 
 #include <QLineEdit>
+#include <QSignalSpy>
 
 #include "desk/text.h"
 #include "qt_fixture.h"
@@ -251,6 +252,23 @@ TEST_F(QtModel, ASortedRootRenamedInTheEditorMovesWithItsState) {
 
   QTest::keyClick(Widget(), Qt::Key_Down);  // onto its first child, shown under its new row
   EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"a1"));
+}
+
+// Refresh reads the settings again but leaves the rows alone: no reset, so the current row,
+// the expanded rows and an open label editor stay.
+TEST_F(QtModel, RefreshKeepsTheRowsAndTheEditor) {
+  Tree().SetSorted(true);
+  NodeOf(u"a")->SetExpanded(true);
+  NodeOf(u"a1")->SetSelected(true);
+  Tree().StartLabelEdit();
+  ASSERT_NE(Widget()->indexWidget(Widget()->currentIndex()), nullptr);
+  QSignalSpy resets(Widget()->model(), &QAbstractItemModel::modelReset);
+  Call(control_, u"Refresh", InvokeKind::Method);
+  QApplication::processEvents();
+  EXPECT_EQ(resets.count(), 0);
+  EXPECT_NE(Widget()->indexWidget(Widget()->currentIndex()), nullptr);
+  EXPECT_EQ(Widget()->currentIndex().internalPointer(), NodeOf(u"a1"));
+  ExpectModelIsTree("refreshed");
 }
 
 }  // namespace

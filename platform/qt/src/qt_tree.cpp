@@ -844,8 +844,10 @@ void QtTree::Apply(DispId id) {
 }
 
 void QtTree::ApplyAll() {
+  // Not Sorted: the model's rows always follow it, and resetting them would close an editor
+  // and forget the view's place.
   for (DispId id : {treeid::kStyle, treeid::kLineStyle, treeid::kLabelEdit, treeid::kIndentation, treeid::kImageList,
-                    treeid::kHideSelection, treeid::kSorted, treeid::kScroll, treeid::kOLEDropMode,
+                    treeid::kHideSelection, treeid::kScroll, treeid::kOLEDropMode,
                     treeid::kOLEDragMode, treeid::kMousePointer, treeid::kBorderStyle, treeid::kFont})
     Apply(id);
 }
