@@ -130,7 +130,6 @@ class VarbelTreeviewControl : public desk::Dispatchable<VarbelTreeviewControl>,
 
  private:
   friend struct ControlMembers;
-  friend struct ControlPersistence;
 
   void OnResize() override;
   desk::Ref<desk::Object> Tree();
