@@ -105,14 +105,7 @@ const InterfaceInfo& MemoryPropertyBag::Interface() const { return BagTable().In
 Variant MemoryPropertyBag::Invoke(DispId id, InvokeKind kind, std::vector<Variant>& args) {
   // No self-reference is taken here: a bag may live on the stack, and its handlers never
   // release it.
-  const auto& table = BagTable();
-  int row = table.Info().Find(id, kind);
-  if (row < 0 || !table.Fn(row)) Raise(Err::NotSupported);
-  const MemberInfo& m = table.Info().members[row];
-  CheckArgs(m, args);
-  CoerceArgs(m, args);
-  Args a(args, m);
-  return table.Fn(row)(*this, a);
+  return BagTable().Dispatch(*this, id, kind, args);
 }
 
 // ---- 3. Encoding values ----------------------------------------------------------------------

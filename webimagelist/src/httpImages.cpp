@@ -5,16 +5,17 @@
 
 namespace Quorvane {
 
+using desk::Args;
+using desk::Variant;
+using K = desk::InvokeKind;
+using T = desk::VarType;
+
 namespace {
 constexpr std::u16string_view kModule = u"httpImages, Class Module";
 using mdlError::Trap;
 }  // namespace
 
 const desk::DispatchTable<httpImages>& httpImages::Table() {
-  using K = desk::InvokeKind;
-  using T = desk::VarType;
-  using desk::Args;
-  using desk::Variant;
   static const desk::DispatchTable<httpImages> t(
       "_httpImages", kInterfaceId,
       {
