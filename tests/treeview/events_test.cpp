@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/collection.h"
 #include "desk/text.h"
 #include "desk/tree.h"

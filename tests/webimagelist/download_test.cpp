@@ -6,8 +6,8 @@
 #include <map>
 #include <optional>
 
-#include "Quorvane/mdlInternet.h"
-#include "Quorvane/ucMain.h"
+#include "mdlInternet.h"
+#include "ucMain.h"
 #include "desk/filesystem.h"
 #include "fixture.h"
 #include "http_checks.h"

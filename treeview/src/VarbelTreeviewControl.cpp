@@ -7,13 +7,13 @@
 //   3. building the dispatch table from the rows
 //   4. typed members (one-liners over Get/Let/Set)
 //   5. lifecycle, layout, event forwarding, popup display and hit testing
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 
 #include <array>
 #include <string_view>
 #include <variant>
 
-#include "VarbelTreeview/PopUpMenus.h"
+#include "PopUpMenus.h"
 #include "members.h"
 #include "desk/font.h"
 #include "desk/text.h"

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <variant>
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/dispatch.h"
 #include "desk/tree.h"
 

@@ -11,7 +11,7 @@
 // control partly loaded).
 #include <string_view>
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/font.h"
 #include "desk/tree.h"
 #include "members.h"

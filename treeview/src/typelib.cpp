@@ -1,8 +1,8 @@
 // The library's type information, its event interface and its C entry points.
 #include <cstring>
 
-#include "VarbelTreeview/PopUpMenus.h"
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "PopUpMenus.h"
+#include "VarbelTreeviewControl.h"
 #include "VarbelTreeview/VarbelTreeview.h"
 #include "desk/component.h"
 #include "members.h"

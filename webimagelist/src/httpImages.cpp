@@ -1,6 +1,6 @@
-#include "Quorvane/httpImages.h"
+#include "httpImages.h"
 
-#include "Quorvane/mdlError.h"
+#include "mdlError.h"
 #include "desk/error.h"
 
 namespace Quorvane {
