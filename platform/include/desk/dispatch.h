@@ -193,8 +193,8 @@ inline void PrepareArgs(const MemberInfo& m, std::vector<Variant>& args) {
 }
 
 template <class T>
-Variant DispatchTable<T>::Dispatch(T& self, DispId id, InvokeKind kind, std::vector<Variant>& args,
-                                   Object* keepAlive) const {
+inline Variant DispatchTable<T>::Dispatch(T& self, DispId id, InvokeKind kind, std::vector<Variant>& args,
+                                          Object* keepAlive) const {
   int row = info_.Find(id, kind);
   Handler<T> fn = row < 0 ? nullptr : Fn(row);
   if (!fn) Raise(Err::NotSupported);
