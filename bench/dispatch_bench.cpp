@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/headless.h"
 
 namespace {

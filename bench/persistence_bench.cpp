@@ -11,7 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/headless.h"
 #include "desk/property_bag.h"
 #include "support/bmp.h"

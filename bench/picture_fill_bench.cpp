@@ -19,8 +19,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "Quorvane/httpImages.h"
-#include "Quorvane/ucMain.h"
+#include "httpImages.h"
+#include "ucMain.h"
 #include "desk/headless.h"
 #include "desk/http.h"
 #include "desk/imagelist.h"

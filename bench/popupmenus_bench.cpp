@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "VarbelTreeview/PopUpMenus.h"
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "PopUpMenus.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/collection.h"
 #include "desk/headless.h"
 #include "desk/text.h"

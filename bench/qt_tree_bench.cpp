@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "VarbelTreeview/VarbelTreeview.h"
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/qt_platform.h"
 #include "desk/text.h"
 #include "desk/tree.h"

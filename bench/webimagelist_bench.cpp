@@ -19,8 +19,8 @@
 #include <fstream>
 #include <random>
 
-#include "Quorvane/mdlInternet.h"
-#include "Quorvane/ucMain.h"
+#include "mdlInternet.h"
+#include "ucMain.h"
 #include "desk/headless.h"
 #include "desk/imagelist.h"
 #include "desk/picture_loader.h"

@@ -4,7 +4,9 @@
 # points). include/NAME/NAME.h, the entry points, is the one header installed.
 function(desk_control_library name)
   add_library(${name}Objects OBJECT ${ARGN})
-  target_include_directories(${name}Objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include)
+  # The classes' headers sit beside their sources: the tests, benchmarks and fuzz targets that
+  # link the objects reach them; the shared library's users see only include/.
+  target_include_directories(${name}Objects PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/include ${CMAKE_CURRENT_SOURCE_DIR}/src)
   target_link_libraries(${name}Objects PUBLIC DeskRuntime)
 
   add_library(${name} SHARED $<TARGET_OBJECTS:${name}Objects>)

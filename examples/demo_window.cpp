@@ -39,6 +39,7 @@
 #include "desk/text.h"
 #include "desk/tree.h"
 
+#include "demo_calls.h"
 #include "settings_file.h"
 
 #include "sample_server.h"
@@ -49,13 +50,7 @@ using desk::InvokeKind;
 using desk::Ref;
 using desk::Variant;
 
-constexpr const char* kTreeClsid = "{D5CA163D-6878-4BD8-A144-A5E85A414594}";
-constexpr const char* kImageListClsid = "{54DB11E5-373F-4255-8B48-D0C961FAE634}";
-constexpr desk::DispId kOnMenuClick = 1;
-
-Variant Call(const Ref<desk::Object>& o, const char16_t* name, InvokeKind kind, std::vector<Variant> args = {}) {
-  return desk::CallByName(o, name, kind, std::move(args));
-}
+using namespace desk_demo;  // the controls' classes and events, Call
 
 QString Q(const std::u16string& s) { return QString::fromStdU16String(s); }
 

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "Quorvane/Quorvane.h"
-#include "Quorvane/ucMain.h"
+#include "ucMain.h"
 #include "VarbelTreeview/VarbelTreeview.h"
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/error.h"
 #include "desk/events.h"
 #include "desk/font.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/error.h"
 #include "desk/headless.h"
 #include "desk/property_bag.h"

@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "Quorvane/httpImage.h"
-#include "Quorvane/httpImages.h"
-#include "Quorvane/mdlInternet.h"
-#include "Quorvane/ucMain.h"
+#include "httpImage.h"
+#include "httpImages.h"
+#include "mdlInternet.h"
+#include "ucMain.h"
 #include "desk/error.h"
 #include "desk/headless.h"
 #include "desk/http.h"

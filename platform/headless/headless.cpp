@@ -10,10 +10,7 @@ namespace desk {
 
 HeadlessSurface::HeadlessSurface(HeadlessPlatform& platform, const SurfaceDesign& design, SurfaceClient& client)
     : platform_(platform), client_(client), ambientFont_(platform.ambientFont) {
-  tree_ = MakeHeadlessTree();
-  treeExt_ = MakeExtendedControl(tree_, design.treeName);
-  items_ = MakeRef<MenuArray>(design.arrayName, design.arrayCaption0);
-  mainMenu_ = MakeRef<Menu>(design.mainMenuName, design.mainMenuCaption, items_);
+  MakeChildren(design, MakeHeadlessTree());
   platform_.surfaces_.push_back(this);
 }
 
@@ -31,11 +28,7 @@ Ref<Font> HeadlessSurface::AmbientFont() {
 
 void HeadlessSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
                                 const Variant& defaultMenu) {
-  if (!menu) Raise(Err::ObjectNotSet);
-  Ref<MenuArray> items;
-  if (auto m = RefCast<Menu>(menu)) items = m->ItemsRef();
-  else items = RefCast<MenuArray>(menu);
-  if (!items) Raise(Err::TypeMismatch);
+  Ref<MenuArray> items = PopupItems(menu);
   Popup p{{}, flags.Value(), x.Value(), y.Value(), defaultMenu.Value()};
   for (const auto& [i, e] : items->Elements())
     if (e->Visible()) p.captions.push_back(e->Caption());

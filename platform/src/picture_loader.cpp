@@ -31,6 +31,7 @@
 
 #include "desk/picture_loader.h"
 #include "desk/text.h"
+#include "files.h"
 
 namespace desk {
 
@@ -671,11 +672,7 @@ std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
   if (p.empty() || p.find('\0') != std::string::npos) Raise(Err::FileNotFound);
   // Non-blocking: a FIFO planted at the path must not hang the caller (it is refused below).
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) Raise(Err::FileNotFound);
-    if (errno == EACCES || errno == EPERM) Raise(Err::PermissionDenied);
-    Raise(Err::PathFileAccess);
-  }
+  if (fd < 0) Raise(files::ErrorOf(errno, Err::FileNotFound));
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }

@@ -14,9 +14,7 @@
 #include <unistd.h>
 
 #include <array>
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -26,6 +24,7 @@
 
 #include "desk/picture_loader.h"
 #include "desk/text.h"
+#include "files.h"
 
 namespace desk {
 
@@ -106,14 +105,7 @@ const InterfaceInfo& MemoryPropertyBag::Interface() const { return BagTable().In
 Variant MemoryPropertyBag::Invoke(DispId id, InvokeKind kind, std::vector<Variant>& args) {
   // No self-reference is taken here: a bag may live on the stack, and its handlers never
   // release it.
-  const auto& table = BagTable();
-  int row = table.Info().Find(id, kind);
-  if (row < 0 || !table.Fn(row)) Raise(Err::NotSupported);
-  const MemberInfo& m = table.Info().members[row];
-  CheckArgs(m, args);
-  CoerceArgs(m, args);
-  Args a(args, m);
-  return table.Fn(row)(*this, a);
+  return BagTable().Dispatch(*this, id, kind, args);
 }
 
 // ---- 3. Encoding values ----------------------------------------------------------------------
@@ -535,87 +527,14 @@ std::u16string PathText(const std::filesystem::path& p) { return p.u16string(); 
   Raise(e, std::u16string(ErrorText(e)) + u": " + PathText(p) + u" (" + U16(detail) + u")");
 }
 
-[[noreturn]] void FileErrno(int err, const std::filesystem::path& p, Err otherwise) {
-  Err e = otherwise;
-  if (err == ENOENT || err == ENOTDIR) e = Err::PathNotFound;
-  else if (err == EACCES || err == EPERM || err == EROFS) e = Err::PermissionDenied;
-  FileError(e, p, std::strerror(err));
+[[noreturn]] void FileErrno(int err, const std::filesystem::path& p, Err whenMissing = Err::PathNotFound) {
+  FileError(files::ErrorOf(err, whenMissing), p, std::strerror(err));
 }
 
-// Closes and removes the temporary file unless the save went through.
-class TempFile {
- public:
-  TempFile(int fd, std::filesystem::path path) : fd_(fd), path_(std::move(path)) {}
-  TempFile(const TempFile&) = delete;
-  TempFile& operator=(const TempFile&) = delete;
-  ~TempFile() {
-    if (fd_ >= 0) ::close(fd_);
-    if (!committed_) ::unlink(path_.c_str());
-  }
-  int fd() const { return fd_; }
-  const std::filesystem::path& path() const { return path_; }
-  int Close() {
-    int r = ::close(fd_);
-    fd_ = -1;
-    return r;
-  }
-  void Commit() { committed_ = true; }
-
- private:
-  int fd_;
-  std::filesystem::path path_;
-  bool committed_ = false;
-};
-
-TempFile CreateTempBeside(const std::filesystem::path& target) {
-  static std::atomic<unsigned> counter{0};
-  const std::filesystem::path dir = target.has_parent_path() ? target.parent_path() : std::filesystem::path(".");
-  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    std::string name = "." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                       std::to_string(counter++) + "-" + std::to_string(now % 1000000);
-    std::filesystem::path tmp = dir / name;
-    int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) return TempFile(fd, tmp);
-    if (errno != EEXIST) FileErrno(errno, target, Err::PathFileAccess);
-  }
-  FileError(Err::PathFileAccess, target, "no temporary file name is free beside it");
-}
-
-void WriteAtomically(std::filesystem::path target, std::string_view data) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  // A link stays a link: its target is what gets replaced.
-  if (fs::is_symlink(target, ec)) {
-    fs::path resolved = fs::canonical(target, ec);
-    if (!ec) target = resolved;
-  }
-  struct stat old {};
-  const bool exists = ::stat(target.c_str(), &old) == 0;
-  if (exists && S_ISDIR(old.st_mode)) FileError(Err::PathFileAccess, target, "it is a folder");
-
-  TempFile tmp = CreateTempBeside(target);
-  if (exists && S_ISREG(old.st_mode)) (void)::fchmod(tmp.fd(), old.st_mode & 07777);
-  size_t done = 0;
-  while (done < data.size()) {
-    ssize_t n = ::write(tmp.fd(), data.data() + done, data.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      FileErrno(errno, target, Err::PathFileAccess);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (::fsync(tmp.fd()) != 0) FileErrno(errno, target, Err::PathFileAccess);
-  if (tmp.Close() != 0) FileErrno(errno, target, Err::PathFileAccess);
-  if (::rename(tmp.path().c_str(), target.c_str()) != 0) FileErrno(errno, target, Err::PathFileAccess);
-  tmp.Commit();
-  // Make the rename itself durable; the new file is in place whatever this answers.
-  const fs::path dir = target.has_parent_path() ? target.parent_path() : fs::path(".");
-  int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (dfd >= 0) {
-    (void)::fsync(dfd);
-    ::close(dfd);
-  }
+void WriteAtomically(const std::filesystem::path& target, std::string_view data) {
+  const std::span<const uint8_t> piece(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+  if (auto failed = files::ReplaceWhole(target.string(), std::span(&piece, 1), files::kSettingsFile))
+    FileError(failed->number, failed->path, failed->cause);
 }
 
 std::string ReadWholeFile(const std::filesystem::path& path) {
@@ -625,16 +544,16 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
     if (err == ENOENT) {
       std::error_code ec;
       const bool folderThere = !path.has_parent_path() || std::filesystem::is_directory(path.parent_path(), ec);
-      FileError(folderThere ? Err::FileNotFound : Err::PathNotFound, path, std::strerror(err));
+      FileErrno(err, path, folderThere ? Err::FileNotFound : Err::PathNotFound);
     }
-    FileErrno(err, path, Err::PathFileAccess);
+    FileErrno(err, path);
   }
   struct Closer {
     int fd;
     ~Closer() { ::close(fd); }
   } closer{fd};
   struct stat st {};
-  if (::fstat(fd, &st) != 0) FileErrno(errno, path, Err::PathFileAccess);
+  if (::fstat(fd, &st) != 0) FileErrno(errno, path);
   if (S_ISDIR(st.st_mode)) FileError(Err::PathFileAccess, path, "it is a folder");
   if (!S_ISREG(st.st_mode)) FileError(Err::PathFileAccess, path, "it is not a regular file");
   if (static_cast<std::uintmax_t>(st.st_size) > MemoryPropertyBag::kMaxFileBytes)
@@ -652,7 +571,7 @@ std::string ReadWholeFile(const std::filesystem::path& path) {
     ssize_t n = ::read(fd, out.data() + done, out.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      FileErrno(errno, path, Err::PathFileAccess);
+      FileErrno(errno, path);
     }
     if (n == 0) break;
     done += static_cast<size_t>(n);

@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 #include "desk/error.h"
 #include "desk/text.h"
@@ -77,19 +78,39 @@ std::u16string FormatFloat(double d, int digits) {
 
 }  // namespace
 
-int16_t RoundToInteger(double d) {
+namespace {
+
+// Rounded half to even, as the host's conversions round; 6 when it does not fit.
+template <class Whole>
+Whole RoundTo(double d) {
   if (std::isnan(d)) Raise(Err::Overflow);
   double r = std::nearbyint(d);
-  if (r < -32768.0 || r > 32767.0) Raise(Err::Overflow);
-  return static_cast<int16_t>(r);
+  if (r < static_cast<double>(std::numeric_limits<Whole>::min()) ||
+      r > static_cast<double>(std::numeric_limits<Whole>::max()))
+    Raise(Err::Overflow);
+  return static_cast<Whole>(r);
 }
 
-int32_t RoundToLong(double d) {
-  if (std::isnan(d)) Raise(Err::Overflow);
-  double r = std::nearbyint(d);
-  if (r < -2147483648.0 || r > 2147483647.0) Raise(Err::Overflow);
-  return static_cast<int32_t>(r);
+// A whole number that fits is taken as it is; anything else goes through its Double.
+template <class Whole>
+Whole ToWhole(const Variant& v) {
+  const Variant& d = v.Deref();
+  switch (d.Type()) {
+    case VarType::Integer: return d.RawInteger();
+    case VarType::Boolean: return d.RawBoolean();
+    case VarType::Long:
+      if constexpr (sizeof(Whole) >= sizeof(int32_t)) return d.RawLong();
+      break;
+    default: break;
+  }
+  return RoundTo<Whole>(v.ToDouble());
 }
+
+}  // namespace
+
+int16_t RoundToInteger(double d) { return RoundTo<int16_t>(d); }
+
+int32_t RoundToLong(double d) { return RoundTo<int32_t>(d); }
 
 const Variant& Variant::Deref() const noexcept {
   const Variant* v = this;
@@ -158,20 +179,9 @@ double Variant::ToDouble() const {
   Raise(Err::TypeMismatch);
 }
 
-int16_t Variant::ToInteger() const {
-  const Variant& d = Deref();
-  if (d.Type() == VarType::Integer) return d.RawInteger();
-  if (d.Type() == VarType::Boolean) return d.RawBoolean();
-  return RoundToInteger(ToDouble());
-}
+int16_t Variant::ToInteger() const { return ToWhole<int16_t>(*this); }
 
-int32_t Variant::ToLong() const {
-  const Variant& d = Deref();
-  if (d.Type() == VarType::Long) return d.RawLong();
-  if (d.Type() == VarType::Integer) return d.RawInteger();
-  if (d.Type() == VarType::Boolean) return d.RawBoolean();
-  return RoundToLong(ToDouble());
-}
+int32_t Variant::ToLong() const { return ToWhole<int32_t>(*this); }
 
 float Variant::ToSingle() const {
   const Variant& d = Deref();
@@ -205,11 +215,7 @@ std::u16string Variant::ToString() const {
     case VarType::Double: return FormatFloat(d.RawDouble(), 15);
     case VarType::Boolean: return d.RawBoolean() ? u"True" : u"False";
     case VarType::String: return d.RawString();
-    case VarType::Missing:
-    case VarType::Object:
-    case VarType::ByRef:
-    case VarType::Any:
-      break;
+    default: break;  // Missing and objects have no text
   }
   Raise(Err::TypeMismatch);
 }

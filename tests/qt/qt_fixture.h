@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "VarbelTreeview/VarbelTreeview.h"
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/events.h"
 #include "desk/qt_platform.h"
 #include "desk/tree.h"

@@ -30,9 +30,9 @@
 #include <thread>
 #include <vector>
 
-#include "Quorvane/httpImage.h"
-#include "Quorvane/httpImages.h"
-#include "Quorvane/ucMain.h"
+#include "httpImage.h"
+#include "httpImages.h"
+#include "ucMain.h"
 #include "desk/headless.h"
 #include "desk/http.h"
 #include "desk/imagelist.h"

@@ -1,8 +1,8 @@
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 
 #include <gtest/gtest.h>
 
-#include "VarbelTreeview/PopUpMenus.h"
+#include "PopUpMenus.h"
 #include "desk/tree.h"
 #include "support/test_support.h"
 

@@ -1,11 +1,12 @@
 // The control's event interface, and the forwarding of the inner tree's events to the host.
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/collection.h"
 #include "desk/text.h"
 #include "desk/tree.h"
@@ -346,6 +347,16 @@ TEST_F(ForwardingTest, EventsTheControlDeclaresButNeverRaises) {
   std::vector<Variant> hidden{Variant::Bool(false)};
   surface->TreeChild()->Invoke(desk::ext::kVisible, InvokeKind::Let, hidden);
   tree->Refresh();
+  EXPECT_TRUE(ids.empty());
+}
+
+// Ids the tree has no event under (onMenuClick's among them: only a menu click raises it).
+TEST_F(ForwardingTest, IdsOutsideTheTreesEventsAreNotRaisedAgain) {
+  const DispId strange[] = {1, 0, -1, 34, 1000, INT32_MIN, INT32_MAX};
+  for (DispId id : strange) {
+    std::vector<Variant> none;
+    tree->Events().Raise(id, none);
+  }
   EXPECT_TRUE(ids.empty());
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/font.h"
 #include "desk/headless.h"
 #include "desk/text.h"

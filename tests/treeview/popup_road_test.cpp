@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "VarbelTreeview/PopUpMenus.h"
+#include "PopUpMenus.h"
 #include "VarbelTreeview/VarbelTreeview.h"
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/text.h"
 #include "desk/tree.h"
 #include "support/test_support.h"

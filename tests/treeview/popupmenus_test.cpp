@@ -1,6 +1,6 @@
 // PopUpMenus and PopUpMenu: definitions, their menu items, and the one-line report of a
 // trapped failure.
-#include "VarbelTreeview/PopUpMenus.h"
+#include "PopUpMenus.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/text.h"
 #include "support/test_support.h"
 

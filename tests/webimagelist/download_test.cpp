@@ -3,10 +3,11 @@
 #include <signal.h>
 #include <sys/resource.h>
 
+#include <map>
 #include <optional>
 
-#include "Quorvane/mdlInternet.h"
-#include "Quorvane/ucMain.h"
+#include "mdlInternet.h"
+#include "ucMain.h"
 #include "desk/filesystem.h"
 #include "fixture.h"
 #include "http_checks.h"
@@ -520,3 +521,30 @@ TEST_F(Download, FailedWriteLeavesTheOldFileAndNoOther) {
 }
 
 }  // namespace
+
+// A file system a host put in place of the system's gets the downloads of the controls made
+// after it; nothing reaches the cache folder.
+TEST_F(Download, AFileSystemOfTheHostsOwnReceivesTheDownload) {
+  struct Memory : desk::FileSystem {
+    std::map<std::u16string, std::string> files;
+    std::u16string TempFolder() override { return u"/memory"; }
+    bool FileExists(const std::u16string& path) override { return files.count(path) != 0; }
+    void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) override {
+      std::string& f = files[path];
+      f.clear();
+      for (auto piece : pieces) f.append(piece.begin(), piece.end());
+    }
+    bool RemoveFile(const std::u16string& path) override { return files.erase(path) != 0; }
+  };
+  server_.Serve("/m.png", "in memory");
+  server_.Start();
+  auto memory = std::make_shared<Memory>();
+  desk::SetFileSystemMaker([memory] { return memory; });
+  control_ = desk::MakeRef<Quorvane::ucMain>();
+  desk::SetFileSystemMaker(nullptr);
+  EXPECT_EQ(DownloadFile(server_.Url16("/m.png"), u"m.png", false), u"/memory/m.png");
+  EXPECT_EQ(memory->files[u"/memory/m.png"], "in memory");
+  EXPECT_EQ(DownloadFile(server_.Url16("/m.png"), u"m.png", false), u"True") << "found in the host's file system";
+  EXPECT_EQ(server_.Count("/m.png"), 1);
+  EXPECT_TRUE(CacheListing().empty());
+}

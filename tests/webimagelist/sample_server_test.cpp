@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Quorvane/ucMain.h"
+#include "ucMain.h"
 #include "desk/imagelist.h"
 #include "fixture.h"
 

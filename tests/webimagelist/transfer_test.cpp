@@ -6,8 +6,8 @@
 
 #include <set>
 
-#include "Quorvane/httpImages.h"
-#include "Quorvane/ucMain.h"
+#include "httpImages.h"
+#include "ucMain.h"
 #include "desk/imagelist.h"
 #include "fixture.h"
 #include "support/tls_cert.h"

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "Quorvane/Quorvane.h"
-#include "Quorvane/httpImages.h"
-#include "Quorvane/mdlError.h"
-#include "Quorvane/ucMain.h"
+#include "httpImages.h"
+#include "mdlError.h"
+#include "ucMain.h"
 #include "desk/collection.h"
 #include "desk/imagelist.h"
 #include "fixture.h"

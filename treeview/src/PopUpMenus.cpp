@@ -1,6 +1,6 @@
-#include "VarbelTreeview/PopUpMenus.h"
+#include "PopUpMenus.h"
 
-#include "VarbelTreeview/mdlError.h"
+#include "mdlError.h"
 #include "desk/menu.h"
 
 namespace varbel {

@@ -2,18 +2,19 @@
 // popup road.
 //
 // Sections:
-//   1. the interface in its published order (one row per member, ids computed from the order)
-//   2. stored fields and inert-method signatures
+//   1. checks on the interface's rows (members.h: one row per member, ids computed from the order)
+//   2. inert-method signatures
 //   3. building the dispatch table from the rows
 //   4. typed members (one-liners over Get/Let/Set)
 //   5. lifecycle, layout, event forwarding, popup display and hit testing
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 
 #include <array>
 #include <string_view>
 #include <variant>
 
-#include "VarbelTreeview/PopUpMenus.h"
+#include "PopUpMenus.h"
+#include "members.h"
 #include "desk/font.h"
 #include "desk/text.h"
 #include "desk/tree.h"
@@ -31,141 +32,7 @@ using desk::VarType;
 
 namespace {
 
-// ---- 1. The interface in its published order ------------------------------------------------
-
-enum class Shape : uint8_t { Forwarded, Stored, Inert, Special };
-enum class Kinds : uint8_t { GetLet, GetSet, Get, Method };
-// What an object-typed member holds: any object, a picture, a font, or (ActiveControl) a
-// Variant that must hold an object.
-enum class ObjKind : uint8_t { None, Any, Picture, Font, Control };
-
-struct Desc {
-  const char* name;
-  Kinds kinds;
-  Shape shape;
-  VarType type;          // value type of a property, result type of a method
-  DispId inner = 0;      // forwarded: the inner tree's member id
-  DispId methodId = 0;   // methods: the published id
-  ObjKind obj = ObjKind::None;
-};
-
-constexpr VarType B = VarType::Boolean, I = VarType::Integer, L = VarType::Long, S = VarType::Single,
-                  T = VarType::String, O = VarType::Object, V = VarType::Any, E = VarType::Empty;
-constexpr Shape F = Shape::Forwarded, St = Shape::Stored, In = Shape::Inert, Sp = Shape::Special;
-constexpr Kinds GL = Kinds::GetLet, GS = Kinds::GetSet, G = Kinds::Get, M = Kinds::Method;
-
-constexpr std::array<Desc, 90> kMembers{{
-    {"BackColor", GL, St, L},
-    {"ForeColor", GL, St, L},
-    {"Enabled", GL, F, B, desk::ext::kEnabled},
-    {"Font", GS, F, O, desk::treeid::kFont, 0, ObjKind::Font},
-    {"BackStyle", GL, St, I},
-    {"BorderStyle", GL, F, L, desk::treeid::kBorderStyle},
-    {"Refresh", M, F, E, desk::treeid::kRefresh, 0x60030042},
-    {"WhatsThisHelpID", GL, F, L, desk::ext::kWhatsThisHelpID},
-    {"ValidateControls", M, In, E, 0, 0x6003004B},
-    {"ToolTipText", GL, F, T, desk::ext::kToolTipText},
-    {"TextWidth", M, In, S, 0, 0x60030051},
-    {"TextHeight", M, In, S, 0, 0x60030052},
-    {"Style", GL, F, L, desk::treeid::kStyle},
-    {"StartLabelEdit", M, F, E, desk::treeid::kStartLabelEdit, 0x60030053},
-    {"Sorted", GL, F, B, desk::treeid::kSorted},
-    {"Size", M, In, E, 0, 0x60030054},
-    {"SingleSel", GL, F, B, desk::treeid::kSingleSel},
-    {"Scroll", GL, F, B, desk::treeid::kScroll},
-    {"ScaleY", M, In, S, 0, 0x60030055},
-    {"ScaleX", M, In, S, 0, 0x60030056},
-    {"ScaleWidth", GL, St, S},
-    {"ScaleTop", GL, St, S},
-    {"ScaleMode", GL, St, I},
-    {"ScaleLeft", GL, St, S},
-    {"ScaleHeight", GL, St, S},
-    {"Scale_", M, In, E, 0, 0x60030057},
-    {"RightToLeft", GL, St, B},
-    {"PSet_", M, In, E, 0, 0x60030058},
-    {"PopUpMenu", M, Sp, E, 0, 0x60030059},
-    {"Point", M, In, L, 0, 0x6003005A},
-    {"Picture", GS, St, O, 0, 0, ObjKind::Picture},
-    {"PathSeparator", GL, F, T, desk::treeid::kPathSeparator},
-    {"PaletteMode", GL, St, I},
-    {"Palette", GS, St, O, 0, 0, ObjKind::Picture},
-    {"PaintPicture", M, In, E, 0, 0x6003005B},
-    {"OLEDropMode", GL, F, L, desk::treeid::kOLEDropMode},
-    {"OLEDragMode", GL, F, L, desk::treeid::kOLEDragMode},
-    {"OLEDrag", M, F, E, desk::treeid::kOLEDrag, 0x6003005D},
-    {"MousePointer", GL, F, L, desk::treeid::kMousePointer},
-    {"MouseIcon", GS, F, O, desk::treeid::kMouseIcon, 0, ObjKind::Picture},
-    {"MaskPicture", GS, St, O, 0, 0, ObjKind::Picture},
-    {"MaskColor", GL, St, L},
-    {"LineStyle", GL, F, L, desk::treeid::kLineStyle},
-    {"Line", M, In, E, 0, 0x60030061},
-    {"LabelEdit", GL, F, L, desk::treeid::kLabelEdit},
-    {"Indentation", GL, F, S, desk::treeid::kIndentation},
-    {"ImageList", GS, F, O, desk::treeid::kImageList, 0, ObjKind::Any},
-    {"Image", GS, St, O, 0, 0, ObjKind::Picture},
-    {"HyperLink", GS, St, O, 0, 0, ObjKind::Any},
-    {"hWnd", GL, St, L},
-    {"HotTracking", GL, F, B, desk::treeid::kHotTracking},
-    {"HitBehavior", GL, St, I},
-    {"HideSelection", GL, F, B, desk::treeid::kHideSelection},
-    {"hDC", GL, St, L},
-    {"HasDC", GL, St, B},
-    {"FullRowSelect", GL, F, B, desk::treeid::kFullRowSelect},
-    {"FontUnderline", GL, St, B},
-    {"FontTransparent", GL, St, B},
-    {"FontStrikethru", GL, St, B},
-    {"FontSize", GL, St, S},
-    {"FontName", GL, St, T},
-    {"FontItalic", GL, St, B},
-    {"FontBold", GL, St, B},
-    {"FillStyle", GL, St, I},
-    {"FillColor", GL, St, L},
-    {"DrawWidth", GL, St, I},
-    {"DrawStyle", GL, St, I},
-    {"DrawMode", GL, St, I},
-    {"DataMembers", GS, St, O, 0, 0, ObjKind::Any},
-    {"DataMemberChanged", M, In, E, 0, 0x60030063},
-    {"CurrentY", GL, St, S},
-    {"CurrentX", GL, St, S},
-    {"Controls", GS, St, O, 0, 0, ObjKind::Any},
-    {"ContainerHwnd", GL, St, L},
-    {"Cls", M, In, E, 0, 0x60030065},
-    {"ClipControls", GL, St, B},
-    {"ClipBehavior", GL, St, I},
-    {"Circle_", M, In, E, 0, 0x60030066},
-    {"Checkboxes", GL, F, B, desk::treeid::kCheckboxes},
-    {"CausesValidation", GL, F, B, desk::ext::kCausesValidation},
-    {"CanPropertyChange", M, In, B, 0, 0x60030067},
-    {"CancelAsyncRead", M, In, E, 0, 0x60030068},
-    {"AutoRedraw", GL, St, B},
-    {"AsyncRead", M, In, E, 0, 0x6003006A},
-    {"Appearance", GL, F, L, desk::treeid::kAppearance},
-    {"ActiveControl", GS, St, O, 0, 0, ObjKind::Control},
-    {"Nodes", G, Sp, O},
-    {"PopUpMenus", G, Sp, O},
-    {"ShowPopupMenu", M, Sp, V, 0, 0x60030072},
-    {"DoHitTest", M, Sp, O, 0, 0x60030073},
-}};
-
-constexpr bool IsProperty(const Desc& d) { return d.kinds != Kinds::Method; }
-
-// A property's id is 0x68030000 plus the number of properties after it (Font not counted);
-// Font has the platform's standard font id.
-constexpr DispId IdAt(size_t i) {
-  const Desc& d = kMembers[i];
-  if (!IsProperty(d)) return d.methodId;
-  if (std::string_view(d.name) == "Font") return -512;
-  DispId after = 0;
-  for (size_t j = i + 1; j < kMembers.size(); ++j)
-    if (IsProperty(kMembers[j]) && std::string_view(kMembers[j].name) != "Font") ++after;
-  return 0x68030000 + after;
-}
-
-constexpr size_t IndexOf(std::string_view name) {
-  for (size_t i = 0; i < kMembers.size(); ++i)
-    if (name == kMembers[i].name) return i;
-  return kMembers.size();
-}
+// ---- 1. The interface in its published order (members.h) -----------------------------------
 
 constexpr size_t CountEntries() {
   size_t n = 0;
@@ -186,88 +53,11 @@ static_assert(IdAt(IndexOf("BackColor")) == 0x68030041 && IdAt(IndexOf("ForeColo
               IdAt(IndexOf("Enabled")) == 0x6803003F && IdAt(IndexOf("BackStyle")) == 0x6803003E &&
               IdAt(IndexOf("Nodes")) == 0x68030001 && IdAt(IndexOf("PopUpMenus")) == 0x68030000);
 
-// ---- 2. Stored fields and inert-method signatures -------------------------------------------
+// ---- 2. Inert-method signatures -------------------------------------------------------------
 
 using C = VarbelTreeviewControl;
-using FieldPtr = std::variant<int16_t C::*, int32_t C::*, float C::*, std::u16string C::*, Ref<desk::Object> C::*>;
-
-}  // namespace
-
-// The stored fields by member name; the only place that knows which field a member keeps.
-struct ControlMembers {
-  static Ref<desk::Object> Tree(C& c) { return c.Tree(); }
-  static desk::TreeView& InnerTree(C& c) { return c.surface_->Tree(); }
-  static void Notify(C& c, const std::u16string& name) { c.surface_->PropertyChanged(name); }
-  static FieldPtr Field(std::string_view name) {
-    static const std::array<std::pair<std::string_view, FieldPtr>, 41> fields{{
-        {"BackColor", &C::m_BackColor},       {"ForeColor", &C::m_ForeColor},
-        {"BackStyle", &C::m_BackStyle},       {"ScaleWidth", &C::m_ScaleWidth},
-        {"ScaleTop", &C::m_ScaleTop},         {"ScaleMode", &C::m_ScaleMode},
-        {"ScaleLeft", &C::m_ScaleLeft},       {"ScaleHeight", &C::m_ScaleHeight},
-        {"RightToLeft", &C::m_RightToLeft},   {"Picture", &C::m_Picture},
-        {"PaletteMode", &C::m_PaletteMode},   {"Palette", &C::m_Palette},
-        {"MaskPicture", &C::m_MaskPicture},   {"MaskColor", &C::m_MaskColor},
-        {"Image", &C::m_Image},               {"HyperLink", &C::m_HyperLink},
-        {"hWnd", &C::m_hWnd},                 {"HitBehavior", &C::m_HitBehavior},
-        {"hDC", &C::m_hDC},                   {"HasDC", &C::m_HasDC},
-        {"FontUnderline", &C::m_FontUnderline}, {"FontTransparent", &C::m_FontTransparent},
-        {"FontStrikethru", &C::m_FontStrikethru}, {"FontSize", &C::m_FontSize},
-        {"FontName", &C::m_FontName},         {"FontItalic", &C::m_FontItalic},
-        {"FontBold", &C::m_FontBold},         {"FillStyle", &C::m_FillStyle},
-        {"FillColor", &C::m_FillColor},       {"DrawWidth", &C::m_DrawWidth},
-        {"DrawStyle", &C::m_DrawStyle},       {"DrawMode", &C::m_DrawMode},
-        {"DataMembers", &C::m_DataMembers},   {"CurrentY", &C::m_CurrentY},
-        {"CurrentX", &C::m_CurrentX},         {"Controls", &C::m_Controls},
-        {"ContainerHwnd", &C::m_ContainerHwnd}, {"ClipControls", &C::m_ClipControls},
-        {"ClipBehavior", &C::m_ClipBehavior}, {"AutoRedraw", &C::m_AutoRedraw},
-        {"ActiveControl", &C::m_ActiveControl},
-    }};
-    for (const auto& [n, f] : fields)
-      if (n == name) return f;
-    throw desk::Error(Err::NotSupported);  // a row without a field: a programming error
-  }
-
-  static Variant Read(C& c, const FieldPtr& f, VarType t) {
-    return std::visit(
-        [&](auto p) -> Variant {
-          using P = std::remove_cvref_t<decltype(c.*p)>;
-          if constexpr (std::is_same_v<P, int16_t>) {
-            return t == VarType::Boolean ? Variant::BoolRaw(c.*p) : Variant::Integer(c.*p);
-          } else if constexpr (std::is_same_v<P, int32_t>) {
-            return Variant::Long(c.*p);
-          } else if constexpr (std::is_same_v<P, float>) {
-            return Variant::Single(c.*p);
-          } else if constexpr (std::is_same_v<P, std::u16string>) {
-            return Variant::String(c.*p);
-          } else {
-            return Variant::Object(c.*p);
-          }
-        },
-        f);
-  }
-
-  // `v` is already of the member's type (the dispatcher converted it).
-  static void Write(C& c, const FieldPtr& f, const Variant& v) {
-    std::visit(
-        [&](auto p) {
-          using P = std::remove_cvref_t<decltype(c.*p)>;
-          if constexpr (std::is_same_v<P, int16_t>) {
-            c.*p = v.ValueType() == VarType::Boolean ? v.RawBoolean() : v.RawInteger();
-          } else if constexpr (std::is_same_v<P, int32_t>) {
-            c.*p = v.RawLong();
-          } else if constexpr (std::is_same_v<P, float>) {
-            c.*p = v.RawSingle();
-          } else if constexpr (std::is_same_v<P, std::u16string>) {
-            c.*p = v.RawString();
-          } else {
-            c.*p = v.RawObject();  // the old reference is released here
-          }
-        },
-        f);
-  }
-};
-
-namespace {
+constexpr VarType I = VarType::Integer, L = VarType::Long, S = VarType::Single, T = VarType::String,
+                  O = VarType::Object, V = VarType::Any;
 
 std::vector<desk::ParamInfo> ParamsOf(std::string_view name) {
   using P = desk::ParamInfo;
@@ -323,7 +113,6 @@ std::u16string NameOf(const Desc& d) { return desk::U16(d.name); }
 struct MemberExtra {
   std::u16string name;  // for PropertyChanged
   int setting = -1;     // forwarded to a tree setting: its index in the tree's settings
-  FieldPtr field;       // stored: the control's field
 };
 
 const std::array<MemberExtra, kMembers.size()>& Extras() {
@@ -333,7 +122,6 @@ const std::array<MemberExtra, kMembers.size()>& Extras() {
       const Desc& d = kMembers[i];
       e[i].name = NameOf(d);
       if (d.shape == Shape::Forwarded && d.kinds != Kinds::Method) e[i].setting = desk::TreeView::SettingIndex(d.inner);
-      if (d.shape == Shape::Stored) e[i].field = ControlMembers::Field(d.name);
     }
     return e;
   }();
@@ -423,11 +211,11 @@ void AddForwarded(std::vector<Row<C>>& rows, const Desc& d, DispId id, uint32_t 
 void AddStored(std::vector<Row<C>>& rows, const Desc& d, DispId id, uint32_t at) {
   const char* objType = ObjTypeName(d.obj);
   rows.push_back({{d.name, id, InvokeKind::Get, {}, d.type, nullptr, false, objType},
-                  [](C& c, Args& a) { return ControlMembers::Read(c, ExtraOf(a).field, DescOf(a).type); }, at});
+                  [](C& c, Args& a) { return ControlMembers::Read(c, DescOf(a)); }, at});
   if (d.kinds == Kinds::GetLet) {
     rows.push_back({{d.name, id, InvokeKind::Let, {}, d.type},
                     [](C& c, Args& a) {
-                      ControlMembers::Write(c, ExtraOf(a).field, a.NewValue());
+                      ControlMembers::Write(c, DescOf(a), a.NewValue());
                       ControlMembers::Notify(c, ExtraOf(a).name);
                       return Variant();
                     },
@@ -438,7 +226,7 @@ void AddStored(std::vector<Row<C>>& rows, const Desc& d, DispId id, uint32_t at)
     rows.push_back({{d.name, id, InvokeKind::Set, {}, valueType, nullptr, false, objType},
                     [](C& c, Args& a) {
                       Variant v = Variant::Object(CheckObject(DescOf(a).obj, a.NewValue().ToObject()));
-                      ControlMembers::Write(c, ExtraOf(a).field, v);
+                      ControlMembers::Write(c, DescOf(a), v);
                       ControlMembers::Notify(c, ExtraOf(a).name);
                       return Variant();
                     },
@@ -575,8 +363,13 @@ void C::DataMemberChanged(const std::u16string& m) { CallById(*this, "DataMember
 // ---- 5. Lifecycle, layout, events, popup display and hit testing ----------------------------
 
 namespace {
-// The events that the inner tree raises and the control raises again under the same id.
-constexpr std::array<DispId, 21> kForwardedEvents{2, 3, 4, 5, 6, 7, 8, 9, 11, 16, 17, 18, 19, 20, 21, 22, 23, 28, 29, 30, 33};
+// The events the inner tree raises that the control raises again, by id.
+constexpr auto kRaisedAgain = [] {
+  std::array<bool, kEvents.size() + 1> again{};
+  for (const EventDesc& e : kEvents)
+    if (e.fromTree != 0) again[static_cast<size_t>(e.fromTree)] = true;
+  return again;
+}();
 }  // namespace
 
 C::VarbelTreeviewControl() {
@@ -612,7 +405,7 @@ void C::OnResize() {
 }
 
 void C::ForwardTreeEvent(DispId id, std::vector<Variant>& args) {
-  if (std::find(kForwardedEvents.begin(), kForwardedEvents.end(), id) == kForwardedEvents.end()) return;
+  if (id <= 0 || static_cast<size_t>(id) >= kRaisedAgain.size() || !kRaisedAgain[static_cast<size_t>(id)]) return;
   Ref<desk::Object> keep(this);  // a handler may release the control
   // A copy of the list, not of the values: by-reference arguments still point at the tree's
   // own storage, while a handler that overwrites a by-value node slot cannot replace the
@@ -657,7 +450,7 @@ void C::MenuClick(int16_t index) {
   // A copy of the tag: what the host writes into MenuName is discarded.
   Variant name = Variant::String(surface_->ItemArray().Element(index).Tag());
   std::vector<Variant> args{Variant::ByRef(&name)};
-  events_.Raise(1, args);
+  events_.Raise(kOnMenuClick, args);
 }
 
 }  // namespace varbel

@@ -1,6 +1,6 @@
-#include "VarbelTreeview/mdlError.h"
+#include "mdlError.h"
 
-#include "VarbelTreeview/VarbelTreeviewControl.h"
+#include "VarbelTreeviewControl.h"
 #include "desk/platform.h"
 #include "desk/text.h"
 

@@ -2,9 +2,9 @@
 
 #include <iterator>
 
-#include "Quorvane/httpImage.h"
-#include "Quorvane/httpImages.h"
-#include "Quorvane/ucMain.h"
+#include "httpImage.h"
+#include "httpImages.h"
+#include "ucMain.h"
 #include "desk/component.h"
 
 namespace Quorvane {

@@ -1,7 +1,7 @@
-#include "Quorvane/httpImage.h"
+#include "httpImage.h"
 
-#include "Quorvane/mdlError.h"
-#include "Quorvane/mdlInternet.h"
+#include "mdlError.h"
+#include "mdlInternet.h"
 #include "desk/error.h"
 #include "shared.h"
 

@@ -1,9 +1,14 @@
-#include "Quorvane/httpImages.h"
+#include "httpImages.h"
 
-#include "Quorvane/mdlError.h"
+#include "mdlError.h"
 #include "desk/error.h"
 
 namespace Quorvane {
+
+using desk::Args;
+using desk::Variant;
+using K = desk::InvokeKind;
+using T = desk::VarType;
 
 namespace {
 constexpr std::u16string_view kModule = u"httpImages, Class Module";
@@ -11,10 +16,6 @@ using mdlError::Trap;
 }  // namespace
 
 const desk::DispatchTable<httpImages>& httpImages::Table() {
-  using K = desk::InvokeKind;
-  using T = desk::VarType;
-  using desk::Args;
-  using desk::Variant;
   static const desk::DispatchTable<httpImages> t(
       "_httpImages", kInterfaceId,
       {

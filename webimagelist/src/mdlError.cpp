@@ -1,4 +1,4 @@
-#include "Quorvane/mdlError.h"
+#include "mdlError.h"
 
 #include <new>
 

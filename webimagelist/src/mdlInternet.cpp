@@ -1,4 +1,4 @@
-#include "Quorvane/mdlInternet.h"
+#include "mdlInternet.h"
 
 #include <sys/mman.h>
 
@@ -6,7 +6,7 @@
 #include <new>
 #include <cstring>
 
-#include "Quorvane/mdlError.h"
+#include "mdlError.h"
 #include "desk/error.h"
 #include "desk/http.h"
 #include "desk/platform.h"

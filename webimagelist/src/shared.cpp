@@ -20,7 +20,7 @@ std::shared_ptr<desk::FileSystem> SharedFileSystem() { return slotGone ? nullptr
 
 FileSystemLease::FileSystemLease() {
   if (slotGone) return;
-  auto fs = desk::MakeFileSystem();
+  auto fs = desk::CreateFileSystem();
   ++slot.leases;
   slot.fs = std::move(fs);
 }

@@ -1,6 +1,6 @@
-#include "Quorvane/ucMain.h"
+#include "ucMain.h"
 
-#include "Quorvane/mdlError.h"
+#include "mdlError.h"
 #include "desk/collection.h"
 #include "desk/error.h"
 #include "desk/platform.h"

@@ -157,6 +157,10 @@ class DESK_API DispatchTable {
   Handler<T> Fn(int row) const { return calls_[static_cast<size_t>(row)].fn; }
   uint32_t Data(int row) const { return calls_[static_cast<size_t>(row)].data; }
 
+  // Calls member (id, kind) of `self`: 438 when the table has no handler for it, then the
+  // arguments are checked and converted, and the handler runs with `keepAlive` (if any) held.
+  Variant Dispatch(T& self, DispId id, InvokeKind kind, std::vector<Variant>& args, Object* keepAlive = nullptr) const;
+
  private:
   struct Call {
     Handler<T> fn;
@@ -188,6 +192,19 @@ inline void PrepareArgs(const MemberInfo& m, std::vector<Variant>& args) {
   CoerceArgs(m, args);
 }
 
+template <class T>
+inline Variant DispatchTable<T>::Dispatch(T& self, DispId id, InvokeKind kind, std::vector<Variant>& args,
+                                          Object* keepAlive) const {
+  int row = info_.Find(id, kind);
+  Handler<T> fn = row < 0 ? nullptr : Fn(row);
+  if (!fn) Raise(Err::NotSupported);
+  const MemberInfo& m = info_.members[static_cast<size_t>(row)];
+  PrepareArgs(m, args);
+  Ref<Object> keep(keepAlive);
+  Args a(args, m, Data(row));
+  return fn(self, a);
+}
+
 // The dispatcher shared by every table-driven class.
 template <class Self>
 class DESK_API Dispatchable : public Object {
@@ -195,15 +212,8 @@ class DESK_API Dispatchable : public Object {
   const InterfaceInfo& Interface() const override { return Self::Table().Info(); }
 
   Variant Invoke(DispId id, InvokeKind kind, std::vector<Variant>& args) override {
-    const auto& table = Self::Table();
-    int row = table.Info().Find(id, kind);
-    Handler<Self> fn = row < 0 ? nullptr : table.Fn(row);
-    if (!fn) Raise(Err::NotSupported);
-    const MemberInfo& m = table.Info().members[static_cast<size_t>(row)];
-    PrepareArgs(m, args);
-    Ref<Object> keepAlive(this);  // a handler may drop the caller's last reference
-    Args a(args, m, table.Data(row));
-    return fn(static_cast<Self&>(*this), a);
+    // Kept alive: a handler may drop the caller's last reference.
+    return Self::Table().Dispatch(static_cast<Self&>(*this), id, kind, args, this);
   }
 };
 

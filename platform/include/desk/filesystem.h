@@ -6,6 +6,7 @@
 #include "desk/export.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -36,6 +37,15 @@ class DESK_API FileSystem {
 
 // The system's file system.
 DESK_API std::shared_ptr<FileSystem> MakeFileSystem();
+
+// Where the controls get their file system: MakeFileSystem, unless a host (or a test) puts
+// another maker in its place. Each image list control asks when it is created; controls made
+// before the change keep the object they have. An empty maker puts the system's back.
+// Returns the maker that was in place (empty for the system's).
+using FileSystemMaker = std::function<std::shared_ptr<FileSystem>()>;
+DESK_API FileSystemMaker SetFileSystemMaker(FileSystemMaker maker);
+// A new file system from the maker in place.
+DESK_API std::shared_ptr<FileSystem> CreateFileSystem();
 
 // The system's temporary folder, as TempFolder gives it.
 DESK_API std::u16string SystemTempFolder();

@@ -10,13 +10,14 @@
 #include <vector>
 
 #include "desk/platform.h"
+#include "desk/surface_base.h"
 #include "desk/tree.h"
 
 namespace desk {
 
 class HeadlessPlatform;
 
-class DESK_API HeadlessSurface : public Surface {
+class DESK_API HeadlessSurface : public SurfaceBase {
  public:
   HeadlessSurface(HeadlessPlatform& platform, const SurfaceDesign& design, SurfaceClient& client);
   ~HeadlessSurface() override;
@@ -25,10 +26,6 @@ class DESK_API HeadlessSurface : public Surface {
   float ScaleTop() const override { return top_; }
   float ScaleWidth() const override { return width_; }
   float ScaleHeight() const override { return height_; }
-  Ref<Object> TreeChild() override { return treeExt_; }
-  TreeView& Tree() override { return *tree_; }
-  Menu& MainMenu() override { return *mainMenu_; }
-  MenuArray& ItemArray() override { return *items_; }
   void PropertyChanged(std::u16string_view name) override;
   Ref<Font> AmbientFont() override;
   void PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
@@ -56,10 +53,6 @@ class DESK_API HeadlessSurface : public Surface {
   HeadlessPlatform& platform_;
   SurfaceClient& client_;
   float left_ = 0, top_ = 0, width_ = 0, height_ = 0;
-  Ref<TreeView> tree_;
-  Ref<Object> treeExt_;
-  Ref<MenuArray> items_;
-  Ref<Menu> mainMenu_;
   Ref<Font> ambientFont_;
 };
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "desk/picture_loader.h"
+#include "desk/surface_base.h"
 #include "qt_tree.h"
 #include "qt_util.h"
 
@@ -27,7 +28,7 @@ using qtb::U;
 // ---------------------------------------------------------------------------------------------
 // Surface
 
-class QtSurface : public Surface {
+class QtSurface : public SurfaceBase {
  public:
   QtSurface(const SurfaceDesign& design, SurfaceClient& client);
   ~QtSurface() override;
@@ -36,10 +37,6 @@ class QtSurface : public Surface {
   float ScaleTop() const override { return 0; }
   float ScaleWidth() const override { return widget_ ? qtb::ToTwips(widget_->width()) : 0; }
   float ScaleHeight() const override { return widget_ ? qtb::ToTwips(widget_->height()) : 0; }
-  Ref<Object> TreeChild() override { return treeExt_; }
-  TreeView& Tree() override { return *tree_; }
-  Menu& MainMenu() override { return *mainMenu_; }
-  MenuArray& ItemArray() override { return *items_; }
   void PropertyChanged(std::u16string_view name) override;
   Ref<Font> AmbientFont() override;
   void PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
@@ -59,10 +56,6 @@ class QtSurface : public Surface {
 
   SurfaceClient& client_;
   QPointer<QtSurfaceWidget> widget_;
-  Ref<qtb::QtTree> tree_;
-  Ref<Object> treeExt_;
-  Ref<MenuArray> items_;
-  Ref<Menu> mainMenu_;
   std::vector<OpenMenu> open_;  // menus on screen now, innermost last
 };
 
@@ -80,10 +73,7 @@ void QtSurfaceWidget::resizeEvent(QResizeEvent* event) {
 
 QtSurface::QtSurface(const SurfaceDesign& design, SurfaceClient& client)
     : client_(client), widget_(new QtSurfaceWidget(this)) {
-  tree_ = MakeRef<qtb::QtTree>(widget_.data());
-  treeExt_ = MakeExtendedControl(tree_, design.treeName);
-  items_ = MakeRef<MenuArray>(design.arrayName, design.arrayCaption0);
-  mainMenu_ = MakeRef<Menu>(design.mainMenuName, design.mainMenuCaption, items_);
+  MakeChildren(design, MakeRef<qtb::QtTree>(widget_.data()));
   items_->changed = [this] { ItemsChanged(); };
 }
 
@@ -122,11 +112,7 @@ void QtSurface::ItemsChanged() {
 
 void QtSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const Variant& x, const Variant& y,
                           const Variant& defaultMenu) {
-  if (!menu) Raise(Err::ObjectNotSet);
-  Ref<MenuArray> items;
-  if (auto m = RefCast<Menu>(menu)) items = m->ItemsRef();
-  else items = RefCast<MenuArray>(menu);
-  if (!items) Raise(Err::TypeMismatch);
+  Ref<MenuArray> items = PopupItems(menu);
   const Variant def = defaultMenu.Value();
   Ref<Object> defaultItem = def.ValueType() == VarType::Object ? def.RawObject() : nullptr;
   const bool hasX = !x.IsMissing() && !x.IsEmpty(), hasY = !y.IsMissing() && !y.IsEmpty();

@@ -7,19 +7,15 @@
 
 #include <string>
 
-#include "Quorvane/httpImage.h"
+#include "httpImage.h"
 #include "desk/collection.h"
 #include "desk/dispatch.h"
 
 namespace Quorvane {
 
 namespace httpImagesId {
-inline constexpr desk::DispId kAdd = 0x60030001;
-inline constexpr desk::DispId kItem = 0;
-inline constexpr desk::DispId kCount = 0x68030000;
-inline constexpr desk::DispId kRemove = 0x60030002;
-inline constexpr desk::DispId kNewEnum = -4;
-inline constexpr desk::DispId kClear = 0x60030005;
+inline constexpr desk::DispId kAdd = 0x60030001, kItem = 0, kCount = 0x68030000, kRemove = 0x60030002,
+                              kNewEnum = -4, kClear = 0x60030005;
 }  // namespace httpImagesId
 
 class httpImages : public desk::Dispatchable<httpImages> {

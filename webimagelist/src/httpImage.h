@@ -11,12 +11,8 @@
 namespace Quorvane {
 
 namespace httpImageId {
-inline constexpr desk::DispId kKey = 0x40030000;
-inline constexpr desk::DispId khttpImageURL = 0x68030003;
-inline constexpr desk::DispId kTempFilePath = 0x68030002;
-inline constexpr desk::DispId kName = 0x68030001;
-inline constexpr desk::DispId kFileName = 0x68030000;
-inline constexpr desk::DispId kDownloadFile = 0x60030004;
+inline constexpr desk::DispId kKey = 0x40030000, khttpImageURL = 0x68030003, kTempFilePath = 0x68030002,
+                              kName = 0x68030001, kFileName = 0x68030000, kDownloadFile = 0x60030004;
 }  // namespace httpImageId
 
 class httpImage : public desk::Dispatchable<httpImage> {

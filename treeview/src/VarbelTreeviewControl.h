@@ -130,7 +130,6 @@ class VarbelTreeviewControl : public desk::Dispatchable<VarbelTreeviewControl>,
 
  private:
   friend struct ControlMembers;
-  friend struct ControlPersistence;
 
   void OnResize() override;
   desk::Ref<desk::Object> Tree();
@@ -141,48 +140,18 @@ class VarbelTreeviewControl : public desk::Dispatchable<VarbelTreeviewControl>,
   desk::EventSource events_;
   int treeCookie_ = 0;
 
-  // Stored fields, in declaration order.
-  int32_t m_BackColor = 0;
-  int32_t m_ForeColor = 0;
-  int16_t m_BackStyle = 0;
-  float m_ScaleWidth = 0;
-  float m_ScaleTop = 0;
-  int16_t m_ScaleMode = 0;
-  float m_ScaleLeft = 0;
-  float m_ScaleHeight = 0;
-  int16_t m_RightToLeft = 0;
-  desk::Ref<desk::Object> m_Picture;
-  int16_t m_PaletteMode = 0;
-  desk::Ref<desk::Object> m_Palette;
-  desk::Ref<desk::Object> m_MaskPicture;
-  int32_t m_MaskColor = 0;
-  desk::Ref<desk::Object> m_Image;
-  desk::Ref<desk::Object> m_HyperLink;
-  int32_t m_hWnd = 0;
-  int16_t m_HitBehavior = 0;
-  int32_t m_hDC = 0;
-  int16_t m_HasDC = 0;
-  int16_t m_FontUnderline = 0;
-  int16_t m_FontTransparent = 0;
-  int16_t m_FontStrikethru = 0;
-  float m_FontSize = 0;
+  // The stored members' values, by type (members.h says which member keeps which).
+  int16_t m_BackStyle = 0, m_ScaleMode = 0, m_RightToLeft = 0, m_PaletteMode = 0, m_HitBehavior = 0,
+          m_HasDC = 0, m_FontUnderline = 0, m_FontTransparent = 0, m_FontStrikethru = 0, m_FontItalic = 0,
+          m_FontBold = 0, m_FillStyle = 0, m_DrawWidth = 0, m_DrawStyle = 0, m_DrawMode = 0, m_ClipControls = 0,
+          m_ClipBehavior = 0, m_AutoRedraw = 0;
+  int32_t m_BackColor = 0, m_ForeColor = 0, m_MaskColor = 0, m_hWnd = 0, m_hDC = 0, m_FillColor = 0,
+          m_ContainerHwnd = 0;
+  float m_ScaleWidth = 0, m_ScaleTop = 0, m_ScaleLeft = 0, m_ScaleHeight = 0, m_FontSize = 0, m_CurrentY = 0,
+        m_CurrentX = 0;
   std::u16string m_FontName;
-  int16_t m_FontItalic = 0;
-  int16_t m_FontBold = 0;
-  int16_t m_FillStyle = 0;
-  int32_t m_FillColor = 0;
-  int16_t m_DrawWidth = 0;
-  int16_t m_DrawStyle = 0;
-  int16_t m_DrawMode = 0;
-  desk::Ref<desk::Object> m_DataMembers;
-  float m_CurrentY = 0;
-  float m_CurrentX = 0;
-  desk::Ref<desk::Object> m_Controls;
-  int32_t m_ContainerHwnd = 0;
-  int16_t m_ClipControls = 0;
-  int16_t m_ClipBehavior = 0;
-  int16_t m_AutoRedraw = 0;
-  desk::Ref<desk::Object> m_ActiveControl;
+  desk::Ref<desk::Object> m_Picture, m_Palette, m_MaskPicture, m_Image, m_HyperLink, m_DataMembers, m_Controls,
+                          m_ActiveControl;
 
   desk::Ref<PopUpMenus> m_PopUpMenus;
 };

@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "Quorvane/httpImages.h"
+#include "httpImages.h"
 #include "desk/dispatch.h"
 #include "desk/events.h"
 
@@ -22,11 +22,8 @@ class FileSystemLease;
 }
 
 namespace ucMainId {
-inline constexpr desk::DispId kFill = 0x60030004;
-inline constexpr desk::DispId kImageListControl = 0x68030002;
-inline constexpr desk::DispId kListImages = 0x68030001;
-inline constexpr desk::DispId kForceDownload = 0x68030000;
-inline constexpr desk::DispId kIsReady = 0x60030006;
+inline constexpr desk::DispId kFill = 0x60030004, kImageListControl = 0x68030002, kListImages = 0x68030001,
+                              kForceDownload = 0x68030000, kIsReady = 0x60030006;
 }  // namespace ucMainId
 
 // Events of __ucMain: declared for hosts, never raised.

@@ -1,0 +1,138 @@
+// Replacing a file whole, as the picture cache and the settings files do it: the two policies
+// side by side, and a file system put in place of the system's.
+#include "desk/filesystem.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+#include "desk/property_bag.h"
+#include "desk/text.h"
+
+namespace fs = std::filesystem;
+using desk::MemoryPropertyBag;
+using desk::Variant;
+
+namespace {
+
+class ReplaceTest : public ::testing::Test {
+ protected:
+  ReplaceTest() {
+    dir = fs::temp_directory_path() /
+          ("desk-files-" + std::to_string(::getpid()) + "-" +
+           ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  ~ReplaceTest() override { fs::remove_all(dir); }
+
+  static std::string ReadText(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  }
+  static void WriteText(const fs::path& p, std::string_view text) { std::ofstream(p, std::ios::binary) << text; }
+  static mode_t ModeOf(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
+    return st.st_mode & 07777;
+  }
+  size_t Entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {})); }
+  // The cache's replacement of `p` by `text`.
+  static void CacheWrite(const fs::path& p, const std::string& text) {
+    const std::span<const uint8_t> piece(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    desk::MakeFileSystem()->ReplaceFile(desk::U16(p.string()), std::span(&piece, 1));
+  }
+  static void SettingsWrite(const fs::path& p, int32_t value) {
+    MemoryPropertyBag bag;
+    bag.WriteProperty(u"hWnd", Variant::Long(value), Variant::Integer(0));
+    bag.SaveToFile(p);
+  }
+
+  fs::path dir;
+};
+
+// The cache file is private to its user whatever it replaced; a settings file keeps the mode
+// the user gave it, and a new one gets the user's usual mode.
+TEST_F(ReplaceTest, TheCacheIsPrivateAndSettingsKeepTheirMode) {
+  const mode_t mask = ::umask(022);
+  WriteText(dir / "open.png", "old");
+  fs::permissions(dir / "open.png", fs::perms::all);
+  CacheWrite(dir / "open.png", "new");
+  CacheWrite(dir / "fresh.png", "new");
+  EXPECT_EQ(ModeOf(dir / "open.png"), 0600u);
+  EXPECT_EQ(ModeOf(dir / "fresh.png"), 0600u);
+  EXPECT_EQ(ReadText(dir / "open.png"), "new");
+
+  WriteText(dir / "shared.json", "old");
+  fs::permissions(dir / "shared.json", static_cast<fs::perms>(0664));
+  SettingsWrite(dir / "shared.json", 1);
+  SettingsWrite(dir / "fresh.json", 2);
+  ::umask(mask);
+  EXPECT_EQ(ModeOf(dir / "shared.json"), 0664u);
+  EXPECT_EQ(ModeOf(dir / "fresh.json"), 0644u);
+  EXPECT_EQ(Entries(), 4u) << "no temporary file is left";
+}
+
+// The same planted link: the cache replaces the link and leaves what it points to alone; a
+// settings file behind the user's own link is written where the link points.
+TEST_F(ReplaceTest, ALinkIsReplacedByTheCacheAndFollowedBySettings) {
+  WriteText(dir / "target", "precious");
+  fs::create_symlink(dir / "target", dir / "link");
+  CacheWrite(dir / "link", "cached");
+  EXPECT_FALSE(fs::is_symlink(dir / "link"));
+  EXPECT_EQ(ReadText(dir / "target"), "precious");
+
+  fs::remove(dir / "link");
+  fs::create_symlink(dir / "target", dir / "link");
+  SettingsWrite(dir / "link", 3);
+  EXPECT_TRUE(fs::is_symlink(dir / "link"));
+  MemoryPropertyBag loaded;
+  loaded.LoadFromFile(dir / "target");
+  EXPECT_EQ(loaded.ReadProperty(u"hWnd", Variant()).RawLong(), 3);
+}
+
+// A name as long as a name may be: the new file beside it must still have a name that fits.
+TEST_F(ReplaceTest, AFileWithTheLongestNameCanBeReplaced) {
+  const std::string name(255, 's');
+  WriteText(dir / name, "old");
+  SettingsWrite(dir / name, 4);
+  MemoryPropertyBag loaded;
+  loaded.LoadFromFile(dir / name);
+  EXPECT_EQ(loaded.ReadProperty(u"hWnd", Variant()).RawLong(), 4);
+  CacheWrite(dir / name, "cached");
+  EXPECT_EQ(ReadText(dir / name), "cached");
+  EXPECT_EQ(Entries(), 1u);
+}
+
+// A file system of the host's own, kept in memory.
+class MemoryFileSystem : public desk::FileSystem {
+ public:
+  std::map<std::u16string, std::string> files;
+  std::u16string TempFolder() override { return u"/memory"; }
+  bool FileExists(const std::u16string& path) override { return files.count(path) != 0; }
+  void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) override {
+    std::string& f = files[path];
+    f.clear();
+    for (auto piece : pieces) f.append(piece.begin(), piece.end());
+  }
+  bool RemoveFile(const std::u16string& path) override { return files.erase(path) != 0; }
+};
+
+TEST(FileSystemMaker, AHostsMakerIsUsedUntilTheSystemsIsPutBack) {
+  auto mine = std::make_shared<MemoryFileSystem>();
+  desk::FileSystemMaker before = desk::SetFileSystemMaker([mine] { return mine; });
+  EXPECT_FALSE(before) << "the system's maker is the one in place at first";
+  EXPECT_EQ(desk::CreateFileSystem(), mine);
+  desk::FileSystemMaker replaced = desk::SetFileSystemMaker(nullptr);
+  ASSERT_TRUE(replaced);
+  EXPECT_EQ(replaced(), mine);
+  auto system = desk::CreateFileSystem();
+  EXPECT_NE(system, mine);
+  EXPECT_EQ(system->TempFolder(), desk::SystemTempFolder());
+}
+
+}  // namespace
