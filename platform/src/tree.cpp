@@ -5,6 +5,7 @@
 
 #include "desk/platform.h"
 #include "desk/tree.h"
+#include "tree_index.h"
 
 namespace desk {
 
@@ -182,7 +183,7 @@ const DispatchTable<TreeView>& TreeView::Table() {
   return t;
 }
 
-TreeView::TreeView() : nodes_(new Nodes(this)) {
+TreeView::TreeView() : nodes_(new Nodes(this)), index_(new detail::NodeIndex) {
   settings_.reserve(kSettings.size());
   for (const SettingRow& r : kSettings) settings_.push_back(Initial(r));
 }

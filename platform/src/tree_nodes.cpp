@@ -5,6 +5,7 @@
 
 #include "desk/text.h"
 #include "desk/tree.h"
+#include "tree_index.h"
 #include "tree_rows.h"
 
 namespace desk {
@@ -199,7 +200,7 @@ Node* RowIndex::At(int64_t row) const {
     }
     row -= left;
     if (row < e.span) {
-      if (row == 0) return t_.positions_.AtSlot(x);
+      if (row == 0) return t_.index_->positions.AtSlot(x);
       row -= 1;
       x = e.kids;
       continue;
@@ -217,7 +218,7 @@ Node* RowIndex::ChildAt(const Node* parent, int32_t place) const {
     if (place < left) {
       x = e_[x].left;
     } else if (place == left) {
-      return t_.positions_.AtSlot(x);
+      return t_.index_->positions.AtSlot(x);
     } else {
       place -= left + 1;
       x = e_[x].right;
@@ -353,7 +354,7 @@ bool RowIndex::PlaceRoot(uint32_t s, Node& n) {
   bool left = false, sawEqual = false;
   while (x != kNone) {
     up = x;
-    const std::u16string other = FoldKey(t_.positions_.AtSlot(x)->text_);
+    const std::u16string other = FoldKey(t_.index_->positions.AtSlot(x)->text_);
     sawEqual = sawEqual || other == key;
     left = afterEquals ? key < other : key <= other;
     x = left ? e_[x].left : e_[x].right;
@@ -470,7 +471,7 @@ void RowIndex::SumUp(uint32_t top) {
 }
 
 void RowIndex::Build() {
-  e_.assign(t_.positions_.SlotCount(), Entry{});
+  e_.assign(t_.index_->positions.SlotCount(), Entry{});
   // Nodes in post-order, so that a node's children lists are built before its span.
   std::vector<Node*> order;
   std::vector<std::pair<Node*, bool>> work;
@@ -500,6 +501,7 @@ void RowIndex::Build() {
 }
 
 void RowIndexDeleter::operator()(RowIndex* r) const noexcept { delete r; }
+void NodeIndexDeleter::operator()(NodeIndex* x) const noexcept { delete x; }
 
 }  // namespace detail
 
@@ -541,11 +543,11 @@ void Node::SetKey(std::u16string key) {
   TreeView& t = Owner();
   std::u16string folded = key.empty() ? std::u16string() : FoldKey(key);
   t.CheckKey(key, folded, this);
-  if (!key_.empty()) t.keys_.Erase(*this);
+  if (!key_.empty()) t.index_->keys.Erase(*this);
   if (folded == key) folded.clear();  // the key is its own folded form: kept once
   if (!folded.empty() || (extra_ && !extra_->foldedKey.empty())) Extras().foldedKey = std::move(folded);
   key_ = std::move(key);
-  if (!key_.empty()) t.keys_.Insert(*this);
+  if (!key_.empty()) t.index_->keys.Insert(*this);
   t.NotifyChanged(*this, NodeField::Key);
 }
 
@@ -588,7 +590,7 @@ void Node::SetChecked(bool checked) {
   t.NotifyChanged(*this, NodeField::Checked);
 }
 
-int32_t Node::Index() const { return Owner().positions_.PositionOf(slot_); }
+int32_t Node::Index() const { return Owner().index_->positions.PositionOf(slot_); }
 
 Node* Node::Parent() const {
   CheckInTree();
@@ -740,7 +742,7 @@ Ref<Node> Nodes::Item(const Variant& index) const { return Ref<Node>(Owner().Res
 
 Node* Nodes::Find(std::u16string_view key) const { return Owner().FindKey(key); }
 
-int32_t Nodes::Count() const { return Owner().positions_.Count(); }
+int32_t Nodes::Count() const { return Owner().index_->positions.Count(); }
 
 void Nodes::Remove(const Variant& index) {
   TreeView& t = Owner();
@@ -793,8 +795,8 @@ NodesEnum::~NodesEnum() { std::erase(nodes_->enums_, this); }
 
 bool NodesEnum::Next(Ref<Node>& out) {
   TreeView* t = nodes_->tree_;
-  if (!t || pos_ >= t->positions_.Count()) return false;
-  out = Ref<Node>(t->positions_.At(++pos_));
+  if (!t || pos_ >= t->index_->positions.Count()) return false;
+  out = Ref<Node>(t->index_->positions.At(++pos_));
   return true;
 }
 
@@ -853,8 +855,8 @@ Node* TreeView::Resolve(const Variant& index) const {
     }
     default: {
       int32_t pos = v.ToLong();
-      if (pos < 1 || pos > positions_.Count()) Raise(Err::IndexOutOfBounds);
-      return positions_.At(pos);
+      if (pos < 1 || pos > index_->positions.Count()) Raise(Err::IndexOutOfBounds);
+      return index_->positions.At(pos);
     }
   }
 }
@@ -868,13 +870,13 @@ Node* TreeView::FindKey(std::u16string_view key) const {
       folded = false;
       break;
     }
-  return folded ? keys_.Find(key) : keys_.Find(FoldKey(key));
+  return folded ? index_->keys.Find(key) : index_->keys.Find(FoldKey(key));
 }
 
 void TreeView::CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const {
   if (key.empty()) return;
   if (AllDigits(key)) Raise(Err::InvalidKey);
-  Node* other = keys_.Find(folded);
+  Node* other = index_->keys.Find(folded);
   if (other && other != self) Raise(Err::KeyNotUnique);
 }
 
@@ -918,9 +920,9 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   if (folded != n->key_) n->Extras().foldedKey = std::move(folded);  // else the key is kept once
   if (!img.IsEmpty()) n->Extras().image = std::move(img);
   if (!simg.IsEmpty()) n->Extras().selectedImage = std::move(simg);
-  if (!n->key_.empty()) keys_.Insert(*n);
+  if (!n->key_.empty()) index_->keys.Insert(*n);
   n->tree_ = this;
-  n->slot_ = static_cast<uint32_t>(positions_.Append(n));
+  n->slot_ = static_cast<uint32_t>(index_->positions.Append(n));
   Link(*n, parent, before);
   if (!observers_.empty()) Notify([&](TreeObserver& o) { o.NodeAdded(*n); });
   return n;
@@ -961,12 +963,12 @@ void TreeView::RemoveNode(Node& top) {
   // The subtree, parents before children; the references are released only once the tree
   // is consistent again, since a node's last release may run a host's code.
   auto drop = [&](Node& n) {
-    int32_t pos = positions_.PositionOf(n.slot_);  // 1-based
+    int32_t pos = index_->positions.PositionOf(n.slot_);  // 1-based
     for (NodesEnum* e : nodes_->enums_)
       if (e->pos_ >= pos) --e->pos_;
-    if (!n.key_.empty()) keys_.Erase(n);
+    if (!n.key_.empty()) index_->keys.Erase(n);
     if (selected_ == &n) selected_ = nullptr;
-    return positions_.Take(n.slot_);
+    return index_->positions.Take(n.slot_);
   };
   auto detach = [](Node& n) {
     n.tree_ = nullptr;
@@ -989,15 +991,15 @@ void TreeView::RemoveNode(Node& top) {
     for (const Ref<Node>& n : gone) detach(*n);
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
-  positions_.CompactIfSparse([&](Node& n, size_t slot) {
+  index_->positions.CompactIfSparse([&](Node& n, size_t slot) {
     n.slot_ = static_cast<uint32_t>(slot);
     rowIndex_.reset();  // its entries are by slot
   });
 }
 
 void TreeView::DetachAll() {
-  std::vector<Ref<Node>> all = positions_.TakeAll();
-  keys_.Clear();
+  std::vector<Ref<Node>> all = index_->positions.TakeAll();
+  index_->keys.Clear();
   firstRoot_ = lastRoot_ = selected_ = nullptr;
   RowsChanged();
   rows_ = {};
