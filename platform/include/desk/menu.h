@@ -10,9 +10,11 @@
 
 #include "desk/export.h"
 
+#include <cstddef>
 #include <functional>
-#include <utility>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "desk/dispatch.h"
@@ -26,21 +28,30 @@ class DESK_API MenuElement : public Dispatchable<MenuElement> {
   static const DispatchTable<MenuElement>& Table();
   MenuElement(MenuArray* owner, int16_t index) : owner_(owner), index_(index) {}
 
-  const std::u16string& Caption() const { return caption_; }
-  const std::u16string& Tag() const { return tag_; }
+  std::u16string_view Caption() const { return std::u16string_view(text_).substr(0, captionSize_); }
+  // A copy: callers keep the tag beyond the element's next change.
+  std::u16string Tag() const { return text_.substr(captionSize_); }
   bool Visible() const { return visible_; }
   int16_t Index() const { return index_; }
-  void SetCaption(std::u16string c);
-  void SetTag(std::u16string t) { tag_ = std::move(t); }
+  void SetCaption(std::u16string_view c);
+  void SetTag(std::u16string_view t);
   void SetVisible(bool v);
+
+  // Elements come and go by the thousand when a long popup menu is filled and cleared: they
+  // are kept in blocks and reused rather than each allocated on its own.
+  static void* operator new(size_t size);
+  static void operator delete(void* p, size_t size) noexcept;
 
  private:
   friend class MenuArray;
+  std::u16string_view TagView() const { return std::u16string_view(text_).substr(captionSize_); }
+  void SetText(std::u16string_view caption, std::u16string_view tag);
+
   MenuArray* owner_;  // null once unloaded
   int16_t index_;
-  std::u16string caption_;
-  std::u16string tag_;
   bool visible_ = true;
+  uint32_t captionSize_ = 0;
+  std::u16string text_;  // the caption, then the tag: one allocation for both
 };
 
 class DESK_API MenuArray : public Dispatchable<MenuArray> {
