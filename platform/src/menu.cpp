@@ -112,30 +112,32 @@ const DispatchTable<MenuElement>& MenuElement::Table() {
 void MenuElement::SetText(std::u16string_view caption, std::u16string_view tag) {
   const size_t size = caption.size() + tag.size();
   if (size > UINT32_MAX) Raise(Err::OutOfMemory);
-  std::u16string next;
-  // Room for a tag as long as the caption: a new element's tag is set right after its caption.
-  next.reserve(caption.size() + std::max(caption.size(), tag.size()));
-  next.append(caption).append(tag);
-  text_.swap(next);
+  // Made apart first: either part may be a view of the current text.
+  char16_t local[kInline];
+  std::unique_ptr<char16_t[]> grown;
+  char16_t* out = local;
+  if (size > kInline) {
+    grown.reset(new char16_t[size]);
+    out = grown.get();
+  }
+  std::copy(caption.begin(), caption.end(), out);
+  std::copy(tag.begin(), tag.end(), out + caption.size());
+  if (grown) {
+    heap_ = std::move(grown);
+  } else {
+    std::copy(local, local + size, inline_);
+    heap_.reset();
+  }
+  size_ = static_cast<uint32_t>(size);
   captionSize_ = static_cast<uint32_t>(caption.size());
 }
 
 void MenuElement::SetCaption(std::u16string_view c) {
-  if (c.size() + TagView().size() <= text_.capacity() && c.size() <= UINT32_MAX) {
-    text_.replace(0, captionSize_, c);  // in place: no allocation
-    captionSize_ = static_cast<uint32_t>(c.size());
-  } else {
-    SetText(c, TagView());
-  }
+  SetText(c, TagView());
   if (owner_ && owner_->changed) owner_->changed();
 }
 
-void MenuElement::SetTag(std::u16string_view t) {
-  if (captionSize_ + t.size() <= text_.capacity())
-    text_.replace(captionSize_, text_.size() - captionSize_, t);
-  else
-    SetText(Caption(), t);
-}
+void MenuElement::SetTag(std::u16string_view t) { SetText(Caption(), t); }
 
 void MenuElement::SetVisible(bool v) {
   if (!v && visible_ && owner_ && owner_->VisibleCount() == 1) Raise(Err::InvalidPropertyValue);

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -28,9 +29,9 @@ class DESK_API MenuElement : public Dispatchable<MenuElement> {
   static const DispatchTable<MenuElement>& Table();
   MenuElement(MenuArray* owner, int16_t index) : owner_(owner), index_(index) {}
 
-  std::u16string_view Caption() const { return std::u16string_view(text_).substr(0, captionSize_); }
+  std::u16string_view Caption() const { return Text().substr(0, captionSize_); }
   // A copy: callers keep the tag beyond the element's next change.
-  std::u16string Tag() const { return text_.substr(captionSize_); }
+  std::u16string Tag() const { return std::u16string(TagView()); }
   bool Visible() const { return visible_; }
   int16_t Index() const { return index_; }
   void SetCaption(std::u16string_view c);
@@ -44,14 +45,20 @@ class DESK_API MenuElement : public Dispatchable<MenuElement> {
 
  private:
   friend class MenuArray;
-  std::u16string_view TagView() const { return std::u16string_view(text_).substr(captionSize_); }
+  std::u16string_view Text() const { return {heap_ ? heap_.get() : inline_, size_}; }
+  std::u16string_view TagView() const { return Text().substr(captionSize_); }
   void SetText(std::u16string_view caption, std::u16string_view tag);
 
   MenuArray* owner_;  // null once unloaded
   int16_t index_;
   bool visible_ = true;
+  // The caption, then the tag, in one buffer: inside the element when they are short (a
+  // typical item's caption and key), else on the heap.
+  static constexpr size_t kInline = 24;
+  uint32_t size_ = 0;
   uint32_t captionSize_ = 0;
-  std::u16string text_;  // the caption, then the tag: one allocation for both
+  std::unique_ptr<char16_t[]> heap_;
+  char16_t inline_[kInline];
 };
 
 class DESK_API MenuArray : public Dispatchable<MenuArray> {
