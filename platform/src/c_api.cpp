@@ -563,7 +563,7 @@ int32_t CallWithoutArgs(desk_object* h, int32_t id, InvokeKind kind, desk_value*
   State& s = S();
   Object* o = reinterpret_cast<Object*>(h);
   if (!o || o != s.lastValid || s.depth != 0) return CallWithoutArgsSlow(h, id, kind, result, err);
-  CallScope scope;
+  s.depth = 1;  // the call scope, written out: this is the outermost call
   int32_t rc = 0;
   try {
     Variant r = o->Invoke(id, kind, s.noArgs);
@@ -574,6 +574,8 @@ int32_t CallWithoutArgs(desk_object* h, int32_t id, InvokeKind kind, desk_value*
     rc = Translate(err, SourceOf(o));
   }
   if (!s.noArgs.empty()) s.noArgs.clear();  // a member with optional arguments padded it
+  s.depth = 0;
+  if (!s.deferred.empty()) FlushDeferred();
   return rc;
 }
 
