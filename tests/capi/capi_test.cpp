@@ -483,6 +483,44 @@ TEST_F(CApi, PropertyReadsGiveStringsOfEveryLengthAlsoFromInsideAnotherRead) {
   desk_release(host);
 }
 
+// A host that gives back its last handle to a control while a property read of another object
+// is under way (the read asked the host's object, which dropped the control): the control lives
+// until that read returns, then goes. The read is repeated so that it also runs as the second of
+// a row of reads on one handle.
+TEST_F(CApi, AControlReleasedInsideAPropertyReadIsFreedWhenTheReadReturns) {
+  bool release = false;
+  int aliveInside = -1, readInside = -1;
+  const int32_t backStyle = Id(tree, "BackStyle");
+  auto* fn = new HostFn;
+  fn->invoke = [&](int32_t, int32_t, desk_value*, int32_t, desk_value* result, desk_error* e) {
+    if (release) {
+      EXPECT_EQ(desk_release(tree), 0);
+      aliveInside = platform->Surfaces().empty() ? 0 : 1;
+      desk_value v{};
+      desk_error inner;
+      readInside = desk_get(tree, backStyle, &v, &inner);
+    }
+    desk_value n{};
+    n.kind = DESK_LONG;
+    n.u.long_ = 7;
+    return desk_value_set(result, &n, e);
+  };
+  desk_object* host = NewHost(fn, {{"Value", 1, DESK_GET}});
+  desk_value v{};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(desk_get(host, 1, &v, &err), 0) << err.text;
+    EXPECT_EQ(v.u.long_, 7);
+  }
+  release = true;
+  ASSERT_EQ(desk_get(host, 1, &v, &err), 0) << err.text;
+  EXPECT_EQ(v.u.long_, 7);
+  EXPECT_EQ(aliveInside, 1);
+  EXPECT_EQ(readInside, 91);  // the handle is gone at once, the object only afterwards
+  EXPECT_TRUE(platform->Surfaces().empty());
+  tree = nullptr;
+  desk_release(host);
+}
+
 // A call without arguments to a member whose arguments are all optional is padded with
 // Missing; the next call without arguments must not find that padding.
 TEST_F(CApi, ACallWithOmittedOptionalArgumentsLeavesNothingBehindForTheNext) {
