@@ -38,7 +38,7 @@ void HeadlessSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, c
   if (!items) Raise(Err::TypeMismatch);
   Popup p{{}, flags.Value(), x.Value(), y.Value(), defaultMenu.Value()};
   for (const auto& [i, e] : items->Elements())
-    if (e->Visible()) p.captions.emplace_back(e->Caption());
+    if (e->Visible()) p.captions.push_back(e->Caption());
   popups.push_back(std::move(p));
   // The chooser has returned before the click runs, so a click handler may show another popup
   // (the chooser is asked again, nested) or replace the chooser.

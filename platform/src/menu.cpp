@@ -86,7 +86,7 @@ const DispatchTable<MenuElement>& MenuElement::Table() {
   static const DispatchTable<MenuElement> t(
       "Menu", "{33AD4EE2-6699-11CF-B70C-00AA0060D393}",
       {
-          {{"Caption", 1, K::Get, {}, T::String}, [](MenuElement& e, Args&) { return Variant::String(std::u16string(e.Caption())); }},
+          {{"Caption", 1, K::Get, {}, T::String}, [](MenuElement& e, Args&) { return Variant::String(e.Caption()); }},
           {{"Caption", 1, K::Let, {}, T::String},
            [](MenuElement& e, Args& a) {
              e.SetCaption(a.NewValue().RawString());
@@ -137,7 +137,7 @@ void MenuElement::SetCaption(std::u16string_view c) {
   if (owner_ && owner_->changed) owner_->changed();
 }
 
-void MenuElement::SetTag(std::u16string_view t) { SetText(Caption(), t); }
+void MenuElement::SetTag(std::u16string_view t) { SetText(CaptionView(), t); }
 
 void MenuElement::SetVisible(bool v) {
   if (!v && visible_ && owner_ && owner_->VisibleCount() == 1) Raise(Err::InvalidPropertyValue);
@@ -190,7 +190,7 @@ void MenuArray::Load(int16_t index) {
   // A loaded element starts as a copy of element 0.
   const MenuElement& e0 = *byIndex_.at(0);
   Ref<MenuElement> e = MakeRef<MenuElement>(this, index);
-  e->SetText(e0.Caption(), e0.TagView());
+  e->SetText(e0.CaptionView(), e0.TagView());
   e->visible_ = e0.visible_;
   if (e->visible_) ++visibleCount_;
   if (byIndex_.size() <= static_cast<size_t>(index)) byIndex_.resize(static_cast<size_t>(index) + 1);

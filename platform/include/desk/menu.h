@@ -29,9 +29,11 @@ class DESK_API MenuElement : public Dispatchable<MenuElement> {
   static const DispatchTable<MenuElement>& Table();
   MenuElement(MenuArray* owner, int16_t index) : owner_(owner), index_(index) {}
 
-  std::u16string_view Caption() const { return Text().substr(0, captionSize_); }
-  // A copy: callers keep the tag beyond the element's next change.
+  // Copies: callers keep them beyond the element's next change.
+  std::u16string Caption() const { return std::u16string(CaptionView()); }
   std::u16string Tag() const { return std::u16string(TagView()); }
+  std::u16string_view CaptionView() const { return Text().substr(0, captionSize_); }
+  std::u16string_view TagView() const { return Text().substr(captionSize_); }
   bool Visible() const { return visible_; }
   int16_t Index() const { return index_; }
   void SetCaption(std::u16string_view c);
@@ -46,7 +48,6 @@ class DESK_API MenuElement : public Dispatchable<MenuElement> {
  private:
   friend class MenuArray;
   std::u16string_view Text() const { return {heap_ ? heap_.get() : inline_, size_}; }
-  std::u16string_view TagView() const { return Text().substr(captionSize_); }
   void SetText(std::u16string_view caption, std::u16string_view tag);
 
   MenuArray* owner_;  // null once unloaded
