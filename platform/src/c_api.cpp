@@ -295,11 +295,12 @@ Variant FromC(const desk_value& v, std::vector<Variant>* temps) {
   }
 }
 
-// A Variant as an owned C value (a copied string, a new handle). Written field by field into
-// `out`: a whole desk_value built on the stack and copied out stalls on the narrow stores it
-// is made of, which cost as much as the rest of a property read.
+// A Variant as an owned C value (a copied string, a new handle). Cleared, then written field
+// by field into `out`: a whole desk_value built on the stack and copied out stalls on reading
+// back the narrow stores it is made of, which cost as much as the rest of a property read.
 void ToC(const Variant& in, desk_value* out) {
   const Variant& v = in.IsByRef() ? in.Deref() : in;  // results are values: spare the call
+  *out = desk_value{};  // no stale bytes of what the caller's value held before
   switch (v.Type()) {
     case VarType::Integer: out->kind = DESK_INTEGER, out->u.integer = v.RawInteger(); return;
     case VarType::Long: out->kind = DESK_LONG, out->u.long_ = v.RawLong(); return;
@@ -321,13 +322,12 @@ void ToC(const Variant& in, desk_value* out) {
       out->u.object = h;
       return;
     }
-    case VarType::Missing: out->kind = DESK_MISSING, out->u.object = nullptr; return;
+    case VarType::Missing: out->kind = DESK_MISSING; return;
     case VarType::Empty:
     case VarType::ByRef:
     case VarType::Any: break;  // not values: Deref and tables never give the last two
   }
   out->kind = DESK_EMPTY;
-  out->u.object = nullptr;
 }
 
 void ClearC(desk_value* v) {
@@ -524,8 +524,9 @@ bool NeedQt(desk_error* err) {
 
 // The result of a call as the caller's value: scalars written here, strings and objects by ToC.
 inline void ResultToC(const Variant& r, desk_value* out) {
+  *out = desk_value{};
   switch (r.Type()) {
-    case VarType::Empty: out->kind = DESK_EMPTY, out->u.object = nullptr; return;
+    case VarType::Empty: return;
     case VarType::Long: out->kind = DESK_LONG, out->u.long_ = r.RawLong(); return;
     case VarType::Integer: out->kind = DESK_INTEGER, out->u.integer = r.RawInteger(); return;
     case VarType::Boolean: out->kind = DESK_BOOLEAN, out->u.boolean = r.RawBoolean(); return;
