@@ -20,6 +20,22 @@
 #include "desk/property_bag.h"
 #include "desk/text.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define DESK_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DESK_ASAN 1
+#endif
+#endif
+#ifdef DESK_ASAN
+#include <sanitizer/asan_interface.h>
+#define DESK_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define DESK_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define DESK_POISON(p, n) ((void)(p), (void)(n))
+#define DESK_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
 namespace desk::capi {
 namespace {
 
@@ -41,8 +57,10 @@ int32_t Fail(desk_error* err, Err e, std::string_view source = kSource) {
   return Fail(err, static_cast<int32_t>(e), U8(ErrorText(e)), source);
 }
 
+// A record that is already clear (the common case: a host reuses one for a run of calls that
+// succeed) is left untouched, sparing a write to each of its cache lines.
 inline int32_t Ok(desk_error* err) {
-  if (err) {
+  if (err && (err->number != 0 || err->text[0] != '\0' || err->source[0] != '\0')) {
     err->number = 0;
     err->text[0] = '\0';
     err->source[0] = '\0';
@@ -90,6 +108,43 @@ struct QtEntry {
   void (*post)() = nullptr;
 };
 
+// Buffers of strings handed out. A host reads short strings (a separator, a key, a caption)
+// far more often than long ones and gives each back at once with desk_value_clear, so the
+// short ones come from a small pool of fixed slots: a pop and a push instead of malloc and
+// free. Longer strings, and short ones while every slot is out, use malloc. Under
+// AddressSanitizer a slot is poisoned while it is free, so a string used after its
+// desk_value_clear is still reported.
+class ShortStrings {
+ public:
+  static constexpr size_t kUnits = 32;   // code units a slot holds
+  static constexpr size_t kSlots = 256;  // 16 KiB
+
+  ShortStrings() {
+    for (size_t i = 0; i < kSlots; ++i) free_[i] = static_cast<uint16_t>(kSlots - 1 - i);
+    free_count_ = kSlots;
+    DESK_POISON(slots_, sizeof slots_);
+  }
+  uint16_t* Take(size_t units) noexcept {
+    if (units > kUnits || free_count_ == 0) return nullptr;
+    uint16_t* p = slots_[free_[--free_count_]];
+    DESK_UNPOISON(p, kUnits * sizeof(uint16_t));
+    return p;
+  }
+  bool Give(uint16_t* p) noexcept {
+    auto a = reinterpret_cast<uintptr_t>(p), base = reinterpret_cast<uintptr_t>(slots_);
+    if (a < base || a >= base + sizeof slots_) return false;
+    size_t i = (a - base) / sizeof slots_[0];
+    DESK_POISON(slots_[i], sizeof slots_[0]);
+    free_[free_count_++] = static_cast<uint16_t>(i);
+    return true;
+  }
+
+ private:
+  alignas(64) uint16_t slots_[kSlots][kUnits];
+  uint16_t free_[kSlots];
+  size_t free_count_ = 0;
+};
+
 struct State {
   std::unordered_map<Object*, int64_t> handles;
   // The handle checked last, known to be valid: a host calls the same object many times in a
@@ -98,6 +153,10 @@ struct State {
   int64_t total = 0;
   int depth = 0;                  // C calls in progress
   std::vector<Object*> deferred;  // releases made while a call was in progress
+  // The (empty) argument list lent to an outermost call without arguments, so that a property
+  // read builds none (a call made from inside it makes its own).
+  std::vector<Variant> noArgs;
+  ShortStrings strings;
   std::unordered_map<const InterfaceInfo*, std::unique_ptr<InterfaceC>> interfaces;
   std::unordered_map<const TypeLibInfo*, std::unique_ptr<TypeLibC>> typeLibs;
   QtEntry qt;
@@ -192,6 +251,18 @@ Object* CheckOrThrow(desk_object* h) {
 // ---------------------------------------------------------------------------------------------
 // Values
 
+// The buffer of a string handed out (never empty, so that a zero-length string has data too).
+uint16_t* NewCString(size_t units) {
+  if (uint16_t* p = S().strings.Take(units)) return p;
+  auto* p = static_cast<uint16_t*>(std::malloc(std::max<size_t>(units, 1) * sizeof(uint16_t)));
+  if (!p) throw std::bad_alloc();
+  return p;
+}
+
+void FreeCString(uint16_t* p) noexcept {
+  if (!S().strings.Give(p)) std::free(p);
+}
+
 // A C value as a Variant. A by-reference value becomes a reference to a copy of its target,
 // kept in `temps` (reserved by the caller so that it never moves).
 Variant FromC(const desk_value& v, std::vector<Variant>* temps) {
@@ -224,38 +295,44 @@ Variant FromC(const desk_value& v, std::vector<Variant>* temps) {
   }
 }
 
-// A Variant as an owned C value (a copied string, a new handle).
+// A Variant as an owned C value (a copied string, a new handle). Cleared, then written field
+// by field into `out`: a whole desk_value built on the stack and copied out stalls on reading
+// back the narrow stores it is made of, which cost as much as the rest of a property read.
 void ToC(const Variant& in, desk_value* out) {
   const Variant& v = in.IsByRef() ? in.Deref() : in;  // results are values: spare the call
-  desk_value r{};
+  *out = desk_value{};  // no stale bytes of what the caller's value held before
   switch (v.Type()) {
-    case VarType::Empty: r.kind = DESK_EMPTY; break;
-    case VarType::Missing: r.kind = DESK_MISSING; break;
-    case VarType::Integer: r.kind = DESK_INTEGER, r.u.integer = v.RawInteger(); break;
-    case VarType::Long: r.kind = DESK_LONG, r.u.long_ = v.RawLong(); break;
-    case VarType::Single: r.kind = DESK_SINGLE, r.u.single = v.RawSingle(); break;
-    case VarType::Double: r.kind = DESK_DOUBLE, r.u.double_ = v.RawDouble(); break;
-    case VarType::Boolean: r.kind = DESK_BOOLEAN, r.u.boolean = v.RawBoolean(); break;
+    case VarType::Integer: out->kind = DESK_INTEGER, out->u.integer = v.RawInteger(); return;
+    case VarType::Long: out->kind = DESK_LONG, out->u.long_ = v.RawLong(); return;
+    case VarType::Single: out->kind = DESK_SINGLE, out->u.single = v.RawSingle(); return;
+    case VarType::Double: out->kind = DESK_DOUBLE, out->u.double_ = v.RawDouble(); return;
+    case VarType::Boolean: out->kind = DESK_BOOLEAN, out->u.boolean = v.RawBoolean(); return;
     case VarType::String: {
       const std::u16string& s = v.RawString();
-      auto* p = static_cast<uint16_t*>(std::malloc(std::max<size_t>(s.size(), 1) * sizeof(uint16_t)));
-      if (!p) throw std::bad_alloc();
+      uint16_t* p = NewCString(s.size());
       if (!s.empty()) std::memcpy(p, s.data(), s.size() * sizeof(uint16_t));
-      r.kind = DESK_STRING;
-      r.u.string.data = p;
-      r.u.string.length = static_cast<int32_t>(s.size());
-      break;
+      out->kind = DESK_STRING;
+      out->u.string.data = p;
+      out->u.string.length = static_cast<int32_t>(s.size());
+      return;
     }
-    case VarType::Object: r.kind = DESK_OBJECT, r.u.object = Issue(v.RawObject().get()); break;
+    case VarType::Object: {
+      desk_object* h = Issue(v.RawObject().get());
+      out->kind = DESK_OBJECT;
+      out->u.object = h;
+      return;
+    }
+    case VarType::Missing: out->kind = DESK_MISSING; return;
+    case VarType::Empty:
     case VarType::ByRef:
-    case VarType::Any: r.kind = DESK_EMPTY; break;  // not a value: Deref and tables never give these
+    case VarType::Any: break;  // not values: Deref and tables never give the last two
   }
-  *out = r;
+  out->kind = DESK_EMPTY;
 }
 
 void ClearC(desk_value* v) {
   if (!v) return;
-  if (v->kind == DESK_STRING) std::free(const_cast<uint16_t*>(v->u.string.data));
+  if (v->kind == DESK_STRING) FreeCString(const_cast<uint16_t*>(v->u.string.data));
   if (v->kind == DESK_OBJECT && v->u.object) Drop(reinterpret_cast<Object*>(v->u.object), true);
   *v = desk_value{};
 }
@@ -445,6 +522,64 @@ bool NeedQt(desk_error* err) {
   return false;
 }
 
+// The result of a call as the caller's value: scalars written here, strings and objects by ToC.
+inline void ResultToC(const Variant& r, desk_value* out) {
+  *out = desk_value{};
+  switch (r.Type()) {
+    case VarType::Empty: return;
+    case VarType::Long: out->kind = DESK_LONG, out->u.long_ = r.RawLong(); return;
+    case VarType::Integer: out->kind = DESK_INTEGER, out->u.integer = r.RawInteger(); return;
+    case VarType::Boolean: out->kind = DESK_BOOLEAN, out->u.boolean = r.RawBoolean(); return;
+    default: ToC(r, out);
+  }
+}
+
+// A call without arguments in full: handle check, call scope, an argument list of its own.
+[[gnu::noinline]] int32_t CallWithoutArgsSlow(desk_object* h, int32_t id, InvokeKind kind, desk_value* result,
+                                              desk_error* err) noexcept {
+  CallScope scope;
+  Object* o = nullptr;
+  if (int32_t e = Check(h, err, o)) {
+    if (result) *result = desk_value{};
+    return e;
+  }
+  try {
+    std::vector<Variant> none;
+    Variant r = o->Invoke(id, kind, none);
+    if (result) ResultToC(r, result);
+    return Ok(err);
+  } catch (...) {
+    if (result) *result = desk_value{};
+    return Translate(err, SourceOf(o));
+  }
+}
+
+// A call without arguments (every property read), as a host makes them: many in a row on the
+// handle it used last. No argument vector is built (the kept empty one is lent to the call),
+// and the result is written straight into the caller's value. The host's handle keeps the
+// object alive for the call (its release is deferred while a call is in progress), so no
+// reference is taken here. Anything else (another handle, a call made from inside a call)
+// takes the full path.
+int32_t CallWithoutArgs(desk_object* h, int32_t id, InvokeKind kind, desk_value* result, desk_error* err) noexcept {
+  State& s = S();
+  Object* o = reinterpret_cast<Object*>(h);
+  if (!o || o != s.lastValid || s.depth != 0) return CallWithoutArgsSlow(h, id, kind, result, err);
+  s.depth = 1;  // the call scope, written out: this is the outermost call
+  int32_t rc = 0;
+  try {
+    Variant r = o->Invoke(id, kind, s.noArgs);
+    if (result) ResultToC(r, result);
+    Ok(err);
+  } catch (...) {
+    if (result) *result = desk_value{};
+    rc = Translate(err, SourceOf(o));
+  }
+  if (!s.noArgs.empty()) s.noArgs.clear();  // a member with optional arguments padded it
+  s.depth = 0;
+  if (!s.deferred.empty()) FlushDeferred();
+  return rc;
+}
+
 }  // namespace
 
 int32_t Create(CreateObjectFn create, const char* source, const char* clsid, desk_object** out,
@@ -560,6 +695,8 @@ DESK_C_API int32_t desk_id_of_name(desk_object* h, const char* name, int32_t* id
 
 DESK_C_API int32_t desk_invoke(desk_object* h, int32_t id, int32_t kind, const desk_value* args, int32_t argc,
                                desk_value* result, desk_error* err) {
+  if (argc == 0 && (kind == DESK_GET || kind == DESK_METHOD || kind == DESK_LET || kind == DESK_SET))
+    return CallWithoutArgs(h, id, static_cast<InvokeKind>(kind), result, err);
   CallScope scope;
   if (result) *result = desk_value{};
   Object* o = nullptr;
@@ -587,7 +724,6 @@ DESK_C_API int32_t desk_invoke(desk_object* h, int32_t id, int32_t kind, const d
     temps.reserve(static_cast<size_t>(argc));
     a.reserve(static_cast<size_t>(argc));
     for (int32_t i = 0; i < argc; ++i) a.push_back(FromC(args[i], &temps));
-    Ref<Object> keep(o);
     Variant r = o->Invoke(id, static_cast<InvokeKind>(kind), a);
     writeBack();
     if (result) ToC(r, result);
@@ -603,19 +739,7 @@ DESK_C_API int32_t desk_invoke(desk_object* h, int32_t id, int32_t kind, const d
 }
 
 DESK_C_API int32_t desk_get(desk_object* h, int32_t id, desk_value* result, desk_error* err) {
-  CallScope scope;
-  if (result) *result = desk_value{};
-  Object* o = nullptr;
-  if (int32_t e = Check(h, err, o)) return e;
-  try {
-    std::vector<Variant> none;
-    Ref<Object> keep(o);
-    Variant r = o->Invoke(id, InvokeKind::Get, none);
-    if (result) ToC(r, result);
-    return Ok(err);
-  } catch (...) {
-    return Translate(err, SourceOf(o));
-  }
+  return CallWithoutArgs(h, id, InvokeKind::Get, result, err);
 }
 
 DESK_C_API void desk_value_clear(desk_value* v) { ClearC(v); }

@@ -21,7 +21,64 @@ class ClickGuard {
  private:
   std::vector<int16_t>& v_;
 };
+
+#if defined(__SANITIZE_ADDRESS__)
+#define DESK_MENU_POOL 0
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DESK_MENU_POOL 0
+#endif
+#endif
+#ifndef DESK_MENU_POOL
+#define DESK_MENU_POOL 1
+#endif
+
+// Free element slots, taken from blocks of kBlock that live as long as the process: an element
+// may be released by a host at any time, also during static destruction. Under
+// AddressSanitizer every element is allocated on its own, so that a use after release is caught.
+class ElementPool {
+ public:
+  void* Take() {
+    if (!free_) Grow();
+    Slot* s = free_;
+    free_ = s->next;
+    return s;
+  }
+  void Give(void* p) noexcept {
+    auto* s = static_cast<Slot*>(p);
+    s->next = free_;
+    free_ = s;
+  }
+
+ private:
+  union Slot {
+    Slot* next;
+    alignas(MenuElement) unsigned char bytes[sizeof(MenuElement)];
+  };
+  static constexpr size_t kBlock = 256;
+  void Grow() {
+    auto* block = static_cast<Slot*>(::operator new(kBlock * sizeof(Slot)));
+    for (size_t i = kBlock; i-- > 0;) Give(&block[i]);
+  }
+  Slot* free_ = nullptr;
+};
+
+ElementPool& Pool() {
+  static ElementPool* const pool = new ElementPool;  // never destroyed, see above
+  return *pool;
+}
 }  // namespace
+
+void* MenuElement::operator new(size_t size) {
+  if (!DESK_MENU_POOL || size != sizeof(MenuElement)) return ::operator new(size);
+  return Pool().Take();
+}
+
+void MenuElement::operator delete(void* p, size_t size) noexcept {
+  if (!p) return;
+  if (!DESK_MENU_POOL || size != sizeof(MenuElement)) return ::operator delete(p);
+  Pool().Give(p);
+}
 
 const DispatchTable<MenuElement>& MenuElement::Table() {
   using K = InvokeKind;
@@ -29,13 +86,13 @@ const DispatchTable<MenuElement>& MenuElement::Table() {
   static const DispatchTable<MenuElement> t(
       "Menu", "{33AD4EE2-6699-11CF-B70C-00AA0060D393}",
       {
-          {{"Caption", 1, K::Get, {}, T::String}, [](MenuElement& e, Args&) { return Variant::String(e.caption_); }},
+          {{"Caption", 1, K::Get, {}, T::String}, [](MenuElement& e, Args&) { return Variant::String(e.Caption()); }},
           {{"Caption", 1, K::Let, {}, T::String},
            [](MenuElement& e, Args& a) {
              e.SetCaption(a.NewValue().RawString());
              return Variant();
            }},
-          {{"Tag", 2, K::Get, {}, T::String}, [](MenuElement& e, Args&) { return Variant::String(e.tag_); }},
+          {{"Tag", 2, K::Get, {}, T::String}, [](MenuElement& e, Args&) { return Variant::String(e.Tag()); }},
           {{"Tag", 2, K::Let, {}, T::String},
            [](MenuElement& e, Args& a) {
              e.SetTag(a.NewValue().RawString());
@@ -52,10 +109,35 @@ const DispatchTable<MenuElement>& MenuElement::Table() {
   return t;
 }
 
-void MenuElement::SetCaption(std::u16string c) {
-  caption_ = std::move(c);
+void MenuElement::SetText(std::u16string_view caption, std::u16string_view tag) {
+  const size_t size = caption.size() + tag.size();
+  if (size > UINT32_MAX) Raise(Err::OutOfMemory);
+  // Made apart first: either part may be a view of the current text.
+  char16_t local[kInline];
+  std::unique_ptr<char16_t[]> grown;
+  char16_t* out = local;
+  if (size > kInline) {
+    grown.reset(new char16_t[size]);
+    out = grown.get();
+  }
+  std::copy(caption.begin(), caption.end(), out);
+  std::copy(tag.begin(), tag.end(), out + caption.size());
+  if (grown) {
+    heap_ = std::move(grown);
+  } else {
+    std::copy(local, local + size, inline_);
+    heap_.reset();
+  }
+  size_ = static_cast<uint32_t>(size);
+  captionSize_ = static_cast<uint32_t>(caption.size());
+}
+
+void MenuElement::SetCaption(std::u16string_view c) {
+  SetText(c, TagView());
   if (owner_ && owner_->changed) owner_->changed();
 }
+
+void MenuElement::SetTag(std::u16string_view t) { SetText(CaptionView(), t); }
 
 void MenuElement::SetVisible(bool v) {
   if (!v && visible_ && owner_ && owner_->VisibleCount() == 1) Raise(Err::InvalidPropertyValue);
@@ -91,7 +173,7 @@ const DispatchTable<MenuArray>& MenuArray::Table() {
 
 MenuArray::MenuArray(std::u16string name, std::u16string caption0) : name_(std::move(name)) {
   Ref<MenuElement> e0 = MakeRef<MenuElement>(this, 0);
-  e0->caption_ = std::move(caption0);
+  e0->SetText(caption0, {});
   byIndex_.push_back(std::move(e0));
   count_ = 1;
   visibleCount_ = 1;
@@ -108,8 +190,7 @@ void MenuArray::Load(int16_t index) {
   // A loaded element starts as a copy of element 0.
   const MenuElement& e0 = *byIndex_.at(0);
   Ref<MenuElement> e = MakeRef<MenuElement>(this, index);
-  e->caption_ = e0.caption_;
-  e->tag_ = e0.tag_;
+  e->SetText(e0.CaptionView(), e0.TagView());
   e->visible_ = e0.visible_;
   if (e->visible_) ++visibleCount_;
   if (byIndex_.size() <= static_cast<size_t>(index)) byIndex_.resize(static_cast<size_t>(index) + 1);

@@ -421,6 +421,150 @@ TEST_F(CApi, ErrorTextsAreCutAtACharacterBoundary) {
   desk_release(host);
 }
 
+// Strings handed out come from a small pool when short and from the heap when long or when the
+// pool is used up; each must come back whole and stay apart from every other one held.
+TEST_F(CApi, StringsHandedOutStayWholeAndSeparateHoweverManyAreHeld) {
+  std::vector<desk_value> held(700);
+  std::vector<std::string> texts(held.size());
+  auto make = [&](size_t i, size_t round) {
+    // Lengths 0 to 69 run across the pool's slot size; the letter tells the rounds apart.
+    texts[i] = std::string(i % 70, static_cast<char>('a' + (i + round) % 26));
+    ASSERT_EQ(desk_string_utf8(texts[i].c_str(), &held[i], &err), 0) << err.text;
+    ASSERT_EQ(held[i].kind, DESK_STRING);
+    ASSERT_NE(held[i].u.string.data, nullptr) << "an empty string has data too";
+  };
+  for (size_t i = 0; i < held.size(); ++i) make(i, 0);
+  // Give back every other one and take new ones in their place: freed buffers are reused.
+  for (size_t i = 0; i < held.size(); i += 2) {
+    desk_value_clear(&held[i]);
+    make(i, 1);
+  }
+  for (size_t i = 0; i < held.size(); ++i) {
+    ASSERT_EQ(held[i].u.string.length, static_cast<int32_t>(texts[i].size())) << i;
+    EXPECT_EQ(desk::U8(Text(held[i])), texts[i]) << i;
+  }
+  // A copy outlives its source.
+  desk_value copy{};
+  ASSERT_EQ(desk_value_set(&copy, &held[45], &err), 0);
+  desk_value_clear(&held[45]);
+  EXPECT_EQ(desk::U8(Text(copy)), texts[45]);
+  desk_value_clear(&copy);
+  for (desk_value& v : held) desk_value_clear(&v);
+}
+
+// A property read returns strings of every length through the same path, also when the read is
+// made from inside another read (a host object asking the tree while it is being asked).
+TEST_F(CApi, PropertyReadsGiveStringsOfEveryLengthAlsoFromInsideAnotherRead) {
+  const int32_t pathId = Id(tree, "PathSeparator");
+  desk_value sep{};
+  ASSERT_EQ(desk_get(tree, pathId, &sep, &err), 0) << err.text;
+  const std::u16string treeSep = Text(sep);
+  desk_value_clear(&sep);
+  std::u16string reply;
+  auto* fn = new HostFn;
+  fn->invoke = [&](int32_t, int32_t kind, desk_value*, int32_t argc, desk_value* result, desk_error* e) {
+    if (kind != DESK_GET || argc != 0) return 450;
+    desk_value inner{};
+    if (int32_t rc = desk_get(tree, pathId, &inner, e)) return rc;
+    std::u16string text = reply + Text(inner);
+    desk_value_clear(&inner);
+    desk_value v = Str(text);
+    return desk_value_set(result, &v, e);
+  };
+  desk_object* host = NewHost(fn, {{"Text", 1, DESK_GET}});
+  for (size_t n : {0, 1, 30, 31, 32, 33, 100, 5000}) {
+    reply.assign(n, u'\u00e9');
+    desk_value v{};
+    ASSERT_EQ(desk_get(host, 1, &v, &err), 0) << err.text;
+    EXPECT_EQ(Text(v), reply + treeSep) << n;
+    desk_value_clear(&v);
+    EXPECT_EQ(v.kind, DESK_EMPTY);
+  }
+  desk_release(host);
+}
+
+// A host that gives back its last handle to a control while a property read of another object
+// is under way (the read asked the host's object, which dropped the control): the control lives
+// until that read returns, then goes. The read is repeated so that it also runs as the second of
+// a row of reads on one handle.
+TEST_F(CApi, AControlReleasedInsideAPropertyReadIsFreedWhenTheReadReturns) {
+  bool release = false;
+  int aliveInside = -1, readInside = -1;
+  const int32_t backStyle = Id(tree, "BackStyle");
+  auto* fn = new HostFn;
+  fn->invoke = [&](int32_t, int32_t, desk_value*, int32_t, desk_value* result, desk_error* e) {
+    if (release) {
+      EXPECT_EQ(desk_release(tree), 0);
+      aliveInside = platform->Surfaces().empty() ? 0 : 1;
+      desk_value v{};
+      desk_error inner;
+      readInside = desk_get(tree, backStyle, &v, &inner);
+    }
+    desk_value n{};
+    n.kind = DESK_LONG;
+    n.u.long_ = 7;
+    return desk_value_set(result, &n, e);
+  };
+  desk_object* host = NewHost(fn, {{"Value", 1, DESK_GET}});
+  desk_value v{};
+  for (int i = 0; i < 2; ++i) {
+    ASSERT_EQ(desk_get(host, 1, &v, &err), 0) << err.text;
+    EXPECT_EQ(v.u.long_, 7);
+  }
+  release = true;
+  ASSERT_EQ(desk_get(host, 1, &v, &err), 0) << err.text;
+  EXPECT_EQ(v.u.long_, 7);
+  EXPECT_EQ(aliveInside, 1);
+  EXPECT_EQ(readInside, 91);  // the handle is gone at once, the object only afterwards
+  EXPECT_TRUE(platform->Surfaces().empty());
+  tree = nullptr;
+  desk_release(host);
+}
+
+// A call without arguments to a member whose arguments are all optional is padded with
+// Missing; the next call without arguments must not find that padding.
+TEST_F(CApi, ACallWithOmittedOptionalArgumentsLeavesNothingBehindForTheNext) {
+  desk_value nodes{};
+  ASSERT_EQ(desk_get(tree, Id(tree, "Nodes"), &nodes, &err), 0) << err.text;
+  const int32_t add = Id(nodes.u.object, "Add"), count = Id(nodes.u.object, "Count");
+  for (int32_t n = 1; n <= 2; ++n) {
+    desk_value node{};
+    ASSERT_EQ(desk_invoke(nodes.u.object, add, DESK_METHOD, nullptr, 0, &node, &err), 0) << err.text;
+    EXPECT_EQ(node.kind, DESK_OBJECT);
+    EXPECT_NE(node.u.object, nullptr);
+    desk_value_clear(&node);
+    desk_value v{};
+    ASSERT_EQ(desk_get(nodes.u.object, count, &v, &err), 0) << err.text;
+    EXPECT_EQ(v.kind, DESK_LONG);
+    EXPECT_EQ(v.u.long_, n);
+  }
+  desk_value_clear(&nodes);
+}
+
+// A call that succeeds leaves the error record clear, whatever it held before: a failure's
+// record, or bytes a host never initialised.
+TEST_F(CApi, ASuccessfulCallLeavesTheErrorRecordClear) {
+  const int32_t backStyle = Id(tree, "BackStyle");
+  desk_value v{};
+  desk_error e;
+  for (int round = 0; round < 3; ++round) {
+    if (round == 0) std::memset(&e, 0x5A, sizeof e);
+    if (round == 1) { ASSERT_EQ(desk_get(tree, 0x7FFF0000, &v, &e), 438); }
+    if (round == 2) { ASSERT_EQ(desk_get(nullptr, backStyle, &v, &e), 91); }
+    if (round > 0) { ASSERT_NE(e.text[0], '\0'); }
+    ASSERT_EQ(desk_get(tree, backStyle, &v, &e), 0);
+    EXPECT_EQ(e.number, 0) << round;
+    EXPECT_STREQ(e.text, "") << round;
+    EXPECT_STREQ(e.source, "") << round;
+    EXPECT_EQ(v.kind, DESK_INTEGER);
+    // The same through desk_invoke.
+    if (round == 1) { ASSERT_EQ(desk_invoke(tree, 0x7FFF0000, DESK_GET, nullptr, 0, &v, &e), 438); }
+    ASSERT_EQ(desk_invoke(tree, backStyle, DESK_GET, nullptr, 0, &v, &e), 0);
+    EXPECT_EQ(e.number, 0) << round;
+    EXPECT_STREQ(e.text, "") << round;
+  }
+}
+
 TEST_F(CApi, ThePlatformChoiceIsChecked) {
   EXPECT_EQ(desk_use_platform("wayland", &err), 5);
   EXPECT_NE(std::strstr(err.text, "wayland"), nullptr);

@@ -86,4 +86,78 @@ TEST(MenuArray, AnUnloadedElementNoLongerCountsInItsArray) {
   EXPECT_EQ(ErrOf([&] { m->Element(0).SetVisible(false); }), 380) << "element 0 is still the last visible one";
 }
 
+
+// An element keeps its caption and tag in one buffer: each edit of one, longer or shorter, in
+// place or with the buffer regrown, leaves the other as it was; a loaded element copies both
+// from element 0.
+TEST(MenuElement, CaptionAndTagChangeIndependentlyWhateverTheirLengths) {
+  auto m = desk::MakeRef<MenuArray>(u"mnu", u"zero");
+  m->Element(0).SetTag(u"t0");
+  const std::u16string longText(300, u'x');
+  struct Edit {
+    bool caption;  // else the tag
+    std::u16string text;
+  };
+  const Edit edits[] = {
+      {true, u"item12345"}, {false, u"item12345"}, {true, u""},      {false, longText}, {true, u"a"},
+      {true, longText},     {false, u""},          {false, u"tag"},  {true, u"\u00e9\U0001F600"},
+      {false, longText + u"y"}, {true, u"short"},
+  };
+  m->Load(1);
+  desk::MenuElement& e = m->Element(1);
+  EXPECT_EQ(e.Caption(), u"zero");
+  EXPECT_EQ(e.Tag(), u"t0");
+  std::u16string caption = u"zero", tag = u"t0";
+  for (const Edit& edit : edits) {
+    SCOPED_TRACE(std::string(edit.caption ? "caption " : "tag ") + std::to_string(edit.text.size()));
+    if (edit.caption) {
+      e.SetCaption(edit.text);
+      caption = edit.text;
+    } else {
+      e.SetTag(edit.text);
+      tag = edit.text;
+    }
+    EXPECT_EQ(e.Caption(), caption);
+    EXPECT_EQ(e.Tag(), tag);
+    std::vector<Variant> none;
+    EXPECT_EQ(e.Invoke(1, InvokeKind::Get, none).RawString(), caption);
+    EXPECT_EQ(e.Invoke(2, InvokeKind::Get, none).RawString(), tag);
+  }
+  // A caption set from the element's own text.
+  e.SetCaption(e.Tag());
+  EXPECT_EQ(e.Caption(), tag);
+  EXPECT_EQ(e.Tag(), tag);
+}
+
+// Elements are reused once released: a new one starts clean, and one the host still holds
+// keeps its state however many others come and go.
+TEST(MenuElement, ReusedElementsStartCleanAndHeldOnesKeepTheirState) {
+  auto m = desk::MakeRef<MenuArray>(u"mnu", u"zero");
+  m->Load(1);
+  m->Element(1).SetCaption(u"held caption");
+  m->Element(1).SetTag(u"held tag");
+  desk::Ref<desk::MenuElement> held(&m->Element(1));
+  m->Unload(1);
+  for (int round = 0; round < 3; ++round) {
+    for (int16_t i = 1; i <= 600; ++i) {
+      m->Load(i);
+      ASSERT_EQ(m->Element(i).Caption(), u"zero") << i;
+      ASSERT_EQ(m->Element(i).Tag(), u"") << i;
+      ASSERT_TRUE(m->Element(i).Visible());
+      m->Element(i).SetCaption(u"c" + desk::DecimalText(i));
+      if (i % 2) m->Element(i).SetVisible(false);
+    }
+    for (int16_t i = 600; i >= 1; --i) {
+      ASSERT_EQ(m->Element(i).Caption(), u"c" + desk::DecimalText(i));
+      ASSERT_EQ(m->Element(i).Visible(), i % 2 == 0);
+      m->Unload(i);
+    }
+  }
+  EXPECT_EQ(m->Count(), 1);
+  EXPECT_EQ(m->VisibleCount(), 1);
+  EXPECT_EQ(held->Caption(), u"held caption");
+  EXPECT_EQ(held->Tag(), u"held tag");
+  EXPECT_EQ(held->Index(), 1);
+}
+
 }  // namespace

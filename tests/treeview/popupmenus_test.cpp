@@ -211,6 +211,19 @@ TEST_F(PopUpMenusTest, ClearLeavesTheDesignTimeMenuAndAFreshCollection) {
   menus->Add(u"x", u"X");
   EXPECT_EQ(Menu(), "0:mnuStam::h 1:X:x:v");
   EXPECT_TRUE(Boxes().empty());
+
+  // With no enumeration under way the same keys are free again after Clear, whichever way the
+  // collection was renewed.
+  for (int round = 0; round < 2; ++round) {
+    menus->Clear();
+    EXPECT_EQ(menus->Count(), 0);
+    ASSERT_NE(menus->Add(u"x", u"X").get(), nullptr);
+    ASSERT_NE(menus->Add(u"y", u"Y").get(), nullptr);
+    EXPECT_EQ(menus->Count(), 2);
+    EXPECT_EQ(EnumeratedNames(*menus), (std::vector<std::u16string>{u"x", u"y"}));
+    EXPECT_EQ(Menu(), "0:mnuStam::h 1:X:x:v 2:Y:y:v");
+  }
+  EXPECT_TRUE(Boxes().empty());
 }
 
 // Each failure shows one box with the module, the procedure and the step, and the caller gets

@@ -257,9 +257,16 @@ void PopUpMenus::Clear() {
     }
     step = 7;
     step = 8;
-    mCol.reset();
-    step = 9;
-    mCol = desk::MakeRef<desk::Collection>();
+    // A collection that nobody else holds (no enumerator of the host's) is emptied in place:
+    // the same as a new one to every observer, and it keeps its table for the next fill.
+    if (mCol && mCol->RefCount() == 1) {
+      mCol->Clear();
+      step = 9;
+    } else {
+      mCol.reset();
+      step = 9;
+      mCol = desk::MakeRef<desk::Collection>();
+    }
   });
 }
 

@@ -10,9 +10,12 @@
 
 #include "desk/export.h"
 
+#include <cstddef>
 #include <functional>
-#include <utility>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include "desk/dispatch.h"
@@ -26,21 +29,37 @@ class DESK_API MenuElement : public Dispatchable<MenuElement> {
   static const DispatchTable<MenuElement>& Table();
   MenuElement(MenuArray* owner, int16_t index) : owner_(owner), index_(index) {}
 
-  const std::u16string& Caption() const { return caption_; }
-  const std::u16string& Tag() const { return tag_; }
+  // Copies: callers keep them beyond the element's next change.
+  std::u16string Caption() const { return std::u16string(CaptionView()); }
+  std::u16string Tag() const { return std::u16string(TagView()); }
+  std::u16string_view CaptionView() const { return Text().substr(0, captionSize_); }
+  std::u16string_view TagView() const { return Text().substr(captionSize_); }
   bool Visible() const { return visible_; }
   int16_t Index() const { return index_; }
-  void SetCaption(std::u16string c);
-  void SetTag(std::u16string t) { tag_ = std::move(t); }
+  void SetCaption(std::u16string_view c);
+  void SetTag(std::u16string_view t);
   void SetVisible(bool v);
+
+  // Elements come and go by the thousand when a long popup menu is filled and cleared: they
+  // are kept in blocks and reused rather than each allocated on its own.
+  static void* operator new(size_t size);
+  static void operator delete(void* p, size_t size) noexcept;
 
  private:
   friend class MenuArray;
+  std::u16string_view Text() const { return {heap_ ? heap_.get() : inline_, size_}; }
+  void SetText(std::u16string_view caption, std::u16string_view tag);
+
   MenuArray* owner_;  // null once unloaded
   int16_t index_;
-  std::u16string caption_;
-  std::u16string tag_;
   bool visible_ = true;
+  // The caption, then the tag, in one buffer: inside the element when they are short (a
+  // typical item's caption and key), else on the heap.
+  static constexpr size_t kInline = 24;
+  uint32_t size_ = 0;
+  uint32_t captionSize_ = 0;
+  std::unique_ptr<char16_t[]> heap_;
+  char16_t inline_[kInline];
 };
 
 class DESK_API MenuArray : public Dispatchable<MenuArray> {
