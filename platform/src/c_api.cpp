@@ -1,7 +1,5 @@
 // The C interface (desk_c.h) over the C++ run-time. Nothing thrown inside may cross it: every
 // entry point catches and answers with an error record.
-#include <dlfcn.h>
-
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +17,7 @@
 #include "desk/platform.h"
 #include "desk/property_bag.h"
 #include "desk/text.h"
+#include "library.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #define DESK_ASAN 1
@@ -100,7 +99,7 @@ struct TypeLibC {
 };
 
 struct QtEntry {
-  void* lib = nullptr;
+  bool loaded = false;  // the library stays loaded once its entry points are taken
   int32_t (*install)(void (*flush)(), desk_error*) = nullptr;
   int32_t (*show)(Object*, const char*, int32_t, int32_t, desk_error*) = nullptr;
   int32_t (*run)(desk_error*) = nullptr;
@@ -919,26 +918,23 @@ DESK_C_API int32_t desk_use_platform(const char* name, desk_error* err) {
       return Ok(err);
     }
     QtEntry& q = S().qt;
-    if (!q.lib) {
+    if (!q.loaded) {
       // By its SONAME, which a run-time installation has without the development link.
-      void* lib = dlopen(DESK_QT_LIBRARY, RTLD_NOW | RTLD_GLOBAL);
-      if (!lib) {
-        const char* why = dlerror();
+      detail::Library lib(DESK_QT_LIBRARY, true);
+      if (!lib.Loaded())
         return Fail(err, static_cast<int32_t>(Err::CantCreateObject),
-                    std::string("The Qt platform is not available: ") + (why ? why : DESK_QT_LIBRARY " not found"), "desk");
-      }
+                    "The Qt platform is not available: " + lib.Why(), "desk");
       QtEntry e;
-      e.lib = lib;
-      e.install = reinterpret_cast<decltype(e.install)>(dlsym(lib, "DeskQt_CInstall"));
-      e.show = reinterpret_cast<decltype(e.show)>(dlsym(lib, "DeskQt_CShow"));
-      e.run = reinterpret_cast<decltype(e.run)>(dlsym(lib, "DeskQt_CRun"));
-      e.quit = reinterpret_cast<decltype(e.quit)>(dlsym(lib, "DeskQt_CQuit"));
-      e.post = reinterpret_cast<decltype(e.post)>(dlsym(lib, "DeskQt_CPost"));
-      if (!e.install || !e.show || !e.run || !e.quit || !e.post) {
-        dlclose(lib);
+      e.install = lib.Entry<decltype(e.install)>("DeskQt_CInstall");
+      e.show = lib.Entry<decltype(e.show)>("DeskQt_CShow");
+      e.run = lib.Entry<decltype(e.run)>("DeskQt_CRun");
+      e.quit = lib.Entry<decltype(e.quit)>("DeskQt_CQuit");
+      e.post = lib.Entry<decltype(e.post)>("DeskQt_CPost");
+      if (!e.install || !e.show || !e.run || !e.quit || !e.post)
         return Fail(err, static_cast<int32_t>(Err::CantCreateObject),
                     DESK_QT_LIBRARY " lacks the entry points of the C interface", "desk");
-      }
+      lib.Keep();
+      e.loaded = true;
       q = e;
     }
     if (int32_t rc = q.install(&FlushDeferred, err)) return rc;

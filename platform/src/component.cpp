@@ -7,6 +7,7 @@
 #include <string>
 
 #include "desk/text.h"
+#include "library.h"
 
 namespace desk {
 
@@ -55,18 +56,39 @@ int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, s
   }
 }
 
+namespace detail {
+
+Library::Library(const char* name, bool global) {
+  if (!name) {
+    why_ = "no library named";
+    return;
+  }
+  handle_ = dlopen(name, RTLD_NOW | (global ? RTLD_GLOBAL : RTLD_LOCAL));
+  if (!handle_) {
+    const char* why = dlerror();
+    why_ = why ? why : std::string(name) + " not found";
+  }
+}
+
+Library::~Library() {
+  if (handle_) dlclose(handle_);
+}
+
+void* Library::Find(const char* symbol) const { return handle_ && symbol ? dlsym(handle_, symbol) : nullptr; }
+
+}  // namespace detail
+
 Ref<Object> CreateFromLibrary(const char* library, const char* entryPoint, const char* clsid) {
   const std::string lib = library ? library : "(null)";
-  void* handle = library ? dlopen(library, RTLD_NOW | RTLD_LOCAL) : nullptr;
-  if (!handle) {
-    const char* why = library ? dlerror() : "no library named";
-    Raise(Err::CantCreateObject, U16("Can't create object: cannot load " + lib + ": " + (why ? why : "?")));
-  }
+  detail::Library loaded(library, false);
+  if (!loaded.Loaded()) Raise(Err::CantCreateObject, U16("Can't create object: cannot load " + lib + ": " + loaded.Why()));
   using CreateFn = int32_t (*)(const char*, Object**, char*, size_t);
-  auto create = entryPoint ? reinterpret_cast<CreateFn>(dlsym(handle, entryPoint)) : nullptr;
+  auto create = loaded.Entry<CreateFn>(entryPoint);
   if (!create)
     Raise(Err::CantCreateObject, U16("Can't create object: " + lib + " has no entry point " +
                                      (entryPoint ? entryPoint : "(null)")));
+  // The object's code lives in the library: it stays loaded.
+  loaded.Keep();
   Object* raw = nullptr;
   char message[512] = {};
   if (int32_t err = create(clsid, &raw, message, sizeof message)) throw Error(err, U16(message));

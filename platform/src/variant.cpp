@@ -112,14 +112,12 @@ int16_t RoundToInteger(double d) { return RoundTo<int16_t>(d); }
 
 int32_t RoundToLong(double d) { return RoundTo<int32_t>(d); }
 
-const Variant& Variant::Deref() const noexcept {
+const Variant& Variant::Follow() const noexcept {
   const Variant* v = this;
   // A reference to a reference is followed to the end; the run-time never nests them deeper.
   for (int i = 0; i < 8 && v->Type() == VarType::ByRef; ++i) v = std::get<RefTag>(v->v_).target;
   return *v;
 }
-
-Variant& Variant::Deref() noexcept { return const_cast<Variant&>(static_cast<const Variant*>(this)->Deref()); }
 
 bool Variant::IsNumeric() const noexcept {
   switch (ValueType()) {

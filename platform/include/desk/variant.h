@@ -65,9 +65,10 @@ class DESK_API Variant {
   bool IsNumeric() const noexcept;
   bool IsByRef() const noexcept { return Type() == VarType::ByRef; }
 
-  // The value itself: the target of a reference, or this.
-  const Variant& Deref() const noexcept;
-  Variant& Deref() noexcept;
+  // The value itself: the target of a reference, or this. Inline for the common case, which
+  // every Raw read goes through.
+  const Variant& Deref() const noexcept { return Type() == VarType::ByRef ? Follow() : *this; }
+  Variant& Deref() noexcept { return Type() == VarType::ByRef ? const_cast<Variant&>(Follow()) : *this; }
   // A copy of the value without the reference.
   Variant Value() const { return Deref(); }
 
@@ -103,6 +104,8 @@ class DESK_API Variant {
   static bool ValueEquals(const Variant& a, const Variant& b);
 
  private:
+  // The end of a chain of references (this when it is not one).
+  const Variant& Follow() const noexcept;
   struct MissingTag {
     bool operator==(const MissingTag&) const = default;
   };
