@@ -559,7 +559,8 @@ inline void ResultToC(const Variant& r, desk_value* out) {
 // object alive for the call (its release is deferred while a call is in progress), so no
 // reference is taken here. Anything else (another handle, a call made from inside a call)
 // takes the full path.
-int32_t CallWithoutArgs(desk_object* h, int32_t id, InvokeKind kind, desk_value* result, desk_error* err) noexcept {
+[[gnu::always_inline]] inline int32_t CallWithoutArgs(desk_object* h, int32_t id, InvokeKind kind, desk_value* result,
+                                                      desk_error* err) noexcept {
   State& s = S();
   Object* o = reinterpret_cast<Object*>(h);
   if (!o || o != s.lastValid || s.depth != 0) return CallWithoutArgsSlow(h, id, kind, result, err);
@@ -741,7 +742,14 @@ DESK_C_API int32_t desk_get(desk_object* h, int32_t id, desk_value* result, desk
   return CallWithoutArgs(h, id, InvokeKind::Get, result, err);
 }
 
-DESK_C_API void desk_value_clear(desk_value* v) { ClearC(v); }
+DESK_C_API void desk_value_clear(desk_value* v) {
+  // Most values a host clears are scalars, which own nothing.
+  if (v && v->kind != DESK_STRING && v->kind != DESK_OBJECT) {
+    *v = desk_value{};
+    return;
+  }
+  ClearC(v);
+}
 
 DESK_C_API int32_t desk_value_set(desk_value* dst, const desk_value* src, desk_error* err) {
   if (!dst || !src) return Fail(err, Err::InvalidProcedureCall);
