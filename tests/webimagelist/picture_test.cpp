@@ -12,6 +12,8 @@
 #include "fixture.h"
 #include "support/bmp.h"
 #include "support/damaged_pictures.h"
+#include "support/encode.h"
+#include "support/gif.h"
 
 namespace {
 
@@ -179,6 +181,155 @@ TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
     EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(Data(name)); }), 481);
     EXPECT_LT(MaxRssKb() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
   }
+}
+
+// --- pixels exactly as the format says ----------------------------------------------------
+
+std::span<const uint8_t> Bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+
+struct GifRow {
+  const char* what;
+  std::string bytes;
+  int width, height;              // of the picture
+  std::vector<uint32_t> pixels;   // row by row; none: refused with 481
+};
+
+// The encoder insists on a colour table: the frame's own one is cut out of the file.
+std::string NoColourTable() {
+  std::string gif = testenv::EncodeGif(2, 1, {}, {testenv::Frame(0, 0, 2, 1, {0, 0}, {0xFF0000, 0x00FF00})});
+  const size_t descriptor = 6 + 7;  // after the signature and the screen (no table)
+  EXPECT_EQ(gif[descriptor], ',');
+  EXPECT_EQ(static_cast<uint8_t>(gif[descriptor + 9]) & 0x87, 0x80) << "a table of two colours";
+  gif[descriptor + 9] = 0;
+  gif.erase(descriptor + 10, 2 * 3);
+  return gif;
+}
+
+std::vector<GifRow> GifRows() {
+  const std::vector<uint32_t> rgbw = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+  // Nine rows reach every pass of an interlaced image (rows 0 and 8, 4, 2 and 6, the odd ones).
+  std::vector<uint32_t> shades, nineRows;
+  testenv::GifFrame interlaced = testenv::Frame(0, 0, 2, 9, {}, {}, true);
+  for (int y = 0; y < 9; ++y) {
+    shades.push_back(0x1C0000u * static_cast<uint32_t>(y) + 0x0000F0u - 0x10u * static_cast<uint32_t>(y));
+    interlaced.indexes.insert(interlaced.indexes.end(), 2, static_cast<uint8_t>(y));
+    nineRows.insert(nineRows.end(), 2, 0xFF000000u | shades.back());
+  }
+  constexpr uint32_t R = 0xFFFF0000u, G = 0xFF00FF00u, B = 0xFF0000FFu, W = 0xFFFFFFFFu;
+  return {
+      {"nine interlaced rows", testenv::EncodeGif(2, 9, shades, {interlaced}), 2, 9, nineRows},
+      {"the same rows not interlaced", testenv::EncodeGif(2, 9, shades, {testenv::Frame(0, 0, 2, 9, interlaced.indexes)}), 2, 9,
+       nineRows},
+      {"a frame inside its screen, clear around it",
+       testenv::EncodeGif(4, 3, rgbw, {testenv::Frame(1, 1, 2, 2, {0, 1, 2, 3})}), 4, 3, {0, 0, 0, 0, 0, R, G, 0, 0, B, W, 0}},
+      {"the transparent index leaves its pixels clear",
+       testenv::EncodeGif(3, 1, rgbw, {testenv::Frame(0, 0, 3, 1, {1, 2, 1}, {}, false, 1)}), 3, 1, {0, B, 0}},
+      {"a frame's own colours before the screen's",
+       testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 2, 1, {1, 0}, {0x123456, 0x654321})}), 2, 1, {0xFF654321u, 0xFF123456u}},
+      {"a frame past its screen widens the picture", testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(1, 1, 2, 1, {2, 3})}), 3, 2,
+       {0, 0, 0, 0, B, W}},
+      {"only the first frame of an animation is drawn",
+       testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 2, 1, {0, 1}), testenv::Frame(0, 0, 2, 1, {3, 3}, {}, false, 0)}), 2, 1, {R, G}},
+      {"no colour table anywhere", NoColourTable(), 0, 0, {}},
+  };
+}
+
+TEST(PictureLoader, GifFramesLandWhereTheirHeadersSay) {
+  for (const GifRow& r : GifRows()) {
+    SCOPED_TRACE(r.what);
+    if (r.pixels.empty()) {
+      EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(r.bytes)); }), 481);
+      continue;
+    }
+    const desk::Decoded d = desk::DecodePixels(Bytes(r.bytes));
+    EXPECT_EQ(d.width, r.width);
+    EXPECT_EQ(d.height, r.height);
+    EXPECT_EQ(d.pixels, r.pixels);
+  }
+}
+
+std::vector<uint8_t> Png(const std::vector<uint8_t>& rgba, int w, int h) {
+  const std::string s = testenv::EncodePng(rgba, w, h, true);
+  return {s.begin(), s.end()};
+}
+
+struct ScaleRow {
+  const char* what;
+  std::vector<uint8_t> bytes;
+  int32_t width, height;  // asked for
+  std::vector<uint32_t> pixels;
+};
+
+// Each target pixel is the area average of what it covers, the colours weighted by alpha.
+TEST(PictureLoader, ASizeAskedForIsTheAreaAverage) {
+  const ScaleRow rows[] = {
+      {"2x2 blocks into a pixel each",
+       desk_test::MakeBmp(4, 2, [](int32_t x, int32_t y) { return uint32_t((x * 40 + y * 80) << 16 | (y * 100) << 8 | x * 30); }),
+       2, 1, {0xFF3C320Fu, 0xFF8C324Bu}},
+      {"three pixels into two: the middle one shared",
+       desk_test::MakeBmp(3, 1, [](int32_t x, int32_t) { return uint32_t(x * 90) << 16; }), 2, 1,
+       {0xFF1E0000u, 0xFF960000u}},
+      {"one pixel grown to 3x2", desk_test::MakeBmp(1, 1, [](int32_t, int32_t) { return 0x336699u; }), 3, 2,
+       std::vector<uint32_t>(6, 0xFF336699u)},
+      {"each pixel doubled across",
+       desk_test::MakeBmp(2, 1, [](int32_t x, int32_t) { return x ? 0x405060u : 0x102030u; }), 4, 1,
+       {0xFF102030u, 0xFF102030u, 0xFF405060u, 0xFF405060u}},
+      {"a clear pixel lends no colour", Png({0, 0, 255, 255, 255, 0, 0, 0}, 2, 1), 1, 1, {0x800000FFu}},
+      {"clear pixels stay clear", Png({255, 0, 0, 0, 0, 255, 0, 0}, 2, 1), 1, 1, {0u}},
+      {"alpha kept at the picture's own size", Png({10, 20, 30, 128, 40, 50, 60, 255}, 2, 1), 0, 0,
+       {0x800A141Eu, 0xFF28323Cu}},
+  };
+  for (const ScaleRow& r : rows) {
+    SCOPED_TRACE(r.what);
+    const desk::Decoded d = desk::DecodePixels(r.bytes, r.width, r.height);
+    EXPECT_EQ(d.outWidth * d.outHeight, static_cast<int32_t>(r.pixels.size()));
+    EXPECT_EQ(d.pixels, r.pixels);
+  }
+  // A size of which one side is zero or below is no size.
+  const auto one = desk_test::MakeBmp(1, 1, [](int32_t, int32_t) { return 0u; });
+  for (auto [w, h] : {std::pair{0, 3}, std::pair{3, 0}, std::pair{-1, -1}, std::pair{-2, 2}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(one, w, h); }), 5);
+  }
+}
+
+// A picture of up to 256x256 keeps its pixels; a larger one keeps a preview of at most 256 a
+// side, of its shape.
+TEST(PictureLoader, OpenKeepsPixelsUpToItsLimitAndAPreviewOfTheShapeBeyond) {
+  struct Row {
+    int w, h;
+    bool held;
+    int previewW, previewH;
+  };
+  for (const Row& r : {Row{256, 256, true, 0, 0}, Row{257, 256, false, 256, 255}, Row{256, 257, false, 255, 256},
+                       Row{100, 600, false, 43, 256}, Row{600, 3, false, 256, 1}}) {
+    SCOPED_TRACE(std::to_string(r.w) + "x" + std::to_string(r.h));
+    const std::string png = testenv::EncodePng(testenv::PatternRgb(r.w, r.h, 5, 0), r.w, r.h);
+    desk::Ref<desk::Picture> p = desk::OpenPicture({png.begin(), png.end()});
+    EXPECT_EQ(p->width, r.w);
+    EXPECT_EQ(p->height, r.h);
+    EXPECT_EQ(p->HoldsPixels(), r.held);
+    EXPECT_EQ(p->previewWidth, r.previewW);
+    EXPECT_EQ(p->previewHeight, r.previewH);
+    EXPECT_EQ(p->preview.size(), static_cast<size_t>(r.previewW) * static_cast<size_t>(r.previewH));
+  }
+}
+
+// JPEG in CMYK as Adobe writes it: the values are already 255 - ink.
+TEST(PictureLoader, JpegInCmykBecomesRgb) {
+  std::vector<uint8_t> cmyk;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) cmyk.insert(cmyk.end(), {200, 100, 50, static_cast<uint8_t>(x < 8 ? 255 : 128)});
+  const desk::Decoded d = desk::DecodePixels(Bytes(testenv::EncodeJpeg(cmyk, 16, 8, 95, true)));
+  ASSERT_EQ(d.pixels.size(), 128u);
+  auto near = [](uint32_t got, uint32_t want) {
+    for (int shift : {0, 8, 16, 24})
+      if (std::abs(static_cast<int>((got >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF)) > 3) return false;
+    return true;
+  };
+  EXPECT_PRED2(near, d.pixels[3 * 16 + 2], 0xFFC86432u);
+  EXPECT_PRED2(near, d.pixels[5 * 16 + 12], 0xFF643219u);
+
 }
 
 // --- the image list ---------------------------------------------------------------------
