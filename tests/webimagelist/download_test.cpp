@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <optional>
 
@@ -517,6 +518,77 @@ TEST_F(Download, FailedWriteLeavesTheOldFileAndNoOther) {
   EXPECT_FALSE(fs->FileExists(Cache16("folder")));
   EXPECT_FALSE(fs->FileExists(u""));
   EXPECT_FALSE(fs->FileExists(Cache16("w.png") + std::u16string(1, u'\0')));
+}
+
+// A replacement with the very bytes the file already holds keeps the file (no new one) only
+// when it is our own regular file with one name, writable by no one else; any other file is
+// replaced by a new one of ours. The comparison reads in blocks: the bytes differ at the ends
+// of pieces and of blocks.
+TEST_F(Download, AReplacementKeepsOnlyOurOwnUnchangedFile) {
+  auto fs = desk::MakeFileSystem();
+  std::string bytes(100'000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 23);
+  auto span = [](const std::string& s, size_t from, size_t n) {
+    return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()) + from, n);
+  };
+  const std::span<const uint8_t> pieces[] = {span(bytes, 0, 70'000), span(bytes, 70'000, 0), span(bytes, 70'000, 30'000)};
+  auto changed = [&](size_t at) {
+    std::string s = bytes;
+    s[at] = '#';
+    return s;
+  };
+  auto ours = [](const std::filesystem::path& p, const std::string& s) {
+    testenv::WriteFile(p, s);
+    ::chmod(p.c_str(), 0644);
+  };
+  struct stat st {};
+  auto inode = [&](const std::filesystem::path& p) { return ::lstat(p.c_str(), &st) == 0 ? st.st_ino : 0; };
+  struct Row {
+    const char* what;
+    std::function<void(const std::filesystem::path&)> make;
+    bool kept;
+  };
+  const Row rows[] = {
+      {"no file yet", [](auto&) {}, false},
+      {"ours, the same bytes", [&](auto& p) { ours(p, bytes); }, true},
+      {"one byte more", [&](auto& p) { ours(p, bytes + "x"); }, false},
+      {"one byte fewer", [&](auto& p) { ours(p, bytes.substr(1)); }, false},
+      {"empty", [&](auto& p) { ours(p, ""); }, false},
+      {"the first byte differs", [&](auto& p) { ours(p, changed(0)); }, false},
+      {"the last byte of the first piece differs", [&](auto& p) { ours(p, changed(69'999)); }, false},
+      {"the byte after the first block differs", [&](auto& p) { ours(p, changed(65'536)); }, false},
+      {"the last byte differs", [&](auto& p) { ours(p, changed(99'999)); }, false},
+      {"writable by others", [&](auto& p) { ours(p, bytes), ::chmod(p.c_str(), 0666); }, false},
+      {"writable by the group", [&](auto& p) { ours(p, bytes), ::chmod(p.c_str(), 0620); }, false},
+      {"with a second name",
+       [&](auto& p) {
+         ours(p, bytes);
+         std::filesystem::create_hard_link(p, Cache("second-name"));
+       },
+       false},
+      {"a link to a file of the same bytes",
+       [&](auto& p) {
+         ours(Cache("target"), bytes);
+         std::filesystem::create_symlink(Cache("target"), p);
+       },
+       false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const std::filesystem::path p = Cache("same.bin");
+    for (const char* n : {"same.bin", "second-name", "target"}) std::filesystem::remove(Cache(n));
+    r.make(p);
+    const auto before = inode(p);
+    fs->ReplaceFile(Cache16("same.bin"), pieces);
+    EXPECT_EQ(inode(p) == before, r.kept);
+    EXPECT_EQ(testenv::ReadFile(p), bytes);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    if (!r.kept) {
+      EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+  }
+  // Whatever had another name keeps its bytes there.
+  EXPECT_EQ(testenv::ReadFile(Cache("target")), bytes);
 }
 
 }  // namespace
