@@ -560,6 +560,33 @@ TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {
   desk_release(bag);
 }
 
+// A by-reference argument written by the callee: an Empty target takes what is written, a
+// target of a definite kind keeps its kind (a value that does not convert fails the call).
+TEST_F(CApi, ByReferenceTargetsOfADefiniteKindKeepItWhenTheCalleeWrites) {
+  AddNode(u"k");
+  desk_value nodes{}, enumerator{}, ok{};
+  ASSERT_EQ(desk_get(tree, Id(tree, "Nodes"), &nodes, &err), 0);
+  ASSERT_EQ(desk_invoke(nodes.u.object, Id(nodes.u.object, "_NewEnum"), DESK_METHOD, nullptr, 0, &enumerator, &err), 0)
+      << err.text;
+  desk_value target{}, ref{};
+  target.kind = DESK_LONG;
+  target.u.long_ = 5;
+  ref.kind = DESK_BYREF;
+  ref.u.ref = &target;
+  EXPECT_EQ(desk_invoke(enumerator.u.object, 1, DESK_METHOD, &ref, 1, &ok, &err), 13);
+  EXPECT_EQ(target.kind, DESK_LONG);
+  desk_value_clear(&target);
+  desk_value_clear(&ok);
+  ASSERT_EQ(desk_invoke(enumerator.u.object, 2, DESK_METHOD, nullptr, 0, nullptr, &err), 0) << "Reset";
+  target = desk_value{};
+  ASSERT_EQ(desk_invoke(enumerator.u.object, 1, DESK_METHOD, &ref, 1, &ok, &err), 0) << err.text;
+  EXPECT_EQ(target.kind, DESK_OBJECT);
+  desk_value_clear(&target);
+  desk_value_clear(&ok);
+  desk_value_clear(&enumerator);
+  desk_value_clear(&nodes);
+}
+
 TEST(CApiCreate, UnknownAndNonCreatableClassesAnswer429) {
   desk_error err;
   desk_object* o = reinterpret_cast<desk_object*>(&err);
