@@ -332,6 +332,83 @@ TEST(PictureLoader, JpegInCmykBecomesRgb) {
 
 }
 
+// At its own size a JPEG is exactly what libjpeg makes of it with its defaults (smooth chroma
+// upsampling, the exact DCT): no shortcut of the reduced sizes leaks into the full one.
+TEST(PictureLoader, AJpegAtItsOwnSizeIsLibjpegsDefaultDecode) {
+  const int w = 37, h = 29;  // partial blocks at both edges
+  const std::string jpeg = testenv::EncodeJpeg(testenv::PatternRgb(w, h, 9, 40), w, h, 80);
+  jpeg_decompress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&c);
+  jpeg_mem_src(&c, reinterpret_cast<const unsigned char*>(jpeg.data()), static_cast<unsigned long>(jpeg.size()));
+  ASSERT_EQ(jpeg_read_header(&c, TRUE), JPEG_HEADER_OK);
+  c.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&c);
+  std::vector<uint32_t> want;
+  std::vector<uint8_t> line(static_cast<size_t>(w) * 3);
+  while (c.output_scanline < c.output_height) {
+    JSAMPROW row = line.data();
+    jpeg_read_scanlines(&c, &row, 1);
+    for (int x = 0; x < w; ++x)
+      want.push_back(0xFF000000u | uint32_t{line[x * 3u]} << 16 | uint32_t{line[x * 3u + 1]} << 8 | line[x * 3u + 2]);
+  }
+  jpeg_finish_decompress(&c);
+  jpeg_destroy_decompress(&c);
+  const desk::Decoded d = desk::DecodePixels(Bytes(jpeg));
+  EXPECT_EQ(d.outWidth, w);
+  EXPECT_EQ(d.pixels, want);
+}
+
+// Bitmaps with the old 12-byte header and with palettes that use every entry their depth allows.
+TEST(PictureLoader, BitmapsWithCoreHeadersAndFullPalettes) {
+  const auto colour = [](int32_t x, int32_t y) { return 0x103050u * static_cast<uint32_t>(x + 1) + 0x070000u * static_cast<uint32_t>(y); };
+  const std::vector<uint8_t> info = desk_test::MakeBmp(3, 2, colour);
+  std::vector<uint8_t> core(info.begin(), info.begin() + 14);
+  const uint8_t header[] = {12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 24, 0};
+  core.insert(core.end(), std::begin(header), std::end(header));
+  core.insert(core.end(), info.begin() + 54, info.end());
+  core[2] = static_cast<uint8_t>(core.size()), core[10] = 14 + 12;
+  EXPECT_EQ(desk::DecodePicture(core)->pixels, desk::DecodePicture(info)->pixels);
+
+  // 2x2 at `bpp` bits, the header naming `colours`, every palette entry present; the pixels
+  // use the first and the last entry.
+  auto paletted = [](uint16_t bpp, uint32_t colours) {
+    std::vector<uint8_t> b;
+    auto u16 = [&](uint32_t v) { b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    const uint32_t entries = colours ? colours : 1u << bpp, pixelsAt = 14 + 40 + entries * 4, pixelBytes = 2 * 4;
+    b.push_back('B'), b.push_back('M');
+    u32(pixelsAt + pixelBytes), u32(0), u32(pixelsAt);
+    u32(40), u32(2), u32(2), u16(1), u16(bpp), u32(0), u32(pixelBytes), u32(2835), u32(2835), u32(colours), u32(0);
+    for (uint32_t i = 0; i < entries; ++i) u32(i + 1 == entries ? 0x00FF8000u : 0x00000040u + i);
+    const uint8_t last = static_cast<uint8_t>(entries - 1);
+    const uint8_t firstThenLast = static_cast<uint8_t>(bpp == 8 ? 0 : last << (8 - bpp) >> bpp);
+    for (int row = 0; row < 2; ++row) {
+      if (bpp == 8) b.push_back(0), b.push_back(last);
+      else b.push_back(firstThenLast), b.push_back(0);
+      b.push_back(0), b.push_back(0);
+    }
+    return b;
+  };
+  for (auto [bpp, colours] : {std::pair<uint16_t, uint32_t>{1, 2}, {4, 16}, {8, 256}, {1, 0}, {4, 0}}) {
+    SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(colours) + " colours");
+    desk::Ref<desk::Picture> p;
+    ASSERT_NO_THROW(p = desk::DecodePicture(paletted(bpp, colours)));
+    EXPECT_EQ(p->pixels, (std::vector<uint32_t>{0xFF000040u, 0xFFFF8000u, 0xFF000040u, 0xFFFF8000u}));
+  }
+}
+
+// A picture file whose name is not ASCII.
+TEST(PictureLoader, LoadsFromAPathBeyondAscii) {
+  const auto dir = std::filesystem::temp_directory_path() / ("pic-\xC3\xA4-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  testenv::WriteFile(dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png", testenv::DataFile("px.png"));
+  desk::Ref<desk::Picture> p = desk::LoadPictureFile(desk::U16((dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png").string()));
+  EXPECT_EQ(p->width, 4);
+  std::filesystem::remove_all(dir);
+}
+
 // --- the image list ---------------------------------------------------------------------
 
 desk::Ref<desk::Picture> Pic(int w = 1) {
