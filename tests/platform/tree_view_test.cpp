@@ -96,6 +96,35 @@ INSTANTIATE_TEST_SUITE_P(
                                Variant::Double(0)}),
     [](const auto& i) { return std::string(i.param.name); });
 
+// By place, every setting is the one its id names; a place outside the table is 438 both ways.
+TEST(TreeSettings, ByPlaceTheyAreTheSettingsOfTheirIdsAndNothingOutside) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  int count = 0;
+  for (DispId id = -2000; id <= 2000; ++id) {
+    const int i = TreeView::SettingIndex(id);
+    if (i < 0) continue;
+    ++count;
+    EXPECT_TRUE(Variant::ValueEquals(tree->SettingAt(i), tree->Setting(id))) << id;
+  }
+  EXPECT_EQ(count, 20) << "the ids of the settings";
+  EXPECT_EQ(TreeView::SettingIndex(treeid::kNodes), -1);
+  tree->SetSettingAt(TreeView::SettingIndex(treeid::kPathSeparator), Variant::String(u"/"));
+  EXPECT_EQ(tree->Setting(treeid::kPathSeparator).RawString(), u"/");
+  for (int outside : {-1, count, count + 1}) {
+    SCOPED_TRACE(outside);
+    auto number = [](const std::function<void()>& f) {
+      try {
+        f();
+      } catch (const Error& e) {
+        return e.Number();
+      }
+      return 0;
+    };
+    EXPECT_EQ(number([&] { tree->SettingAt(outside); }), 438);
+    EXPECT_EQ(number([&] { tree->SetSettingAt(outside, Variant::Long(0)); }), 438);
+  }
+}
+
 TEST(TreeSettings, ObjectSettingsKeepTheVeryObject) {
   Ref<TreeView> tree = MakeHeadlessTree();
   Ref<Object> list = MakeRef<Font>();  // any object will do for an image list
@@ -362,6 +391,10 @@ TEST_F(TreeRows, RowsBeyondTheTreesHeightAreNotHit) {
   EXPECT_EQ(Row(1.49f), u"B");
   EXPECT_EQ(Row(1.5f), u"<nothing>");
   EXPECT_EQ(Row(0.5f, 999.9f), u"A");
+  EXPECT_EQ(Row(0.5f, 1000.0f), u"<nothing>");
+  EXPECT_EQ(Row(0.5f, 0.0f), u"A");
+  EXPECT_EQ(Row(0.5f, -0.01f), u"<nothing>");
+  EXPECT_EQ(Row(0.0f), u"A") << "the top edge is inside";
 }
 
 // --- Events
