@@ -513,6 +513,8 @@ TEST_F(Download, FailedWriteLeavesTheOldFileAndNoOther) {
   std::filesystem::create_directory(Cache("folder"));
   EXPECT_EQ(errorOf(Cache16("no-such-folder/x.png")), 76);
   EXPECT_EQ(errorOf(Cache16("folder")), 75);
+  EXPECT_EQ(errorOf(Cache16("w.png/x.png")), 76);
+  EXPECT_EQ(errorOf(Cache16(std::string(300, 'n'))), 75);
   // Only a regular file exists; an empty path and one cut by a NUL name none.
   EXPECT_TRUE(fs->FileExists(Cache16("w.png")));
   EXPECT_FALSE(fs->FileExists(Cache16("folder")));

@@ -149,6 +149,11 @@ TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("svg.png")); }), 481) << "only the five formats are decoded";
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("empty.gif")); }), 481);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(desk::U16(dir.string())); }), 75) << "a folder";
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("text.png/x.png")); }), 53) << "a file for a folder";
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(desk::U16((dir / std::string(300, 'n')).string())); }), 75)
+      << "a name too long";
+  std::filesystem::create_symlink("loop.png", dir / "loop.png");
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("loop.png")); }), 75) << "a link to itself";
   ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("fifo.png")); }), 481) << "a FIFO, without waiting for a writer";
   std::filesystem::remove_all(dir);
