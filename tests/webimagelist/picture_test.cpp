@@ -414,6 +414,50 @@ TEST(PictureLoader, LoadsFromAPathBeyondAscii) {
   std::filesystem::remove_all(dir);
 }
 
+// Icons of bitmaps: the mask clears pixels, and of the largest entries the last is taken
+// (icon writers put the richest last); a bitmap with the old 12-byte header is refused.
+TEST(PictureLoader, BitmapIconsTakeTheirMaskAndTheLastOfTheLargestEntries) {
+  // A 2x2 bitmap at 24 bits, rows bottom up, each pixel `shade` in every channel but the
+  // top right one, which the mask clears.
+  auto dib = [](uint8_t shade, bool core = false) {
+    std::vector<uint8_t> d;
+    auto u16 = [&](uint32_t v) { d.push_back(v & 0xFF), d.push_back((v >> 8) & 0xFF); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    if (core) {
+      u32(12), u16(2), u16(4), u16(1), u16(24);
+    } else {
+      u32(40), u32(2), u32(4), u16(1), u16(24), u32(0), u32(0), u32(0), u32(0), u32(0), u32(0);
+    }
+    for (int row = 0; row < 2; ++row)
+      for (int i = 0; i < 8; ++i) d.push_back(i < 6 ? static_cast<uint8_t>(shade + row) : 0);
+    u32(0), u32(0x40);  // the mask, bottom row first
+    return d;
+  };
+  auto icon = [](const std::vector<std::pair<uint8_t, std::vector<uint8_t>>>& entries) {
+    std::vector<uint8_t> b{0, 0, 1, 0, static_cast<uint8_t>(entries.size()), 0};
+    size_t at = 6 + 16 * entries.size();
+    for (const auto& [side, d] : entries) {
+      for (uint8_t v : {side, side, uint8_t{0}, uint8_t{0}, uint8_t{1}, uint8_t{0}, uint8_t{24}, uint8_t{0}}) b.push_back(v);
+      for (size_t v : {d.size(), at})
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+      at += d.size();
+    }
+    for (const auto& e : entries) b.insert(b.end(), e.second.begin(), e.second.end());
+    return b;
+  };
+  auto grey = [](uint8_t v) { return 0xFF000000u | 0x010101u * v; };
+  desk::Ref<desk::Picture> one = desk::DecodePicture(icon({{2, dib(0x40)}}));
+  EXPECT_EQ(one->kind, desk::Picture::Kind::Icon);
+  ASSERT_EQ(one->pixels.size(), 4u);
+  EXPECT_EQ(one->pixels[0], grey(0x41));
+  EXPECT_EQ(one->pixels[1] >> 24, 0u) << "cleared by the mask";
+  EXPECT_EQ(one->pixels[2], grey(0x40));
+  EXPECT_EQ(one->pixels[3], grey(0x40));
+  desk::Ref<desk::Picture> last = desk::DecodePicture(icon({{2, dib(0x10)}, {2, dib(0x80)}, {1, dib(0x20)}}));
+  EXPECT_EQ(last->pixels[0], grey(0x81));
+  EXPECT_EQ(ErrorOf([&] { desk::DecodePicture(icon({{2, dib(0x40, true)}})); }), 481);
+}
+
 // --- the image list ---------------------------------------------------------------------
 
 desk::Ref<desk::Picture> Pic(int w = 1) {
