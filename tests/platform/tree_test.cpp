@@ -125,6 +125,11 @@ TEST_F(TreeModel, EachWritableMemberOfANodeReadsBackById) {
     SCOPED_TRACE(r.name);
     Call(x, r.id, r.kind, {r.value});
     EXPECT_TRUE(Call(x, r.id, K::Get) == r.value);
+    if (r.id == nodeid::kKey) continue;
+    // And alone, on a node that never had anything else set.
+    Ref<Node> fresh = nodes.Add(x, Relationship::Child, u"", u"");
+    Call(*fresh, r.id, r.kind, {r.value});
+    EXPECT_TRUE(Call(*fresh, r.id, K::Get) == r.value);
   }
   EXPECT_EQ(nodes.Find(u"newkey"), &x);
 }

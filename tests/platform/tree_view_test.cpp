@@ -546,14 +546,27 @@ TEST_F(TreeRows, ObserversSeeEachChangeOnce) {
   tree->AddObserver(&r);
   nodes.Add(*a, Relationship::Child, u"", u"C");
   nodes.Remove(Variant::String(u"a"));  // one notice for the subtree
-  nodes.Item(Variant::Long(1))->SetText(u"b2");
+  Ref<Node> b = nodes.Item(Variant::Long(1));
+  b->SetText(u"b2");
+  // Each field of a node once; setting what it already is tells nobody.
+  b->SetKey(u"kb");
+  b->SetTag(Variant::Long(1));
+  b->SetImage(Variant::Long(2));
+  b->SetSelectedImage(Variant::Long(3));
+  b->SetExpanded(true);
+  b->SetExpanded(true);
+  b->SetChecked(true);
+  b->SetChecked(true);
+  b->SetSelected(true);
+  b->SetSelected(true);
   EXPECT_THROW(tree->SetStyle(9), Error);  // refused: no notice
   tree->SetStyle(1);
   Call(*ext, ext::kHeight, K::Let, {Variant::Single(5)});
   nodes.Clear();
   tree->RemoveObserver(&r);
   nodes.AddRoot(u"", u"unseen");
-  EXPECT_EQ(r.log, (std::vector<std::string>{"added C", "removing A in tree yes", "changed 0", "setting 13",
+  EXPECT_EQ(r.log, (std::vector<std::string>{"added C", "removing A in tree yes", "changed 0", "changed 1", "changed 2",
+                                             "changed 3", "changed 4", "changed 5", "changed 6", "changed 7", "setting 13",
                                              "setting " + std::to_string(ext::kHeight), "cleared"}));
 }
 
