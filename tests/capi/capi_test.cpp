@@ -587,6 +587,25 @@ TEST_F(CApi, ByReferenceTargetsOfADefiniteKindKeepItWhenTheCalleeWrites) {
   desk_value_clear(&nodes);
 }
 
+// Two host objects of one function table and self: the later one is found, and releasing
+// the earlier does not make it unfindable.
+TEST_F(CApi, TheLaterOfTwoHostObjectsOfOneSelfIsTheOneFound) {
+  static constexpr desk_host_vtbl kShared{sizeof(desk_host_vtbl), &HostFn::Invoke, nullptr};
+  HostFn fn;
+  desk_object *first = nullptr, *second = nullptr, *found = nullptr;
+  ASSERT_EQ(desk_host_new(&kShared, &fn, nullptr, 0, &first, &err), 0);
+  ASSERT_EQ(desk_host_new(&kShared, &fn, nullptr, 0, &second, &err), 0);
+  ASSERT_EQ(desk_host_find(&kShared, &fn, &found, &err), 0);
+  EXPECT_EQ(found, second);
+  desk_release(found);
+  desk_release(first);
+  ASSERT_EQ(desk_host_find(&kShared, &fn, &found, &err), 0) << "the earlier one took the later one's entry";
+  EXPECT_EQ(found, second);
+  desk_release(found);
+  desk_release(second);
+  EXPECT_EQ(desk_host_find(&kShared, &fn, &found, &err), 91);
+}
+
 TEST(CApiCreate, UnknownAndNonCreatableClassesAnswer429) {
   desk_error err;
   desk_object* o = reinterpret_cast<desk_object*>(&err);
