@@ -206,6 +206,20 @@ TEST(TreeContainer, AnswersItsOwnIdsAndPassesTheRestToTheTree) {
   EXPECT_EQ(Call(*ext, ext::kWidth, K::Get), Variant::Single(300));
   EXPECT_EQ(tree->Container().width, 300);
   EXPECT_THROW(Call(*ext, ext::kHeight, K::Let, {Variant::Single(-1)}), Error);
+  EXPECT_THROW(Call(*ext, ext::kWidth, K::Let, {Variant::Single(-0.5f)}), Error);
+  EXPECT_EQ(tree->Container().width, 300);
+  // Every other writable member takes any value of its kind, a negative place too.
+  const std::pair<DispId, Variant> writes[] = {
+      {ext::kVisible, Variant::Bool(false)},      {ext::kLeft, Variant::Single(-120)},
+      {ext::kTop, Variant::Single(-0.5f)},        {ext::kEnabled, Variant::Bool(false)},
+      {ext::kWhatsThisHelpID, Variant::Long(-7)}, {ext::kCausesValidation, Variant::Bool(false)},
+      {ext::kToolTipText, Variant::String(u"tip")}, {ext::kHeight, Variant::Single(0)},
+  };
+  for (const auto& [id, value] : writes) {
+    SCOPED_TRACE(id);
+    Call(*ext, id, K::Let, {value});
+    EXPECT_EQ(Call(*ext, id, K::Get), value);
+  }
   Call(*ext, treeid::kStyle, K::Let, {Variant::Long(3)});
   EXPECT_EQ(tree->Style(), 3);
   EXPECT_EQ(ext->GetIdOfName(u"width"), ext::kWidth);
