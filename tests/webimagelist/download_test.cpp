@@ -440,6 +440,11 @@ TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
   } rows[] = {
       {"255 one-byte", times(u"n", 255), true},
       {"256 one-byte", times(u"n", 256), false},
+      {"255 of the last one-byte", times(u"\u007F", 255), true},
+      {"127 of the first two-byte and one", times(u"\u0080", 127) + u"n", true},
+      {"127 of the first two-byte and two", times(u"\u0080", 127) + u"nn", false},
+      {"127 of the last two-byte and two", times(u"\u07FF", 127) + u"nn", false},
+      {"85 of the first three-byte and one", times(u"\u0800", 85) + u"n", false},
       {"127 two-byte and one", times(u"\u00E9", 127) + u"n", true},
       {"127 two-byte and two", times(u"\u00E9", 127) + u"nn", false},
       {"85 three-byte", times(u"\u20AC", 85), true},
