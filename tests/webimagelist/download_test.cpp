@@ -456,6 +456,7 @@ TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
       {"85 unpaired high surrogates", times(u"\xD800", 85), true},
       {"84 three-byte and an unpaired high surrogate at the end", times(u"\u20AC", 84) + u"\xD800", true},
       {"85 unpaired low surrogates and one", times(u"\xDC00", 85) + u"n", false},
+      {"42 high surrogates before units past the low ones, and four", times(u"\xD800\xE000", 42) + u"nnnn", false},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
