@@ -471,6 +471,9 @@ TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
       EXPECT_EQ(Boxes().size(), boxes + 1);
     }
   }
+  // A name cut from a longer text: a high surrogate at its end pairs with nothing after it.
+  const std::u16string text = times(u"\u20AC", 84) + u"\xD800\xDC00";
+  EXPECT_TRUE(Quorvane::mdlInternet::IsCacheFileName(std::u16string_view(text).substr(0, text.size() - 1)));
 }
 
 TEST_F(Download, WithoutSharedFileSystemTheDownloadReports91) {
