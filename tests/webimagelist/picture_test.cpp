@@ -281,8 +281,8 @@ TEST(PictureLoader, ASizeAskedForIsTheAreaAverage) {
        {0xFF102030u, 0xFF102030u, 0xFF405060u, 0xFF405060u}},
       {"a clear pixel lends no colour", Png({0, 0, 255, 255, 255, 0, 0, 0}, 2, 1), 1, 1, {0x800000FFu}},
       {"clear pixels stay clear", Png({255, 0, 0, 0, 0, 255, 0, 0}, 2, 1), 1, 1, {0u}},
-      {"alpha kept at the picture's own size", Png({10, 20, 30, 128, 40, 50, 60, 255}, 2, 1), 0, 0,
-       {0x800A141Eu, 0xFF28323Cu}},
+      {"at the picture's own size every pixel as stored, a clear one's colour too",
+       Png({10, 20, 30, 128, 40, 50, 60, 255, 70, 80, 90, 0}, 3, 1), 0, 0, {0x800A141Eu, 0xFF28323Cu, 0x0046505Au}},
   };
   for (const ScaleRow& r : rows) {
     SCOPED_TRACE(r.what);
