@@ -501,6 +501,9 @@ TEST(ImageList, AddFindAndPositionsThroughDispatch) {
   auto front = Pic(5);
   add(desk::Variant::Long(1), desk::Variant::String(u"front"), front);  // before the first
   EXPECT_EQ(typed.Images().At(0)->Original(), front);
+  auto back = Pic(6);
+  add(desk::Variant::Long(typed.Images().Count() + 1), desk::Variant::String(u"back"), back);  // just past the last
+  EXPECT_EQ(typed.Images().At(static_cast<size_t>(typed.Images().Count()) - 1)->Original(), back);
   desk::CallByName(images, u"Clear", desk::InvokeKind::Method);
   EXPECT_EQ(typed.Images().Count(), 0);
   EXPECT_EQ(typed.Find(u"c"), nullptr);
