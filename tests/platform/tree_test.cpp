@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -413,6 +414,15 @@ TEST(TreeSelection, RemovingTheSelectedNodeLeavesNoSelection) {
   EXPECT_EQ(tree->EditingNode(), nullptr);
 }
 
+int ErrOfCall(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
 TEST(TreeLifetime, NodesAndNodeOutliveTheirTree) {
   Ref<TreeView> tree = MakeHeadlessTree();
   Ref<Nodes> nodes = tree->NodesRef();
@@ -422,6 +432,11 @@ TEST(TreeLifetime, NodesAndNodeOutliveTheirTree) {
   EXPECT_EQ(n->Text(), u"kept");
   EXPECT_THROW(n->Root(), Error);
   EXPECT_THROW(nodes->Count(), Error);
+  // Every member of the collection answers 91 now, a new enumeration too.
+  EXPECT_EQ(ErrOfCall([&] { nodes->NewEnum(); }), 91);
+  EXPECT_EQ(ErrOfCall([&] { nodes->Item(L(1)); }), 91);
+  EXPECT_EQ(ErrOfCall([&] { nodes->AddRoot(u"", u"late"); }), 91);
+  EXPECT_EQ(ErrOfCall([&] { nodes->Clear(); }), 91);
   Variant item;
   EXPECT_FALSE(Call(*en, 1, K::Method, {Variant::ByRef(&item, false)}).ToBool());
 }
