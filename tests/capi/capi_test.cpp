@@ -584,6 +584,172 @@ TEST_F(CApi, ThePlatformChoiceIsChecked) {
   EXPECT_EQ(desk_headless_popup_choice(1, &err), 0);
 }
 
+// Each entry point answers bad arguments with its number (and fills the error record), and
+// the good ones next to them work: a check that refused too much would show there.
+TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {
+  desk_value v{}, out{};
+  int32_t id = 0, cookie = 0, n = 0;
+  desk_object* o = nullptr;
+  char buf[16];
+  const std::u16string twelve = u"12";
+  desk_value text = Str(twelve), badText = text, noData = text, inner = text, ref{}, refToNothing{}, refToRef{}, odd{};
+  badText.u.string.length = -1;
+  noData.u.string.data = nullptr;
+  ref.kind = refToNothing.kind = refToRef.kind = DESK_BYREF;
+  ref.u.ref = &inner;
+  refToRef.u.ref = &ref;
+  odd.kind = 77;
+  const desk_host_vtbl small{sizeof(desk_host_vtbl) - 1, &HostFn::Invoke, &HostFn::Destroy};
+  const desk_host_vtbl noInvoke{sizeof(desk_host_vtbl), nullptr, &HostFn::Destroy};
+  const desk_host_member unnamed[] = {{nullptr, 1, DESK_GET}};
+  desk_object* bag = nullptr;
+  ASSERT_EQ(desk_bag_new(&bag, &err), 0);
+  const int32_t count = Id(tree, "Nodes");
+  struct Row {
+    const char* call;
+    std::function<int32_t()> f;
+    int32_t number;
+  };
+  const Row rows[] = {
+      {"check_version of this version", [&] { return desk_check_version(DESK_C_VERSION, &err); }, 0},
+      {"check_version of a later minor", [&] { return desk_check_version(DESK_C_VERSION + 1, &err); }, 429},
+      {"check_version of another major", [&] { return desk_check_version(DESK_C_VERSION + 0x10000, &err); }, 429},
+      {"check_version of an earlier major", [&] { return desk_check_version(DESK_C_VERSION - 0x10000, &err); }, 429},
+      {"addref of no handle", [&] { return desk_addref(nullptr, &err); }, 91},
+      {"release of no handle", [&] { return desk_release(nullptr); }, 91},
+      {"id_of_name without a name", [&] { return desk_id_of_name(tree, nullptr, &id, &err); }, 5},
+      {"id_of_name without a place for the id", [&] { return desk_id_of_name(tree, "Nodes", nullptr, &err); }, 5},
+      {"id_of_name of an unknown name", [&] { return desk_id_of_name(tree, "NoSuchMember", &id, &err); }, 438},
+      {"invoke with a negative count", [&] { return desk_invoke(tree, count, DESK_GET, nullptr, -1, &v, &err); }, 5},
+      {"invoke with a count and no list", [&] { return desk_invoke(tree, count, DESK_GET, nullptr, 1, &v, &err); }, 5},
+      {"invoke of kind 0", [&] { return desk_invoke(tree, count, 0, nullptr, 0, &v, &err); }, 5},
+      {"invoke of kind 3", [&] { return desk_invoke(tree, count, 3, nullptr, 0, &v, &err); }, 5},
+      {"invoke of kind 16", [&] { return desk_invoke(tree, count, 16, nullptr, 0, &v, &err); }, 5},
+      {"invoke of each known kind reaches the member", [&] {
+         for (int32_t k : {DESK_LET, DESK_SET, DESK_METHOD}) {
+           const int32_t rc = desk_invoke(tree, count, k, nullptr, 0, &v, &err);
+           desk_value_clear(&v);
+           if (rc == 5) return 5;
+         }
+         return desk_invoke(tree, count, DESK_GET, nullptr, 0, &v, &err);
+       }, 0},
+      {"a string of negative length", [&] { return desk_value_long(&badText, &n, &err); }, 5},
+      {"a string with a length and no data", [&] { return desk_value_long(&noData, &n, &err); }, 5},
+      {"a reference to nothing", [&] { return desk_invoke(tree, Id(tree, "PathSeparator"), DESK_LET, &refToNothing, 1, nullptr, &err); }, 5},
+      {"a reference to a reference", [&] { return desk_invoke(tree, Id(tree, "PathSeparator"), DESK_LET, &refToRef, 1, nullptr, &err); }, 13},
+      {"a reference where values only are taken", [&] { return desk_value_set(&out, &ref, &err); }, 13},
+      {"a value of an unknown kind", [&] { return desk_value_long(&odd, &n, &err); }, 13},
+      {"value_set without a target", [&] { return desk_value_set(nullptr, &text, &err); }, 5},
+      {"value_set without a source", [&] { return desk_value_set(&out, nullptr, &err); }, 5},
+      {"string_utf8 without a target", [&] { return desk_string_utf8("a", nullptr, &err); }, 5},
+      {"string_utf8 without a text", [&] { return desk_string_utf8(nullptr, &out, &err); }, 5},
+      {"string_utf8 of bytes that are not UTF-8", [&] { return desk_string_utf8("a\xFF", &out, &err); }, 5},
+      {"value_text without a value", [&] { return desk_value_text(nullptr, buf, sizeof buf, &err); }, 5},
+      {"value_text without a buffer", [&] { return desk_value_text(&text, nullptr, sizeof buf, &err); }, 5},
+      {"value_text into no room", [&] { return desk_value_text(&text, buf, 0, &err); }, 5},
+      {"value_long without a value", [&] { return desk_value_long(nullptr, &n, &err); }, 5},
+      {"value_long without a target", [&] { return desk_value_long(&text, nullptr, &err); }, 5},
+      {"host_new without a place for the handle", [&] { return desk_host_new(&HostFn::kVtbl, nullptr, nullptr, 0, nullptr, &err); }, 5},
+      {"host_new without a table", [&] { return desk_host_new(nullptr, nullptr, nullptr, 0, &o, &err); }, 5},
+      {"host_new with a table too small", [&] { return desk_host_new(&small, nullptr, nullptr, 0, &o, &err); }, 5},
+      {"host_new with a table without invoke", [&] { return desk_host_new(&noInvoke, nullptr, nullptr, 0, &o, &err); }, 5},
+      {"host_new with a negative count", [&] { return desk_host_new(&HostFn::kVtbl, nullptr, nullptr, -1, &o, &err); }, 5},
+      {"host_new with a count and no members", [&] { return desk_host_new(&HostFn::kVtbl, nullptr, nullptr, 1, &o, &err); }, 5},
+      {"host_new with a member without a name", [&] { return desk_host_new(&HostFn::kVtbl, nullptr, unnamed, 1, &o, &err); }, 5},
+      {"host_find without a place for the handle", [&] { return desk_host_find(&HostFn::kVtbl, nullptr, nullptr, &err); }, 5},
+      {"host_find of an object never made", [&] { return desk_host_find(&HostFn::kVtbl, &n, &o, &err); }, 91},
+      {"advise without a place for the cookie", [&] { return desk_advise(tree, bag, nullptr, &err); }, 5},
+      {"advise without a sink", [&] { return desk_advise(tree, nullptr, &cookie, &err); }, 91},
+      {"advise on what is no control", [&] { return desk_advise(bag, tree, &cookie, &err); }, 438},
+      {"read_properties without a bag", [&] { return desk_read_properties(tree, nullptr, &err); }, 91},
+      {"write_properties without a bag", [&] { return desk_write_properties(tree, nullptr, &err); }, 91},
+      {"bag_new without a place for the handle", [&] { return desk_bag_new(nullptr, &err); }, 5},
+      {"bag_save of what is no bag", [&] { return desk_bag_save(tree, "/tmp/never", &err); }, 438},
+      {"bag_save without a path", [&] { return desk_bag_save(bag, nullptr, &err); }, 5},
+      {"bag_load without a place for the handle", [&] { return desk_bag_load("/tmp/never", nullptr, &err); }, 5},
+      {"bag_load without a path", [&] { return desk_bag_load(nullptr, &o, &err); }, 5},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.call);
+    err = desk_error{};
+    err.number = -1;
+    const int32_t rc = r.f();
+    EXPECT_EQ(rc, r.number);
+    if (r.number != 0 && std::string(r.call).rfind("release", 0) != 0) {
+      EXPECT_EQ(err.number, r.number);
+      EXPECT_NE(err.text[0], '\0');
+    } else if (r.number == 0) {
+      EXPECT_EQ(err.number, 0);
+    }
+    desk_value_clear(&v);
+    desk_value_clear(&out);
+    if (o) desk_release(o), o = nullptr;
+  }
+  // And what the value helpers give for good values.
+  ASSERT_EQ(desk_value_long(&text, &n, &err), 0);
+  EXPECT_EQ(n, 12);
+  ASSERT_EQ(desk_value_long(&ref, &n, &err), 0) << "a reference reads as its target";
+  EXPECT_EQ(n, 12);
+  ASSERT_EQ(desk_value_text(&text, buf, 2, &err), 0);
+  EXPECT_STREQ(buf, "1") << "cut to the room there is";
+  ASSERT_EQ(desk_string_utf8("\xC3\xA9t\xC3\xA9", &out, &err), 0);
+  EXPECT_EQ(Text(out), u"\u00E9t\u00E9");
+  ASSERT_EQ(desk_value_set(&v, &out, &err), 0);
+  EXPECT_EQ(Text(v), u"\u00E9t\u00E9");
+  EXPECT_NE(v.u.string.data, out.u.string.data) << "a copy of its own";
+  desk_value_clear(&out);
+  desk_value_clear(&v);
+  desk_value words = Str(u"twelve");
+  EXPECT_EQ(desk_value_long(&words, &n, &err), 13);
+  desk_release(bag);
+}
+
+// A by-reference argument written by the callee: an Empty target takes what is written, a
+// target of a definite kind keeps its kind (a value that does not convert fails the call).
+TEST_F(CApi, ByReferenceTargetsOfADefiniteKindKeepItWhenTheCalleeWrites) {
+  AddNode(u"k");
+  desk_value nodes{}, enumerator{}, ok{};
+  ASSERT_EQ(desk_get(tree, Id(tree, "Nodes"), &nodes, &err), 0);
+  ASSERT_EQ(desk_invoke(nodes.u.object, Id(nodes.u.object, "_NewEnum"), DESK_METHOD, nullptr, 0, &enumerator, &err), 0)
+      << err.text;
+  desk_value target{}, ref{};
+  target.kind = DESK_LONG;
+  target.u.long_ = 5;
+  ref.kind = DESK_BYREF;
+  ref.u.ref = &target;
+  EXPECT_EQ(desk_invoke(enumerator.u.object, 1, DESK_METHOD, &ref, 1, &ok, &err), 13);
+  EXPECT_EQ(target.kind, DESK_LONG);
+  desk_value_clear(&target);
+  desk_value_clear(&ok);
+  ASSERT_EQ(desk_invoke(enumerator.u.object, 2, DESK_METHOD, nullptr, 0, nullptr, &err), 0) << "Reset";
+  target = desk_value{};
+  ASSERT_EQ(desk_invoke(enumerator.u.object, 1, DESK_METHOD, &ref, 1, &ok, &err), 0) << err.text;
+  EXPECT_EQ(target.kind, DESK_OBJECT);
+  desk_value_clear(&target);
+  desk_value_clear(&ok);
+  desk_value_clear(&enumerator);
+  desk_value_clear(&nodes);
+}
+
+// Two host objects of one function table and self: the later one is found, and releasing
+// the earlier does not make it unfindable.
+TEST_F(CApi, TheLaterOfTwoHostObjectsOfOneSelfIsTheOneFound) {
+  static constexpr desk_host_vtbl kShared{sizeof(desk_host_vtbl), &HostFn::Invoke, nullptr};
+  HostFn fn;
+  desk_object *first = nullptr, *second = nullptr, *found = nullptr;
+  ASSERT_EQ(desk_host_new(&kShared, &fn, nullptr, 0, &first, &err), 0);
+  ASSERT_EQ(desk_host_new(&kShared, &fn, nullptr, 0, &second, &err), 0);
+  ASSERT_EQ(desk_host_find(&kShared, &fn, &found, &err), 0);
+  EXPECT_EQ(found, second);
+  desk_release(found);
+  desk_release(first);
+  ASSERT_EQ(desk_host_find(&kShared, &fn, &found, &err), 0) << "the earlier one took the later one's entry";
+  EXPECT_EQ(found, second);
+  desk_release(found);
+  desk_release(second);
+  EXPECT_EQ(desk_host_find(&kShared, &fn, &found, &err), 91);
+}
+
 TEST(CApiCreate, UnknownAndNonCreatableClassesAnswer429) {
   desk_error err;
   desk_object* o = reinterpret_cast<desk_object*>(&err);

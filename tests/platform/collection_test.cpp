@@ -126,6 +126,21 @@ TEST_F(CollectionTest, EnumerationSurvivesRemovalAndClearMidLoop) {
   EXPECT_EQ(v.ToString(), u"n");
 }
 
+// Added during a loop: before the next element it comes next, before the ones already
+// seen it does not come at all, and after the last it comes at the end.
+TEST_F(CollectionTest, EnumerationSeesWhatIsAddedAheadOfItOnly) {
+  auto e = c->NewEnum();
+  Variant v;
+  ASSERT_TRUE(e->Next(v));  // a
+  c->Add(Variant::String(u"x"), std::nullopt, Variant::Long(2));  // before b, the next one
+  c->Add(Variant::String(u"y"), std::nullopt, Variant::Long(1));  // before a, already seen
+  c->Add(Variant::String(u"z"), std::nullopt, Variant(), Variant::Long(c->Count()));  // after the last
+  std::u16string seen;
+  while (e->Next(v)) seen += v.ToString();
+  EXPECT_EQ(seen, u"xbcz");
+  EXPECT_EQ(Items(*c), u"yaxbcz");
+}
+
 TEST_F(CollectionTest, EnumeratorKeepsACollectionAliveAfterItsOwnerLetsGo) {
   auto e = c->NewEnum();
   c.reset();

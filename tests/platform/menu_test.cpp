@@ -160,4 +160,30 @@ TEST(MenuElement, ReusedElementsStartCleanAndHeldOnesKeepTheirState) {
   EXPECT_EQ(held->Index(), 1);
 }
 
+// An element's members by id, and a loaded element as a copy of element 0: caption, tag and
+// whether it is shown, a hidden element 0 included.
+TEST(MenuArray, ElementsReadBackByIdAndLoadAsCopiesOfElementZero) {
+  auto m = desk::MakeRef<MenuArray>(u"mnu", u"zero");
+  m->Load(1);
+  desk::MenuElement& zero = m->Element(0);
+  auto call = [](desk::MenuElement& e, desk::DispId id, InvokeKind kind, std::vector<Variant> a = {}) {
+    return e.Invoke(id, kind, a);
+  };
+  call(zero, 2, InvokeKind::Let, {Variant::String(u"t0")});
+  call(zero, 3, InvokeKind::Let, {Variant::Bool(false)});
+  EXPECT_EQ(call(zero, 2, InvokeKind::Get), Variant::String(u"t0"));
+  EXPECT_EQ(call(zero, 3, InvokeKind::Get), Variant::Bool(false));
+  EXPECT_EQ(m->VisibleCount(), 1);
+  m->Load(2);
+  desk::MenuElement& two = m->Element(2);
+  EXPECT_EQ(call(two, 1, InvokeKind::Get), Variant::String(u"zero"));
+  EXPECT_EQ(call(two, 2, InvokeKind::Get), Variant::String(u"t0"));
+  EXPECT_EQ(call(two, 3, InvokeKind::Get), Variant::Bool(false));
+  EXPECT_EQ(call(two, 4, InvokeKind::Get), Variant::Integer(2));
+  EXPECT_EQ(m->VisibleCount(), 1);
+  call(two, 3, InvokeKind::Let, {Variant::Bool(true)});
+  EXPECT_EQ(call(two, 3, InvokeKind::Get), Variant::Bool(true));
+  EXPECT_EQ(m->VisibleCount(), 2);
+}
+
 }  // namespace

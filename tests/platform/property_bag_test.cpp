@@ -401,6 +401,10 @@ TEST_F(BagFileTest, SavingWhereNoFileCanBeFailsWithThePlatformsNumbers) {
   fs::create_directory(dir / "a folder");
   EXPECT_EQ(ErrOf([&] { bag.SaveToFile(dir / "a folder"); }), 75);
   EXPECT_TRUE(fs::is_directory(dir / "a folder"));
+  // A file where a folder should be; a name longer than any the system allows.
+  bag.SaveToFile(dir / "a file");
+  EXPECT_EQ(ErrOf([&] { bag.SaveToFile(dir / "a file" / "bag.json"); }), 76);
+  EXPECT_EQ(ErrOf([&] { bag.SaveToFile(dir / std::string(300, 'n')); }), 75);
 }
 
 // ---- Loading ----------------------------------------------------------------------------------
@@ -574,6 +578,9 @@ TEST_F(BagFileTest, FilesThatCannotBeReadFailWithThePlatformsNumbers) {
   EXPECT_NE(text.find("absent.json"), std::string::npos) << text;
   EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir); }), 75);
   EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir / "absent" / "x.json"); }), 76);
+  EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir / std::string(300, 'n')); }), 75);
+  fs::create_symlink("loop", dir / "loop");
+  EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir / "loop"); }), 75);
   EXPECT_EQ(bag.Count(), 1u);
 }
 

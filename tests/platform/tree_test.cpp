@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -125,6 +126,11 @@ TEST_F(TreeModel, EachWritableMemberOfANodeReadsBackById) {
     SCOPED_TRACE(r.name);
     Call(x, r.id, r.kind, {r.value});
     EXPECT_TRUE(Call(x, r.id, K::Get) == r.value);
+    if (r.id == nodeid::kKey) continue;
+    // And alone, on a node that never had anything else set.
+    Ref<Node> fresh = nodes.Add(x, Relationship::Child, u"", u"");
+    Call(*fresh, r.id, r.kind, {r.value});
+    EXPECT_TRUE(Call(*fresh, r.id, K::Get) == r.value);
   }
   EXPECT_EQ(nodes.Find(u"newkey"), &x);
 }
@@ -408,6 +414,15 @@ TEST(TreeSelection, RemovingTheSelectedNodeLeavesNoSelection) {
   EXPECT_EQ(tree->EditingNode(), nullptr);
 }
 
+int ErrOfCall(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const Error& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
 TEST(TreeLifetime, NodesAndNodeOutliveTheirTree) {
   Ref<TreeView> tree = MakeHeadlessTree();
   Ref<Nodes> nodes = tree->NodesRef();
@@ -417,6 +432,11 @@ TEST(TreeLifetime, NodesAndNodeOutliveTheirTree) {
   EXPECT_EQ(n->Text(), u"kept");
   EXPECT_THROW(n->Root(), Error);
   EXPECT_THROW(nodes->Count(), Error);
+  // Every member of the collection answers 91 now, a new enumeration too.
+  EXPECT_EQ(ErrOfCall([&] { nodes->NewEnum(); }), 91);
+  EXPECT_EQ(ErrOfCall([&] { nodes->Item(L(1)); }), 91);
+  EXPECT_EQ(ErrOfCall([&] { nodes->AddRoot(u"", u"late"); }), 91);
+  EXPECT_EQ(ErrOfCall([&] { nodes->Clear(); }), 91);
   Variant item;
   EXPECT_FALSE(Call(*en, 1, K::Method, {Variant::ByRef(&item, false)}).ToBool());
 }

@@ -97,6 +97,35 @@ INSTANTIATE_TEST_SUITE_P(
                                Variant::Double(0)}),
     [](const auto& i) { return std::string(i.param.name); });
 
+// By place, every setting is the one its id names; a place outside the table is 438 both ways.
+TEST(TreeSettings, ByPlaceTheyAreTheSettingsOfTheirIdsAndNothingOutside) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  int count = 0;
+  for (DispId id = -2000; id <= 2000; ++id) {
+    const int i = TreeView::SettingIndex(id);
+    if (i < 0) continue;
+    ++count;
+    EXPECT_TRUE(Variant::ValueEquals(tree->SettingAt(i), tree->Setting(id))) << id;
+  }
+  EXPECT_EQ(count, 20) << "the ids of the settings";
+  EXPECT_EQ(TreeView::SettingIndex(treeid::kNodes), -1);
+  tree->SetSettingAt(TreeView::SettingIndex(treeid::kPathSeparator), Variant::String(u"/"));
+  EXPECT_EQ(tree->Setting(treeid::kPathSeparator).RawString(), u"/");
+  for (int outside : {-1, count, count + 1}) {
+    SCOPED_TRACE(outside);
+    auto number = [](const std::function<void()>& f) {
+      try {
+        f();
+      } catch (const Error& e) {
+        return e.Number();
+      }
+      return 0;
+    };
+    EXPECT_EQ(number([&] { tree->SettingAt(outside); }), 438);
+    EXPECT_EQ(number([&] { tree->SetSettingAt(outside, Variant::Long(0)); }), 438);
+  }
+}
+
 TEST(TreeSettings, ObjectSettingsKeepTheVeryObject) {
   Ref<TreeView> tree = MakeHeadlessTree();
   Ref<Object> list = MakeRef<Font>();  // any object will do for an image list
@@ -178,6 +207,20 @@ TEST(TreeContainer, AnswersItsOwnIdsAndPassesTheRestToTheTree) {
   EXPECT_EQ(Call(*ext, ext::kWidth, K::Get), Variant::Single(300));
   EXPECT_EQ(tree->Container().width, 300);
   EXPECT_THROW(Call(*ext, ext::kHeight, K::Let, {Variant::Single(-1)}), Error);
+  EXPECT_THROW(Call(*ext, ext::kWidth, K::Let, {Variant::Single(-0.5f)}), Error);
+  EXPECT_EQ(tree->Container().width, 300);
+  // Every other writable member takes any value of its kind, a negative place too.
+  const std::pair<DispId, Variant> writes[] = {
+      {ext::kVisible, Variant::Bool(false)},      {ext::kLeft, Variant::Single(-120)},
+      {ext::kTop, Variant::Single(-0.5f)},        {ext::kEnabled, Variant::Bool(false)},
+      {ext::kWhatsThisHelpID, Variant::Long(-7)}, {ext::kCausesValidation, Variant::Bool(false)},
+      {ext::kToolTipText, Variant::String(u"tip")}, {ext::kHeight, Variant::Single(0)},
+  };
+  for (const auto& [id, value] : writes) {
+    SCOPED_TRACE(id);
+    Call(*ext, id, K::Let, {value});
+    EXPECT_EQ(Call(*ext, id, K::Get), value);
+  }
   Call(*ext, treeid::kStyle, K::Let, {Variant::Long(3)});
   EXPECT_EQ(tree->Style(), 3);
   EXPECT_EQ(ext->GetIdOfName(u"width"), ext::kWidth);
@@ -374,6 +417,10 @@ TEST_F(TreeRows, RowsBeyondTheTreesHeightAreNotHit) {
   EXPECT_EQ(Row(1.49f), u"B");
   EXPECT_EQ(Row(1.5f), u"<nothing>");
   EXPECT_EQ(Row(0.5f, 999.9f), u"A");
+  EXPECT_EQ(Row(0.5f, 1000.0f), u"<nothing>");
+  EXPECT_EQ(Row(0.5f, 0.0f), u"A");
+  EXPECT_EQ(Row(0.5f, -0.01f), u"<nothing>");
+  EXPECT_EQ(Row(0.0f), u"A") << "the top edge is inside";
 }
 
 // --- Events
@@ -525,14 +572,27 @@ TEST_F(TreeRows, ObserversSeeEachChangeOnce) {
   tree->AddObserver(&r);
   nodes.Add(*a, Relationship::Child, u"", u"C");
   nodes.Remove(Variant::String(u"a"));  // one notice for the subtree
-  nodes.Item(Variant::Long(1))->SetText(u"b2");
+  Ref<Node> b = nodes.Item(Variant::Long(1));
+  b->SetText(u"b2");
+  // Each field of a node once; setting what it already is tells nobody.
+  b->SetKey(u"kb");
+  b->SetTag(Variant::Long(1));
+  b->SetImage(Variant::Long(2));
+  b->SetSelectedImage(Variant::Long(3));
+  b->SetExpanded(true);
+  b->SetExpanded(true);
+  b->SetChecked(true);
+  b->SetChecked(true);
+  b->SetSelected(true);
+  b->SetSelected(true);
   EXPECT_THROW(tree->SetStyle(9), Error);  // refused: no notice
   tree->SetStyle(1);
   Call(*ext, ext::kHeight, K::Let, {Variant::Single(5)});
   nodes.Clear();
   tree->RemoveObserver(&r);
   nodes.AddRoot(u"", u"unseen");
-  EXPECT_EQ(r.log, (std::vector<std::string>{"added C", "removing A in tree yes", "changed 0", "setting 13",
+  EXPECT_EQ(r.log, (std::vector<std::string>{"added C", "removing A in tree yes", "changed 0", "changed 1", "changed 2",
+                                             "changed 3", "changed 4", "changed 5", "changed 6", "changed 7", "setting 13",
                                              "setting " + std::to_string(ext::kHeight), "cleared"}));
 }
 

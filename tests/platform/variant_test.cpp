@@ -5,6 +5,7 @@
 #include "support/test_support.h"
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "desk/error.h"
@@ -115,6 +116,58 @@ TEST(VariantTest, ByRefWritesReachTheCallersStorageInItsKind) {
   Variant untyped;
   Variant::ByRef(&untyped, false).Assign(Variant::String(u"s"));
   EXPECT_EQ(untyped.RawString(), u"s");
+}
+
+// Texts read as numbers and truth values, and values written as text, at their edges.
+TEST(VariantTest, ConversionsAtTheirEdges) {
+  const std::u16string longest = std::u16string(399, u'0') + u"7";
+  Variant target = Variant::Integer(9);
+  struct Row {
+    const char* name;
+    Variant in;
+    VarType to;
+    Variant out;  // exactly, kind and value; Empty: the error below
+    int32_t err;
+  } rows[] = {
+      {"spaces and tabs around a number", Variant::String(u" \t-1.5e3\t "), VarType::Double, Variant::Double(-1500), 0},
+      {"a text of 400 characters", Variant::String(longest), VarType::Long, Variant::Long(7), 0},
+      {"a text of 401 characters", Variant::String(u"0" + longest), VarType::Long, Variant(), 13},
+      {"a space inside", Variant::String(u"1 2"), VarType::Long, Variant(), 13},
+      {"digits beyond ASCII", Variant::String(u"\u0661"), VarType::Long, Variant(), 13},
+      {"an ampersand alone", Variant::String(u"&"), VarType::Long, Variant(), 13},
+      {"a prefix without digits", Variant::String(u"&H"), VarType::Long, Variant(), 13},
+      {"hex of 16 bits is signed", Variant::String(u"&H8000"), VarType::Long, Variant::Long(-32768), 0},
+      {"hex of 17 bits is a Long", Variant::String(u"&h10000"), VarType::Long, Variant::Long(65536), 0},
+      {"True as a number", Variant::String(u"TRUE"), VarType::Double, Variant::Double(-1), 0},
+      {"the largest Single", Variant::Double(3.4028234663852886e38), VarType::Single,
+       Variant::Single(std::numeric_limits<float>::max()), 0},
+      {"past the largest Single", Variant::Double(3.5e38), VarType::Single, Variant(), 6},
+      {"past the smallest Single", Variant::String(u"-1e39"), VarType::Single, Variant(), 6},
+      {"infinity stays a Single", Variant::Double(-std::numeric_limits<double>::infinity()), VarType::Single,
+       Variant::Single(-std::numeric_limits<float>::infinity()), 0},
+      {"a truth value in spaces", Variant::String(u" \ttrue "), VarType::Boolean, Variant::Bool(true), 0},
+      {"False in capitals", Variant::String(u"FALSE"), VarType::Boolean, Variant::Bool(false), 0},
+      {"a number as a truth value", Variant::String(u"0.0"), VarType::Boolean, Variant::Bool(false), 0},
+      {"a fraction is true", Variant::Double(0.25), VarType::Boolean, Variant::Bool(true), 0},
+      {"Empty is false", Variant(), VarType::Boolean, Variant::Bool(false), 0},
+      {"a Double in 15 digits", Variant::Double(0.1), VarType::String, Variant::String(u"0.1"), 0},
+      {"a large Double", Variant::Double(1e20), VarType::String, Variant::String(u"1E+20"), 0},
+      {"a Single in 7 digits", Variant::Single(1.0f / 3), VarType::String, Variant::String(u"0.3333333"), 0},
+      {"NaN as text", Variant::Double(std::nan("")), VarType::String, Variant::String(u"NaN"), 0},
+      {"infinity as text", Variant::Single(-std::numeric_limits<float>::infinity()), VarType::String,
+       Variant::String(u"-Infinity"), 0},
+      {"the smallest Integer as text", Variant::Integer(-32768), VarType::String, Variant::String(u"-32768"), 0},
+      {"False as text", Variant::Bool(false), VarType::String, Variant::String(u"False"), 0},
+      {"a reference converts its target", Variant::ByRef(&target), VarType::Long, Variant::Long(9), 0},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    Variant got;
+    EXPECT_EQ(ErrOf([&] { got = r.in.ConvertTo(r.to); }), r.err);
+    if (!r.err) {
+      EXPECT_EQ(got, r.out);
+    }
+  }
 }
 
 TEST(VariantTest, ValueEqualityAcrossNumericKindsIsExact) {

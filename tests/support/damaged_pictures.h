@@ -32,6 +32,13 @@ inline std::vector<Damaged> DamagedForms(const std::string& good) {
     s = good.substr(0, good.size() - rowBytes);
     PutLe32(s, 2, static_cast<uint32_t>(s.size()));
     out.push_back({"pixel rows short of the height", s});
+    // Pixels said to start inside the information header, and one row's bytes before the end.
+    s = good;
+    PutLe32(s, 10, 14 + 40 - 4);
+    out.push_back({"pixels starting inside the headers", s});
+    s = good;
+    PutLe32(s, 10, static_cast<uint32_t>(good.size() - rowBytes));
+    out.push_back({"pixels starting one row before the end", s});
   } else if (good.size() > 22 && good[0] == 0 && good[2] == 1) {
     std::string s = good;
     PutLe32(s, 6 + 8, static_cast<uint32_t>(good.size()));  // the first entry's byte count

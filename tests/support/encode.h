@@ -32,7 +32,8 @@ inline std::vector<uint8_t> PatternRgb(int w, int h, unsigned seed, int noise = 
   return rgb;
 }
 
-inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int quality = 90) {
+// `cmyk`: four bytes a pixel, written with the Adobe marker (values stored as 255 - ink).
+inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int quality = 90, bool cmyk = false) {
   jpeg_compress_struct c{};
   jpeg_error_mgr err{};
   c.err = jpeg_std_error(&err);
@@ -42,13 +43,14 @@ inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int
   jpeg_mem_dest(&c, &out, &size);
   c.image_width = static_cast<JDIMENSION>(w);
   c.image_height = static_cast<JDIMENSION>(h);
-  c.input_components = 3;
-  c.in_color_space = JCS_RGB;
+  c.input_components = cmyk ? 4 : 3;
+  c.in_color_space = cmyk ? JCS_CMYK : JCS_RGB;
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, quality, TRUE);
   jpeg_start_compress(&c, TRUE);
   while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(rgb.data() + static_cast<size_t>(c.next_scanline) * static_cast<size_t>(w) * 3);
+    JSAMPROW row = const_cast<JSAMPROW>(rgb.data() + static_cast<size_t>(c.next_scanline) * static_cast<size_t>(w) *
+                                        static_cast<size_t>(c.input_components));
     jpeg_write_scanlines(&c, &row, 1);
   }
   jpeg_finish_compress(&c);
@@ -58,12 +60,13 @@ inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int
   return bytes;
 }
 
-inline std::string EncodePng(const std::vector<uint8_t>& rgb, int w, int h) {
+// `rgba`: four bytes a pixel, the last one alpha.
+inline std::string EncodePng(const std::vector<uint8_t>& rgb, int w, int h, bool rgba = false) {
   png_image img{};
   img.version = PNG_IMAGE_VERSION;
   img.width = static_cast<png_uint_32>(w);
   img.height = static_cast<png_uint_32>(h);
-  img.format = PNG_FORMAT_RGB;
+  img.format = rgba ? PNG_FORMAT_RGBA : PNG_FORMAT_RGB;
   png_alloc_size_t size = 0;
   if (!png_image_write_to_memory(&img, nullptr, &size, 0, rgb.data(), 0, nullptr)) throw std::runtime_error("png");
   std::string bytes(size, '\0');

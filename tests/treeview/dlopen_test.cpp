@@ -266,6 +266,8 @@ TEST_F(LoadedLibrary, ControlInterfaceHas155EntriesInThePublishedOrder) {
   const desk::InterfaceInfo& control = *typeLib()->classes[0].dispatch;
   EXPECT_EQ(control.members.size(), 155u);
   EXPECT_EQ(Grouped(control), Expected(published));
+  // Every entry is listed for hosts to see: none is hidden.
+  for (const auto& m : control.members) EXPECT_FALSE(m.hidden) << m.name;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <map>
 #include <optional>
@@ -440,6 +441,11 @@ TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
   } rows[] = {
       {"255 one-byte", times(u"n", 255), true},
       {"256 one-byte", times(u"n", 256), false},
+      {"255 of the last one-byte", times(u"\u007F", 255), true},
+      {"127 of the first two-byte and one", times(u"\u0080", 127) + u"n", true},
+      {"127 of the first two-byte and two", times(u"\u0080", 127) + u"nn", false},
+      {"127 of the last two-byte and two", times(u"\u07FF", 127) + u"nn", false},
+      {"85 of the first three-byte and one", times(u"\u0800", 85) + u"n", false},
       {"127 two-byte and one", times(u"\u00E9", 127) + u"n", true},
       {"127 two-byte and two", times(u"\u00E9", 127) + u"nn", false},
       {"85 three-byte", times(u"\u20AC", 85), true},
@@ -451,6 +457,7 @@ TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
       {"85 unpaired high surrogates", times(u"\xD800", 85), true},
       {"84 three-byte and an unpaired high surrogate at the end", times(u"\u20AC", 84) + u"\xD800", true},
       {"85 unpaired low surrogates and one", times(u"\xDC00", 85) + u"n", false},
+      {"42 high surrogates before units past the low ones, and four", times(u"\xD800\xE000", 42) + u"nnnn", false},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
@@ -465,6 +472,9 @@ TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
       EXPECT_EQ(Boxes().size(), boxes + 1);
     }
   }
+  // A name cut from a longer text: a high surrogate at its end pairs with nothing after it.
+  const std::u16string text = times(u"\u20AC", 84) + u"\xD800\xDC00";
+  EXPECT_TRUE(Quorvane::mdlInternet::IsCacheFileName(std::u16string_view(text).substr(0, text.size() - 1)));
 }
 
 TEST_F(Download, WithoutSharedFileSystemTheDownloadReports91) {
@@ -513,11 +523,84 @@ TEST_F(Download, FailedWriteLeavesTheOldFileAndNoOther) {
   std::filesystem::create_directory(Cache("folder"));
   EXPECT_EQ(errorOf(Cache16("no-such-folder/x.png")), 76);
   EXPECT_EQ(errorOf(Cache16("folder")), 75);
+  EXPECT_EQ(errorOf(Cache16("w.png/x.png")), 76);
+  EXPECT_EQ(errorOf(Cache16(std::string(300, 'n'))), 75);
   // Only a regular file exists; an empty path and one cut by a NUL name none.
   EXPECT_TRUE(fs->FileExists(Cache16("w.png")));
   EXPECT_FALSE(fs->FileExists(Cache16("folder")));
   EXPECT_FALSE(fs->FileExists(u""));
   EXPECT_FALSE(fs->FileExists(Cache16("w.png") + std::u16string(1, u'\0')));
+}
+
+// A replacement with the very bytes the file already holds keeps the file (no new one) only
+// when it is our own regular file with one name, writable by no one else; any other file is
+// replaced by a new one of ours. The comparison reads in blocks: the bytes differ at the ends
+// of pieces and of blocks.
+TEST_F(Download, AReplacementKeepsOnlyOurOwnUnchangedFile) {
+  auto fs = desk::MakeFileSystem();
+  std::string bytes(100'000, '\0');
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<char>('a' + i % 23);
+  auto span = [](const std::string& s, size_t from, size_t n) {
+    return std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(s.data()) + from, n);
+  };
+  const std::span<const uint8_t> pieces[] = {span(bytes, 0, 70'000), span(bytes, 70'000, 0), span(bytes, 70'000, 30'000)};
+  auto changed = [&](size_t at) {
+    std::string s = bytes;
+    s[at] = '#';
+    return s;
+  };
+  auto ours = [](const std::filesystem::path& p, const std::string& s) {
+    testenv::WriteFile(p, s);
+    ::chmod(p.c_str(), 0644);
+  };
+  struct stat st {};
+  auto inode = [&](const std::filesystem::path& p) { return ::lstat(p.c_str(), &st) == 0 ? st.st_ino : 0; };
+  struct Row {
+    const char* what;
+    std::function<void(const std::filesystem::path&)> make;
+    bool kept;
+  };
+  const Row rows[] = {
+      {"no file yet", [](auto&) {}, false},
+      {"ours, the same bytes", [&](auto& p) { ours(p, bytes); }, true},
+      {"one byte more", [&](auto& p) { ours(p, bytes + "x"); }, false},
+      {"one byte fewer", [&](auto& p) { ours(p, bytes.substr(1)); }, false},
+      {"empty", [&](auto& p) { ours(p, ""); }, false},
+      {"the first byte differs", [&](auto& p) { ours(p, changed(0)); }, false},
+      {"the last byte of the first piece differs", [&](auto& p) { ours(p, changed(69'999)); }, false},
+      {"the byte after the first block differs", [&](auto& p) { ours(p, changed(65'536)); }, false},
+      {"the last byte differs", [&](auto& p) { ours(p, changed(99'999)); }, false},
+      {"writable by others", [&](auto& p) { ours(p, bytes), ::chmod(p.c_str(), 0666); }, false},
+      {"writable by the group", [&](auto& p) { ours(p, bytes), ::chmod(p.c_str(), 0620); }, false},
+      {"with a second name",
+       [&](auto& p) {
+         ours(p, bytes);
+         std::filesystem::create_hard_link(p, Cache("second-name"));
+       },
+       false},
+      {"a link to a file of the same bytes",
+       [&](auto& p) {
+         ours(Cache("target"), bytes);
+         std::filesystem::create_symlink(Cache("target"), p);
+       },
+       false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    const std::filesystem::path p = Cache("same.bin");
+    for (const char* n : {"same.bin", "second-name", "target"}) std::filesystem::remove(Cache(n));
+    r.make(p);
+    const auto before = inode(p);
+    fs->ReplaceFile(Cache16("same.bin"), pieces);
+    EXPECT_EQ(inode(p) == before, r.kept);
+    EXPECT_EQ(testenv::ReadFile(p), bytes);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    if (!r.kept) {
+      EXPECT_EQ(st.st_mode & 0777, 0600u);
+    }
+  }
+  // Whatever had another name keeps its bytes there.
+  EXPECT_EQ(testenv::ReadFile(Cache("target")), bytes);
 }
 
 }  // namespace

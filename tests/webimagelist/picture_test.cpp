@@ -12,6 +12,8 @@
 #include "fixture.h"
 #include "support/bmp.h"
 #include "support/damaged_pictures.h"
+#include "support/encode.h"
+#include "support/gif.h"
 
 namespace {
 
@@ -147,6 +149,11 @@ TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("svg.png")); }), 481) << "only the five formats are decoded";
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("empty.gif")); }), 481);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(desk::U16(dir.string())); }), 75) << "a folder";
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("text.png/x.png")); }), 53) << "a file for a folder";
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(desk::U16((dir / std::string(300, 'n')).string())); }), 75)
+      << "a name too long";
+  std::filesystem::create_symlink("loop.png", dir / "loop.png");
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("loop.png")); }), 75) << "a link to itself";
   ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("fifo.png")); }), 481) << "a FIFO, without waiting for a writer";
   std::filesystem::remove_all(dir);
@@ -179,6 +186,276 @@ TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
     EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(Data(name)); }), 481);
     EXPECT_LT(MaxRssKb() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
   }
+}
+
+// --- pixels exactly as the format says ----------------------------------------------------
+
+std::span<const uint8_t> Bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
+
+struct GifRow {
+  const char* what;
+  std::string bytes;
+  int width, height;              // of the picture
+  std::vector<uint32_t> pixels;   // row by row; none: refused with 481
+};
+
+// The encoder insists on a colour table: the frame's own one is cut out of the file.
+std::string NoColourTable() {
+  std::string gif = testenv::EncodeGif(2, 1, {}, {testenv::Frame(0, 0, 2, 1, {0, 0}, {0xFF0000, 0x00FF00})});
+  const size_t descriptor = 6 + 7;  // after the signature and the screen (no table)
+  EXPECT_EQ(gif[descriptor], ',');
+  EXPECT_EQ(static_cast<uint8_t>(gif[descriptor + 9]) & 0x87, 0x80) << "a table of two colours";
+  gif[descriptor + 9] = 0;
+  gif.erase(descriptor + 10, 2 * 3);
+  return gif;
+}
+
+std::vector<GifRow> GifRows() {
+  const std::vector<uint32_t> rgbw = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+  // Nine rows reach every pass of an interlaced image (rows 0 and 8, 4, 2 and 6, the odd ones).
+  std::vector<uint32_t> shades, nineRows;
+  testenv::GifFrame interlaced = testenv::Frame(0, 0, 2, 9, {}, {}, true);
+  for (int y = 0; y < 9; ++y) {
+    shades.push_back(0x1C0000u * static_cast<uint32_t>(y) + 0x0000F0u - 0x10u * static_cast<uint32_t>(y));
+    interlaced.indexes.insert(interlaced.indexes.end(), 2, static_cast<uint8_t>(y));
+    nineRows.insert(nineRows.end(), 2, 0xFF000000u | shades.back());
+  }
+  constexpr uint32_t R = 0xFFFF0000u, G = 0xFF00FF00u, B = 0xFF0000FFu, W = 0xFFFFFFFFu;
+  return {
+      {"nine interlaced rows", testenv::EncodeGif(2, 9, shades, {interlaced}), 2, 9, nineRows},
+      {"the same rows not interlaced", testenv::EncodeGif(2, 9, shades, {testenv::Frame(0, 0, 2, 9, interlaced.indexes)}), 2, 9,
+       nineRows},
+      {"a frame inside its screen, clear around it",
+       testenv::EncodeGif(4, 3, rgbw, {testenv::Frame(1, 1, 2, 2, {0, 1, 2, 3})}), 4, 3, {0, 0, 0, 0, 0, R, G, 0, 0, B, W, 0}},
+      {"the transparent index leaves its pixels clear",
+       testenv::EncodeGif(3, 1, rgbw, {testenv::Frame(0, 0, 3, 1, {1, 2, 1}, {}, false, 1)}), 3, 1, {0, B, 0}},
+      {"a frame's own colours before the screen's",
+       testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 2, 1, {1, 0}, {0x123456, 0x654321})}), 2, 1, {0xFF654321u, 0xFF123456u}},
+      {"a frame past its screen widens the picture", testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(1, 1, 2, 1, {2, 3})}), 3, 2,
+       {0, 0, 0, 0, B, W}},
+      {"only the first frame of an animation is drawn",
+       testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 2, 1, {0, 1}), testenv::Frame(0, 0, 2, 1, {3, 3}, {}, false, 0)}), 2, 1, {R, G}},
+      {"no colour table anywhere", NoColourTable(), 0, 0, {}},
+  };
+}
+
+TEST(PictureLoader, GifFramesLandWhereTheirHeadersSay) {
+  for (const GifRow& r : GifRows()) {
+    SCOPED_TRACE(r.what);
+    if (r.pixels.empty()) {
+      EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(r.bytes)); }), 481);
+      continue;
+    }
+    const desk::Decoded d = desk::DecodePixels(Bytes(r.bytes));
+    EXPECT_EQ(d.width, r.width);
+    EXPECT_EQ(d.height, r.height);
+    EXPECT_EQ(d.pixels, r.pixels);
+  }
+}
+
+std::vector<uint8_t> Png(const std::vector<uint8_t>& rgba, int w, int h) {
+  const std::string s = testenv::EncodePng(rgba, w, h, true);
+  return {s.begin(), s.end()};
+}
+
+struct ScaleRow {
+  const char* what;
+  std::vector<uint8_t> bytes;
+  int32_t width, height;  // asked for
+  std::vector<uint32_t> pixels;
+};
+
+// Each target pixel is the area average of what it covers, the colours weighted by alpha.
+TEST(PictureLoader, ASizeAskedForIsTheAreaAverage) {
+  const ScaleRow rows[] = {
+      {"2x2 blocks into a pixel each",
+       desk_test::MakeBmp(4, 2, [](int32_t x, int32_t y) { return uint32_t((x * 40 + y * 80) << 16 | (y * 100) << 8 | x * 30); }),
+       2, 1, {0xFF3C320Fu, 0xFF8C324Bu}},
+      {"three pixels into two: the middle one shared",
+       desk_test::MakeBmp(3, 1, [](int32_t x, int32_t) { return uint32_t(x * 90) << 16; }), 2, 1,
+       {0xFF1E0000u, 0xFF960000u}},
+      {"one pixel grown to 3x2", desk_test::MakeBmp(1, 1, [](int32_t, int32_t) { return 0x336699u; }), 3, 2,
+       std::vector<uint32_t>(6, 0xFF336699u)},
+      {"each pixel doubled across",
+       desk_test::MakeBmp(2, 1, [](int32_t x, int32_t) { return x ? 0x405060u : 0x102030u; }), 4, 1,
+       {0xFF102030u, 0xFF102030u, 0xFF405060u, 0xFF405060u}},
+      {"a clear pixel lends no colour", Png({0, 0, 255, 255, 255, 0, 0, 0}, 2, 1), 1, 1, {0x800000FFu}},
+      {"clear pixels stay clear", Png({255, 0, 0, 0, 0, 255, 0, 0}, 2, 1), 1, 1, {0u}},
+      {"at the picture's own size every pixel as stored, a clear one's colour too",
+       Png({10, 20, 30, 128, 40, 50, 60, 255, 70, 80, 90, 0}, 3, 1), 0, 0, {0x800A141Eu, 0xFF28323Cu, 0x0046505Au}},
+  };
+  for (const ScaleRow& r : rows) {
+    SCOPED_TRACE(r.what);
+    const desk::Decoded d = desk::DecodePixels(r.bytes, r.width, r.height);
+    EXPECT_EQ(d.outWidth * d.outHeight, static_cast<int32_t>(r.pixels.size()));
+    EXPECT_EQ(d.pixels, r.pixels);
+  }
+  // A size of which one side is zero or below is no size.
+  const auto one = desk_test::MakeBmp(1, 1, [](int32_t, int32_t) { return 0u; });
+  for (auto [w, h] : {std::pair{0, 3}, std::pair{3, 0}, std::pair{-1, -1}, std::pair{-2, 2}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(one, w, h); }), 5);
+  }
+}
+
+// A picture of up to 256x256 keeps its pixels; a larger one keeps a preview of at most 256 a
+// side, of its shape.
+TEST(PictureLoader, OpenKeepsPixelsUpToItsLimitAndAPreviewOfTheShapeBeyond) {
+  struct Row {
+    int w, h;
+    bool held;
+    int previewW, previewH;
+  };
+  for (const Row& r : {Row{256, 256, true, 0, 0}, Row{257, 256, false, 256, 255}, Row{256, 257, false, 255, 256},
+                       Row{100, 600, false, 43, 256}, Row{600, 3, false, 256, 1}}) {
+    SCOPED_TRACE(std::to_string(r.w) + "x" + std::to_string(r.h));
+    const std::string png = testenv::EncodePng(testenv::PatternRgb(r.w, r.h, 5, 0), r.w, r.h);
+    desk::Ref<desk::Picture> p = desk::OpenPicture({png.begin(), png.end()});
+    EXPECT_EQ(p->width, r.w);
+    EXPECT_EQ(p->height, r.h);
+    EXPECT_EQ(p->HoldsPixels(), r.held);
+    EXPECT_EQ(p->previewWidth, r.previewW);
+    EXPECT_EQ(p->previewHeight, r.previewH);
+    EXPECT_EQ(p->preview.size(), static_cast<size_t>(r.previewW) * static_cast<size_t>(r.previewH));
+  }
+}
+
+// JPEG in CMYK as Adobe writes it: the values are already 255 - ink.
+TEST(PictureLoader, JpegInCmykBecomesRgb) {
+  std::vector<uint8_t> cmyk;
+  for (int y = 0; y < 8; ++y)
+    for (int x = 0; x < 16; ++x) cmyk.insert(cmyk.end(), {200, 100, 50, static_cast<uint8_t>(x < 8 ? 255 : 128)});
+  const desk::Decoded d = desk::DecodePixels(Bytes(testenv::EncodeJpeg(cmyk, 16, 8, 95, true)));
+  ASSERT_EQ(d.pixels.size(), 128u);
+  auto near = [](uint32_t got, uint32_t want) {
+    for (int shift : {0, 8, 16, 24})
+      if (std::abs(static_cast<int>((got >> shift) & 0xFF) - static_cast<int>((want >> shift) & 0xFF)) > 3) return false;
+    return true;
+  };
+  EXPECT_PRED2(near, d.pixels[3 * 16 + 2], 0xFFC86432u);
+  EXPECT_PRED2(near, d.pixels[5 * 16 + 12], 0xFF643219u);
+
+}
+
+// At its own size a JPEG is exactly what libjpeg makes of it with its defaults (smooth chroma
+// upsampling, the exact DCT): no shortcut of the reduced sizes leaks into the full one.
+TEST(PictureLoader, AJpegAtItsOwnSizeIsLibjpegsDefaultDecode) {
+  const int w = 37, h = 29;  // partial blocks at both edges
+  const std::string jpeg = testenv::EncodeJpeg(testenv::PatternRgb(w, h, 9, 40), w, h, 80);
+  jpeg_decompress_struct c{};
+  jpeg_error_mgr err{};
+  c.err = jpeg_std_error(&err);
+  jpeg_create_decompress(&c);
+  jpeg_mem_src(&c, reinterpret_cast<const unsigned char*>(jpeg.data()), static_cast<unsigned long>(jpeg.size()));
+  ASSERT_EQ(jpeg_read_header(&c, TRUE), JPEG_HEADER_OK);
+  c.out_color_space = JCS_RGB;
+  jpeg_start_decompress(&c);
+  std::vector<uint32_t> want;
+  std::vector<uint8_t> line(static_cast<size_t>(w) * 3);
+  while (c.output_scanline < c.output_height) {
+    JSAMPROW row = line.data();
+    jpeg_read_scanlines(&c, &row, 1);
+    for (int x = 0; x < w; ++x)
+      want.push_back(0xFF000000u | uint32_t{line[x * 3u]} << 16 | uint32_t{line[x * 3u + 1]} << 8 | line[x * 3u + 2]);
+  }
+  jpeg_finish_decompress(&c);
+  jpeg_destroy_decompress(&c);
+  const desk::Decoded d = desk::DecodePixels(Bytes(jpeg));
+  EXPECT_EQ(d.outWidth, w);
+  EXPECT_EQ(d.pixels, want);
+}
+
+// Bitmaps with the old 12-byte header and with palettes that use every entry their depth allows.
+TEST(PictureLoader, BitmapsWithCoreHeadersAndFullPalettes) {
+  const auto colour = [](int32_t x, int32_t y) { return 0x103050u * static_cast<uint32_t>(x + 1) + 0x070000u * static_cast<uint32_t>(y); };
+  const std::vector<uint8_t> info = desk_test::MakeBmp(3, 2, colour);
+  std::vector<uint8_t> core(info.begin(), info.begin() + 14);
+  const uint8_t header[] = {12, 0, 0, 0, 3, 0, 2, 0, 1, 0, 24, 0};
+  core.insert(core.end(), std::begin(header), std::end(header));
+  core.insert(core.end(), info.begin() + 54, info.end());
+  core[2] = static_cast<uint8_t>(core.size()), core[10] = 14 + 12;
+  EXPECT_EQ(desk::DecodePicture(core)->pixels, desk::DecodePicture(info)->pixels);
+
+  // 2x2 at `bpp` bits, the header naming `colours`, every palette entry present; the pixels
+  // use the first and the last entry.
+  auto paletted = [](uint16_t bpp, uint32_t colours) {
+    std::vector<uint8_t> b;
+    auto u16 = [&](uint32_t v) { b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    const uint32_t entries = colours ? colours : 1u << bpp, pixelsAt = 14 + 40 + entries * 4, pixelBytes = 2 * 4;
+    b.push_back('B'), b.push_back('M');
+    u32(pixelsAt + pixelBytes), u32(0), u32(pixelsAt);
+    u32(40), u32(2), u32(2), u16(1), u16(bpp), u32(0), u32(pixelBytes), u32(2835), u32(2835), u32(colours), u32(0);
+    for (uint32_t i = 0; i < entries; ++i) u32(i + 1 == entries ? 0x00FF8000u : 0x00000040u + i);
+    const uint8_t last = static_cast<uint8_t>(entries - 1);
+    const uint8_t firstThenLast = static_cast<uint8_t>(bpp == 8 ? 0 : last << (8 - bpp) >> bpp);
+    for (int row = 0; row < 2; ++row) {
+      if (bpp == 8) b.push_back(0), b.push_back(last);
+      else b.push_back(firstThenLast), b.push_back(0);
+      b.push_back(0), b.push_back(0);
+    }
+    return b;
+  };
+  for (auto [bpp, colours] : {std::pair<uint16_t, uint32_t>{1, 2}, {4, 16}, {8, 256}, {1, 0}, {4, 0}}) {
+    SCOPED_TRACE(std::to_string(bpp) + " bits, " + std::to_string(colours) + " colours");
+    desk::Ref<desk::Picture> p;
+    ASSERT_NO_THROW(p = desk::DecodePicture(paletted(bpp, colours)));
+    EXPECT_EQ(p->pixels, (std::vector<uint32_t>{0xFF000040u, 0xFFFF8000u, 0xFF000040u, 0xFFFF8000u}));
+  }
+}
+
+// A picture file whose name is not ASCII.
+TEST(PictureLoader, LoadsFromAPathBeyondAscii) {
+  const auto dir = std::filesystem::temp_directory_path() / ("pic-\xC3\xA4-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  testenv::WriteFile(dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png", testenv::DataFile("px.png"));
+  desk::Ref<desk::Picture> p = desk::LoadPictureFile(desk::U16((dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png").string()));
+  EXPECT_EQ(p->width, 4);
+  std::filesystem::remove_all(dir);
+}
+
+// Icons of bitmaps: the mask clears pixels, and of the largest entries the last is taken
+// (icon writers put the richest last); a bitmap with the old 12-byte header is refused.
+TEST(PictureLoader, BitmapIconsTakeTheirMaskAndTheLastOfTheLargestEntries) {
+  // A 2x2 bitmap at 24 bits, rows bottom up, each pixel `shade` in every channel but the
+  // top right one, which the mask clears.
+  auto dib = [](uint8_t shade, bool core = false) {
+    std::vector<uint8_t> d;
+    auto u16 = [&](uint32_t v) { d.push_back(v & 0xFF), d.push_back((v >> 8) & 0xFF); };
+    auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+    if (core) {
+      u32(12), u16(2), u16(4), u16(1), u16(24);
+    } else {
+      u32(40), u32(2), u32(4), u16(1), u16(24), u32(0), u32(0), u32(0), u32(0), u32(0), u32(0);
+    }
+    for (int row = 0; row < 2; ++row)
+      for (int i = 0; i < 8; ++i) d.push_back(i < 6 ? static_cast<uint8_t>(shade + row) : 0);
+    u32(0), u32(0x40);  // the mask, bottom row first
+    return d;
+  };
+  auto icon = [](const std::vector<std::pair<uint8_t, std::vector<uint8_t>>>& entries) {
+    std::vector<uint8_t> b{0, 0, 1, 0, static_cast<uint8_t>(entries.size()), 0};
+    size_t at = 6 + 16 * entries.size();
+    for (const auto& [side, d] : entries) {
+      for (uint8_t v : {side, side, uint8_t{0}, uint8_t{0}, uint8_t{1}, uint8_t{0}, uint8_t{24}, uint8_t{0}}) b.push_back(v);
+      for (size_t v : {d.size(), at})
+        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+      at += d.size();
+    }
+    for (const auto& e : entries) b.insert(b.end(), e.second.begin(), e.second.end());
+    return b;
+  };
+  auto grey = [](uint8_t v) { return 0xFF000000u | 0x010101u * v; };
+  desk::Ref<desk::Picture> one = desk::DecodePicture(icon({{2, dib(0x40)}}));
+  EXPECT_EQ(one->kind, desk::Picture::Kind::Icon);
+  ASSERT_EQ(one->pixels.size(), 4u);
+  EXPECT_EQ(one->pixels[0], grey(0x41));
+  EXPECT_EQ(one->pixels[1] >> 24, 0u) << "cleared by the mask";
+  EXPECT_EQ(one->pixels[2], grey(0x40));
+  EXPECT_EQ(one->pixels[3], grey(0x40));
+  desk::Ref<desk::Picture> last = desk::DecodePicture(icon({{2, dib(0x10)}, {2, dib(0x80)}, {1, dib(0x20)}}));
+  EXPECT_EQ(last->pixels[0], grey(0x81));
+  EXPECT_EQ(ErrorOf([&] { desk::DecodePicture(icon({{2, dib(0x40, true)}})); }), 481);
 }
 
 // --- the image list ---------------------------------------------------------------------
@@ -224,6 +501,9 @@ TEST(ImageList, AddFindAndPositionsThroughDispatch) {
   auto front = Pic(5);
   add(desk::Variant::Long(1), desk::Variant::String(u"front"), front);  // before the first
   EXPECT_EQ(typed.Images().At(0)->Original(), front);
+  auto back = Pic(6);
+  add(desk::Variant::Long(typed.Images().Count() + 1), desk::Variant::String(u"back"), back);  // just past the last
+  EXPECT_EQ(typed.Images().At(static_cast<size_t>(typed.Images().Count()) - 1)->Original(), back);
   desk::CallByName(images, u"Clear", desk::InvokeKind::Method);
   EXPECT_EQ(typed.Images().Count(), 0);
   EXPECT_EQ(typed.Find(u"c"), nullptr);
