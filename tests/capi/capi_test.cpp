@@ -699,7 +699,8 @@ TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {
   EXPECT_NE(v.u.string.data, out.u.string.data) << "a copy of its own";
   desk_value_clear(&out);
   desk_value_clear(&v);
-  desk_value words = Str(u"twelve");
+  const std::u16string word = u"twelve";  // borrowed by the value: it must outlive it
+  desk_value words = Str(word);
   EXPECT_EQ(desk_value_long(&words, &n, &err), 13);
   desk_release(bag);
 }

@@ -292,9 +292,9 @@ TEST(PictureLoader, ASizeAskedForIsTheAreaAverage) {
   }
   // A size of which one side is zero or below is no size.
   const auto one = desk_test::MakeBmp(1, 1, [](int32_t, int32_t) { return 0u; });
-  for (auto [w, h] : {std::pair{0, 3}, std::pair{3, 0}, std::pair{-1, -1}, std::pair{-2, 2}}) {
-    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
-    EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(one, w, h); }), 5);
+  for (const auto& size : {std::pair{0, 3}, std::pair{3, 0}, std::pair{-1, -1}, std::pair{-2, 2}}) {
+    SCOPED_TRACE(std::to_string(size.first) + "x" + std::to_string(size.second));
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(one, size.first, size.second); }), 5);
   }
 }
 
