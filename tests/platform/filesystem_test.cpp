@@ -12,6 +12,7 @@
 
 #include "desk/property_bag.h"
 #include "desk/text.h"
+#include "support/memory_filesystem.h"
 
 namespace fs = std::filesystem;
 using desk::MemoryPropertyBag;
@@ -108,19 +109,7 @@ TEST_F(ReplaceTest, AFileWithTheLongestNameCanBeReplaced) {
   EXPECT_EQ(Entries(), 1u);
 }
 
-// A file system of the host's own, kept in memory.
-class MemoryFileSystem : public desk::FileSystem {
- public:
-  std::map<std::u16string, std::string> files;
-  std::u16string TempFolder() override { return u"/memory"; }
-  bool FileExists(const std::u16string& path) override { return files.count(path) != 0; }
-  void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) override {
-    std::string& f = files[path];
-    f.clear();
-    for (auto piece : pieces) f.append(piece.begin(), piece.end());
-  }
-  bool RemoveFile(const std::u16string& path) override { return files.erase(path) != 0; }
-};
+using desk_test::MemoryFileSystem;
 
 TEST(FileSystemMaker, AHostsMakerIsUsedUntilTheSystemsIsPutBack) {
   auto mine = std::make_shared<MemoryFileSystem>();

@@ -12,6 +12,7 @@
 #include "desk/filesystem.h"
 #include "fixture.h"
 #include "http_checks.h"
+#include "support/memory_filesystem.h"
 
 namespace {
 
@@ -608,20 +609,10 @@ TEST_F(Download, AReplacementKeepsOnlyOurOwnUnchangedFile) {
 // A file system a host put in place of the system's gets the downloads of the controls made
 // after it; nothing reaches the cache folder.
 TEST_F(Download, AFileSystemOfTheHostsOwnReceivesTheDownload) {
-  struct Memory : desk::FileSystem {
-    std::map<std::u16string, std::string> files;
-    std::u16string TempFolder() override { return u"/memory"; }
-    bool FileExists(const std::u16string& path) override { return files.count(path) != 0; }
-    void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) override {
-      std::string& f = files[path];
-      f.clear();
-      for (auto piece : pieces) f.append(piece.begin(), piece.end());
-    }
-    bool RemoveFile(const std::u16string& path) override { return files.erase(path) != 0; }
-  };
+
   server_.Serve("/m.png", "in memory");
   server_.Start();
-  auto memory = std::make_shared<Memory>();
+  auto memory = std::make_shared<desk_test::MemoryFileSystem>();
   desk::SetFileSystemMaker([memory] { return memory; });
   control_ = desk::MakeRef<Quorvane::ucMain>();
   desk::SetFileSystemMaker(nullptr);
