@@ -533,23 +533,48 @@ inline void ResultToC(const Variant& r, desk_value* out) {
   }
 }
 
-// A call without arguments in full: handle check, call scope, an argument list of its own.
-[[gnu::noinline]] int32_t CallWithoutArgsSlow(desk_object* h, int32_t id, InvokeKind kind, desk_value* result,
-                                              desk_error* err) noexcept {
+// A call in full: handle, kind and argument checks, a call scope, the arguments converted, and
+// by-reference targets written back whatever happens.
+[[gnu::noinline]] int32_t InvokeInFull(desk_object* h, int32_t id, int32_t kind, const desk_value* args, int32_t argc,
+                                       desk_value* result, desk_error* err) noexcept {
   CallScope scope;
+  if (result) *result = desk_value{};
   Object* o = nullptr;
-  if (int32_t e = Check(h, err, o)) {
-    if (result) *result = desk_value{};
-    return e;
-  }
+  if (int32_t e = Check(h, err, o)) return e;
+  if (argc < 0 || (argc > 0 && !args))
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The argument count or list is not valid",
+                SourceOf(o));
+  if (kind != DESK_GET && kind != DESK_LET && kind != DESK_SET && kind != DESK_METHOD)
+    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "Unknown kind of call " + std::to_string(kind),
+                SourceOf(o));
+  std::vector<Variant> temps;  // the by-reference targets' values during the call
+  std::vector<Variant> a;
+  // Every by-reference target ends up holding a value written here, whatever happens.
+  auto writeBack = [&] {
+    size_t t = 0;
+    for (int32_t i = 0; i < argc; ++i) {
+      if (args[i].kind != DESK_BYREF || !args[i].u.ref || args[i].u.ref->kind == DESK_BYREF) continue;
+      if (t < temps.size())
+        ToC(temps[t++], args[i].u.ref);
+      else
+        *args[i].u.ref = desk_value{};
+    }
+  };
   try {
-    std::vector<Variant> none;
-    Variant r = o->Invoke(id, kind, none);
-    if (result) ResultToC(r, result);
+    temps.reserve(static_cast<size_t>(argc));
+    a.reserve(static_cast<size_t>(argc));
+    for (int32_t i = 0; i < argc; ++i) a.push_back(FromC(args[i], &temps));
+    Variant r = o->Invoke(id, static_cast<InvokeKind>(kind), a);
+    writeBack();
+    if (result) ToC(r, result);
     return Ok(err);
   } catch (...) {
-    if (result) *result = desk_value{};
-    return Translate(err, SourceOf(o));
+    int32_t rc = Translate(err, SourceOf(o));
+    try {
+      writeBack();
+    } catch (...) {
+    }
+    return rc;
   }
 }
 
@@ -563,7 +588,8 @@ inline void ResultToC(const Variant& r, desk_value* out) {
                                                       desk_error* err) noexcept {
   State& s = S();
   Object* o = reinterpret_cast<Object*>(h);
-  if (!o || o != s.lastValid || s.depth != 0) return CallWithoutArgsSlow(h, id, kind, result, err);
+  if (!o || o != s.lastValid || s.depth != 0)
+    return InvokeInFull(h, id, static_cast<int32_t>(kind), nullptr, 0, result, err);
   s.depth = 1;  // the call scope, written out: this is the outermost call
   int32_t rc = 0;
   try {
@@ -697,45 +723,7 @@ DESK_C_API int32_t desk_invoke(desk_object* h, int32_t id, int32_t kind, const d
                                desk_value* result, desk_error* err) {
   if (argc == 0 && (kind == DESK_GET || kind == DESK_METHOD || kind == DESK_LET || kind == DESK_SET))
     return CallWithoutArgs(h, id, static_cast<InvokeKind>(kind), result, err);
-  CallScope scope;
-  if (result) *result = desk_value{};
-  Object* o = nullptr;
-  if (int32_t e = Check(h, err, o)) return e;
-  if (argc < 0 || (argc > 0 && !args))
-    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The argument count or list is not valid",
-                SourceOf(o));
-  if (kind != DESK_GET && kind != DESK_LET && kind != DESK_SET && kind != DESK_METHOD)
-    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "Unknown kind of call " + std::to_string(kind),
-                SourceOf(o));
-  std::vector<Variant> temps;  // the by-reference targets' values during the call
-  std::vector<Variant> a;
-  // Every by-reference target ends up holding a value written here, whatever happens.
-  auto writeBack = [&] {
-    size_t t = 0;
-    for (int32_t i = 0; i < argc; ++i) {
-      if (args[i].kind != DESK_BYREF || !args[i].u.ref || args[i].u.ref->kind == DESK_BYREF) continue;
-      if (t < temps.size())
-        ToC(temps[t++], args[i].u.ref);
-      else
-        *args[i].u.ref = desk_value{};
-    }
-  };
-  try {
-    temps.reserve(static_cast<size_t>(argc));
-    a.reserve(static_cast<size_t>(argc));
-    for (int32_t i = 0; i < argc; ++i) a.push_back(FromC(args[i], &temps));
-    Variant r = o->Invoke(id, static_cast<InvokeKind>(kind), a);
-    writeBack();
-    if (result) ToC(r, result);
-    return Ok(err);
-  } catch (...) {
-    int32_t rc = Translate(err, SourceOf(o));
-    try {
-      writeBack();
-    } catch (...) {
-    }
-    return rc;
-  }
+  return InvokeInFull(h, id, kind, args, argc, result, err);
 }
 
 DESK_C_API int32_t desk_get(desk_object* h, int32_t id, desk_value* result, desk_error* err) {
