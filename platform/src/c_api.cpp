@@ -155,6 +155,11 @@ struct State {
   // The (empty) argument list lent to an outermost call without arguments, so that a property
   // read builds none (a call made from inside it makes its own).
   std::vector<Variant> noArgs;
+  // Where the outermost read in progress puts its result and error: kept here rather than in
+  // registers across the member's call, which spares that call's frame most of its saves.
+  desk_value* readResult = nullptr;
+  desk_error* readErr = nullptr;
+  Object* readObject = nullptr;
   ShortStrings strings;
   std::unordered_map<const InterfaceInfo*, std::unique_ptr<InterfaceC>> interfaces;
   std::unordered_map<const TypeLibInfo*, std::unique_ptr<TypeLibC>> typeLibs;
@@ -335,6 +340,8 @@ void ClearC(desk_value* v) {
   if (v->kind == DESK_OBJECT && v->u.object) Drop(reinterpret_cast<Object*>(v->u.object), true);
   *v = desk_value{};
 }
+
+[[gnu::noinline]] void ClearOwned(desk_value* v) { ClearC(v); }
 
 // ---------------------------------------------------------------------------------------------
 // Type information
@@ -522,15 +529,28 @@ bool NeedQt(desk_error* err) {
 }
 
 // The result of a call as the caller's value: scalars written here, strings and objects by ToC.
-inline void ResultToC(const Variant& r, desk_value* out) {
+[[gnu::always_inline]] inline void ResultToC(const Variant& r, desk_value* out) {
   *out = desk_value{};
   switch (r.Type()) {
     case VarType::Empty: return;
     case VarType::Long: out->kind = DESK_LONG, out->u.long_ = r.RawLong(); return;
     case VarType::Integer: out->kind = DESK_INTEGER, out->u.integer = r.RawInteger(); return;
     case VarType::Boolean: out->kind = DESK_BOOLEAN, out->u.boolean = r.RawBoolean(); return;
-    default: ToC(r, out);
+    case VarType::String: {
+      // A short string (a separator, a key, a caption) into a slot of the pool, unit by unit.
+      const std::u16string& str = r.RawString();
+      const size_t n = str.size();
+      uint16_t* p = S().strings.Take(n);
+      if (!p) break;
+      for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint16_t>(str[i]);
+      out->kind = DESK_STRING;
+      out->u.string.data = p;
+      out->u.string.length = static_cast<int32_t>(n);
+      return;
+    }
+    default: break;
   }
+  ToC(r, out);
 }
 
 // A call in full: handle, kind and argument checks, a call scope, the arguments converted, and
@@ -578,6 +598,18 @@ inline void ResultToC(const Variant& r, desk_value* out) {
   }
 }
 
+// The unusual ends of a read, out of its way: a failure, and the work left after a call that
+// padded the kept argument list or released objects.
+[[gnu::noinline, gnu::cold]] int32_t ReadFailed(State& s) noexcept {
+  if (s.readResult) *s.readResult = desk_value{};
+  return Translate(s.readErr, SourceOf(s.readObject));
+}
+
+[[gnu::noinline]] void AfterRead(State& s) noexcept {
+  s.noArgs.clear();  // a member with optional arguments padded it
+  if (!s.deferred.empty()) FlushDeferred();
+}
+
 // A call without arguments (every property read), as a host makes them: many in a row on the
 // handle it used last. No argument vector is built (the kept empty one is lent to the call),
 // and the result is written straight into the caller's value. The host's handle keeps the
@@ -588,21 +620,25 @@ inline void ResultToC(const Variant& r, desk_value* out) {
                                                       desk_error* err) noexcept {
   State& s = S();
   Object* o = reinterpret_cast<Object*>(h);
-  if (!o || o != s.lastValid || s.depth != 0)
+  if (!o || o != s.lastValid || s.depth != 0) [[unlikely]]
     return InvokeInFull(h, id, static_cast<int32_t>(kind), nullptr, 0, result, err);
   s.depth = 1;  // the call scope, written out: this is the outermost call
+  s.readResult = result;
+  s.readErr = err;
+  s.readObject = o;
   int32_t rc = 0;
   try {
     Variant r = o->Invoke(id, kind, s.noArgs);
-    if (result) ResultToC(r, result);
-    Ok(err);
+    State& t = S();
+    if (t.readResult) ResultToC(r, t.readResult);
   } catch (...) {
-    if (result) *result = desk_value{};
-    rc = Translate(err, SourceOf(o));
+    rc = ReadFailed(S());
   }
-  if (!s.noArgs.empty()) s.noArgs.clear();  // a member with optional arguments padded it
-  s.depth = 0;
-  if (!s.deferred.empty()) FlushDeferred();
+  State& t = S();
+  if (rc == 0) Ok(t.readErr);
+  t.depth = 0;
+  if (!t.noArgs.empty() || !t.deferred.empty()) [[unlikely]]
+    AfterRead(t);
   return rc;
 }
 
@@ -731,12 +767,14 @@ DESK_C_API int32_t desk_get(desk_object* h, int32_t id, desk_value* result, desk
 }
 
 DESK_C_API void desk_value_clear(desk_value* v) {
-  // Most values a host clears are scalars, which own nothing.
-  if (v && v->kind != DESK_STRING && v->kind != DESK_OBJECT) {
-    *v = desk_value{};
-    return;
+  // Most values a host clears are scalars, which own nothing: those return without a frame.
+  if (v && v->kind != DESK_OBJECT) [[likely]] {
+    if (v->kind != DESK_STRING || S().strings.Give(const_cast<uint16_t*>(v->u.string.data))) [[likely]] {
+      *v = desk_value{};
+      return;
+    }
   }
-  ClearC(v);
+  ClearOwned(v);
 }
 
 DESK_C_API int32_t desk_value_set(desk_value* dst, const desk_value* src, desk_error* err) {
