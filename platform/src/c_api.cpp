@@ -1,6 +1,8 @@
 // The C interface (desk_c.h) over the C++ run-time. Nothing thrown inside may cross it: every
 // entry point catches and answers with an error record.
 #include <algorithm>
+#include <bit>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -59,7 +61,13 @@ int32_t Fail(desk_error* err, Err e, std::string_view source = kSource) {
 // A record that is already clear (the common case: a host reuses one for a run of calls that
 // succeed) is left untouched, sparing a write to each of its cache lines.
 inline int32_t Ok(desk_error* err) {
-  if (err && (err->number != 0 || err->text[0] != '\0' || err->source[0] != '\0')) {
+  // The number and the text's first byte are adjacent: one load tests both.
+  static_assert(offsetof(desk_error, text) == sizeof(int32_t));
+  constexpr uint64_t kNumberAndText0 =
+      std::endian::native == std::endian::little ? 0xFF'FFFF'FFFFull : 0xFFFF'FFFF'FF00'0000ull;
+  uint64_t head = 0;
+  if (err) std::memcpy(&head, err, sizeof head);
+  if (err && ((head & kNumberAndText0) != 0 || err->source[0] != '\0')) {
     err->number = 0;
     err->text[0] = '\0';
     err->source[0] = '\0';
@@ -528,29 +536,32 @@ bool NeedQt(desk_error* err) {
   return false;
 }
 
-// The result of a call as the caller's value: scalars written here, strings and objects by ToC.
+// The result of a call as the caller's value: scalars and short strings written here, the rest
+// by ToC.
 [[gnu::always_inline]] inline void ResultToC(const Variant& r, desk_value* out) {
   *out = desk_value{};
-  switch (r.Type()) {
-    case VarType::Empty: return;
-    case VarType::Long: out->kind = DESK_LONG, out->u.long_ = r.RawLong(); return;
-    case VarType::Integer: out->kind = DESK_INTEGER, out->u.integer = r.RawInteger(); return;
-    case VarType::Boolean: out->kind = DESK_BOOLEAN, out->u.boolean = r.RawBoolean(); return;
-    case VarType::String: {
-      // A short string (a separator, a key, a caption) into a slot of the pool, unit by unit.
-      const std::u16string& str = r.RawString();
-      const size_t n = str.size();
-      uint16_t* p = S().strings.Take(n);
-      if (!p) break;
-      for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint16_t>(str[i]);
-      out->kind = DESK_STRING;
-      out->u.string.data = p;
-      out->u.string.length = static_cast<int32_t>(n);
-      return;
-    }
-    default: break;
+  // Tested in turn rather than through a jump table: a property read's result is nearly always
+  // one of the first few, and a compare costs less than an indirect jump.
+  const VarType t = r.Type();
+  if (t == VarType::Integer) {
+    out->kind = DESK_INTEGER, out->u.integer = r.RawInteger();
+  } else if (t == VarType::Boolean) {
+    out->kind = DESK_BOOLEAN, out->u.boolean = r.RawBoolean();
+  } else if (t == VarType::Long) {
+    out->kind = DESK_LONG, out->u.long_ = r.RawLong();
+  } else if (t == VarType::String) {
+    // A short string (a separator, a key, a caption) into a slot of the pool, unit by unit.
+    const std::u16string& str = r.RawString();
+    const size_t n = str.size();
+    uint16_t* p = S().strings.Take(n);
+    if (!p) return ToC(r, out);
+    for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint16_t>(str[i]);
+    out->kind = DESK_STRING;
+    out->u.string.data = p;
+    out->u.string.length = static_cast<int32_t>(n);
+  } else if (t != VarType::Empty) {
+    ToC(r, out);
   }
-  ToC(r, out);
 }
 
 // A call in full: handle, kind and argument checks, a call scope, the arguments converted, and

@@ -23,7 +23,8 @@
  *    callee that keeps one takes its own reference. Handles given to a host's callback are
  *    borrowed for the callback's duration (desk_addref to keep one).
  *  - Values. A desk_value the interface fills in (result, by-reference targets after a call,
- *    desk_string_utf8) owns its string and object: free it with desk_value_clear. Values passed
+ *    desk_string_utf8) owns its string and object: free it with desk_value_clear. A value of
+ *    any other kind owns nothing: clearing it is allowed, never needed. Values passed
  *    in are borrowed for the call and never freed by the callee. After desk_invoke returns,
  *    every by-reference target holds a value written by the interface (owned: clear it): its
  *    value after the call, or Empty when the call failed before reading it; what the target
