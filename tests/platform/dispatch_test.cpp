@@ -7,6 +7,7 @@
 
 #include "desk/collection.h"
 #include "desk/dispatch.h"
+#include "desk/text.h"
 #include "desk/tree.h"
 
 namespace {
@@ -85,6 +86,15 @@ TEST(DispatchIndex, NamesIgnoreCaseAndOddNamesAreSimplyAbsent) {
   EXPECT_EQ(info.IdOfName(u""), desk::kNoDispId);
   EXPECT_EQ(info.IdOfName(u"P\u00e4th"), desk::kNoDispId);
   EXPECT_EQ(info.IdOfName(std::u16string(5000, u'a')), desk::kNoDispId);
+  // The first and last capitals fold like the others; the first member of a name wins.
+  InterfaceInfo more = Make({{"Zoom", 11, InvokeKind::Get, {}},
+                             {"Alpha", 12, InvokeKind::Get, {}},
+                             {"AZ[]@", 13, InvokeKind::Get, {}},
+                             {"ZOOM", 14, InvokeKind::Let, {}}});
+  const std::pair<std::u16string, DispId> names[] = {
+      {u"zoom", 11}, {u"ZOOM", 11}, {u"alpha", 12}, {u"ALPHA", 12}, {u"az[]@", 13}, {u"Az[]@", 13},
+      {u"az{}`", desk::kNoDispId}, {u"zoo", desk::kNoDispId}, {u"zoomz", desk::kNoDispId}};
+  for (const auto& [name, id] : names) EXPECT_EQ(more.IdOfName(name), id) << desk::U8(name);
   // A copy answers from its own index.
   InterfaceInfo copy = info;
   EXPECT_EQ(copy.IdOfName(u"pathseparator"), 10);

@@ -293,6 +293,8 @@ TEST_F(TreeModel, KeysFindTheirNodeWhateverTheirCaseThroughEveryChange) {
       {u"mixed", {u"Mixed", u"mixed"}},
       {u"\u00C4rger2", {u"\u00E4RGER2", u"\u00E4rger2"}},
       {u"plain", {u"PLAIN", u"plain"}},
+      {u"AZ", {u"az", u"aZ", u"Az"}},  // the first and last capitals
+      {u"@[`{", {u"@[`{"}},             // their neighbours, which do not fold
       {u"UPPER", {u"upper"}},
   };
   std::u16string before = u"b";

@@ -170,14 +170,10 @@ Variant ForwardedSet(C& c, Args& a) {
   const Desc& d = DescOf(a);
   const MemberExtra& x = ExtraOf(a);
   Ref<desk::Object> keep = CheckObject(d.obj, a.NewValue().ToObject());
-  if (x.setting >= 0) {
-    desk::TreeView& tree = ControlMembers::InnerTree(c);
-    Ref<desk::Object> keepTree(&tree);
-    tree.SetSettingAt(x.setting, Variant::Object(keep));
-  } else {
-    std::vector<Variant> args{Variant::Object(keep)};
-    ControlMembers::Tree(c)->Invoke(d.inner, InvokeKind::Set, args);
-  }
+  // Every object the control forwards (Font, MouseIcon, ImageList) is one of the tree's settings.
+  desk::TreeView& tree = ControlMembers::InnerTree(c);
+  Ref<desk::Object> keepTree(&tree);
+  tree.SetSettingAt(x.setting, Variant::Object(keep));
   ControlMembers::Notify(c, x.name);
   return Variant();
 }
