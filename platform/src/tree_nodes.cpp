@@ -99,8 +99,7 @@ void PositionIndex::Rebuild() {
 }
 
 std::vector<Ref<Node>> PositionIndex::TakeAll() {
-  std::vector<Ref<Node>> all = std::move(slots_);
-  slots_.clear();
+  std::vector<Ref<Node>> all = std::move(slots_);  // leaves slots_ empty
   fenwick_.clear();
   count_ = 0;
   return all;

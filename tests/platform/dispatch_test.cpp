@@ -3,9 +3,11 @@
 // limits becoming failures.
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 
 #include "desk/collection.h"
+#include "desk/component.h"
 #include "desk/dispatch.h"
 #include "desk/text.h"
 #include "desk/tree.h"
@@ -99,6 +101,53 @@ TEST(DispatchIndex, NamesIgnoreCaseAndOddNamesAreSimplyAbsent) {
   InterfaceInfo copy = info;
   EXPECT_EQ(copy.IdOfName(u"pathseparator"), 10);
   EXPECT_EQ(copy.Find(10, InvokeKind::Get), 0);
+}
+
+// Creating by class identifier: the number and the text for each way it can go, whatever the
+// letter case of the identifier; a failing constructor is reported, never thrown past the
+// entry point, and leaves no object.
+TEST(CreateByClassId, AnswersEachCaseWithItsNumberAndText) {
+  desk::TypeLibInfo lib;
+  lib.name = "Lib";
+  lib.classes = {{"Good", "{AA}", true, nullptr, nullptr}, {"Inner", "{BB}", false, nullptr, nullptr}};
+  const desk::ClassFactory factories[] = {
+      {"{AA}", [] { return desk::Ref<desk::Object>(desk::MakeRef<desk::Collection>()); }},
+      {"{BB}", nullptr},
+      {"{CC}", []() -> desk::Ref<desk::Object> { desk::Raise(desk::Err::OutOfMemory); }},
+      {"{DD}", []() -> desk::Ref<desk::Object> { throw std::runtime_error("no resources"); }},
+  };
+  struct Row {
+    const char* clsid;
+    bool giveOut;
+    int32_t number;
+    std::string text;
+  } rows[] = {
+      {"{aa}", true, 0, ""},
+      {"{AA}", false, 5, "Can't create object: no place given for the new object"},
+      {"{Bb}", true, 429, "Can't create object: class Inner {Bb} of Lib is not creatable by hosts"},
+      {"{CC}", true, 7, desk::U8(desk::ErrorText(desk::Err::OutOfMemory))},
+      {"{DD}", true, 429, "no resources"},
+      {"{AA", true, 429, "Can't create object: no class {AA in Lib"},
+      {nullptr, true, 429, "Can't create object: no class (null) in Lib"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.clsid ? r.clsid : "(null)");
+    desk::Object* out = reinterpret_cast<desk::Object*>(&lib);  // overwritten either way
+    char message[128];
+    std::fill(std::begin(message), std::end(message), 'x');
+    EXPECT_EQ(desk::CreateByClassId(lib, factories, std::size(factories), r.clsid, r.giveOut ? &out : nullptr,
+                                    message, sizeof message),
+              r.number);
+    EXPECT_EQ(std::string(message), r.text);
+    if (!r.giveOut) continue;
+    if (r.number == 0) {
+      ASSERT_NE(out, nullptr);
+      desk::Ref<desk::Object> owned = desk::AdoptRef(out);  // the caller's reference
+      EXPECT_TRUE(owned);
+    } else {
+      EXPECT_EQ(out, nullptr);
+    }
+  }
 }
 
 }  // namespace
