@@ -103,6 +103,48 @@ TEST(DispatchIndex, NamesIgnoreCaseAndOddNamesAreSimplyAbsent) {
   EXPECT_EQ(copy.Find(10, InvokeKind::Get), 0);
 }
 
+// The value a Let or Set passes: converted to the member's declared type, passed as it is
+// (references followed) when the member declares none or any.
+TEST(DispatchCoercion, ThePutValueTakesTheMembersTypeOrStaysAsItIs) {
+  desk::Variant target = desk::Variant::String(u"12");
+  const desk::Variant text = desk::Variant::String(u"12");
+  desk::Variant object = desk::Variant::Object(desk::MakeRef<desk::Collection>());
+  struct Row {
+    const char* name;
+    InvokeKind kind;
+    VarType result;
+    desk::Variant given, passed;
+  } rows[] = {
+      {"Let of a Long", InvokeKind::Let, VarType::Long, text, desk::Variant::Long(12)},
+      {"Let already a Long", InvokeKind::Let, VarType::Long, desk::Variant::Long(3), desk::Variant::Long(3)},
+      {"Let without a type", InvokeKind::Let, VarType::Empty, text, text},
+      {"Let of any type", InvokeKind::Let, VarType::Any, text, text},
+      {"Let of a reference without a type", InvokeKind::Let, VarType::Empty, desk::Variant::ByRef(&target), text},
+      {"Set of any type", InvokeKind::Set, VarType::Any, desk::Variant::ByRef(&target), text},
+      {"Set of an object", InvokeKind::Set, VarType::Object, desk::Variant::Nothing(), desk::Variant::Nothing()},
+      {"Set of an object through a reference", InvokeKind::Set, VarType::Object, desk::Variant::ByRef(&object),
+       object},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    MemberInfo m{"Value", 1, r.kind, {}, r.result};
+    std::vector<desk::Variant> args{r.given};
+    desk::CoerceArgs(m, args);
+    ASSERT_EQ(args.size(), 1u);
+    EXPECT_EQ(args[0].Type(), r.passed.Type());
+    EXPECT_TRUE(args[0] == r.passed);
+  }
+  // A Set of an object member needs an object; one of any type takes anything.
+  MemberInfo set{"Value", 1, InvokeKind::Set, {}, VarType::Object};
+  std::vector<desk::Variant> number{desk::Variant::Long(1)};
+  try {
+    desk::CoerceArgs(set, number);
+    ADD_FAILURE() << "a number was taken for an object";
+  } catch (const desk::Error& e) {
+    EXPECT_EQ(e.Number(), 424);
+  }
+}
+
 // Creating by class identifier: the number and the text for each way it can go, whatever the
 // letter case of the identifier; a failing constructor is reported, never thrown past the
 // entry point, and leaves no object.

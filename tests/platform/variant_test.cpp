@@ -189,6 +189,20 @@ TEST(VariantTest, ConversionsAtTheirEdges) {
   }
 }
 
+// References to references are followed to the end, eight deep; a reference that reaches
+// itself ends the walk instead of looping, and reads as no value.
+TEST(VariantTest, ReferenceChainsEndAndCyclesDoNotHang) {
+  Variant chain[10];
+  chain[0] = Variant::Long(42);
+  for (int i = 1; i < 10; ++i) chain[i] = Variant::ByRef(&chain[i - 1]);
+  EXPECT_EQ(chain[8].ToLong(), 42);  // eight references
+  EXPECT_EQ(ErrOf([&] { chain[9].ToLong(); }), 13);
+  Variant self;
+  self = Variant::ByRef(&self);
+  EXPECT_EQ(ErrOf([&] { self.ToLong(); }), 13);
+  EXPECT_EQ(ErrOf([&] { self.ToString(); }), 13);
+}
+
 TEST(VariantTest, ValueEqualityAcrossNumericKindsIsExact) {
   EXPECT_TRUE(Variant::ValueEquals(Variant::Long(0), Variant::Integer(0)));
   EXPECT_TRUE(Variant::ValueEquals(Variant::Bool(false), Variant::Integer(0)));
