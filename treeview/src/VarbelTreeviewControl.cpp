@@ -121,7 +121,8 @@ const std::array<MemberExtra, kMembers.size()>& Extras() {
     for (size_t i = 0; i < kMembers.size(); ++i) {
       const Desc& d = kMembers[i];
       e[i].name = NameOf(d);
-      if (d.shape == Shape::Forwarded && d.kinds != Kinds::Method) e[i].setting = desk::TreeView::SettingIndex(d.inner);
+      // A forwarded method's id names no setting (-1).
+      if (d.shape == Shape::Forwarded) e[i].setting = desk::TreeView::SettingIndex(d.inner);
     }
     return e;
   }();
