@@ -45,12 +45,11 @@ size_t Collection::PositionOf(const Variant& index) const {
   if (v.Type() == VarType::String) {
     auto it = keys_.find(FoldCase(v.RawString()));
     if (it == keys_.end()) Raise(Err::InvalidProcedureCall);
-    for (size_t i = 0; i < items_.size(); ++i)
-      if (items_[i].get() == it->second) return i;
-    Raise(Err::InvalidProcedureCall);  // not reached: the map and the list agree
+    // The map and the list agree: the entry is in the list.
+    auto at = std::find_if(items_.begin(), items_.end(), [&](const auto& e) { return e.get() == it->second; });
+    return static_cast<size_t>(at - items_.begin());
   }
-  if (v.Type() == VarType::Object || v.Type() == VarType::Missing) Raise(Err::TypeMismatch);
-  int32_t pos = v.ToLong();
+  int32_t pos = v.ToLong();  // 13 for an object or a missing argument
   if (pos < 1 || pos > Count()) Raise(Err::SubscriptOutOfRange);
   return static_cast<size_t>(pos - 1);
 }
@@ -108,8 +107,7 @@ const Variant* Collection::Find(std::u16string_view key) const {
 void Collection::Remove(const Variant& index) { Erase(PositionOf(index)); }
 
 void Collection::Clear() {
-  std::vector<std::unique_ptr<Entry>> old = std::move(items_);
-  items_.clear();
+  std::vector<std::unique_ptr<Entry>> old = std::move(items_);  // leaves items_ empty
   keys_.clear();
   for (CollectionEnum* en : enums_) en->pos_ = 0;
   old.clear();  // items released once the collection is empty and consistent

@@ -89,8 +89,8 @@ size_t ListImages::PositionOf(const Variant& index) const {
     if (it == keys_.end()) Raise(Err::ElementNotFound);
     return static_cast<size_t>(it->second->index_ - 1);
   }
-  if (v.Type() == VarType::Object || v.Type() == VarType::Missing || v.Type() == VarType::Empty)
-    Raise(Err::TypeMismatch);
+  // Empty would read as 0; objects and a missing index fail to read as a number below (13).
+  if (v.Type() == VarType::Empty) Raise(Err::TypeMismatch);
   const int32_t pos = v.ToLong();
   if (pos < 1 || pos > Count()) Raise(Err::IndexOutOfBounds);
   return static_cast<size_t>(pos - 1);
@@ -139,8 +139,7 @@ void ListImages::Remove(const Variant& index) {
 }
 
 void ListImages::Clear() {
-  std::vector<Ref<ListImage>> old = std::move(items_);
-  items_.clear();
+  std::vector<Ref<ListImage>> old = std::move(items_);  // leaves items_ empty
   keys_.clear();
   imageWidth_ = imageHeight_ = 0;
   for (auto& e : old) e->index_ = 0;

@@ -99,8 +99,7 @@ void PositionIndex::Rebuild() {
 }
 
 std::vector<Ref<Node>> PositionIndex::TakeAll() {
-  std::vector<Ref<Node>> all = std::move(slots_);
-  slots_.clear();
+  std::vector<Ref<Node>> all = std::move(slots_);  // leaves slots_ empty
   fenwick_.clear();
   count_ = 0;
   return all;
@@ -251,9 +250,7 @@ bool RowIndex::Inserted(Node& n, bool sorted) {
     AttachBefore(s, n.next_->slot_);
   } else if (n.prev_) {
     AttachAfter(s, n.prev_->slot_);
-  } else {
-    Attach(s, kNone, false);
-  }
+  }  // else alone in its list, hung from nothing: Settle makes it the list's root
   uint32_t& root = ListRoot(n.parent_);
   Settle(s, root);
   Spread(n.parent_, 1);

@@ -166,7 +166,7 @@ double Variant::ToDouble() const {
       const std::u16string f = FoldCase(d.RawString());
       if (f == u"true") return -1;
       if (f == u"false") return 0;
-      Raise(Err::TypeMismatch);
+      break;  // no number: 13, as for the kinds below
     }
     case VarType::Missing:
     case VarType::Object:

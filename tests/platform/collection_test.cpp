@@ -49,6 +49,10 @@ TEST_F(CollectionTest, MissingKeysAndPositionsFail) {
   EXPECT_EQ(ErrOf([&] { c->Remove(Variant::String(u"nope")); }), 5);
   EXPECT_EQ(ErrOf([&] { c->Item(Variant::Long(0)); }), 9);
   EXPECT_EQ(ErrOf([&] { c->Item(Variant::Long(4)); }), 9);
+  EXPECT_EQ(ErrOf([&] { c->Item(Variant()); }), 9);  // Empty reads as 0
+  EXPECT_EQ(ErrOf([&] { c->Item(Variant::Object(c)); }), 13);
+  EXPECT_EQ(ErrOf([&] { c->Remove(Variant::Missing()); }), 13);
+  EXPECT_EQ(ErrOf([&] { c->Add(Variant::String(u"x"), std::nullopt, Variant::Object(c)); }), 13);
   EXPECT_EQ(Items(*c), u"abc");
 }
 
@@ -156,6 +160,45 @@ TEST_F(CollectionTest, ThroughInvokeByName) {
   EXPECT_EQ(desk::CallByName(*c, u"count", desk::InvokeKind::Get).ToLong(), 3);
   EXPECT_EQ(ErrOf([&] { desk::CallByName(*c, u"Nope", desk::InvokeKind::Get); }), 438);
   EXPECT_EQ(ErrOf([&] { desk::CallByName(*c, u"Item", desk::InvokeKind::Get); }), 450);
+}
+
+// Add by id with each optional argument, and Reset by id on the enumerator: a late-bound
+// host's calls land where the typed ones do.
+TEST_F(CollectionTest, AddAndEnumeratorResetById) {
+  using desk::InvokeKind;
+  const Variant none = Variant::Missing();
+  struct Row {
+    const char* name;
+    std::vector<Variant> args;  // Item, Key, Before, After
+    std::u16string items;
+  } rows[] = {
+      {"at the end", {Variant::String(u"x")}, u"abcx"},
+      {"with a key", {Variant::String(u"x"), Variant::String(u"Xk")}, u"abcx"},
+      {"before", {Variant::String(u"x"), none, Variant::Long(1)}, u"xabc"},
+      {"after a key", {Variant::String(u"x"), none, none, Variant::String(u"ALPHA")}, u"axbc"},
+  };
+  for (Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    SetUp();
+    EXPECT_TRUE(c->Invoke(1, InvokeKind::Method, r.args).IsEmpty());
+    EXPECT_EQ(Items(*c), r.items);
+    if (r.args.size() > 1 && !r.args[1].IsMissing()) {
+      EXPECT_EQ(c->Item(Variant::String(u"xK")).ToString(), u"x");
+    }
+  }
+  std::vector<Variant> both{Variant::String(u"y"), none, Variant::Long(1), Variant::Long(1)};
+  EXPECT_EQ(ErrOf([&] { c->Invoke(1, InvokeKind::Method, both); }), 5);
+  EXPECT_EQ(Items(*c), u"axbc");
+
+  auto e = c->NewEnum();
+  Variant v;
+  ASSERT_TRUE(e->Next(v));
+  ASSERT_TRUE(e->Next(v));
+  EXPECT_EQ(v.ToString(), u"x");
+  std::vector<Variant> noArgs;
+  e->Invoke(2, InvokeKind::Method, noArgs);
+  ASSERT_TRUE(e->Next(v));
+  EXPECT_EQ(v.ToString(), u"a");  // from the start again
 }
 
 }  // namespace

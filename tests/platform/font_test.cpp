@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <vector>
 
 namespace {
 
@@ -32,6 +33,31 @@ TEST(FontTest, CloneKeepsEveryAttribute) {
     EXPECT_TRUE(copy->SameAs(*f));
     EXPECT_FALSE(copy->SameAs(*plain));
   }
+}
+
+// Bold is a weight of 700 or more, by id as a late-bound host reads and writes it; the other
+// members' ranges are checked through the tree's font setting.
+TEST(FontTest, BoldIsAWeightOf700OrMore) {
+  using desk::InvokeKind;
+  using desk::Variant;
+  const std::pair<int16_t, bool> weights[] = {{0, false}, {400, false}, {699, false}, {700, true}, {1000, true}};
+  std::vector<Variant> none;
+  for (const auto& [weight, bold] : weights) {
+    auto f = desk::MakeRef<desk::Font>();
+    f->weight = weight;
+    EXPECT_EQ(f->Invoke(3, InvokeKind::Get, none), Variant::Bool(bold)) << weight;
+  }
+  auto f = desk::MakeRef<desk::Font>();
+  f->weight = 550;
+  std::vector<Variant> on{Variant::Bool(true)}, off{Variant::Bool(false)};
+  f->Invoke(3, InvokeKind::Let, on);
+  EXPECT_EQ(f->weight, 700);
+  f->Invoke(3, InvokeKind::Let, off);
+  EXPECT_EQ(f->weight, 400);
+  // The smallest size above 0 is accepted.
+  std::vector<Variant> tiny{Variant::Single(0.01f)};
+  f->Invoke(2, InvokeKind::Let, tiny);
+  EXPECT_EQ(f->Invoke(2, InvokeKind::Get, none), Variant::Single(0.01f));
 }
 
 }  // namespace

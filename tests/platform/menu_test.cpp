@@ -184,6 +184,13 @@ TEST(MenuArray, ElementsReadBackByIdAndLoadAsCopiesOfElementZero) {
   call(two, 3, InvokeKind::Let, {Variant::Bool(true)});
   EXPECT_EQ(call(two, 3, InvokeKind::Get), Variant::Bool(true));
   EXPECT_EQ(m->VisibleCount(), 2);
+  // A caption written by id tells the array, and leaves the tag as it was.
+  int changes = 0;
+  m->changed = [&] { ++changes; };
+  call(two, 1, InvokeKind::Let, {Variant::String(u"renamed")});
+  EXPECT_EQ(call(two, 1, InvokeKind::Get), Variant::String(u"renamed"));
+  EXPECT_EQ(call(two, 2, InvokeKind::Get), Variant::String(u"t0"));
+  EXPECT_EQ(changes, 1);
 }
 
 }  // namespace

@@ -40,4 +40,24 @@ TEST(TextTest, CopyUtf8CutsBetweenCharactersAndTerminates) {
   desk::CopyUtf8(text, nullptr, 10);  // no buffer: nothing to do
 }
 
+// Folding may grow a text past the first guess of its size (each ß folds to ss): the
+// whole text comes back folded, neither cut nor left as given.
+TEST(TextTest, FoldCaseGrowsTextsPastItsFirstGuess) {
+  const struct {
+    std::u16string given;
+    std::u16string folded;
+  } rows[] = {
+      {u"", u""},
+      {u"ABC", u"abc"},
+      {u"Stra\u00DFE", u"strasse"},
+      {std::u16string(8, u'\u00DF'), std::u16string(16, u's')},    // grows by 8: fits the guess
+      {std::u16string(9, u'\u00DF'), std::u16string(18, u's')},    // grows by 9: asks again
+      {std::u16string(40, u'\u00DF') + u"X", std::u16string(80, u's') + u"x"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(desk::U8(r.given));
+    EXPECT_EQ(desk::FoldCase(r.given), r.folded);
+  }
+}
+
 }  // namespace

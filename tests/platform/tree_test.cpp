@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "desk/text.h"
+#include "tree_index.h"
 
 namespace desk {
 namespace {
@@ -293,6 +294,8 @@ TEST_F(TreeModel, KeysFindTheirNodeWhateverTheirCaseThroughEveryChange) {
       {u"mixed", {u"Mixed", u"mixed"}},
       {u"\u00C4rger2", {u"\u00E4RGER2", u"\u00E4rger2"}},
       {u"plain", {u"PLAIN", u"plain"}},
+      {u"AZ", {u"az", u"aZ", u"Az"}},  // the first and last capitals
+      {u"@[`{", {u"@[`{"}},             // their neighbours, which do not fold
       {u"UPPER", {u"upper"}},
   };
   std::u16string before = u"b";
@@ -366,6 +369,33 @@ TEST(TreeKeys, TheKeyIndexAgreesWithAPlainMapThroughManyChanges) {
     std::u16string k = u"k" + DecimalText(i);
     if (!want.count(k)) {
       EXPECT_EQ(nodes.Find(k), nullptr) << U8(k);
+    }
+  }
+}
+
+// A probe run that wraps from the last slot of the key table to the first: whichever of its
+// keys is removed, the others are still found from their home slot.
+TEST(TreeKeys, RemovalFromARunThatWrapsPastTheEndOfTheTableKeepsTheRestFound) {
+  // Keys whose home is the last of the sixteen slots a small tree's key index starts with.
+  std::vector<std::u16string> keys;
+  for (int i = 0; keys.size() < 3; ++i) {
+    std::u16string k = u"w" + DecimalText(i);
+    if ((detail::KeyIndex::Hash(k) & 15) == 15) keys.push_back(k);
+  }
+  for (size_t gone = 0; gone < keys.size(); ++gone) {
+    SCOPED_TRACE(gone);
+    Ref<TreeView> tree = MakeHeadlessTree();
+    Nodes& nodes = tree->NodeCollection();
+    for (const auto& k : keys) nodes.AddRoot(k, k);  // slots 15, 0 and 1
+    nodes.Remove(Variant::String(keys[gone]));
+    for (size_t i = 0; i < keys.size(); ++i) {
+      Node* n = nodes.Find(keys[i]);
+      if (i == gone) {
+        EXPECT_EQ(n, nullptr);
+      } else {
+        ASSERT_NE(n, nullptr) << U8(keys[i]);
+        EXPECT_EQ(n->Key(), keys[i]);
+      }
     }
   }
 }

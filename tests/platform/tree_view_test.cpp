@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 #include <functional>
 #include <random>
 #include <string>
@@ -94,7 +96,11 @@ INSTANTIATE_TEST_SUITE_P(
                       RangeRow{"MousePointerGap", treeid::kMousePointer, Variant::Long(16), Variant::Long(15)},
                       RangeRow{"MousePointerCustom", treeid::kMousePointer, Variant::Long(98), Variant::Long(99)},
                       RangeRow{"IndentationNegative", treeid::kIndentation, Variant::Single(-0.5f),
-                               Variant::Double(0)}),
+                               Variant::Double(0)},
+                      RangeRow{"IndentationInfinite", treeid::kIndentation,
+                               Variant::Single(std::numeric_limits<float>::infinity()), Variant::Single(1e6f)},
+                      RangeRow{"IndentationNaN", treeid::kIndentation, Variant::Double(std::nan("")),
+                               Variant::Single(0.5f)}),
     [](const auto& i) { return std::string(i.param.name); });
 
 // By place, every setting is the one its id names; a place outside the table is 438 both ways.
@@ -216,11 +222,24 @@ TEST(TreeContainer, AnswersItsOwnIdsAndPassesTheRestToTheTree) {
       {ext::kWhatsThisHelpID, Variant::Long(-7)}, {ext::kCausesValidation, Variant::Bool(false)},
       {ext::kToolTipText, Variant::String(u"tip")}, {ext::kHeight, Variant::Single(0)},
   };
+  Call(*ext, ext::kHeight, K::Let, {Variant::Single(200)});
+  EXPECT_EQ(tree->Container().height, 200);
   for (const auto& [id, value] : writes) {
     SCOPED_TRACE(id);
     Call(*ext, id, K::Let, {value});
     EXPECT_EQ(Call(*ext, id, K::Get), value);
   }
+  // The tree sees the container's values that it lays out by.
+  EXPECT_EQ(tree->Container().left, -120);
+  EXPECT_EQ(tree->Container().top, -0.5f);
+  EXPECT_EQ(tree->Container().width, 300);
+  EXPECT_EQ(tree->Container().height, 0);
+  EXPECT_FALSE(tree->Container().visible);
+  EXPECT_FALSE(tree->Container().enabled);
+  Call(*ext, ext::kVisible, K::Let, {Variant::Bool(true)});
+  Call(*ext, ext::kEnabled, K::Let, {Variant::Bool(true)});
+  EXPECT_TRUE(tree->Container().visible);
+  EXPECT_TRUE(tree->Container().enabled);
   Call(*ext, treeid::kStyle, K::Let, {Variant::Long(3)});
   EXPECT_EQ(tree->Style(), 3);
   EXPECT_EQ(ext->GetIdOfName(u"width"), ext::kWidth);

@@ -122,6 +122,7 @@ TEST(VariantTest, ByRefWritesReachTheCallersStorageInItsKind) {
 TEST(VariantTest, ConversionsAtTheirEdges) {
   const std::u16string longest = std::u16string(399, u'0') + u"7";
   Variant target = Variant::Integer(9);
+  Variant outer = Variant::ByRef(&target);
   struct Row {
     const char* name;
     Variant in;
@@ -159,6 +160,24 @@ TEST(VariantTest, ConversionsAtTheirEdges) {
       {"the smallest Integer as text", Variant::Integer(-32768), VarType::String, Variant::String(u"-32768"), 0},
       {"False as text", Variant::Bool(false), VarType::String, Variant::String(u"False"), 0},
       {"a reference converts its target", Variant::ByRef(&target), VarType::Long, Variant::Long(9), 0},
+      {"a reference to a reference", Variant::ByRef(&outer), VarType::Long, Variant::Long(9), 0},
+      {"octal", Variant::String(u"&O17"), VarType::Long, Variant::Long(15), 0},
+      {"octal in lower case", Variant::String(u"&o777"), VarType::Long, Variant::Long(511), 0},
+      {"octal digits only", Variant::String(u"&O8"), VarType::Long, Variant(), 13},
+      {"the largest hex of 16 bits", Variant::String(u"&HFFFF"), VarType::Long, Variant::Long(-1), 0},
+      {"the largest hex of 32 bits", Variant::String(u"&HFFFFFFFF"), VarType::Long, Variant::Long(-1), 0},
+      {"hex past 32 bits", Variant::String(u"&H100000000"), VarType::Long, Variant(), 13},
+      {"hex with junk after it", Variant::String(u"&H1G"), VarType::Long, Variant(), 13},
+      {"a plus sign", Variant::String(u"+5"), VarType::Long, Variant::Long(5), 0},
+      {"two signs", Variant::String(u"-+5"), VarType::Long, Variant(), 13},
+      {"a sign alone", Variant::String(u"-"), VarType::Long, Variant(), 13},
+      {"spaces alone", Variant::String(u" \t "), VarType::Long, Variant(), 13},
+      {"a number then text", Variant::String(u"5x"), VarType::Long, Variant(), 13},
+      {"to a reference", Variant::Long(1), VarType::ByRef, Variant(), 13},
+      {"to Empty", Variant::Long(1), VarType::Empty, Variant(), 0},
+      {"to Any follows a reference", Variant::ByRef(&target), VarType::Any, Variant::Integer(9), 0},
+      {"an object to text", Variant::Nothing(), VarType::String, Variant(), 13},
+      {"Missing to a number", Variant::Missing(), VarType::Double, Variant(), 13},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
@@ -168,6 +187,20 @@ TEST(VariantTest, ConversionsAtTheirEdges) {
       EXPECT_EQ(got, r.out);
     }
   }
+}
+
+// References to references are followed to the end, eight deep; a reference that reaches
+// itself ends the walk instead of looping, and reads as no value.
+TEST(VariantTest, ReferenceChainsEndAndCyclesDoNotHang) {
+  Variant chain[10];
+  chain[0] = Variant::Long(42);
+  for (int i = 1; i < 10; ++i) chain[i] = Variant::ByRef(&chain[i - 1]);
+  EXPECT_EQ(chain[8].ToLong(), 42);  // eight references
+  EXPECT_EQ(ErrOf([&] { chain[9].ToLong(); }), 13);
+  Variant self;
+  self = Variant::ByRef(&self);
+  EXPECT_EQ(ErrOf([&] { self.ToLong(); }), 13);
+  EXPECT_EQ(ErrOf([&] { self.ToString(); }), 13);
 }
 
 TEST(VariantTest, ValueEqualityAcrossNumericKindsIsExact) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "PopUpMenus.h"
+#include "desk/menu.h"
 #include "desk/tree.h"
 #include "support/test_support.h"
 
@@ -73,6 +74,18 @@ TEST_F(ControlTest, PopUpMenusIsMadeOnceOnFirstReadAndBoundToTheItemArray) {
   Variant second = control->Invoke(varbel::MemberId("PopUpMenus"), InvokeKind::Get, none);
   EXPECT_EQ(first.RawObject().get(), second.RawObject().get());
   EXPECT_EQ(control->GetPopUpMenus()->GetMainMNU().RawObject().get(), &surface->ItemArray());
+}
+
+// A host may keep the popup's item array after the control is gone: a click on it then
+// reaches nobody (the control's handler must not run on a freed control).
+TEST_F(ControlTest, AnItemArrayKeptPastTheControlNoLongerCallsIt) {
+  desk::Ref<desk::MenuArray> items(&surface->ItemArray());
+  items->Load(1);
+  surface = nullptr;
+  control.reset();
+  items->Click(0);
+  items->Click(1);
+  EXPECT_EQ(items->Count(), 2);
 }
 
 TEST_F(ControlTest, BadCallsThroughInvokeAnswerThePlatformsErrors) {

@@ -163,6 +163,21 @@ Variant Written(VarType t) {
   }
 }
 
+// Ids the tree might raise that the control has no event for, at both ends of its table and
+// far outside it, are not raised again; the last one it has is.
+TEST_F(ForwardingTest, OnlyTheTreesEventsOfTheControlAreRaisedAgain) {
+  const DispId last = varbel::VarbelTreeviewControl::Events().members.back().id;
+  for (DispId id : {-1, 0, last + 1, last + 2, 1000, INT32_MAX, INT32_MIN}) {
+    std::vector<Variant> none;
+    tree->Events().Raise(id, none);
+  }
+  EXPECT_TRUE(ids.empty());
+  int16_t cancel = 0;
+  std::u16string text = u"t";
+  tree->RaiseAfterLabelEdit(cancel, text);
+  EXPECT_EQ(ids, std::vector<DispId>{last});
+}
+
 TEST_F(ForwardingTest, ByReferenceArgumentsAreTheTreesOwnStorage) {
   using Raise = std::function<std::vector<Variant>(desk::TreeView&)>;
   struct Case {

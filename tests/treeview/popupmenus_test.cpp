@@ -307,6 +307,10 @@ TEST(PopUpMenusSteps, AddAndClearWorkOnAnyItemArrayStepByStep) {
     EXPECT_EQ(fake->log, clearLog);
     EXPECT_EQ(menus->Count(), 0);
     EXPECT_TRUE(host.Platform().messageBoxes.empty());
+    // With only the design-time item left, the count is read once and nothing is unloaded.
+    fake->log.clear();
+    menus->Clear();
+    EXPECT_EQ(fake->log, (std::vector<std::string>{"0.Visible=-1", "Count"}));
   }
   const int addSteps[] = {8, 9, 10, 11, 12, 13};
   for (int at = 0; at < 6; ++at) {

@@ -541,6 +541,11 @@ TEST(ImageList, RefusalsLeaveTheListUnchanged) {
   }
   EXPECT_EQ(ErrorOf([&] { images.Item(desk::Variant::String(u"nope")); }), 35601);
   EXPECT_EQ(ErrorOf([&] { images.Remove(desk::Variant::Long(0)); }), 35600);
+  EXPECT_EQ(ErrorOf([&] { images.Item(desk::Variant::Long(2)); }), 35600);
+  EXPECT_EQ(ErrorOf([&] { images.Item(desk::Variant()); }), 13);
+  EXPECT_EQ(ErrorOf([&] { images.Item(desk::Variant::Object(Pic())); }), 13);
+  EXPECT_EQ(ErrorOf([&] { images.Remove(desk::Variant::Missing()); }), 13);
+  EXPECT_EQ(images.Item(desk::Variant::Long(1))->Key(), u"key");
   // An entry without a key is allowed, and more than one; digits beside a letter are a key.
   images.Add(desk::Variant::Missing(), desk::Variant::String(u""), desk::Variant::Object(Pic()));
   images.Add(desk::Variant::Missing(), desk::Variant::Missing(), desk::Variant::Object(Pic()));

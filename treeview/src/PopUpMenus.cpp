@@ -193,8 +193,7 @@ Ref<PopUpMenu> PopUpMenus::Add(const std::u16string& name, const std::u16string&
     step = 13;
     arr.SetVisible(0, false, args);
   });
-  args.clear();
-  spare_ = std::move(args);
+  spare_ = std::move(args);  // every use empties or refills it first
   return result;
 }
 
@@ -241,7 +240,6 @@ void PopUpMenus::Clear() {
   Trapped(u"Clear", [&](int32_t& step) {
     step = 2;
     ArgList args;
-    args.reserve(1);
     ItemArray arr(mvarMainMNU);
     arr.SetVisible(0, true, args);
     step = 3;

@@ -121,7 +121,8 @@ const std::array<MemberExtra, kMembers.size()>& Extras() {
     for (size_t i = 0; i < kMembers.size(); ++i) {
       const Desc& d = kMembers[i];
       e[i].name = NameOf(d);
-      if (d.shape == Shape::Forwarded && d.kinds != Kinds::Method) e[i].setting = desk::TreeView::SettingIndex(d.inner);
+      // A forwarded method's id names no setting (-1).
+      if (d.shape == Shape::Forwarded) e[i].setting = desk::TreeView::SettingIndex(d.inner);
     }
     return e;
   }();
@@ -138,14 +139,14 @@ const MemberExtra& ExtraOf(const Args& a) { return Extras()[a.Data()]; }
 Variant ForwardedGet(C& c, Args& a) {
   const Desc& d = DescOf(a);
   const int setting = ExtraOf(a).setting;
+  // The tree checked an object setting's kind when it was written, and none of the container's
+  // values is an object: a value only needs its member's type.
   if (setting >= 0) {
     const Variant& v = ControlMembers::InnerTree(c).SettingAt(setting);
-    if (d.type == VarType::Object) return Variant::Object(CheckObject(d.obj, v.ToObject()));
     return v.Type() == d.type ? v : v.ConvertTo(d.type);
   }
   std::vector<Variant> none;
   Variant v = ControlMembers::Tree(c)->Invoke(d.inner, InvokeKind::Get, none);
-  if (d.type == VarType::Object) return Variant::Object(CheckObject(d.obj, v.ToObject()));
   if (v.Type() == d.type) return v;
   return v.ConvertTo(d.type);
 }
@@ -170,14 +171,10 @@ Variant ForwardedSet(C& c, Args& a) {
   const Desc& d = DescOf(a);
   const MemberExtra& x = ExtraOf(a);
   Ref<desk::Object> keep = CheckObject(d.obj, a.NewValue().ToObject());
-  if (x.setting >= 0) {
-    desk::TreeView& tree = ControlMembers::InnerTree(c);
-    Ref<desk::Object> keepTree(&tree);
-    tree.SetSettingAt(x.setting, Variant::Object(keep));
-  } else {
-    std::vector<Variant> args{Variant::Object(keep)};
-    ControlMembers::Tree(c)->Invoke(d.inner, InvokeKind::Set, args);
-  }
+  // Every object the control forwards (Font, MouseIcon, ImageList) is one of the tree's settings.
+  desk::TreeView& tree = ControlMembers::InnerTree(c);
+  Ref<desk::Object> keepTree(&tree);
+  tree.SetSettingAt(x.setting, Variant::Object(keep));
   ControlMembers::Notify(c, x.name);
   return Variant();
 }
@@ -405,7 +402,8 @@ void C::OnResize() {
 }
 
 void C::ForwardTreeEvent(DispId id, std::vector<Variant>& args) {
-  if (id <= 0 || static_cast<size_t>(id) >= kRaisedAgain.size() || !kRaisedAgain[static_cast<size_t>(id)]) return;
+  // A negative id wraps past the end of the table; id 0 is no event.
+  if (static_cast<size_t>(id) >= kRaisedAgain.size() || !kRaisedAgain[static_cast<size_t>(id)]) return;
   Ref<desk::Object> keep(this);  // a handler may release the control
   // A copy of the list, not of the values: by-reference arguments still point at the tree's
   // own storage, while a handler that overwrites a by-value node slot cannot replace the
