@@ -298,6 +298,28 @@ TEST(PictureLoader, ASizeAskedForIsTheAreaAverage) {
   }
 }
 
+// Adam7 rows are final only after the last pass; 9x9 reaches all seven passes and a row and
+// column past the first 8x8 block. Pixels exactly as stored, and the same average as the
+// plain file when a size is asked for.
+TEST(PictureLoader, AnInterlacedPngIsItsPlainTwin) {
+  const int w = 9, h = 9;
+  const std::vector<uint8_t> rgb = testenv::PatternRgb(w, h, 3);
+  std::vector<uint32_t> want;
+  for (size_t i = 0; i < rgb.size(); i += 3)
+    want.push_back(0xFF000000u | uint32_t{rgb[i]} << 16 | uint32_t{rgb[i + 1]} << 8 | rgb[i + 2]);
+  const std::string interlaced = testenv::EncodePngInterlaced(rgb, w, h), plain = testenv::EncodePng(rgb, w, h);
+  ASSERT_NE(interlaced, plain);
+  const desk::Decoded own = desk::DecodePixels(Bytes(interlaced));
+  EXPECT_EQ(own.width, w);
+  EXPECT_EQ(own.height, h);
+  EXPECT_EQ(own.pixels, want);
+  EXPECT_EQ(desk::DecodePixels(Bytes(interlaced), 4, 5).pixels, desk::DecodePixels(Bytes(plain), 4, 5).pixels);
+  for (const testenv::Damaged& d : testenv::DamagedForms(interlaced)) {
+    SCOPED_TRACE(d.what);
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(d.bytes)); }), 481);
+  }
+}
+
 // A picture of up to 256x256 keeps its pixels; a larger one keeps a preview of at most 256 a
 // side, of its shape.
 TEST(PictureLoader, OpenKeepsPixelsUpToItsLimitAndAPreviewOfTheShapeBeyond) {
