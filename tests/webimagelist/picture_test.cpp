@@ -430,9 +430,13 @@ TEST(PictureLoader, BitmapsWithCoreHeadersAndFullPalettes) {
 TEST(PictureLoader, LoadsFromAPathBeyondAscii) {
   const auto dir = std::filesystem::temp_directory_path() / ("pic-\xC3\xA4-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
-  testenv::WriteFile(dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png", testenv::DataFile("px.png"));
-  desk::Ref<desk::Picture> p = desk::LoadPictureFile(desk::U16((dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png").string()));
-  EXPECT_EQ(p->width, 4);
+  // The first character past ASCII (U+0080) and the last one in it (U+007F), alone in the name.
+  for (const char* name : {"gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png", "\xC2\x80.png", "\x7F.png"}) {
+    SCOPED_TRACE(name);
+    testenv::WriteFile(dir / name, testenv::DataFile("px.png"));
+    desk::Ref<desk::Picture> p = desk::LoadPictureFile(desk::U16((dir / name).string()));
+    EXPECT_EQ(p->width, 4);
+  }
   std::filesystem::remove_all(dir);
 }
 
