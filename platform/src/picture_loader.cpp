@@ -32,6 +32,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "files.h"
+#include "picture_checks.h"
 
 namespace desk {
 
@@ -487,15 +488,10 @@ bool WholeIconDib(std::span<const uint8_t> dib) {
   return Le32(dib.data()) + palette + colourBytes + maskBytes <= dib.size();
 }
 
-struct LoaderState {
-  bool tooLarge = false;
-};
-
-void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
-  if (TooLarge(width, height)) {
-    static_cast<LoaderState*>(data)->tooLarge = true;
-    gdk_pixbuf_loader_set_size(loader, 0, 0);  // the loaders give up on a 0x0 target
-  }
+// Called before the loader allocates the picture: a 0x0 target makes it give up instead (and
+// a picture of 0x0 would be refused by Output::Start in any case).
+void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer) {
+  if (TooLarge(width, height)) gdk_pixbuf_loader_set_size(loader, 0, 0);
 }
 
 struct LoaderHandle {
@@ -513,16 +509,15 @@ void DecodePixbuf(const char* type, std::span<const uint8_t> data, Output& out) 
   LoaderHandle loader;
   loader.p = gdk_pixbuf_loader_new_with_type(type, nullptr);
   if (!loader.p) Invalid();
-  LoaderState state;
-  g_signal_connect(loader.p, "size-prepared", G_CALLBACK(OnSizePrepared), &state);
+  g_signal_connect(loader.p, "size-prepared", G_CALLBACK(OnSizePrepared), nullptr);
   GError* err = nullptr;
   bool ok = gdk_pixbuf_loader_write(loader.p, data.data(), data.size(), &err) != FALSE;
   if (err) g_error_free(err), err = nullptr;
-  if (ok && !state.tooLarge) {
+  if (ok) {
     ok = gdk_pixbuf_loader_close(loader.p, &err) != FALSE;
     if (err) g_error_free(err), err = nullptr;
   }
-  if (!ok || state.tooLarge) Invalid();
+  if (!ok) Invalid();
   GdkPixbuf* pb = gdk_pixbuf_loader_get_pixbuf(loader.p);  // owned by the loader
   if (!pb || gdk_pixbuf_get_bits_per_sample(pb) != 8 || gdk_pixbuf_get_colorspace(pb) != GDK_COLORSPACE_RGB) Invalid();
   const int w = gdk_pixbuf_get_width(pb), h = gdk_pixbuf_get_height(pb);
@@ -604,6 +599,12 @@ std::vector<uint32_t> Resample(const std::vector<uint32_t>& px, int32_t w, int32
 }
 
 }  // namespace
+
+Decoded detail::DecodeWithPixbufOnly(const char* type, std::span<const uint8_t> bytes) {
+  Output out(0, 0);
+  DecodePixbuf(type, bytes, out);
+  return out.Finish(Picture::Kind::Bitmap);
+}
 
 Decoded DecodePixels(std::span<const uint8_t> bytes, int32_t width, int32_t height) {
   if (width < 0 || height < 0 || (width == 0) != (height == 0)) Raise(Err::InvalidProcedureCall);

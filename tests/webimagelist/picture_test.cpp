@@ -10,6 +10,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "fixture.h"
+#include "picture_checks.h"
 #include "support/bmp.h"
 #include "support/damaged_pictures.h"
 #include "support/encode.h"
@@ -20,6 +21,8 @@ namespace {
 using desk::Err;
 
 std::u16string Data(const std::string& name) { return desk::U16(std::string(DESK_TEST_DATA) + "/" + name); }
+
+std::span<const uint8_t> Bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 
 int ErrorOf(const std::function<void()>& f) {
   try {
@@ -186,11 +189,30 @@ TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
     EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(Data(name)); }), 481);
     EXPECT_LT(MaxRssKb() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
   }
+  // gdk-pixbuf's own limit, without the header checks in front of it: a whole 1-bit bitmap of
+  // 8193x8192, one row over the limit (8 MiB of file, 200 MiB as gdk-pixbuf's pixels).
+  const int32_t w = 8193, h = 8192;
+  const uint32_t rowBytes = (w + 31) / 32 * 4, pixelsAt = 14 + 40 + 8;
+  std::string huge(pixelsAt + size_t{rowBytes} * h, '\x55');
+  auto put = [&](size_t at, uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) huge[at + static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  huge[0] = 'B', huge[1] = 'M';
+  put(2, static_cast<uint32_t>(huge.size()), 4), put(6, 0, 4), put(10, pixelsAt, 4);
+  put(14, 40, 4), put(18, w, 4), put(22, h, 4), put(26, 1, 2), put(28, 1, 2), put(30, 0, 4), put(34, 0, 4);
+  put(38, 2835, 4), put(42, 2835, 4), put(46, 2, 4), put(50, 0, 4), put(54, 0, 4), put(58, 0xFFFFFF, 4);
+  const long before = MaxRssKb();
+  EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(huge)); }), 481);
+  EXPECT_EQ(ErrorOf([&] { desk::detail::DecodeWithPixbufOnly("bmp", Bytes(huge)); }), 481);
+  EXPECT_LT(MaxRssKb() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
+  const std::string small = testenv::DataFile("px.bmp");
+  const desk::Decoded d = desk::detail::DecodeWithPixbufOnly("bmp", Bytes(small));
+  EXPECT_EQ(d.width, 4);
+  EXPECT_EQ(d.height, 3);
+  EXPECT_EQ(d.pixels.at(1), 0xFF00FF00u);
 }
 
 // --- pixels exactly as the format says ----------------------------------------------------
-
-std::span<const uint8_t> Bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 
 struct GifRow {
   const char* what;
