@@ -470,7 +470,7 @@ bool WholeBmp(std::span<const uint8_t> b) {
   if (!pixels) return false;
   const uint64_t infoSize = Le32(b.data() + 14);
   if (pixelsAt < 14 + infoSize) return false;
-  return pixelsAt <= b.size() && *pixels <= b.size() - pixelsAt;
+  return pixelsAt + *pixels <= b.size();  // both far below 2^63: no overflow
 }
 
 // An icon image stored as a bitmap: the header, palette, colour rows and mask rows (the
@@ -605,6 +605,9 @@ Decoded detail::DecodeWithPixbufOnly(const char* type, std::span<const uint8_t> 
   DecodePixbuf(type, bytes, out);
   return out.Finish(Picture::Kind::Bitmap);
 }
+
+bool detail::BmpHeadersHold(std::span<const uint8_t> file) { return WholeBmp(file); }
+bool detail::IconBitmapHeadersHold(std::span<const uint8_t> dib) { return WholeIconDib(dib); }
 
 Decoded DecodePixels(std::span<const uint8_t> bytes, int32_t width, int32_t height) {
   if (width < 0 || height < 0 || (width == 0) != (height == 0)) Raise(Err::InvalidProcedureCall);

@@ -618,14 +618,37 @@ TEST(PictureLoader, ABitmapsColourCountMustFitItsDepth) {
     for (int i = 0; i < 4; ++i) b[46 + static_cast<size_t>(i)] = static_cast<uint8_t>(colours >> (8 * i));
     return b;
   };
+  // The same in an icon: its palette comes before the colour rows and the mask (all clear).
+  auto eightBitIcon = [&](uint32_t colours) {
+    std::vector<uint8_t> bmp = eightBit(colours);
+    std::vector<uint8_t> b{0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 8, 0};
+    const size_t dibSize = bmp.size() - 14 + 2 * 4;
+    for (size_t v : {dibSize, size_t{22}})
+      for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    b.insert(b.end(), bmp.begin() + 14, bmp.end());
+    b[22 + 8] = 4;  // the height counts the mask rows too
+    b.insert(b.end(), 8, 0);
+    return b;
+  };
   EXPECT_EQ(desk::DecodePicture(eightBit(2))->width, 2);
   EXPECT_EQ(desk::DecodePicture(twentyFourBit(5))->width, 2) << "a count beside true colour is ignored";
+  const desk::Ref<desk::Picture> icon = desk::DecodePicture(eightBitIcon(2));
+  EXPECT_EQ(icon->pixels, (std::vector<uint32_t>{0xFF0000FFu, 0xFF00FF00u, 0xFF0000FFu, 0xFF00FF00u}));
   struct Row {
     const char* what;
     std::vector<uint8_t> bytes;
   };
   const Row rows[] = {
       {"257 colours at 8 bits", eightBit(257)},
+      {"257 colours at 8 bits in an icon", eightBitIcon(257)},
+      {"an icon at 8 bits without its last mask row",
+       [&] {
+         std::vector<uint8_t> b = eightBitIcon(0);
+         b.erase(b.end() - 4, b.end());
+         b[14] = static_cast<uint8_t>(b.size() - 22);
+         b[15] = static_cast<uint8_t>((b.size() - 22) >> 8);
+         return b;
+       }()},
       {"a count with the top bit set at 8 bits", eightBit(0xFFFFFFF8u)},
       {"a count with the top bit set at 24 bits", twentyFourBit(0x80000000u)},
   };
@@ -637,6 +660,107 @@ TEST(PictureLoader, ABitmapsColourCountMustFitItsDepth) {
 
 // A bitmap cut anywhere in its headers (file header, then the 40-byte information header) is
 // no picture: every length short of the first pixel is refused before anything is decoded.
+// The header checks alone, without gdk-pixbuf's own checks behind them: each bound at the
+// byte where it starts to refuse.
+struct DibSpec {
+  uint32_t infoSize = 40;
+  int32_t w = 3, h = 2;
+  uint16_t bpp = 24;
+  uint32_t compression = 0, sizeImage = 0, colours = 0;
+  size_t palette = 0, pixels = 0;  // bytes present
+};
+
+std::vector<uint8_t> Dib(const DibSpec& d) {
+  std::vector<uint8_t> b;
+  auto u16 = [&](uint32_t v) { b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF); };
+  auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  if (d.infoSize == 12) {
+    u32(12), u16(static_cast<uint32_t>(d.w)), u16(static_cast<uint32_t>(d.h)), u16(1), u16(d.bpp);
+  } else {
+    u32(d.infoSize), u32(static_cast<uint32_t>(d.w)), u32(static_cast<uint32_t>(d.h)), u16(1), u16(d.bpp);
+    u32(d.compression), u32(d.sizeImage), u32(2835), u32(2835), u32(d.colours), u32(0);
+    b.resize(std::max<size_t>(b.size(), d.infoSize));
+  }
+  b.resize(b.size() + d.palette + d.pixels, 0x11);
+  return b;
+}
+
+std::vector<uint8_t> BmpFile(const DibSpec& d, int64_t pixelsAtShift = 0, int64_t fileSizeShift = 0) {
+  const std::vector<uint8_t> dib = Dib(d);
+  std::vector<uint8_t> b{'B', 'M'};
+  auto u32 = [&](uint64_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  u32(static_cast<uint64_t>(static_cast<int64_t>(14 + dib.size()) + fileSizeShift)), u32(0);
+  u32(static_cast<uint64_t>(static_cast<int64_t>(14 + d.infoSize + d.palette) + pixelsAtShift));
+  b.insert(b.end(), dib.begin(), dib.end());
+  return b;
+}
+
+TEST(PictureLoader, TheHeaderChecksHoldWithoutGdkPixbuf) {
+  using D = DibSpec;
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    bool whole;
+  };
+  const std::vector<uint8_t> good = BmpFile(D{.pixels = 24});
+  const Row files[] = {
+      {"24 bits, every row", good, true},
+      {"24 bits, a byte short", BmpFile(D{.pixels = 23}), false},
+      {"rows top down", BmpFile(D{.h = -2, .pixels = 24}), true},
+      {"the file size one byte past the end", BmpFile(D{.pixels = 24}, 0, 1), false},
+      {"pixels starting one byte late", BmpFile(D{.pixels = 24}, 1), false},
+      {"pixels starting inside the info header", BmpFile(D{.pixels = 30}, -7), false},
+      {"25 bytes", std::vector<uint8_t>(good.begin(), good.begin() + 25), false},
+      {"a core header", BmpFile(D{.infoSize = 12, .pixels = 24}), true},
+      {"an info header of 39 bytes", BmpFile(D{.infoSize = 39, .pixels = 24}), false},
+      {"an info header of 124 bytes", BmpFile(D{.infoSize = 124, .pixels = 24}), true},
+      {"1 bit, 2 colours", BmpFile(D{.bpp = 1, .colours = 2, .palette = 8, .pixels = 8}), true},
+      {"1 bit, 3 colours", BmpFile(D{.bpp = 1, .colours = 3, .palette = 12, .pixels = 8}), false},
+      {"4 bits, 16 colours", BmpFile(D{.bpp = 4, .colours = 16, .palette = 64, .pixels = 8}), true},
+      {"4 bits, 17 colours", BmpFile(D{.bpp = 4, .colours = 17, .palette = 68, .pixels = 8}), false},
+      {"8 bits, 256 colours", BmpFile(D{.bpp = 8, .colours = 256, .palette = 1024, .pixels = 8}), true},
+      {"8 bits, 257 colours", BmpFile(D{.bpp = 8, .colours = 257, .palette = 1028, .pixels = 8}), false},
+      {"8 bits, a row short", BmpFile(D{.bpp = 8, .palette = 1024, .pixels = 7}), false},
+      {"0 bits", BmpFile(D{.bpp = 0, .pixels = 24}), false},
+      {"24 bits, the largest count, ignored", BmpFile(D{.colours = 0x7FFFFFFFu, .pixels = 24}), true},
+      {"24 bits, a count with the top bit set", BmpFile(D{.colours = 0x80000000u, .pixels = 24}), false},
+      {"RLE8 with its byte count", BmpFile(D{.bpp = 8, .compression = 1, .sizeImage = 10, .palette = 1024, .pixels = 10}), true},
+      {"RLE8 one byte short of its count", BmpFile(D{.bpp = 8, .compression = 1, .sizeImage = 11, .palette = 1024, .pixels = 10}), false},
+      {"RLE8 without a byte count", BmpFile(D{.bpp = 8, .compression = 1, .palette = 1024, .pixels = 10}), false},
+      {"RLE4 with its byte count", BmpFile(D{.bpp = 4, .compression = 2, .sizeImage = 6, .palette = 64, .pixels = 6}), true},
+      {"bit fields", BmpFile(D{.bpp = 32, .compression = 3, .pixels = 24}), true},
+      {"alpha bit fields", BmpFile(D{.bpp = 32, .compression = 6, .pixels = 24}), true},
+      {"JPEG inside", BmpFile(D{.compression = 4, .pixels = 24}), false},
+      {"PNG inside", BmpFile(D{.compression = 5, .pixels = 24}), false},
+      {"one row over the pixel limit", BmpFile(D{.w = 8193, .h = 8192, .bpp = 1, .palette = 8, .pixels = size_t{1028} * 8192}), false},
+  };
+  for (const Row& r : files) {
+    SCOPED_TRACE(std::string("file: ") + r.what);
+    EXPECT_EQ(desk::detail::BmpHeadersHold(r.bytes), r.whole);
+  }
+  // An icon's bitmap: the header's height counts the colour rows and the mask rows.
+  const Row icons[] = {
+      {"24 bits, rows and mask", Dib(D{.w = 2, .h = 4, .pixels = 16 + 8}), true},
+      {"24 bits, a byte short", Dib(D{.w = 2, .h = 4, .pixels = 16 + 7}), false},
+      {"8 bits, the whole palette", Dib(D{.w = 2, .h = 4, .bpp = 8, .palette = 1024, .pixels = 16}), true},
+      {"8 bits, a byte short", Dib(D{.w = 2, .h = 4, .bpp = 8, .palette = 1024, .pixels = 15}), false},
+      {"8 bits, 2 colours", Dib(D{.w = 2, .h = 4, .bpp = 8, .colours = 2, .palette = 8, .pixels = 16}), true},
+      {"8 bits, 2 colours, a byte short", Dib(D{.w = 2, .h = 4, .bpp = 8, .colours = 2, .palette = 8, .pixels = 15}), false},
+      {"4 bits, the whole palette", Dib(D{.w = 2, .h = 4, .bpp = 4, .palette = 64, .pixels = 16}), true},
+      {"4 bits, a byte short", Dib(D{.w = 2, .h = 4, .bpp = 4, .palette = 64, .pixels = 15}), false},
+      {"a header alone, for no rows", Dib(D{.w = 1, .h = 1}), true},
+      {"39 bytes", [] { auto d = Dib(D{.w = 1, .h = 1}); d.pop_back(); return d; }(), false},
+      {"a core header", Dib(D{.infoSize = 12, .w = 2, .h = 4, .pixels = 24}), false},
+      {"RLE8", Dib(D{.w = 2, .h = 4, .bpp = 8, .compression = 1, .sizeImage = 4, .palette = 1024, .pixels = 16}), false},
+  };
+  for (const Row& r : icons) {
+    SCOPED_TRACE(std::string("icon: ") + r.what);
+    EXPECT_EQ(desk::detail::IconBitmapHeadersHold(r.bytes), r.whole);
+  }
+}
+
 TEST(PictureLoader, ABitmapCutInsideItsHeadersIsRefused) {
   const std::vector<uint8_t> whole = desk_test::MakeBmp(2, 2, [](int32_t x, int32_t y) { return 0x102030u * (x + y + 1); });
   ASSERT_EQ(desk::DecodePicture(whole)->width, 2);
