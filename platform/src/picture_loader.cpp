@@ -133,10 +133,7 @@ class Output {
     for (size_t i = 0; i < d.pixels.size(); ++i) {
       const float* a = acc_.data() + i * 4;
       const float alpha = a[3];
-      if (alpha <= 0.5f / 255.0f) {
-        d.pixels[i] = 0;
-        continue;
-      }
+      if (alpha <= 0.5f / 255.0f) continue;  // clear, as resize made it
       auto ch = [&](float v) { return static_cast<uint32_t>(std::clamp(v / alpha + 0.5f, 0.0f, 255.0f)); };
       const auto A = static_cast<uint32_t>(std::clamp(alpha * 255.0f + 0.5f, 0.0f, 255.0f));
       d.pixels[i] = (A << 24) | (ch(a[0]) << 16) | (ch(a[1]) << 8) | ch(a[2]);

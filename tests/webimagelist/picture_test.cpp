@@ -342,6 +342,33 @@ TEST(PictureLoader, AnInterlacedPngIsItsPlainTwin) {
   }
 }
 
+// ScaledTo: held pixels as they are at their own size, else their area average, whichever
+// side changes; a picture that keeps only a preview (600x3: 256x1) scales that when it is
+// large enough and decodes its bytes again when it is not.
+TEST(PictureLoader, ScaledToAveragesWhatThePictureHolds) {
+  const auto bmp = desk_test::MakeBmp(4, 2, [](int32_t x, int32_t y) { return uint32_t((x * 40 + y * 80) << 16 | (y * 100) << 8 | x * 30); });
+  const desk::Ref<desk::Picture> held = desk::DecodePicture(bmp);
+  ASSERT_TRUE(held->HoldsPixels());
+  for (const auto& [w, h] : {std::pair{4, 2}, std::pair{4, 1}, std::pair{2, 2}, std::pair{4, 3}, std::pair{8, 2}, std::pair{1, 1}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    const desk::Ref<desk::Picture> s = held->ScaledTo(w, h);
+    EXPECT_EQ(s->width, w);
+    EXPECT_EQ(s->height, h);
+    EXPECT_EQ(s->pixels, desk::DecodePixels(bmp, w, h).pixels);
+  }
+  EXPECT_EQ(held->ScaledTo(4, 2)->pixels, held->pixels);
+  const std::string png = testenv::EncodePng(testenv::PatternRgb(600, 3, 5, 0), 600, 3);
+  const desk::Ref<desk::Picture> large = desk::OpenPicture({png.begin(), png.end()});
+  ASSERT_EQ(large->previewWidth, 256);
+  ASSERT_EQ(large->previewHeight, 1);
+  EXPECT_EQ(large->ScaledTo(256, 1)->pixels, large->preview);
+  EXPECT_EQ(large->ScaledTo(300, 1)->pixels, desk::DecodePixels(Bytes(png), 300, 1).pixels);
+  EXPECT_EQ(large->ScaledTo(100, 2)->pixels, desk::DecodePixels(Bytes(png), 100, 2).pixels);
+  EXPECT_EQ(ErrorOf([&] { held->ScaledTo(0, 2); }), 380);
+  EXPECT_EQ(ErrorOf([&] { held->ScaledTo(8193, 8192); }), 380);
+  EXPECT_EQ(ErrorOf([&] { desk::MakeRef<desk::Picture>()->ScaledTo(2, 2); }), 481);
+}
+
 // A picture of up to 256x256 keeps its pixels; a larger one keeps a preview of at most 256 a
 // side, of its shape.
 TEST(PictureLoader, OpenKeepsPixelsUpToItsLimitAndAPreviewOfTheShapeBeyond) {
