@@ -84,11 +84,7 @@ class CurlRequest : public Request {
       curl_slist* more = curl_slist_append(headers_, "Pragma: no-cache");
       if (more) headers_ = more;
     }
-    if (!easy_ || !multi_ || !headers_) {
-      done_ = failed_ = true;
-      return;
-    }
-    bool ok = curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+    bool ok = easy_ && multi_ && headers_ && curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_) == CURLE_OK &&
@@ -113,12 +109,9 @@ class CurlRequest : public Request {
 #if LIBCURL_VERSION_NUM >= 0x075700
     curl_easy_setopt(easy_, CURLOPT_CA_CACHE_TIMEOUT, 3600L);
 #endif
-    ok = ok && curl_multi_add_handle(multi_, easy_) == CURLM_OK;
-    if (!ok) {
-      done_ = failed_ = true;
-      return;
-    }
-    added_ = true;
+    // A request that could not be set up is never added: its first Read finds nothing running
+    // and fails it, as it fails a transfer that ends without a word.
+    added_ = ok && curl_multi_add_handle(multi_, easy_) == CURLM_OK;
     lastProgress_ = windowStart_ = Clock::now();
   }
 
