@@ -410,30 +410,57 @@ TEST(PictureLoader, JpegInCmykBecomesRgb) {
 
 // At its own size a JPEG is exactly what libjpeg makes of it with its defaults (smooth chroma
 // upsampling, the exact DCT): no shortcut of the reduced sizes leaks into the full one.
-TEST(PictureLoader, AJpegAtItsOwnSizeIsLibjpegsDefaultDecode) {
-  const int w = 37, h = 29;  // partial blocks at both edges
-  const std::string jpeg = testenv::EncodeJpeg(testenv::PatternRgb(w, h, 9, 40), w, h, 80);
+// libjpeg's own decode of `jpeg` at `eighths`/8 of its size: its defaults at full size; the
+// plain chroma upsampling below it, as the loader averages such a picture again anyway.
+std::vector<uint32_t> LibjpegDecode(const std::string& jpeg, unsigned eighths, int* w = nullptr) {
   jpeg_decompress_struct c{};
   jpeg_error_mgr err{};
   c.err = jpeg_std_error(&err);
   jpeg_create_decompress(&c);
   jpeg_mem_src(&c, reinterpret_cast<const unsigned char*>(jpeg.data()), static_cast<unsigned long>(jpeg.size()));
-  ASSERT_EQ(jpeg_read_header(&c, TRUE), JPEG_HEADER_OK);
+  EXPECT_EQ(jpeg_read_header(&c, TRUE), JPEG_HEADER_OK);
   c.out_color_space = JCS_RGB;
+  c.scale_num = eighths;
+  c.scale_denom = 8;
+  c.dct_method = JDCT_ISLOW;
+  if (eighths < 8) c.do_fancy_upsampling = FALSE;
   jpeg_start_decompress(&c);
+  const auto ow = static_cast<size_t>(c.output_width);
+  if (w) *w = static_cast<int>(ow);
   std::vector<uint32_t> want;
-  std::vector<uint8_t> line(static_cast<size_t>(w) * 3);
+  std::vector<uint8_t> line(ow * 3);
   while (c.output_scanline < c.output_height) {
     JSAMPROW row = line.data();
     jpeg_read_scanlines(&c, &row, 1);
-    for (int x = 0; x < w; ++x)
-      want.push_back(0xFF000000u | uint32_t{line[x * 3u]} << 16 | uint32_t{line[x * 3u + 1]} << 8 | line[x * 3u + 2]);
+    for (size_t x = 0; x < ow; ++x)
+      want.push_back(0xFF000000u | uint32_t{line[x * 3]} << 16 | uint32_t{line[x * 3 + 1]} << 8 | line[x * 3 + 2]);
   }
   jpeg_finish_decompress(&c);
   jpeg_destroy_decompress(&c);
+  return want;
+}
+
+TEST(PictureLoader, AJpegAtItsOwnSizeIsLibjpegsDefaultDecode) {
+  const int w = 37, h = 29;  // partial blocks at both edges
+  const std::string jpeg = testenv::EncodeJpeg(testenv::PatternRgb(w, h, 9, 40), w, h, 80);
   const desk::Decoded d = desk::DecodePixels(Bytes(jpeg));
   EXPECT_EQ(d.outWidth, w);
-  EXPECT_EQ(d.pixels, want);
+  EXPECT_EQ(d.pixels, LibjpegDecode(jpeg, 8));
+}
+
+// A smaller size is decoded at the smallest DCT scale that still covers it: at exactly that
+// scale's size, the pixels are libjpeg's own at that scale.
+TEST(PictureLoader, AJpegAskedSmallerDecodesAtTheSmallestScaleThatCoversIt) {
+  const int w = 64, h = 48;
+  const std::string jpeg = testenv::EncodeJpeg(testenv::PatternRgb(w, h, 4, 40), w, h, 85);
+  for (unsigned eighths = 1; eighths < 8; ++eighths) {
+    SCOPED_TRACE(std::to_string(eighths) + "/8");
+    int sw = 0;
+    const std::vector<uint32_t> want = LibjpegDecode(jpeg, eighths, &sw);
+    ASSERT_EQ(sw, w * static_cast<int>(eighths) / 8);
+    const desk::Decoded d = desk::DecodePixels(Bytes(jpeg), sw, h * static_cast<int>(eighths) / 8);
+    EXPECT_EQ(d.pixels, want);
+  }
 }
 
 // Bitmaps with the old 12-byte header and with palettes that use every entry their depth allows.
