@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 
+#include "desk/error.h"
 #include "desk/property_bag.h"
 #include "desk/text.h"
 #include "support/memory_filesystem.h"
@@ -131,6 +132,24 @@ TEST_F(ReplaceTest, NamesBeyondAsciiAreUtf8OnDisk) {
     EXPECT_FALSE(system->RemoveFile(path));
   }
   EXPECT_EQ(Entries(), 0u);
+  // A NUL would cut the name short and name another file: nothing is touched.
+  WriteText(dir / "kept", "kept");
+  const std::u16string cut = desk::U16((dir / "kept").string()) + std::u16string(1, u'\0') + u"x";
+  const std::string text = "new";
+  const std::span<const uint8_t> piece(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  try {
+    system->ReplaceFile(cut, std::span(&piece, 1));
+    ADD_FAILURE() << "a name with a NUL was written";
+  } catch (const desk::Error& e) {
+    EXPECT_EQ(e.Number(), 75);
+  }
+  EXPECT_FALSE(system->FileExists(cut));
+  EXPECT_FALSE(system->RemoveFile(cut));
+  EXPECT_EQ(ReadText(dir / "kept"), "kept");
+  for (const std::u16string& empty : {std::u16string(), std::u16string(1, u'\0')}) {
+    EXPECT_FALSE(system->FileExists(empty));
+    EXPECT_FALSE(system->RemoveFile(empty));
+  }
 }
 
 // TMPDIR as the user set it, without the slashes that end it; unset or empty: /tmp.

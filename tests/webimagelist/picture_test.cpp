@@ -147,6 +147,10 @@ TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   auto path = [&](const char* n) { return desk::U16((dir / n).string()); };
 
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("missing.png")); }), 53);
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(u""); }), 53) << "no path";
+  testenv::WriteFile(dir / "px.png", testenv::DataFile("px.png"));
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("px.png") + std::u16string(1, u'\0') + u"x"); }), 53)
+      << "a NUL would name the picture before it";
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("text.png")); }), 481);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("cut.png")); }), 481);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("svg.png")); }), 481) << "only the five formats are decoded";
