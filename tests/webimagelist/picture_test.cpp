@@ -409,7 +409,31 @@ TEST(PictureLoader, JpegInCmykBecomesRgb) {
   };
   EXPECT_PRED2(near, d.pixels[3 * 16 + 2], 0xFFC86432u);
   EXPECT_PRED2(near, d.pixels[5 * 16 + 12], 0xFF643219u);
+}
 
+// Warnings about metadata the pixels do not depend on are not refused (every warning about
+// the image data is, see RefusesCutAndLyingPicturesOfEveryFormat).
+TEST(PictureLoader, JpegMetadataWarningsAreNotRefused) {
+  auto patched = [](std::string jpeg, const std::string& marker, size_t offset, char value) {
+    const size_t at = jpeg.find(marker);
+    EXPECT_NE(at, std::string::npos) << marker;
+    if (at != std::string::npos) jpeg[at + offset] = value;
+    return jpeg;
+  };
+  const std::string rgb = testenv::EncodeJpeg(testenv::PatternRgb(16, 8, 2), 16, 8);
+  const std::string cmyk = testenv::EncodeJpeg(std::vector<uint8_t>(16 * 8 * 4, 128), 16, 8, 90, true);
+  struct Row {
+    const char* what;
+    std::string bytes;
+  } rows[] = {
+      {"JFIF major version 2", patched(rgb, std::string("JFIF\0", 5), 5, 2)},
+      {"an Adobe colour transform of 3 (taken as YCCK)", patched(cmyk, "Adobe", 11, 3)},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    ASSERT_NE(r.bytes, r.what[0] == 'J' ? rgb : cmyk);
+    EXPECT_EQ(desk::DecodePixels(Bytes(r.bytes)).pixels.size(), 128u);
+  }
 }
 
 // At its own size a JPEG is exactly what libjpeg makes of it with its defaults (smooth chroma
