@@ -232,8 +232,24 @@ TEST_F(CApi, AControlReleasedInsideAnEventRaisedThroughOneOfItsNodesOutlivesTheE
   size_t aliveAfterRelease = 0;
   auto* fn = new HostFn;
   const int32_t expandId = 28;
+  const int32_t pathId = Id(tree, "PathSeparator");
+  int spareGone = 0, spareGoneInEvent = -1;
+  auto* spareFn = new HostFn;
+  spareFn->destroyed = &spareGone;
+  desk_object* spare = NewHost(spareFn);
   fn->invoke = [&](int32_t id, int32_t, desk_value*, int32_t, desk_value*, desk_error*) {
     if (id == expandId && ++expands == 1) {
+      // Reads made inside the event, the second on the handle the first used, end no call but
+      // their own: the node's call is still in progress, and a release still waits for it.
+      for (int i = 0; i < 2; ++i) {
+        desk_value v{};
+        desk_error e;
+        EXPECT_EQ(desk_get(tree, pathId, &v, &e), 0);
+        EXPECT_EQ(Text(v), u"\\");
+        desk_value_clear(&v);
+      }
+      EXPECT_EQ(desk_release(spare), 0);
+      spareGoneInEvent = spareGone;
       EXPECT_EQ(desk_release(tree), 0);  // the host's last handle
       aliveAfterRelease = platform->Surfaces().size();
     }
@@ -250,6 +266,8 @@ TEST_F(CApi, AControlReleasedInsideAnEventRaisedThroughOneOfItsNodesOutlivesTheE
   EXPECT_EQ(expands, 1);
   EXPECT_EQ(aliveAfterRelease, 1u);           // not freed under the event
   EXPECT_TRUE(platform->Surfaces().empty());  // freed once the call returned
+  EXPECT_EQ(spareGoneInEvent, 0);
+  EXPECT_EQ(spareGone, 1);
   desk_value_clear(&node);
   tree = nullptr;
 }
