@@ -581,6 +581,10 @@ TEST_F(BagFileTest, FilesThatCannotBeReadFailWithThePlatformsNumbers) {
   EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir / std::string(300, 'n')); }), 75);
   fs::create_symlink("loop", dir / "loop");
   EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir / "loop"); }), 75);
+  // A regular file whose read fails: the process's own memory at address 0.
+  auto [unreadable, why] = Failure([&] { bag.LoadFromFile("/proc/self/mem"); });
+  EXPECT_EQ(unreadable, 75);
+  EXPECT_NE(why.find("/proc/self/mem (Input/output error)"), std::string::npos) << why;
   EXPECT_EQ(bag.Count(), 1u);
 }
 

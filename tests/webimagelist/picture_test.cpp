@@ -163,6 +163,7 @@ TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("loop.png")); }), 75) << "a link to itself";
   ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("fifo.png")); }), 481) << "a FIFO, without waiting for a writer";
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(u"/proc/self/mem"); }), 75) << "a regular file whose read fails";
   std::filesystem::remove_all(dir);
 }
 
