@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "desk/http.h"
@@ -264,6 +265,15 @@ struct UrlHandle {
   ~UrlHandle() { curl_url_cleanup(p); }
 };
 
+// A part of a parsed URL as curl hands it out, given back however the caller leaves.
+std::optional<std::string> UrlPart(CURLU* u, CURLUPart part) {
+  char* raw = nullptr;
+  const bool got = curl_url_get(u, part, &raw, 0) == CURLUE_OK;
+  const std::unique_ptr<char, decltype(&curl_free)> text(raw, &curl_free);
+  if (!got || !text) return std::nullopt;
+  return std::string(text.get());
+}
+
 class CurlSession : public Session {
  public:
   CurlSession(const Options& opt, const detail::Checks& checks, std::shared_ptr<Share> share, std::string agent)
@@ -275,17 +285,12 @@ class CurlSession : public Session {
     if (!u.p) return std::make_unique<FailedRequest>();
     const std::string encoded = EncodeUrl(url);
     if (curl_url_set(u.p, CURLUPART_URL, encoded.c_str(), 0) != CURLUE_OK) return std::make_unique<FailedRequest>();
-    char* scheme = nullptr;
-    if (curl_url_get(u.p, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK || !scheme)
-      return std::make_unique<FailedRequest>();
-    const std::string s = scheme;
-    curl_free(scheme);
-    if (checks_.schemeBeforeRequest && s != "http" && s != "https") return std::make_unique<FailedRequest>();
-    char* normal = nullptr;
-    if (curl_url_get(u.p, CURLUPART_URL, &normal, 0) != CURLUE_OK || !normal) return std::make_unique<FailedRequest>();
-    const std::string target = normal;
-    curl_free(normal);
-    return std::make_unique<CurlRequest>(opt_, checks_, share_, target, agent_);
+    const std::optional<std::string> scheme = UrlPart(u.p, CURLUPART_SCHEME);
+    if (!scheme) return std::make_unique<FailedRequest>();
+    if (checks_.schemeBeforeRequest && *scheme != "http" && *scheme != "https") return std::make_unique<FailedRequest>();
+    const std::optional<std::string> target = UrlPart(u.p, CURLUPART_URL);
+    if (!target) return std::make_unique<FailedRequest>();
+    return std::make_unique<CurlRequest>(opt_, checks_, share_, *target, agent_);
   }
 
  private:
