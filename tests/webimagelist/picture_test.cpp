@@ -1,5 +1,6 @@
 // The picture loader on real files of each format, and the image list that holds pictures.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -210,6 +211,16 @@ TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
   EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(huge)); }), 481);
   EXPECT_EQ(ErrorOf([&] { desk::detail::DecodeWithPixbufOnly("bmp", Bytes(huge)); }), 481);
   EXPECT_LT(MaxRssKb() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
+  // A size asked for beyond the limit fails once the decoder has started: every decoder is
+  // given back on that way out too (counted on the heap over many rounds).
+  for (const char* name : {"px.jpg", "px.png", "px.gif", "px.bmp"}) {
+    SCOPED_TRACE(name);
+    const std::string bytes = testenv::DataFile(name);
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(bytes), 8193, 8192); }), 481);
+    const size_t heap = mallinfo2().uordblks;
+    for (int i = 0; i < 300; ++i) ErrorOf([&] { desk::DecodePixels(Bytes(bytes), 8193, 8192); });
+    EXPECT_LT(mallinfo2().uordblks, heap + 1024 * 1024) << "a decoder stayed allocated";
+  }
   const std::string small = testenv::DataFile("px.bmp");
   const desk::Decoded d = desk::detail::DecodeWithPixbufOnly("bmp", Bytes(small));
   EXPECT_EQ(d.width, 4);
