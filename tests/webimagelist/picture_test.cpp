@@ -248,6 +248,18 @@ std::string NoColourTable() {
   return gif;
 }
 
+// A frame whose LZW codes reach index 2 while its table, cut from four colours to two, ends
+// at index 1: the encoder itself would mask such an index away.
+std::string IndexPastTheTable() {
+  std::string gif = testenv::EncodeGif(2, 1, {}, {testenv::Frame(0, 0, 2, 1, {0, 2}, {0xFF0000, 0x00FF00, 0x0000FF})});
+  const size_t descriptor = 6 + 7;
+  EXPECT_EQ(gif[descriptor], ',');
+  EXPECT_EQ(static_cast<uint8_t>(gif[descriptor + 9]) & 0x87, 0x81) << "a table of four colours";
+  gif[descriptor + 9] = static_cast<char>(0x80);
+  gif.erase(descriptor + 10 + 2 * 3, 2 * 3);
+  return gif;
+}
+
 std::vector<GifRow> GifRows() {
   const std::vector<uint32_t> rgbw = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
   // Nine rows reach every pass of an interlaced image (rows 0 and 8, 4, 2 and 6, the odd ones).
@@ -274,6 +286,7 @@ std::vector<GifRow> GifRows() {
       {"only the first frame of an animation is drawn",
        testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 2, 1, {0, 1}), testenv::Frame(0, 0, 2, 1, {3, 3}, {}, false, 0)}), 2, 1, {R, G}},
       {"no colour table anywhere", NoColourTable(), 0, 0, {}},
+      {"an index one past the colour table", IndexPastTheTable(), 0, 0, {}},
   };
 }
 
