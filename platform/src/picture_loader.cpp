@@ -551,7 +551,7 @@ void DecodeIco(std::span<const uint8_t> b, Output& out) {
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* e = b.data() + 6 + i * 16;
     const uint64_t size = Le32(e + 8), offset = Le32(e + 12);
-    if (size == 0 || offset > b.size() || size > b.size() - offset) Invalid();  // promises more than there is
+    if (size == 0 || offset + size > b.size()) Invalid();  // promises more than there is (both below 2^32)
     const int64_t w = e[0] ? e[0] : 256, h = e[1] ? e[1] : 256;
     if (w * h >= bestArea) bestArea = w * h, best = i;
   }
