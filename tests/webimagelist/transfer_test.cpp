@@ -95,6 +95,34 @@ TEST_F(Transfer, OneTlsHandshakeServesEveryPictureOfAFill) {
   EXPECT_TRUE(Boxes().empty());
 }
 
+// One client serves requests of several threads at once: they share its connections, name
+// look-ups and TLS sessions, under the client's locks.
+TEST_F(Transfer, ThreadsShareOneClient) {
+  const std::string png = testenv::DataFile("px.png");
+  server_.Routes().Get(R"(/t(\d+)\.png)", [&](const httplib::Request&, httplib::Response& res) { res.set_content(png, "image/png"); });
+  server_.Routes().set_keep_alive_max_count(1000);
+  server_.Start();
+  desk::http::Options o;
+  o.stallTimeout = 5000ms;
+  auto client = desk::http::MakeCurlClient(o);
+  std::atomic<int> whole{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      auto session = client->OpenSession("test");
+      for (int i = 0; i < 25; ++i) {
+        auto request = session->OpenUrl(server_.Url("/t" + std::to_string(t * 100 + i) + ".png"));
+        std::string body;
+        uint8_t piece[4096];
+        while (size_t n = request->Read(piece, sizeof piece)) body.append(reinterpret_cast<char*>(piece), n);
+        if (request->Succeeded() && body == png) ++whole;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(whole.load(), 100);
+  EXPECT_EQ(server_.Total(), 100);
+}
+
 // A server that sends a byte now and then is not silent, so the stall timeout never fires;
 // the low-speed bound ends the transfer after one window instead. A body that is slow but
 // above the rate still arrives.
