@@ -585,6 +585,11 @@ TEST_F(BagFileTest, FilesThatCannotBeReadFailWithThePlatformsNumbers) {
   auto [unreadable, why] = Failure([&] { bag.LoadFromFile("/proc/self/mem"); });
   EXPECT_EQ(unreadable, 75);
   EXPECT_NE(why.find("/proc/self/mem (Input/output error)"), std::string::npos) << why;
+  // A file that says it is empty and is not (as the kernel's are): read to its real end.
+  auto [grown, parse] = Failure([&] { bag.LoadFromFile("/proc/self/status"); });
+  EXPECT_EQ(grown, 321);
+  EXPECT_NE(parse.find("/proc/self/status: "), std::string::npos) << parse;
+  EXPECT_EQ(parse.find("the file is empty"), std::string::npos) << parse;
   EXPECT_EQ(bag.Count(), 1u);
 }
 

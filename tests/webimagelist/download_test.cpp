@@ -206,6 +206,11 @@ TEST_F(Download, EachCheckOfTheClientHoldsOnItsOwn) {
 
   using Checks = desk::http::detail::Checks;
   const Checks none{false, false, false, false, false};
+  // Hosts get every check: MakeCurlClient makes its client with the defaults.
+  const Checks all{};
+  for (bool Checks::*check : {&Checks::schemeBeforeRequest, &Checks::curlProtocols, &Checks::curlRedirectProtocols,
+                              &Checks::statusOnBody, &Checks::statusAtEnd})
+    EXPECT_TRUE(all.*check);
   auto only = [&](bool Checks::*check) {
     Checks c = none;
     c.*check = true;
