@@ -161,7 +161,7 @@ TEST(SystemTempFolder, ComesFromTmpdirWithoutTrailingSlashes) {
     std::u16string folder;
   } rows[] = {{nullptr, u"/tmp"},           {"", u"/tmp"},        {"/var/x", u"/var/x"}, {"/var/x//", u"/var/x"},
               {"/", u""},                   {"//", u""},          {"x/", u"x"},          {"/v\xC3\xA9/", u"/v\u00E9"},
-              {"/\x7F", u"/\u007F"}};
+              {"/\x7F", u"/\u007F"},     {"/\x80", u"/\uFFFD"}};  // the last byte is no UTF-8
   for (const Row& r : rows) {
     SCOPED_TRACE(r.tmpdir ? r.tmpdir : "(unset)");
     if (r.tmpdir) ::setenv("TMPDIR", r.tmpdir, 1);
