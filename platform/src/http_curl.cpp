@@ -199,7 +199,9 @@ class CurlRequest : public Request {
     if (failed_) pendingSize_ = pos_ = 0;
   }
 
-  // Moves the transfer on until bytes are pending, it ended, or it stalled too long.
+  // Moves the transfer on until bytes are pending, it ended, or it stalled too long. Read
+  // calls it only with nothing pending and the transfer not done; each turn returns as soon
+  // as either changes.
   void Pump() {
     if (paused_) {
       paused_ = false;
@@ -207,7 +209,7 @@ class CurlRequest : public Request {
       if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) return Finish(false);
       if (pendingSize_ != 0 || done_) return;
     }
-    while (!done_ && pendingSize_ == 0) {
+    for (;;) {
       int running = 0;
       if (curl_multi_perform(multi_, &running) != CURLM_OK) return Finish(false);
       int left = 0;
