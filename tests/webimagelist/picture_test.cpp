@@ -559,13 +559,17 @@ TEST(PictureLoader, BitmapsWithCoreHeadersAndFullPalettes) {
 TEST(PictureLoader, LoadsFromAPathBeyondAscii) {
   const auto dir = std::filesystem::temp_directory_path() / ("pic-\xC3\xA4-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
-  // The first character past ASCII (U+0080) and the last one in it (U+007F), alone in the name.
-  for (const char* name : {"gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png", "\xC2\x80.png", "\x7F.png"}) {
-    SCOPED_TRACE(name);
-    testenv::WriteFile(dir / name, testenv::DataFile("px.png"));
-    desk::Ref<desk::Picture> p = desk::LoadPictureFile(desk::U16((dir / name).string()));
+  // The first character past ASCII (U+0080) and the last one in it (U+007F), alone in a path
+  // that is ASCII up to them.
+  const auto ascii = std::filesystem::temp_directory_path() / ("pic-ascii-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(ascii);
+  for (const auto& path : {dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png", ascii / "\xC2\x80.png", ascii / "\x7F.png"}) {
+    SCOPED_TRACE(path.string());
+    testenv::WriteFile(path, testenv::DataFile("px.png"));
+    desk::Ref<desk::Picture> p = desk::LoadPictureFile(desk::U16(path.string()));
     EXPECT_EQ(p->width, 4);
   }
+  std::filesystem::remove_all(ascii);
   std::filesystem::remove_all(dir);
 }
 
