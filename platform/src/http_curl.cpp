@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "desk/http.h"
@@ -84,11 +85,7 @@ class CurlRequest : public Request {
       curl_slist* more = curl_slist_append(headers_, "Pragma: no-cache");
       if (more) headers_ = more;
     }
-    if (!easy_ || !multi_ || !headers_) {
-      done_ = failed_ = true;
-      return;
-    }
-    bool ok = curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()) == CURLE_OK &&
+    bool ok = easy_ && multi_ && headers_ && curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_HTTPGET, 1L) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_USERAGENT, agent.c_str()) == CURLE_OK &&
               curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_) == CURLE_OK &&
@@ -113,12 +110,9 @@ class CurlRequest : public Request {
 #if LIBCURL_VERSION_NUM >= 0x075700
     curl_easy_setopt(easy_, CURLOPT_CA_CACHE_TIMEOUT, 3600L);
 #endif
-    ok = ok && curl_multi_add_handle(multi_, easy_) == CURLM_OK;
-    if (!ok) {
-      done_ = failed_ = true;
-      return;
-    }
-    added_ = true;
+    // A request that could not be set up is never added: its first Read finds nothing running
+    // and fails it, as it fails a transfer that ends without a word.
+    added_ = ok && curl_multi_add_handle(multi_, easy_) == CURLM_OK;
     lastProgress_ = windowStart_ = Clock::now();
   }
 
@@ -205,7 +199,9 @@ class CurlRequest : public Request {
     if (failed_) pendingSize_ = pos_ = 0;
   }
 
-  // Moves the transfer on until bytes are pending, it ended, or it stalled too long.
+  // Moves the transfer on until bytes are pending, it ended, or it stalled too long. Read
+  // calls it only with nothing pending and the transfer not done; each turn returns as soon
+  // as either changes.
   void Pump() {
     if (paused_) {
       paused_ = false;
@@ -213,7 +209,7 @@ class CurlRequest : public Request {
       if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) return Finish(false);
       if (pendingSize_ != 0 || done_) return;
     }
-    while (!done_ && pendingSize_ == 0) {
+    for (;;) {
       int running = 0;
       if (curl_multi_perform(multi_, &running) != CURLM_OK) return Finish(false);
       int left = 0;
@@ -271,6 +267,15 @@ struct UrlHandle {
   ~UrlHandle() { curl_url_cleanup(p); }
 };
 
+// A part of a parsed URL as curl hands it out, given back however the caller leaves.
+std::optional<std::string> UrlPart(CURLU* u, CURLUPart part) {
+  char* raw = nullptr;
+  const bool got = curl_url_get(u, part, &raw, 0) == CURLUE_OK;
+  const std::unique_ptr<char, decltype(&curl_free)> text(raw, &curl_free);
+  if (!got || !text) return std::nullopt;
+  return std::string(text.get());
+}
+
 class CurlSession : public Session {
  public:
   CurlSession(const Options& opt, const detail::Checks& checks, std::shared_ptr<Share> share, std::string agent)
@@ -282,17 +287,12 @@ class CurlSession : public Session {
     if (!u.p) return std::make_unique<FailedRequest>();
     const std::string encoded = EncodeUrl(url);
     if (curl_url_set(u.p, CURLUPART_URL, encoded.c_str(), 0) != CURLUE_OK) return std::make_unique<FailedRequest>();
-    char* scheme = nullptr;
-    if (curl_url_get(u.p, CURLUPART_SCHEME, &scheme, 0) != CURLUE_OK || !scheme)
-      return std::make_unique<FailedRequest>();
-    const std::string s = scheme;
-    curl_free(scheme);
-    if (checks_.schemeBeforeRequest && s != "http" && s != "https") return std::make_unique<FailedRequest>();
-    char* normal = nullptr;
-    if (curl_url_get(u.p, CURLUPART_URL, &normal, 0) != CURLUE_OK || !normal) return std::make_unique<FailedRequest>();
-    const std::string target = normal;
-    curl_free(normal);
-    return std::make_unique<CurlRequest>(opt_, checks_, share_, target, agent_);
+    const std::optional<std::string> scheme = UrlPart(u.p, CURLUPART_SCHEME);
+    if (!scheme) return std::make_unique<FailedRequest>();
+    if (checks_.schemeBeforeRequest && *scheme != "http" && *scheme != "https") return std::make_unique<FailedRequest>();
+    const std::optional<std::string> target = UrlPart(u.p, CURLUPART_URL);
+    if (!target) return std::make_unique<FailedRequest>();
+    return std::make_unique<CurlRequest>(opt_, checks_, share_, *target, agent_);
   }
 
  private:

@@ -32,6 +32,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "files.h"
+#include "picture_checks.h"
 
 namespace desk {
 
@@ -132,10 +133,7 @@ class Output {
     for (size_t i = 0; i < d.pixels.size(); ++i) {
       const float* a = acc_.data() + i * 4;
       const float alpha = a[3];
-      if (alpha <= 0.5f / 255.0f) {
-        d.pixels[i] = 0;
-        continue;
-      }
+      if (alpha <= 0.5f / 255.0f) continue;  // clear, as resize made it
       auto ch = [&](float v) { return static_cast<uint32_t>(std::clamp(v / alpha + 0.5f, 0.0f, 255.0f)); };
       const auto A = static_cast<uint32_t>(std::clamp(alpha * 255.0f + 0.5f, 0.0f, 255.0f));
       d.pixels[i] = (A << 24) | (ch(a[0]) << 16) | (ch(a[1]) << 8) | ch(a[2]);
@@ -469,7 +467,7 @@ bool WholeBmp(std::span<const uint8_t> b) {
   if (!pixels) return false;
   const uint64_t infoSize = Le32(b.data() + 14);
   if (pixelsAt < 14 + infoSize) return false;
-  return pixelsAt <= b.size() && *pixels <= b.size() - pixelsAt;
+  return pixelsAt + *pixels <= b.size();  // both far below 2^63: no overflow
 }
 
 // An icon image stored as a bitmap: the header, palette, colour rows and mask rows (the
@@ -487,15 +485,10 @@ bool WholeIconDib(std::span<const uint8_t> dib) {
   return Le32(dib.data()) + palette + colourBytes + maskBytes <= dib.size();
 }
 
-struct LoaderState {
-  bool tooLarge = false;
-};
-
-void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer data) {
-  if (TooLarge(width, height)) {
-    static_cast<LoaderState*>(data)->tooLarge = true;
-    gdk_pixbuf_loader_set_size(loader, 0, 0);  // the loaders give up on a 0x0 target
-  }
+// Called before the loader allocates the picture: a 0x0 target makes it give up instead (and
+// a picture of 0x0 would be refused by Output::Start in any case).
+void OnSizePrepared(GdkPixbufLoader* loader, int width, int height, gpointer) {
+  if (TooLarge(width, height)) gdk_pixbuf_loader_set_size(loader, 0, 0);
 }
 
 struct LoaderHandle {
@@ -513,16 +506,15 @@ void DecodePixbuf(const char* type, std::span<const uint8_t> data, Output& out) 
   LoaderHandle loader;
   loader.p = gdk_pixbuf_loader_new_with_type(type, nullptr);
   if (!loader.p) Invalid();
-  LoaderState state;
-  g_signal_connect(loader.p, "size-prepared", G_CALLBACK(OnSizePrepared), &state);
+  g_signal_connect(loader.p, "size-prepared", G_CALLBACK(OnSizePrepared), nullptr);
   GError* err = nullptr;
   bool ok = gdk_pixbuf_loader_write(loader.p, data.data(), data.size(), &err) != FALSE;
   if (err) g_error_free(err), err = nullptr;
-  if (ok && !state.tooLarge) {
+  if (ok) {
     ok = gdk_pixbuf_loader_close(loader.p, &err) != FALSE;
     if (err) g_error_free(err), err = nullptr;
   }
-  if (!ok || state.tooLarge) Invalid();
+  if (!ok) Invalid();
   GdkPixbuf* pb = gdk_pixbuf_loader_get_pixbuf(loader.p);  // owned by the loader
   if (!pb || gdk_pixbuf_get_bits_per_sample(pb) != 8 || gdk_pixbuf_get_colorspace(pb) != GDK_COLORSPACE_RGB) Invalid();
   const int w = gdk_pixbuf_get_width(pb), h = gdk_pixbuf_get_height(pb);
@@ -559,7 +551,7 @@ void DecodeIco(std::span<const uint8_t> b, Output& out) {
   for (size_t i = 0; i < count; ++i) {
     const uint8_t* e = b.data() + 6 + i * 16;
     const uint64_t size = Le32(e + 8), offset = Le32(e + 12);
-    if (size == 0 || offset > b.size() || size > b.size() - offset) Invalid();  // promises more than there is
+    if (size == 0 || offset + size > b.size()) Invalid();  // promises more than there is (both below 2^32)
     const int64_t w = e[0] ? e[0] : 256, h = e[1] ? e[1] : 256;
     if (w * h >= bestArea) bestArea = w * h, best = i;
   }
@@ -604,6 +596,15 @@ std::vector<uint32_t> Resample(const std::vector<uint32_t>& px, int32_t w, int32
 }
 
 }  // namespace
+
+Decoded detail::DecodeWithPixbufOnly(const char* type, std::span<const uint8_t> bytes) {
+  Output out(0, 0);
+  DecodePixbuf(type, bytes, out);
+  return out.Finish(Picture::Kind::Bitmap);
+}
+
+bool detail::BmpHeadersHold(std::span<const uint8_t> file) { return WholeBmp(file); }
+bool detail::IconBitmapHeadersHold(std::span<const uint8_t> dib) { return WholeIconDib(dib); }
 
 Decoded DecodePixels(std::span<const uint8_t> bytes, int32_t width, int32_t height) {
   if (width < 0 || height < 0 || (width == 0) != (height == 0)) Raise(Err::InvalidProcedureCall);

@@ -1,6 +1,7 @@
 // The C interface in both directions: objects the host implements (event sinks, property bags,
 // objects members accept), errors at the boundary, and handles released at awkward moments.
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <cstring>
 #include <functional>
@@ -232,8 +233,24 @@ TEST_F(CApi, AControlReleasedInsideAnEventRaisedThroughOneOfItsNodesOutlivesTheE
   size_t aliveAfterRelease = 0;
   auto* fn = new HostFn;
   const int32_t expandId = 28;
+  const int32_t pathId = Id(tree, "PathSeparator");
+  int spareGone = 0, spareGoneInEvent = -1;
+  auto* spareFn = new HostFn;
+  spareFn->destroyed = &spareGone;
+  desk_object* spare = NewHost(spareFn);
   fn->invoke = [&](int32_t id, int32_t, desk_value*, int32_t, desk_value*, desk_error*) {
     if (id == expandId && ++expands == 1) {
+      // Reads made inside the event, the second on the handle the first used, end no call but
+      // their own: the node's call is still in progress, and a release still waits for it.
+      for (int i = 0; i < 2; ++i) {
+        desk_value v{};
+        desk_error e;
+        EXPECT_EQ(desk_get(tree, pathId, &v, &e), 0);
+        EXPECT_EQ(Text(v), u"\\");
+        desk_value_clear(&v);
+      }
+      EXPECT_EQ(desk_release(spare), 0);
+      spareGoneInEvent = spareGone;
       EXPECT_EQ(desk_release(tree), 0);  // the host's last handle
       aliveAfterRelease = platform->Surfaces().size();
     }
@@ -250,6 +267,8 @@ TEST_F(CApi, AControlReleasedInsideAnEventRaisedThroughOneOfItsNodesOutlivesTheE
   EXPECT_EQ(expands, 1);
   EXPECT_EQ(aliveAfterRelease, 1u);           // not freed under the event
   EXPECT_TRUE(platform->Surfaces().empty());  // freed once the call returned
+  EXPECT_EQ(spareGoneInEvent, 0);
+  EXPECT_EQ(spareGone, 1);
   desk_value_clear(&node);
   tree = nullptr;
 }
@@ -480,6 +499,15 @@ TEST_F(CApi, PropertyReadsGiveStringsOfEveryLengthAlsoFromInsideAnotherRead) {
     desk_value_clear(&v);
     EXPECT_EQ(v.kind, DESK_EMPTY);
   }
+  // Clearing gives each string back: 500 reads of 10 KB each leave the heap as it was.
+  reply.assign(5000, u'x');
+  const size_t before = mallinfo2().uordblks;
+  for (int i = 0; i < 500; ++i) {
+    desk_value v{};
+    ASSERT_EQ(desk_get(host, 1, &v, &err), 0) << err.text;
+    desk_value_clear(&v);
+  }
+  EXPECT_LT(mallinfo2().uordblks, before + 1024 * 1024) << "cleared strings stayed allocated";
   desk_release(host);
 }
 

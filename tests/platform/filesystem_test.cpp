@@ -10,6 +10,7 @@
 #include <fstream>
 #include <map>
 
+#include "desk/error.h"
 #include "desk/property_bag.h"
 #include "desk/text.h"
 #include "support/memory_filesystem.h"
@@ -107,6 +108,69 @@ TEST_F(ReplaceTest, AFileWithTheLongestNameCanBeReplaced) {
   CacheWrite(dir / name, "cached");
   EXPECT_EQ(ReadText(dir / name), "cached");
   EXPECT_EQ(Entries(), 1u);
+}
+
+// Names are UTF-8 on disk from the first character past ASCII on; the last ASCII one stays a
+// byte of its own.
+TEST_F(ReplaceTest, NamesBeyondAsciiAreUtf8OnDisk) {
+  struct Row {
+    std::u16string name;
+    const char* onDisk;
+  } rows[] = {{u"\u007F.png", "\x7F.png"}, {u"\u0080.png", "\xC2\x80.png"}, {u"a\u00E9\u4E2D", "a\xC3\xA9\xE4\xB8\xAD"}};
+  auto system = desk::MakeFileSystem();
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.onDisk);
+    const std::u16string path = desk::U16(dir.string()) + u"/" + r.name;
+    const std::string text = "bytes";
+    const std::span<const uint8_t> piece(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    system->ReplaceFile(path, std::span(&piece, 1));
+    EXPECT_EQ(ReadText(dir / r.onDisk), "bytes");
+    EXPECT_TRUE(system->FileExists(path));
+    EXPECT_TRUE(system->RemoveFile(path));
+    EXPECT_FALSE(fs::exists(dir / r.onDisk));
+    EXPECT_FALSE(system->FileExists(path));
+    EXPECT_FALSE(system->RemoveFile(path));
+  }
+  EXPECT_EQ(Entries(), 0u);
+  // A NUL would cut the name short and name another file: nothing is touched.
+  WriteText(dir / "kept", "kept");
+  const std::u16string cut = desk::U16((dir / "kept").string()) + std::u16string(1, u'\0') + u"x";
+  const std::string text = "new";
+  const std::span<const uint8_t> piece(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  try {
+    system->ReplaceFile(cut, std::span(&piece, 1));
+    ADD_FAILURE() << "a name with a NUL was written";
+  } catch (const desk::Error& e) {
+    EXPECT_EQ(e.Number(), 75);
+  }
+  EXPECT_FALSE(system->FileExists(cut));
+  EXPECT_FALSE(system->RemoveFile(cut));
+  EXPECT_EQ(ReadText(dir / "kept"), "kept");
+  for (const std::u16string& empty : {std::u16string(), std::u16string(1, u'\0')}) {
+    EXPECT_FALSE(system->FileExists(empty));
+    EXPECT_FALSE(system->RemoveFile(empty));
+  }
+}
+
+// TMPDIR as the user set it, without the slashes that end it; unset or empty: /tmp.
+TEST(SystemTempFolder, ComesFromTmpdirWithoutTrailingSlashes) {
+  const char* old = std::getenv("TMPDIR");
+  const std::string kept = old ? old : "";
+  struct Row {
+    const char* tmpdir;  // nullptr: unset
+    std::u16string folder;
+  } rows[] = {{nullptr, u"/tmp"},           {"", u"/tmp"},        {"/var/x", u"/var/x"}, {"/var/x//", u"/var/x"},
+              {"/", u""},                   {"//", u""},          {"x/", u"x"},          {"/v\xC3\xA9/", u"/v\u00E9"},
+              {"/\x7F", u"/\u007F"},     {"/\x80", u"/\uFFFD"}};  // the last byte is no UTF-8
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.tmpdir ? r.tmpdir : "(unset)");
+    if (r.tmpdir) ::setenv("TMPDIR", r.tmpdir, 1);
+    else ::unsetenv("TMPDIR");
+    EXPECT_EQ(desk::SystemTempFolder(), r.folder);
+    EXPECT_EQ(desk::MakeFileSystem()->TempFolder(), r.folder);
+  }
+  if (old) ::setenv("TMPDIR", kept.c_str(), 1);
+  else ::unsetenv("TMPDIR");
 }
 
 using desk_test::MemoryFileSystem;

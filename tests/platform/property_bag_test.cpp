@@ -581,6 +581,26 @@ TEST_F(BagFileTest, FilesThatCannotBeReadFailWithThePlatformsNumbers) {
   EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir / std::string(300, 'n')); }), 75);
   fs::create_symlink("loop", dir / "loop");
   EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(dir / "loop"); }), 75);
+  // A regular file whose read fails: the process's own memory at address 0.
+  auto [unreadable, why] = Failure([&] { bag.LoadFromFile("/proc/self/mem"); });
+  EXPECT_EQ(unreadable, 75);
+  EXPECT_NE(why.find("/proc/self/mem (Input/output error)"), std::string::npos) << why;
+  // A file that says it is empty and is not (as the kernel's are): read to its real end.
+  auto [grown, parse] = Failure([&] { bag.LoadFromFile("/proc/self/status"); });
+  EXPECT_EQ(grown, 321);
+  EXPECT_NE(parse.find("/proc/self/status: "), std::string::npos) << parse;
+  EXPECT_EQ(parse.find("the file is empty"), std::string::npos) << parse;
+  // The size limit (files without data blocks, so nothing is written to the disk): one byte
+  // over it is refused unread; at it, the file is read (and is no document).
+  const fs::path big = dir / "big.json";
+  WriteText(big, "");
+  fs::resize_file(big, MemoryPropertyBag::kMaxFileBytes + 1);
+  auto [over, large] = Failure([&] { bag.LoadFromFile(big); });
+  EXPECT_EQ(over, 75);
+  EXPECT_NE(large.find("big.json (it is larger than a property bag may be)"), std::string::npos) << large;
+  fs::resize_file(big, MemoryPropertyBag::kMaxFileBytes);
+  EXPECT_EQ(ErrOf([&] { bag.LoadFromFile(big); }), 321);
+  fs::remove(big);
   EXPECT_EQ(bag.Count(), 1u);
 }
 

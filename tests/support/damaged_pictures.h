@@ -43,6 +43,11 @@ inline std::vector<Damaged> DamagedForms(const std::string& good) {
     std::string s = good;
     PutLe32(s, 6 + 8, static_cast<uint32_t>(good.size()));  // the first entry's byte count
     out.push_back({"icon entry longer than the file", s});
+  } else if (good.size() > 4 && good.compare(0, 2, "\xFF\xD8") == 0 && good.compare(good.size() - 2, 2, "\xFF\xD9") == 0) {
+    // Every row decodes; the bytes before the end marker are found only after the last one.
+    std::string s = good;
+    s.insert(good.size() - 2, 64, '\0');
+    out.push_back({"bytes that are no image data before the end marker", s});
   } else if (good.compare(1, 3, "PNG") == 0) {
     // The IHDR chunk claims to be longer than the file.
     std::string s = good;

@@ -75,4 +75,31 @@ inline std::string EncodePng(const std::vector<uint8_t>& rgb, int w, int h, bool
   return bytes;
 }
 
+// Adam7-interlaced RGB: the simplified writer above cannot interlace.
+inline std::string EncodePngInterlaced(const std::vector<uint8_t>& rgb, int w, int h) {
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) throw std::runtime_error("png");
+  std::string bytes;
+  png_set_write_fn(
+      png, &bytes,
+      [](png_structp p, png_bytep data, size_t n) {
+        static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), n);
+      },
+      nullptr);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB,
+               PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  std::vector<png_bytep> rows(static_cast<size_t>(h));
+  for (int y = 0; y < h; ++y)
+    rows[static_cast<size_t>(y)] = const_cast<png_bytep>(rgb.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * 3);
+  png_set_rows(png, info, rows.data());
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    throw std::runtime_error("png");
+  }
+  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
+  png_destroy_write_struct(&png, &info);
+  return bytes;
+}
+
 }  // namespace testenv

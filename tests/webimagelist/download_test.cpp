@@ -206,6 +206,11 @@ TEST_F(Download, EachCheckOfTheClientHoldsOnItsOwn) {
 
   using Checks = desk::http::detail::Checks;
   const Checks none{false, false, false, false, false};
+  // Hosts get every check: MakeCurlClient makes its client with the defaults.
+  const Checks all{};
+  for (bool Checks::*check : {&Checks::schemeBeforeRequest, &Checks::curlProtocols, &Checks::curlRedirectProtocols,
+                              &Checks::statusOnBody, &Checks::statusAtEnd})
+    EXPECT_TRUE(all.*check);
   auto only = [&](bool Checks::*check) {
     Checks c = none;
     c.*check = true;
@@ -263,6 +268,37 @@ TEST_F(Download, BodyCapIsCountedByTheClient) {
   o.maxBodyBytes = 10000;
   desk::http::SetClient(desk::http::MakeCurlClient(o));
   EXPECT_EQ(Body("/big").size(), 10000u);
+}
+
+// An option curl refuses (a redirect limit below -1) fails each request on its first read,
+// without a byte sent; at the edge of what curl takes, the request works.
+TEST_F(Download, OptionsCurlRefusesFailTheRequestBeforeItIsSent) {
+  server_.Serve("/x", "body");
+  server_.Start();
+  struct Row {
+    const char* what;
+    long maxRedirects;
+    std::chrono::milliseconds connect;
+    bool sent;
+  } rows[] = {{"no limit on redirects", -1, 2000ms, true},
+              {"a redirect limit of -2", -2, 2000ms, false},
+              {"a connect time of 0: curl's default", 10, 0ms, true}};
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    desk::http::Options o;
+    o.maxRedirects = r.maxRedirects;
+    o.connectTimeout = r.connect;
+    o.stallTimeout = 2000ms;
+    const int before = server_.Total();
+    auto request = desk::http::MakeCurlClient(o)->OpenSession("test")->OpenUrl(server_.Url("/x"));
+    uint8_t piece[64];
+    std::string body;
+    while (size_t n = request->Read(piece, sizeof piece)) body.append(reinterpret_cast<char*>(piece), n);
+    EXPECT_EQ(request->Succeeded(), r.sent);
+    EXPECT_EQ(body, r.sent ? "body" : "");
+    EXPECT_EQ(request->Read(piece, sizeof piece), 0u) << "read again after the end";
+    EXPECT_EQ(server_.Total() - before, r.sent ? 1 : 0);
+  }
 }
 
 TEST_F(Download, RedirectToAPictureIsFollowed) {

@@ -76,6 +76,8 @@ TEST(ListSize, FullSizePixelsComeOnDemandAndAreNotKept) {
     EXPECT_EQ(shown->height, 48);
     EXPECT_TRUE(shown->HoldsPixels());
     EXPECT_TRUE(p->preview.empty());
+    EXPECT_EQ(p->previewWidth, 0);
+    EXPECT_EQ(p->previewHeight, 0);
     EXPECT_EQ(p->encoded.size(), l.bytes.size());
     EXPECT_LE(WorstChannel(shown->pixels, desk::DecodePicture(Bytes(l.bytes))->ScaledTo(64, 48)->pixels), l.tolerance);
     // The host's Picture member is the picture it added, at full size.

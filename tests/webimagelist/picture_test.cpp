@@ -1,5 +1,6 @@
 // The picture loader on real files of each format, and the image list that holds pictures.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 
@@ -10,6 +11,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "fixture.h"
+#include "picture_checks.h"
 #include "support/bmp.h"
 #include "support/damaged_pictures.h"
 #include "support/encode.h"
@@ -20,6 +22,8 @@ namespace {
 using desk::Err;
 
 std::u16string Data(const std::string& name) { return desk::U16(std::string(DESK_TEST_DATA) + "/" + name); }
+
+std::span<const uint8_t> Bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 
 int ErrorOf(const std::function<void()>& f) {
   try {
@@ -144,6 +148,10 @@ TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   auto path = [&](const char* n) { return desk::U16((dir / n).string()); };
 
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("missing.png")); }), 53);
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(u""); }), 53) << "no path";
+  testenv::WriteFile(dir / "px.png", testenv::DataFile("px.png"));
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("px.png") + std::u16string(1, u'\0') + u"x"); }), 53)
+      << "a NUL would name the picture before it";
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("text.png")); }), 481);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("cut.png")); }), 481);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("svg.png")); }), 481) << "only the five formats are decoded";
@@ -156,6 +164,7 @@ TEST(PictureLoader, FailuresCarryThePlatformNumbers) {
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("loop.png")); }), 75) << "a link to itself";
   ASSERT_EQ(::mkfifo((dir / "fifo.png").c_str(), 0600), 0);
   EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(path("fifo.png")); }), 481) << "a FIFO, without waiting for a writer";
+  EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(u"/proc/self/mem"); }), 75) << "a regular file whose read fails";
   std::filesystem::remove_all(dir);
 }
 
@@ -186,11 +195,40 @@ TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
     EXPECT_EQ(ErrorOf([&] { desk::LoadPictureFile(Data(name)); }), 481);
     EXPECT_LT(MaxRssKb() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
   }
+  // gdk-pixbuf's own limit, without the header checks in front of it: a whole 1-bit bitmap of
+  // 8193x8192, one row over the limit (8 MiB of file, 200 MiB as gdk-pixbuf's pixels).
+  const int32_t w = 8193, h = 8192;
+  const uint32_t rowBytes = (w + 31) / 32 * 4, pixelsAt = 14 + 40 + 8;
+  std::string huge(pixelsAt + size_t{rowBytes} * h, '\x55');
+  auto put = [&](size_t at, uint32_t v, int n) {
+    for (int i = 0; i < n; ++i) huge[at + static_cast<size_t>(i)] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  huge[0] = 'B', huge[1] = 'M';
+  put(2, static_cast<uint32_t>(huge.size()), 4), put(6, 0, 4), put(10, pixelsAt, 4);
+  put(14, 40, 4), put(18, w, 4), put(22, h, 4), put(26, 1, 2), put(28, 1, 2), put(30, 0, 4), put(34, 0, 4);
+  put(38, 2835, 4), put(42, 2835, 4), put(46, 2, 4), put(50, 0, 4), put(54, 0, 4), put(58, 0xFFFFFF, 4);
+  const long before = MaxRssKb();
+  EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(huge)); }), 481);
+  EXPECT_EQ(ErrorOf([&] { desk::detail::DecodeWithPixbufOnly("bmp", Bytes(huge)); }), 481);
+  EXPECT_LT(MaxRssKb() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
+  // A size asked for beyond the limit fails once the decoder has started: every decoder is
+  // given back on that way out too (counted on the heap over many rounds).
+  for (const char* name : {"px.jpg", "px.png", "px.gif", "px.bmp"}) {
+    SCOPED_TRACE(name);
+    const std::string bytes = testenv::DataFile(name);
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(bytes), 8193, 8192); }), 481);
+    const size_t heap = mallinfo2().uordblks;
+    for (int i = 0; i < 300; ++i) ErrorOf([&] { desk::DecodePixels(Bytes(bytes), 8193, 8192); });
+    EXPECT_LT(mallinfo2().uordblks, heap + 1024 * 1024) << "a decoder stayed allocated";
+  }
+  const std::string small = testenv::DataFile("px.bmp");
+  const desk::Decoded d = desk::detail::DecodeWithPixbufOnly("bmp", Bytes(small));
+  EXPECT_EQ(d.width, 4);
+  EXPECT_EQ(d.height, 3);
+  EXPECT_EQ(d.pixels.at(1), 0xFF00FF00u);
 }
 
 // --- pixels exactly as the format says ----------------------------------------------------
-
-std::span<const uint8_t> Bytes(const std::string& s) { return {reinterpret_cast<const uint8_t*>(s.data()), s.size()}; }
 
 struct GifRow {
   const char* what;
@@ -207,6 +245,18 @@ std::string NoColourTable() {
   EXPECT_EQ(static_cast<uint8_t>(gif[descriptor + 9]) & 0x87, 0x80) << "a table of two colours";
   gif[descriptor + 9] = 0;
   gif.erase(descriptor + 10, 2 * 3);
+  return gif;
+}
+
+// A frame whose LZW codes reach index 2 while its table, cut from four colours to two, ends
+// at index 1: the encoder itself would mask such an index away.
+std::string IndexPastTheTable() {
+  std::string gif = testenv::EncodeGif(2, 1, {}, {testenv::Frame(0, 0, 2, 1, {0, 2}, {0xFF0000, 0x00FF00, 0x0000FF})});
+  const size_t descriptor = 6 + 7;
+  EXPECT_EQ(gif[descriptor], ',');
+  EXPECT_EQ(static_cast<uint8_t>(gif[descriptor + 9]) & 0x87, 0x81) << "a table of four colours";
+  gif[descriptor + 9] = static_cast<char>(0x80);
+  gif.erase(descriptor + 10 + 2 * 3, 2 * 3);
   return gif;
 }
 
@@ -236,6 +286,7 @@ std::vector<GifRow> GifRows() {
       {"only the first frame of an animation is drawn",
        testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 2, 1, {0, 1}), testenv::Frame(0, 0, 2, 1, {3, 3}, {}, false, 0)}), 2, 1, {R, G}},
       {"no colour table anywhere", NoColourTable(), 0, 0, {}},
+      {"an index one past the colour table", IndexPastTheTable(), 0, 0, {}},
   };
 }
 
@@ -298,6 +349,55 @@ TEST(PictureLoader, ASizeAskedForIsTheAreaAverage) {
   }
 }
 
+// Adam7 rows are final only after the last pass; 9x9 reaches all seven passes and a row and
+// column past the first 8x8 block. Pixels exactly as stored, and the same average as the
+// plain file when a size is asked for.
+TEST(PictureLoader, AnInterlacedPngIsItsPlainTwin) {
+  const int w = 9, h = 9;
+  const std::vector<uint8_t> rgb = testenv::PatternRgb(w, h, 3);
+  std::vector<uint32_t> want;
+  for (size_t i = 0; i < rgb.size(); i += 3)
+    want.push_back(0xFF000000u | uint32_t{rgb[i]} << 16 | uint32_t{rgb[i + 1]} << 8 | rgb[i + 2]);
+  const std::string interlaced = testenv::EncodePngInterlaced(rgb, w, h), plain = testenv::EncodePng(rgb, w, h);
+  ASSERT_NE(interlaced, plain);
+  const desk::Decoded own = desk::DecodePixels(Bytes(interlaced));
+  EXPECT_EQ(own.width, w);
+  EXPECT_EQ(own.height, h);
+  EXPECT_EQ(own.pixels, want);
+  EXPECT_EQ(desk::DecodePixels(Bytes(interlaced), 4, 5).pixels, desk::DecodePixels(Bytes(plain), 4, 5).pixels);
+  for (const testenv::Damaged& d : testenv::DamagedForms(interlaced)) {
+    SCOPED_TRACE(d.what);
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(d.bytes)); }), 481);
+  }
+}
+
+// ScaledTo: held pixels as they are at their own size, else their area average, whichever
+// side changes; a picture that keeps only a preview (600x3: 256x1) scales that when it is
+// large enough and decodes its bytes again when it is not.
+TEST(PictureLoader, ScaledToAveragesWhatThePictureHolds) {
+  const auto bmp = desk_test::MakeBmp(4, 2, [](int32_t x, int32_t y) { return uint32_t((x * 40 + y * 80) << 16 | (y * 100) << 8 | x * 30); });
+  const desk::Ref<desk::Picture> held = desk::DecodePicture(bmp);
+  ASSERT_TRUE(held->HoldsPixels());
+  for (const auto& [w, h] : {std::pair{4, 2}, std::pair{4, 1}, std::pair{2, 2}, std::pair{4, 3}, std::pair{8, 2}, std::pair{1, 1}}) {
+    SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+    const desk::Ref<desk::Picture> s = held->ScaledTo(w, h);
+    EXPECT_EQ(s->width, w);
+    EXPECT_EQ(s->height, h);
+    EXPECT_EQ(s->pixels, desk::DecodePixels(bmp, w, h).pixels);
+  }
+  EXPECT_EQ(held->ScaledTo(4, 2)->pixels, held->pixels);
+  const std::string png = testenv::EncodePng(testenv::PatternRgb(600, 3, 5, 0), 600, 3);
+  const desk::Ref<desk::Picture> large = desk::OpenPicture({png.begin(), png.end()});
+  ASSERT_EQ(large->previewWidth, 256);
+  ASSERT_EQ(large->previewHeight, 1);
+  EXPECT_EQ(large->ScaledTo(256, 1)->pixels, large->preview);
+  EXPECT_EQ(large->ScaledTo(300, 1)->pixels, desk::DecodePixels(Bytes(png), 300, 1).pixels);
+  EXPECT_EQ(large->ScaledTo(100, 2)->pixels, desk::DecodePixels(Bytes(png), 100, 2).pixels);
+  EXPECT_EQ(ErrorOf([&] { held->ScaledTo(0, 2); }), 380);
+  EXPECT_EQ(ErrorOf([&] { held->ScaledTo(8193, 8192); }), 380);
+  EXPECT_EQ(ErrorOf([&] { desk::MakeRef<desk::Picture>()->ScaledTo(2, 2); }), 481);
+}
+
 // A picture of up to 256x256 keeps its pixels; a larger one keeps a preview of at most 256 a
 // side, of its shape.
 TEST(PictureLoader, OpenKeepsPixelsUpToItsLimitAndAPreviewOfTheShapeBeyond) {
@@ -334,35 +434,86 @@ TEST(PictureLoader, JpegInCmykBecomesRgb) {
   };
   EXPECT_PRED2(near, d.pixels[3 * 16 + 2], 0xFFC86432u);
   EXPECT_PRED2(near, d.pixels[5 * 16 + 12], 0xFF643219u);
+}
 
+// Warnings about metadata the pixels do not depend on are not refused (every warning about
+// the image data is, see RefusesCutAndLyingPicturesOfEveryFormat).
+TEST(PictureLoader, JpegMetadataWarningsAreNotRefused) {
+  auto patched = [](std::string jpeg, const std::string& marker, size_t offset, char value) {
+    const size_t at = jpeg.find(marker);
+    EXPECT_NE(at, std::string::npos) << marker;
+    if (at != std::string::npos) jpeg[at + offset] = value;
+    return jpeg;
+  };
+  const std::string rgb = testenv::EncodeJpeg(testenv::PatternRgb(16, 8, 2), 16, 8);
+  const std::string cmyk = testenv::EncodeJpeg(std::vector<uint8_t>(16 * 8 * 4, 128), 16, 8, 90, true);
+  struct Row {
+    const char* what;
+    std::string bytes;
+  } rows[] = {
+      {"JFIF major version 2", patched(rgb, std::string("JFIF\0", 5), 5, 2)},
+      {"an Adobe colour transform of 3 (taken as YCCK)", patched(cmyk, "Adobe", 11, 3)},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    ASSERT_NE(r.bytes, r.what[0] == 'J' ? rgb : cmyk);
+    EXPECT_EQ(desk::DecodePixels(Bytes(r.bytes)).pixels.size(), 128u);
+  }
 }
 
 // At its own size a JPEG is exactly what libjpeg makes of it with its defaults (smooth chroma
 // upsampling, the exact DCT): no shortcut of the reduced sizes leaks into the full one.
-TEST(PictureLoader, AJpegAtItsOwnSizeIsLibjpegsDefaultDecode) {
-  const int w = 37, h = 29;  // partial blocks at both edges
-  const std::string jpeg = testenv::EncodeJpeg(testenv::PatternRgb(w, h, 9, 40), w, h, 80);
+// libjpeg's own decode of `jpeg` at `eighths`/8 of its size: its defaults at full size; the
+// plain chroma upsampling below it, as the loader averages such a picture again anyway.
+std::vector<uint32_t> LibjpegDecode(const std::string& jpeg, unsigned eighths, int* w = nullptr) {
   jpeg_decompress_struct c{};
   jpeg_error_mgr err{};
   c.err = jpeg_std_error(&err);
   jpeg_create_decompress(&c);
   jpeg_mem_src(&c, reinterpret_cast<const unsigned char*>(jpeg.data()), static_cast<unsigned long>(jpeg.size()));
-  ASSERT_EQ(jpeg_read_header(&c, TRUE), JPEG_HEADER_OK);
+  EXPECT_EQ(jpeg_read_header(&c, TRUE), JPEG_HEADER_OK);
   c.out_color_space = JCS_RGB;
+  c.scale_num = eighths;
+  c.scale_denom = 8;
+  c.dct_method = JDCT_ISLOW;
+  if (eighths < 8) c.do_fancy_upsampling = FALSE;
   jpeg_start_decompress(&c);
+  const auto ow = static_cast<size_t>(c.output_width);
+  if (w) *w = static_cast<int>(ow);
   std::vector<uint32_t> want;
-  std::vector<uint8_t> line(static_cast<size_t>(w) * 3);
+  std::vector<uint8_t> line(ow * 3);
   while (c.output_scanline < c.output_height) {
     JSAMPROW row = line.data();
     jpeg_read_scanlines(&c, &row, 1);
-    for (int x = 0; x < w; ++x)
-      want.push_back(0xFF000000u | uint32_t{line[x * 3u]} << 16 | uint32_t{line[x * 3u + 1]} << 8 | line[x * 3u + 2]);
+    for (size_t x = 0; x < ow; ++x)
+      want.push_back(0xFF000000u | uint32_t{line[x * 3]} << 16 | uint32_t{line[x * 3 + 1]} << 8 | line[x * 3 + 2]);
   }
   jpeg_finish_decompress(&c);
   jpeg_destroy_decompress(&c);
+  return want;
+}
+
+TEST(PictureLoader, AJpegAtItsOwnSizeIsLibjpegsDefaultDecode) {
+  const int w = 37, h = 29;  // partial blocks at both edges
+  const std::string jpeg = testenv::EncodeJpeg(testenv::PatternRgb(w, h, 9, 40), w, h, 80);
   const desk::Decoded d = desk::DecodePixels(Bytes(jpeg));
   EXPECT_EQ(d.outWidth, w);
-  EXPECT_EQ(d.pixels, want);
+  EXPECT_EQ(d.pixels, LibjpegDecode(jpeg, 8));
+}
+
+// A smaller size is decoded at the smallest DCT scale that still covers it: at exactly that
+// scale's size, the pixels are libjpeg's own at that scale.
+TEST(PictureLoader, AJpegAskedSmallerDecodesAtTheSmallestScaleThatCoversIt) {
+  const int w = 64, h = 48;
+  const std::string jpeg = testenv::EncodeJpeg(testenv::PatternRgb(w, h, 4, 40), w, h, 85);
+  for (unsigned eighths = 1; eighths < 8; ++eighths) {
+    SCOPED_TRACE(std::to_string(eighths) + "/8");
+    int sw = 0;
+    const std::vector<uint32_t> want = LibjpegDecode(jpeg, eighths, &sw);
+    ASSERT_EQ(sw, w * static_cast<int>(eighths) / 8);
+    const desk::Decoded d = desk::DecodePixels(Bytes(jpeg), sw, h * static_cast<int>(eighths) / 8);
+    EXPECT_EQ(d.pixels, want);
+  }
 }
 
 // Bitmaps with the old 12-byte header and with palettes that use every entry their depth allows.
@@ -408,9 +559,17 @@ TEST(PictureLoader, BitmapsWithCoreHeadersAndFullPalettes) {
 TEST(PictureLoader, LoadsFromAPathBeyondAscii) {
   const auto dir = std::filesystem::temp_directory_path() / ("pic-\xC3\xA4-" + std::to_string(::getpid()));
   std::filesystem::create_directories(dir);
-  testenv::WriteFile(dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png", testenv::DataFile("px.png"));
-  desk::Ref<desk::Picture> p = desk::LoadPictureFile(desk::U16((dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png").string()));
-  EXPECT_EQ(p->width, 4);
+  // The first character past ASCII (U+0080) and the last one in it (U+007F), alone in a path
+  // that is ASCII up to them.
+  const auto ascii = std::filesystem::temp_directory_path() / ("pic-ascii-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(ascii);
+  for (const auto& path : {dir / "gr\xC3\xBC\xC3\x9F-\xE2\x82\xAC.png", ascii / "\xC2\x80.png", ascii / "\x7F.png"}) {
+    SCOPED_TRACE(path.string());
+    testenv::WriteFile(path, testenv::DataFile("px.png"));
+    desk::Ref<desk::Picture> p = desk::LoadPictureFile(desk::U16(path.string()));
+    EXPECT_EQ(p->width, 4);
+  }
+  std::filesystem::remove_all(ascii);
   std::filesystem::remove_all(dir);
 }
 
@@ -575,14 +734,37 @@ TEST(PictureLoader, ABitmapsColourCountMustFitItsDepth) {
     for (int i = 0; i < 4; ++i) b[46 + static_cast<size_t>(i)] = static_cast<uint8_t>(colours >> (8 * i));
     return b;
   };
+  // The same in an icon: its palette comes before the colour rows and the mask (all clear).
+  auto eightBitIcon = [&](uint32_t colours) {
+    std::vector<uint8_t> bmp = eightBit(colours);
+    std::vector<uint8_t> b{0, 0, 1, 0, 1, 0, 2, 2, 0, 0, 1, 0, 8, 0};
+    const size_t dibSize = bmp.size() - 14 + 2 * 4;
+    for (size_t v : {dibSize, size_t{22}})
+      for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    b.insert(b.end(), bmp.begin() + 14, bmp.end());
+    b[22 + 8] = 4;  // the height counts the mask rows too
+    b.insert(b.end(), 8, 0);
+    return b;
+  };
   EXPECT_EQ(desk::DecodePicture(eightBit(2))->width, 2);
   EXPECT_EQ(desk::DecodePicture(twentyFourBit(5))->width, 2) << "a count beside true colour is ignored";
+  const desk::Ref<desk::Picture> icon = desk::DecodePicture(eightBitIcon(2));
+  EXPECT_EQ(icon->pixels, (std::vector<uint32_t>{0xFF0000FFu, 0xFF00FF00u, 0xFF0000FFu, 0xFF00FF00u}));
   struct Row {
     const char* what;
     std::vector<uint8_t> bytes;
   };
   const Row rows[] = {
       {"257 colours at 8 bits", eightBit(257)},
+      {"257 colours at 8 bits in an icon", eightBitIcon(257)},
+      {"an icon at 8 bits without its last mask row",
+       [&] {
+         std::vector<uint8_t> b = eightBitIcon(0);
+         b.erase(b.end() - 4, b.end());
+         b[14] = static_cast<uint8_t>(b.size() - 22);
+         b[15] = static_cast<uint8_t>((b.size() - 22) >> 8);
+         return b;
+       }()},
       {"a count with the top bit set at 8 bits", eightBit(0xFFFFFFF8u)},
       {"a count with the top bit set at 24 bits", twentyFourBit(0x80000000u)},
   };
@@ -594,6 +776,107 @@ TEST(PictureLoader, ABitmapsColourCountMustFitItsDepth) {
 
 // A bitmap cut anywhere in its headers (file header, then the 40-byte information header) is
 // no picture: every length short of the first pixel is refused before anything is decoded.
+// The header checks alone, without gdk-pixbuf's own checks behind them: each bound at the
+// byte where it starts to refuse.
+struct DibSpec {
+  uint32_t infoSize = 40;
+  int32_t w = 3, h = 2;
+  uint16_t bpp = 24;
+  uint32_t compression = 0, sizeImage = 0, colours = 0;
+  size_t palette = 0, pixels = 0;  // bytes present
+};
+
+std::vector<uint8_t> Dib(const DibSpec& d) {
+  std::vector<uint8_t> b;
+  auto u16 = [&](uint32_t v) { b.push_back(v & 0xFF), b.push_back((v >> 8) & 0xFF); };
+  auto u32 = [&](uint32_t v) { u16(v & 0xFFFF), u16(v >> 16); };
+  if (d.infoSize == 12) {
+    u32(12), u16(static_cast<uint32_t>(d.w)), u16(static_cast<uint32_t>(d.h)), u16(1), u16(d.bpp);
+  } else {
+    u32(d.infoSize), u32(static_cast<uint32_t>(d.w)), u32(static_cast<uint32_t>(d.h)), u16(1), u16(d.bpp);
+    u32(d.compression), u32(d.sizeImage), u32(2835), u32(2835), u32(d.colours), u32(0);
+    b.resize(std::max<size_t>(b.size(), d.infoSize));
+  }
+  b.resize(b.size() + d.palette + d.pixels, 0x11);
+  return b;
+}
+
+std::vector<uint8_t> BmpFile(const DibSpec& d, int64_t pixelsAtShift = 0, int64_t fileSizeShift = 0) {
+  const std::vector<uint8_t> dib = Dib(d);
+  std::vector<uint8_t> b{'B', 'M'};
+  auto u32 = [&](uint64_t v) {
+    for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+  };
+  u32(static_cast<uint64_t>(static_cast<int64_t>(14 + dib.size()) + fileSizeShift)), u32(0);
+  u32(static_cast<uint64_t>(static_cast<int64_t>(14 + d.infoSize + d.palette) + pixelsAtShift));
+  b.insert(b.end(), dib.begin(), dib.end());
+  return b;
+}
+
+TEST(PictureLoader, TheHeaderChecksHoldWithoutGdkPixbuf) {
+  using D = DibSpec;
+  struct Row {
+    const char* what;
+    std::vector<uint8_t> bytes;
+    bool whole;
+  };
+  const std::vector<uint8_t> good = BmpFile(D{.pixels = 24});
+  const Row files[] = {
+      {"24 bits, every row", good, true},
+      {"24 bits, a byte short", BmpFile(D{.pixels = 23}), false},
+      {"rows top down", BmpFile(D{.h = -2, .pixels = 24}), true},
+      {"the file size one byte past the end", BmpFile(D{.pixels = 24}, 0, 1), false},
+      {"pixels starting one byte late", BmpFile(D{.pixels = 24}, 1), false},
+      {"pixels starting inside the info header", BmpFile(D{.pixels = 30}, -7), false},
+      {"25 bytes", std::vector<uint8_t>(good.begin(), good.begin() + 25), false},
+      {"a core header", BmpFile(D{.infoSize = 12, .pixels = 24}), true},
+      {"an info header of 39 bytes", BmpFile(D{.infoSize = 39, .pixels = 24}), false},
+      {"an info header of 124 bytes", BmpFile(D{.infoSize = 124, .pixels = 24}), true},
+      {"1 bit, 2 colours", BmpFile(D{.bpp = 1, .colours = 2, .palette = 8, .pixels = 8}), true},
+      {"1 bit, 3 colours", BmpFile(D{.bpp = 1, .colours = 3, .palette = 12, .pixels = 8}), false},
+      {"4 bits, 16 colours", BmpFile(D{.bpp = 4, .colours = 16, .palette = 64, .pixels = 8}), true},
+      {"4 bits, 17 colours", BmpFile(D{.bpp = 4, .colours = 17, .palette = 68, .pixels = 8}), false},
+      {"8 bits, 256 colours", BmpFile(D{.bpp = 8, .colours = 256, .palette = 1024, .pixels = 8}), true},
+      {"8 bits, 257 colours", BmpFile(D{.bpp = 8, .colours = 257, .palette = 1028, .pixels = 8}), false},
+      {"8 bits, a row short", BmpFile(D{.bpp = 8, .palette = 1024, .pixels = 7}), false},
+      {"0 bits", BmpFile(D{.bpp = 0, .pixels = 24}), false},
+      {"24 bits, the largest count, ignored", BmpFile(D{.colours = 0x7FFFFFFFu, .pixels = 24}), true},
+      {"24 bits, a count with the top bit set", BmpFile(D{.colours = 0x80000000u, .pixels = 24}), false},
+      {"RLE8 with its byte count", BmpFile(D{.bpp = 8, .compression = 1, .sizeImage = 10, .palette = 1024, .pixels = 10}), true},
+      {"RLE8 one byte short of its count", BmpFile(D{.bpp = 8, .compression = 1, .sizeImage = 11, .palette = 1024, .pixels = 10}), false},
+      {"RLE8 without a byte count", BmpFile(D{.bpp = 8, .compression = 1, .palette = 1024, .pixels = 10}), false},
+      {"RLE4 with its byte count", BmpFile(D{.bpp = 4, .compression = 2, .sizeImage = 6, .palette = 64, .pixels = 6}), true},
+      {"bit fields", BmpFile(D{.bpp = 32, .compression = 3, .pixels = 24}), true},
+      {"alpha bit fields", BmpFile(D{.bpp = 32, .compression = 6, .pixels = 24}), true},
+      {"JPEG inside", BmpFile(D{.compression = 4, .pixels = 24}), false},
+      {"PNG inside", BmpFile(D{.compression = 5, .pixels = 24}), false},
+      {"one row over the pixel limit", BmpFile(D{.w = 8193, .h = 8192, .bpp = 1, .palette = 8, .pixels = size_t{1028} * 8192}), false},
+  };
+  for (const Row& r : files) {
+    SCOPED_TRACE(std::string("file: ") + r.what);
+    EXPECT_EQ(desk::detail::BmpHeadersHold(r.bytes), r.whole);
+  }
+  // An icon's bitmap: the header's height counts the colour rows and the mask rows.
+  const Row icons[] = {
+      {"24 bits, rows and mask", Dib(D{.w = 2, .h = 4, .pixels = 16 + 8}), true},
+      {"24 bits, a byte short", Dib(D{.w = 2, .h = 4, .pixels = 16 + 7}), false},
+      {"8 bits, the whole palette", Dib(D{.w = 2, .h = 4, .bpp = 8, .palette = 1024, .pixels = 16}), true},
+      {"8 bits, a byte short", Dib(D{.w = 2, .h = 4, .bpp = 8, .palette = 1024, .pixels = 15}), false},
+      {"8 bits, 2 colours", Dib(D{.w = 2, .h = 4, .bpp = 8, .colours = 2, .palette = 8, .pixels = 16}), true},
+      {"8 bits, 2 colours, a byte short", Dib(D{.w = 2, .h = 4, .bpp = 8, .colours = 2, .palette = 8, .pixels = 15}), false},
+      {"4 bits, the whole palette", Dib(D{.w = 2, .h = 4, .bpp = 4, .palette = 64, .pixels = 16}), true},
+      {"4 bits, a byte short", Dib(D{.w = 2, .h = 4, .bpp = 4, .palette = 64, .pixels = 15}), false},
+      {"a header alone, for no rows", Dib(D{.w = 1, .h = 1}), true},
+      {"39 bytes", [] { auto d = Dib(D{.w = 1, .h = 1}); d.pop_back(); return d; }(), false},
+      {"a core header", Dib(D{.infoSize = 12, .w = 2, .h = 4, .pixels = 24}), false},
+      {"RLE8", Dib(D{.w = 2, .h = 4, .bpp = 8, .compression = 1, .sizeImage = 4, .palette = 1024, .pixels = 16}), false},
+  };
+  for (const Row& r : icons) {
+    SCOPED_TRACE(std::string("icon: ") + r.what);
+    EXPECT_EQ(desk::detail::IconBitmapHeadersHold(r.bytes), r.whole);
+  }
+}
+
 TEST(PictureLoader, ABitmapCutInsideItsHeadersIsRefused) {
   const std::vector<uint8_t> whole = desk_test::MakeBmp(2, 2, [](int32_t x, int32_t y) { return 0x102030u * (x + y + 1); });
   ASSERT_EQ(desk::DecodePicture(whole)->width, 2);

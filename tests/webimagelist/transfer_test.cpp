@@ -95,6 +95,34 @@ TEST_F(Transfer, OneTlsHandshakeServesEveryPictureOfAFill) {
   EXPECT_TRUE(Boxes().empty());
 }
 
+// One client serves requests of several threads at once: they share its connections, name
+// look-ups and TLS sessions, under the client's locks.
+TEST_F(Transfer, ThreadsShareOneClient) {
+  const std::string png = testenv::DataFile("px.png");
+  server_.Routes().Get(R"(/t(\d+)\.png)", [&](const httplib::Request&, httplib::Response& res) { res.set_content(png, "image/png"); });
+  server_.Routes().set_keep_alive_max_count(1000);
+  server_.Start();
+  desk::http::Options o;
+  o.stallTimeout = 5000ms;
+  auto client = desk::http::MakeCurlClient(o);
+  std::atomic<int> whole{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&, t] {
+      auto session = client->OpenSession("test");
+      for (int i = 0; i < 25; ++i) {
+        auto request = session->OpenUrl(server_.Url("/t" + std::to_string(t * 100 + i) + ".png"));
+        std::string body;
+        uint8_t piece[4096];
+        while (size_t n = request->Read(piece, sizeof piece)) body.append(reinterpret_cast<char*>(piece), n);
+        if (request->Succeeded() && body == png) ++whole;
+      }
+    });
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(whole.load(), 100);
+  EXPECT_EQ(server_.Total(), 100);
+}
+
 // A server that sends a byte now and then is not silent, so the stall timeout never fires;
 // the low-speed bound ends the transfer after one window instead. A body that is slow but
 // above the rate still arrives.
@@ -131,6 +159,36 @@ TEST_F(Transfer, TrickleEndsWithinTheLowSpeedBound) {
   ASSERT_EQ(Pictures().Count(), 1);
   EXPECT_EQ(Pictures().At(0)->Key(), u"slow");
   EXPECT_TRUE(Boxes().empty());
+}
+
+// Windows follow one another: a fast start does not pay for a trickle after it. 8000 bytes at
+// once fill the first window many times over; the second one, at 20 B/s, fails the transfer
+// when it ends (at 2 s). An average from the start would hold on to about 8 s.
+TEST_F(Transfer, EachLowSpeedWindowCountsOnlyItsOwnBytes) {
+  desk::http::Options o;
+  o.stallTimeout = 5000ms;
+  o.lowSpeedBytesPerSecond = 1000;
+  o.lowSpeedWindow = 1000ms;
+  server_.Routes().Get("/burst", [](const httplib::Request&, httplib::Response& res) {
+    // At most 8000 + 200 bytes, the trickle 10 s: the server stops by itself.
+    res.set_content_provider(100000, "image/png", [](size_t offset, size_t, httplib::DataSink& sink) {
+      if (offset == 0) return sink.write(std::string(8000, 'b').data(), 8000);
+      if (offset >= 8200) return false;
+      std::this_thread::sleep_for(50ms);
+      return sink.write("x", 1);
+    });
+  });
+  server_.Start();
+  auto request = desk::http::MakeCurlClient(o)->OpenSession("test")->OpenUrl(server_.Url("/burst"));
+  const auto start = std::chrono::steady_clock::now();
+  size_t total = 0;
+  uint8_t piece[4096];
+  while (size_t n = request->Read(piece, sizeof piece)) total += n;
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_FALSE(request->Succeeded());
+  EXPECT_GE(total, 8000u);
+  EXPECT_GE(took, 1900ms) << "the first window had its bytes";
+  EXPECT_LT(took, 3500ms) << "the trickle was measured against the burst before it";
 }
 
 // A cached file that is not a picture stops the Fill with one report, as before; it is then

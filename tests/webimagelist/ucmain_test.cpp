@@ -240,13 +240,28 @@ TEST_F(Control, CollectionRules) {
   EXPECT_EQ(List().Item(u"NAME").get(), again.get());
   List().Remove(Variant::String(u"Name"));
   EXPECT_EQ(List().Count(), 0);
-  // Clear: count 0, held entries still usable.
+  // Clear, as a host calls it: count 0, held entries still usable.
   auto held = List().Add(u"kept", u"http://h/k.png");
-  List().Clear();
+  List().Add(u"other", u"http://h/o.png");
+  std::vector<Variant> none;
+  EXPECT_EQ(control_->ListImages()->Invoke(Quorvane::httpImagesId::kClear, InvokeKind::Method, none), Variant());
   EXPECT_EQ(List().Count(), 0);
+  EXPECT_FALSE(List().Item(u"kept"));
   held->Name(u"renamed");
   EXPECT_EQ(held->Name(), u"renamed");
-  EXPECT_EQ(Boxes().size(), 3u);
+  EXPECT_EQ(Boxes().size(), 4u);  // the Item just above reported its missing key
+  // Set ListImages, as a host calls it: the new collection is the control's; anything else
+  // is a type mismatch that keeps the one in place.
+  auto replacement = desk::MakeRef<Quorvane::httpImages>();
+  replacement->Add(u"new", u"http://h/n.png");
+  std::vector<Variant> value{Variant::Object(replacement)};
+  control_->Invoke(Quorvane::ucMainId::kListImages, InvokeKind::Set, value);
+  EXPECT_EQ(control_->ListImages().get(), replacement.get());
+  value = {Variant::Object(desk::MakeRef<Quorvane::httpImage>())};
+  control_->Invoke(Quorvane::ucMainId::kListImages, InvokeKind::Set, value);
+  EXPECT_EQ(control_->ListImages().get(), replacement.get());
+  ASSERT_EQ(Boxes().size(), 5u);
+  EXPECT_EQ(Boxes()[4].text, Report(kControl, u"ListImages", 13, u"Type mismatch"));
 }
 
 TEST_F(Control, UrlAssignmentDerivesTheCachePath) {

@@ -148,7 +148,6 @@ void Body::Clear() {
 
 std::vector<std::span<const uint8_t>> Body::Pieces() const {
   std::vector<std::span<const uint8_t>> out;
-  out.reserve(blocks_.size());
   for (const auto& b : blocks_)
     if (b.used) out.emplace_back(b.data, b.used);
   return out;

@@ -93,12 +93,9 @@ ucMain::ucMain() {
   });
 }
 
-ucMain::~ucMain() {
-  Trap(kModule, u"UserControl_Terminate", [&] {
-    fileSystem_.reset();
-    mvarListImages_.reset();
-  });
-}
+// The members go in the order UserControl_Terminate let them go: the file-system lease (the
+// last member), then the collection; neither can fail, so there is nothing to report.
+ucMain::~ucMain() = default;
 
 desk::Ref<desk::Object> ucMain::ImagesOfList() {
   if (!imageList_) desk::Raise(desk::Err::ObjectNotSet);
