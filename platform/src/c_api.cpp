@@ -275,9 +275,13 @@ void FreeCString(uint16_t* p) noexcept {
   if (!S().strings.Give(p)) std::free(p);
 }
 
+// Copies of by-reference targets during a call, each in its own box so that a reference into
+// one stays valid however many more are added.
+using Targets = std::vector<std::unique_ptr<Variant>>;
+
 // A C value as a Variant. A by-reference value becomes a reference to a copy of its target,
-// kept in `temps` (reserved by the caller so that it never moves).
-Variant FromC(const desk_value& v, std::vector<Variant>* temps) {
+// kept in `temps`.
+Variant FromC(const desk_value& v, Targets* temps) {
   switch (v.kind) {
     case DESK_EMPTY: return Variant();
     case DESK_MISSING: return Variant::Missing();
@@ -298,9 +302,9 @@ Variant FromC(const desk_value& v, std::vector<Variant>* temps) {
       if (!temps) Raise(Err::TypeMismatch, u"A by-reference value is not allowed here");
       if (!v.u.ref) Raise(Err::InvalidProcedureCall, u"A by-reference argument points at no value");
       if (v.u.ref->kind == DESK_BYREF) Raise(Err::TypeMismatch, u"A by-reference argument points at another reference");
-      temps->push_back(FromC(*v.u.ref, nullptr));
+      temps->push_back(std::make_unique<Variant>(FromC(*v.u.ref, nullptr)));
       // A target of a definite kind keeps it; an Empty one takes whatever the callee writes.
-      return Variant::ByRef(&temps->back(), v.u.ref->kind != DESK_EMPTY);
+      return Variant::ByRef(temps->back().get(), v.u.ref->kind != DESK_EMPTY);
     }
     default:
       Raise(Err::TypeMismatch, u"Unknown kind of value " + DecimalText(v.kind));
@@ -337,9 +341,8 @@ void ToC(const Variant& in, desk_value* out) {
     case VarType::Missing: out->kind = DESK_MISSING; return;
     case VarType::Empty:
     case VarType::ByRef:
-    case VarType::Any: break;  // not values: Deref and tables never give the last two
+    case VarType::Any: return;  // Empty, as cleared above (Deref and tables never give the last two)
   }
-  out->kind = DESK_EMPTY;
 }
 
 void ClearC(desk_value* v) {
@@ -578,7 +581,7 @@ bool NeedQt(desk_error* err) {
   if (kind != DESK_GET && kind != DESK_LET && kind != DESK_SET && kind != DESK_METHOD)
     return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "Unknown kind of call " + std::to_string(kind),
                 SourceOf(o));
-  std::vector<Variant> temps;  // the by-reference targets' values during the call
+  Targets temps;  // the by-reference targets' values during the call
   std::vector<Variant> a;
   // Every by-reference target ends up holding a value written here, whatever happens.
   auto writeBack = [&] {
@@ -586,13 +589,12 @@ bool NeedQt(desk_error* err) {
     for (int32_t i = 0; i < argc; ++i) {
       if (args[i].kind != DESK_BYREF || !args[i].u.ref || args[i].u.ref->kind == DESK_BYREF) continue;
       if (t < temps.size())
-        ToC(temps[t++], args[i].u.ref);
+        ToC(*temps[t++], args[i].u.ref);
       else
         *args[i].u.ref = desk_value{};
     }
   };
   try {
-    temps.reserve(static_cast<size_t>(argc));
     a.reserve(static_cast<size_t>(argc));
     for (int32_t i = 0; i < argc; ++i) a.push_back(FromC(args[i], &temps));
     Variant r = o->Invoke(id, static_cast<InvokeKind>(kind), a);
@@ -821,8 +823,7 @@ DESK_C_API int32_t desk_value_text(const desk_value* v, char* buf, size_t size, 
   if (!v || !buf || size == 0) return Fail(err, Err::InvalidProcedureCall);
   buf[0] = '\0';
   try {
-    std::vector<Variant> temps;
-    temps.reserve(1);
+    Targets temps;
     CopyUtf8(U8(FromC(*v, &temps).ToString()), buf, size);
     return Ok(err);
   } catch (...) {
@@ -833,8 +834,7 @@ DESK_C_API int32_t desk_value_text(const desk_value* v, char* buf, size_t size, 
 DESK_C_API int32_t desk_value_long(const desk_value* v, int32_t* out, desk_error* err) {
   if (!v || !out) return Fail(err, Err::InvalidProcedureCall);
   try {
-    std::vector<Variant> temps;
-    temps.reserve(1);
+    Targets temps;
     *out = FromC(*v, &temps).ToLong();
     return Ok(err);
   } catch (...) {

@@ -165,6 +165,39 @@ TEST_F(CApi, AHostsWritesToByReferenceArgumentsReachTheRaiserCoercedToTheTargets
   desk_release(host);
 }
 
+TEST_F(CApi, EveryByReferenceArgumentOfACallFromCIsWrittenBackWhateverTheirNumber) {
+  // Each target's copy must stay where the callee was pointed while more are made.
+  auto* fn = new HostFn;
+  fn->invoke = [](int32_t, int32_t, desk_value* args, int32_t argc, desk_value*, desk_error* e) {
+    for (int32_t k = 0; k < argc; ++k) {
+      if (args[k].kind != DESK_BYREF) return 5;
+      desk_value n{};
+      n.kind = DESK_LONG;
+      n.u.long_ = args[k].u.ref->u.long_ * 10 + k;
+      if (int32_t rc = desk_value_set(args[k].u.ref, &n, e)) return rc;
+    }
+    return 0;
+  };
+  desk_object* host = NewHost(fn);
+  constexpr int kArgs = 40;
+  desk_value targets[kArgs], args[kArgs];
+  for (int k = 0; k < kArgs; ++k) {
+    targets[k] = desk_value{};
+    targets[k].kind = DESK_LONG;
+    targets[k].u.long_ = k + 1;
+    args[k] = desk_value{};
+    args[k].kind = DESK_BYREF;
+    args[k].u.ref = &targets[k];
+  }
+  desk_error err;
+  ASSERT_EQ(desk_invoke(host, 1, DESK_METHOD, args, kArgs, nullptr, &err), 0) << err.text;
+  for (int k = 0; k < kArgs; ++k) {
+    EXPECT_EQ(targets[k].kind, DESK_LONG) << k;
+    EXPECT_EQ(targets[k].u.long_, (k + 1) * 10 + k) << k;
+  }
+  desk_release(host);
+}
+
 TEST_F(CApi, AFailingSinkReportsItsErrorToTheCallerWithNumberTextAndSource) {
   auto* fn = new HostFn;
   fn->invoke = [](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error* e) {
