@@ -686,6 +686,9 @@ TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {
       {"invoke of kind 0", [&] { return desk_invoke(tree, count, 0, nullptr, 0, &v, &err); }, 5},
       {"invoke of kind 3", [&] { return desk_invoke(tree, count, 3, nullptr, 0, &v, &err); }, 5},
       {"invoke of kind 16", [&] { return desk_invoke(tree, count, 16, nullptr, 0, &v, &err); }, 5},
+      {"invoke of kind -1", [&] { return desk_invoke(tree, count, -1, nullptr, 0, &v, &err); }, 5},
+      {"invoke of kind 32", [&] { return desk_invoke(tree, count, 32, nullptr, 0, &v, &err); }, 5},
+      {"invoke of kind 258", [&] { return desk_invoke(tree, count, 258, nullptr, 0, &v, &err); }, 5},
       {"invoke of each known kind reaches the member", [&] {
          for (int32_t k : {DESK_LET, DESK_SET, DESK_METHOD}) {
            const int32_t rc = desk_invoke(tree, count, k, nullptr, 0, &v, &err);
