@@ -264,11 +264,27 @@ Object* CheckOrThrow(desk_object* h) {
 // Values
 
 // The buffer of a string handed out (never empty, so that a zero-length string has data too).
-uint16_t* NewCString(size_t units) {
-  if (uint16_t* p = S().strings.Take(units)) return p;
+// A buffer of its own, for a string too long for the pool or while every slot is out.
+[[gnu::noinline]] uint16_t* MallocCString(size_t units) {
   auto* p = static_cast<uint16_t*>(std::malloc(std::max<size_t>(units, 1) * sizeof(uint16_t)));
   if (!p) throw std::bad_alloc();
   return p;
+}
+
+// A string handed out as `out`: a short one (a separator, a key, a caption) copied unit by
+// unit into a slot of the pool, a long one into a buffer of its own.
+[[gnu::always_inline]] inline void PutCString(const std::u16string& s, desk_value* out) {
+  const size_t n = s.size();
+  uint16_t* p = S().strings.Take(n);
+  if (p) {
+    for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint16_t>(s[i]);
+  } else {
+    p = MallocCString(n);
+    if (n != 0) std::memcpy(p, s.data(), n * sizeof(uint16_t));
+  }
+  out->kind = DESK_STRING;
+  out->u.string.data = p;
+  out->u.string.length = static_cast<int32_t>(n);
 }
 
 void FreeCString(uint16_t* p) noexcept {
@@ -323,15 +339,7 @@ void ToC(const Variant& in, desk_value* out) {
     case VarType::Single: out->kind = DESK_SINGLE, out->u.single = v.RawSingle(); return;
     case VarType::Double: out->kind = DESK_DOUBLE, out->u.double_ = v.RawDouble(); return;
     case VarType::Boolean: out->kind = DESK_BOOLEAN, out->u.boolean = v.RawBoolean(); return;
-    case VarType::String: {
-      const std::u16string& s = v.RawString();
-      uint16_t* p = NewCString(s.size());
-      if (!s.empty()) std::memcpy(p, s.data(), s.size() * sizeof(uint16_t));
-      out->kind = DESK_STRING;
-      out->u.string.data = p;
-      out->u.string.length = static_cast<int32_t>(s.size());
-      return;
-    }
+    case VarType::String: PutCString(v.RawString(), out); return;
     case VarType::Object: {
       desk_object* h = Issue(v.RawObject().get());
       out->kind = DESK_OBJECT;
@@ -539,8 +547,7 @@ bool NeedQt(desk_error* err) {
   return false;
 }
 
-// The result of a call as the caller's value: scalars and short strings written here, the rest
-// by ToC.
+// The result of a call as the caller's value: scalars and strings written here, the rest by ToC.
 [[gnu::always_inline]] inline void ResultToC(const Variant& r, desk_value* out) {
   *out = desk_value{};
   // Tested in turn rather than through a jump table: a property read's result is nearly always
@@ -553,15 +560,7 @@ bool NeedQt(desk_error* err) {
   } else if (t == VarType::Long) {
     out->kind = DESK_LONG, out->u.long_ = r.RawLong();
   } else if (t == VarType::String) {
-    // A short string (a separator, a key, a caption) into a slot of the pool, unit by unit.
-    const std::u16string& str = r.RawString();
-    const size_t n = str.size();
-    uint16_t* p = S().strings.Take(n);
-    if (!p) return ToC(r, out);
-    for (size_t i = 0; i < n; ++i) p[i] = static_cast<uint16_t>(str[i]);
-    out->kind = DESK_STRING;
-    out->u.string.data = p;
-    out->u.string.length = static_cast<int32_t>(n);
+    PutCString(r.RawString(), out);
   } else if (t != VarType::Empty) {
     ToC(r, out);
   }
