@@ -562,10 +562,9 @@ void DecodeIco(std::span<const uint8_t> b, Output& out) {
   // gdk-pixbuf picks its own entry; hand it a directory of just the chosen one.
   std::vector<uint8_t> one(6 + 16 + image.size());
   std::memcpy(one.data(), b.data(), 4);
-  one[4] = 1, one[5] = 0;
+  one[4] = 1;  // one entry (a 16-bit count; the vector starts zeroed)
   std::memcpy(one.data() + 6, e, 12);
-  const uint32_t at = 22;
-  for (int i = 0; i < 4; ++i) one[18 + static_cast<size_t>(i)] = static_cast<uint8_t>(at >> (8 * i));
+  one[18] = 22;  // the entry's image offset, a 32-bit little-endian 22: just past this directory
   std::memcpy(one.data() + 22, image.data(), image.size());
   DecodePixbuf("ico", one, out);
 }

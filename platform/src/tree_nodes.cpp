@@ -517,6 +517,14 @@ Node::Extra& Node::Extras() {
   return *extra_;
 }
 
+// Out of its tree, a node keeps its own values but no links, so that nothing it still holds
+// points at nodes that may already be gone.
+void Node::Detach() {
+  tree_ = nullptr;
+  parent_ = firstChild_ = lastChild_ = next_ = prev_ = nullptr;
+  childCount_ = 0;
+}
+
 void Node::CheckInTree() const {
   if (!tree_) Raise(Err::ObjectNotSet);
 }
@@ -967,16 +975,11 @@ void TreeView::RemoveNode(Node& top) {
     if (selected_ == &n) selected_ = nullptr;
     return index_->positions.Take(n.slot_);
   };
-  auto detach = [](Node& n) {
-    n.tree_ = nullptr;
-    n.parent_ = n.firstChild_ = n.lastChild_ = n.next_ = n.prev_ = nullptr;
-    n.childCount_ = 0;
-  };
   Ref<Node> leaf;
   std::vector<Ref<Node>> gone;
   if (!top.firstChild_) {
     leaf = drop(top);  // the common case: no lists to build
-    detach(top);
+    top.Detach();
   } else {
     std::vector<Node*> stack{&top};
     while (!stack.empty()) {
@@ -985,7 +988,7 @@ void TreeView::RemoveNode(Node& top) {
       for (Node* c = n->lastChild_; c; c = c->prev_) stack.push_back(c);
       gone.push_back(drop(*n));
     }
-    for (const Ref<Node>& n : gone) detach(*n);
+    for (const Ref<Node>& n : gone) n->Detach();
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
   index_->positions.CompactIfSparse([&](Node& n, size_t slot) {
@@ -1002,10 +1005,7 @@ void TreeView::DetachAll() {
   rows_ = {};
   rowIndex_.reset();
   for (const Ref<Node>& n : all) {
-    if (!n) continue;
-    n->tree_ = nullptr;
-    n->parent_ = n->firstChild_ = n->lastChild_ = n->next_ = n->prev_ = nullptr;
-    n->childCount_ = 0;
+    if (n) n->Detach();
   }
   if (nodes_)
     for (NodesEnum* e : nodes_->enums_) e->pos_ = 0;

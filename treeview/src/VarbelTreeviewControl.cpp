@@ -180,17 +180,10 @@ Variant ForwardedSet(C& c, Args& a) {
 }
 
 Variant ForwardedMethod(C& c, Args& a) {
-  desk::TreeView& tree = ControlMembers::InnerTree(c);
-  Ref<desk::Object> keep(&tree);
-  switch (DescOf(a).inner) {
-    case desk::treeid::kRefresh: tree.Refresh(); break;
-    case desk::treeid::kStartLabelEdit: tree.StartLabelEdit(); break;
-    case desk::treeid::kOLEDrag: tree.OLEDrag(); break;
-    default: {
-      std::vector<Variant> none;
-      ControlMembers::Tree(c)->Invoke(DescOf(a).inner, InvokeKind::Method, none);
-    }
-  }
+  // Through the inner tree's own member table, so that every method the tree forwards takes one path.
+  Ref<desk::Object> keep(ControlMembers::Tree(c));
+  std::vector<Variant> none;
+  keep->Invoke(DescOf(a).inner, InvokeKind::Method, none);
   return Variant();
 }
 

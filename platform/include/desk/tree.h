@@ -177,6 +177,7 @@ class DESK_API Node : public Dispatchable<Node> {
   friend class detail::KeyIndex;
   friend class detail::RowIndex;
   Node() = default;  // nodes are made by their tree
+  void Detach();
   void CheckInTree() const;
   TreeView& Owner() const;
   static const Variant& NoValue();
