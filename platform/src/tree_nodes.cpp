@@ -1,6 +1,7 @@
 // The tree's node model: the position index, Node, Nodes and its enumerator, adding and
 // removing nodes, and the row layout behind HitTest.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 
 #include "desk/text.h"
@@ -75,12 +76,10 @@ Ref<Node> PositionIndex::Take(size_t slot) {
 int32_t PositionIndex::PositionOf(size_t slot) const { return Prefix(slot + 1); }
 
 Node* PositionIndex::At(int32_t position) const {
-  size_t n = slots_.size();
-  size_t step = 1;
-  while (step * 2 <= n) step *= 2;
+  const size_t n = slots_.size();
   size_t pos = 0;
   int32_t rest = position;
-  for (; step > 0; step /= 2) {
+  for (size_t step = std::bit_floor(n); step > 0; step /= 2) {
     if (pos + step <= n && fenwick_[pos + step] < rest) {
       pos += step;
       rest -= fenwick_[pos];
