@@ -105,11 +105,6 @@ class CurlRequest : public Request {
               curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this) == CURLE_OK &&
               (!share_->Get() || curl_easy_setopt(easy_, CURLOPT_SHARE, share_->Get()) == CURLE_OK) &&
               (opt_.caFile.empty() || curl_easy_setopt(easy_, CURLOPT_CAINFO, opt_.caFile.c_str()) == CURLE_OK);
-    // Preferences that an older curl may not know: no reason to fail the request over them.
-    curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
-#if LIBCURL_VERSION_NUM >= 0x075700
-    curl_easy_setopt(easy_, CURLOPT_CA_CACHE_TIMEOUT, 3600L);
-#endif
     // A request that could not be set up is never added: its first Read finds nothing running
     // and fails it, as it fails a transfer that ends without a word.
     added_ = ok && curl_multi_add_handle(multi_, easy_) == CURLM_OK;
@@ -247,7 +242,7 @@ class CurlRequest : public Request {
   CURL* easy_ = nullptr;
   CURLM* multi_ = nullptr;
   curl_slist* headers_ = nullptr;
-  bool added_ = false;
+  bool added_;  // the constructor always sets it
   bool done_ = false;
   bool failed_ = false;
   bool statusChecked_ = false;

@@ -1,6 +1,7 @@
 // The tree's node model: the position index, Node, Nodes and its enumerator, adding and
 // removing nodes, and the row layout behind HitTest.
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cmath>
 
@@ -466,7 +467,14 @@ void RowIndex::SumUp(uint32_t top) {
   }
 }
 
+namespace {
+std::atomic<uint64_t> g_rowIndexBuilds{0};
+}  // namespace
+
+uint64_t RowIndex::Builds() { return g_rowIndexBuilds.load(std::memory_order_relaxed); }
+
 void RowIndex::Build() {
+  g_rowIndexBuilds.fetch_add(1, std::memory_order_relaxed);
   e_.assign(t_.index_->positions.SlotCount(), Entry{});
   // Nodes in post-order, so that a node's children lists are built before its span.
   std::vector<Node*> order;

@@ -27,6 +27,9 @@ class DESK_API RowIndex {
 
   // The tree's index, made when first needed.
   static RowIndex& Of(TreeView& t);
+  // How many indexes were built from a whole tree in this process. Each change the index
+  // cannot follow costs a build, so tests count them to see which changes are followed.
+  static uint64_t Builds();
 
   // The node on a row of the whole tree (0 the first), or null.
   Node* At(int64_t row) const;

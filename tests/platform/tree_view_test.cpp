@@ -371,6 +371,49 @@ TEST_F(TreeRows, RowIndexAgreesWithTheLayoutThroughRandomChanges) {
   EXPECT_EQ(tree->NodeAtRow(-1), nullptr);
 }
 
+// The index follows most changes in place; only a sorted root whose place among roots of
+// equal text depends on a sibling order it does not keep makes the tree build it again.
+TEST(TreeRowIndex, FollowsChangesInPlaceAndIsBuiltAgainOnlyWhereItMustBe) {
+  struct Case {
+    const char* change;
+    std::function<void(Nodes&)> apply;
+    uint64_t builds;
+  };
+  auto at = [](Nodes& n, const char16_t* key) -> Node& { return *n.Find(key); };
+  const Case cases[] = {
+      {"a root added last", [](Nodes& n) { n.AddRoot(u"", u"c"); }, 0},
+      {"a root of a new text between two", [&](Nodes& n) { n.Add(at(n, u"b"), Relationship::Next, u"", u"x"); }, 0},
+      {"beside a sibling of its text, after it", [&](Nodes& n) { n.Add(at(n, u"b"), Relationship::Next, u"", u"B"); }, 0},
+      {"beside a sibling of its text, before it", [&](Nodes& n) { n.Add(at(n, u"f"), Relationship::Previous, u"", u"f"); }, 0},
+      {"between two, the text of a root apart", [&](Nodes& n) { n.Add(at(n, u"b"), Relationship::Next, u"", u"F"); }, 1},
+      {"a root first of all", [&](Nodes& n) { n.Add(at(n, u"b"), Relationship::First, u"", u"f"); }, 0},
+      {"a root renamed to a new text", [&](Nodes& n) { at(n, u"d").SetText(u"e"); }, 0},
+      {"a root renamed to the text of its sibling", [&](Nodes& n) { at(n, u"d").SetText(u"B"); }, 0},
+      {"a root between two renamed to the text of a root apart", [&](Nodes& n) { at(n, u"f").SetText(u"B"); }, 1},
+      {"a child added", [&](Nodes& n) { n.Add(at(n, u"d"), Relationship::Child, u"", u"z"); }, 0},
+      {"a root expanded", [&](Nodes& n) { at(n, u"d").SetExpanded(true); }, 0},
+      {"a root removed", [](Nodes& n) { n.Remove(Variant::String(u"f")); }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.change);
+    Ref<TreeView> tree = MakeHeadlessTree();
+    Nodes& nodes = tree->NodeCollection();
+    nodes.AddRoot(u"b", u"b");
+    nodes.AddRoot(u"d", u"d");
+    nodes.Add(*nodes.Find(u"d"), Relationship::Child, u"d1", u"d1");
+    nodes.AddRoot(u"f", u"f");
+    nodes.AddRoot(u"h", u"h");
+    tree->SetSorted(true);
+    ASSERT_NE(tree->NodeAtRow(0), nullptr);  // the index, built
+    const uint64_t before = desk::detail::RowIndex::Builds();
+    c.apply(nodes);
+    const std::vector<Node*> rows = tree->VisibleRows();
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(tree->NodeAtRow(static_cast<int64_t>(i)), rows[i]) << i;
+    EXPECT_EQ(tree->NodeAtRow(static_cast<int64_t>(rows.size())), nullptr);
+    EXPECT_EQ(desk::detail::RowIndex::Builds() - before, c.builds);
+  }
+}
+
 TEST_F(TreeRows, ExpandedChildrenFollowTheirParent) {
   a->SetExpanded(true);
   EXPECT_EQ(Row(0), u"A");
