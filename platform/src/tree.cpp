@@ -249,8 +249,7 @@ void TreeView::StartLabelEdit() {
 }
 
 bool TreeView::FinishLabelEdit(std::u16string text) {
-  Ref<Node> n = std::move(editing_);
-  editing_.reset();
+  Ref<Node> n = std::move(editing_);  // leaves no edit in progress
   if (!n || n->tree_ != this) return false;
   int16_t cancel = 0;
   RaiseAfterLabelEdit(cancel, text);

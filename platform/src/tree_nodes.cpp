@@ -1008,8 +1008,7 @@ void TreeView::DetachAll() {
   std::vector<Ref<Node>> all = index_->positions.TakeAll();
   index_->keys.Clear();
   firstRoot_ = lastRoot_ = selected_ = nullptr;
-  RowsChanged();
-  rows_ = {};
+  rows_ = {};  // the layout of an empty tree, and still valid
   rowIndex_.reset();
   for (const Ref<Node>& n : all) {
     if (n) n->Detach();

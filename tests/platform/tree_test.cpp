@@ -444,6 +444,30 @@ TEST(TreeSelection, RemovingTheSelectedNodeLeavesNoSelection) {
   EXPECT_EQ(tree->EditingNode(), nullptr);
 }
 
+// A node whose label is being edited is let go with its subtree or with the whole tree: the
+// tree keeps no hold on a node it no longer has.
+TEST(TreeSelection, TheNodeBeingEditedIsLetGoWhenItLeavesTheTree) {
+  const std::pair<const char*, std::function<void(Nodes&)>> ways[] = {
+      {"its parent removed", [](Nodes& n) { n.Remove(S(u"p")); }},
+      {"the tree cleared", [](Nodes& n) { n.Clear(); }},
+  };
+  for (const auto& [way, leave] : ways) {
+    SCOPED_TRACE(way);
+    Ref<TreeView> tree = MakeHeadlessTree();
+    Nodes& nodes = tree->NodeCollection();
+    Ref<Node> p = nodes.AddRoot(u"p", u"P");
+    Ref<Node> c = nodes.Add(*p, Relationship::Child, u"c", u"C");
+    c->SetSelected(true);
+    tree->StartLabelEdit();
+    ASSERT_EQ(tree->EditingNode(), c.get());
+    leave(nodes);
+    EXPECT_EQ(tree->EditingNode(), nullptr);
+    EXPECT_EQ(c->RefCount(), 1);  // this test's own reference, and no other
+    EXPECT_FALSE(tree->FinishLabelEdit(u"late"));
+    EXPECT_EQ(c->Text(), u"C");
+  }
+}
+
 int ErrOfCall(const std::function<void()>& f) {
   try {
     f();
