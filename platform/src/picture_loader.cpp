@@ -423,12 +423,10 @@ std::optional<uint64_t> DibPixelBytes(std::span<const uint8_t> info, int64_t& w,
   if (info.size() < 12) return std::nullopt;
   const uint32_t size = Le32(info.data());
   uint32_t colors = 0;
-  uint64_t entry = 4;
   compression = 0;
   uint64_t sizeImage = 0;
   if (size == 12) {
     w = Le16(info.data() + 4), h = Le16(info.data() + 6), bpp = Le16(info.data() + 10);
-    entry = 3;
   } else if (size >= 40 && info.size() >= 40) {
     w = static_cast<int32_t>(Le32(info.data() + 4)), h = static_cast<int32_t>(Le32(info.data() + 8));
     bpp = Le16(info.data() + 14), compression = Le32(info.data() + 16), sizeImage = Le32(info.data() + 20);
@@ -448,7 +446,9 @@ std::optional<uint64_t> DibPixelBytes(std::span<const uint8_t> info, int64_t& w,
   } else {
     colors = 0;
   }
-  paletteBytes = uint64_t{colors} * entry;
+  // Four bytes an entry: only icons count the palette, and theirs is never the 12-byte header
+  // of three-byte entries.
+  paletteBytes = uint64_t{colors} * 4;
   if (compression == 1 || compression == 2) return sizeImage ? std::optional<uint64_t>(sizeImage) : std::nullopt;
   if (compression != 0 && compression != 3 && compression != 6) return std::nullopt;
   const uint64_t rowBytes = (static_cast<uint64_t>(w) * bpp + 31) / 32 * 4;

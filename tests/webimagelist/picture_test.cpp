@@ -511,8 +511,13 @@ TEST(PictureLoader, AJpegAskedSmallerDecodesAtTheSmallestScaleThatCoversIt) {
     int sw = 0;
     const std::vector<uint32_t> want = LibjpegDecode(jpeg, eighths, &sw);
     ASSERT_EQ(sw, w * static_cast<int>(eighths) / 8);
-    const desk::Decoded d = desk::DecodePixels(Bytes(jpeg), sw, h * static_cast<int>(eighths) / 8);
+    const int sh = h * static_cast<int>(eighths) / 8;
+    const desk::Decoded d = desk::DecodePixels(Bytes(jpeg), sw, sh);
     EXPECT_EQ(d.pixels, want);
+    // Stretched, only one side asks for that scale; the other is averaged down from it.
+    const desk::Picture atScale(sw, sh, want, {}, desk::Picture::Kind::Bitmap);
+    EXPECT_EQ(desk::DecodePixels(Bytes(jpeg), w / 8, sh).pixels, atScale.ScaledTo(w / 8, sh)->pixels) << "tall";
+    EXPECT_EQ(desk::DecodePixels(Bytes(jpeg), sw, h / 8).pixels, atScale.ScaledTo(sw, h / 8)->pixels) << "wide";
   }
 }
 
@@ -526,6 +531,13 @@ TEST(PictureLoader, BitmapsWithCoreHeadersAndFullPalettes) {
   core.insert(core.end(), info.begin() + 54, info.end());
   core[2] = static_cast<uint8_t>(core.size()), core[10] = 14 + 12;
   EXPECT_EQ(desk::DecodePicture(core)->pixels, desk::DecodePicture(info)->pixels);
+  // A core header's palette has three bytes an entry: 2x2 at one bit, entries 0 and 1 in turn.
+  const std::vector<uint8_t> corePalette = {'B', 'M', 40, 0, 0, 0, 0, 0, 0, 0, 32, 0, 0, 0,  // file header
+                                            12, 0, 0, 0, 2, 0, 2, 0, 1, 0, 1, 0,            // core header
+                                            0x40, 0, 0, 0, 0x80, 0xFF,                      // palette
+                                            0x40, 0, 0, 0, 0x40, 0, 0, 0};                  // rows
+  EXPECT_EQ(desk::DecodePicture(corePalette)->pixels,
+            (std::vector<uint32_t>{0xFF000040u, 0xFFFF8000u, 0xFF000040u, 0xFFFF8000u}));
 
   // 2x2 at `bpp` bits, the header naming `colours`, every palette entry present; the pixels
   // use the first and the last entry.
