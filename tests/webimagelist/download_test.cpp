@@ -6,6 +6,7 @@
 
 #include <map>
 #include <optional>
+#include <thread>
 
 #include "mdlInternet.h"
 #include "ucMain.h"
@@ -379,6 +380,37 @@ TEST_F(Download, ErrorPageIsRefusedOnlyAfterTheFirstCharacter) {
       }
     }
   }
+}
+
+// A body's large blocks are kept, per thread, for the next body, which takes them back
+// instead of mapping new ones; what is kept stays within 128 MiB. In a thread of its own, so
+// that it starts with nothing kept.
+TEST(BodyBlocks, LargeBlocksAreKeptForTheNextBodyWithinABound) {
+  using Quorvane::mdlInternet::Body;
+  constexpr size_t MiB = 1024 * 1024;
+  std::vector<size_t> kept;  // after each step
+  std::thread([&] {
+    kept.push_back(Body::SpareBytes());
+    for (int round = 0; round < 2; ++round) {
+      Body b;
+      b.Append(std::string(3 * MiB + MiB / 2, 'x'));  // its mapped blocks: 1 and 2 MiB
+      kept.push_back(Body::SpareBytes());
+      EXPECT_EQ(b.size(), 3 * MiB + MiB / 2);
+    }
+    kept.push_back(Body::SpareBytes());
+    {
+      Body huge;
+      huge.Append(std::string(140 * MiB, 'y'));
+    }
+    kept.push_back(Body::SpareBytes());
+  }).join();
+  ASSERT_EQ(kept.size(), 5u);
+  EXPECT_EQ(kept[0], 0u);
+  EXPECT_EQ(kept[1], 0u);        // nothing to take yet
+  EXPECT_EQ(kept[2], 0u);        // the first body's blocks, taken back by the second
+  EXPECT_EQ(kept[3], 3 * MiB);   // and given back again
+  EXPECT_LE(kept[4], 128 * MiB);
+  EXPECT_GE(kept[4], 124 * MiB);  // kept up to the bound, the rest handed back to the kernel
 }
 
 // Sizes on either side of the read piece (2 KiB), the body's blocks (16, 48 KiB), the

@@ -23,7 +23,8 @@ constexpr size_t kFirstBlock = 16 * 1024;
 constexpr size_t kLargestBlock = 4 * 1024 * 1024;
 constexpr size_t kMappedBlock = 1024 * 1024;
 constexpr size_t kSpareBytes = 128 * 1024 * 1024;
-static_assert(kFirstBlock % kReadPiece == 0 && kLargestBlock % kReadPiece == 0);
+// Every block holds whole pieces, so that a piece never needs a block larger than the next.
+static_assert(kFirstBlock >= kReadPiece && kFirstBlock % kReadPiece == 0 && kLargestBlock % kReadPiece == 0);
 
 char Lower(uint8_t c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
 
@@ -79,6 +80,7 @@ class SparePool {
     }
     return nullptr;
   }
+  size_t Bytes() const { return bytes_; }
   void Give(uint8_t* p, size_t cap) {
     if (bytes_ + cap > kSpareBytes) {
       ::munmap(p, cap);
@@ -101,6 +103,8 @@ SparePool& Spares() {
 
 }  // namespace
 
+size_t Body::SpareBytes() { return Spares().Bytes(); }
+
 Body::Block::~Block() {
   if (!data) return;
   if (mapped) Spares().Give(data, capacity);
@@ -109,8 +113,7 @@ Body::Block::~Block() {
 
 uint8_t* Body::Reserve(size_t n) {
   if (blocks_.empty() || blocks_.back().capacity - blocks_.back().used < n) {
-    size_t cap = blocks_.empty() ? kFirstBlock : std::min(blocks_.back().capacity * 2, kLargestBlock);
-    while (cap < n) cap *= 2;
+    const size_t cap = blocks_.empty() ? kFirstBlock : std::min(blocks_.back().capacity * 2, kLargestBlock);
     blocks_.reserve(blocks_.size() + 1);  // nothing below may leak the new memory
     Block b;
     b.capacity = cap;

@@ -34,6 +34,8 @@ class Body {
   std::vector<std::span<const uint8_t>> Pieces() const;
   // The whole body in one string (tests, small bodies).
   std::string ToString() const;
+  // The bytes of large blocks this thread keeps for its next bodies (tests).
+  static size_t SpareBytes();
 
  private:
   struct Block {
