@@ -79,7 +79,7 @@ class Output {
 
   // The picture is picW x picH; its rows arrive at rowW x rowH (smaller for scaled JPEG).
   void Start(int32_t picW, int32_t picH, int32_t rowW, int32_t rowH) {
-    if (TooLarge(picW, picH) || TooLarge(rowW, rowH)) Invalid();
+    if (TooLarge(picW, picH)) Invalid();  // rows are never larger than their picture
     picW_ = picW, picH_ = picH, rowW_ = rowW, rowH_ = rowH;
     std::tie(outW_, outH_) = Target(picW, picH);
     if (TooLarge(outW_, outH_)) Invalid();
@@ -197,7 +197,6 @@ bool JpegRun(jpeg_decompress_struct& cinfo, JpegError& err, std::span<const uint
   jpeg_mem_src(&cinfo, b.data(), static_cast<unsigned long>(b.size()));
   if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
   const auto w = static_cast<int32_t>(cinfo.image_width), h = static_cast<int32_t>(cinfo.image_height);
-  if (TooLarge(w, h)) return false;
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;  // BGRA bytes are 0xAARRGGBB words
   // The smallest DCT scale (in eighths) that still covers the target: the rest is averaged.
@@ -209,9 +208,12 @@ bool JpegRun(jpeg_decompress_struct& cinfo, JpegError& err, std::span<const uint
   cinfo.dct_method = JDCT_ISLOW;
   // A reduced picture is averaged again afterwards: the plain chroma upsampling does as well.
   if (m < 8) cinfo.do_fancy_upsampling = FALSE;
-  jpeg_start_decompress(&cinfo);
+  // Start refuses a picture over the limit before libjpeg allocates anything for it (a
+  // progressive picture's coefficients are allocated whole when the decompression starts).
+  jpeg_calc_output_dimensions(&cinfo);
   const auto ow = static_cast<int32_t>(cinfo.output_width), oh = static_cast<int32_t>(cinfo.output_height);
   out.Start(w, h, ow, oh);
+  jpeg_start_decompress(&cinfo);
   row.resize(static_cast<size_t>(ow));
   static thread_local std::vector<uint8_t> cmykRow;
   if (cmyk) cmykRow.resize(static_cast<size_t>(ow) * 4);
@@ -274,7 +276,6 @@ bool PngRun(png_structp png, png_infop info, Output& out, std::vector<uint32_t>&
   png_uint_32 w = 0, h = 0;
   int depth = 0, color = 0, interlace = 0;
   png_get_IHDR(png, info, &w, &h, &depth, &color, &interlace, nullptr, nullptr);
-  if (TooLarge(w, h)) return false;
   png_set_expand(png);
   png_set_strip_16(png);
   png_set_gray_to_rgb(png);
@@ -283,6 +284,7 @@ bool PngRun(png_structp png, png_infop info, Output& out, std::vector<uint32_t>&
   const int passes = png_set_interlace_handling(png);
   png_read_update_info(png, info);
   if (png_get_rowbytes(png, info) != size_t{w} * 4) return false;
+  // Refuses a picture over the limit before anything the size of its pixels is allocated.
   out.Start(static_cast<int32_t>(w), static_cast<int32_t>(h), static_cast<int32_t>(w), static_cast<int32_t>(h));
   if (passes > 1) {
     // Interlaced rows are only final after the last pass.

@@ -60,6 +60,55 @@ inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int
   return bytes;
 }
 
+// A black grey-scale picture of any size, written row by row: pictures past the pixel limit
+// without their pixels ever being held. "jpeg" or "png" (one bit a pixel).
+inline std::string EncodeBlank(const char* format, int w, int h) {
+  std::vector<uint8_t> row(static_cast<size_t>(w), 0);
+  if (std::string(format) == "jpeg") {
+    jpeg_compress_struct c{};
+    jpeg_error_mgr err{};
+    c.err = jpeg_std_error(&err);
+    jpeg_create_compress(&c);
+    unsigned char* out = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&c, &out, &size);
+    c.image_width = static_cast<JDIMENSION>(w);
+    c.image_height = static_cast<JDIMENSION>(h);
+    c.input_components = 1;
+    c.in_color_space = JCS_GRAYSCALE;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    JSAMPROW r = row.data();
+    while (c.next_scanline < c.image_height) jpeg_write_scanlines(&c, &r, 1);
+    jpeg_finish_compress(&c);
+    std::string bytes(reinterpret_cast<const char*>(out), size);
+    jpeg_destroy_compress(&c);
+    std::free(out);
+    return bytes;
+  }
+  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+  png_infop info = png ? png_create_info_struct(png) : nullptr;
+  if (!info) throw std::runtime_error("png");
+  std::string bytes;
+  png_set_write_fn(
+      png, &bytes,
+      [](png_structp p, png_bytep data, size_t n) {
+        static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), n);
+      },
+      nullptr);
+  if (setjmp(png_jmpbuf(png))) {
+    png_destroy_write_struct(&png, &info);
+    throw std::runtime_error("png");
+  }
+  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 1, PNG_COLOR_TYPE_GRAY,
+               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_write_info(png, info);
+  for (int y = 0; y < h; ++y) png_write_row(png, row.data());
+  png_write_end(png, info);
+  png_destroy_write_struct(&png, &info);
+  return bytes;
+}
+
 // `rgba`: four bytes a pixel, the last one alpha.
 inline std::string EncodePng(const std::vector<uint8_t>& rgb, int w, int h, bool rgba = false) {
   png_image img{};

@@ -211,6 +211,14 @@ TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
   EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(huge)); }), 481);
   EXPECT_EQ(ErrorOf([&] { desk::detail::DecodeWithPixbufOnly("bmp", Bytes(huge)); }), 481);
   EXPECT_LT(MaxRssKb() - before, 64 * 1024) << "peak memory grew by more than 64 MiB";
+  // A whole picture one row over the limit is refused whatever size is asked for, though a
+  // small size would need neither its pixels nor (for a JPEG) its full scale.
+  for (const char* format : {"jpeg", "png"}) {
+    SCOPED_TRACE(format);
+    const std::string over = testenv::EncodeBlank(format, 8193, 8192);
+    EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(over), 64, 48); }), 481);
+    EXPECT_EQ(desk::DecodePixels(Bytes(testenv::EncodeBlank(format, 8192, 8192)), 64, 48).outWidth, 64);
+  }
   // A size asked for beyond the limit fails once the decoder has started: every decoder is
   // given back on that way out too (counted on the heap over many rounds).
   for (const char* name : {"px.jpg", "px.png", "px.gif", "px.bmp"}) {
