@@ -456,18 +456,26 @@ class HostObject final : public Object {
     desk_error e{};
     int32_t rc = vt_.invoke(self_, id, static_cast<int32_t>(kind), cargs.data(), static_cast<int32_t>(cargs.size()),
                             &result, &e);
+    // What the host wrote into a by-reference argument is what the raiser finds, also when the
+    // host then failed: its writes were made, as they would be into the raiser's own variables.
+    auto writeBack = [&] {
+      for (size_t i = 0; i < args.size(); ++i) {
+        if (!args[i].IsByRef()) continue;
+        Variant now = FromC(snaps[i], nullptr);
+        if (!(now == args[i].Deref())) args[i].Assign(now);
+      }
+    };
     if (rc != 0) {
+      try {
+        writeBack();
+      } catch (...) {  // the host's own failure is the one to report
+      }
       e.text[sizeof e.text - 1] = '\0';
       std::u16string text = U16(e.text);
       if (text.empty()) text = u"The host's object failed";
       throw Error(rc, std::move(text));
     }
-    // What the host wrote into a by-reference argument is what the raiser finds.
-    for (size_t i = 0; i < args.size(); ++i) {
-      if (!args[i].IsByRef()) continue;
-      Variant now = FromC(snaps[i], nullptr);
-      if (!(now == args[i].Deref())) args[i].Assign(now);
-    }
+    writeBack();
     return FromC(result, nullptr);
   }
 

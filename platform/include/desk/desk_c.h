@@ -30,7 +30,8 @@
  *    value after the call, or Empty when the call failed before reading it; what the target
  *    held before is overwritten without being freed (it was the caller's).
  *  - Inside a host callback, the result and by-reference arguments are the library's storage:
- *    write them only with desk_value_set, which copies its source.
+ *    write them only with desk_value_set, which copies its source. What a callback wrote into
+ *    a by-reference argument stands even when it then returns an error.
  *  - Type information (desk_interface_info and what it points to) lives as long as the
  *    library is loaded; never free it.
  * ERRORS are never thrown: a function returns 0 or the error number, and fills the caller's
