@@ -602,7 +602,6 @@ bool NeedQt(desk_error* err) {
     }
   };
   try {
-    a.reserve(static_cast<size_t>(argc));
     for (int32_t i = 0; i < argc; ++i) a.push_back(FromC(args[i], &temps));
     Variant r = o->Invoke(id, static_cast<InvokeKind>(kind), a);
     writeBack();
