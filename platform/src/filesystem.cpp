@@ -225,8 +225,7 @@ class SystemFileSystem : public FileSystem {
 std::u16string SystemTempFolder() {
   const char* env = std::getenv("TMPDIR");
   std::string t = env && *env ? env : "/tmp";
-  while (t.size() > 1 && t.back() == '/') t.pop_back();
-  if (t == "/") t.clear();
+  while (!t.empty() && t.back() == '/') t.pop_back();  // "/" itself becomes "": its files are "/name"
   return Widen(t);
 }
 

@@ -175,10 +175,9 @@ Ref<PopUpMenu> PopUpMenus::Add(const std::u16string& name, const std::u16string&
     step = 5;
     if (!mCol) desk::Raise(desk::Err::ObjectNotSet);
     mCol->Add(Variant::Object(def), name);
-    step = 6;
-    result = def;
-    step = 7;
-    def.reset();
+    // Steps 6 and 7 cannot fail, so they record no number: the result, and the local reference
+    // let go.
+    result = std::move(def);
     step = 8;
     ItemArray arr(mvarMainMNU);
     int16_t n = Variant::Long(arr.Count(args)).ToInteger();  // 6 past 32,767, never wrapped
@@ -250,16 +249,14 @@ void PopUpMenus::Clear() {
         // The count is read again in every pass: each pass removes the highest element.
         int16_t last = Variant::Long(arr.Count(args) - 1).ToInteger();
         arr.Unload(last, args);
-        step = 6;
       }
     }
-    step = 7;
+    // Steps 6 and 7 close the loop and its test; neither can fail.
     step = 8;
     // A collection that nobody else holds (no enumerator of the host's) is emptied in place:
     // the same as a new one to every observer, and it keeps its table for the next fill.
     if (mCol && mCol->RefCount() == 1) {
-      mCol->Clear();
-      step = 9;
+      mCol->Clear();  // steps 8 and 9 at once
     } else {
       mCol.reset();
       step = 9;
