@@ -121,14 +121,15 @@ class CurlRequest : public Request {
   size_t Read(uint8_t* buffer, size_t size) override {
     if (size == 0) return 0;
     for (;;) {
-      if (pos_ < pendingSize_) {
-        const size_t n = std::min(size, pendingSize_ - pos_);
-        std::memcpy(buffer, pending_.get() + pos_, n);
+      if (pos_ < pending_.size()) {
+        const size_t n = std::min(size, pending_.size() - pos_);
+        std::memcpy(buffer, pending_.data() + pos_, n);
         pos_ += n;
         return n;
       }
       if (done_) return 0;
-      pendingSize_ = pos_ = 0;
+      pending_.clear();  // keeps its capacity for the next chunks
+      pos_ = 0;
       Pump();
     }
   }
@@ -149,7 +150,7 @@ class CurlRequest : public Request {
     }
     // One perform may read the socket many times over; past this the chunk waits inside
     // curl, so that pending bytes stay small and cache-warm whatever the body's size.
-    if (self->pendingSize_ >= kPendingHigh) {
+    if (self->pending_.size() >= kPendingHigh) {
       self->paused_ = true;
       return CURL_WRITEFUNC_PAUSE;
     }
@@ -165,18 +166,8 @@ class CurlRequest : public Request {
     return size * count;
   }
 
-  // Appends to the pending bytes; the buffer only grows, so steady state copies once.
-  void Keep(const char* data, size_t bytes) {
-    if (pendingSize_ + bytes > pendingCapacity_) {
-      const size_t cap = std::max(pendingSize_ + bytes, pendingCapacity_ * 2);
-      auto grown = std::make_unique_for_overwrite<uint8_t[]>(cap);
-      if (pendingSize_) std::memcpy(grown.get(), pending_.get(), pendingSize_);
-      pending_ = std::move(grown);
-      pendingCapacity_ = cap;
-    }
-    std::memcpy(pending_.get() + pendingSize_, data, bytes);
-    pendingSize_ += bytes;
-  }
+  // Appends to the pending bytes; their buffer only grows, so steady state copies once.
+  void Keep(const char* data, size_t bytes) { pending_.insert(pending_.end(), data, data + bytes); }
 
   size_t Abort() {
     failed_ = true;
@@ -191,7 +182,10 @@ class CurlRequest : public Request {
       curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
       if (code < 200 || code > 299) failed_ = true;
     }
-    if (failed_) pendingSize_ = pos_ = 0;
+    if (failed_) {
+      pending_.clear();
+      pos_ = 0;
+    }
   }
 
   // Moves the transfer on until bytes are pending, it ended, or it stalled too long. Read
@@ -202,7 +196,7 @@ class CurlRequest : public Request {
       paused_ = false;
       // Hands back the chunk curl kept (through OnWrite) and lets it read on.
       if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) return Finish(false);
-      if (pendingSize_ != 0 || done_) return;
+      if (!pending_.empty() || done_) return;
     }
     for (;;) {
       int running = 0;
@@ -210,7 +204,7 @@ class CurlRequest : public Request {
       int left = 0;
       while (CURLMsg* m = curl_multi_info_read(multi_, &left))
         if (m->msg == CURLMSG_DONE) Finish(m->data.result == CURLE_OK);
-      if (done_ || pendingSize_ != 0) return;
+      if (done_ || !pending_.empty()) return;
       if (running == 0) return Finish(false);  // ended without a completion message
       const auto now = Clock::now();
       if (opt_.lowSpeedBytesPerSecond > 0 && now - windowStart_ >= opt_.lowSpeedWindow) {
@@ -248,9 +242,7 @@ class CurlRequest : public Request {
   bool statusChecked_ = false;
   bool paused_ = false;
   uint64_t received_ = 0;
-  std::unique_ptr<uint8_t[]> pending_;  // curl's chunks, waiting for Read
-  size_t pendingSize_ = 0;
-  size_t pendingCapacity_ = 0;
+  std::vector<uint8_t> pending_;  // curl's chunks, waiting for Read
   size_t pos_ = 0;
   Clock::time_point lastProgress_;
   Clock::time_point windowStart_;  // of the current low-speed window
