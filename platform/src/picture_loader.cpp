@@ -703,10 +703,11 @@ std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
   // to the real end in case the file grew meanwhile.
   bytes.reserve(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0) + 1);
   for (;;) {
+    // Past the capacity, resize grows it geometrically: a file that grew is read in ever
+    // larger pieces.
     bytes.resize(std::max(bytes.capacity(), have + 1));
     readMore(bytes.size());
     if (have < bytes.size()) break;
-    bytes.reserve(bytes.capacity() * 2);
   }
   bytes.resize(have);
   return bytes;
