@@ -378,10 +378,11 @@ void DecodeGif(std::span<const uint8_t> b, Output& out) {
         if (DGifGetCodeNext(g, &block) == GIF_ERROR) Invalid();
       continue;
     }
-    if (TooLarge(d.Width, d.Height)) Invalid();
+    if (d.Width <= 0 || d.Height <= 0) Invalid();  // a frame of no pixels
     const int64_t sw = std::max<int64_t>(g->SWidth, int64_t{d.Left} + d.Width);
     const int64_t sh = std::max<int64_t>(g->SHeight, int64_t{d.Top} + d.Height);
-    if (TooLarge(sw, sh)) Invalid();
+    // Refuses a picture over the limit before its canvas is allocated.
+    out.Start(static_cast<int32_t>(sw), static_cast<int32_t>(sh), static_cast<int32_t>(sw), static_cast<int32_t>(sh));
     const ColorMapObject* map = d.ColorMap ? d.ColorMap : g->SColorMap;
     if (!map) Invalid();
     std::vector<GifPixelType> line(static_cast<size_t>(d.Width));
@@ -410,7 +411,6 @@ void DecodeGif(std::span<const uint8_t> b, Output& out) {
       }
     }
     drawn = true;
-    out.Start(static_cast<int32_t>(sw), static_cast<int32_t>(sh), static_cast<int32_t>(sw), static_cast<int32_t>(sh));
   }
   if (!drawn) Invalid();
   for (int32_t y = 0; y < out.PicH(); ++y) out.Row(canvas.data() + static_cast<size_t>(y) * static_cast<size_t>(out.PicW()));

@@ -295,6 +295,7 @@ std::vector<GifRow> GifRows() {
        testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 2, 1, {0, 1}), testenv::Frame(0, 0, 2, 1, {3, 3}, {}, false, 0)}), 2, 1, {R, G}},
       {"no colour table anywhere", NoColourTable(), 0, 0, {}},
       {"an index one past the colour table", IndexPastTheTable(), 0, 0, {}},
+      {"a frame of no rows", testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 2, 0, {})}), 0, 0, {}},
   };
 }
 
