@@ -369,7 +369,6 @@ const desk_interface_info* InterfaceOf(const InterfaceInfo& i) {
   auto& slot = S().interfaces[&i];
   if (!slot) {
     auto c = std::make_unique<InterfaceC>();
-    c->params.reserve(i.members.size());
     for (const MemberInfo& m : i.members) {
       auto& ps = c->params.emplace_back();
       for (const ParamInfo& p : m.params)

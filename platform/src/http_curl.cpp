@@ -315,7 +315,6 @@ std::shared_ptr<Client>& Slot() {
 std::string EncodeUrl(std::string_view in) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string out;
-  out.reserve(in.size() + 16);
   // The host name (after "scheme://" up to the next "/", "?" or "#") is kept as it is.
   size_t hostEnd = 0;
   if (size_t s = in.find("://"); s != std::string_view::npos) {

@@ -117,7 +117,6 @@ constexpr int kMaxDepth = 4;  // document, properties, entry, the code units of 
 std::u16string Quoted(std::u16string_view s) {
   // Built by appending: GCC 12 at -O3 warns falsely (-Wrestrict) on the operator+ chain.
   std::u16string q;
-  q.reserve(s.size() + 2);
   q += u'"';
   q += s;
   q += u'"';
@@ -169,7 +168,6 @@ constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz012
 
 std::string Base64(const std::vector<uint8_t>& in) {
   std::string out;
-  out.reserve((in.size() + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 3 <= in.size(); i += 3) {
     uint32_t n = (uint32_t{in[i]} << 16) | (uint32_t{in[i + 1]} << 8) | in[i + 2];
@@ -382,7 +380,6 @@ std::u16string TextOf(const Json& j, const std::string& what) {
   if (j.is_string()) return U16(j.get_ref<const std::string&>());  // the parser checked the UTF-8
   if (!j.is_array()) Problem(what + " is not a text");
   std::u16string s;
-  s.reserve(j.size());
   for (const Json& u : j) s.push_back(static_cast<char16_t>(IntegerIn(u, 0, 0xFFFF, what + ": a code unit")));
   return s;
 }
@@ -393,7 +390,6 @@ std::vector<uint8_t> FromBase64(const std::string& s, const std::string& what) {
   value.fill(-1);
   for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(kB64[i])] = i;
   std::vector<uint8_t> out;
-  out.reserve(s.size() / 4 * 3);
   for (size_t i = 0; i < s.size(); i += 4) {
     bool last = i + 4 == s.size();
     int pad = last ? (s[i + 3] == '=') + (s[i + 2] == '=' && s[i + 3] == '=') : 0;
@@ -485,7 +481,6 @@ std::vector<MemoryPropertyBag::Entry> EntriesOf(const Json& doc) {
   const Json& props = Member(doc, "properties", "the document");
   if (!props.is_object()) Problem("\"properties\" is not an object");
   std::vector<MemoryPropertyBag::Entry> entries;
-  entries.reserve(props.size());
   for (const auto& [name, entry] : props.items()) entries.push_back({U16(name), DecodeValue(name, entry)});
   return entries;
 }

@@ -184,7 +184,6 @@ const DispatchTable<TreeView>& TreeView::Table() {
 }
 
 TreeView::TreeView() : nodes_(new Nodes(this)), index_(new detail::NodeIndex) {
-  settings_.reserve(kSettings.size());
   for (const SettingRow& r : kSettings) settings_.push_back(Initial(r));
 }
 

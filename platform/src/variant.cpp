@@ -38,7 +38,6 @@ bool ParseNumber(std::u16string_view s, double& out) {
   while (!s.empty() && IsSpace(s.back())) s.remove_suffix(1);
   if (s.empty() || s.size() > 400) return false;
   std::string a;
-  a.reserve(s.size());
   for (char16_t c : s) {
     if (c > 0x7F) return false;
     a.push_back(static_cast<char>(c));

@@ -358,6 +358,7 @@ TEST_F(Download, ErrorPageIsRefusedOnlyAfterTheFirstCharacter) {
   EXPECT_EQ(CacheListing(), std::vector<std::string>{"at0.png"});
   EXPECT_TRUE(Boxes().empty());
   EXPECT_FALSE(Quorvane::mdlInternet::IsPageContainsError(title));
+  EXPECT_TRUE(Quorvane::mdlInternet::IsPageContainsError(" <TITLE>THE PAGE CANNOT BE FOUND</TITLE>"));
   // At, across and beside the boundaries of the blocks the body is kept in; a title spoiled
   // in its last character is no title.
   Quorvane::mdlInternet::Body probe;

@@ -158,7 +158,6 @@ std::vector<std::span<const uint8_t>> Body::Pieces() const {
 
 std::string Body::ToString() const {
   std::string s;
-  s.reserve(size_);
   for (const auto& b : blocks_) s.append(reinterpret_cast<const char*>(b.data), b.used);
   return s;
 }
