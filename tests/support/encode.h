@@ -32,8 +32,9 @@ inline std::vector<uint8_t> PatternRgb(int w, int h, unsigned seed, int noise = 
   return rgb;
 }
 
-// `cmyk`: four bytes a pixel, written with the Adobe marker (values stored as 255 - ink).
-inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int quality = 90, bool cmyk = false) {
+// libjpeg's compressor over rows that `row(y)` gives, `components` bytes a pixel.
+template <class Row>
+std::string WriteJpeg(int w, int h, int components, J_COLOR_SPACE space, int quality, Row row) {
   jpeg_compress_struct c{};
   jpeg_error_mgr err{};
   c.err = jpeg_std_error(&err);
@@ -43,15 +44,14 @@ inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int
   jpeg_mem_dest(&c, &out, &size);
   c.image_width = static_cast<JDIMENSION>(w);
   c.image_height = static_cast<JDIMENSION>(h);
-  c.input_components = cmyk ? 4 : 3;
-  c.in_color_space = cmyk ? JCS_CMYK : JCS_RGB;
+  c.input_components = components;
+  c.in_color_space = space;
   jpeg_set_defaults(&c);
   jpeg_set_quality(&c, quality, TRUE);
   jpeg_start_compress(&c, TRUE);
   while (c.next_scanline < c.image_height) {
-    JSAMPROW row = const_cast<JSAMPROW>(rgb.data() + static_cast<size_t>(c.next_scanline) * static_cast<size_t>(w) *
-                                        static_cast<size_t>(c.input_components));
-    jpeg_write_scanlines(&c, &row, 1);
+    JSAMPROW r = row(static_cast<int>(c.next_scanline));
+    jpeg_write_scanlines(&c, &r, 1);
   }
   jpeg_finish_compress(&c);
   std::string bytes(reinterpret_cast<const char*>(out), size);
@@ -60,32 +60,9 @@ inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int
   return bytes;
 }
 
-// A black grey-scale picture of any size, written row by row: pictures past the pixel limit
-// without their pixels ever being held. "jpeg" or "png" (one bit a pixel).
-inline std::string EncodeBlank(const char* format, int w, int h) {
-  std::vector<uint8_t> row(static_cast<size_t>(w), 0);
-  if (std::string(format) == "jpeg") {
-    jpeg_compress_struct c{};
-    jpeg_error_mgr err{};
-    c.err = jpeg_std_error(&err);
-    jpeg_create_compress(&c);
-    unsigned char* out = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&c, &out, &size);
-    c.image_width = static_cast<JDIMENSION>(w);
-    c.image_height = static_cast<JDIMENSION>(h);
-    c.input_components = 1;
-    c.in_color_space = JCS_GRAYSCALE;
-    jpeg_set_defaults(&c);
-    jpeg_start_compress(&c, TRUE);
-    JSAMPROW r = row.data();
-    while (c.next_scanline < c.image_height) jpeg_write_scanlines(&c, &r, 1);
-    jpeg_finish_compress(&c);
-    std::string bytes(reinterpret_cast<const char*>(out), size);
-    jpeg_destroy_compress(&c);
-    std::free(out);
-    return bytes;
-  }
+// libpng's writer over rows that `row(y)` gives, in the layout the header names.
+template <class Row>
+std::string WritePng(int w, int h, int depth, int colour, int interlace, Row row) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) throw std::runtime_error("png");
@@ -100,13 +77,31 @@ inline std::string EncodeBlank(const char* format, int w, int h) {
     png_destroy_write_struct(&png, &info);
     throw std::runtime_error("png");
   }
-  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 1, PNG_COLOR_TYPE_GRAY,
-               PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colour, interlace,
+               PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  for (int y = 0; y < h; ++y) png_write_row(png, row.data());
+  const int passes = png_set_interlace_handling(png);
+  for (int p = 0; p < passes; ++p)
+    for (int y = 0; y < h; ++y) png_write_row(png, row(y));
   png_write_end(png, info);
   png_destroy_write_struct(&png, &info);
   return bytes;
+}
+
+// `cmyk`: four bytes a pixel, written with the Adobe marker (values stored as 255 - ink).
+inline std::string EncodeJpeg(const std::vector<uint8_t>& rgb, int w, int h, int quality = 90, bool cmyk = false) {
+  const int components = cmyk ? 4 : 3;
+  return WriteJpeg(w, h, components, cmyk ? JCS_CMYK : JCS_RGB, quality, [&](int y) {
+    return const_cast<JSAMPROW>(rgb.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * static_cast<size_t>(components));
+  });
+}
+
+// A black grey-scale picture of any size, written row by row: pictures past the pixel limit
+// without their pixels ever being held. "jpeg" or "png" (one bit a pixel).
+inline std::string EncodeBlank(const char* format, int w, int h) {
+  std::vector<uint8_t> row(static_cast<size_t>(w), 0);
+  if (std::string(format) == "jpeg") return WriteJpeg(w, h, 1, JCS_GRAYSCALE, 75, [&](int) { return row.data(); });
+  return WritePng(w, h, 1, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, [&](int) { return row.data(); });
 }
 
 // `rgba`: four bytes a pixel, the last one alpha.
@@ -126,29 +121,9 @@ inline std::string EncodePng(const std::vector<uint8_t>& rgb, int w, int h, bool
 
 // Adam7-interlaced RGB: the simplified writer above cannot interlace.
 inline std::string EncodePngInterlaced(const std::vector<uint8_t>& rgb, int w, int h) {
-  png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-  png_infop info = png ? png_create_info_struct(png) : nullptr;
-  if (!info) throw std::runtime_error("png");
-  std::string bytes;
-  png_set_write_fn(
-      png, &bytes,
-      [](png_structp p, png_bytep data, size_t n) {
-        static_cast<std::string*>(png_get_io_ptr(p))->append(reinterpret_cast<const char*>(data), n);
-      },
-      nullptr);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8, PNG_COLOR_TYPE_RGB,
-               PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-  std::vector<png_bytep> rows(static_cast<size_t>(h));
-  for (int y = 0; y < h; ++y)
-    rows[static_cast<size_t>(y)] = const_cast<png_bytep>(rgb.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * 3);
-  png_set_rows(png, info, rows.data());
-  if (setjmp(png_jmpbuf(png))) {
-    png_destroy_write_struct(&png, &info);
-    throw std::runtime_error("png");
-  }
-  png_write_png(png, info, PNG_TRANSFORM_IDENTITY, nullptr);
-  png_destroy_write_struct(&png, &info);
-  return bytes;
+  return WritePng(w, h, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7, [&](int y) {
+    return const_cast<png_bytep>(rgb.data() + static_cast<size_t>(y) * static_cast<size_t>(w) * 3);
+  });
 }
 
 }  // namespace testenv
