@@ -140,13 +140,12 @@ class CurlRequest : public Request {
   static size_t OnWrite(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<CurlRequest*>(user);
     const size_t bytes = size * count;
-    if (self->checks_.statusOnBody && !self->statusChecked_) {
-      // Only the final response's body comes here (curl skips those of followed redirects);
-      // an error page is not a body we want.
+    if (self->checks_.statusOnBody && self->received_ == 0) {
+      // At the body's first bytes. Only the final response's body comes here (curl skips
+      // those of followed redirects); an error page is not a body we want.
       long code = 0;
       curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &code);
       if (code < 200 || code > 299) return self->Abort();
-      self->statusChecked_ = true;
     }
     // One perform may read the socket many times over; past this the chunk waits inside
     // curl, so that pending bytes stay small and cache-warm whatever the body's size.
@@ -239,7 +238,6 @@ class CurlRequest : public Request {
   bool added_;  // the constructor always sets it
   bool done_ = false;
   bool failed_ = false;
-  bool statusChecked_ = false;
   bool paused_ = false;
   uint64_t received_ = 0;
   std::vector<uint8_t> pending_;  // curl's chunks, waiting for Read

@@ -116,6 +116,10 @@ TEST_F(Download, FailuresEndInAnEmptyBody) {
     r.set_content("<html>missing</html>", "text/html");
   });
   server_.Routes().Get("/404-empty", [](const httplib::Request&, httplib::Response& r) { r.status = 404; });
+  server_.Routes().Get("/404-small", [](const httplib::Request&, httplib::Response& r) {
+    r.status = 404;
+    r.set_content("not found", "text/html");  // one chunk: the first is the one checked
+  });
   server_.Routes().Get("/500-body", [](const httplib::Request&, httplib::Response& r) {
     r.status = 500;
     r.set_content("oops", "text/plain");
@@ -198,6 +202,10 @@ TEST_F(Download, EachCheckOfTheClientHoldsOnItsOwn) {
     r.set_content(errorPage, "text/html");
   });
   server_.Routes().Get("/404-empty", [](const httplib::Request&, httplib::Response& r) { r.status = 404; });
+  server_.Routes().Get("/404-small", [](const httplib::Request&, httplib::Response& r) {
+    r.status = 404;
+    r.set_content("not found", "text/html");  // one chunk: the first is the one checked
+  });
   server_.Routes().Get("/299", [](const httplib::Request&, httplib::Response& r) {
     r.status = 299;
     r.set_content("last of 2xx", "text/plain");
@@ -234,6 +242,7 @@ TEST_F(Download, EachCheckOfTheClientHoldsOnItsOwn) {
       {"curl's protocols, redirect", server_.Url("/to-file"), only(&Checks::curlProtocols), "", false},
       {"curl's redirect protocols", server_.Url("/to-file"), only(&Checks::curlRedirectProtocols), "", false},
       {"the status on the body", server_.Url("/404-big"), only(&Checks::statusOnBody), "", false},
+      {"the status on the body, a page of one chunk", server_.Url("/404-small"), only(&Checks::statusOnBody), "", false},
       {"the status at the end, no body", server_.Url("/404-empty"), only(&Checks::statusAtEnd), "", false},
       {"the status at the end, with a body", server_.Url("/404-big"), only(&Checks::statusAtEnd), std::nullopt, false},
       // All of them, as hosts have them: not one byte of an error page reaches the reader.
