@@ -18,7 +18,10 @@ namespace Quorvane::mdlInternet {
 namespace {
 
 constexpr std::u16string_view kModule = u"mdlInternet, Module";
-constexpr std::string_view kErrorTitle = "<title>the page cannot be found</title>";  // lower case
+// The title, letter case ignored: each character matches either form.
+constexpr std::string_view kErrorTitle = "<title>the page cannot be found</title>";
+constexpr std::string_view kErrorTitleUpper = "<TITLE>THE PAGE CANNOT BE FOUND</TITLE>";
+static_assert(kErrorTitle.size() == kErrorTitleUpper.size());
 constexpr size_t kFirstBlock = 16 * 1024;
 constexpr size_t kLargestBlock = 4 * 1024 * 1024;
 constexpr size_t kMappedBlock = 1024 * 1024;
@@ -26,13 +29,13 @@ constexpr size_t kSpareBytes = 128 * 1024 * 1024;
 // Every block holds whole pieces, so that a piece never needs a block larger than the next.
 static_assert(kFirstBlock >= kReadPiece && kFirstBlock % kReadPiece == 0 && kLargestBlock % kReadPiece == 0);
 
-char Lower(uint8_t c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c); }
-
 // Whether the error title starts at (piece p, offset i), following the text across pieces.
 bool TitleAt(const std::vector<std::span<const uint8_t>>& pieces, size_t p, size_t i) {
-  for (char want : kErrorTitle) {
+  for (size_t k = 0; k < kErrorTitle.size(); ++k) {
     while (p < pieces.size() && i >= pieces[p].size()) ++p, i = 0;
-    if (p == pieces.size() || Lower(pieces[p][i]) != want) return false;
+    if (p == pieces.size()) return false;
+    const char c = static_cast<char>(pieces[p][i]);
+    if (c != kErrorTitle[k] && c != kErrorTitleUpper[k]) return false;
     ++i;
   }
   return true;
