@@ -131,7 +131,7 @@ class Output {
     }
     d.pixels.resize(static_cast<size_t>(outW_) * static_cast<size_t>(outH_));
     for (size_t i = 0; i < d.pixels.size(); ++i) {
-      const float* a = acc_.data() + i * 4;
+      const float* a = &acc_[i * 4];
       const float alpha = a[3];
       if (alpha <= 0.5f / 255.0f) continue;  // clear, as resize made it
       auto ch = [&](float v) { return static_cast<uint32_t>(std::clamp(v / alpha + 0.5f, 0.0f, 255.0f)); };
@@ -695,8 +695,7 @@ std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
     }
   };
   readMore(bytes.size());
-  bytes.resize(have);
-  if (!Sniff(bytes)) Raise(Err::InvalidPicture);
+  if (!Sniff(std::span(bytes).first(have))) Raise(Err::InvalidPicture);
   // The rest, sized by fstat (one byte over, to see the end without another buffer) but read
   // to the real end in case the file grew meanwhile.
   bytes.reserve(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0) + 1);
