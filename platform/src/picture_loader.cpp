@@ -100,7 +100,7 @@ class Output {
                   static_cast<size_t>(outW_) * 4);
     } else {
       for (const Span& r : rowSpans_[static_cast<size_t>(y_)]) {
-        float* out = acc_.data() + static_cast<size_t>(r.to) * static_cast<size_t>(outW_) * 4;
+        float* out = &acc_[static_cast<size_t>(r.to) * static_cast<size_t>(outW_) * 4];
         for (int32_t x = 0; x < rowW_; ++x) {
           const uint32_t p = argb[x];
           const float a = static_cast<float>(p >> 24) * (1.0f / 255.0f);
@@ -221,7 +221,7 @@ bool JpegRun(jpeg_decompress_struct& cinfo, JpegError& err, std::span<const uint
     if (cmyk) {
       // Adobe writes CMYK inverted: the stored values are already 255 - ink.
       for (int32_t x = 0; x < ow; ++x) {
-        const uint8_t* p = cmykRow.data() + static_cast<size_t>(x) * 4;
+        const uint8_t* p = &cmykRow[static_cast<size_t>(x) * 4];
         const uint32_t k = p[3];
         row[static_cast<size_t>(x)] = 0xFF000000u | ((p[0] * k / 255) << 16) | ((p[1] * k / 255) << 8) | (p[2] * k / 255);
       }
@@ -386,7 +386,7 @@ void DecodeGif(std::span<const uint8_t> b, Output& out) {
     std::vector<GifPixelType> line(static_cast<size_t>(d.Width));
     canvas.assign(static_cast<size_t>(sw) * static_cast<size_t>(sh), 0);
     auto put = [&](int y) {
-      uint32_t* to = canvas.data() + static_cast<size_t>(d.Top + y) * static_cast<size_t>(sw) + d.Left;
+      uint32_t* to = &canvas[static_cast<size_t>(d.Top + y) * static_cast<size_t>(sw) + static_cast<size_t>(d.Left)];
       for (int x = 0; x < d.Width; ++x) {
         const int i = line[static_cast<size_t>(x)];
         if (i == transparent) continue;
@@ -549,13 +549,13 @@ void DecodeIco(std::span<const uint8_t> b, Output& out) {
   size_t best = 0;
   int64_t bestArea = -1;
   for (size_t i = 0; i < count; ++i) {
-    const uint8_t* e = b.data() + 6 + i * 16;
+    const uint8_t* e = &b[6 + i * 16];
     const uint64_t size = Le32(e + 8), offset = Le32(e + 12);
     if (size == 0 || offset + size > b.size()) Invalid();  // promises more than there is (both below 2^32)
     const int64_t w = e[0] ? e[0] : 256, h = e[1] ? e[1] : 256;
     if (w * h >= bestArea) bestArea = w * h, best = i;
   }
-  const uint8_t* e = b.data() + 6 + best * 16;
+  const uint8_t* e = &b[6 + best * 16];
   const auto image = b.subspan(Le32(e + 12), Le32(e + 8));
   if (Sniff(image) == Format::Png) return DecodePng(image, out);
   if (!WholeIconDib(image)) Invalid();
