@@ -259,7 +259,7 @@ bool RowIndex::Inserted(Node& n, bool sorted) {
 
 void RowIndex::Removing(Node& n) {
   const uint32_t s = n.slot_;
-  if (s >= e_.size() || e_[s].span == 0) return;  // already taken out
+  if (e_[s].span == 0) return;  // already taken out (every node in the tree has its entry)
   const int32_t span = e_[s].span;
   Unhook(s, ListRoot(n.parent_));
   Spread(n.parent_, -span);

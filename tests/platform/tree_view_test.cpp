@@ -414,6 +414,24 @@ TEST(TreeRowIndex, FollowsChangesInPlaceAndIsBuiltAgainOnlyWhereItMustBe) {
   }
 }
 
+// A sorted root that a new text moves tells a backend once where it was and where it is.
+TEST(TreeRowIndex, AMovedRootIsToldOnceWhereItWasAndWhereItIs) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  for (const char16_t* t : {u"a", u"c", u"e"}) nodes.AddRoot(t, t);
+  tree->SetSorted(true);
+  auto& index = desk::detail::RowIndex::Of(*tree);
+  Node& a = *nodes.Find(u"a");
+  a.SetText(u"d");
+  int32_t from = -1, to = -1;
+  EXPECT_FALSE(index.TakeMove(*nodes.Find(u"c"), from, to));  // not the node that moved
+  ASSERT_TRUE(index.TakeMove(a, from, to));
+  EXPECT_EQ(from, 0);
+  EXPECT_EQ(to, 1);  // c, d, e
+  EXPECT_EQ(index.PlaceOf(a), 1);
+  EXPECT_FALSE(index.TakeMove(a, from, to));  // told once
+}
+
 TEST_F(TreeRows, ExpandedChildrenFollowTheirParent) {
   a->SetExpanded(true);
   EXPECT_EQ(Row(0), u"A");
