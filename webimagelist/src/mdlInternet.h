@@ -24,7 +24,6 @@ inline constexpr size_t kReadPiece = 2048;
 class Body {
  public:
   size_t size() const { return size_; }
-  bool empty() const { return size_ == 0; }
   // Room for at least `n` more bytes at the end (n <= kReadPiece); fill then Commit.
   uint8_t* Reserve(size_t n);
   void Commit(size_t n) { blocks_.back().used += n, size_ += n; }
