@@ -213,8 +213,9 @@ desk_object* Issue(Object* o) {
   return reinterpret_cast<desk_object*>(o);
 }
 
-// Gives back one handle reference; false when the handle holds none.
-bool Drop(Object* o, bool mayDefer) {
+// Gives back one handle reference; false when the handle holds none. While a call is in
+// progress the object's own release waits for it (see CallScope).
+bool Drop(Object* o) {
   State& s = S();
   auto it = s.handles.find(o);
   if (it == s.handles.end()) return false;
@@ -223,7 +224,7 @@ bool Drop(Object* o, bool mayDefer) {
     if (s.lastValid == o) s.lastValid = nullptr;
   }
   --s.total;
-  if (mayDefer && s.depth > 0) {
+  if (s.depth > 0) {
     if (s.deferred.empty() && s.qt.post) s.qt.post();
     s.deferred.push_back(o);
   } else {
@@ -356,7 +357,7 @@ void ToC(const Variant& in, desk_value* out) {
 void ClearC(desk_value* v) {
   if (!v) return;
   if (v->kind == DESK_STRING) FreeCString(const_cast<uint16_t*>(v->u.string.data));
-  if (v->kind == DESK_OBJECT && v->u.object) Drop(reinterpret_cast<Object*>(v->u.object), true);
+  if (v->kind == DESK_OBJECT && v->u.object) Drop(reinterpret_cast<Object*>(v->u.object));
   *v = desk_value{};
 }
 
@@ -439,7 +440,7 @@ class HostObject final : public Object {
       desk_value& result;
       ~Cleanup() {
         for (desk_value& s : snaps) ClearC(&s);
-        for (Object* o : lent) Drop(o, false);  // the argument itself still holds the object
+        for (Object* o : lent) Drop(o);
         ClearC(&result);
       }
     } cleanup{snaps, lent, result};
@@ -727,7 +728,7 @@ DESK_C_API int32_t desk_addref(desk_object* h, desk_error* err) {
 
 DESK_C_API int32_t desk_release(desk_object* h) {
   if (!h) return static_cast<int32_t>(Err::ObjectNotSet);
-  return Drop(reinterpret_cast<Object*>(h), true) ? 0 : static_cast<int32_t>(Err::ObjectNotSet);
+  return Drop(reinterpret_cast<Object*>(h)) ? 0 : static_cast<int32_t>(Err::ObjectNotSet);
 }
 
 DESK_C_API int64_t desk_handle_count(void) { return S().total; }

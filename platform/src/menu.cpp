@@ -70,13 +70,13 @@ ElementPool& Pool() {
 }  // namespace
 
 void* MenuElement::operator new(size_t size) {
-  if (!DESK_MENU_POOL || size != sizeof(MenuElement)) return ::operator new(size);
+  if (!DESK_MENU_POOL) return ::operator new(size);
   return Pool().Take();
 }
 
-void MenuElement::operator delete(void* p, size_t size) noexcept {
+void MenuElement::operator delete(void* p, size_t) noexcept {
   if (!p) return;
-  if (!DESK_MENU_POOL || size != sizeof(MenuElement)) return ::operator delete(p);
+  if (!DESK_MENU_POOL) return ::operator delete(p);
   Pool().Give(p);
 }
 

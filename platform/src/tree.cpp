@@ -278,9 +278,8 @@ template <class... T>
 void TreeView::RaiseWithRefs(DispId id, T&... values) {
   Ref<Object> keepAlive(this);  // a handler may drop the last reference to the tree
   std::array<Variant, sizeof...(T)> store{Box(values)...};
-  std::vector<Variant> args;
-  args.reserve(store.size());
-  for (Variant& s : store) args.push_back(Variant::ByRef(&s));
+  std::vector<Variant> args(store.size());
+  for (size_t i = 0; i < store.size(); ++i) args[i] = Variant::ByRef(&store[i]);
   auto giveBack = [&] {
     size_t i = 0;
     (Unbox(store[i++], values), ...);

@@ -24,7 +24,8 @@ namespace desk {
 
 class MenuArray;
 
-class DESK_API MenuElement : public Dispatchable<MenuElement> {
+// Made by its array only; final, so that its allocator serves one size.
+class DESK_API MenuElement final : public Dispatchable<MenuElement> {
  public:
   static const DispatchTable<MenuElement>& Table();
   MenuElement(MenuArray* owner, int16_t index) : owner_(owner), index_(index) {}
