@@ -42,9 +42,10 @@ bool ParseNumber(std::u16string_view s, double& out) {
     if (c > 0x7F) return false;
     a.push_back(static_cast<char>(c));
   }
-  if (a.size() > 2 && a[0] == '&' && (a[1] == 'H' || a[1] == 'h' || a[1] == 'O' || a[1] == 'o')) {
-    int base = (a[1] == 'H' || a[1] == 'h') ? 16 : 8;
-    uint64_t v = 0;
+  const bool hex = a.starts_with("&H") || a.starts_with("&h");
+  if (hex || a.starts_with("&O") || a.starts_with("&o")) {
+    const int base = hex ? 16 : 8;
+    uint64_t v = 0;  // no digits at all ("&H") is no number: from_chars refuses an empty text
     auto r = std::from_chars(a.data() + 2, a.data() + a.size(), v, base);
     if (r.ec != std::errc() || r.ptr != a.data() + a.size() || v > 0xFFFFFFFFull) return false;
     // Hex literals are 16-bit when they fit, 32-bit otherwise, and signed.

@@ -205,6 +205,30 @@ TEST_F(CApi, EveryByReferenceArgumentOfACallFromCIsWrittenBackWhateverTheirNumbe
   desk_release(host);
 }
 
+// A call that fails while it reads its arguments: the by-reference targets read before the
+// failure get their values back, those after it are left Empty, as the header says.
+TEST_F(CApi, ByReferenceTargetsPastAnArgumentThatCannotBeReadAreLeftEmpty) {
+  int calls = 0;
+  auto* fn = new HostFn;
+  fn->invoke = [&calls](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) { return ++calls, 0; };
+  desk_object* host = NewHost(fn);
+  desk_value targets[2] = {}, args[3] = {};
+  for (int k = 0; k < 2; ++k) {
+    targets[k].kind = DESK_LONG;
+    targets[k].u.long_ = 5 + k;
+    args[2 * k].kind = DESK_BYREF;
+    args[2 * k].u.ref = &targets[k];
+  }
+  args[1].kind = 77;  // no kind at all
+  desk_error err;
+  EXPECT_EQ(desk_invoke(host, 1, DESK_METHOD, args, 3, nullptr, &err), 13);
+  EXPECT_EQ(calls, 0);
+  EXPECT_EQ(targets[0].kind, DESK_LONG);
+  EXPECT_EQ(targets[0].u.long_, 5);
+  EXPECT_EQ(targets[1].kind, DESK_EMPTY);
+  desk_release(host);
+}
+
 // An event handler that drops the host's last reference to the control that raised it: the
 // control lives until the call that raised the event returns; the handle is dead at once.
 TEST_F(CApi, AControlReleasedInsideItsOwnEventIsFreedOnlyAfterTheCallReturns) {

@@ -47,6 +47,9 @@ TEST(VariantTest, ToIntegerRoundsHalfToEvenAndChecksRange) {
       {"hex text with a bad digit", Variant::String(u"&H1G"), 0, 13},
       {"octal text", Variant::String(u"&o177777"), -1, 0},
       {"octal text with a bad digit", Variant::String(u"&O8"), 0, 13},
+      {"hex text in lower case", Variant::String(u"&hff"), 255, 0},
+      {"octal text in capitals", Variant::String(u"&O17"), 15, 0},
+      {"a prefix without digits", Variant::String(u"&H"), 0, 13},
       {"NaN overflows", Variant::Double(std::nan("")), 0, 6},
   };
   for (const auto& r : rows) {

@@ -181,8 +181,6 @@ Body GetUrlContent(const std::u16string& url) {
   }
   const bool whole = request->Succeeded();
   desk::CurrentPlatform().DoEvents();
-  request.reset();
-  session.reset();
   // A body cut short, refused by its status or over the cap is no body at all.
   if (!whole) body.Clear();
   return body;
