@@ -641,6 +641,20 @@ TEST_F(CApi, ASuccessfulCallLeavesTheErrorRecordClear) {
     EXPECT_EQ(e.number, 0) << round;
     EXPECT_STREQ(e.text, "") << round;
   }
+  // Every other entry point that succeeds clears a record it is given, whatever it held.
+  const std::pair<const char*, std::function<bool(desk_error*)>> calls[] = {
+      {"desk_object_interface", [&](desk_error* r) { return desk_object_interface(tree, r) != nullptr; }},
+      {"desk_event_interface", [&](desk_error* r) { return desk_event_interface(tree, r) != nullptr; }},
+      {"desk_id_of_name", [&](desk_error* r) { int32_t id = 0; return desk_id_of_name(tree, "BackStyle", &id, r) == 0; }},
+      {"desk_headless_resize", [&](desk_error* r) { return desk_headless_resize(tree, 4800, 3600, r) == 0; }},
+  };
+  for (const auto& [name, call] : calls) {
+    std::memset(&e, 0x5A, sizeof e);
+    ASSERT_TRUE(call(&e)) << name;
+    EXPECT_EQ(e.number, 0) << name;
+    EXPECT_STREQ(e.text, "") << name;
+    EXPECT_STREQ(e.source, "") << name;
+  }
 }
 
 TEST_F(CApi, ThePlatformChoiceIsChecked) {
