@@ -8,6 +8,7 @@
 #include "ucMain.h"
 #include "desk/collection.h"
 #include "desk/imagelist.h"
+#include "desk/text.h"
 #include "fixture.h"
 
 namespace {
@@ -355,6 +356,11 @@ TEST(TypeLibrary, ClassesInterfacesAndCreation) {
                                                               {"MouseUp", 8}}));
   EXPECT_STREQ(ev.members[3].help, "Occurs when the user presses and releases an ANSI key.");
   EXPECT_EQ(ev.members[5].params.size(), 4u);
+  // A host's sink finds each event by name and by id.
+  for (const auto& [name, id] : events) {
+    EXPECT_EQ(ev.IdOfName(desk::U16(name)), id) << name;
+    EXPECT_GE(ev.Find(id, desk::InvokeKind::Method), 0) << name;
+  }
 
   auto names = [](const desk::InterfaceInfo& i) {
     std::vector<std::pair<std::string, int>> out;
