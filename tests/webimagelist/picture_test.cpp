@@ -220,13 +220,16 @@ TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
     EXPECT_EQ(desk::DecodePixels(Bytes(testenv::EncodeBlank(format, 8192, 8192)), 64, 48).outWidth, 64);
   }
   // A size asked for beyond the limit fails once the decoder has started: every decoder is
-  // given back on that way out too (counted on the heap over many rounds).
+  // given back on that way out too, and after a decode that succeeds (counted on the heap
+  // over many rounds).
   for (const char* name : {"px.jpg", "px.png", "px.gif", "px.bmp"}) {
     SCOPED_TRACE(name);
     const std::string bytes = testenv::DataFile(name);
     EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(bytes), 8193, 8192); }), 481);
+    // The same on the way out of a decode that succeeds.
     const size_t heap = mallinfo2().uordblks;
     for (int i = 0; i < 300; ++i) ErrorOf([&] { desk::DecodePixels(Bytes(bytes), 8193, 8192); });
+    for (int i = 0; i < 1000; ++i) EXPECT_EQ(desk::DecodePixels(Bytes(bytes), 2, 2).outWidth, 2);
     EXPECT_LT(mallinfo2().uordblks, heap + 1024 * 1024) << "a decoder stayed allocated";
   }
   const std::string small = testenv::DataFile("px.bmp");
