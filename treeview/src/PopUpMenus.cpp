@@ -251,10 +251,10 @@ void PopUpMenus::Clear() {
         arr.Unload(last, args);
       }
     }
-    // Steps 6 and 7 close the loop and its test; neither can fail.
-    step = 8;
-    // A collection that nobody else holds (no enumerator of the host's) is emptied in place:
-    // the same as a new one to every observer, and it keeps its table for the next fill.
+    // Steps 6 and 7 close the loop and its test, and step 8 lets the collection go: none of
+    // them can fail, so they record no number. A collection that nobody else holds (no
+    // enumerator of the host's) is emptied in place: the same as a new one to every observer,
+    // and it keeps its table for the next fill.
     if (mCol && mCol->RefCount() == 1) {
       mCol->Clear();  // steps 8 and 9 at once
     } else {
