@@ -465,18 +465,18 @@ class HostObject final : public Object {
         if (!(now == args[i].Deref())) args[i].Assign(now);
       }
     };
-    if (rc != 0) {
-      try {
-        writeBack();
-      } catch (...) {  // the host's own failure is the one to report
-      }
-      e.text[sizeof e.text - 1] = '\0';
-      std::u16string text = U16(e.text);
-      if (text.empty()) text = u"The host's object failed";
-      throw Error(rc, std::move(text));
+    if (rc == 0) {
+      writeBack();
+      return FromC(result, nullptr);
     }
-    writeBack();
-    return FromC(result, nullptr);
+    try {
+      writeBack();
+    } catch (...) {  // the host's own failure is the one to report
+    }
+    e.text[sizeof e.text - 1] = '\0';
+    std::u16string text = U16(e.text);
+    if (text.empty()) text = u"The host's object failed";
+    throw Error(rc, std::move(text));
   }
 
  private:

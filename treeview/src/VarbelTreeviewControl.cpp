@@ -181,9 +181,9 @@ Variant ForwardedSet(C& c, Args& a) {
 
 Variant ForwardedMethod(C& c, Args& a) {
   // Through the inner tree's own member table, so that every method the tree forwards takes one path.
-  Ref<desk::Object> keep(ControlMembers::Tree(c));
+  Ref<desk::Object> tree = ControlMembers::Tree(c);  // held: the method may raise events
   std::vector<Variant> none;
-  keep->Invoke(DescOf(a).inner, InvokeKind::Method, none);
+  tree->Invoke(DescOf(a).inner, InvokeKind::Method, none);
   return Variant();
 }
 
