@@ -215,10 +215,7 @@ void TreeView::SetSettingAt(int index, const Variant& value) {
   if (index < 0 || static_cast<size_t>(index) >= settings_.size()) Raise(Err::NotSupported);
   const SettingRow& row = kSettings[static_cast<size_t>(index)];
   settings_[static_cast<size_t>(index)] = Validated(row, value);
-  if (row.id == treeid::kSorted) {
-    RowsChanged();
-    rowIndex_.reset();
-  }
+  if (row.id == treeid::kSorted) rowIndex_.reset();
   SettingChanged(row.id);
 }
 

@@ -544,10 +544,8 @@ TreeView& Node::Owner() const {
 void Node::SetText(std::u16string text) {
   TreeView& t = Owner();
   text_ = std::move(text);
-  if (!parent_ && t.Sorted()) {  // the roots are laid out by their texts
-    t.RowsChanged();
-    if (t.rowIndex_ && !t.rowIndex_->RootTextChanged(*this)) t.rowIndex_.reset();
-  }
+  // The roots are laid out by their texts.
+  if (!parent_ && t.Sorted() && t.rowIndex_ && !t.rowIndex_->RootTextChanged(*this)) t.rowIndex_.reset();
   t.NotifyChanged(*this, NodeField::Text);
 }
 
@@ -588,7 +586,6 @@ void Node::SetExpanded(bool expanded) {
   TreeView& t = Owner();
   if (expanded_ == expanded) return;
   expanded_ = expanded;
-  if (firstChild_) t.RowsChanged();
   if (t.rowIndex_) t.rowIndex_->ExpandedChanged(*this);
   t.NotifyChanged(*this, NodeField::Expanded);
   if (expanded) t.RaiseExpand(*this);
@@ -951,7 +948,6 @@ void TreeView::Link(Node& n, Node* parent, Node* before) {
   if (before) before->prev_ = &n;
   else last = &n;
   if (parent) ++parent->childCount_;
-  RowsChanged();
   if (rowIndex_ && !rowIndex_->Inserted(n, Sorted())) rowIndex_.reset();
 }
 
@@ -965,7 +961,6 @@ void TreeView::Unlink(Node& n) {
   else last = n.prev_;
   if (n.parent_) --n.parent_->childCount_;
   n.parent_ = n.prev_ = n.next_ = nullptr;
-  RowsChanged();
 }
 
 void TreeView::RemoveNode(Node& top) {
@@ -1008,7 +1003,6 @@ void TreeView::DetachAll() {
   std::vector<Ref<Node>> all = index_->positions.TakeAll();
   index_->keys.Clear();
   firstRoot_ = lastRoot_ = selected_ = nullptr;
-  rows_ = {};  // the layout of an empty tree, and still valid
   rowIndex_.reset();
   for (const Ref<Node>& n : all) {
     if (n) n->Detach();
@@ -1034,14 +1028,14 @@ Node* TreeView::NodeAtRow(int64_t row) {
   return rowIndex_->At(row);
 }
 
-void TreeView::LayOutRows() const {
-  rows_.clear();
+std::vector<Node*> TreeView::VisibleRows() const {
+  std::vector<Node*> rows;
   for (Node* root : DisplayRoots(firstRoot_, Sorted())) {
     // Depth first without a stack: down into expanded children, else on to the next sibling
     // of the nearest ancestor that has one.
     Node* n = root;
     while (n) {
-      rows_.push_back(n);
+      rows.push_back(n);
       if (n->expanded_ && n->firstChild_) {
         n = n->firstChild_;
         continue;
@@ -1050,12 +1044,7 @@ void TreeView::LayOutRows() const {
       n = n == root ? nullptr : n->next_;
     }
   }
-  rowsValid_ = true;
-}
-
-std::vector<Node*> TreeView::VisibleRows() const {
-  if (!rowsValid_) LayOutRows();
-  return rows_;
+  return rows;
 }
 
 Ref<Node> TreeView::HitTest(float x, float y) {

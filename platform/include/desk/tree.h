@@ -378,7 +378,7 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // The node on a row (0 the first), or null past the last row. Costs O(depth x log of the
   // number of siblings), also right after a change.
   Node* NodeAtRow(int64_t row);
-  // The visible nodes in display order, one per row.
+  // The visible nodes in display order, one per row, laid out afresh by each call.
   std::vector<Node*> VisibleRows() const;
 
   // --- Nodes.
@@ -461,8 +461,6 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   void DetachAll();
   void CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const;
   void NotifyChanged(Node& n, NodeField f);
-  void RowsChanged() { rowsValid_ = false; }
-  void LayOutRows() const;
   void Notify(const std::function<void(TreeObserver&)>& f);
 
   std::vector<Variant> settings_;  // one per row of the settings table
@@ -476,9 +474,6 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   Node* selected_ = nullptr;
   Ref<Node> editing_;
   std::vector<TreeObserver*> observers_;
-  // The row layout, laid out when read after a change.
-  mutable std::vector<Node*> rows_;
-  mutable bool rowsValid_ = false;
   // HitTest's row index: made by the first HitTest, then kept up to date through each add,
   // remove and expand or collapse; dropped (and made again when next needed) by changes that
   // reorder many rows at once.
