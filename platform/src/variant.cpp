@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <type_traits>
 
 #include "desk/error.h"
 #include "desk/text.h"
@@ -99,7 +100,7 @@ Whole ToWhole(const Variant& v) {
     case VarType::Integer: return d.RawInteger();
     case VarType::Boolean: return d.RawBoolean();
     case VarType::Long:
-      if constexpr (sizeof(Whole) >= sizeof(int32_t)) return d.RawLong();
+      if constexpr (std::is_same_v<Whole, int32_t>) return d.RawLong();  // an Integer is range-checked below
       break;
     default: break;
   }

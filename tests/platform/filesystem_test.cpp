@@ -2,15 +2,18 @@
 // side by side, and a file system put in place of the system's.
 #include "desk/filesystem.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 
 #include "desk/error.h"
+#include "desk/picture_loader.h"
 #include "desk/property_bag.h"
 #include "desk/text.h"
 #include "support/memory_filesystem.h"
@@ -108,6 +111,54 @@ TEST_F(ReplaceTest, AFileWithTheLongestNameCanBeReplaced) {
   CacheWrite(dir / name, "cached");
   EXPECT_EQ(ReadText(dir / name), "cached");
   EXPECT_EQ(Entries(), 1u);
+}
+
+// A host started without standard input (a service) is given descriptor 0 by the next open:
+// every file the controls open is found, kept or written as usual, and none is left open.
+TEST_F(ReplaceTest, DescriptorZeroIsAFileLikeAnyOther) {
+  const int saved = ::dup(0);
+  ASSERT_GE(saved, 0);
+  struct Restore {
+    int fd;
+    ~Restore() {
+      ::dup2(fd, 0);
+      ::close(fd);
+    }
+  } restore{saved};
+  const auto inode = [](const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_ino;
+  };
+  const std::string magic = "\x89PNG\r\n\x1a\n and the rest";
+  WriteText(dir / "kept.png", magic);
+  WriteText(dir / "old.png", "old");
+  const ino_t keptInode = inode(dir / "kept.png");
+  const std::pair<const char*, std::function<void()>> steps[] = {
+      {"unchanged picture", [&] { CacheWrite(dir / "kept.png", magic); }},
+      {"changed picture", [&] { CacheWrite(dir / "old.png", "new"); }},
+      {"settings saved", [&] { SettingsWrite(dir / "s.json", 5); }},
+      {"settings loaded",
+       [&] {
+         MemoryPropertyBag loaded;
+         loaded.LoadFromFile(dir / "s.json");
+         EXPECT_EQ(loaded.ReadProperty(u"hWnd", Variant()).RawLong(), 5);
+       }},
+      {"picture read",
+       [&] {
+         const std::vector<uint8_t> bytes = desk::ReadPictureFile(desk::U16((dir / "kept.png").string()));
+         EXPECT_EQ(std::string(bytes.begin(), bytes.end()), magic);
+       }},
+  };
+  for (const auto& [name, step] : steps) {
+    SCOPED_TRACE(name);
+    ::close(0);
+    EXPECT_NO_THROW(step());
+    EXPECT_EQ(::fcntl(0, F_GETFD), -1) << "descriptor 0 was left open";
+  }
+  EXPECT_EQ(inode(dir / "kept.png"), keptInode) << "an unchanged picture was written again";
+  EXPECT_EQ(ReadText(dir / "old.png"), "new");
+  EXPECT_EQ(Entries(), 3u) << "no temporary file is left";
 }
 
 // Names are UTF-8 on disk from the first character past ASCII on; the last ASCII one stays a
