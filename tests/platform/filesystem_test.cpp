@@ -11,12 +11,14 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <optional>
 
 #include "desk/error.h"
 #include "desk/picture_loader.h"
 #include "desk/property_bag.h"
 #include "desk/text.h"
 #include "support/memory_filesystem.h"
+#include "support/syscall_faults.h"
 
 namespace fs = std::filesystem;
 using desk::MemoryPropertyBag;
@@ -44,6 +46,11 @@ class ReplaceTest : public ::testing::Test {
     struct stat st {};
     EXPECT_EQ(::lstat(p.c_str(), &st), 0) << p;
     return st.st_mode & 07777;
+  }
+  static ino_t InodeOf(const fs::path& p) {
+    struct stat st {};
+    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
+    return st.st_ino;
   }
   size_t Entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {})); }
   // The cache's replacement of `p` by `text`.
@@ -125,15 +132,10 @@ TEST_F(ReplaceTest, DescriptorZeroIsAFileLikeAnyOther) {
       ::close(fd);
     }
   } restore{saved};
-  const auto inode = [](const fs::path& p) {
-    struct stat st {};
-    EXPECT_EQ(::stat(p.c_str(), &st), 0) << p;
-    return st.st_ino;
-  };
   const std::string magic = "\x89PNG\r\n\x1a\n and the rest";
   WriteText(dir / "kept.png", magic);
   WriteText(dir / "old.png", "old");
-  const ino_t keptInode = inode(dir / "kept.png");
+  const ino_t keptInode = InodeOf(dir / "kept.png");
   const std::pair<const char*, std::function<void()>> steps[] = {
       {"unchanged picture", [&] { CacheWrite(dir / "kept.png", magic); }},
       {"changed picture", [&] { CacheWrite(dir / "old.png", "new"); }},
@@ -156,9 +158,133 @@ TEST_F(ReplaceTest, DescriptorZeroIsAFileLikeAnyOther) {
     EXPECT_NO_THROW(step());
     EXPECT_EQ(::fcntl(0, F_GETFD), -1) << "descriptor 0 was left open";
   }
-  EXPECT_EQ(inode(dir / "kept.png"), keptInode) << "an unchanged picture was written again";
+  EXPECT_EQ(InodeOf(dir / "kept.png"), keptInode) << "an unchanged picture was written again";
   EXPECT_EQ(ReadText(dir / "old.png"), "new");
   EXPECT_EQ(Entries(), 3u) << "no temporary file is left";
+}
+
+// Interrupted calls and short transfers, which a disk may give under load or a signal: every
+// file the controls read or write still comes out whole, and nothing is read or written twice.
+TEST_F(ReplaceTest, InterruptedAndShortTransfersAreCarriedOn) {
+  const std::string magic = "\x89PNG\r\n\x1a\n, then the rest of the picture";
+  std::string changedAtTheEnd = magic;
+  changedAtTheEnd.back() = '!';
+  const struct Plan {
+    const char* name;
+    desktest::SyscallFaults faults;
+  } plans[] = {
+      {"interrupted", {.interruptedReads = 2, .interruptedWrites = 2}},
+      {"a byte at a time", {.readLimit = 1, .writeLimit = 1}},
+      {"seven bytes at a time", {.readLimit = 7, .writeLimit = 7}},
+  };
+  for (const Plan& plan : plans) {
+    SCOPED_TRACE(plan.name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    ino_t kept = 0;
+    const std::pair<const char*, std::function<void()>> steps[] = {
+        {"new picture", [&] { CacheWrite(dir / "p.png", magic); }},
+        {"unchanged picture",
+         [&] {
+           kept = InodeOf(dir / "p.png");
+           CacheWrite(dir / "p.png", magic);
+           EXPECT_EQ(InodeOf(dir / "p.png"), kept) << "written again";
+         }},
+        {"picture read",
+         [&] {
+           const std::vector<uint8_t> bytes = desk::ReadPictureFile(desk::U16((dir / "p.png").string()));
+           EXPECT_EQ(std::string(bytes.begin(), bytes.end()), magic);
+         }},
+        {"picture changed in its last byte",
+         [&] {
+           CacheWrite(dir / "p.png", changedAtTheEnd);
+           EXPECT_EQ(ReadText(dir / "p.png"), changedAtTheEnd);
+         }},
+        {"settings saved", [&] { SettingsWrite(dir / "s.json", 6); }},
+        {"settings loaded",
+         [&] {
+           MemoryPropertyBag loaded;
+           loaded.LoadFromFile(dir / "s.json");
+           EXPECT_EQ(loaded.ReadProperty(u"hWnd", Variant()).RawLong(), 6);
+         }},
+    };
+    for (const auto& [name, step] : steps) {
+      SCOPED_TRACE(name);
+      desktest::SyscallFaults faults = plan.faults;
+      {
+        desktest::FaultScope scope(faults);
+        EXPECT_NO_THROW(step());
+      }
+      EXPECT_GT(faults.reads + faults.writes, 0) << "the faults were not in force";
+      EXPECT_EQ(faults.unlinks, 0) << "a file put in place is not removed after";
+    }
+    EXPECT_EQ(Entries(), 2u) << "no temporary file is left";
+  }
+}
+
+// The names tried beside a file may all be taken (by another process racing for them): up to
+// a hundred are tried, and then the system's own answer is the failure.
+TEST_F(ReplaceTest, TakenTemporaryNamesAreSkippedUpToAHundred) {
+  WriteText(dir / "p.png", "old");
+  for (int taken : {1, 99, 100}) {
+    SCOPED_TRACE(taken);
+    desktest::SyscallFaults faults{.takenNames = taken};
+    std::optional<int> number;
+    {
+      desktest::FaultScope scope(faults);
+      try {
+        CacheWrite(dir / "p.png", "new " + std::to_string(taken));
+      } catch (const desk::Error& e) {
+        number = e.Number();
+      }
+    }
+    if (taken < 100) {
+      EXPECT_EQ(number, std::nullopt);
+      EXPECT_EQ(faults.exclusiveOpens, taken + 1);
+      EXPECT_EQ(ReadText(dir / "p.png"), "new " + std::to_string(taken));
+    } else {
+      EXPECT_EQ(number, 75);
+      EXPECT_EQ(faults.exclusiveOpens, 100);
+      EXPECT_EQ(ReadText(dir / "p.png"), "new 99");
+    }
+  }
+}
+
+// A replacement that cannot be made leaves the old file as it was and no new file behind, and
+// a settings file says why in the system's words.
+TEST_F(ReplaceTest, AFailedReplacementKeepsTheOldFile) {
+  WriteText(dir / "p.png", "old");
+  WriteText(dir / "s.json", "{}");
+  const struct Row {
+    const char* name;
+    desktest::SyscallFaults faults;
+    const char* cause;
+    int unlinks;  // of a new file that was made
+  } rows[] = {
+      {"every name taken", {.takenNames = 100}, "File exists", 0},
+      {"disk full", {.fullDisk = true}, "No space left on device", 1},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    for (bool settings : {false, true}) {
+      desktest::SyscallFaults faults = r.faults;
+      desktest::FaultScope scope(faults);
+      try {
+        if (settings) SettingsWrite(dir / "s.json", 7);
+        else CacheWrite(dir / "p.png", "new");
+        ADD_FAILURE() << "replaced";
+      } catch (const desk::Error& e) {
+        EXPECT_EQ(e.Number(), 75);
+        if (settings) {
+          EXPECT_NE(desk::U8(e.Description()).find(r.cause), std::string::npos) << desk::U8(e.Description());
+        }
+      }
+      EXPECT_EQ(faults.unlinks, r.unlinks);
+    }
+    EXPECT_EQ(ReadText(dir / "p.png"), "old");
+    EXPECT_EQ(ReadText(dir / "s.json"), "{}");
+    EXPECT_EQ(Entries(), 2u);
+  }
 }
 
 // Names are UTF-8 on disk from the first character past ASCII on; the last ASCII one stays a

@@ -1,0 +1,102 @@
+// The program's own read, write, open and unlink stand in front of the C library's (the executable's
+// definitions come first for every library it loads) and go to the kernel directly.
+#include "support/syscall_faults.h"
+
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+
+namespace desktest {
+thread_local SyscallFaults* active = nullptr;
+namespace {
+
+SyscallFaults* For(int fd) { return fd > 2 ? active : nullptr; }
+
+int Open(const char* path, int flags, mode_t mode) {
+  if (SyscallFaults* f = active; f && (flags & O_CREAT) && (flags & O_EXCL)) {
+    ++f->exclusiveOpens;
+    if (f->takenNames > 0) {
+      --f->takenNames;
+      errno = EEXIST;
+      return -1;
+    }
+  }
+  return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+}
+
+mode_t ModeArgument(int flags, va_list args) {
+  return (flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE ? static_cast<mode_t>(va_arg(args, int)) : 0;
+}
+}  // namespace
+
+FaultScope::FaultScope(SyscallFaults& faults) { active = &faults; }
+FaultScope::~FaultScope() { active = nullptr; }
+
+}  // namespace desktest
+
+using desktest::For;
+using desktest::SyscallFaults;
+
+// Seen by the libraries the program loads, whatever the build hides by default.
+#define DESK_INTERPOSED __attribute__((visibility("default")))
+
+extern "C" {
+
+DESK_INTERPOSED ssize_t read(int fd, void* buf, size_t n) {
+  if (SyscallFaults* f = For(fd)) {
+    ++f->reads;
+    if (f->interruptedReads > 0) {
+      --f->interruptedReads;
+      errno = EINTR;
+      return -1;
+    }
+    if (f->readLimit != 0 && n > f->readLimit) n = f->readLimit;
+  }
+  return ::syscall(SYS_read, fd, buf, n);
+}
+
+// A fortified build reads through this when it knows the buffer's size.
+DESK_INTERPOSED ssize_t __read_chk(int fd, void* buf, size_t n, size_t) { return read(fd, buf, n); }
+
+DESK_INTERPOSED ssize_t write(int fd, const void* buf, size_t n) {
+  if (SyscallFaults* f = For(fd)) {
+    ++f->writes;
+    if (f->fullDisk) {
+      errno = ENOSPC;
+      return -1;
+    }
+    if (f->interruptedWrites > 0) {
+      --f->interruptedWrites;
+      errno = EINTR;
+      return -1;
+    }
+    if (f->writeLimit != 0 && n > f->writeLimit) n = f->writeLimit;
+  }
+  return ::syscall(SYS_write, fd, buf, n);
+}
+
+DESK_INTERPOSED int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = desktest::ModeArgument(flags, args);
+  va_end(args);
+  return desktest::Open(path, flags, mode);
+}
+
+DESK_INTERPOSED int open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = desktest::ModeArgument(flags, args);
+  va_end(args);
+  return desktest::Open(path, flags, mode);
+}
+
+DESK_INTERPOSED int unlink(const char* path) {
+  if (SyscallFaults* f = desktest::active) ++f->unlinks;
+  return static_cast<int>(::syscall(SYS_unlinkat, AT_FDCWD, path, 0));
+}
+
+}  // extern "C"

@@ -1,0 +1,34 @@
+// Faults in the calling thread's file calls, for the code that must survive them: interrupted
+// reads and writes, short transfers, and names already taken. Real files on a local disk give
+// none of these, so the retry loops are reached only through here.
+#pragma once
+
+#include <cstddef>
+
+namespace desktest {
+
+struct SyscallFaults {
+  int interruptedReads = 0;   // the next reads fail with EINTR
+  int interruptedWrites = 0;  // the next writes fail with EINTR
+  size_t readLimit = 0;       // when not 0, no read gives more bytes than this
+  size_t writeLimit = 0;      // when not 0, no write takes more bytes than this
+  int takenNames = 0;         // the next exclusive creations fail with EEXIST
+  bool fullDisk = false;      // every write fails with ENOSPC
+  // What was asked while the faults were in force, so that a test can tell that they were.
+  int reads = 0;
+  int writes = 0;
+  int exclusiveOpens = 0;
+  int unlinks = 0;  // a file put in place needs none
+};
+
+// The faults hold on this thread while the scope lives, for descriptors above 2 (a test's own
+// output is left alone).
+class FaultScope {
+ public:
+  explicit FaultScope(SyscallFaults& faults);
+  ~FaultScope();
+  FaultScope(const FaultScope&) = delete;
+  FaultScope& operator=(const FaultScope&) = delete;
+};
+
+}  // namespace desktest
