@@ -20,17 +20,17 @@ bool SameId(const char* a, const char* b) {
 }
 }  // namespace
 
-int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, size_t count, const char* clsid,
+int32_t CreateByClassId(const TypeLibInfo& lib, std::span<const ClassFactory> factories, const char* clsid,
                         Object** out, char* message, size_t size) noexcept {
   if (out) *out = nullptr;
   const std::string given = clsid ? clsid : "(null)";
   try {
-    for (size_t i = 0; i < count; ++i) {
-      if (!SameId(factories[i].clsid, clsid)) continue;
+    for (const ClassFactory& f : factories) {
+      if (!SameId(f.clsid, clsid)) continue;
       std::string name = "?";
       for (const auto& c : lib.classes)
         if (SameId(c.clsid.c_str(), clsid)) name = c.name;
-      if (!factories[i].create) {
+      if (!f.create) {
         CopyUtf8("Can't create object: class " + name + " " + given + " of " + lib.name + " is not creatable by hosts",
                  message, size);
         return static_cast<int32_t>(Err::CantCreateObject);
@@ -39,7 +39,7 @@ int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, s
         CopyUtf8("Can't create object: no place given for the new object", message, size);
         return static_cast<int32_t>(Err::InvalidProcedureCall);
       }
-      Ref<Object> o = factories[i].create();
+      Ref<Object> o = f.create();
       o->AddRef();  // the caller's reference
       *out = o.get();
       CopyUtf8("", message, size);

@@ -519,6 +519,19 @@ TEST_F(CApi, StringsHandedOutStayWholeAndSeparateHoweverManyAreHeld) {
   EXPECT_EQ(desk::U8(Text(copy)), texts[45]);
   desk_value_clear(&copy);
   for (desk_value& v : held) desk_value_clear(&v);
+
+  // Strings that fill their slots exactly, given back in the order they were taken and taken
+  // again in the opposite one: each is written beside one already held, and leaves it alone.
+  std::vector<desk_value> full(300);
+  for (int round = 0; round < 2; ++round) {
+    for (size_t i = 0; i < full.size(); ++i) {
+      const std::string text(32, static_cast<char>('a' + (i + round) % 26));
+      ASSERT_EQ(desk_string_utf8(text.c_str(), &full[i], &err), 0) << err.text;
+    }
+    for (size_t i = 0; i < full.size(); ++i)
+      EXPECT_EQ(desk::U8(Text(full[i])), std::string(32, static_cast<char>('a' + (i + round) % 26))) << i;
+    for (desk_value& v : full) desk_value_clear(&v);
+  }
 }
 
 // A property read returns strings of every length through the same path, also when the read is

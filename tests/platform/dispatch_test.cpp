@@ -177,7 +177,7 @@ TEST(CreateByClassId, AnswersEachCaseWithItsNumberAndText) {
     desk::Object* out = reinterpret_cast<desk::Object*>(&lib);  // overwritten either way
     char message[128];
     std::fill(std::begin(message), std::end(message), 'x');
-    EXPECT_EQ(desk::CreateByClassId(lib, factories, std::size(factories), r.clsid, r.giveOut ? &out : nullptr,
+    EXPECT_EQ(desk::CreateByClassId(lib, factories, r.clsid, r.giveOut ? &out : nullptr,
                                     message, sizeof message),
               r.number);
     EXPECT_EQ(std::string(message), r.text);

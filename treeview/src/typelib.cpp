@@ -50,8 +50,8 @@ extern "C" int32_t VarbelTreeview_CreateObject(const char* clsid, desk::Object**
       {varbel::kPopUpMenusClsid, nullptr},
       {varbel::kPopUpMenuClsid, nullptr},
   };
-  return desk::CreateByClassId(varbel::VarbelTreeviewControl::TypeLib(), factories, std::size(factories), clsid, out,
-                               message, size);
+  return desk::CreateByClassId(varbel::VarbelTreeviewControl::TypeLib(), factories, clsid, out, message,
+                               size);
 }
 
 extern "C" const desk::TypeLibInfo* VarbelTreeview_TypeLib() { return &varbel::VarbelTreeviewControl::TypeLib(); }

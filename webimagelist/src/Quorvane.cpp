@@ -39,8 +39,7 @@ const desk::TypeLibInfo& Library() {
 }  // namespace Quorvane
 
 extern "C" int32_t Quorvane_CreateObject(const char* clsid, desk::Object** out, char* message, size_t size) {
-  return desk::CreateByClassId(Quorvane::Library(), Quorvane::kFactories, std::size(Quorvane::kFactories), clsid, out,
-                               message, size);
+  return desk::CreateByClassId(Quorvane::Library(), Quorvane::kFactories, clsid, out, message, size);
 }
 
 extern "C" const desk::TypeLibInfo* Quorvane_TypeLib() { return &Quorvane::Library(); }

@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 
 #include "desk/dispatch.h"
 
@@ -23,8 +24,8 @@ struct DESK_API ClassFactory {
   Ref<Object> (*create)();  // null for a class that hosts may not create
 };
 
-DESK_API int32_t CreateByClassId(const TypeLibInfo& lib, const ClassFactory* factories, size_t count, const char* clsid,
-                        Object** out, char* message, size_t size) noexcept;
+DESK_API int32_t CreateByClassId(const TypeLibInfo& lib, std::span<const ClassFactory> factories, const char* clsid,
+                                 Object** out, char* message, size_t size) noexcept;
 
 // What a host does to create a control by class identifier: loads `library` (a path, or a file
 // name found through the library search path) once, finds its `entryPoint` (such as
