@@ -145,10 +145,9 @@ Variant ForwardedGet(C& c, Args& a) {
     const Variant& v = ControlMembers::InnerTree(c).SettingAt(setting);
     return v.Type() == d.type ? v : v.ConvertTo(d.type);
   }
+  // A container may answer its own values in a kind of its own.
   std::vector<Variant> none;
-  Variant v = ControlMembers::Tree(c)->Invoke(d.inner, InvokeKind::Get, none);
-  if (v.Type() == d.type) return v;
-  return v.ConvertTo(d.type);
+  return ControlMembers::Tree(c)->Invoke(d.inner, InvokeKind::Get, none).ConvertTo(d.type);
 }
 
 Variant ForwardedLet(C& c, Args& a) {
