@@ -148,13 +148,15 @@ class Output {
   };
   // For each of n source pixels, the target pixels (of m) it overlaps and by how much.
   static std::vector<std::vector<Span>> Spans(int32_t n, int32_t m) {
+    // In units of 1/n of a target pixel, source pixel i spans [i*m, (i+1)*m) and target pixel t
+    // spans [t*n, (t+1)*n): whole numbers, so the overlaps are exact and none is empty.
     std::vector<std::vector<Span>> out(static_cast<size_t>(n));
-    const double scale = static_cast<double>(m) / n;  // target units per source pixel
-    for (int32_t i = 0; i < n; ++i) {
-      const double a = i * scale, b = (i + 1) * scale;
-      for (auto t = static_cast<int32_t>(a); t < m && t < b; ++t) {
-        const double overlap = std::min<double>(b, t + 1) - std::max<double>(a, t);
-        if (overlap > 1e-9) out[static_cast<size_t>(i)].push_back({t, static_cast<float>(overlap)});
+    const int64_t N = n, M = m;
+    for (int64_t i = 0; i < N; ++i) {
+      const int64_t a = i * M, b = a + M;
+      for (int64_t t = a / N; t * N < b; ++t) {
+        const int64_t overlap = std::min(b, (t + 1) * N) - std::max(a, t * N);
+        out[static_cast<size_t>(i)].push_back({static_cast<int32_t>(t), static_cast<float>(overlap) / static_cast<float>(N)});
       }
     }
     return out;
