@@ -467,6 +467,7 @@ TEST_F(BagFileTest, ABadFileFailsNamingTheProblemAndAppliesNothing) {
                 "\"strikethrough\": false, \"charset\": 0}"),
        "the member \"size\" is missing"},
       {"bad base64", Document("\"P\": {\"type\": \"Picture\", \"data\": \"Qk0*\"}"), "is not base64"},
+      {"a NUL in base64", Document("\"P\": {\"type\": \"Picture\", \"data\": \"Qk0\\u0000\"}"), "is not base64 (character 3)"},
       {"base64 of a length not a multiple of 4", Document("\"P\": {\"type\": \"Picture\", \"data\": \"Qk0\"}"),
        "not a multiple of 4"},
       {"data that is no picture", Document("\"P\": {\"type\": \"Picture\", \"data\": \"aGVsbG8gd29ybGQ=\"}"),
