@@ -181,10 +181,7 @@ class CurlRequest : public Request {
       curl_easy_getinfo(easy_, CURLINFO_RESPONSE_CODE, &code);
       if (code < 200 || code > 299) failed_ = true;
     }
-    if (failed_) {
-      pending_.clear();
-      pos_ = 0;
-    }
+    if (failed_) pending_.clear();  // Read gives nothing more
   }
 
   // Moves the transfer on until bytes are pending, it ended, or it stalled too long. Read

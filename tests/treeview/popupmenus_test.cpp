@@ -10,6 +10,7 @@
 
 #include "VarbelTreeviewControl.h"
 #include "desk/text.h"
+#include "support/failing_new.h"
 #include "support/test_support.h"
 
 using desk::InvokeKind;
@@ -441,6 +442,69 @@ TEST(PopUpMenusLifetime, AHostThatDropsItsLastReferenceDuringAReport) {
   EXPECT_FALSE(raw->Add(u"A", u"dup"));
   EXPECT_FALSE(menus);
   EXPECT_EQ(BoxTexts(host.Platform()), std::vector<std::string>{"PopUpMenus, Class Module Add 5"});
+}
+
+// Memory running out is a failure like any other: reported once, at the step that needed it,
+// and what the collection held stays as it was. A collection whose own table could not be
+// made fails every member at its first step (Add at the step that stores the definition).
+TEST(PopUpMenusFailures, MemoryRunningOutIsReportedAtTheStepThatNeededIt) {
+  if (!desktest::FailAllocation::Available()) GTEST_SKIP() << "the sanitizers' allocator stands in front";
+  {
+    MenuHost t;
+    Ref<PopUpMenu> result;
+    {
+      desktest::FailAllocation fail(0);  // the new definition
+      result = t.menus->Add(u"a", u"A");
+      EXPECT_TRUE(fail.Fired());
+    }
+    EXPECT_FALSE(result);
+    EXPECT_EQ(t.Boxes(), std::vector<std::string>{"PopUpMenus, Class Module Add 2"});
+    EXPECT_EQ(t.menus->Count(), 0);
+    EXPECT_EQ(t.Menu(), "0:mnuStam::v");
+  }
+  // Each allocation of a construction fails in turn: either the construction itself throws, or
+  // the table's allocation is reported.
+  bool reported = false;
+  for (int k = 0; k < 20 && !reported; ++k) {
+    desk_test::FreshHost host;
+    Ref<PopUpMenus> menus;
+    try {
+      desktest::FailAllocation fail(k);
+      menus = desk::MakeRef<PopUpMenus>();
+      ASSERT_TRUE(fail.Fired()) << "the construction made fewer allocations than " << k + 1;
+    } catch (const std::bad_alloc&) {
+      EXPECT_TRUE(BoxTexts(host.Platform()).empty());
+      continue;
+    }
+    reported = true;
+    EXPECT_EQ(BoxTexts(host.Platform()), std::vector<std::string>{"PopUpMenus, Class Module Class_Initialize 2"});
+    host.Platform().messageBoxes.clear();
+    EXPECT_EQ(menus->Count(), 0);
+    EXPECT_FALSE(menus->Item(u"a"));
+    menus->Remove(u"a");
+    EXPECT_FALSE(menus->NewEnum());
+    EXPECT_FALSE(menus->Add(u"a", u"A"));
+    EXPECT_EQ(BoxTexts(host.Platform()),
+              (std::vector<std::string>{"PopUpMenus, Class Module Count 2", "PopUpMenus, Class Module Item 2",
+                                        "PopUpMenus, Class Module Remove 2", "PopUpMenus, Class Module NewEnum 2",
+                                        "PopUpMenus, Class Module Add 5"}));
+  }
+  EXPECT_TRUE(reported);
+  // Clear makes a new table when a host's enumerator holds the old one: its allocation is step 9.
+  std::vector<std::string> seen;
+  for (int k = 0; k < 200; ++k) {
+    MenuHost t;
+    t.menus->Add(u"a", u"A");
+    Ref<desk::Object> held = t.menus->NewEnum();
+    desktest::FailAllocation fail(k);
+    t.menus->Clear();
+    if (!fail.Fired()) break;
+    const std::vector<std::string> boxes = t.Boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    seen.push_back(boxes[0]);
+  }
+  ASSERT_FALSE(seen.empty());
+  EXPECT_EQ(seen.back(), "PopUpMenus, Class Module Clear 9");
 }
 
 }  // namespace

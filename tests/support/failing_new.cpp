@@ -1,0 +1,38 @@
+#include "support/failing_new.h"
+
+#include <cstdlib>
+#include <new>
+
+namespace desktest {
+namespace {
+thread_local int countdown = -1;  // allocations before the one that fails; -1: none fails
+thread_local bool fired = false;
+}  // namespace
+
+FailAllocation::FailAllocation(int after) {
+  countdown = after;
+  fired = false;
+}
+FailAllocation::~FailAllocation() { countdown = -1; }
+bool FailAllocation::Fired() const { return fired; }
+
+#if defined(__SANITIZE_ADDRESS__)
+bool FailAllocation::Available() { return false; }
+#else
+bool FailAllocation::Available() { return true; }
+#endif
+
+}  // namespace desktest
+
+#if !defined(__SANITIZE_ADDRESS__)
+// Replaces the global operator new for the whole program (the libraries it loads included);
+// the other forms of new and every delete are the library's own, which come here or free().
+__attribute__((visibility("default"))) void* operator new(std::size_t size) {
+  if (desktest::countdown >= 0 && desktest::countdown-- == 0) {
+    desktest::fired = true;
+    throw std::bad_alloc();
+  }
+  if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+  throw std::bad_alloc();
+}
+#endif

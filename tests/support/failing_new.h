@@ -1,0 +1,21 @@
+// Allocation failure on demand: the program's own operator new throws std::bad_alloc at a
+// chosen allocation of the calling thread, so that the code reached only when memory runs out
+// can be tested. Not in sanitizer builds, whose own allocator stands in front.
+#pragma once
+
+namespace desktest {
+
+class FailAllocation {
+ public:
+  // The allocation `after` allocations from now (0: the next one) fails; later ones succeed.
+  explicit FailAllocation(int after);
+  ~FailAllocation();
+  FailAllocation(const FailAllocation&) = delete;
+  FailAllocation& operator=(const FailAllocation&) = delete;
+  // Whether the chosen allocation was reached.
+  bool Fired() const;
+  // False where the failures cannot be made (a sanitizer build): tests skip then.
+  static bool Available();
+};
+
+}  // namespace desktest
