@@ -3,6 +3,15 @@
 #include <cstdlib>
 #include <new>
 
+// GCC names the address sanitizer with a macro, clang through __has_feature.
+#if defined(__SANITIZE_ADDRESS__)
+#define DESK_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define DESK_TEST_ASAN 1
+#endif
+#endif
+
 namespace desktest {
 namespace {
 thread_local int countdown = -1;  // allocations before the one that fails; -1: none fails
@@ -16,7 +25,7 @@ FailAllocation::FailAllocation(int after) {
 FailAllocation::~FailAllocation() { countdown = -1; }
 bool FailAllocation::Fired() const { return fired; }
 
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(DESK_TEST_ASAN)
 bool FailAllocation::Available() { return false; }
 #else
 bool FailAllocation::Available() { return true; }
@@ -24,7 +33,7 @@ bool FailAllocation::Available() { return true; }
 
 }  // namespace desktest
 
-#if !defined(__SANITIZE_ADDRESS__)
+#if !defined(DESK_TEST_ASAN)
 // Replaces the global operator new for the whole program (the libraries it loads included);
 // the other forms of new and every delete are the library's own, which come here or free().
 __attribute__((visibility("default"))) void* operator new(std::size_t size) {
