@@ -137,6 +137,9 @@ class CurlRequest : public Request {
   bool Succeeded() const override { return done_ && !failed_; }
 
  private:
+  // Taking no bytes of a chunk ends the transfer with a write error, which fails it.
+  static constexpr size_t kRefuse = 0;
+
   static size_t OnWrite(char* data, size_t size, size_t count, void* user) {
     auto* self = static_cast<CurlRequest*>(user);
     const size_t bytes = size * count;
@@ -145,7 +148,7 @@ class CurlRequest : public Request {
       // those of followed redirects); an error page is not a body we want.
       long code = 0;
       curl_easy_getinfo(self->easy_, CURLINFO_RESPONSE_CODE, &code);
-      if (code < 200 || code > 299) return self->Abort();
+      if (code < 200 || code > 299) return kRefuse;
     }
     // One perform may read the socket many times over; past this the chunk waits inside
     // curl, so that pending bytes stay small and cache-warm whatever the body's size.
@@ -153,7 +156,7 @@ class CurlRequest : public Request {
       self->paused_ = true;
       return CURL_WRITEFUNC_PAUSE;
     }
-    if (bytes > self->opt_.maxBodyBytes - self->received_) return self->Abort();
+    if (bytes > self->opt_.maxBodyBytes - self->received_) return kRefuse;
     self->received_ += bytes;
     self->Keep(data, bytes);
     self->lastProgress_ = Clock::now();
@@ -167,11 +170,6 @@ class CurlRequest : public Request {
 
   // Appends to the pending bytes; their buffer only grows, so steady state copies once.
   void Keep(const char* data, size_t bytes) { pending_.insert(pending_.end(), data, data + bytes); }
-
-  size_t Abort() {
-    failed_ = true;
-    return 0;  // curl ends the transfer with a write error
-  }
 
   void Finish(bool ok) {
     done_ = true;
