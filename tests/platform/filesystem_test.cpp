@@ -63,6 +63,11 @@ class ReplaceTest : public ::testing::Test {
     bag.WriteProperty(u"hWnd", Variant::Long(value), Variant::Integer(0));
     bag.SaveToFile(p);
   }
+  static int32_t SettingsRead(const fs::path& p) {
+    MemoryPropertyBag loaded;
+    loaded.LoadFromFile(p);
+    return loaded.ReadProperty(u"hWnd", Variant()).RawLong();
+  }
 
   fs::path dir;
 };
@@ -102,9 +107,7 @@ TEST_F(ReplaceTest, ALinkIsReplacedByTheCacheAndFollowedBySettings) {
   fs::create_symlink(dir / "target", dir / "link");
   SettingsWrite(dir / "link", 3);
   EXPECT_TRUE(fs::is_symlink(dir / "link"));
-  MemoryPropertyBag loaded;
-  loaded.LoadFromFile(dir / "target");
-  EXPECT_EQ(loaded.ReadProperty(u"hWnd", Variant()).RawLong(), 3);
+  EXPECT_EQ(SettingsRead(dir / "target"), 3);
 }
 
 // A name as long as a name may be: the new file beside it must still have a name that fits.
@@ -112,9 +115,7 @@ TEST_F(ReplaceTest, AFileWithTheLongestNameCanBeReplaced) {
   const std::string name(255, 's');
   WriteText(dir / name, "old");
   SettingsWrite(dir / name, 4);
-  MemoryPropertyBag loaded;
-  loaded.LoadFromFile(dir / name);
-  EXPECT_EQ(loaded.ReadProperty(u"hWnd", Variant()).RawLong(), 4);
+  EXPECT_EQ(SettingsRead(dir / name), 4);
   CacheWrite(dir / name, "cached");
   EXPECT_EQ(ReadText(dir / name), "cached");
   EXPECT_EQ(Entries(), 1u);
@@ -140,12 +141,7 @@ TEST_F(ReplaceTest, DescriptorZeroIsAFileLikeAnyOther) {
       {"unchanged picture", [&] { CacheWrite(dir / "kept.png", magic); }},
       {"changed picture", [&] { CacheWrite(dir / "old.png", "new"); }},
       {"settings saved", [&] { SettingsWrite(dir / "s.json", 5); }},
-      {"settings loaded",
-       [&] {
-         MemoryPropertyBag loaded;
-         loaded.LoadFromFile(dir / "s.json");
-         EXPECT_EQ(loaded.ReadProperty(u"hWnd", Variant()).RawLong(), 5);
-       }},
+      {"settings loaded", [&] { EXPECT_EQ(SettingsRead(dir / "s.json"), 5); }},
       {"picture read",
        [&] {
          const std::vector<uint8_t> bytes = desk::ReadPictureFile(desk::U16((dir / "kept.png").string()));
@@ -201,12 +197,7 @@ TEST_F(ReplaceTest, InterruptedAndShortTransfersAreCarriedOn) {
            EXPECT_EQ(ReadText(dir / "p.png"), changedAtTheEnd);
          }},
         {"settings saved", [&] { SettingsWrite(dir / "s.json", 6); }},
-        {"settings loaded",
-         [&] {
-           MemoryPropertyBag loaded;
-           loaded.LoadFromFile(dir / "s.json");
-           EXPECT_EQ(loaded.ReadProperty(u"hWnd", Variant()).RawLong(), 6);
-         }},
+        {"settings loaded", [&] { EXPECT_EQ(SettingsRead(dir / "s.json"), 6); }},
     };
     for (const auto& [name, step] : steps) {
       SCOPED_TRACE(name);

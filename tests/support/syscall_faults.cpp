@@ -27,8 +27,16 @@ int Open(const char* path, int flags, mode_t mode) {
   return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
 }
 
-mode_t ModeArgument(int flags, va_list args) {
-  return (flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE ? static_cast<mode_t>(va_arg(args, int)) : 0;
+// A read or write of `n` bytes under the faults: false (errno set) for one that is
+// interrupted, else true with `n` cut to the limit.
+bool Allowed(int& interrupted, size_t limit, size_t& n) {
+  if (interrupted > 0) {
+    --interrupted;
+    errno = EINTR;
+    return false;
+  }
+  if (limit != 0 && n > limit) n = limit;
+  return true;
 }
 }  // namespace
 
@@ -48,12 +56,7 @@ extern "C" {
 DESK_INTERPOSED ssize_t read(int fd, void* buf, size_t n) {
   if (SyscallFaults* f = For(fd)) {
     ++f->reads;
-    if (f->interruptedReads > 0) {
-      --f->interruptedReads;
-      errno = EINTR;
-      return -1;
-    }
-    if (f->readLimit != 0 && n > f->readLimit) n = f->readLimit;
+    if (!desktest::Allowed(f->interruptedReads, f->readLimit, n)) return -1;
   }
   return ::syscall(SYS_read, fd, buf, n);
 }
@@ -68,31 +71,24 @@ DESK_INTERPOSED ssize_t write(int fd, const void* buf, size_t n) {
       errno = ENOSPC;
       return -1;
     }
-    if (f->interruptedWrites > 0) {
-      --f->interruptedWrites;
-      errno = EINTR;
-      return -1;
-    }
-    if (f->writeLimit != 0 && n > f->writeLimit) n = f->writeLimit;
+    if (!desktest::Allowed(f->interruptedWrites, f->writeLimit, n)) return -1;
   }
   return ::syscall(SYS_write, fd, buf, n);
 }
 
 DESK_INTERPOSED int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = desktest::ModeArgument(flags, args);
-  va_end(args);
+  mode_t mode = 0;
+  if ((flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE) {
+    va_list args;
+    va_start(args, flags);
+    mode = static_cast<mode_t>(va_arg(args, int));
+    va_end(args);
+  }
   return desktest::Open(path, flags, mode);
 }
 
-DESK_INTERPOSED int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = desktest::ModeArgument(flags, args);
-  va_end(args);
-  return desktest::Open(path, flags, mode);
-}
+// The same function under the name a build with 64-bit file offsets calls.
+DESK_INTERPOSED int open64(const char* path, int flags, ...) __attribute__((alias("open"), nothrow));
 
 DESK_INTERPOSED int unlink(const char* path) {
   if (SyscallFaults* f = desktest::active) ++f->unlinks;
