@@ -137,15 +137,12 @@ const MemberExtra& ExtraOf(const Args& a) { return Extras()[a.Data()]; }
 // (range, kind of object) is the one that answers. The container-supplied ones (Enabled,
 // ToolTipText and the like) belong to the tree's extended-control wrapper and go through it.
 Variant ForwardedGet(C& c, Args& a) {
-  const Desc& d = DescOf(a);
   const int setting = ExtraOf(a).setting;
-  // The tree checked an object setting's kind when it was written, and none of the container's
-  // values is an object: a value only needs its member's type.
-  if (setting >= 0) {
-    const Variant& v = ControlMembers::InnerTree(c).SettingAt(setting);
-    return v.Type() == d.type ? v : v.ConvertTo(d.type);
-  }
+  // The tree keeps each setting in the type of the member that forwards it (it converts every
+  // value it is given) and checked an object's kind when it was written.
+  if (setting >= 0) return ControlMembers::InnerTree(c).SettingAt(setting);
   // A container may answer its own values in a kind of its own.
+  const Desc& d = DescOf(a);
   std::vector<Variant> none;
   return ControlMembers::Tree(c)->Invoke(d.inner, InvokeKind::Get, none).ConvertTo(d.type);
 }
