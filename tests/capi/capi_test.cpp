@@ -793,6 +793,11 @@ TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {
     desk_value_clear(&out);
     if (o) desk_release(o), o = nullptr;
   }
+  // The two malformed strings are refused as such, before any copy is tried.
+  for (const desk_value* bad : {&badText, &noData}) {
+    ASSERT_EQ(desk_value_long(bad, &n, &err), 5);
+    EXPECT_STREQ(err.text, "A string value has a negative length or no data");
+  }
   // And what the value helpers give for good values.
   ASSERT_EQ(desk_value_long(&text, &n, &err), 0);
   EXPECT_EQ(n, 12);
