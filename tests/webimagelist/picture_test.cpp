@@ -673,8 +673,10 @@ TEST(ImageList, AddFindAndPositionsThroughDispatch) {
   auto item = desk::CallByName(images, u"Item", desk::InvokeKind::Get, {desk::Variant::String(u"c")}).ToObject();
   EXPECT_EQ(desk::CallByName(item, u"Index", desk::InvokeKind::Get), desk::Variant::Integer(3));
 
+  auto first = desk::CallByName(images, u"Item", desk::InvokeKind::Get, {desk::Variant::Long(1)}).ToObject();
   desk::CallByName(images, u"Remove", desk::InvokeKind::Method, {desk::Variant::Long(1)});
   EXPECT_EQ(typed.Find(u"a"), nullptr);
+  EXPECT_EQ(desk::CallByName(first, u"Index", desk::InvokeKind::Get), desk::Variant::Integer(0)) << "held, but removed";
   EXPECT_EQ(desk::CallByName(item, u"Index", desk::InvokeKind::Get), desk::Variant::Integer(2));
   // The removed key is free again and names only the new entry.
   auto again = Pic(4);
@@ -690,6 +692,7 @@ TEST(ImageList, AddFindAndPositionsThroughDispatch) {
   desk::CallByName(images, u"Clear", desk::InvokeKind::Method);
   EXPECT_EQ(typed.Images().Count(), 0);
   EXPECT_EQ(typed.Find(u"c"), nullptr);
+  EXPECT_EQ(desk::CallByName(item, u"Index", desk::InvokeKind::Get), desk::Variant::Integer(0)) << "held, but cleared";
 }
 
 TEST(ImageList, RefusalsLeaveTheListUnchanged) {
