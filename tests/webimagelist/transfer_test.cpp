@@ -191,6 +191,28 @@ TEST_F(Transfer, EachLowSpeedWindowCountsOnlyItsOwnBytes) {
   EXPECT_LT(took, 3500ms) << "the trickle was measured against the burst before it";
 }
 
+// The stall clock starts again with every chunk: a body that keeps coming is no stall, however
+// long it takes in all.
+TEST_F(Transfer, ABodyThatKeepsComingIsNoStall) {
+  desk::http::Options o;
+  o.stallTimeout = 400ms;
+  server_.Routes().Get("/steady", [](const httplib::Request&, httplib::Response& res) {
+    res.set_content_provider(1000, "application/octet-stream", [](size_t, size_t, httplib::DataSink& sink) {
+      std::this_thread::sleep_for(100ms);
+      return sink.write(std::string(100, 's').data(), 100);
+    });
+  });
+  server_.Start();
+  auto request = desk::http::MakeCurlClient(o)->OpenSession("test")->OpenUrl(server_.Url("/steady"));
+  const auto start = std::chrono::steady_clock::now();
+  size_t total = 0;
+  uint8_t piece[4096];
+  while (size_t n = request->Read(piece, sizeof piece)) total += n;
+  EXPECT_TRUE(request->Succeeded());
+  EXPECT_EQ(total, 1000u);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms) << "the body took longer than the stall timeout";
+}
+
 // A cached file that is not a picture stops the Fill with one report, as before; it is then
 // removed, so that the next Fill downloads it again instead of stopping there for good.
 TEST_F(Transfer, NextFillDownloadsAgainAPictureThatFailedToLoad) {
