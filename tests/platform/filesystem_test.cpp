@@ -213,6 +213,46 @@ TEST_F(ReplaceTest, InterruptedAndShortTransfersAreCarriedOn) {
   }
 }
 
+// A file is read in as few calls as its measured size allows (a picture: its magic, the rest,
+// and the end), and one cut short after it was measured is taken for what it then holds.
+TEST_F(ReplaceTest, FilesAreReadInAsFewCallsAsTheirSizeAllows) {
+  const std::string picture = "\x89PNG\r\n\x1a\n" + std::string(200000, 'p');
+  WriteText(dir / "p.png", picture);
+  const std::u16string path = desk::U16((dir / "p.png").string());
+  {
+    desktest::SyscallFaults faults;
+    desktest::FaultScope scope(faults);
+    EXPECT_EQ(desk::ReadPictureFile(path).size(), picture.size());
+    EXPECT_EQ(faults.reads, 3);
+  }
+  {
+    MemoryPropertyBag bag;
+    bag.WriteProperty(u"Text", Variant::String(std::u16string(100000, u't')), Variant::String(u""));
+    bag.SaveToFile(dir / "s.json");
+    desktest::SyscallFaults faults;
+    desktest::FaultScope scope(faults);
+    MemoryPropertyBag loaded;
+    loaded.LoadFromFile(dir / "s.json");
+    EXPECT_EQ(loaded.ReadProperty(u"Text", Variant()).RawString().size(), 100000u);
+    EXPECT_EQ(faults.reads, 2) << "the whole file, then its end";
+  }
+  // Cut short: no picture, and a cached copy is written again rather than taken as whole.
+  const ino_t before = InodeOf(dir / "p.png");
+  desktest::SyscallFaults faults{.cutShort = true};
+  {
+    desktest::FaultScope scope(faults);
+    try {
+      desk::ReadPictureFile(path);
+      ADD_FAILURE() << "an empty file read as a picture";
+    } catch (const desk::Error& e) {
+      EXPECT_EQ(e.Number(), 481);
+    }
+    CacheWrite(dir / "p.png", picture);
+  }
+  EXPECT_NE(InodeOf(dir / "p.png"), before);
+  EXPECT_EQ(ReadText(dir / "p.png"), picture);
+}
+
 // The names tried beside a file may all be taken (by another process racing for them): up to
 // a hundred are tried, and then the system's own answer is the failure.
 TEST_F(ReplaceTest, TakenTemporaryNamesAreSkippedUpToAHundred) {

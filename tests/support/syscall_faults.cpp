@@ -57,6 +57,7 @@ DESK_INTERPOSED ssize_t read(int fd, void* buf, size_t n) {
   if (SyscallFaults* f = For(fd)) {
     ++f->reads;
     if (!desktest::Allowed(f->interruptedReads, f->readLimit, n)) return -1;
+    if (f->cutShort) return 0;
   }
   return ::syscall(SYS_read, fd, buf, n);
 }

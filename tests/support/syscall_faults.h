@@ -11,6 +11,7 @@ struct SyscallFaults {
   int interruptedReads = 0;   // the next reads fail with EINTR
   int interruptedWrites = 0;  // the next writes fail with EINTR
   size_t readLimit = 0;       // when not 0, no read gives more bytes than this
+  bool cutShort = false;      // every read finds the end, as if the file was cut after it was measured
   size_t writeLimit = 0;      // when not 0, no write takes more bytes than this
   int takenNames = 0;         // the next exclusive creations fail with EEXIST
   bool fullDisk = false;      // every write fails with ENOSPC
