@@ -195,7 +195,9 @@ bool JpegRun(jpeg_decompress_struct& cinfo, JpegError& err, std::span<const uint
   if (setjmp(err.jump)) return false;
   jpeg_create_decompress(&cinfo);
   jpeg_mem_src(&cinfo, b.data(), static_cast<unsigned long>(b.size()));
-  if (jpeg_read_header(&cinfo, TRUE) != JPEG_HEADER_OK) return false;
+  // With an image required and the whole file in memory, it answers JPEG_HEADER_OK or fails
+  // through JpegFail.
+  (void)jpeg_read_header(&cinfo, TRUE);
   const auto w = static_cast<int32_t>(cinfo.image_width), h = static_cast<int32_t>(cinfo.image_height);
   const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
   cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRA;  // BGRA bytes are 0xAARRGGBB words

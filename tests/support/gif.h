@@ -85,7 +85,9 @@ inline std::string EncodeGif(int screenWidth, int screenHeight, const std::vecto
     }
     for (int y : order) {
       if (!ok) break;
+      // giflib reads a first pixel even from a line of none (a frame of no columns).
       std::vector<GifPixelType> line(f.indexes.begin() + y * f.width, f.indexes.begin() + (y + 1) * f.width);
+      if (line.empty()) line.push_back(0);
       ok = EGifPutLine(gif, line.data(), f.width) == GIF_OK;
     }
   }

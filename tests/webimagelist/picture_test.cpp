@@ -299,6 +299,7 @@ std::vector<GifRow> GifRows() {
       {"no colour table anywhere", NoColourTable(), 0, 0, {}},
       {"an index one past the colour table", IndexPastTheTable(), 0, 0, {}},
       {"a frame of no rows", testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 2, 0, {})}), 0, 0, {}},
+      {"a frame of no columns", testenv::EncodeGif(2, 1, rgbw, {testenv::Frame(0, 0, 0, 1, {})}), 0, 0, {}},
   };
 }
 
