@@ -156,7 +156,8 @@ class Output {
       const int64_t a = i * M, b = a + M;
       for (int64_t t = a / N; t * N < b; ++t) {
         const int64_t overlap = std::min(b, (t + 1) * N) - std::max(a, t * N);
-        out[static_cast<size_t>(i)].push_back({static_cast<int32_t>(t), static_cast<float>(overlap) / static_cast<float>(N)});
+        const float weight = static_cast<float>(overlap) / static_cast<float>(N);
+        out[static_cast<size_t>(i)].push_back({static_cast<int32_t>(t), weight});
       }
     }
     return out;
