@@ -1,6 +1,8 @@
 #include "desk/dispatch.h"
 
+#include <algorithm>
 #include <string>
+#include <string_view>
 
 
 namespace desk {
@@ -16,10 +18,9 @@ uint64_t NameHash(std::u16string_view name) {
 }
 
 bool SameName(const char* member, std::u16string_view name) {
-  size_t i = 0;
-  for (; member[i] && i < name.size(); ++i)
-    if (LowerAscii(static_cast<char16_t>(static_cast<unsigned char>(member[i]))) != LowerAscii(name[i])) return false;
-  return !member[i] && i == name.size();
+  return std::ranges::equal(std::string_view(member), name, [](char m, char16_t c) {
+    return LowerAscii(static_cast<char16_t>(static_cast<unsigned char>(m))) == LowerAscii(c);
+  });
 }
 bool IsPut(InvokeKind k) { return k == InvokeKind::Let || k == InvokeKind::Set; }
 }  // namespace

@@ -208,6 +208,7 @@ TEST_F(ReplaceTest, InterruptedAndShortTransfersAreCarriedOn) {
       }
       EXPECT_GT(faults.reads + faults.writes, 0) << "the faults were not in force";
       EXPECT_EQ(faults.unlinks, 0) << "a file put in place is not removed after";
+      EXPECT_EQ(faults.badCloses, 0) << "a descriptor was closed twice";
     }
     EXPECT_EQ(Entries(), 2u) << "no temporary file is left";
   }
@@ -311,6 +312,7 @@ TEST_F(ReplaceTest, AFailedReplacementKeepsTheOldFile) {
         }
       }
       EXPECT_EQ(faults.unlinks, r.unlinks);
+      EXPECT_EQ(faults.badCloses, 0);
     }
     EXPECT_EQ(ReadText(dir / "p.png"), "old");
     EXPECT_EQ(ReadText(dir / "s.json"), "{}");

@@ -1,5 +1,5 @@
-// The program's own read, write, open and unlink stand in front of the C library's (the executable's
-// definitions come first for every library it loads) and go to the kernel directly.
+// The program's own read, write, open, close and unlink stand in front of the C library's (the
+// executable's definitions come first for every library it loads) and go to the kernel directly.
 #include "support/syscall_faults.h"
 
 #include <fcntl.h>
@@ -90,6 +90,12 @@ DESK_INTERPOSED int open(const char* path, int flags, ...) {
 
 // The same function under the name a build with 64-bit file offsets calls.
 DESK_INTERPOSED int open64(const char* path, int flags, ...) __attribute__((alias("open"), nothrow));
+
+DESK_INTERPOSED int close(int fd) {
+  const int r = static_cast<int>(::syscall(SYS_close, fd));
+  if (SyscallFaults* f = desktest::active; f && r != 0 && errno == EBADF) ++f->badCloses;
+  return r;
+}
 
 DESK_INTERPOSED int unlink(const char* path) {
   if (SyscallFaults* f = desktest::active) ++f->unlinks;

@@ -19,7 +19,8 @@ struct SyscallFaults {
   int reads = 0;
   int writes = 0;
   int exclusiveOpens = 0;
-  int unlinks = 0;  // a file put in place needs none
+  int unlinks = 0;     // a file put in place needs none
+  int badCloses = 0;   // closes of a descriptor that was not open (closed twice)
 };
 
 // The faults hold on this thread while the scope lives, for descriptors above 2 (a test's own
