@@ -85,6 +85,15 @@ TEST_F(Control, ReuseMakesNoRequestUnlessForced) {
   control_->Invoke(Quorvane::ucMainId::kForceDownload, InvokeKind::Let, args);
   control_->Fill();
   EXPECT_EQ(server_.Count("/px.png"), 2);
+  // An entry's own DownloadFile, as a late-bound host calls it, unforced and forced.
+  std::vector<Variant> key{Variant::String(u"a")};
+  auto entry = control_->ListImages()->Invoke(Quorvane::httpImagesId::kItem, InvokeKind::Get, key).ToObject();
+  ASSERT_TRUE(entry);
+  for (bool force : {false, true}) {
+    std::vector<Variant> flag{Variant::Bool(force)};
+    EXPECT_EQ(entry->Invoke(Quorvane::httpImageId::kDownloadFile, InvokeKind::Method, flag), Variant::Bool(true));
+  }
+  EXPECT_EQ(server_.Count("/px.png"), 3) << "only the forced call asked the server";
   EXPECT_TRUE(Boxes().empty());
 }
 
