@@ -92,8 +92,8 @@ TEST_F(Control, ReuseMakesNoRequestUnlessForced) {
   for (bool force : {false, true}) {
     std::vector<Variant> flag{Variant::Bool(force)};
     EXPECT_EQ(entry->Invoke(Quorvane::httpImageId::kDownloadFile, InvokeKind::Method, flag), Variant::Bool(true));
+    EXPECT_EQ(server_.Count("/px.png"), force ? 3 : 2) << "only a forced call asks the server";
   }
-  EXPECT_EQ(server_.Count("/px.png"), 3) << "only the forced call asked the server";
   EXPECT_TRUE(Boxes().empty());
 }
 
