@@ -476,6 +476,29 @@ TEST_F(CApi, TypeInformationDescribesMembersParametersAndEvents) {
   desk_release(bag);
 }
 
+// A read that fails names the object that failed, also when it comes right after reads of
+// another object (a host's loop reads the tree and its own objects in turn).
+TEST_F(CApi, AFailedReadNamesTheObjectThatFailedWhateverWasReadBefore) {
+  auto* fn = new HostFn;
+  fn->invoke = [](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) { return 450; };
+  desk_object* host = NewHost(fn, {{"Text", 1, DESK_GET}});
+  const int32_t pathId = Id(tree, "PathSeparator");
+  desk_value v{};
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    for (int i = 0; i < 2; ++i) {
+      ASSERT_EQ(desk_get(tree, pathId, &v, &err), 0) << err.text;
+      desk_value_clear(&v);
+    }
+    for (int i = 0; i < 2; ++i) {  // the second read of a handle is the quick one
+      EXPECT_EQ(desk_get(host, 1, &v, &err), 450);
+      EXPECT_STREQ(err.source, "HostObject") << i;
+      EXPECT_EQ(v.kind, DESK_EMPTY);
+    }
+  }
+  desk_release(host);
+}
+
 TEST_F(CApi, ErrorTextsAreCutAtACharacterBoundary) {
   auto* fn = new HostFn;
   fn->invoke = [](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error* e) {
