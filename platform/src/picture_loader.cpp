@@ -312,16 +312,14 @@ void DecodePng(std::span<const uint8_t> b, Output& out) {
   png_infop info = png_create_info_struct(png);
   PngSource src{b};
   png_set_read_fn(png, &src, PngRead);
+  // Given back however the decode ends: refused, failed in libpng, or done.
+  struct Destroyer {
+    png_structp& png;
+    png_infop& info;
+    ~Destroyer() { png_destroy_read_struct(&png, info ? &info : nullptr, nullptr); }
+  } destroy{png, info};
   std::vector<uint32_t> rows, row;
-  bool ok = false;
-  try {
-    ok = info && PngRun(png, info, out, rows, row);
-  } catch (...) {
-    png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
-    throw;
-  }
-  png_destroy_read_struct(&png, info ? &info : nullptr, nullptr);
-  if (!ok) Invalid();
+  if (!info || !PngRun(png, info, out, rows, row)) Invalid();
 }
 
 // --- GIF ----------------------------------------------------------------------------------
