@@ -29,6 +29,13 @@ class Transfer : public testenv::WebTest {
   }
   Quorvane::httpImages& List() { return *control_->ListImages(); }
   desk::ListImages& Pictures() { return desk::RefCast<desk::ImageList>(control_->ImageListControl())->Images(); }
+  // Reads a request to its end; the number of bytes read.
+  static size_t ReadAll(desk::http::Request& request) {
+    size_t total = 0;
+    uint8_t piece[4096];
+    while (size_t n = request.Read(piece, sizeof piece)) total += n;
+    return total;
+  }
 
   Ref<Quorvane::ucMain> control_;
 };
@@ -181,9 +188,7 @@ TEST_F(Transfer, EachLowSpeedWindowCountsOnlyItsOwnBytes) {
   server_.Start();
   auto request = desk::http::MakeCurlClient(o)->OpenSession("test")->OpenUrl(server_.Url("/burst"));
   const auto start = std::chrono::steady_clock::now();
-  size_t total = 0;
-  uint8_t piece[4096];
-  while (size_t n = request->Read(piece, sizeof piece)) total += n;
+  const size_t total = ReadAll(*request);
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_FALSE(request->Succeeded());
   EXPECT_GE(total, 8000u);
@@ -205,11 +210,8 @@ TEST_F(Transfer, ABodyThatKeepsComingIsNoStall) {
   server_.Start();
   auto request = desk::http::MakeCurlClient(o)->OpenSession("test")->OpenUrl(server_.Url("/steady"));
   const auto start = std::chrono::steady_clock::now();
-  size_t total = 0;
-  uint8_t piece[4096];
-  while (size_t n = request->Read(piece, sizeof piece)) total += n;
+  EXPECT_EQ(ReadAll(*request), 1000u);
   EXPECT_TRUE(request->Succeeded());
-  EXPECT_EQ(total, 1000u);
   EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms) << "the body took longer than the stall timeout";
 }
 
