@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <malloc.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <map>
@@ -833,6 +834,9 @@ TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {
   EXPECT_EQ(n, 12);
   ASSERT_EQ(desk_value_text(&text, buf, 2, &err), 0);
   EXPECT_STREQ(buf, "1") << "cut to the room there is";
+  std::fill(std::begin(buf), std::end(buf), 'x');
+  ASSERT_EQ(desk_value_text(&badText, buf, sizeof buf, &err), 5);
+  EXPECT_STREQ(buf, "") << "terminated also when the value does not convert";
   ASSERT_EQ(desk_string_utf8("\xC3\xA9t\xC3\xA9", &out, &err), 0);
   EXPECT_EQ(Text(out), u"\u00E9t\u00E9");
   ASSERT_EQ(desk_value_set(&v, &out, &err), 0);
