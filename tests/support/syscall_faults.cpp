@@ -27,6 +27,13 @@ int Open(const char* path, int flags, mode_t mode) {
   return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
 }
 
+// open's optional mode is there only for a call that may create the file.
+int OpenWith(const char* path, int flags, va_list args) {
+  mode_t mode = 0;
+  if ((flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE) mode = static_cast<mode_t>(va_arg(args, int));
+  return Open(path, flags, mode);
+}
+
 // A read or write of `n` bytes under the faults: false (errno set) for one that is
 // interrupted, else true with `n` cut to the limit.
 bool Allowed(int& interrupted, size_t limit, size_t& n) {
@@ -78,18 +85,21 @@ DESK_INTERPOSED ssize_t write(int fd, const void* buf, size_t n) {
 }
 
 DESK_INTERPOSED int open(const char* path, int flags, ...) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE) {
-    va_list args;
-    va_start(args, flags);
-    mode = static_cast<mode_t>(va_arg(args, int));
-    va_end(args);
-  }
-  return desktest::Open(path, flags, mode);
+  va_list args;
+  va_start(args, flags);
+  const int fd = desktest::OpenWith(path, flags, args);
+  va_end(args);
+  return fd;
 }
 
-// The same function under the name a build with 64-bit file offsets calls.
-DESK_INTERPOSED int open64(const char* path, int flags, ...) __attribute__((alias("open"), nothrow));
+// The same under the name that a build with 64-bit file offsets calls.
+DESK_INTERPOSED int open64(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const int fd = desktest::OpenWith(path, flags, args);
+  va_end(args);
+  return fd;
+}
 
 DESK_INTERPOSED int close(int fd) {
   const int r = static_cast<int>(::syscall(SYS_close, fd));
