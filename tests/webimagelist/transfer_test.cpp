@@ -149,8 +149,9 @@ TEST_F(Transfer, TrickleEndsWithinTheLowSpeedBound) {
     });
   });
   // 100 bytes every 50 ms: 2000 B/s, slow but over the bound.
-  server_.Routes().Get("/slow.png", [&](const httplib::Request&, httplib::Response& res) {
-    res.set_content_provider(png.size(), "image/png", [&](size_t offset, size_t, httplib::DataSink& sink) {
+  // The picture is the server's own copy: its threads may still be sending when the test ends.
+  server_.Routes().Get("/slow.png", [png](const httplib::Request&, httplib::Response& res) {
+    res.set_content_provider(png.size(), "image/png", [png](size_t offset, size_t, httplib::DataSink& sink) {
       std::this_thread::sleep_for(50ms);
       return sink.write(png.data() + offset, std::min<size_t>(100, png.size() - offset));
     });
