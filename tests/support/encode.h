@@ -77,6 +77,8 @@ std::string WritePng(int w, int h, int depth, int colour, int interlace, Row row
     png_destroy_write_struct(&png, &info);
     throw std::runtime_error("png");
   }
+  // Any size the format allows, past libpng's default limits: the reader's limits are under test.
+  png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colour, interlace,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);

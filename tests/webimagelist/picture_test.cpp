@@ -219,6 +219,11 @@ TEST(PictureLoader, RefusesHugeImagesBeforeAllocating) {
     EXPECT_EQ(ErrorOf([&] { desk::DecodePixels(Bytes(over), 64, 48); }), 481);
     EXPECT_EQ(desk::DecodePixels(Bytes(testenv::EncodeBlank(format, 8192, 8192)), 64, 48).outWidth, 64);
   }
+  // A panorama is within the limit however wide, as long as its area is: past libpng's own
+  // default width limit of one million.
+  const desk::Decoded wide = desk::DecodePixels(Bytes(testenv::EncodeBlank("png", 1040000, 1)), 16, 1);
+  EXPECT_EQ(wide.outWidth, 16);
+  EXPECT_EQ(wide.pixels.at(15), 0xFF000000u);
   // A size asked for beyond the limit fails once the decoder has started: every decoder is
   // given back on that way out too, and after a decode that succeeds (counted on the heap
   // over many rounds).
