@@ -306,8 +306,14 @@ TEST_F(CApi, AControlReleasedInsideAnEventRaisedThroughOneOfItsNodesOutlivesTheE
       held.kind = DESK_OBJECT;
       held.u.object = spare;
       desk_value_clear(&held);
-      spareGoneInEvent = spareGone;
       EXPECT_EQ(desk_release(tree), 0);  // the host's last handle
+      // A call that ends after the releases ends no call but its own either.
+      desk_value k{};
+      desk_error e;
+      EXPECT_EQ(desk_get(node.u.object, Id(node.u.object, "Key"), &k, &e), 0) << e.text;
+      EXPECT_EQ(Text(k), u"parent");
+      desk_value_clear(&k);
+      spareGoneInEvent = spareGone;
       aliveAfterRelease = platform->Surfaces().size();
     }
     return 0;
