@@ -960,7 +960,6 @@ void TreeView::Unlink(Node& n) {
   if (n.next_) n.next_->prev_ = n.prev_;
   else last = n.prev_;
   if (n.parent_) --n.parent_->childCount_;
-  n.parent_ = n.prev_ = n.next_ = nullptr;
 }
 
 void TreeView::RemoveNode(Node& top) {

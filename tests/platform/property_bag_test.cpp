@@ -247,6 +247,11 @@ TEST_F(BagFileTest, EveryKindComesBackAsItWasSaved) {
       {"text with a NUL inside", Variant::String(std::u16string(u"a\0b", 3))},
       {"text beyond the BMP", Variant::String(u"שלום 😀 日本")},
       {"text with unpaired surrogates", Variant::String(loneSurrogates)},
+      // Each end of the surrogate ranges alone, with nothing else in the text to give it away.
+      {"a lone first low surrogate", Variant::String(std::u16string{u'a', char16_t(0xDC00), u'b'})},
+      {"a lone last low surrogate", Variant::String(std::u16string{u'a', char16_t(0xDFFF), u'b'})},
+      {"a lone first high surrogate", Variant::String(std::u16string{u'a', char16_t(0xD800), u'b'})},
+      {"a lone last high surrogate at the end", Variant::String(std::u16string{u'a', char16_t(0xDBFF)})},
       {"a high surrogate before a unit past the low ones", Variant::String(std::u16string{u'a', char16_t(0xD800), char16_t(0xE000)})},
       {"a high surrogate before one below the low ones", Variant::String(std::u16string{u'a', char16_t(0xDBFF), char16_t(0xDBFF)})},
       {"Nothing", Variant::Nothing()},

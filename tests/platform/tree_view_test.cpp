@@ -650,6 +650,8 @@ struct Recorder : TreeObserver {
 TEST_F(TreeRows, ObserversSeeEachChangeOnce) {
   Recorder r;
   tree->AddObserver(&r);
+  tree->AddObserver(&r);      // once is enough
+  tree->AddObserver(nullptr);  // no one to tell
   nodes.Add(*a, Relationship::Child, u"", u"C");
   nodes.Remove(Variant::String(u"a"));  // one notice for the subtree
   Ref<Node> b = nodes.Item(Variant::Long(1));

@@ -455,6 +455,7 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   Ref<Node> AddNode(const Variant& relative, const Variant& relationship, const Variant& key, const Variant& text,
                     const Variant& image, const Variant& selectedImage);
   void Link(Node& n, Node* parent, Node* before);
+  // Takes the node out of its sibling list; its own links are cleared when it is detached.
   void Unlink(Node& n);
   void RemoveNode(Node& n);
   void ClearNodes();
