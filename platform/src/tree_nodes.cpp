@@ -346,7 +346,8 @@ bool RowIndex::PlaceRoot(uint32_t s, Node& n) {
     if (FoldKey(n.prev_->text_) == key) return AttachAfter(s, n.prev_->slot_), true;
     if (FoldKey(n.next_->text_) == key) return AttachBefore(s, n.next_->slot_), true;
   }
-  const bool afterEquals = !n.next_ || n.prev_;
+  // Both siblings present: the place among equals cannot matter (see below).
+  const bool afterEquals = !n.next_;
   uint32_t x = roots_, up = kNone;
   bool left = false, sawEqual = false;
   while (x != kNone) {
@@ -999,6 +1000,8 @@ void TreeView::RemoveNode(Node& top) {
 }
 
 void TreeView::DetachAll() {
+  // Released on the way out, once the tree is consistent: a node's last release may run a
+  // host's code.
   std::vector<Ref<Node>> all = index_->positions.TakeAll();
   index_->keys.Clear();
   firstRoot_ = lastRoot_ = selected_ = nullptr;
@@ -1009,7 +1012,6 @@ void TreeView::DetachAll() {
   if (nodes_)
     for (NodesEnum* e : nodes_->enums_) e->pos_ = 0;
   editing_.reset();
-  all.clear();
 }
 
 void TreeView::ClearNodes() {

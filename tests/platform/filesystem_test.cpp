@@ -214,6 +214,28 @@ TEST_F(ReplaceTest, InterruptedAndShortTransfersAreCarriedOn) {
   }
 }
 
+// A saved settings file reaches the disk before the save returns, the file and then its folder
+// (for the rename); a downloaded picture, which can be fetched again, is never waited for.
+TEST_F(ReplaceTest, OnlyTheSettingsAreFlushedToTheDisk) {
+  const struct {
+    const char* name;
+    std::function<void()> step;
+    int syncs;
+  } steps[] = {
+      {"picture", [&] { CacheWrite(dir / "p.png", "\x89PNG\r\n\x1a\n"); }, 0},
+      {"settings", [&] { SettingsWrite(dir / "s.json", 1); }, 2},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.name);
+    desktest::SyscallFaults faults;
+    {
+      desktest::FaultScope scope(faults);
+      s.step();
+    }
+    EXPECT_EQ(faults.syncs, s.syncs);
+  }
+}
+
 // A file is read in as few calls as its measured size allows (a picture: its magic, the rest,
 // and the end), and one cut short after it was measured is taken for what it then holds.
 TEST_F(ReplaceTest, FilesAreReadInAsFewCallsAsTheirSizeAllows) {

@@ -1,6 +1,7 @@
 #include "desk/menu.h"
 
 #include <gtest/gtest.h>
+#include <malloc.h>
 
 #include <map>
 #include <random>
@@ -138,7 +139,9 @@ TEST(MenuElement, ReusedElementsStartCleanAndHeldOnesKeepTheirState) {
   m->Element(1).SetTag(u"held tag");
   desk::Ref<desk::MenuElement> held(&m->Element(1));
   m->Unload(1);
+  size_t heapAfterFirstRound = 0;
   for (int round = 0; round < 3; ++round) {
+    if (round == 1) heapAfterFirstRound = mallinfo2().uordblks;
     for (int16_t i = 1; i <= 600; ++i) {
       m->Load(i);
       ASSERT_EQ(m->Element(i).Caption(), u"zero") << i;
@@ -153,6 +156,8 @@ TEST(MenuElement, ReusedElementsStartCleanAndHeldOnesKeepTheirState) {
       m->Unload(i);
     }
   }
+  EXPECT_LT(mallinfo2().uordblks, heapAfterFirstRound + 600 * sizeof(desk::MenuElement))
+      << "the later rounds took new memory rather than the elements given back";
   EXPECT_EQ(m->Count(), 1);
   EXPECT_EQ(m->VisibleCount(), 1);
   EXPECT_EQ(held->Caption(), u"held caption");

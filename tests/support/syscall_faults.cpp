@@ -1,4 +1,4 @@
-// The program's own read, write, open, close and unlink stand in front of the C library's (the
+// The program's own read, write, open, close, fsync and unlink stand in front of the C library's (the
 // executable's definitions come first for every library it loads) and go to the kernel directly.
 #include "support/syscall_faults.h"
 
@@ -105,6 +105,16 @@ DESK_INTERPOSED int close(int fd) {
   const int r = static_cast<int>(::syscall(SYS_close, fd));
   if (SyscallFaults* f = desktest::active; f && r != 0 && errno == EBADF) ++f->badCloses;
   return r;
+}
+
+DESK_INTERPOSED int fsync(int fd) {
+  if (SyscallFaults* f = desktest::active) ++f->syncs;
+  return static_cast<int>(::syscall(SYS_fsync, fd));
+}
+
+DESK_INTERPOSED int fdatasync(int fd) {
+  if (SyscallFaults* f = desktest::active) ++f->syncs;
+  return static_cast<int>(::syscall(SYS_fdatasync, fd));
 }
 
 DESK_INTERPOSED int unlink(const char* path) {

@@ -21,6 +21,7 @@ struct SyscallFaults {
   int exclusiveOpens = 0;
   int unlinks = 0;     // a file put in place needs none
   int badCloses = 0;   // closes of a descriptor that was not open (closed twice)
+  int syncs = 0;       // files and folders flushed to the disk
 };
 
 // The faults hold on this thread while the scope lives, for descriptors above 2 (a test's own

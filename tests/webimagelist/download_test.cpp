@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "mdlInternet.h"
+#include "shared.h"
 #include "ucMain.h"
 #include "desk/filesystem.h"
 #include "fixture.h"
@@ -568,6 +569,25 @@ TEST_F(Download, WithoutSharedFileSystemTheDownloadReports91) {
             Report(kModule, u"DownloadFile", 91, u"Object variable or With block variable not set"));
   EXPECT_EQ(Boxes()[0].style, 16);
   EXPECT_EQ(Boxes()[0].EffectiveCaption(), u"שגיאה מערכתית");
+}
+
+// A control kept in a thread-local object made before the thread's shared slot outlives the
+// slot: its lease then finds no file system and leaves the destroyed slot alone.
+TEST(SharedFileSystem, IsGoneForALeaseThatOutlivesItsThreadsSlot) {
+  static bool seenAtTheEnd = true;
+  std::thread([] {
+    struct Late {
+      std::optional<Quorvane::detail::FileSystemLease> lease;
+      ~Late() {
+        seenAtTheEnd = Quorvane::detail::SharedFileSystem() != nullptr;
+        lease.reset();
+      }
+    };
+    thread_local Late late;  // made first, so destroyed after the slot
+    late.lease.emplace();
+    EXPECT_TRUE(Quorvane::detail::SharedFileSystem());
+  }).join();
+  EXPECT_FALSE(seenAtTheEnd);
 }
 
 // A real failure half-way through writing: the file-size limit stops the write.
