@@ -43,6 +43,10 @@ inline std::vector<Damaged> DamagedForms(const std::string& good) {
     std::string s = good;
     PutLe32(s, 6 + 8, static_cast<uint32_t>(good.size()));  // the first entry's byte count
     out.push_back({"icon entry longer than the file", s});
+    // A directory of no images in front of a whole one.
+    s = good;
+    s[4] = s[5] = '\0';
+    out.push_back({"icon of no images", s});
   } else if (good.size() > 4 && good.compare(0, 2, "\xFF\xD8") == 0 && good.compare(good.size() - 2, 2, "\xFF\xD9") == 0) {
     // Every row decodes; the bytes before the end marker are found only after the last one.
     std::string s = good;
