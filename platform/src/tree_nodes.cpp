@@ -86,7 +86,7 @@ Node* PositionIndex::At(int32_t position) const {
       rest -= fenwick_[pos];
     }
   }
-  return slots_[pos].get();  // slot pos + 1, 1-based
+  return slots_[pos].get();  // the Fenwick tree's slot pos+1 (it counts from 1)
 }
 
 void PositionIndex::Rebuild() {

@@ -224,6 +224,8 @@ TEST_F(ReplaceTest, OnlyTheSettingsAreFlushedToTheDisk) {
   } steps[] = {
       {"picture", [&] { CacheWrite(dir / "p.png", "\x89PNG\r\n\x1a\n"); }, 0},
       {"settings", [&] { SettingsWrite(dir / "s.json", 1); }, 2},
+      // The same bytes may still be only in memory, written by whoever wrote them last.
+      {"the same settings again", [&] { SettingsWrite(dir / "s.json", 1); }, 2},
   };
   for (const auto& s : steps) {
     SCOPED_TRACE(s.name);
