@@ -414,6 +414,32 @@ TEST(TreeRowIndex, FollowsChangesInPlaceAndIsBuiltAgainOnlyWhereItMustBe) {
   }
 }
 
+// A removed node leaves a hole among the position slots. Once fewer than half of 64 or more
+// slots are in use the holes are packed, which renumbers the slots the row index is kept by:
+// the one build that costs, and the rows are right after it.
+TEST(TreeRowIndex, SlotsArePackedOnceFewerThanHalfAreInUse) {
+  for (const int nodeCount : {63, 64}) {
+    SCOPED_TRACE(nodeCount);
+    Ref<TreeView> tree = MakeHeadlessTree();
+    Nodes& nodes = tree->NodeCollection();
+    for (int i = 0; i < nodeCount; ++i) nodes.AddRoot(u"", u"n" + desk::DecimalText(i));
+    ASSERT_NE(tree->NodeAtRow(0), nullptr);  // the index, built
+    const uint64_t before = desk::detail::RowIndex::Builds();
+    std::vector<uint64_t> builds;  // after each removal, once the rows were read
+    while (nodes.Count() > 30) {
+      nodes.Remove(Variant::Long(1));
+      ASSERT_EQ(tree->NodeAtRow(0)->Text(), u"n" + desk::DecimalText(nodeCount - nodes.Count()));
+      builds.push_back(desk::detail::RowIndex::Builds() - before);
+    }
+    const std::vector<Node*> rows = tree->VisibleRows();
+    ASSERT_EQ(rows.size(), 30u);
+    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(tree->NodeAtRow(static_cast<int64_t>(i)), rows[i]) << i;
+    // 64 slots are packed when the 31st node is left (62 < 64), not at 32; 63 are never.
+    const size_t packedAt = nodeCount == 64 ? 64 - 31 : builds.size() + 1;
+    for (size_t i = 0; i < builds.size(); ++i) EXPECT_EQ(builds[i], i + 1 >= packedAt ? 1u : 0u) << "removal " << i + 1;
+  }
+}
+
 // A sorted root that a new text moves tells a backend once where it was and where it is.
 TEST(TreeRowIndex, AMovedRootIsToldOnceWhereItWasAndWhereItIs) {
   Ref<TreeView> tree = MakeHeadlessTree();
