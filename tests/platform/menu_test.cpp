@@ -8,6 +8,7 @@
 #include <string>
 
 #include "desk/text.h"
+#include "support/failing_new.h"
 #include "support/test_support.h"
 
 using desk::InvokeKind;
@@ -128,6 +129,32 @@ TEST(MenuElement, CaptionAndTagChangeIndependentlyWhateverTheirLengths) {
   e.SetCaption(e.Tag());
   EXPECT_EQ(e.Caption(), tag);
   EXPECT_EQ(e.Tag(), tag);
+}
+
+// A caption and tag of 24 units together (a typical item's) live inside the element; one unit
+// more takes memory of its own, and when there is none the element keeps its old text.
+TEST(MenuElement, ShortTextsTakeNoMemoryOfTheirOwn) {
+  if (!desktest::FailAllocation::Available()) GTEST_SKIP() << "allocations cannot be failed in this build";
+  auto m = desk::MakeRef<MenuArray>(u"mnu", u"zero");
+  m->Load(1);
+  desk::MenuElement& e = m->Element(1);
+  e.SetTag(u"tag4");
+  const std::u16string fits(20, u'f'), over(21, u'o');
+  {
+    desktest::FailAllocation fail(0);
+    EXPECT_NO_THROW(e.SetCaption(fits));
+    EXPECT_FALSE(fail.Fired());
+  }
+  {
+    desktest::FailAllocation fail(0);
+    EXPECT_THROW(e.SetCaption(over), std::bad_alloc);
+    EXPECT_TRUE(fail.Fired());
+  }
+  EXPECT_EQ(e.Caption(), fits);
+  EXPECT_EQ(e.Tag(), u"tag4");
+  e.SetCaption(over);
+  EXPECT_EQ(e.Caption(), over);
+  EXPECT_EQ(e.Tag(), u"tag4");
 }
 
 // Elements are reused once released: a new one starts clean, and one the host still holds
