@@ -2,9 +2,14 @@
 // over plain HTTP and over TLS), transfers that trickle ended by the low-speed bound, and a
 // cached file that fails to load fetched again by the next Fill.
 #include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <set>
+#include <thread>
 
 #include "httpImages.h"
 #include "ucMain.h"
@@ -214,6 +219,49 @@ TEST_F(Transfer, ABodyThatKeepsComingIsNoStall) {
   EXPECT_EQ(ReadAll(*request), 1000u);
   EXPECT_TRUE(request->Succeeded());
   EXPECT_GE(std::chrono::steady_clock::now() - start, 900ms) << "the body took longer than the stall timeout";
+}
+
+// Header lines that keep coming are progress too: the stall clock starts again with each one.
+// The server is a bare socket, since a web server library sends its headers at once.
+TEST_F(Transfer, HeadersThatKeepComingAreNoStall) {
+  const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(listener, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::listen(listener, 1), 0);
+  ASSERT_EQ(::getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+  std::thread server([listener] {
+    const int c = ::accept(listener, nullptr, nullptr);
+    if (c < 0) return;
+    std::string request;
+    char buf[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      const ssize_t n = ::recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      request.append(buf, static_cast<size_t>(n));
+    }
+    auto send = [c](const std::string& s) { (void)::send(c, s.data(), s.size(), MSG_NOSIGNAL); };
+    send("HTTP/1.1 200 OK\r\n");
+    for (int i = 0; i < 8; ++i) {
+      std::this_thread::sleep_for(150ms);
+      send("X-Slow: " + std::to_string(i) + "\r\n");
+    }
+    send("Content-Length: 4\r\nConnection: close\r\n\r\nbody");
+    ::close(c);
+  });
+  desk::http::Options o;
+  o.stallTimeout = 400ms;
+  const std::string url = "http://127.0.0.1:" + std::to_string(ntohs(addr.sin_port)) + "/slow-headers";
+  auto request = desk::http::MakeCurlClient(o)->OpenSession("test")->OpenUrl(url);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(ReadAll(*request), 4u);
+  EXPECT_TRUE(request->Succeeded());
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 1100ms) << "the headers took longer than the stall timeout";
+  server.join();
+  ::close(listener);
 }
 
 // A cached file that is not a picture stops the Fill with one report, as before; it is then
