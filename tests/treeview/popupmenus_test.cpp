@@ -462,6 +462,29 @@ TEST(PopUpMenusFailures, MemoryRunningOutIsReportedAtTheStepThatNeededIt) {
     EXPECT_EQ(t.menus->Count(), 0);
     EXPECT_EQ(t.Menu(), "0:mnuStam::v");
   }
+  // Each allocation of an Add in turn, with a name and caption too long to be kept inline: the
+  // definition, its name, its caption, then the collection's entry, each at its own step, and
+  // the collection still empty after any of them.
+  {
+    const std::u16string name = u"a name longer than inline", caption = u"a caption longer than inline";
+    std::vector<std::string> steps;
+    for (int k = 0; k < 4; ++k) {
+      MenuHost t;
+      Ref<PopUpMenu> added;
+      {
+        desktest::FailAllocation fail(k);
+        added = t.menus->Add(name, caption);
+        ASSERT_TRUE(fail.Fired());
+      }
+      EXPECT_FALSE(added);
+      const std::vector<std::string> boxes = t.Boxes();
+      ASSERT_EQ(boxes.size(), 1u);
+      steps.push_back(boxes[0]);
+      EXPECT_EQ(t.menus->Count(), 0);
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"PopUpMenus, Class Module Add 2", "PopUpMenus, Class Module Add 3",
+                                                "PopUpMenus, Class Module Add 4", "PopUpMenus, Class Module Add 5"}));
+  }
   // Each allocation of a construction fails in turn: either the construction itself throws, or
   // the table's allocation is reported.
   bool reported = false;
