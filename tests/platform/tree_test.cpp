@@ -132,6 +132,13 @@ TEST_F(TreeModel, EachWritableMemberOfANodeReadsBackById) {
     Ref<Node> fresh = nodes.Add(x, Relationship::Child, u"", u"");
     Call(*fresh, r.id, r.kind, {r.value});
     EXPECT_TRUE(Call(*fresh, r.id, K::Get) == r.value);
+    // And by reference, as a host passes its variables: the member keeps the value, not the
+    // variable, which then changes.
+    Ref<Node> byRef = nodes.Add(x, Relationship::Child, u"", u"");
+    Variant variable = r.value;
+    Call(*byRef, r.id, r.kind, {Variant::ByRef(&variable)});
+    variable = S(u"changed");
+    EXPECT_TRUE(Call(*byRef, r.id, K::Get) == r.value) << "by reference";
   }
   EXPECT_EQ(nodes.Find(u"newkey"), &x);
 }
