@@ -1,5 +1,6 @@
 // The download module against a real HTTP server in this process.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -321,6 +322,16 @@ TEST_F(Download, RedirectToAPictureIsFollowed) {
   server_.Routes().Get("/go", [](const httplib::Request&, httplib::Response& r) { r.set_redirect("/px.png"); });
   server_.Start();
   EXPECT_EQ(Body("/go"), testenv::DataFile("px.png"));
+}
+
+// A request dropped before it was read (a list cleared in the middle of a Fill) leaves nothing
+// allocated behind it.
+TEST(HttpRequests, DroppedUnreadLeaveNothingBehind) {
+  auto session = desk::http::MakeCurlClient()->OpenSession("test");
+  for (int i = 0; i < 100; ++i) session->OpenUrl("http://127.0.0.1:1/warm.png");  // curl's one-time state
+  const size_t before = mallinfo2().uordblks;
+  for (int i = 0; i < 5000; ++i) session->OpenUrl("http://127.0.0.1:1/x.png");
+  EXPECT_LT(mallinfo2().uordblks, before + 64 * 1024);
 }
 
 TEST(EncodeUrl, EncodesWhatBrowsersEncodeAndKeepsTheRest) {
