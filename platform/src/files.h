@@ -16,6 +16,10 @@ namespace desk::files {
 // where the caller knows better), 70 where the system says no, 75 for anything else.
 Err ErrorOf(int err, Err whenMissing = Err::PathNotFound);
 
+// A path in the system's encoding (UTF-8); an ASCII path, the usual case, is narrowed without
+// the general conversion.
+std::string Narrow(const std::u16string& path);
+
 struct ReplacePolicy {
   // A symbolic link at the path stays where the user put it and what it points to is replaced;
   // otherwise the link itself is replaced, never followed.

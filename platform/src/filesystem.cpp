@@ -21,16 +21,6 @@ namespace desk {
 
 namespace {
 
-// Paths are nearly always ASCII: those skip the general conversion.
-std::string Narrow(const std::u16string& path) {
-  std::string out(path.size(), '\0');
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] >= 0x80) return U8(path);
-    out[i] = static_cast<char>(path[i]);
-  }
-  return out;
-}
-
 std::u16string Widen(std::string_view path) {
   std::u16string out(path.size(), u'\0');
   for (size_t i = 0; i < path.size(); ++i) {
@@ -44,7 +34,7 @@ std::u16string Widen(std::string_view path) {
 [[noreturn]] void RaiseFailure(const files::Failure& f) { Raise(f.number); }
 
 std::string NativePath(const std::u16string& path) {
-  std::string p = Narrow(path);
+  std::string p = files::Narrow(path);
   // A NUL would cut the path short in every system call, naming another file.
   if (p.empty() || p.find('\0') != std::string::npos) Raise(Err::PathFileAccess);
   return p;
@@ -143,6 +133,16 @@ int CreateBeside(const std::string& folder, mode_t mode, std::string& name) {
 
 namespace files {
 
+// Paths are nearly always ASCII: those skip the general conversion.
+std::string Narrow(const std::u16string& path) {
+  std::string out(path.size(), '\0');
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] >= 0x80) return U8(path);
+    out[i] = static_cast<char>(path[i]);
+  }
+  return out;
+}
+
 Err ErrorOf(int err, Err whenMissing) {
   switch (err) {
     case ENOENT:
@@ -203,7 +203,7 @@ class SystemFileSystem : public FileSystem {
   std::u16string TempFolder() override { return SystemTempFolder(); }
 
   bool FileExists(const std::u16string& path) override {
-    std::string p = Narrow(path);
+    std::string p = files::Narrow(path);
     if (p.empty() || p.find('\0') != std::string::npos) return false;
     struct stat st {};
     return ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -214,7 +214,7 @@ class SystemFileSystem : public FileSystem {
   }
 
   bool RemoveFile(const std::u16string& path) override {
-    std::string p = Narrow(path);
+    std::string p = files::Narrow(path);
     if (p.empty() || p.find('\0') != std::string::npos) return false;
     return ::unlink(p.c_str()) == 0;
   }

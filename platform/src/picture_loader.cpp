@@ -664,14 +664,7 @@ Ref<Picture> DecodePicture(std::span<const uint8_t> bytes) {
 }
 
 std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
-  std::string p(path.size(), '\0');  // ASCII paths, the usual case, skip the general conversion
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] >= 0x80) {
-      p = U8(path);
-      break;
-    }
-    p[i] = static_cast<char>(path[i]);
-  }
+  const std::string p = files::Narrow(path);
   if (p.empty() || p.find('\0') != std::string::npos) Raise(Err::FileNotFound);
   // Non-blocking: a FIFO planted at the path must not hang the caller (it is refused below).
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
