@@ -109,9 +109,17 @@ TEST(ListSize, EveryPictureIsShownAtTheFirstPicturesSize) {
     EXPECT_EQ(p->height, 48);
     EXPECT_EQ(p->pixels.size(), 64u * 48u);
   }
+  // Emptied either way, the list has no size until its next first picture.
   list->Images().Clear();
+  EXPECT_EQ(list->Images().ImageWidth(), 0);
+  EXPECT_EQ(list->Images().ImageHeight(), 0);
   add(u"b", 16, 16);
   EXPECT_EQ(list->Images().ImageWidth(), 16);
+  list->Images().Remove(desk::Variant::Long(1));
+  EXPECT_EQ(list->Images().ImageWidth(), 0);
+  EXPECT_EQ(list->Images().ImageHeight(), 0);
+  add(u"c", 20, 10);
+  EXPECT_EQ(list->Images().ImageHeight(), 10);
 }
 
 }  // namespace
