@@ -44,6 +44,7 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
   while (n > 0) {
     ssize_t w = ::write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
+    if (w == 0) errno = ENOSPC;  // took nothing, and said nothing: the usual reason
     if (w <= 0) return false;
     p += w;
     n -= static_cast<size_t>(w);

@@ -319,6 +319,9 @@ TEST_F(ReplaceTest, AFailedReplacementKeepsTheOldFile) {
   } rows[] = {
       {"every name taken", {.takenNames = 100}, "File exists", 0},
       {"disk full", {.fullDisk = true}, "No space left on device", 1},
+      // After an interrupted one, so that errno still says EINTR: neither a retry for ever nor
+      // a failure that calls itself "Success".
+      {"writes that take nothing", {.interruptedWrites = 1, .writesTakeNothing = true}, "No space left on device", 1},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);

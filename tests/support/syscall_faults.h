@@ -15,6 +15,7 @@ struct SyscallFaults {
   size_t writeLimit = 0;      // when not 0, no write takes more bytes than this
   int takenNames = 0;         // the next exclusive creations fail with EEXIST
   bool fullDisk = false;      // every write fails with ENOSPC
+  bool writesTakeNothing = false;  // every write returns 0, errno untouched (a device that stopped)
   // What was asked while the faults were in force, so that a test can tell that they were.
   int reads = 0;
   int writes = 0;
