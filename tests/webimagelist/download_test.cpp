@@ -421,6 +421,13 @@ TEST(BodyBlocks, LargeBlocksAreKeptForTheNextBodyWithinABound) {
     }
     kept.push_back(Body::SpareBytes());
     {
+      // Two bodies at once never share a kept block.
+      Body one, two;
+      one.Append(std::string(3 * MiB + MiB / 2, '1'));
+      two.Append(std::string(3 * MiB + MiB / 2, '2'));
+      EXPECT_EQ(one.ToString(), std::string(3 * MiB + MiB / 2, '1'));
+    }
+    {
       Body huge;
       huge.Append(std::string(140 * MiB, 'y'));
     }
