@@ -380,6 +380,11 @@ TEST_F(Download, ErrorPageIsRefusedOnlyAfterTheFirstCharacter) {
   EXPECT_TRUE(Boxes().empty());
   EXPECT_FALSE(Quorvane::mdlInternet::IsPageContainsError(title));
   EXPECT_TRUE(Quorvane::mdlInternet::IsPageContainsError(" <TITLE>THE PAGE CANNOT BE FOUND</TITLE>"));
+  // A title that the end of the page cuts short is no title, ended in one block or in several.
+  Quorvane::mdlInternet::Body cut;
+  cut.Append(std::string(64 * 1024, 'z') + title.substr(0, title.size() - 1));
+  EXPECT_FALSE(Quorvane::mdlInternet::IsPageContainsError(cut));
+  EXPECT_FALSE(Quorvane::mdlInternet::IsPageContainsError(" " + title.substr(0, 10)));
   // At, across and beside the boundaries of the blocks the body is kept in; a title spoiled
   // in its last character is no title.
   Quorvane::mdlInternet::Body probe;
