@@ -722,6 +722,7 @@ TEST_F(CApi, ThePlatformChoiceIsChecked) {
   tree = nullptr;
   EXPECT_EQ(desk_use_platform("headless", &err), 0);
   EXPECT_EQ(desk_headless_popup_choice(1, &err), 0);
+  EXPECT_NE(&desk::CurrentPlatform(), platform.get()) << "a new headless platform, in place of the test's";
 }
 
 // Each entry point answers bad arguments with its number (and fills the error record), and
