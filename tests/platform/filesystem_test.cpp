@@ -250,6 +250,14 @@ TEST_F(ReplaceTest, FilesAreReadInAsFewCallsAsTheirSizeAllows) {
     EXPECT_EQ(desk::ReadPictureFile(path).size(), picture.size());
     EXPECT_EQ(faults.reads, 3);
   }
+  // Grown after it was measured: read to its real end all the same.
+  for (const long grownBy : {1L, 1000L, 150000L}) {
+    SCOPED_TRACE(grownBy);
+    desktest::SyscallFaults faults{.statShortBy = grownBy};
+    desktest::FaultScope scope(faults);
+    const std::vector<uint8_t> bytes = desk::ReadPictureFile(path);
+    EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == picture) << bytes.size() << " bytes";
+  }
   {
     MemoryPropertyBag bag;
     bag.WriteProperty(u"Text", Variant::String(std::u16string(100000, u't')), Variant::String(u""));

@@ -1,8 +1,9 @@
-// The program's own read, write, open, close, fsync and unlink stand in front of the C library's (the
+// The program's own read, write, open, close, fstat, fsync and unlink stand in front of the C library's (the
 // executable's definitions come first for every library it loads) and go to the kernel directly.
 #include "support/syscall_faults.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -105,6 +106,13 @@ DESK_INTERPOSED int open64(const char* path, int flags, ...) {
 DESK_INTERPOSED int close(int fd) {
   const int r = static_cast<int>(::syscall(SYS_close, fd));
   if (SyscallFaults* f = desktest::active; f && r != 0 && errno == EBADF) ++f->badCloses;
+  return r;
+}
+
+DESK_INTERPOSED int fstat(int fd, struct stat* st) noexcept {
+  const int r = static_cast<int>(::syscall(SYS_fstat, fd, st));
+  if (SyscallFaults* f = For(fd); f && r == 0 && S_ISREG(st->st_mode))
+    st->st_size -= st->st_size < f->statShortBy ? st->st_size : f->statShortBy;
   return r;
 }
 

@@ -16,6 +16,7 @@ struct SyscallFaults {
   int takenNames = 0;         // the next exclusive creations fail with EEXIST
   bool fullDisk = false;      // every write fails with ENOSPC
   bool writesTakeNothing = false;  // every write returns 0, errno untouched (a device that stopped)
+  long statShortBy = 0;       // fstat gives a file's size this many bytes short (it grew after)
   // What was asked while the faults were in force, so that a test can tell that they were.
   int reads = 0;
   int writes = 0;
