@@ -269,6 +269,15 @@ TEST_F(ReplaceTest, FilesAreReadInAsFewCallsAsTheirSizeAllows) {
     EXPECT_EQ(loaded.ReadProperty(u"Text", Variant()).RawString().size(), 100000u);
     EXPECT_EQ(faults.reads, 2) << "the whole file, then its end";
   }
+  // A settings file grown after it was measured, read whole all the same.
+  for (const long grownBy : {1L, 5000L, 100020L}) {
+    SCOPED_TRACE(grownBy);
+    desktest::SyscallFaults faults{.statShortBy = grownBy};
+    desktest::FaultScope scope(faults);
+    MemoryPropertyBag loaded;
+    loaded.LoadFromFile(dir / "s.json");
+    EXPECT_EQ(loaded.ReadProperty(u"Text", Variant()).RawString().size(), 100000u);
+  }
   // Cut short: no picture, and a cached copy is written again rather than taken as whole. The
   // read before the end is interrupted, so that errno still says EINTR when the end comes.
   const ino_t before = InodeOf(dir / "p.png");
