@@ -16,9 +16,9 @@ namespace desk::files {
 // where the caller knows better), 70 where the system says no, 75 for anything else.
 Err ErrorOf(int err, Err whenMissing = Err::PathNotFound);
 
-// A path in the system's encoding (UTF-8); an ASCII path, the usual case, is narrowed without
-// the general conversion.
-std::string Narrow(const std::u16string& path);
+// A path in the system's encoding (UTF-8), or nullopt when it can name no file: empty, or
+// holding a NUL, which would cut it short in every system call and so name another file.
+std::optional<std::string> SystemPath(const std::u16string& path);
 
 struct ReplacePolicy {
   // A symbolic link at the path stays where the user put it and what it points to is replaced;

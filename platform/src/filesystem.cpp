@@ -34,10 +34,9 @@ std::u16string Widen(std::string_view path) {
 [[noreturn]] void RaiseFailure(const files::Failure& f) { Raise(f.number); }
 
 std::string NativePath(const std::u16string& path) {
-  std::string p = files::Narrow(path);
-  // A NUL would cut the path short in every system call, naming another file.
-  if (p.empty() || p.find('\0') != std::string::npos) Raise(Err::PathFileAccess);
-  return p;
+  std::optional<std::string> p = files::SystemPath(path);
+  if (!p) Raise(Err::PathFileAccess);
+  return std::move(*p);
 }
 
 bool WriteAll(int fd, const uint8_t* p, size_t n) {
@@ -134,8 +133,9 @@ int CreateBeside(const std::string& folder, mode_t mode, std::string& name) {
 
 namespace files {
 
-// Paths are nearly always ASCII: those skip the general conversion.
-std::string Narrow(const std::u16string& path) {
+std::optional<std::string> SystemPath(const std::u16string& path) {
+  if (path.empty() || path.find(u'\0') != std::u16string::npos) return std::nullopt;
+  // Paths are nearly always ASCII: those skip the general conversion.
   std::string out(path.size(), '\0');
   for (size_t i = 0; i < path.size(); ++i) {
     if (path[i] >= 0x80) return U8(path);
@@ -204,10 +204,9 @@ class SystemFileSystem : public FileSystem {
   std::u16string TempFolder() override { return SystemTempFolder(); }
 
   bool FileExists(const std::u16string& path) override {
-    std::string p = files::Narrow(path);
-    if (p.empty() || p.find('\0') != std::string::npos) return false;
+    const std::optional<std::string> p = files::SystemPath(path);
     struct stat st {};
-    return ::lstat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return p && ::lstat(p->c_str(), &st) == 0 && S_ISREG(st.st_mode);
   }
 
   void ReplaceFile(const std::u16string& path, std::span<const std::span<const uint8_t>> pieces) override {
@@ -215,9 +214,8 @@ class SystemFileSystem : public FileSystem {
   }
 
   bool RemoveFile(const std::u16string& path) override {
-    std::string p = files::Narrow(path);
-    if (p.empty() || p.find('\0') != std::string::npos) return false;
-    return ::unlink(p.c_str()) == 0;
+    const std::optional<std::string> p = files::SystemPath(path);
+    return p && ::unlink(p->c_str()) == 0;
   }
 };
 

@@ -664,8 +664,9 @@ Ref<Picture> DecodePicture(std::span<const uint8_t> bytes) {
 }
 
 std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
-  const std::string p = files::Narrow(path);
-  if (p.empty() || p.find('\0') != std::string::npos) Raise(Err::FileNotFound);
+  const std::optional<std::string> path8 = files::SystemPath(path);
+  if (!path8) Raise(Err::FileNotFound);
+  const std::string& p = *path8;
   // Non-blocking: a FIFO planted at the path must not hang the caller (it is refused below).
   int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) Raise(files::ErrorOf(errno, Err::FileNotFound));
