@@ -54,8 +54,18 @@ int32_t Fail(desk_error* err, int32_t number, std::string_view text, std::string
   return number;
 }
 
+// The same for a text in UTF-16, converted with no memory of its own: memory may have run out.
+int32_t Fail(desk_error* err, int32_t number, std::u16string_view text, std::string_view source) noexcept {
+  if (err) {
+    err->number = number;
+    CopyUtf8(text, err->text, sizeof err->text);
+    CopyUtf8(source, err->source, sizeof err->source);
+  }
+  return number;
+}
+
 int32_t Fail(desk_error* err, Err e, std::string_view source = kSource) {
-  return Fail(err, static_cast<int32_t>(e), U8(ErrorText(e)), source);
+  return Fail(err, static_cast<int32_t>(e), std::u16string_view(ErrorText(e)), source);
 }
 
 // A record that is already clear (the common case: a host reuses one for a run of calls that
@@ -80,7 +90,7 @@ int32_t Translate(desk_error* err, std::string_view source) noexcept {
   try {
     throw;
   } catch (const Error& e) {
-    return Fail(err, e.Number(), U8(e.Description()), source);
+    return Fail(err, e.Number(), std::u16string_view(e.Description()), source);
   } catch (const std::bad_alloc&) {
     return Fail(err, Err::OutOfMemory, source);
   } catch (const std::exception& e) {
@@ -246,7 +256,7 @@ inline bool Valid(Object* o) { return o == S().lastValid || ValidSlow(o); }
 
 int32_t CheckFailed(desk_object* h, desk_error* err) {
   if (!h) return Fail(err, Err::ObjectNotSet);
-  return Fail(err, static_cast<int32_t>(Err::ObjectNotSet), U8(kStaleHandle), kSource);
+  return Fail(err, static_cast<int32_t>(Err::ObjectNotSet), kStaleHandle, kSource);
 }
 
 inline int32_t Check(desk_object* h, desk_error* err, Object*& out) {
@@ -425,6 +435,8 @@ class HostObject final : public Object {
     if (it != live.end() && it->second == this) live.erase(it);
     if (vt_.destroy) vt_.destroy(self_);
   }
+  // The host keeps its object: the library failed to hand out a handle to it.
+  void Disown() { vt_.destroy = nullptr; }
   const InterfaceInfo& Interface() const override { return info_; }
 
   Variant Invoke(DispId id, InvokeKind kind, std::vector<Variant>& args) override {
@@ -863,8 +875,13 @@ DESK_C_API int32_t desk_host_new(const desk_host_vtbl* vtbl, void* self, const d
     if (!members[i].name)
       return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "A member has no name", "desk");
   try {
-    Ref<Object> o(new HostObject(vtbl, self, members, count));
-    *out = Issue(o.get());
+    Ref<HostObject> o(new HostObject(vtbl, self, members, count));
+    try {
+      *out = Issue(o.get());
+    } catch (...) {
+      o->Disown();
+      throw;
+    }
     return Ok(err);
   } catch (...) {
     return Translate(err, "desk");

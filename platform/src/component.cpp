@@ -23,8 +23,8 @@ bool SameId(const char* a, const char* b) {
 int32_t CreateByClassId(const TypeLibInfo& lib, std::span<const ClassFactory> factories, const char* clsid,
                         Object** out, char* message, size_t size) noexcept {
   if (out) *out = nullptr;
-  const std::string given = clsid ? clsid : "(null)";
   try {
+    const std::string given = clsid ? clsid : "(null)";
     for (const ClassFactory& f : factories) {
       if (!SameId(f.clsid, clsid)) continue;
       std::string name = "?";
@@ -50,6 +50,9 @@ int32_t CreateByClassId(const TypeLibInfo& lib, std::span<const ClassFactory> fa
   } catch (const Error& e) {
     CopyUtf8(U8(e.Description()), message, size);
     return e.Number();
+  } catch (const std::bad_alloc&) {
+    CopyUtf8(U8(ErrorText(Err::OutOfMemory)), message, size);  // short enough to need no memory
+    return static_cast<int32_t>(Err::OutOfMemory);
   } catch (const std::exception& e) {
     CopyUtf8(e.what(), message, size);
     return static_cast<int32_t>(Err::CantCreateObject);

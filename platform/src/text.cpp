@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include <unicode/uchar.h>
+#include <unicode/utf16.h>
+#include <unicode/utf8.h>
 #include <unicode/ustring.h>
 
 #include <vector>
@@ -61,6 +63,19 @@ void CopyUtf8(std::string_view text, char* dst, size_t size) noexcept {
   if (n < text.size())
     while (n > 0 && (static_cast<unsigned char>(text[n]) & 0xC0) == 0x80) --n;
   std::memcpy(dst, text.data(), n);
+  dst[n] = '\0';
+}
+
+void CopyUtf8(std::u16string_view text, char* dst, size_t size) noexcept {
+  if (!dst || size == 0) return;
+  size_t n = 0;
+  for (size_t i = 0; i < text.size();) {
+    UChar32 c = 0;
+    U16_NEXT(text.data(), i, text.size(), c);
+    if (U_IS_SURROGATE(c)) c = 0xFFFD;
+    if (n + static_cast<size_t>(U8_LENGTH(c)) > size - 1) break;  // whole characters only
+    U8_APPEND_UNSAFE(dst, n, c);
+  }
   dst[n] = '\0';
 }
 

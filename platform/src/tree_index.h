@@ -19,6 +19,8 @@ class KeyIndex {
  public:
   static size_t Hash(std::u16string_view folded) { return std::hash<std::u16string_view>{}(folded); }
   Node* Find(std::u16string_view folded) const;
+  // Room for one more key, made before the tree changes: Insert then takes no memory.
+  void Reserve();
   // The node's folded key must not be in the index yet.
   void Insert(Node& n);
   void Erase(Node& n);
@@ -40,6 +42,8 @@ class KeyIndex {
 // The index holds the tree's own reference to each node.
 class PositionIndex {
  public:
+  // Room for one more node, made before the tree changes: Append then takes no memory.
+  void Reserve();
   size_t Append(Ref<Node> n);
   // Empties the slot and hands over the tree's reference.
   Ref<Node> Take(size_t slot);

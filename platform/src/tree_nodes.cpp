@@ -56,6 +56,14 @@ int32_t PositionIndex::Prefix(size_t slots) const {
   return sum;
 }
 
+void PositionIndex::Reserve() {
+  auto room = [](auto& v, size_t need) {
+    if (v.capacity() < need) v.reserve(std::max(need, v.capacity() * 2));
+  };
+  room(slots_, slots_.size() + 1);
+  room(fenwick_, std::max<size_t>(fenwick_.size(), 1) + 1);
+}
+
 size_t PositionIndex::Append(Ref<Node> n) {
   if (fenwick_.empty()) fenwick_.push_back(0);
   slots_.push_back(std::move(n));
@@ -125,13 +133,18 @@ void KeyIndex::Place(Slot s) {
   slots_[i] = s;
 }
 
+void KeyIndex::Reserve() {
+  if ((count_ + 1) * 4 <= slots_.size() * 3) return;
+  // The larger table is made before the old one is let go: running out of memory here leaves
+  // every key where it was.
+  std::vector<Slot> old(std::max<size_t>(16, slots_.size() * 2), Slot{0, nullptr});
+  old.swap(slots_);
+  for (const Slot& s : old)
+    if (s.node) Place(s);
+}
+
 void KeyIndex::Insert(Node& n) {
-  if ((count_ + 1) * 4 > slots_.size() * 3) {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(std::max<size_t>(16, old.size() * 2), Slot{0, nullptr});
-    for (const Slot& s : old)
-      if (s.node) Place(s);
-  }
+  Reserve();
   Place(Slot{Hash(n.FoldedKey()), &n});
   ++count_;
 }
@@ -163,6 +176,18 @@ void KeyIndex::Clear() {
 }  // namespace detail
 
 namespace {
+
+// Runs an update of the row index; false when the index could not follow, memory having run
+// out included. The index is only a cache of the layout: the caller drops it then, and it is
+// built again when next needed.
+template <class F>
+bool RowIndexKept(F update) noexcept {
+  try {
+    return update();
+  } catch (...) {
+    return false;
+  }
+}
 
 // Roots in display order: sibling order, or by text (case ignored, ties in sibling order).
 std::vector<Node*> DisplayRoots(Node* first, bool sorted) {
@@ -546,7 +571,8 @@ void Node::SetText(std::u16string text) {
   TreeView& t = Owner();
   text_ = std::move(text);
   // The roots are laid out by their texts.
-  if (!parent_ && t.Sorted() && t.rowIndex_ && !t.rowIndex_->RootTextChanged(*this)) t.rowIndex_.reset();
+  if (!parent_ && t.Sorted() && t.rowIndex_ && !RowIndexKept([&] { return t.rowIndex_->RootTextChanged(*this); }))
+    t.rowIndex_.reset();
   t.NotifyChanged(*this, NodeField::Text);
 }
 
@@ -554,9 +580,13 @@ void Node::SetKey(std::u16string key) {
   TreeView& t = Owner();
   std::u16string folded = key.empty() ? std::u16string() : FoldKey(key);
   t.CheckKey(key, folded, this);
-  if (!key_.empty()) t.index_->keys.Erase(*this);
   if (folded == key) folded.clear();  // the key is its own folded form: kept once
-  if (!folded.empty() || (extra_ && !extra_->foldedKey.empty())) Extras().foldedKey = std::move(folded);
+  // What takes memory comes first, so that running out leaves the old key in place. The index
+  // takes none: one key out and one in never grows it.
+  const bool keepFolded = !folded.empty() || (extra_ && !extra_->foldedKey.empty());
+  if (keepFolded) Extras();
+  if (!key_.empty()) t.index_->keys.Erase(*this);
+  if (keepFolded) extra_->foldedKey = std::move(folded);
   key_ = std::move(key);
   if (!key_.empty()) t.index_->keys.Insert(*this);
   t.NotifyChanged(*this, NodeField::Key);
@@ -930,6 +960,9 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   if (folded != n->key_) n->Extras().foldedKey = std::move(folded);  // else the key is kept once
   if (!img.IsEmpty()) n->Extras().image = std::move(img);
   if (!simg.IsEmpty()) n->Extras().selectedImage = std::move(simg);
+  // The indexes' memory is taken before either changes: from here on nothing can fail.
+  if (!n->key_.empty()) index_->keys.Reserve();
+  index_->positions.Reserve();
   if (!n->key_.empty()) index_->keys.Insert(*n);
   n->tree_ = this;
   n->slot_ = static_cast<uint32_t>(index_->positions.Append(n));
@@ -949,7 +982,7 @@ void TreeView::Link(Node& n, Node* parent, Node* before) {
   if (before) before->prev_ = &n;
   else last = &n;
   if (parent) ++parent->childCount_;
-  if (rowIndex_ && !rowIndex_->Inserted(n, Sorted())) rowIndex_.reset();
+  if (rowIndex_ && !RowIndexKept([&] { return rowIndex_->Inserted(n, Sorted()); })) rowIndex_.reset();
 }
 
 void TreeView::Unlink(Node& n) {
@@ -965,10 +998,24 @@ void TreeView::Unlink(Node& n) {
 
 void TreeView::RemoveNode(Node& top) {
   Ref<Node> keepTop(&top);
+  // The subtree, parents before children, listed before anything changes: these lists are all
+  // the memory a removal takes, so running out of it leaves the tree as it was.
+  std::vector<Node*> order;
+  std::vector<Ref<Node>> gone;
+  if (top.firstChild_) {
+    std::vector<Node*> stack{&top};
+    while (!stack.empty()) {
+      Node* n = stack.back();
+      stack.pop_back();
+      for (Node* c = n->lastChild_; c; c = c->prev_) stack.push_back(c);
+      order.push_back(n);
+    }
+    gone.reserve(order.size());
+  }
   if (!observers_.empty()) Notify([&](TreeObserver& o) { o.NodeAboutToBeRemoved(top); });
   Unlink(top);
-  // The subtree, parents before children; the references are released only once the tree
-  // is consistent again, since a node's last release may run a host's code.
+  // The references are released only once the tree is consistent again, since a node's last
+  // release may run a host's code.
   auto drop = [&](Node& n) {
     int32_t pos = index_->positions.PositionOf(n.slot_);  // 1-based
     for (NodesEnum* e : nodes_->enums_)
@@ -978,18 +1025,11 @@ void TreeView::RemoveNode(Node& top) {
     return index_->positions.Take(n.slot_);
   };
   Ref<Node> leaf;
-  std::vector<Ref<Node>> gone;
-  if (!top.firstChild_) {
+  if (order.empty()) {
     leaf = drop(top);  // the common case: no lists to build
     top.Detach();
   } else {
-    std::vector<Node*> stack{&top};
-    while (!stack.empty()) {
-      Node* n = stack.back();
-      stack.pop_back();
-      for (Node* c = n->lastChild_; c; c = c->prev_) stack.push_back(c);
-      gone.push_back(drop(*n));
-    }
+    for (Node* n : order) gone.push_back(drop(*n));
     for (const Ref<Node>& n : gone) n->Detach();
   }
   if (editing_ && !editing_->InTree()) editing_.reset();

@@ -15,6 +15,7 @@
 #include "desk/desk_c.h"
 #include "desk/headless.h"
 #include "desk/text.h"
+#include "support/failing_new.h"
 
 namespace {
 
@@ -919,6 +920,241 @@ TEST(CApiCreate, UnknownAndNonCreatableClassesAnswer429) {
   EXPECT_EQ(VarbelTreeview_DeskCreate(nullptr, &o, &err), 429);
   EXPECT_EQ(VarbelTreeview_DeskCreate(kTreeClsid, nullptr, &err), 5);
   EXPECT_EQ(desk_handle_count(), 0);
+}
+
+// Memory running out inside a call is an answer like any other: 7 with the platform's text,
+// nothing half made (a handle, a node, a key), no host object destroyed under its host, and
+// the same call works once memory is back.
+class CApiMemory : public CApi {
+ protected:
+  struct Call {
+    const char* name;
+    std::function<int32_t(desk_error*)> call;
+    std::function<void(int32_t rc)> after = [](int32_t) {};  // checks, and gives back what was made
+    std::function<void()> prepare = [] {};                     // what the call needs, while memory lasts
+    int32_t answer = 0;                                         // when memory lasts
+  };
+  // Runs `c` with each of its allocations failing in turn, until a run where none fails.
+  void EachAllocationFails(const Call& c) {
+    const int64_t handles = desk_handle_count();
+    for (int k = 0;; ++k) {
+      ASSERT_LT(k, 500) << c.name << ": allocations never end";
+      desk_error e;
+      std::memset(&e, 0x5A, sizeof e);
+      c.prepare();
+      int32_t rc = 0;
+      bool fired = false;
+      {
+        desktest::FailAllocation fail(k);
+        rc = c.call(&e);
+        fired = fail.Fired();
+      }
+      SCOPED_TRACE(std::string(c.name) + ", allocation " + std::to_string(k));
+      if (rc == c.answer) {
+        EXPECT_EQ(e.number, rc);
+      } else {
+        EXPECT_TRUE(fired) << "failed with no allocation failing: " << e.text;
+        EXPECT_EQ(rc, 7) << e.text;
+        EXPECT_EQ(e.number, 7);
+        EXPECT_STREQ(e.text, "Out of memory");
+        EXPECT_NE(std::string(e.source, strnlen(e.source, sizeof e.source)), "");
+      }
+      c.after(rc);
+      EXPECT_EQ(desk_handle_count(), handles);
+      if (!fired) return;
+    }
+  }
+  // A member call that must work; its result, owned.
+  desk_value Must(desk_object* o, const char* member, int32_t kind, std::vector<desk_value> args = {}) {
+    desk_value v{};
+    EXPECT_EQ(desk_invoke(o, Id(o, member), kind, args.data(), static_cast<int32_t>(args.size()), &v, &err), 0)
+        << member << ": " << err.text;
+    return v;
+  }
+  static desk_value Missing() {
+    desk_value v{};
+    v.kind = DESK_MISSING;
+    return v;
+  }
+  static desk_value Long(int32_t n) {
+    desk_value v{};
+    v.kind = DESK_LONG;
+    v.u.long_ = n;
+    return v;
+  }
+  // The node a key names, or null (owned: release it).
+  desk_object* Item(desk_object* nodes, const std::u16string& key) {
+    desk_value args[1] = {Str(key)}, v{};
+    desk_error e;
+    if (desk_invoke(nodes, Id(nodes, "Item"), DESK_GET, args, 1, &v, &e) != 0) return nullptr;
+    return v.u.object;
+  }
+  int32_t Count(desk_object* nodes) {
+    desk_value v = Must(nodes, "Count", DESK_GET);
+    return v.u.long_;
+  }
+};
+
+TEST_F(CApiMemory, EveryEntryPointAnswersMemoryRunningOutWith7AndLeavesNothingHalfMade) {
+  if (!desktest::FailAllocation::Available()) GTEST_SKIP() << "the sanitizer's allocator stands in front";
+  desk_value nodesValue{};
+  ASSERT_EQ(desk_get(tree, Id(tree, "Nodes"), &nodesValue, &err), 0) << err.text;
+  desk_object* nodes = nodesValue.u.object;
+  const int32_t nodesId = Id(tree, "Nodes"), add = Id(nodes, "Add"), remove = Id(nodes, "Remove"),
+                item = Id(nodes, "Item");
+  int attempt = 0, destroyed = 0;
+  desk_object* made = nullptr;
+  desk_object* sink = nullptr;
+  HostFn* fn = nullptr;
+  desk_value value{};
+  const std::u16string longText(200, u'x'), missingKey = u"no such key";
+  std::u16string key, oldKey;
+  std::vector<std::u16string> tried;  // keys of the adds tried
+  // A node whose key is changed, and the three levels of a subtree removed.
+  desk_value keyed = Must(nodes, "Add", DESK_METHOD, {Missing(), Missing(), Str(u"keyed")});
+  const int32_t nodeKey = Id(keyed.u.object, "Key");
+  const std::u16string levels[3] = {u"top", u"middle", u"bottom"};
+  auto addSubtree = [&] {
+    if (desk_object* top = Item(nodes, levels[0])) {
+      desk_release(top);
+      return;
+    }
+    for (int i = 0; i < 3; ++i) {
+      desk_value v = i == 0 ? Must(nodes, "Add", DESK_METHOD, {Missing(), Missing(), Str(levels[0])})
+                            : Must(nodes, "Add", DESK_METHOD, {Str(levels[i - 1]), Long(4), Str(levels[i])});
+      desk_value_clear(&v);
+    }
+  };
+  int32_t before = 0;
+  // Twelve keys fill the key table to three quarters: the next add must grow it.
+  while (attempt < 11) {
+    tried.push_back(u"k" + desk::DecimalText(attempt++));
+    desk_value v = Must(nodes, "Add", DESK_METHOD, {Missing(), Missing(), Str(tried.back())});
+    desk_value_clear(&v);
+  }
+
+  const Call calls[] = {
+      {"a tree", [&](desk_error* e) { return VarbelTreeview_DeskCreate(kTreeClsid, &made, e); },
+       [&](int32_t rc) { if (rc == 0) desk_release(made); }},
+      {"a member's id", [&](desk_error* e) { int32_t id = 0; return desk_id_of_name(tree, "SingleSel", &id, e); }},
+      {"a property read", [&](desk_error* e) { return desk_get(tree, nodesId, &value, e); },
+       [&](int32_t) { desk_value_clear(&value); }},
+      {"a node added",
+       [&](desk_error* e) {
+         desk_value args[3] = {Missing(), Missing(), Str(key)};
+         return desk_invoke(nodes, add, DESK_METHOD, args, 3, &value, e);
+       },
+       [&](int32_t rc) {
+         // Added or not, and when added findable: a key left behind by a failed add would
+         // be refused next time, or name a node that is gone.
+         desk_object* found = Item(nodes, key);
+         if (rc == 0) { EXPECT_EQ(found, value.u.object); }
+         if (found) desk_release(found);
+         desk_value_clear(&value);
+       },
+       [&] {
+         key = u"k" + desk::DecimalText(attempt++);
+         tried.push_back(key);
+         before = Count(nodes);
+       }},
+      {"a key changed",
+       [&](desk_error* e) {
+         desk_value args[1] = {Str(key)};
+         return desk_invoke(keyed.u.object, nodeKey, DESK_LET, args, 1, nullptr, e);
+       },
+       [&](int32_t rc) {
+         // The node keeps one key, the one its collection knows it by.
+         desk_value now = Must(keyed.u.object, "Key", DESK_GET);
+         const std::u16string k = Text(now);
+         desk_value_clear(&now);
+         EXPECT_EQ(k, rc == 0 ? key : oldKey);
+         desk_object* found = Item(nodes, k);
+         EXPECT_EQ(found, keyed.u.object);
+         if (found) desk_release(found);
+         desk_object* other = Item(nodes, rc == 0 ? oldKey : key);
+         EXPECT_EQ(other, nullptr);
+         if (other) desk_release(other);
+       },
+       [&] {
+         desk_value now = Must(keyed.u.object, "Key", DESK_GET);
+         oldKey = Text(now);
+         desk_value_clear(&now);
+         key = u"Key" + desk::DecimalText(attempt++);  // folded apart from the key: more to keep
+       }},
+      {"a subtree removed",
+       [&](desk_error* e) {
+         desk_value args[1] = {Str(levels[0])};
+         return desk_invoke(nodes, remove, DESK_METHOD, args, 1, nullptr, e);
+       },
+       [&](int32_t rc) {
+         // All three levels go, or none does.
+         EXPECT_EQ(Count(nodes), rc == 0 ? before - 3 : before);
+         for (const std::u16string& l : levels) {
+           desk_object* found = Item(nodes, l);
+           EXPECT_EQ(found != nullptr, rc != 0) << std::string(l.begin(), l.end());
+           if (found) desk_release(found);
+         }
+       },
+       [&] {
+         addSubtree();
+         before = Count(nodes);
+       }},
+      // An error's own text is copied out with no memory of its own.
+      {"a key not found",
+       [&](desk_error* e) {
+         desk_value args[1] = {Str(missingKey)};
+         return desk_invoke(nodes, item, DESK_GET, args, 1, &value, e);
+       },
+       [&](int32_t) { desk_value_clear(&value); }, [] {}, 35601},
+      {"a string from UTF-8", [&](desk_error* e) { return desk_string_utf8("some text", &value, e); },
+       [&](int32_t) { desk_value_clear(&value); }},
+      {"a value copied",
+       [&](desk_error* e) {
+         desk_value src = Str(longText);
+         return desk_value_set(&value, &src, e);
+       },
+       [&](int32_t) { desk_value_clear(&value); }},
+      {"a host object",
+       [&](desk_error* e) { return desk_host_new(&HostFn::kVtbl, fn, nullptr, 0, &made, e); },
+       [&](int32_t rc) {
+         // One the library failed to take is still its host's: not destroyed.
+         EXPECT_EQ(destroyed, 0);
+         if (rc == 0) desk_release(made);
+         if (rc == 0) { EXPECT_EQ(destroyed, 1); }
+         if (rc != 0 && destroyed == 0) delete fn;
+         destroyed = 0;
+       },
+       [&] {
+         fn = new HostFn;
+         fn->destroyed = &destroyed;
+         fn->invoke = [](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) { return 0; };
+       }},
+      {"an event sink advised",
+       [&](desk_error* e) {
+         int32_t cookie = 0;
+         const int32_t rc = desk_advise(tree, sink, &cookie, e);
+         if (rc == 0) { EXPECT_EQ(desk_unadvise(tree, cookie, &err), 0); }
+         return rc;
+       },
+       [&](int32_t) { desk_release(sink); },
+       [&] {
+         auto* f = new HostFn;
+         f->invoke = [](int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) { return 0; };
+         sink = NewHost(f);
+       }},
+  };
+  for (const Call& c : calls) EachAllocationFails(c);
+  // Every node the collection counts is one its key finds.
+  int32_t found = 0;
+  for (const std::u16string& k : tried)
+    if (desk_object* n = Item(nodes, k)) {
+      ++found;
+      desk_release(n);
+    }
+  EXPECT_GT(found, 0);
+  EXPECT_EQ(Count(nodes), found + 1);  // and the keyed node
+  desk_value_clear(&keyed);
+  desk_value_clear(&nodesValue);
 }
 
 }  // namespace

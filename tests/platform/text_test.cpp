@@ -24,20 +24,31 @@ TEST(TextTest, CopyUtf8CutsBetweenCharactersAndTerminates) {
       {12, "ab\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"},
       {64, "ab\xC3\xA4\xE2\x82\xAC\xF0\x9F\x98\x80"},
   };
-  for (const Row& r : rows) {
-    SCOPED_TRACE("buffer of " + std::to_string(r.size));
-    char buf[64];
-    std::fill(std::begin(buf), std::end(buf), 'x');
-    desk::CopyUtf8(text, buf, r.size);
-    EXPECT_STREQ(buf, r.expected);
-    if (r.size < sizeof buf) {
-      EXPECT_EQ(buf[r.size], 'x') << "nothing written past the buffer";
+  // The same text from UTF-16 (error paths that must not take memory) is cut the same way.
+  const std::u16string wide = u"ab\u00E4\u20AC\U0001F600";
+  for (const bool fromWide : {false, true})
+    for (const Row& r : rows) {
+      SCOPED_TRACE("buffer of " + std::to_string(r.size) + (fromWide ? ", from UTF-16" : ""));
+      char buf[64];
+      std::fill(std::begin(buf), std::end(buf), 'x');
+      fromWide ? desk::CopyUtf8(wide, buf, r.size) : desk::CopyUtf8(text, buf, r.size);
+      EXPECT_STREQ(buf, r.expected);
+      if (r.size < sizeof buf) {
+        EXPECT_EQ(buf[r.size], 'x') << "nothing written past the buffer";
+      }
     }
-  }
+  // Unpaired surrogates become U+FFFD, as in U8.
+  const std::u16string lone = {u'a', 0xD800, u'b', 0xDC00};
+  char buf[16];
+  desk::CopyUtf8(lone, buf, sizeof buf);
+  EXPECT_EQ(std::string(buf), desk::U8(lone));
+  EXPECT_STREQ(buf, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
   char untouched = 'x';
   desk::CopyUtf8(text, &untouched, 0);
+  desk::CopyUtf8(wide, &untouched, 0);
   EXPECT_EQ(untouched, 'x');
   desk::CopyUtf8(text, nullptr, 10);  // no buffer: nothing to do
+  desk::CopyUtf8(wide, nullptr, 10);
 }
 
 // Folding may grow a text past the first guess of its size (each ß folds to ss): the

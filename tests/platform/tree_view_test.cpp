@@ -11,6 +11,7 @@
 
 #include "desk/text.h"
 #include "desk/tree.h"
+#include "support/failing_new.h"
 #include "tree_rows.h"
 
 namespace desk {
@@ -411,6 +412,75 @@ TEST(TreeRowIndex, FollowsChangesInPlaceAndIsBuiltAgainOnlyWhereItMustBe) {
     for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(tree->NodeAtRow(static_cast<int64_t>(i)), rows[i]) << i;
     EXPECT_EQ(tree->NodeAtRow(static_cast<int64_t>(rows.size())), nullptr);
     EXPECT_EQ(desk::detail::RowIndex::Builds() - before, c.builds);
+  }
+}
+
+// Memory running out in the middle of a change leaves the tree, its keys and its rows as they
+// were; the row index, a cache, may be dropped and built again, but never left wrong.
+TEST(TreeRowIndex, MemoryRunningOutInAChangeLeavesTheTreeAndItsRowsAsTheyWere) {
+  if (!desktest::FailAllocation::Available()) GTEST_SKIP() << "the sanitizers' allocator stands in front";
+  struct Case {
+    const char* change;
+    std::function<void(Nodes&)> apply;
+  };
+  auto at = [](Nodes& n, const char16_t* key) -> Node& { return *n.Find(key); };
+  const Case cases[] = {
+      {"a child added", [&](Nodes& n) { n.Add(at(n, u"d"), Relationship::Child, u"New", u"c"); }},
+      {"a root added among sorted roots", [&](Nodes& n) { n.Add(at(n, u"b"), Relationship::Next, u"", u"e"); }},
+      {"a subtree removed", [](Nodes& n) { n.Remove(Variant::String(u"d")); }},
+      {"a key changed", [&](Nodes& n) { at(n, u"d1").SetKey(u"Other"); }},
+      {"a root renamed", [&](Nodes& n) { at(n, u"f").SetText(u"a"); }},
+  };
+  // What a host sees: the rows in order with their keys, and every key finding its node.
+  auto seen = [](TreeView& t, Nodes& n) {
+    std::u16string s;
+    for (Node* r : t.VisibleRows()) {
+      s += r->Text() + u"/" + r->Key() + u" ";
+      if (!r->Key().empty() && n.Find(r->Key()) != r) s += u"(lost) ";
+    }
+    // The keys a change gives find nothing unless it was made.
+    for (const char16_t* k : {u"New", u"Other"})
+      if (n.Find(k)) s += std::u16string(u"[") + k + u"] ";
+    return s + DecimalText(n.Count());
+  };
+  // Seven nodes fill the position index's slots but one, eight fill them: each of its two
+  // tables is full in one of them.
+  for (const int count : {7, 8})
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.change) + ", nodes " + std::to_string(count));
+    for (int k = 0;; ++k) {
+      ASSERT_LT(k, 200);
+      Ref<TreeView> tree = MakeHeadlessTree();
+      Nodes& nodes = tree->NodeCollection();
+      for (const char16_t* r : {u"b", u"d", u"f", u"h"}) nodes.AddRoot(r, r);
+      nodes.Add(*nodes.Find(u"d"), Relationship::Child, u"d1", u"d1");
+      nodes.Add(*nodes.Find(u"d1"), Relationship::Child, u"d2", u"d2");
+      while (nodes.Count() < count) nodes.Add(*nodes.Find(u"h"), Relationship::Child, u"", u"h");
+      for (const char16_t* e : {u"d", u"d1"}) nodes.Find(e)->SetExpanded(true);
+      tree->SetSorted(true);
+      ASSERT_NE(tree->NodeAtRow(0), nullptr);  // the index, built
+      const std::u16string before = seen(*tree, nodes);
+      bool fired = false, failed = false;
+      {
+        desktest::FailAllocation fail(k);
+        try {
+          c.apply(nodes);
+        } catch (const std::bad_alloc&) {
+          failed = true;
+        }
+        fired = fail.Fired();
+      }
+      SCOPED_TRACE(k);
+      if (failed) { EXPECT_EQ(U8(seen(*tree, nodes)), U8(before)); }
+      // And the tree goes on working: a node added next is last by position and by row.
+      Ref<Node> last = nodes.AddRoot(u"z", u"z");
+      EXPECT_EQ(nodes.Item(Variant::Long(nodes.Count())).get(), last.get());
+      const std::vector<Node*> rows = tree->VisibleRows();
+      for (size_t i = 0; i < rows.size(); ++i) ASSERT_EQ(tree->NodeAtRow(static_cast<int64_t>(i)), rows[i]) << i;
+      ASSERT_EQ(tree->NodeAtRow(static_cast<int64_t>(rows.size())), nullptr);
+      ASSERT_EQ(rows.back(), last.get());
+      if (!fired) break;
+    }
   }
 }
 

@@ -19,6 +19,9 @@ DESK_API std::u16string FoldCase(std::u16string_view s);
 // boundary when it does not fit (never inside a sequence). Nothing when `dst` is null or `size`
 // is 0.
 DESK_API void CopyUtf8(std::string_view text, char* dst, size_t size) noexcept;
+// The same from UTF-16, converting as U8 does (an unpaired surrogate becomes U+FFFD) but with
+// no memory of its own: error paths use it when memory may have run out.
+DESK_API void CopyUtf8(std::u16string_view text, char* dst, size_t size) noexcept;
 
 // Decimal text of a 32-bit number: minus sign when negative, no grouping.
 DESK_API std::u16string DecimalText(long long n);
