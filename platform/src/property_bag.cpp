@@ -165,6 +165,13 @@ void EncodeFloat(Json& j, F v) {
 }
 
 constexpr char kB64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+// Each byte's value as a base64 digit; -1 for a byte that is none.
+constexpr std::array<int8_t, 256> kB64Value = [] {
+  std::array<int8_t, 256> value{};
+  value.fill(-1);
+  for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(kB64[i])] = static_cast<int8_t>(i);
+  return value;
+}();
 
 std::string Base64(const std::vector<uint8_t>& in) {
   std::string out;
@@ -386,16 +393,13 @@ std::u16string TextOf(const Json& j, const std::string& what) {
 
 std::vector<uint8_t> FromBase64(const std::string& s, const std::string& what) {
   if (s.size() % 4 != 0) Problem(what + " is not base64 (its length is not a multiple of 4)");
-  std::array<int, 256> value;
-  value.fill(-1);
-  for (int i = 0; i < 64; ++i) value[static_cast<unsigned char>(kB64[i])] = i;
   std::vector<uint8_t> out;
   for (size_t i = 0; i < s.size(); i += 4) {
     bool last = i + 4 == s.size();
     int pad = last ? (s[i + 3] == '=') + (s[i + 2] == '=' && s[i + 3] == '=') : 0;
     uint32_t n = 0;
     for (int k = 0; k < 4; ++k) {
-      int v = k >= 4 - pad ? 0 : value[static_cast<unsigned char>(s[i + static_cast<size_t>(k)])];
+      int v = k >= 4 - pad ? 0 : kB64Value[static_cast<unsigned char>(s[i + static_cast<size_t>(k)])];
       if (v < 0) Problem(what + " is not base64 (character " + std::to_string(i + static_cast<size_t>(k)) + ")");
       n = (n << 6) | static_cast<uint32_t>(v);
     }

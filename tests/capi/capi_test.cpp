@@ -858,7 +858,21 @@ TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {
   EXPECT_EQ(Text(v), u"\u00E9t\u00E9");
   EXPECT_NE(v.u.string.data, out.u.string.data) << "a copy of its own";
   desk_value_clear(&out);
+  // A value copied over one that holds an object gives that object's reference back.
+  desk_value held{};
+  held.kind = DESK_OBJECT;
+  held.u.object = bag;
+  ASSERT_EQ(desk_value_set(&v, &held, &err), 0);
+  EXPECT_EQ(desk_handle_count(), 3) << "the tree, the bag, and the copy";
+  ASSERT_EQ(desk_value_set(&v, &text, &err), 0);
+  EXPECT_EQ(desk_handle_count(), 2) << "the copy's reference, given back";
   desk_value_clear(&v);
+  // An empty string needs no data.
+  desk_value empty{};
+  empty.kind = DESK_STRING;
+  std::fill(std::begin(buf), std::end(buf), 'x');
+  ASSERT_EQ(desk_value_text(&empty, buf, sizeof buf, &err), 0) << err.text;
+  EXPECT_STREQ(buf, "");
   const std::u16string word = u"twelve";  // borrowed by the value: it must outlive it
   desk_value words = Str(word);
   EXPECT_EQ(desk_value_long(&words, &n, &err), 13);

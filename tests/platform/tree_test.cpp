@@ -444,6 +444,9 @@ TEST(TreeSelection, RemovingTheSelectedNodeLeavesNoSelection) {
   Ref<Node> c = nodes.Add(*p, Relationship::Child, u"c", u"C");
   Call(*c, nodeid::kSelected, K::Let, {Variant::Bool(true)});
   EXPECT_EQ(tree->SelectedNode(), c.get());
+  // Unselecting a node that is not the selected one leaves the selection alone.
+  Call(*p, nodeid::kSelected, K::Let, {Variant::Bool(false)});
+  EXPECT_EQ(tree->SelectedNode(), c.get());
   nodes.Remove(S(u"p"));
   c.reset();
   EXPECT_EQ(tree->SelectedNode(), nullptr);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <jpeglib.h>
 #include <random>
 #include <stdexcept>
@@ -61,8 +62,10 @@ std::string WriteJpeg(int w, int h, int components, J_COLOR_SPACE space, int qua
 }
 
 // libpng's writer over rows that `row(y)` gives, in the layout the header names.
+// `extra` adds chunks before the pixels (a palette, transparency).
 template <class Row>
-std::string WritePng(int w, int h, int depth, int colour, int interlace, Row row) {
+std::string WritePng(int w, int h, int depth, int colour, int interlace, Row row,
+                     const std::function<void(png_structp, png_infop)>& extra = {}) {
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   if (!info) throw std::runtime_error("png");
@@ -81,6 +84,7 @@ std::string WritePng(int w, int h, int depth, int colour, int interlace, Row row
   png_set_user_limits(png, PNG_UINT_31_MAX, PNG_UINT_31_MAX);
   png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), depth, colour, interlace,
                PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+  if (extra) extra(png, info);
   png_write_info(png, info);
   const int passes = png_set_interlace_handling(png);
   for (int p = 0; p < passes; ++p)

@@ -392,6 +392,41 @@ TEST(PictureLoader, AnInterlacedPngIsItsPlainTwin) {
   }
 }
 
+// Every colour layout a PNG may have comes out as the same 32-bit pixels: palettes (with
+// transparent entries), grey of one to sixteen bits, grey with alpha, and 16-bit channels.
+TEST(PictureLoader, EveryPngColourLayoutGivesTheSamePixels) {
+  struct Layout {
+    const char* what;
+    std::string bytes;
+    std::vector<uint32_t> pixels;  // two pixels, one row
+  };
+  auto write = [](int depth, int colour, std::vector<uint8_t> row, std::function<void(png_structp, png_infop)> extra = {}) {
+    return testenv::WritePng(2, 1, depth, colour, PNG_INTERLACE_NONE, [&](int) { return row.data(); }, extra);
+  };
+  auto palette = [](png_structp p, png_infop i) {
+    png_color colours[2] = {{255, 0, 0}, {0, 0, 255}};
+    png_set_PLTE(p, i, colours, 2);
+    png_byte alpha[1] = {0};  // the first entry clear
+    png_set_tRNS(p, i, alpha, 1, nullptr);
+  };
+  const Layout rows[] = {
+      {"a palette of 8 bits, one entry clear", write(8, PNG_COLOR_TYPE_PALETTE, {0, 1}, palette), {0x00FF0000u, 0xFF0000FFu}},
+      {"a palette of 1 bit", write(1, PNG_COLOR_TYPE_PALETTE, {0x40}, palette), {0x00FF0000u, 0xFF0000FFu}},
+      {"grey of 1 bit", write(1, PNG_COLOR_TYPE_GRAY, {0x40}), {0xFF000000u, 0xFFFFFFFFu}},
+      {"grey of 2 bits", write(2, PNG_COLOR_TYPE_GRAY, {0x60}), {0xFF555555u, 0xFFAAAAAAu}},
+      {"grey of 8 bits with alpha", write(8, PNG_COLOR_TYPE_GRAY_ALPHA, {0x33, 0xFF, 0x66, 0x80}), {0xFF333333u, 0x80666666u}},
+      {"grey of 16 bits", write(16, PNG_COLOR_TYPE_GRAY, {0x12, 0x34, 0xAB, 0xCD}), {0xFF121212u, 0xFFABABABu}},
+      {"RGB of 16 bits", write(16, PNG_COLOR_TYPE_RGB, {1, 0, 2, 0, 3, 0, 4, 0, 5, 0, 6, 0}), {0xFF010203u, 0xFF040506u}},
+  };
+  for (const Layout& r : rows) {
+    SCOPED_TRACE(r.what);
+    const desk::Decoded d = desk::DecodePixels(Bytes(r.bytes));
+    EXPECT_EQ(d.width, 2);
+    EXPECT_EQ(d.height, 1);
+    EXPECT_EQ(d.pixels, r.pixels);
+  }
+}
+
 // ScaledTo: held pixels as they are at their own size, else their area average, whichever
 // side changes; a picture that keeps only a preview (600x3: 256x1) scales that when it is
 // large enough and decodes its bytes again when it is not.
@@ -861,6 +896,8 @@ TEST(PictureLoader, TheHeaderChecksHoldWithoutGdkPixbuf) {
       {"24 bits, every row", good, true},
       {"24 bits, a byte short", BmpFile(D{.pixels = 23}), false},
       {"rows top down", BmpFile(D{.h = -2, .pixels = 24}), true},
+      {"no rows", BmpFile(D{.h = 0, .pixels = 24}), false},
+      {"no columns", BmpFile(D{.w = 0, .pixels = 24}), false},
       {"the file size one byte past the end", BmpFile(D{.pixels = 24}, 0, 1), false},
       {"pixels starting one byte late", BmpFile(D{.pixels = 24}, 1), false},
       {"pixels starting inside the info header", BmpFile(D{.pixels = 30}, -7), false},
@@ -905,6 +942,7 @@ TEST(PictureLoader, TheHeaderChecksHoldWithoutGdkPixbuf) {
       {"a header alone, for no rows", Dib(D{.w = 1, .h = 1}), true},
       {"39 bytes", [] { auto d = Dib(D{.w = 1, .h = 1}); d.pop_back(); return d; }(), false},
       {"a core header", Dib(D{.infoSize = 12, .w = 2, .h = 4, .pixels = 24}), false},
+      {"a core header, with the bytes of an info header", Dib(D{.infoSize = 12, .w = 2, .h = 4, .pixels = 40}), false},
       {"RLE8", Dib(D{.w = 2, .h = 4, .bpp = 8, .compression = 1, .sizeImage = 4, .palette = 1024, .pixels = 16}), false},
   };
   for (const Row& r : icons) {
