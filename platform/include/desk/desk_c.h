@@ -37,7 +37,8 @@
  * ERRORS are never thrown: a function returns 0 or the error number, and fills the caller's
  * desk_error (when not NULL) with the number, the platform's text and the source (the
  * interface whose member failed, or "desk"). A handle that was released (or never issued) is
- * refused with 91 where it can be detected.
+ * refused with 91 where it can be detected. Memory running out answers 7; when it runs out
+ * only as the result is handed back, the member has run and what it did stands.
  * THREADS: one thread, the one that created the objects.
  */
 #ifndef DESK_C_H
