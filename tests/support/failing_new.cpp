@@ -16,6 +16,8 @@ namespace desktest {
 namespace {
 thread_local int countdown = -1;  // allocations before the one that fails; -1: none fails
 thread_local bool fired = false;
+thread_local bool watching = false;
+thread_local std::size_t largest = 0;
 }  // namespace
 
 FailAllocation::FailAllocation(int after) {
@@ -24,6 +26,13 @@ FailAllocation::FailAllocation(int after) {
 }
 FailAllocation::~FailAllocation() { countdown = -1; }
 bool FailAllocation::Fired() const { return fired; }
+
+LargestAllocation::LargestAllocation() {
+  watching = true;
+  largest = 0;
+}
+LargestAllocation::~LargestAllocation() { watching = false; }
+unsigned long long LargestAllocation::Bytes() const { return largest; }
 
 #if defined(DESK_TEST_ASAN)
 bool FailAllocation::Available() { return false; }
@@ -41,6 +50,7 @@ __attribute__((visibility("default"))) void* operator new(std::size_t size) {
     desktest::fired = true;
     throw std::bad_alloc();
   }
+  if (desktest::watching && size > desktest::largest) desktest::largest = size;
   if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
   throw std::bad_alloc();
 }

@@ -18,4 +18,15 @@ class FailAllocation {
   static bool Available();
 };
 
+// The largest single allocation the calling thread makes while one of these lives (0 where
+// allocations cannot be watched: a sanitizer build).
+class LargestAllocation {
+ public:
+  LargestAllocation();
+  ~LargestAllocation();
+  LargestAllocation(const LargestAllocation&) = delete;
+  LargestAllocation& operator=(const LargestAllocation&) = delete;
+  unsigned long long Bytes() const;
+};
+
 }  // namespace desktest

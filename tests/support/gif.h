@@ -4,6 +4,7 @@
 
 #include <gif_lib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -86,8 +87,8 @@ inline std::string EncodeGif(int screenWidth, int screenHeight, const std::vecto
     for (int y : order) {
       if (!ok) break;
       // giflib reads a first pixel even from a line of none (a frame of no columns).
-      std::vector<GifPixelType> line(f.indexes.begin() + y * f.width, f.indexes.begin() + (y + 1) * f.width);
-      if (line.empty()) line.push_back(0);
+      std::vector<GifPixelType> line(static_cast<size_t>(std::max(f.width, 1)), 0);
+      std::copy(f.indexes.begin() + y * f.width, f.indexes.begin() + (y + 1) * f.width, line.begin());
       ok = EGifPutLine(gif, line.data(), f.width) == GIF_OK;
     }
   }

@@ -15,6 +15,7 @@
 #include "support/bmp.h"
 #include "support/damaged_pictures.h"
 #include "support/encode.h"
+#include "support/failing_new.h"
 #include "support/gif.h"
 
 namespace {
@@ -424,6 +425,23 @@ TEST(PictureLoader, EveryPngColourLayoutGivesTheSamePixels) {
     EXPECT_EQ(d.width, 2);
     EXPECT_EQ(d.height, 1);
     EXPECT_EQ(d.pixels, r.pixels);
+  }
+}
+
+// A camera-size photo wanted at thumbnail size is decoded a row at a time: nothing the size
+// of its pixels is ever allocated, whatever the format.
+TEST(PictureLoader, APhotoWantedSmallIsNeverHeldWhole) {
+  if (!desktest::FailAllocation::Available()) GTEST_SKIP() << "the sanitizers' allocator stands in front";
+  const int w = 1200, h = 900;
+  const std::vector<uint8_t> rgb = testenv::PatternRgb(w, h, 7);
+  const std::string png = testenv::EncodePng(rgb, w, h), jpeg = testenv::EncodeJpeg(rgb, w, h);
+  for (const std::string* file : {&png, &jpeg}) {
+    const std::string& bytes = *file;
+    SCOPED_TRACE(file == &png ? "png" : "jpeg");
+    desktest::LargestAllocation watch;
+    const desk::Decoded d = desk::DecodePixels(Bytes(bytes), 64, 48);
+    EXPECT_EQ(d.outWidth * d.outHeight, 64 * 48);
+    EXPECT_LT(watch.Bytes(), size_t{w} * h) << "a quarter of the pixels' own size, at most";
   }
 }
 
