@@ -55,8 +55,17 @@ size_t Collection::PositionOf(const Variant& index) const {
 }
 
 void Collection::Insert(size_t pos, std::unique_ptr<Entry> e) {
-  if (e->hasKey) keys_.emplace(e->folded, e.get());
-  items_.insert(items_.begin() + static_cast<ptrdiff_t>(pos), std::move(e));
+  // In the list first: a key is never left naming an entry that memory running out dropped.
+  Entry* added = e.get();
+  const auto at = items_.insert(items_.begin() + static_cast<ptrdiff_t>(pos), std::move(e));
+  if (added->hasKey) {
+    try {
+      keys_.emplace(added->folded, added);
+    } catch (...) {
+      items_.erase(at);
+      throw;
+    }
+  }
   for (CollectionEnum* en : enums_)
     if (en->pos_ > pos) ++en->pos_;
 }

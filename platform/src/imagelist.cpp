@@ -119,9 +119,16 @@ Ref<ListImage> ListImages::Add(const Variant& index, const Variant& key, const V
   Ref<Picture> shown = pic->HoldsPixels() && pic->width == w && pic->height == h ? pic : pic->ScaledTo(w, h);
   pic->DropPreview();
   Ref<ListImage> e = MakeRef<ListImage>(std::move(k), std::move(pic), std::move(shown));
+  const auto at = items_.insert(items_.begin() + static_cast<ptrdiff_t>(pos), e);
+  if (!e->key_.empty()) {
+    try {
+      keys_.emplace(e->key_, e.get());
+    } catch (...) {
+      items_.erase(at);  // memory ran out: no entry without its key
+      throw;
+    }
+  }
   imageWidth_ = w, imageHeight_ = h;
-  items_.insert(items_.begin() + static_cast<ptrdiff_t>(pos), e);
-  if (!e->key_.empty()) keys_.emplace(e->key_, e.get());
   Reindex(pos);
   return e;
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "support/failing_new.h"
 #include "support/test_support.h"
 
 using desk::Collection;
@@ -66,6 +67,40 @@ TEST_F(CollectionTest, BeforeAndAfterPositions) {
 }
 
 // A removed element's key must not stay mapped: it would name freed memory and refuse the key.
+// Memory running out in an Add leaves the collection as it was, its keys included; the
+// same Add works once memory is back.
+TEST_F(CollectionTest, AnAddThatRunsOutOfMemoryLeavesNoTrace) {
+  if (!desktest::FailAllocation::Available()) GTEST_SKIP() << "the sanitizers' allocator stands in front";
+  const Variant item = Variant::String(u"n"), before = Variant::Long(2);
+  const std::u16string key = u"New key, long enough to need memory of its own";
+  for (int k = 0;; ++k) {
+    ASSERT_LT(k, 100);
+    SetUp();
+    c->Add(Variant::String(u"d"), u"Delta");  // four fill the list: a fifth makes it grow
+    bool failed = false, fired = false;
+    {
+      desktest::FailAllocation fail(k);
+      try {
+        c->Add(item, key, before);
+      } catch (const std::bad_alloc&) {
+        failed = true;
+      }
+      fired = fail.Fired();
+    }
+    SCOPED_TRACE(k);
+    if (!failed) {
+      EXPECT_EQ(Items(*c), u"anbcd");
+      EXPECT_EQ(c->Item(Variant::String(key)).ToString(), u"n");
+      break;
+    }
+    EXPECT_TRUE(fired);
+    EXPECT_EQ(Items(*c), u"abcd");
+    EXPECT_EQ(c->Find(key), nullptr);
+    c->Add(item, key);  // the key is free
+    EXPECT_EQ(Items(*c), u"abcdn");
+  }
+}
+
 TEST_F(CollectionTest, KeysOfRemovedElementsAreGoneAndFreeAgain) {
   struct Row {
     const char* name;

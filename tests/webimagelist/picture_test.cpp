@@ -787,6 +787,31 @@ TEST(ImageList, RefusalsLeaveTheListUnchanged) {
     EXPECT_EQ(ErrorOf([&] { images.Add(r.index, r.key, r.picture); }), r.number);
     EXPECT_EQ(images.Count(), 1);
   }
+  // Memory running out in an Add leaves no entry and no key behind; the key is free after.
+  if (desktest::FailAllocation::Available()) {
+    const desk::Variant key = desk::Variant::String(u"a key long enough to need memory of its own");
+    for (int k = 0;; ++k) {
+      ASSERT_LT(k, 200);
+      const desk::Variant picture = desk::Variant::Object(Pic());
+      bool failed = false, fired = false;
+      {
+        desktest::FailAllocation fail(k);
+        try {
+          images.Add(desk::Variant::Missing(), key, picture);
+        } catch (const std::bad_alloc&) {
+          failed = true;
+        }
+        fired = fail.Fired();
+      }
+      if (!failed) break;
+      EXPECT_TRUE(fired);
+      EXPECT_EQ(images.Count(), 1) << "allocation " << k;
+      EXPECT_EQ(list->Find(key.ToString()), nullptr) << "allocation " << k;
+    }
+    EXPECT_EQ(images.Count(), 2);
+    EXPECT_EQ(images.Item(key)->Index(), 2);
+    images.Remove(key);
+  }
   EXPECT_EQ(ErrorOf([&] { images.Item(desk::Variant::String(u"nope")); }), 35601);
   EXPECT_EQ(ErrorOf([&] { images.Remove(desk::Variant::Long(0)); }), 35600);
   EXPECT_EQ(ErrorOf([&] { images.Item(desk::Variant::Long(2)); }), 35600);
