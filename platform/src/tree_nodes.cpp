@@ -57,11 +57,12 @@ int32_t PositionIndex::Prefix(size_t slots) const {
 }
 
 void PositionIndex::Reserve() {
-  auto room = [](auto& v, size_t need) {
-    if (v.capacity() < need) v.reserve(std::max(need, v.capacity() * 2));
+  // Append adds one to each (and the unused first entry to an empty Fenwick tree).
+  auto room = [](auto& v) {
+    if (v.size() == v.capacity()) v.reserve(std::max<size_t>(8, v.capacity() * 2));
   };
-  room(slots_, slots_.size() + 1);
-  room(fenwick_, std::max<size_t>(fenwick_.size(), 1) + 1);
+  room(slots_);
+  room(fenwick_);
 }
 
 size_t PositionIndex::Append(Ref<Node> n) {
