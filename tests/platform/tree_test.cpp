@@ -323,6 +323,20 @@ TEST_F(TreeModel, KeysFindTheirNodeWhateverTheirCaseThroughEveryChange) {
   EXPECT_EQ(b.Key(), u"UPPER");  // a detached node keeps its key for reading
 }
 
+// Nodes added without keys and given them later, one by one: the first into a tree that has
+// no key at all, and enough of them that the keys' table grows on the way.
+TEST(TreeKeys, KeysGivenLaterToNodesAddedWithoutThemAreFound) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  std::vector<Ref<Node>> added;
+  for (int i = 0; i < 40; ++i) added.push_back(nodes.AddRoot(u"", u"n"));
+  for (int i = 0; i < 40; ++i) {
+    added[static_cast<size_t>(i)]->SetKey(u"K" + DecimalText(i));
+    for (int j = 0; j <= i; ++j) ASSERT_EQ(nodes.Find(u"k" + DecimalText(j)), added[static_cast<size_t>(j)].get()) << i;
+    ASSERT_EQ(nodes.Find(u"k" + DecimalText(i + 1)), nullptr);
+  }
+}
+
 TEST_F(TreeModel, TagAndPicturesAreKeptOnlyWhenSetAndSurviveRemoval) {
   Ref<Node> n = nodes.AddRoot(u"t", u"T");
   EXPECT_TRUE(n->Tag().IsEmpty());
