@@ -43,6 +43,9 @@ TEST(TextTest, CopyUtf8CutsBetweenCharactersAndTerminates) {
   desk::CopyUtf8(lone, buf, sizeof buf);
   EXPECT_EQ(std::string(buf), desk::U8(lone));
   EXPECT_STREQ(buf, "a\xEF\xBF\xBD" "b\xEF\xBF\xBD");
+  // A view ends where it says, not at a terminator.
+  desk::CopyUtf8(std::u16string_view(wide).substr(0, 2), buf, sizeof buf);
+  EXPECT_STREQ(buf, "ab");
   char untouched = 'x';
   desk::CopyUtf8(text, &untouched, 0);
   desk::CopyUtf8(wide, &untouched, 0);
