@@ -31,6 +31,13 @@ except desk.DeskError as e:
 del tree
 gc.collect()
 print("handles", desk.handle_count())
+# Back on the headless platform, windows are refused again.
+desk.use_platform("headless")
+plain = desk.CreateObject("{D5CA163D-6878-4BD8-A144-A5E85A414594}")
+try:
+    desk.show(plain, "headless", 320, 240)
+except desk.DeskError as e:
+    print("headless show", e.number)
 """
 
 
@@ -41,4 +48,4 @@ def test_a_control_in_a_window_and_the_event_loop():
     if run.returncode == 3:
         pytest.skip(run.stdout.decode().strip())
     assert run.returncode == 0, run.stderr.decode()
-    assert run.stdout.decode().splitlines() == ["nodes 1", "bag 438", "handles 0"]
+    assert run.stdout.decode().splitlines() == ["nodes 1", "bag 438", "handles 0", "headless show 5"]
