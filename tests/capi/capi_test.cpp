@@ -948,8 +948,15 @@ class CApiMemory : public CApi {
     std::function<void()> prepare = [] {};                     // what the call needs, while memory lasts
     int32_t answer = 0;                                         // when memory lasts
   };
-  // Runs `c` with each of its allocations failing in turn, until a run where none fails.
+  // Runs `c` with each of its allocations failing in turn, until a run where none fails:
+  // alone, and with every one after it failing too.
   void EachAllocationFails(const Call& c) {
+    for (const bool andLater : {false, true}) {
+      SCOPED_TRACE(andLater ? "memory stays used up" : "one allocation fails");
+      EachAllocationFails(c, andLater);
+    }
+  }
+  void EachAllocationFails(const Call& c, bool andLater) {
     const int64_t handles = desk_handle_count();
     for (int k = 0;; ++k) {
       ASSERT_LT(k, 500) << c.name << ": allocations never end";
@@ -959,7 +966,7 @@ class CApiMemory : public CApi {
       int32_t rc = 0;
       bool fired = false;
       {
-        desktest::FailAllocation fail(k);
+        desktest::FailAllocation fail(k, andLater);
         rc = c.call(&e);
         fired = fail.Fired();
       }
@@ -1040,6 +1047,7 @@ TEST_F(CApiMemory, EveryEntryPointAnswersMemoryRunningOutWith7AndLeavesNothingHa
     }
   };
   int32_t before = 0;
+  desk_value enumerator = Must(nodes, "_NewEnum", DESK_METHOD);
   // Twelve keys fill the key table to three quarters: the next add must grow it.
   while (attempt < 11) {
     tried.push_back(u"k" + desk::DecimalText(attempt++));
@@ -1120,6 +1128,21 @@ TEST_F(CApiMemory, EveryEntryPointAnswersMemoryRunningOutWith7AndLeavesNothingHa
          return desk_invoke(nodes, item, DESK_GET, args, 1, &value, e);
        },
        [&](int32_t) { desk_value_clear(&value); }, [] {}, 35601},
+      // A by-reference target always ends holding what the library wrote: the node, or Empty.
+      {"an item written back by reference",
+       [&](desk_error* e) {
+         desk_value ref{};
+         ref.kind = DESK_BYREF;
+         ref.u.ref = &value;
+         return desk_invoke(enumerator.u.object, 1, DESK_METHOD, &ref, 1, nullptr, e);
+       },
+       [&](int32_t rc) {
+         if (rc == 0) { EXPECT_EQ(value.kind, DESK_OBJECT); }
+         if (rc != 0) { EXPECT_TRUE(value.kind == DESK_OBJECT || value.kind == DESK_EMPTY) << value.kind; }
+         desk_value_clear(&value);
+         EXPECT_EQ(desk_invoke(enumerator.u.object, 2, DESK_METHOD, nullptr, 0, nullptr, &err), 0) << "Reset";
+       },
+       [&] { value = desk_value{}; }},
       {"a string from UTF-8", [&](desk_error* e) { return desk_string_utf8("some text", &value, e); },
        [&](int32_t) { desk_value_clear(&value); }},
       {"a value copied",
@@ -1167,6 +1190,7 @@ TEST_F(CApiMemory, EveryEntryPointAnswersMemoryRunningOutWith7AndLeavesNothingHa
     }
   EXPECT_GT(found, 0);
   EXPECT_EQ(Count(nodes), found + 1);  // and the keyed node
+  desk_value_clear(&enumerator);
   desk_value_clear(&keyed);
   desk_value_clear(&nodesValue);
 }

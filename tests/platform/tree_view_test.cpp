@@ -445,9 +445,10 @@ TEST(TreeRowIndex, MemoryRunningOutInAChangeLeavesTheTreeAndItsRowsAsTheyWere) {
   };
   // Seven nodes fill the position index's slots but one, eight fill them: each of its two
   // tables is full in one of them.
+  for (const bool andLater : {false, true})
   for (const int count : {7, 8})
   for (const Case& c : cases) {
-    SCOPED_TRACE(std::string(c.change) + ", nodes " + std::to_string(count));
+    SCOPED_TRACE(std::string(c.change) + ", nodes " + std::to_string(count) + (andLater ? ", memory stays used up" : ""));
     for (int k = 0;; ++k) {
       ASSERT_LT(k, 200);
       Ref<TreeView> tree = MakeHeadlessTree();
@@ -462,7 +463,7 @@ TEST(TreeRowIndex, MemoryRunningOutInAChangeLeavesTheTreeAndItsRowsAsTheyWere) {
       const std::u16string before = seen(*tree, nodes);
       bool fired = false, failed = false;
       {
-        desktest::FailAllocation fail(k);
+        desktest::FailAllocation fail(k, andLater);
         try {
           c.apply(nodes);
         } catch (const std::bad_alloc&) {

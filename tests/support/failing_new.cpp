@@ -16,15 +16,20 @@ namespace desktest {
 namespace {
 thread_local int countdown = -1;  // allocations before the one that fails; -1: none fails
 thread_local bool fired = false;
+thread_local bool persist = false;  // once one fails, every later one does
 thread_local bool watching = false;
 thread_local std::size_t largest = 0;
 }  // namespace
 
-FailAllocation::FailAllocation(int after) {
+FailAllocation::FailAllocation(int after, bool andLater) {
   countdown = after;
   fired = false;
+  persist = andLater;
 }
-FailAllocation::~FailAllocation() { countdown = -1; }
+FailAllocation::~FailAllocation() {
+  countdown = -1;
+  persist = false;
+}
 bool FailAllocation::Fired() const { return fired; }
 
 LargestAllocation::LargestAllocation() {
@@ -46,7 +51,7 @@ bool FailAllocation::Available() { return true; }
 // Replaces the global operator new for the whole program (the libraries it loads included);
 // the other forms of new and every delete are the library's own, which come here or free().
 __attribute__((visibility("default"))) void* operator new(std::size_t size) {
-  if (desktest::countdown >= 0 && desktest::countdown-- == 0) {
+  if ((desktest::countdown >= 0 && desktest::countdown-- == 0) || (desktest::fired && desktest::persist)) {
     desktest::fired = true;
     throw std::bad_alloc();
   }

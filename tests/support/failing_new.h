@@ -7,8 +7,9 @@ namespace desktest {
 
 class FailAllocation {
  public:
-  // The allocation `after` allocations from now (0: the next one) fails; later ones succeed.
-  explicit FailAllocation(int after);
+  // The allocation `after` allocations from now (0: the next one) fails; later ones succeed,
+  // or, when `andLater`, fail too (memory that stays used up).
+  explicit FailAllocation(int after, bool andLater = false);
   ~FailAllocation();
   FailAllocation(const FailAllocation&) = delete;
   FailAllocation& operator=(const FailAllocation&) = delete;
