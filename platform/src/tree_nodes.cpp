@@ -582,10 +582,11 @@ void Node::SetKey(std::u16string key) {
   std::u16string folded = key.empty() ? std::u16string() : FoldKey(key);
   t.CheckKey(key, folded, this);
   if (folded == key) folded.clear();  // the key is its own folded form: kept once
-  // What takes memory comes first, so that running out leaves the old key in place. The index
-  // takes none: one key out and one in never grows it.
+  // What takes memory comes first, so that running out leaves the old key in place. One key
+  // out of the index and one in never grows it; a node's first key may.
   const bool keepFolded = !folded.empty() || (extra_ && !extra_->foldedKey.empty());
   if (keepFolded) Extras();
+  if (key_.empty() && !key.empty()) t.index_->keys.Reserve();
   if (!key_.empty()) t.index_->keys.Erase(*this);
   if (keepFolded) extra_->foldedKey = std::move(folded);
   key_ = std::move(key);
