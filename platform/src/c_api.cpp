@@ -45,17 +45,10 @@ constexpr std::string_view kSource = "desk";
 // ---------------------------------------------------------------------------------------------
 // Error records
 
-int32_t Fail(desk_error* err, int32_t number, std::string_view text, std::string_view source) {
-  if (err) {
-    err->number = number;
-    CopyUtf8(text, err->text, sizeof err->text);
-    CopyUtf8(source, err->source, sizeof err->source);
-  }
-  return number;
-}
-
-// The same for a text in UTF-16, converted with no memory of its own: memory may have run out.
-int32_t Fail(desk_error* err, int32_t number, std::u16string_view text, std::string_view source) noexcept {
+// `text` in UTF-8 or UTF-16, copied either way with no memory of its own: memory may have run
+// out.
+template <class Text>
+int32_t Fail(desk_error* err, int32_t number, const Text& text, std::string_view source) noexcept {
   if (err) {
     err->number = number;
     CopyUtf8(text, err->text, sizeof err->text);
@@ -65,7 +58,7 @@ int32_t Fail(desk_error* err, int32_t number, std::u16string_view text, std::str
 }
 
 int32_t Fail(desk_error* err, Err e, std::string_view source = kSource) {
-  return Fail(err, static_cast<int32_t>(e), std::u16string_view(ErrorText(e)), source);
+  return Fail(err, static_cast<int32_t>(e), ErrorText(e), source);
 }
 
 // A record that is already clear (the common case: a host reuses one for a run of calls that
@@ -90,7 +83,7 @@ int32_t Translate(desk_error* err, std::string_view source) noexcept {
   try {
     throw;
   } catch (const Error& e) {
-    return Fail(err, e.Number(), std::u16string_view(e.Description()), source);
+    return Fail(err, e.Number(), e.Description(), source);
   } catch (const std::bad_alloc&) {
     return Fail(err, Err::OutOfMemory, source);
   } catch (const std::exception& e) {

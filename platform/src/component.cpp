@@ -48,10 +48,10 @@ int32_t CreateByClassId(const TypeLibInfo& lib, std::span<const ClassFactory> fa
     CopyUtf8("Can't create object: no class " + given + " in " + lib.name, message, size);
     return static_cast<int32_t>(Err::CantCreateObject);
   } catch (const Error& e) {
-    CopyUtf8(U8(e.Description()), message, size);
+    CopyUtf8(e.Description(), message, size);  // with no memory of its own, which may have run out
     return e.Number();
   } catch (const std::bad_alloc&) {
-    CopyUtf8(U8(ErrorText(Err::OutOfMemory)), message, size);  // short enough to need no memory
+    CopyUtf8(ErrorText(Err::OutOfMemory), message, size);
     return static_cast<int32_t>(Err::OutOfMemory);
   } catch (const std::exception& e) {
     CopyUtf8(e.what(), message, size);

@@ -21,7 +21,8 @@ class KeyIndex {
   Node* Find(std::u16string_view folded) const;
   // Room for one more key, made before the tree changes: Insert then takes no memory.
   void Reserve();
-  // The node's folded key must not be in the index yet.
+  // The node's folded key must not be in the index yet, and Reserve made room for it (one key
+  // erased just before also leaves room).
   void Insert(Node& n);
   void Erase(Node& n);
   void Clear();

@@ -145,7 +145,6 @@ void KeyIndex::Reserve() {
 }
 
 void KeyIndex::Insert(Node& n) {
-  Reserve();
   Place(Slot{Hash(n.FoldedKey()), &n});
   ++count_;
 }
