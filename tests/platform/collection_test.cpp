@@ -73,32 +73,23 @@ TEST_F(CollectionTest, AnAddThatRunsOutOfMemoryLeavesNoTrace) {
   if (!desktest::FailAllocation::Available()) GTEST_SKIP() << "the sanitizers' allocator stands in front";
   const Variant item = Variant::String(u"n"), before = Variant::Long(2);
   const std::u16string key = u"New key, long enough to need memory of its own";
-  for (int k = 0;; ++k) {
-    ASSERT_LT(k, 100);
-    SetUp();
-    c->Add(Variant::String(u"d"), u"Delta");  // four fill the list: a fifth makes it grow
-    bool failed = false, fired = false;
-    {
-      desktest::FailAllocation fail(k);
-      try {
-        c->Add(item, key, before);
-      } catch (const std::bad_alloc&) {
-        failed = true;
-      }
-      fired = fail.Fired();
-    }
-    SCOPED_TRACE(k);
-    if (!failed) {
-      EXPECT_EQ(Items(*c), u"anbcd");
-      EXPECT_EQ(c->Item(Variant::String(key)).ToString(), u"n");
-      break;
-    }
-    EXPECT_TRUE(fired);
-    EXPECT_EQ(Items(*c), u"abcd");
-    EXPECT_EQ(c->Find(key), nullptr);
-    c->Add(item, key);  // the key is free
-    EXPECT_EQ(Items(*c), u"abcdn");
-  }
+  desktest::EachAllocationFailing(
+      [&] {
+        SetUp();
+        c->Add(Variant::String(u"d"), u"Delta");  // four fill the list: a fifth makes it grow
+      },
+      [&] { c->Add(item, key, before); },
+      [&](bool failed) {
+        if (!failed) {
+          EXPECT_EQ(Items(*c), u"anbcd");
+          EXPECT_EQ(c->Item(Variant::String(key)).ToString(), u"n");
+          return;
+        }
+        EXPECT_EQ(Items(*c), u"abcd");
+        EXPECT_EQ(c->Find(key), nullptr);
+        c->Add(item, key);  // the key is free
+        EXPECT_EQ(Items(*c), u"abcdn");
+      });
 }
 
 TEST_F(CollectionTest, KeysOfRemovedElementsAreGoneAndFreeAgain) {

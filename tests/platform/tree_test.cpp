@@ -333,22 +333,11 @@ TEST(TreeKeys, KeysGivenLaterToNodesAddedWithoutThemAreFound) {
   for (int i = 0; i < 40; ++i) added.push_back(nodes.AddRoot(u"", u"n"));
   for (int i = 0; i < 40; ++i) {
     // The thirteenth key grows the table: memory running out there leaves the node keyless.
-    for (int k = 0; i == 12 && desktest::FailAllocation::Available(); ++k) {
-      bool failed = false, fired = false;
-      {
-        desktest::FailAllocation fail(k);
-        try {
-          added[12]->SetKey(u"K12");
-        } catch (const std::bad_alloc&) {
-          failed = true;
-        }
-        fired = fail.Fired();
-      }
-      if (!failed) break;
-      ASSERT_TRUE(fired);
-      ASSERT_EQ(added[12]->Key(), u"") << k;
-      ASSERT_EQ(nodes.Find(u"k12"), nullptr) << k;
-    }
+    if (i == 12 && desktest::FailAllocation::Available())
+      desktest::EachAllocationFailing([] {}, [&] { added[12]->SetKey(u"K12"); }, [&](bool failed) {
+        EXPECT_EQ(added[12]->Key(), failed ? u"" : u"K12");
+        EXPECT_EQ(nodes.Find(u"k12"), failed ? nullptr : added[12].get());
+      });
     added[static_cast<size_t>(i)]->SetKey(u"K" + DecimalText(i));
     for (int j = 0; j <= i; ++j) ASSERT_EQ(nodes.Find(u"k" + DecimalText(j)), added[static_cast<size_t>(j)].get()) << i;
     ASSERT_EQ(nodes.Find(u"k" + DecimalText(i + 1)), nullptr);

@@ -3,6 +3,11 @@
 // can be tested. Not in sanitizer builds, whose own allocator stands in front.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <new>
+#include <string>
+
 namespace desktest {
 
 class FailAllocation {
@@ -29,5 +34,32 @@ class LargestAllocation {
   LargestAllocation& operator=(const LargestAllocation&) = delete;
   unsigned long long Bytes() const;
 };
+
+// Runs `change` with each of its allocations failing in turn (and, when `andLater`, every one
+// after it too), until a run in which none fails. `prepare` runs before each, while memory
+// lasts; `check(failed)` after each, told whether memory ran out (std::bad_alloc).
+template <class Prepare, class Change, class Check>
+void EachAllocationFailing(Prepare prepare, Change change, Check check, bool andLater = false) {
+  for (int k = 0; k < 1000; ++k) {
+    prepare();
+    bool failed = false, fired = false;
+    {
+      FailAllocation fail(k, andLater);
+      try {
+        change();
+      } catch (const std::bad_alloc&) {
+        failed = true;
+      }
+      fired = fail.Fired();
+    }
+    SCOPED_TRACE("allocation " + std::to_string(k));
+    if (failed) {
+      EXPECT_TRUE(fired) << "out of memory with no allocation failing";
+    }
+    check(failed);
+    if (!fired) return;
+  }
+  ADD_FAILURE() << "allocations never end";
+}
 
 }  // namespace desktest
