@@ -1,7 +1,5 @@
 #include "desk/component.h"
 
-#include <dlfcn.h>
-
 #include <cctype>
 #include <cstring>
 #include <string>
@@ -58,28 +56,6 @@ int32_t CreateByClassId(const TypeLibInfo& lib, std::span<const ClassFactory> fa
     return static_cast<int32_t>(Err::CantCreateObject);
   }
 }
-
-namespace detail {
-
-Library::Library(const char* name, bool global) {
-  if (!name) {
-    why_ = "no library named";
-    return;
-  }
-  handle_ = dlopen(name, RTLD_NOW | (global ? RTLD_GLOBAL : RTLD_LOCAL));
-  if (!handle_) {
-    const char* why = dlerror();
-    why_ = why ? why : std::string(name) + " not found";
-  }
-}
-
-Library::~Library() {
-  if (handle_) dlclose(handle_);
-}
-
-void* Library::Find(const char* symbol) const { return handle_ && symbol ? dlsym(handle_, symbol) : nullptr; }
-
-}  // namespace detail
 
 Ref<Object> CreateFromLibrary(const char* library, const char* entryPoint, const char* clsid) {
   const std::string lib = library ? library : "(null)";

@@ -24,7 +24,7 @@
 
 #include "desk/picture_loader.h"
 #include "desk/text.h"
-#include "files.h"
+#include "files/files.h"
 
 namespace desk {
 

@@ -10,7 +10,7 @@
 
 #include "desk/text.h"
 #include "support/failing_new.h"
-#include "tree_index.h"
+#include "tree/tree_index.h"
 
 namespace desk {
 namespace {

@@ -12,7 +12,7 @@
 #include "desk/text.h"
 #include "desk/tree.h"
 #include "support/failing_new.h"
-#include "tree_rows.h"
+#include "tree/tree_rows.h"
 
 namespace desk {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "desk/text.h"
 #include "qt_dnd.h"
-#include "tree_rows.h"
+#include "tree/tree_rows.h"
 
 namespace desk::qtb {
 

@@ -31,8 +31,8 @@
 
 #include "desk/picture_loader.h"
 #include "desk/text.h"
-#include "files.h"
-#include "picture_checks.h"
+#include "files/files.h"
+#include "pictures/picture_checks.h"
 
 namespace desk {
 

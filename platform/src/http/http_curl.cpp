@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "desk/http.h"
-#include "http_checks.h"
+#include "http/http_checks.h"
 
 namespace desk::http {
 

@@ -5,7 +5,7 @@
 
 #include "desk/platform.h"
 #include "desk/tree.h"
-#include "tree_index.h"
+#include "tree/tree_index.h"
 
 namespace desk {
 

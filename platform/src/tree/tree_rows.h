@@ -2,7 +2,8 @@
 // GUI backend's item model: a node's place among its siblings in display order, the node at a
 // place, and the node on a row, each in O(log n) (times the depth for a row).
 //
-// Internal to the platform and its backends; not part of the public headers.
+// Internal to the platform and its backends (the Qt item model), reached through the private
+// target DeskRuntimePrivate; not part of the public headers.
 #pragma once
 
 #include <cstdint>

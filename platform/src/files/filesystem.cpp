@@ -15,7 +15,7 @@
 
 #include "desk/error.h"
 #include "desk/text.h"
-#include "files.h"
+#include "files/files.h"
 
 namespace desk {
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "autotest_export.h"
 #include "desk/http.h"
 
 namespace desk::http::detail {
@@ -17,7 +18,7 @@ struct Checks {
   bool statusAtEnd = true;            // the final status decides success, with a body or without
 };
 
-// Exported for the tests, though declared in no installed header.
-DESK_API std::shared_ptr<Client> MakeCurlClientWithChecks(const Options& options, const Checks& checks);
+// For the tests alone (see autotest_export.h).
+DESK_AUTOTEST_API std::shared_ptr<Client> MakeCurlClientWithChecks(const Options& options, const Checks& checks);
 
 }  // namespace desk::http::detail

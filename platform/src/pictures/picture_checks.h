@@ -7,17 +7,18 @@
 #include <cstdint>
 #include <span>
 
+#include "autotest_export.h"
 #include "desk/picture_loader.h"
 
 namespace desk::detail {
 
-// `type` is gdk-pixbuf's name of the format ("bmp", "ico"). Exported for the tests, though
-// declared in no installed header.
-DESK_API Decoded DecodeWithPixbufOnly(const char* type, std::span<const uint8_t> bytes);
+// `type` is gdk-pixbuf's name of the format ("bmp", "ico"). For the tests alone (see
+// autotest_export.h), as are the two below.
+DESK_AUTOTEST_API Decoded DecodeWithPixbufOnly(const char* type, std::span<const uint8_t> bytes);
 
 // The header checks alone: whether a BMP file, or the bitmap of an icon entry (from its info
 // header on), holds everything its headers promise, in a layout gdk-pixbuf draws.
-DESK_API bool BmpHeadersHold(std::span<const uint8_t> file);
-DESK_API bool IconBitmapHeadersHold(std::span<const uint8_t> dib);
+DESK_AUTOTEST_API bool BmpHeadersHold(std::span<const uint8_t> file);
+DESK_AUTOTEST_API bool IconBitmapHeadersHold(std::span<const uint8_t> dib);
 
 }  // namespace desk::detail

@@ -7,8 +7,8 @@
 
 #include "desk/text.h"
 #include "desk/tree.h"
-#include "tree_index.h"
-#include "tree_rows.h"
+#include "tree/tree_index.h"
+#include "tree/tree_rows.h"
 
 namespace desk {
 
