@@ -6,6 +6,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QEventLoop>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -222,6 +223,10 @@ Ref<Picture> QtPlatform::LoadPicture(const std::u16string& path) {
 Ref<Object> QtPlatform::CreateImageList() { return MakeRef<qtb::QtImageList>(); }
 
 void QtPlatform::DoEvents() { QCoreApplication::processEvents(); }
+
+void QtPlatform::ProcessPaintAndTimers(int32_t maxMs) {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, std::max(maxMs, 0));
+}
 
 std::shared_ptr<QtPlatform> MakeQtPlatform() {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;
