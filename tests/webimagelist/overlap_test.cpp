@@ -5,7 +5,11 @@
 #include <atomic>
 #include <thread>
 
+#include "httpImages.h"
+#include "ucMain.h"
+#include "desk/imagelist.h"
 #include "fixture.h"
+#include "support/encode.h"
 
 namespace {
 
@@ -30,6 +34,8 @@ class SlowRoutes {
   }
   int MostAtOnce() const { return most_; }
   int InFlight() const { return inFlight_; }
+  // Runs on the server's thread as each slow body ends.
+  std::function<void()> onEnd;
 
  private:
   void Enter() {
@@ -37,7 +43,10 @@ class SlowRoutes {
     for (int m = most_; now > m && !most_.compare_exchange_weak(m, now);) {
     }
   }
-  void Leave() { --inFlight_; }
+  void Leave() {
+    if (onEnd) onEnd();
+    --inFlight_;
+  }
   std::atomic<int> inFlight_{0}, most_{0};
 };
 
@@ -125,6 +134,148 @@ TEST_F(Overlap, FailedAndDroppedTransfers) {
   for (int i = 0; i < 500 && slow.InFlight() > 0; ++i) std::this_thread::sleep_for(5ms);
   EXPECT_EQ(slow.InFlight(), 0) << "the server still sends the dropped body";
   EXPECT_EQ(dropped.load(), 0);
+}
+
+// A Fill over a server where the first picture is slow and the others fast: the others
+// arrive first, yet what the host sees is what it saw when they came one after another.
+class OverlappedFill : public testenv::WebTest {
+ protected:
+  void SetUp() override {
+    WebTest::SetUp();
+    control_ = desk::MakeRef<Quorvane::ucMain>();
+  }
+  void TearDown() override {
+    Host().onDoEvents = nullptr;
+    Host().onMessageBox = nullptr;
+    control_.reset();
+    WebTest::TearDown();
+  }
+  // A JPEG `width` pixels wide, so that each entry's picture can be told apart.
+  static std::string Picture(int width) { return testenv::EncodeJpeg(testenv::PatternRgb(width, 40, width), width, 40); }
+  // The first entry: slow enough (about 400 ms) that the Fill starts the others meanwhile.
+  void ServeSlowFirst(const std::string& path, int width) {
+    const std::string jpeg = Picture(width);
+    slow_.Serve(server_, path, jpeg, jpeg.size() / 10 + 1, 40ms);
+  }
+  void Add(const std::u16string& name, const std::string& path) { List().Add(name, server_.Url16(path)); }
+  Quorvane::httpImages& List() { return *control_->ListImages(); }
+  desk::ListImages& Pictures() { return desk::RefCast<desk::ImageList>(control_->ImageListControl())->Images(); }
+  std::vector<std::pair<std::u16string, int>> Shown() {
+    std::vector<std::pair<std::u16string, int>> out;
+    for (int32_t i = 0; i < Pictures().Count(); ++i)
+      out.emplace_back(Pictures().At(static_cast<size_t>(i))->Key(), Pictures().At(static_cast<size_t>(i))->Original()->width);
+    return out;
+  }
+
+  SlowRoutes slow_;
+  desk::Ref<Quorvane::ucMain> control_;
+};
+
+// Pictures, reports and dispatch points come in entry order: each dispatch point and each box
+// sees as many pictures as the entries before it gave.
+TEST_F(OverlappedFill, LaterEntriesThatArriveFirstStillComeInOrder) {
+  ServeSlowFirst("/slow.jpg", 30);
+  for (int w : {31, 33, 35, 36}) server_.Serve("/p" + std::to_string(w) + ".jpg", Picture(w));
+  server_.Serve("/folder.jpg", Picture(32));
+  server_.Start();
+  std::filesystem::create_directory(Cache("folder.jpg"));  // its download cannot be cached: a report
+  Add(u"slow", "/slow.jpg");
+  Add(u"a", "/p31.jpg");
+  Add(u"folder", "/folder.jpg");
+  Add(u"b", "/p33.jpg");
+  Add(u"missing", "/missing.jpg");  // 404: skipped without a word
+  Add(u"c", "/p35.jpg");
+  Add(u"d", "/p36.jpg");
+  std::atomic<int> servedMeanwhile{0};
+  slow_.onEnd = [&] { servedMeanwhile = server_.Total() - 1; };
+  std::vector<int32_t> atPoints, atBoxes;
+  Host().onDoEvents = [&] { atPoints.push_back(Pictures().Count()); };
+  Host().onMessageBox = [&](const desk::MessageBoxRequest&) { atBoxes.push_back(Pictures().Count()); };
+  control_->Fill();
+
+  EXPECT_EQ(Shown(), (std::vector<std::pair<std::u16string, int>>{{u"slow", 30}, {u"a", 31}, {u"b", 33}, {u"c", 35}, {u"d", 36}}));
+  EXPECT_EQ(atPoints, (std::vector<int32_t>{0, 0, 0, 1, 1, 1, 2, 2, 2, 2, 2, 2, 3, 3, 3, 3, 3, 3, 4, 4, 4}));
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, testenv::Report(u"mdlInternet, Module", u"DownloadFile", 75, u"Path/File access error"));
+  EXPECT_EQ(atBoxes, std::vector<int32_t>{2});
+  EXPECT_EQ(servedMeanwhile.load(), 6) << "the later entries did not arrive while the first one did";
+  EXPECT_EQ(server_.Total(), 7);
+}
+
+// A picture that fails to load ends the Fill there, as before, while transfers for later
+// entries run: nothing after it enters the list or is reported, the transfers still running
+// stop without reaching the cache, and none starts once the failure is known.
+TEST_F(OverlappedFill, APictureThatFailsToLoadEndsTheFillWhileLaterTransfersRun) {
+  ServeSlowFirst("/slow.jpg", 30);
+  server_.Serve("/a.jpg", Picture(31));
+  const std::string good = Picture(32);
+  server_.Serve("/cut.jpg", good.substr(0, good.size() / 2));
+  SlowRoutes later;
+  for (int i = 0; i < 12; ++i) later.Serve(server_, "/later" + std::to_string(i) + ".jpg", Picture(40 + i), 100, 100ms);
+  server_.Start();
+  Add(u"slow", "/slow.jpg");
+  Add(u"a", "/a.jpg");
+  Add(u"cut", "/cut.jpg");
+  for (int i = 0; i < 12; ++i) Add(u"later" + desk::DecimalText(i), "/later" + std::to_string(i) + ".jpg");
+  control_->Fill();
+
+  EXPECT_EQ(Shown(), (std::vector<std::pair<std::u16string, int>>{{u"slow", 30}, {u"a", 31}}));
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0].text, testenv::Report(u"ucMain, User Control", u"Fill", 481, u"Invalid picture"));
+  for (int i = 0; i < 12; ++i) EXPECT_FALSE(std::filesystem::exists(Cache("later" + std::to_string(i) + ".jpg"))) << i;
+  EXPECT_FALSE(std::filesystem::exists(Cache("cut.jpg"))) << "removed, as before, so that the next Fill asks again";
+  EXPECT_GT(later.MostAtOnce(), 0) << "no transfer ran for a later entry";
+  // Six at most ran at once, and the cut picture was known long before they could end.
+  for (int i = 8; i < 12; ++i) EXPECT_EQ(server_.Count("/later" + std::to_string(i) + ".jpg"), 0) << i;
+  for (int i = 0; i < 500 && later.InFlight() > 0; ++i) std::this_thread::sleep_for(5ms);
+  EXPECT_EQ(later.InFlight(), 0) << "a transfer of the ended Fill still runs";
+}
+
+// The host re-enters at a dispatch point, after transfers for later entries started: a
+// changed URL is fetched anew (the body started ahead is not used), and a Fill started there
+// runs whole, as it did when the downloads came one after another.
+TEST_F(OverlappedFill, AHostThatReentersAtADispatchPoint) {
+  ServeSlowFirst("/slow.jpg", 30);
+  for (int w : {31, 32, 33, 52}) server_.Serve("/p" + std::to_string(w) + ".jpg", Picture(w));
+  server_.Start();
+  struct Row {
+    const char* what;
+    std::function<void()> action;
+    std::vector<std::pair<std::u16string, int>> shown;
+    std::vector<std::u16string> boxes;
+  } rows[] = {
+      {"the URL of a later entry changed",
+       [this] { List().Item(u"two")->httpImageURL(server_.Url16("/p52.jpg")); },
+       {{u"zero", 30}, {u"one", 31}, {u"two", 52}, {u"three", 33}},
+       {}},
+      {"a Fill started there",
+       [this] { control_->Fill(); },
+       {{u"zero", 30}, {u"one", 31}, {u"two", 32}, {u"three", 33}},
+       {testenv::Report(u"ucMain, User Control", u"Fill", 35602, u"Key is not unique in collection")}},
+  };
+  for (Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    control_ = desk::MakeRef<Quorvane::ucMain>();
+    control_->ForceDownload(true);
+    Add(u"zero", "/slow.jpg");
+    Add(u"one", "/p31.jpg");
+    Add(u"two", "/p32.jpg");
+    Add(u"three", "/p33.jpg");
+    const int before = server_.Count("/p32.jpg");
+    int points = 0;
+    Host().messageBoxes.clear();
+    Host().onDoEvents = [&] {
+      if (++points == 3) r.action();  // after the first entry's body, the others started ahead
+    };
+    control_->Fill();
+    Host().onDoEvents = nullptr;
+    EXPECT_EQ(Shown(), r.shown);
+    std::vector<std::u16string> boxes;
+    for (const auto& b : Boxes()) boxes.push_back(b.text);
+    EXPECT_EQ(boxes, r.boxes);
+    EXPECT_GT(server_.Count("/p32.jpg"), before) << "entry two was not fetched ahead";
+  }
+  EXPECT_EQ(server_.Count("/p52.jpg"), 1);
 }
 
 }  // namespace
