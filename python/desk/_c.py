@@ -1,9 +1,9 @@
 """The C interface (desk/desk_c.h) as ctypes declarations, and the libraries it is found in."""
 import ctypes
 from ctypes import (CFUNCTYPE, POINTER, Structure, Union, c_char, c_char_p, c_double, c_float, c_int16,
-                    c_int32, c_int64, c_uint16, c_uint32, c_void_p)
+                    c_int32, c_int64, c_uint16, c_uint32, c_uint64, c_void_p)
 
-VERSION = (1 << 16) | 0  # the interface version this package was written for
+VERSION = (1 << 16) | 1  # the interface version this package was written for
 
 EMPTY, MISSING, INTEGER, LONG, SINGLE, DOUBLE, BOOLEAN, STRING, OBJECT, BYREF, ANY = range(11)
 GET, LET, SET, METHOD = 1, 2, 4, 8
@@ -113,6 +113,7 @@ _SIGNATURES = {
     "desk_run": (c_int32, [_E]),
     "desk_quit": (c_int32, [_E]),
     "desk_do_events": (c_int32, [_E]),
+    "desk_set_picture_cache_bytes": (c_int32, [c_uint64, _E]),
     "desk_headless_resize": (c_int32, [c_void_p, c_float, c_float, _E]),
     "desk_headless_popup_choice": (c_int32, [c_int32, _E]),
     "desk_headless_click": (c_int32, [c_void_p, c_int32, c_int32, c_float, c_float, _E]),

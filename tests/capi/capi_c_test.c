@@ -46,7 +46,7 @@ int main(void) {
     /* Versions: another major, or a newer minor, is refused with a text naming both. */
     CHECK(get(DESK_C_VERSION + (1u << 16), &err) == NULL);
     CHECK(err.number == 429);
-    CHECK(strstr(err.text, "2.0") != NULL && strstr(err.text, "1.0") != NULL);
+    CHECK(strstr(err.text, "2.1") != NULL && strstr(err.text, "1.1") != NULL);
     CHECK(get(DESK_C_VERSION + 1, &err) == NULL && err.number == 429);
     api = get(DESK_C_VERSION, &err);
     CHECK(api != NULL && err.number == 0 && api->version == DESK_C_VERSION);

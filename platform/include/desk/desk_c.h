@@ -58,7 +58,7 @@ extern "C" {
 /* The interface version: major in the high 16 bits. A host passes the version it was written
  * for; it is served when the majors are equal and its minor is not newer than the library's. */
 #define DESK_C_VERSION_MAJOR 1
-#define DESK_C_VERSION_MINOR 0
+#define DESK_C_VERSION_MINOR 1
 #define DESK_C_VERSION ((uint32_t)((DESK_C_VERSION_MAJOR << 16) | DESK_C_VERSION_MINOR))
 
 /* Member ids of the automation conventions. */
@@ -248,6 +248,10 @@ DESK_C_API int32_t desk_run(desk_error* err);
 DESK_C_API int32_t desk_quit(desk_error* err);
 /* Lets the platform dispatch what is pending, for a host that runs a loop of its own. */
 DESK_C_API int32_t desk_do_events(desk_error* err);
+/* The bound in bytes of the cache that keeps the decoded pixels of image list pictures for
+ * drawing (one cache for each thread; 64 MiB unless set). A lower bound lets pictures go at
+ * once; they are decoded again when next drawn. Since version 1.1. */
+DESK_C_API int32_t desk_set_picture_cache_bytes(uint64_t bytes, desk_error* err);
 
 /* The headless platform, as a test or an unattended host drives it: the size of a control's
  * surface (twips), the element that every popup menu shown from now on clicks (its index in
@@ -293,6 +297,8 @@ typedef struct desk_api {
   int32_t (*headless_click)(desk_object*, int32_t, int32_t, float, float, desk_error*);
   int32_t (*host_find)(const desk_host_vtbl*, void*, desk_object**, desk_error*);
   int32_t (*do_events)(desk_error*);
+  /* version 1.1 */
+  int32_t (*set_picture_cache_bytes)(uint64_t, desk_error*);
 } desk_api;
 
 /* The table for a host written for `version`; NULL with err filled on a mismatch. */

@@ -75,17 +75,6 @@ Qt::CursorShape ShapeOf(int32_t pointer) {
 // ---------------------------------------------------------------------------------------------
 // Image list
 
-QPixmap QtImageList::Pixmap(const Ref<Picture>& picture) {
-  // Pictures leave the list without telling it; drop their pixmaps once stale ones could
-  // outnumber the live ones.
-  if (cache_.Size() > static_cast<size_t>(Images().Count()) * 2 + 16) {
-    std::unordered_map<const Picture*, bool> live;
-    for (int32_t i = 0; i < Images().Count(); ++i) live[Images().At(static_cast<size_t>(i))->Image().get()] = true;
-    cache_.Prune([&](const Picture* p) { return live.count(p) > 0; });
-  }
-  return cache_.Get(picture);
-}
-
 // ---------------------------------------------------------------------------------------------
 // Model
 
@@ -716,24 +705,28 @@ void QtTree::ShowSelection(Node& n) {
   }
 }
 
-Ref<Picture> QtTree::PictureFor(const Variant& image) const {
+Ref<ListImage> QtTree::EntryFor(const Variant& image) const {
   if (image.IsEmpty()) return nullptr;
   auto list = RefCast<desk::ImageList>(ImageList());
   if (!list) return nullptr;
-  if (image.ValueType() == VarType::String) return list->Find(image.RawString());
+  if (image.ValueType() == VarType::String) return list->Images().FindEntry(image.RawString());
   const int32_t i = image.ValueType() == VarType::Long ? image.RawLong() : 0;
   if (i < 1 || i > list->Images().Count()) return nullptr;
-  return list->Images().At(static_cast<size_t>(i - 1))->Image();
+  return list->Images().At(static_cast<size_t>(i - 1));
 }
 
 QIcon QtTree::IconFor(const Node& node) {
-  auto pixmap = [&](const Ref<Picture>& p) -> QPixmap {
-    if (!p) return QPixmap();
-    if (auto* ql = dynamic_cast<QtImageList*>(ImageList().get())) return ql->Pixmap(p);
-    return pixmaps_.Get(p);
+  // Drawn from the list's pixels at the size shown, never from the pictures at the list's
+  // own size, which may be a camera photo's.
+  const QSize size = widget_ ? widget_->iconSize() : QSize();
+  auto pixmap = [&](const Ref<ListImage>& e) -> QPixmap {
+    if (!e) return QPixmap();
+    if (auto* ql = dynamic_cast<QtImageList*>(ImageList().get())) return ql->Pixmap(e, size);
+    auto list = RefCast<desk::ImageList>(ImageList());
+    return pixmaps_.Get(e, size, list ? list->Images().Count() : 0);
   };
-  const QPixmap normal = pixmap(PictureFor(node.Image()));
-  const QPixmap selected = node.SelectedImage().IsEmpty() ? normal : pixmap(PictureFor(node.SelectedImage()));
+  const QPixmap normal = pixmap(EntryFor(node.Image()));
+  const QPixmap selected = node.SelectedImage().IsEmpty() ? normal : pixmap(EntryFor(node.SelectedImage()));
   if (normal.isNull() && selected.isNull()) return QIcon();
   QIcon icon;
   if (!normal.isNull()) icon.addPixmap(normal, QIcon::Normal);
@@ -745,8 +738,8 @@ void QtTree::UpdateIconSize() {
   if (!widget_) return;
   QSize size(16, 16);
   if (auto list = RefCast<desk::ImageList>(ImageList()); list && list->Images().Count() > 0) {
-    const Ref<Picture>& p = list->Images().At(0)->Image();
-    size = QSize(std::clamp(p->width, 1, kMaxIconSide), std::clamp(p->height, 1, kMaxIconSide));
+    const ListImages& images = list->Images();
+    size = QSize(std::clamp(images.ImageWidth(), 1, kMaxIconSide), std::clamp(images.ImageHeight(), 1, kMaxIconSide));
   }
   widget_->setIconSize(size);
 }

@@ -30,11 +30,10 @@ namespace desk::qtb {
 class QtTree;
 class DataObject;
 
-// The platform image list with its pictures kept as pixmaps.
+// The platform image list with its pictures kept as pixmaps at the size they are drawn.
 class QtImageList : public ImageList {
  public:
-  // The pixmap of the picture under `key` (null pixmap when absent).
-  QPixmap Pixmap(const Ref<Picture>& picture);
+  QPixmap Pixmap(const Ref<ListImage>& entry, QSize size) { return cache_.Get(entry, size, Images().Count()); }
 
  private:
   PixmapCache cache_;
@@ -223,7 +222,8 @@ class QtTree : public TreeView {
   void ApplyPalette();
   void UpdateIconSize();
   void Relayout();
-  Ref<Picture> PictureFor(const Variant& image) const;
+  // The image list's entry a node's Image or SelectedImage names (key or 1-based position).
+  Ref<ListImage> EntryFor(const Variant& image) const;
   void AddRow(Node& n);
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);

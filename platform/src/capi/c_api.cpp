@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -16,6 +17,7 @@
 #include "desk/desk_c.h"
 #include "desk/desk_c_bridge.h"
 #include "desk/headless.h"
+#include "desk/imagelist.h"
 #include "desk/platform.h"
 #include "desk/property_bag.h"
 #include "desk/text.h"
@@ -1037,6 +1039,11 @@ DESK_C_API int32_t desk_do_events(desk_error* err) {
   }
 }
 
+DESK_C_API int32_t desk_set_picture_cache_bytes(uint64_t bytes, desk_error* err) {
+  SetPictureCacheBytes(static_cast<size_t>(std::min<uint64_t>(bytes, SIZE_MAX)));
+  return Ok(err);
+}
+
 DESK_C_API int32_t desk_headless_resize(desk_object* control, float width, float height, desk_error* err) {
   return Guarded(control, err, [&](Object* o) { HeadlessSurfaceOf(o).SetScale(0, 0, width, height); });
 }
@@ -1073,7 +1080,7 @@ DESK_C_API const desk_api* desk_get_api(uint32_t version, desk_error* err) {
       desk_bag_new,           desk_bag_save,        desk_bag_load,         desk_use_platform,
       desk_show,              desk_run,             desk_quit,             desk_headless_resize,
       desk_headless_popup_choice, desk_headless_click, desk_host_find,
-      desk_do_events,
+      desk_do_events,         desk_set_picture_cache_bytes,
   };
   if (desk_check_version(version, err) != 0) return nullptr;
   return &api;
