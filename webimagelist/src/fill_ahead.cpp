@@ -140,9 +140,11 @@ void FillAhead::Pump() {
       const desk::http::Transfer::Progress seen = s.transfer->Seen();
       if (seen.announced >= kWorthOverlapping || seen.received >= kWorthOverlapping || seen.multiplexed)
         overlap_ = true;
+      const double seconds = std::chrono::duration<double>(now - s.started).count();
       if (!s.transfer->Done()) {
         ++running;
         if (now - s.started >= kSlowAnswer) overlap_ = true;
+        if (seen.received >= kRateSample && static_cast<double>(seen.received) < kNarrowLink * seconds) overlap_ = true;
       }
       Harvest(s);
     }

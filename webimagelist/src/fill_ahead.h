@@ -13,8 +13,10 @@
 // forced, or the cache file is missing and no entry before it in this Fill caches the same
 // file), only through a client whose sessions run transfers by themselves, and only once
 // overlapping pays: a body of at least kWorthOverlapping, an answer slower than kSlowAnswer,
-// or an HTTP/2 connection. Small pictures from a near server still come one after another on
-// one connection. Nothing starts for entries after one whose picture is known not to load.
+// a body that comes slower than kNarrowLink (measured over its first kRateSample bytes), or
+// an HTTP/2 connection. Small pictures from a near, fast server still come one after another
+// on one connection, as before. Nothing starts for entries after one whose picture is known
+// not to load.
 // Whatever is left when the Fill ends (after its last entry, or at a failure) is dropped: a
 // transfer still running stops, and nothing of it reaches the cache.
 //
@@ -46,7 +48,9 @@ class FillAhead {
   static constexpr size_t kAheadEntries = 24;
   static constexpr size_t kAheadBytes = size_t{64} * 1024 * 1024;
   static constexpr uint64_t kWorthOverlapping = 128 * 1024;
-  static constexpr std::chrono::milliseconds kSlowAnswer{250};
+  static constexpr std::chrono::milliseconds kSlowAnswer{150};
+  static constexpr uint64_t kRateSample = 32 * 1024;
+  static constexpr double kNarrowLink = 4e6;  // bytes a second
   static constexpr int32_t kPaintSlice = 10;  // milliseconds
 
   // For a Fill over the entries `list` holds now; `forceDownload` is read whenever it counts.
