@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "fill_ahead.h"
 #include "httpImages.h"
 #include "ucMain.h"
 #include "desk/imagelist.h"
@@ -199,6 +200,8 @@ TEST_F(OverlappedFill, LaterEntriesThatArriveFirstStillComeInOrder) {
   EXPECT_EQ(Boxes()[0].text, testenv::Report(u"mdlInternet, Module", u"DownloadFile", 75, u"Path/File access error"));
   EXPECT_EQ(atBoxes, std::vector<int32_t>{2});
   EXPECT_EQ(servedMeanwhile.load(), 6) << "the later entries did not arrive while the first one did";
+  // About 400 ms of waiting for the first body, in slices of 10 ms.
+  EXPECT_GT(Host().paintAndTimersCount, 10) << "the walk waited without letting the platform paint";
   EXPECT_EQ(server_.Total(), 7);
 }
 
@@ -276,6 +279,37 @@ TEST_F(OverlappedFill, AHostThatReentersAtADispatchPoint) {
     EXPECT_GT(server_.Count("/p32.jpg"), before) << "entry two was not fetched ahead";
   }
   EXPECT_EQ(server_.Count("/p52.jpg"), 1);
+}
+
+// Transfers overlap where that pays (a large body, a narrow link) and keep to one connection,
+// one after another, where it does not (small pictures from a fast server).
+TEST_F(OverlappedFill, OverlapsWhereItPays) {
+  struct Row {
+    const char* what;
+    std::string body;
+    size_t piece;
+    std::chrono::milliseconds pause;
+    bool overlaps;
+  };
+  const Row rows[] = {
+      {"small pictures from a fast server", Picture(30), 1 << 20, 0ms, false},
+      {"large pictures", testenv::EncodeJpeg(testenv::PhotoRgb(1600, 1200, 3), 1600, 1200), 64 * 1024, 2ms, true},
+      {"a narrow link", testenv::EncodeJpeg(testenv::PhotoRgb(800, 600, 4), 800, 600), 4096, 10ms, true},
+  };
+  std::vector<SlowRoutes> routes(std::size(rows));
+  for (size_t r = 0; r < std::size(rows); ++r)
+    routes[r].Serve(server_, "/r" + std::to_string(r) + R"(/\d+\.jpg)", rows[r].body, rows[r].piece, rows[r].pause);
+  server_.Start();
+  for (size_t r = 0; r < std::size(rows); ++r) {
+    SCOPED_TRACE(rows[r].what);
+    control_ = desk::MakeRef<Quorvane::ucMain>();
+    control_->ForceDownload(true);
+    for (int i = 0; i < 8; ++i) Add(u"e" + desk::DecimalText(i), "/r" + std::to_string(r) + "/" + std::to_string(i) + ".jpg");
+    control_->Fill();
+    EXPECT_EQ(Pictures().Count(), 8);
+    EXPECT_EQ(routes[r].MostAtOnce() > 1, rows[r].overlaps) << routes[r].MostAtOnce() << " at once";
+    EXPECT_LE(routes[r].MostAtOnce(), Quorvane::FillAhead::kMostTransfers);
+  }
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // turns the decoded pixels into its images when they are drawn.
 #include "desk/qt_platform.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
@@ -226,6 +227,10 @@ void QtPlatform::DoEvents() { QCoreApplication::processEvents(); }
 
 void QtPlatform::ProcessPaintAndTimers(int32_t maxMs) {
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, std::max(maxMs, 0));
+  // Input held back stays queued, but the dispatcher saw its wake-up: without another one the
+  // next full pass (DoEvents, or the host's own loop once the Fill returns) would leave it
+  // there until more input came.
+  if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
 }
 
 std::shared_ptr<QtPlatform> MakeQtPlatform() {
