@@ -16,39 +16,44 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Bodies sent a piece at a time, with the number of requests in flight at once recorded.
+// Bodies sent a piece at a time, with the number of requests in flight at once recorded. The
+// counts live as long as the server's threads use them, whatever the test holds.
 class SlowRoutes {
  public:
   // `path` serves `body` in pieces of `piece` bytes, `pause` apart.
   void Serve(testenv::TestServer& server, const std::string& path, std::string body, size_t piece,
              std::chrono::milliseconds pause) {
-    server.Routes().Get(path, [this, body = std::move(body), piece, pause](const httplib::Request&, httplib::Response& res) {
-      Enter();
+    server.Routes().Get(path, [s = state_, body = std::move(body), piece, pause](const httplib::Request&, httplib::Response& res) {
+      s->Enter();
       res.set_content_provider(
           body.size(), "application/octet-stream",
           [body, piece, pause](size_t offset, size_t, httplib::DataSink& sink) {
             std::this_thread::sleep_for(pause);
             return sink.write(body.data() + offset, std::min(piece, body.size() - offset));
           },
-          [this](bool) { Leave(); });
+          [s](bool) { s->Leave(); });
     });
   }
-  int MostAtOnce() const { return most_; }
-  int InFlight() const { return inFlight_; }
-  // Runs on the server's thread as each slow body ends.
-  std::function<void()> onEnd;
+  int MostAtOnce() const { return state_->most; }
+  int InFlight() const { return state_->inFlight; }
+  // Runs on the server's thread as each slow body ends; set before the server starts.
+  void OnEnd(std::function<void()> f) { state_->onEnd = std::move(f); }
 
  private:
-  void Enter() {
-    const int now = ++inFlight_;
-    for (int m = most_; now > m && !most_.compare_exchange_weak(m, now);) {
+  struct State {
+    void Enter() {
+      const int now = ++inFlight;
+      for (int m = most; now > m && !most.compare_exchange_weak(m, now);) {
+      }
     }
-  }
-  void Leave() {
-    if (onEnd) onEnd();
-    --inFlight_;
-  }
-  std::atomic<int> inFlight_{0}, most_{0};
+    void Leave() {
+      if (onEnd) onEnd();
+      --inFlight;
+    }
+    std::atomic<int> inFlight{0}, most{0};
+    std::function<void()> onEnd;
+  };
+  std::shared_ptr<State> state_ = std::make_shared<State>();
 };
 
 std::string Bytes(size_t n, unsigned seed) {
@@ -187,8 +192,8 @@ TEST_F(OverlappedFill, LaterEntriesThatArriveFirstStillComeInOrder) {
   Add(u"missing", "/missing.jpg");  // 404: skipped without a word
   Add(u"c", "/p35.jpg");
   Add(u"d", "/p36.jpg");
-  std::atomic<int> servedMeanwhile{0};
-  slow_.onEnd = [&] { servedMeanwhile = server_.Total() - 1; };
+  auto servedMeanwhile = std::make_shared<std::atomic<int>>(0);
+  slow_.OnEnd([this, servedMeanwhile] { *servedMeanwhile = server_.Total() - 1; });
   std::vector<int32_t> atPoints, atBoxes;
   Host().onDoEvents = [&] { atPoints.push_back(Pictures().Count()); };
   Host().onMessageBox = [&](const desk::MessageBoxRequest&) { atBoxes.push_back(Pictures().Count()); };
@@ -199,7 +204,7 @@ TEST_F(OverlappedFill, LaterEntriesThatArriveFirstStillComeInOrder) {
   ASSERT_EQ(Boxes().size(), 1u);
   EXPECT_EQ(Boxes()[0].text, testenv::Report(u"mdlInternet, Module", u"DownloadFile", 75, u"Path/File access error"));
   EXPECT_EQ(atBoxes, std::vector<int32_t>{2});
-  EXPECT_EQ(servedMeanwhile.load(), 6) << "the later entries did not arrive while the first one did";
+  EXPECT_EQ(servedMeanwhile->load(), 6) << "the later entries did not arrive while the first one did";
   // About 400 ms of waiting for the first body, in slices of 10 ms.
   EXPECT_GT(Host().paintAndTimersCount, 10) << "the walk waited without letting the platform paint";
   EXPECT_EQ(server_.Total(), 7);
