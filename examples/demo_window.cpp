@@ -146,7 +146,7 @@ class DemoWindow {
   std::vector<std::u16string> FillPictures(int32_t listed) {
     Ref<desk::Object> pictures = Call(ImageList(), u"ListImages", InvokeKind::Get).ToObject();
     auto count = [&] { return Call(pictures, u"Count", InvokeKind::Get).ToLong(); };
-    int32_t shown = -1;
+    int32_t shown = 0;
     QTimer progress;
     QObject::connect(&progress, &QTimer::timeout, [&] {
       const int32_t n = count();
