@@ -68,14 +68,6 @@ const char* ObjTypeName(ObjKind k) {
   return nullptr;
 }
 
-// An object of the kind the member holds (Nothing is always accepted); 13 otherwise.
-Ref<desk::Object> CheckObject(ObjKind k, Ref<desk::Object> o) {
-  if (!o) return o;
-  if (k == ObjKind::Picture && !desk::RefCast<desk::Picture>(o)) desk::Raise(Err::TypeMismatch);
-  if (k == ObjKind::Font && !desk::RefCast<desk::Font>(o)) desk::Raise(Err::TypeMismatch);
-  return o;
-}
-
 std::u16string NameOf(const Desc& d) { return desk::U16(d.name); }
 
 std::vector<desk::ParamInfo> ParamsOf(const Desc& d) { return {d.params.begin(), d.params.end()}; }
@@ -229,6 +221,13 @@ const desk::DispatchTable<C>& VarbelTreeviewControl::Table() {
     return desk::DispatchTable<C>("_VarbelTreeviewControl", kControlIid, std::move(rows));
   }();
   return table;
+}
+
+Ref<desk::Object> CheckObject(ObjKind k, Ref<desk::Object> o) {
+  if (!o) return o;
+  if (k == ObjKind::Picture && !desk::RefCast<desk::Picture>(o)) desk::Raise(Err::TypeMismatch);
+  if (k == ObjKind::Font && !desk::RefCast<desk::Font>(o)) desk::Raise(Err::TypeMismatch);
+  return o;
 }
 
 DispId MemberId(std::string_view name) {

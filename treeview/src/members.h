@@ -30,6 +30,8 @@ enum class Kinds : uint8_t { GetLet, GetSet, Get, Method };
 // Variant that must hold an object; the special members' results are the tree's node
 // collection, a node, and the popup collection.
 enum class ObjKind : uint8_t { None, Any, Picture, Font, Control, Nodes, Node, PopUpMenus };
+// `o` when it is Nothing or an object of the kind the member holds; 13 otherwise.
+desk::Ref<desk::Object> CheckObject(ObjKind k, desk::Ref<desk::Object> o);
 
 // The value a property hands to the bag as its default, in its own type. Zero is the stored
 // members' default: Integer 0, "" for a string, Nothing for an object.
