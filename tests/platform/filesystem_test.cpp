@@ -237,33 +237,33 @@ TEST_F(ReplaceTest, EveryWholeFileReaderMeetsTheSameFaults) {
   const std::string picture = "\x89PNG\r\n\x1a\n" + std::string(20000, 'p');
   const fs::path png = dir / "p.png", json = dir / "s.json";
   CacheWrite(png, picture);
+  const std::u16string text(10000, u't');
   MemoryPropertyBag bag;
-  bag.WriteProperty(u"Text", Variant::String(std::u16string(10000, u't')), Variant::String(u""));
+  bag.WriteProperty(u"Text", Variant::String(text), Variant::String(u""));
   bag.SaveToFile(json);
-  constexpr int kWhole = 0, kWrittenAgain = -1;  // else the error's number
-  constexpr int kSome = -1;                       // reads: at least one
+  constexpr int kWhole = 0, kGarbled = 1, kWrittenAgain = -1;  // else the error's number
+  constexpr int kSome = -1;                                     // reads: at least one
   const std::pair<const char*, std::function<int()>> readers[] = {
       {"settings",
        [&] {
          MemoryPropertyBag loaded;
          loaded.LoadFromFile(json);
-         EXPECT_EQ(loaded.ReadProperty(u"Text", Variant()).RawString().size(), 10000u);
-         return kWhole;
+         return loaded.ReadProperty(u"Text", Variant()).RawString() == text ? kWhole : kGarbled;
        }},
       {"picture",
        [&] {
          const std::vector<uint8_t> bytes = desk::ReadPictureFile(desk::U16(png.string()));
-         EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == picture) << bytes.size() << " bytes";
-         return kWhole;
+         return std::string(bytes.begin(), bytes.end()) == picture ? kWhole : kGarbled;
        }},
       {"cache",
        [&] {
          const ino_t before = InodeOf(png);
          CacheWrite(png, picture);
-         EXPECT_TRUE(ReadText(png) == picture);
-         return InodeOf(png) == before ? kWhole : kWrittenAgain;
+         return ReadText(png) != picture ? kGarbled : InodeOf(png) == before ? kWhole : kWrittenAgain;
        }},
   };
+  constexpr std::array<int, 3> kAllWhole{kWhole, kWhole, kWhole}, kGrown{kWhole, kWhole, kWrittenAgain};
+  constexpr std::array<int, 3> kCacheUnread{kSome, kSome, 0};  // a copy not the download's size
   const struct Row {
     const char* name;
     desktest::SyscallFaults faults;
@@ -271,16 +271,14 @@ TEST_F(ReplaceTest, EveryWholeFileReaderMeetsTheSameFaults) {
     const char* settingsCause = nullptr;  // in the settings' failure
     std::array<int, 3> reads{kSome, kSome, kSome};  // by each reader
   } rows[] = {
-      {"none", {}, {kWhole, kWhole, kWhole}, nullptr, {2, 3, 2}},
-      {"interrupted twice", {.interruptedReads = 2}, {kWhole, kWhole, kWhole}},
-      {"a byte at a time", {.readLimit = 1}, {kWhole, kWhole, kWhole}},
-      {"seven bytes at a time", {.readLimit = 7}, {kWhole, kWhole, kWhole}},
-      // The cache's copy is refused unread: it is not the size of the download.
-      {"grown by a byte", {.statShortBy = 1}, {kWhole, kWhole, kWrittenAgain}, nullptr, {kSome, kSome, 0}},
-      {"grown by a thousand bytes", {.statShortBy = 1000}, {kWhole, kWhole, kWrittenAgain}, nullptr, {kSome, kSome, 0}},
-      {"grown by nearly all it holds", {.statShortBy = 10020}, {kWhole, kWhole, kWrittenAgain}, nullptr, {kSome, kSome, 0}},
-      {"grown from nothing (the settings)", {.statShortBy = 15000}, {kWhole, kWhole, kWrittenAgain}, nullptr,
-       {kSome, kSome, 0}},
+      {"none", {}, kAllWhole, nullptr, {2, 3, 2}},
+      {"interrupted twice", {.interruptedReads = 2}, kAllWhole},
+      {"a byte at a time", {.readLimit = 1}, kAllWhole},
+      {"seven bytes at a time", {.readLimit = 7}, kAllWhole},
+      {"grown by a byte", {.statShortBy = 1}, kGrown, nullptr, kCacheUnread},
+      {"grown by a thousand bytes", {.statShortBy = 1000}, kGrown, nullptr, kCacheUnread},
+      {"grown by nearly all it holds", {.statShortBy = 10020}, kGrown, nullptr, kCacheUnread},
+      {"the settings grown from nothing, as the kernel's files", {.statShortBy = 15000}, kGrown, nullptr, kCacheUnread},
       {"cut short", {.cutShort = true}, {321, 481, kWrittenAgain}, "the file is empty"},
       {"cut short after an interrupted read", {.interruptedReads = 1, .cutShort = true},
        {321, 481, kWrittenAgain}, "the file is empty"},

@@ -88,28 +88,18 @@ int Unlink(const char* path) {
   return real->unlink(path);
 }
 
-int Stat(const char* path, struct stat* st) { return real->stat(path, st); }
-int Lstat(const char* path, struct stat* st) { return real->lstat(path, st); }
-int Fchmod(int fd, mode_t mode) { return real->fchmod(fd, mode); }
-int Rename(const char* from, const char* to) { return real->rename(from, to); }
-
-constexpr Syscalls kFaulty{.open = &Open,
-                           .read = &Read,
-                           .write = &Write,
-                           .close = &Close,
-                           .fstat = &Fstat,
-                           .stat = &Stat,
-                           .lstat = &Lstat,
-                           .fchmod = &Fchmod,
-                           .fsync = &Fsync,
-                           .rename = &Rename,
-                           .unlink = &Unlink};
-
 }  // namespace
 
 FaultScope::FaultScope(SyscallFaults& faults) {
+  // The calls without faults are the C library's own.
+  static const Syscalls faulty = [] {
+    Syscalls t = desk::files::Sys();
+    t.open = &Open, t.read = &Read, t.write = &Write, t.close = &Close;
+    t.fstat = &Fstat, t.fsync = &Fsync, t.unlink = &Unlink;
+    return t;
+  }();
   active = &faults;
-  real = desk::files::UseSyscalls(&kFaulty);
+  real = desk::files::UseSyscalls(&faulty);
 }
 
 FaultScope::~FaultScope() {

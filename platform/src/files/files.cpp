@@ -167,7 +167,9 @@ std::optional<Failure> ReadWhole(const std::string& path, const ReadPolicy& poli
   const Syscalls& sys = Sys();
   auto failed = [&](int err) { return Failure{ErrorOf(err), path, std::strerror(err)}; };
   auto refused = [&](Err number, const char* cause) { return Failure{number, path, cause}; };
-  auto wrongSize = [&] { return refused(Err::PathFileAccess, policy.exactSize ? "it is not of the size expected" : policy.tooLarge); };
+  auto wrongSize = [&] {
+    return refused(Err::PathFileAccess, policy.exactSize ? "it is not of the size expected" : policy.tooLarge);
+  };
   const int flags =
       O_RDONLY | O_CLOEXEC | (policy.followLink ? 0 : O_NOFOLLOW) | (policy.nonBlocking ? O_NONBLOCK : 0);
   Descriptor file(sys, sys.open(path.c_str(), flags, 0));

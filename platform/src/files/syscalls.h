@@ -25,8 +25,9 @@ struct Syscalls {
 };
 
 // The table in force. A caller takes it once for a whole operation, so that a file opened
-// through one table is closed through the same.
-const Syscalls& Sys();
+// through one table is closed through the same. (Exported to tests, which build their
+// faults over it.)
+DESK_AUTOTEST_API const Syscalls& Sys();
 
 // Tests only: puts `table` in force (nullptr: the C library's) and returns the one it replaces.
 // `table` must outlive its use; entries that pass a call on reach the C library's through

@@ -664,10 +664,11 @@ std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
   if (!path8) Raise(Err::FileNotFound);
   // Non-blocking: a FIFO planted at the path must not hang the caller (it is refused after the
   // open). The magic is read first: a large file that is no picture is refused unread.
-  constexpr files::ReadPolicy kPictureRead{.nonBlocking = true,
-                                           .wrongKind = Err::InvalidPicture,
-                                           .headBytes = 8,
-                                           .headFits = [](std::span<const uint8_t> head) { return Sniff(head).has_value(); }};
+  constexpr files::ReadPolicy kPictureRead{
+      .nonBlocking = true,
+      .wrongKind = Err::InvalidPicture,
+      .headBytes = 8,
+      .headFits = [](std::span<const uint8_t> head) { return Sniff(head).has_value(); }};
   std::vector<uint8_t> bytes;
   if (auto failed = files::ReadWhole(*path8, kPictureRead, bytes)) Raise(failed->number);
   return bytes;
