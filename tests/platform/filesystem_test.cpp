@@ -56,10 +56,11 @@ class ReplaceTest : public ::testing::Test {
   }
   size_t Entries() const { return static_cast<size_t>(std::distance(fs::directory_iterator(dir), {})); }
   // The cache's replacement of `p` by `text`.
-  static void CacheWrite(const fs::path& p, const std::string& text) {
+  static void CacheWrite(const std::u16string& p, const std::string& text) {
     const std::span<const uint8_t> piece(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    desk::MakeFileSystem()->ReplaceFile(desk::U16(p.string()), std::span(&piece, 1));
+    desk::MakeFileSystem()->ReplaceFile(p, std::span(&piece, 1));
   }
+  static void CacheWrite(const fs::path& p, const std::string& text) { CacheWrite(desk::U16(p.string()), text); }
   static void SettingsWrite(const fs::path& p, int32_t value) {
     MemoryPropertyBag bag;
     bag.WriteProperty(u"hWnd", Variant::Long(value), Variant::Integer(0));
@@ -396,9 +397,7 @@ TEST_F(ReplaceTest, NamesBeyondAsciiAreUtf8OnDisk) {
   for (const Row& r : rows) {
     SCOPED_TRACE(r.onDisk);
     const std::u16string path = desk::U16(dir.string()) + u"/" + r.name;
-    const std::string text = "bytes";
-    const std::span<const uint8_t> piece(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    system->ReplaceFile(path, std::span(&piece, 1));
+    CacheWrite(path, "bytes");
     EXPECT_EQ(ReadText(dir / r.onDisk), "bytes");
     EXPECT_TRUE(system->FileExists(path));
     EXPECT_TRUE(system->RemoveFile(path));
@@ -410,10 +409,8 @@ TEST_F(ReplaceTest, NamesBeyondAsciiAreUtf8OnDisk) {
   // A NUL would cut the name short and name another file: nothing is touched.
   WriteText(dir / "kept", "kept");
   const std::u16string cut = desk::U16((dir / "kept").string()) + std::u16string(1, u'\0') + u"x";
-  const std::string text = "new";
-  const std::span<const uint8_t> piece(reinterpret_cast<const uint8_t*>(text.data()), text.size());
   try {
-    system->ReplaceFile(cut, std::span(&piece, 1));
+    CacheWrite(cut, "new");
     ADD_FAILURE() << "a name with a NUL was written";
   } catch (const desk::Error& e) {
     EXPECT_EQ(e.Number(), 75);
