@@ -7,7 +7,7 @@
 
 namespace desk::capi {
 
-State* const g_state = new State;
+State* g_state = new State;
 
 void FlushDeferred() {
   State& s = S();

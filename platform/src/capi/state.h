@@ -40,8 +40,10 @@ struct State {
 };
 
 // Never destroyed: hosts (an interpreter shutting down) may release handles after static
-// destructors have run. Made when the library loads, before any host can call.
-[[gnu::visibility("hidden")]] extern State* const g_state;
+// destructors have run. Made when the library loads, before any host can call. Not const, so
+// that a read loads it again after the member's call instead of keeping it in a register that
+// the call's frame would save (as the read's result and error, see State).
+[[gnu::visibility("hidden")]] extern State* g_state;
 inline State& S() { return *g_state; }
 
 // Gives back the releases deferred while a call was in progress.
