@@ -140,3 +140,11 @@ LIBRARY_ENTRIES = [
     ("DeskCreate", c_int32, [c_char_p, _P(c_void_p), _E]),
     ("DeskTypeLib", _P(TypeLibInfo), []),
 ]
+
+# The header's structures by their C names (desk_object is opaque). ValueView is no structure of
+# the header: it lays out a desk_value's bytes.
+STRUCTS = {
+    "desk_value": Value, "desk_error": Error, "desk_param_info": ParamInfo, "desk_member_info": MemberInfo,
+    "desk_interface_info": InterfaceInfo, "desk_class_info": ClassInfo, "desk_typelib_info": TypeLibInfo,
+    "desk_host_vtbl": HostVtbl, "desk_host_member": HostMember, "desk_api": ApiTable,
+}
