@@ -412,7 +412,7 @@ DESK_C_API int32_t desk_headless_click(desk_object* control, int32_t button, int
 
 DESK_C_API const desk_api* desk_get_api(uint32_t version, desk_error* err) {
   // By name, in the order of the fields (C++ refuses another order). A field left out is an
-  // error too (with GCC; the Clang 14 here does not check it), not a null entry a host would call;
+  // error too (GCC checks this, Clang 14 does not), not a null entry a host would call;
   // python/tests/test_c_declarations.py checks that each field holds its own function.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic error "-Wmissing-field-initializers"
