@@ -17,6 +17,7 @@
 
 #include "desk/picture_loader.h"
 #include "desk/surface_base.h"
+#include "qt_image_list.h"
 #include "qt_tree.h"
 #include "qt_util.h"
 
