@@ -125,6 +125,9 @@ void QtSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const V
   QPointer<QMenu> qmenu = new QMenu(widget_);
   Fill(*qmenu, *items, defaultItem);
   QPoint at = QCursor::pos();
+  auto* tree = dynamic_cast<qtb::QtTree*>(&Tree());
+  if (!hasX && !hasY && tree && tree->Widget())
+    if (const std::optional<QPoint> key = tree->Widget()->KeyboardMenuAt()) at = *key;  // asked for by a key
   if ((hasX || hasY) && widget_) {
     const QPoint local = widget_->mapFromGlobal(at);
     at = widget_->mapToGlobal(QPoint(hasX ? qtb::ToPixels(fx) : local.x(), hasY ? qtb::ToPixels(fy) : local.y()));

@@ -3,6 +3,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QLineEdit>
+#include <QPainter>
 #include <algorithm>
 
 #include "qt_tree.h"
@@ -24,10 +25,21 @@ void TreeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
   QStyleOptionViewItem opt(option);
   if (tree_ && !tree_->FullRowSelect()) {
     // The selection covers the label (check box, picture and text), not the rest of the row.
+    // It starts next to the branch area: at the right in a right-to-left layout.
     const int w = sizeHint(option, index).width() + 4;
-    if (w < opt.rect.width()) opt.rect.setWidth(w);
+    if (w < opt.rect.width()) {
+      if (opt.direction == Qt::RightToLeft) opt.rect.setLeft(opt.rect.right() + 1 - w);
+      else opt.rect.setWidth(w);
+    }
   }
   QStyledItemDelegate::paint(painter, opt, index);
+  if (tree_ && tree_->Widget() && tree_->Widget()->DropTarget() == index) {
+    // The drop indicator: a frame around the label the drag is over.
+    painter->save();
+    painter->setPen(QPen(opt.palette.color(QPalette::Highlight), 1));
+    painter->drawRect(opt.rect.adjusted(0, 0, -1, -1));
+    painter->restore();
+  }
 }
 
 QSize TreeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "qt_tree.h"
+#include "qt_tree_accessible.h"
 #include "qt_tree_model.h"
 #include "qt_util.h"
 
@@ -49,6 +50,42 @@ TreeWidget::TreeWidget(QtTree* tree, QWidget* parent) : QTreeView(parent), tree_
   // with), so the view need not measure a million rows to scroll to the end.
   setUniformRowHeights(true);
   setStyle(new TreeStyle(this));
+  InstallTreeAccessible();
+  connect(this, &QTreeView::expanded, this, [this] { ++rowsGeneration_; });
+  connect(this, &QTreeView::collapsed, this, [this] { ++rowsGeneration_; });
+}
+
+void TreeWidget::setModel(QAbstractItemModel* m) {
+  QTreeView::setModel(m);
+  if (!m) return;
+  auto changed = [this] { ++rowsGeneration_; };
+  connect(m, &QAbstractItemModel::rowsInserted, this, changed);
+  connect(m, &QAbstractItemModel::rowsRemoved, this, changed);
+  connect(m, &QAbstractItemModel::rowsMoved, this, changed);
+  connect(m, &QAbstractItemModel::modelReset, this, changed);
+  connect(m, &QAbstractItemModel::layoutChanged, this, changed);
+}
+
+void TreeWidget::Announce(QAccessible::Event event, const QModelIndex& index) {
+  auto* tree = dynamic_cast<TreeAccessible*>(QAccessible::queryAccessibleInterface(this));
+  const int row = tree ? tree->RowOf(index) : -1;
+  if (row < 0) return;
+  QAccessibleEvent e(this, event);
+  e.setChild(row);
+  QAccessible::updateAccessibility(&e);
+}
+
+void TreeWidget::currentChanged(const QModelIndex& current, const QModelIndex& previous) {
+  QAbstractItemView::currentChanged(current, previous);
+  if (QAccessible::isActive() && current.isValid() && hasFocus()) Announce(QAccessible::Focus, current);
+}
+
+void TreeWidget::selectionChanged(const QItemSelection& selected, const QItemSelection& deselected) {
+  QAbstractItemView::selectionChanged(selected, deselected);
+  if (!QAccessible::isActive()) return;
+  // One row at a time: the selection is single.
+  if (const QModelIndex i = selected.indexes().value(0); i.isValid()) Announce(QAccessible::SelectionAdd, i);
+  if (const QModelIndex i = deselected.indexes().value(0); i.isValid()) Announce(QAccessible::SelectionRemove, i);
 }
 
 TreeWidget::~TreeWidget() {
@@ -83,7 +120,7 @@ void TreeWidget::mousePressEvent(QMouseEvent* e) {
     const QModelIndex at = indexAt(e->position().toPoint());
     Ref<Node> node(TreeModel::NodeOf(at));
     // A click on the label (or anywhere on the row with FullRowSelect), not on the branch area.
-    if (node && node->InTree() && (tree_->FullRowSelect() || e->position().x() >= visualRect(at).left()))
+    if (node && node->InTree() && (tree_->FullRowSelect() || OnLabelSide(at, e->position().x())))
       tree_->UserClickNode(*node);
   });
 }
@@ -142,6 +179,7 @@ void TreeWidget::keyPressEvent(QKeyEvent* e) {
     if (!tree_) return QTreeView::keyPressEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
+    const MenuKeyScope menuKey(self, *e);
     const int16_t code0 = KeyCodeOf(e->key()), shift0 = ShiftMask(e->modifiers());
     int16_t code = code0, shift = shift0;
     tree_->RaiseKeyDown(code, shift);
@@ -174,11 +212,30 @@ void TreeWidget::keyReleaseEvent(QKeyEvent* e) {
     if (!tree_) return QTreeView::keyReleaseEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
+    const MenuKeyScope menuKey(self, *e);
     int16_t code = KeyCodeOf(e->key()), shift = ShiftMask(e->modifiers());
     tree_->RaiseKeyUp(code, shift);
     if (!self) return;
     QTreeView::keyReleaseEvent(e);
   });
+}
+
+TreeWidget::MenuKeyScope::MenuKeyScope(const QPointer<TreeWidget>& w, const QKeyEvent& e) : w_(w), was_(w->menuKey_) {
+  const Qt::KeyboardModifiers mods = e.modifiers() & ~Qt::KeypadModifier;
+  w->menuKey_ = (e.key() == Qt::Key_Menu && !(mods & (Qt::ControlModifier | Qt::AltModifier))) ||
+                (e.key() == Qt::Key_F10 && mods == Qt::ShiftModifier);
+}
+
+TreeWidget::MenuKeyScope::~MenuKeyScope() {
+  if (w_) w_->menuKey_ = was_;
+}
+
+std::optional<QPoint> TreeWidget::KeyboardMenuAt() const {
+  if (!menuKey_) return std::nullopt;
+  const QRect r = visualRect(currentIndex());
+  if (!r.isValid() || !viewport()->rect().intersects(r)) return std::nullopt;
+  // Below the start of the label, where a menu that opens toward the label's end fits.
+  return viewport()->mapToGlobal(QPoint(isRightToLeft() ? r.right() : r.left(), r.bottom()));
 }
 
 void TreeWidget::focusOutEvent(QFocusEvent* e) {
@@ -207,18 +264,29 @@ void TreeWidget::DragOver(QDragMoveEvent* e, int16_t state) {
   if (!tree_ || tree_->OLEDropMode() != 1) return e->ignore();
   lastDragPos_ = e->position();
   e->ignore();
+  QPointer<TreeWidget> self(this);
   Shielded("OLEDragOver", [&] { tree_->DragEvent(e, state, false); });
+  if (self) ShowDropTarget(e->isAccepted() ? indexAt(e->position().toPoint()) : QModelIndex());
+}
+
+void TreeWidget::ShowDropTarget(const QModelIndex& index) {
+  if (dropTarget_ == index) return;
+  if (dropTarget_.isValid()) viewport()->update(visualRect(dropTarget_));
+  dropTarget_ = index;
+  if (index.isValid()) viewport()->update(visualRect(index));
 }
 
 void TreeWidget::dragEnterEvent(QDragEnterEvent* e) { DragOver(e, 0); }
 void TreeWidget::dragMoveEvent(QDragMoveEvent* e) { DragOver(e, 2); }
 
 void TreeWidget::dragLeaveEvent(QDragLeaveEvent* e) {
+  ShowDropTarget(QModelIndex());
   if (tree_ && tree_->OLEDropMode() == 1) Shielded("OLEDragOver", [&] { tree_->DragLeft(lastDragPos_); });
   e->accept();
 }
 
 void TreeWidget::dropEvent(QDropEvent* e) {
+  ShowDropTarget(QModelIndex());
   if (!tree_ || tree_->OLEDropMode() != 1) return e->ignore();
   e->ignore();
   Shielded("OLEDragDrop", [&] { tree_->DragEvent(e, 0, true); });
@@ -228,17 +296,27 @@ void TreeWidget::startDrag(Qt::DropActions) {
   if (tree_) Shielded("OLEStartDrag", [&] { tree_->RunDrag(true); });
 }
 
+bool TreeWidget::OnLabelSide(const QModelIndex& index, double x) const {
+  const QRect label = visualRect(index);
+  return isRightToLeft() ? x <= label.right() : x >= label.left();
+}
+
 void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex& index) const {
   if (!tree_ || !index.isValid()) return;
   const int indent = indentation();
   if (indent <= 0) return;
 
-  // The row and its ancestors; the rightmost cell is the row's own, the others carry the
-  // ancestors' vertical lines. Roots have a cell only with root lines.
+  // The row and its ancestors; the cell next to the label is the row's own, the others carry
+  // the ancestors' vertical lines. Roots have a cell only with root lines. Laid out left to
+  // right and mirrored within `rect` for a right-to-left layout, where Qt puts the branch
+  // area right of the label.
   std::vector<QModelIndex> chain;
   for (QModelIndex i = index; i.isValid(); i = i.parent()) chain.push_back(i);
   const int cells = static_cast<int>(chain.size()) - (rootIsDecorated() ? 0 : 1);
   QAbstractItemModel* m = model();
+  const bool mirrored = isRightToLeft();
+  auto X = [&](int x) { return mirrored ? rect.left() + rect.right() - x : x; };
+  auto line = [&](int x1, int y1, int x2, int y2) { p->drawLine(X(x1), y1, X(x2), y2); };
 
   p->save();
   QPen dotted(palette().color(QPalette::Dark), 1, Qt::DotLine);
@@ -252,21 +330,22 @@ void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex&
       p->setPen(dotted);
       if (c == 0) {
         const bool hasAbove = at.parent().isValid() || at.row() > 0;
-        if (hasAbove) p->drawLine(cx, cell.top(), cx, cy);
-        if (hasNext) p->drawLine(cx, cy, cx, cell.bottom());
-        p->drawLine(cx, cy, cell.right(), cy);
+        if (hasAbove) line(cx, cell.top(), cx, cy);
+        if (hasNext) line(cx, cy, cx, cell.bottom());
+        line(cx, cy, cell.right(), cy);
       } else if (hasNext) {
-        p->drawLine(cx, cell.top(), cx, cell.bottom());
+        line(cx, cell.top(), cx, cell.bottom());
       }
     }
     if (c == 0 && tree_->ShowsPlusMinus() && m->hasChildren(at)) {
-      const QRect box(cx - 4, cy - 4, 8, 8);
+      const int bx = X(cx);
+      const QRect box(bx - 4, cy - 4, 8, 8);
       p->fillRect(box, palette().brush(QPalette::Base));
       p->setPen(QPen(palette().color(QPalette::Dark), 1));
       p->drawRect(box);
       p->setPen(QPen(palette().color(QPalette::Text), 1));
-      p->drawLine(cx - 2, cy, cx + 2, cy);
-      if (!isExpanded(at)) p->drawLine(cx, cy - 2, cx, cy + 2);
+      p->drawLine(bx - 2, cy, bx + 2, cy);
+      if (!isExpanded(at)) p->drawLine(bx, cy - 2, bx, cy + 2);
     }
   }
   p->restore();
