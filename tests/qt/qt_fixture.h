@@ -163,4 +163,27 @@ class QtHost : public ::testing::Test {
   std::function<void(DispId, std::vector<Variant>&)> handler;
 };
 
+// Runs a fixture's tests once left to right and once right to left, as in an application
+// laid out right to left (QApplication::setLayoutDirection, or -reverse on its command line).
+template <class Fixture>
+class InBothDirections : public Fixture, public ::testing::WithParamInterface<Qt::LayoutDirection> {
+ protected:
+  void SetUp() override {
+    QApplication::setLayoutDirection(this->GetParam());
+    Fixture::SetUp();
+  }
+  void TearDown() override {
+    Fixture::TearDown();
+    QApplication::setLayoutDirection(Qt::LeftToRight);
+  }
+  bool Mirrored() const { return this->GetParam() == Qt::RightToLeft; }
+};
+
+inline std::string DirectionName(const ::testing::TestParamInfo<Qt::LayoutDirection>& info) {
+  return info.param == Qt::RightToLeft ? "RightToLeft" : "LeftToRight";
+}
+
+#define DESK_IN_BOTH_DIRECTIONS(Suite) \
+  INSTANTIATE_TEST_SUITE_P(Directions, Suite, ::testing::Values(Qt::LeftToRight, Qt::RightToLeft), DirectionName)
+
 }  // namespace desk_qt_test
