@@ -6,6 +6,7 @@
 #include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cmath>
 #include <functional>
 #include <map>
 
@@ -105,6 +106,49 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
   DemoRun again = RunDemo({"--screenshot", dir.filePath("again.png"), "--settings", settings});
   ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
   EXPECT_TRUE(again.out.contains("settings read from " + settings)) << again.out.toStdString();
+}
+
+// The darkness of each column of a picture, summed over its rows.
+std::vector<double> InkByColumn(const QImage& image) {
+  std::vector<double> ink(static_cast<size_t>(image.width()), 0.0);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) ink[static_cast<size_t>(x)] += 255 - qGray(image.pixel(x, y));
+  return ink;
+}
+
+double Correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  const double n = static_cast<double>(a.size());
+  double ma = 0, mb = 0;
+  for (size_t i = 0; i < a.size(); ++i) ma += a[i] / n, mb += b[i] / n;
+  double cov = 0, va = 0, vb = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    cov += (a[i] - ma) * (b[i] - mb);
+    va += (a[i] - ma) * (a[i] - ma);
+    vb += (b[i] - mb) * (b[i] - mb);
+  }
+  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0;
+}
+
+// Laid out right to left (Qt's -reverse), the window is its left-to-right twin mirrored:
+// column by column, the ink of one correlates with the other's flipped.
+TEST(DemoWindow, RightToLeftIsTheLeftToRightWindowMirrored) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QImage shots[2];
+  for (int reverse = 0; reverse < 2; ++reverse) {
+    QStringList args{"--screenshot", dir.filePath(QString("shot%1.png").arg(reverse)), "--settings",
+                     dir.filePath(QString("tree%1.json").arg(reverse))};
+    if (reverse) args.prepend("-reverse");
+    DemoRun run = RunDemo(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    shots[reverse] = QImage(dir.filePath(QString("shot%1.png").arg(reverse)));
+    ASSERT_FALSE(shots[reverse].isNull());
+  }
+  ASSERT_EQ(shots[0].size(), shots[1].size());
+  const double r = Correlation(InkByColumn(shots[0]), InkByColumn(shots[1].mirrored(true, false)));
+  ::testing::Test::RecordProperty("ink_correlation", QString::number(r, 'f', 3).toStdString());
+  std::printf("column ink, left to right against right to left flipped: correlation %.3f\n", r);
+  EXPECT_GE(r, 0.9);
 }
 
 QByteArray ReadAll(const QString& path) {
