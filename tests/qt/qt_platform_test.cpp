@@ -1,6 +1,8 @@
 // The Qt platform's pictures, image list and surface.
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImageWriter>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -266,6 +268,58 @@ TEST_F(QtSurfaceTest, RowsWithAndWithoutPicturesHaveOneHeightThatHoldsThePicture
   EXPECT_EQ(plain.height(), pic.height());
   EXPECT_GE(pic.height(), side);
   EXPECT_EQ(pic.top(), plain.bottom() + 1);
+}
+
+// On a device of twice the density, a picture with the pixels for it is drawn from its own
+// bytes decoded at the device's size; one without them, from the list's copy scaled up.
+TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevicesSize) {
+  // 64x64 with detail a pixel wide, in a list of 32x32 (the size of its first picture).
+  QImage fine(64, 64, QImage::Format_RGB32);
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) fine.setPixel(x, y, qRgb(x * 4, y * 4, (x + y) % 2 * 255));
+  QBuffer png;
+  png.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(QImageWriter(&png, "png").write(fine));
+  const Ref<desk::Picture> dense = desk::OpenPicture(std::vector<uint8_t>(png.data().begin(), png.data().end()));
+  auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
+  ASSERT_TRUE(list);
+  list->Images().Add(Variant::Missing(), Variant::String(u"sun"),
+                     Variant::Object(platform_->LoadPicture(Path(kPictures, "sun.png"))));
+  list->Images().Add(Variant::Missing(), Variant::String(u"fine"), Variant::Object(dense));
+  ASSERT_EQ(list->Images().ImageWidth(), 32);
+  Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
+  Add(u"", u"f", u"fine row");
+  Add(u"", u"s", u"sun row");
+  NodeOf(u"f")->SetImage(Variant::String(u"fine"));
+  NodeOf(u"s")->SetImage(Variant::String(u"sun"));
+  QApplication::processEvents();
+
+  QImage shot(Viewport()->size() * 2, QImage::Format_RGB32);
+  shot.setDevicePixelRatio(2);
+  shot.fill(Qt::white);
+  Viewport()->render(&shot);
+  // Where within a row's rectangle (in device pixels) `picture` lies pixel for pixel, if it does.
+  auto foundIn = [&](const char* row, const QImage& picture) {
+    const QRect r = Widget()->visualRect(ItemOf(row));
+    for (int y = r.top() * 2; y + picture.height() <= (r.bottom() + 1) * 2; ++y)
+      for (int x = r.left() * 2; x + picture.width() <= (r.right() + 1) * 2; ++x) {
+        bool same = true;
+        for (int py = 0; py < picture.height() && same; ++py)
+          for (int px = 0; px < picture.width() && same; ++px) same = shot.pixel(x + px, y + py) == picture.pixel(px, py);
+        if (same) return true;
+      }
+    return false;
+  };
+  auto imageOf = [](const std::vector<uint32_t>& px, int w, int h) {
+    return QImage(reinterpret_cast<const uchar*>(px.data()), w, h, w * 4, QImage::Format_ARGB32).convertToFormat(QImage::Format_RGB32);
+  };
+  const desk::Decoded own = desk::DecodePixels(dense->encoded, 64, 64);
+  EXPECT_TRUE(foundIn("fine row", imageOf(own.pixels, 64, 64))) << "not drawn from its own 64x64 pixels";
+  const Ref<desk::Picture> shown = list->Find(u"fine");
+  EXPECT_FALSE(foundIn("fine row", imageOf(shown->pixels, 32, 32).scaled(64, 64)))  // which is what it was before
+      << "drawn from the list's 32x32 copy";
+  const Ref<desk::Picture> sun = list->Find(u"sun");
+  EXPECT_TRUE(foundIn("sun row", imageOf(sun->pixels, 32, 32).scaled(64, 64))) << "a picture without more pixels";
 }
 
 }  // namespace

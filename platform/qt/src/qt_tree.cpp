@@ -10,6 +10,7 @@
 
 #include "qt_dnd.h"
 #include "qt_image_list.h"
+#include "qt_node_icon.h"
 #include "qt_tree_delegate.h"
 
 namespace desk::qtb {
@@ -219,29 +220,29 @@ void QtTree::ShowSelection(Node& n) {
   }
 }
 
-Ref<Picture> QtTree::PictureFor(const Variant& image) const {
+Ref<ListImage> QtTree::EntryFor(const Variant& image) const {
   if (image.IsEmpty()) return nullptr;
   auto list = RefCast<desk::ImageList>(ImageList());
   if (!list) return nullptr;
-  if (image.ValueType() == VarType::String) return list->Find(image.RawString());
+  if (image.ValueType() == VarType::String)
+    return list->Find(image.RawString()) ? list->Images().Item(image) : nullptr;  // one hash when absent
   const int32_t i = image.ValueType() == VarType::Long ? image.RawLong() : 0;
   if (i < 1 || i > list->Images().Count()) return nullptr;
-  return list->Images().At(static_cast<size_t>(i - 1))->Image();
+  return list->Images().At(static_cast<size_t>(i - 1));
 }
 
 QIcon QtTree::IconFor(const Node& node) {
-  auto pixmap = [&](const Ref<Picture>& p) -> QPixmap {
-    if (!p) return QPixmap();
-    if (auto* ql = dynamic_cast<QtImageList*>(ImageList().get())) return ql->Pixmap(p);
-    return pixmaps_.Get(p);
+  auto face = [&](Ref<ListImage> entry) -> NodeIconEngine::Face {
+    if (!entry) return {};
+    const Ref<Picture>& p = entry->Image();
+    auto* ql = dynamic_cast<QtImageList*>(ImageList().get());
+    QPixmap pixmap = ql ? ql->Pixmap(p) : pixmaps_.Get(p);
+    return {std::move(entry), std::move(pixmap)};
   };
-  const QPixmap normal = pixmap(PictureFor(node.Image()));
-  const QPixmap selected = node.SelectedImage().IsEmpty() ? normal : pixmap(PictureFor(node.SelectedImage()));
-  if (normal.isNull() && selected.isNull()) return QIcon();
-  QIcon icon;
-  if (!normal.isNull()) icon.addPixmap(normal, QIcon::Normal);
-  if (!selected.isNull()) icon.addPixmap(selected, QIcon::Selected);
-  return icon;
+  NodeIconEngine::Face normal = face(EntryFor(node.Image()));
+  NodeIconEngine::Face selected = node.SelectedImage().IsEmpty() ? normal : face(EntryFor(node.SelectedImage()));
+  if (normal.pixmap.isNull() && selected.pixmap.isNull()) return QIcon();
+  return QIcon(new NodeIconEngine(std::move(normal), std::move(selected)));
 }
 
 void QtTree::UpdateIconSize() {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <vector>
 
+#include "desk/imagelist.h"
 #include "desk/tree.h"
 #include "qt_tree_model.h"
 #include "qt_tree_widget.h"
@@ -82,7 +83,8 @@ class QtTree : public TreeView {
   void ApplyPalette();
   void UpdateIconSize();
   void Relayout();
-  Ref<Picture> PictureFor(const Variant& image) const;
+  // The image list's entry a node's Image or SelectedImage names (key or position), or null.
+  Ref<ListImage> EntryFor(const Variant& image) const;
   void AddRow(Node& n);
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);
