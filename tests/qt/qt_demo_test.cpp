@@ -10,6 +10,7 @@
 #include <functional>
 #include <map>
 
+#include "desk/picture_loader.h"
 #include "qt_fixture.h"
 
 namespace desk_qt_test {
@@ -23,10 +24,11 @@ struct DemoRun {
   QString err;
 };
 
-DemoRun RunDemo(const QStringList& args) {
+DemoRun RunDemo(const QStringList& args, const std::map<QString, QString>& extraEnv = {}) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
+  for (const auto& [name, value] : extraEnv) env.insert(name, value);
   p.setProcessEnvironment(env);
   p.start(QStringLiteral(DESK_DEMO_WINDOW), args);
   if (!p.waitForFinished(120000)) {
@@ -87,7 +89,8 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
   EXPECT_GT(CountNear(shot, qRgb(0, 0, 0), 90), 400);
 
   // Each sample picture's main colour is on screen, over at least half as many pixels as in
-  // the picture (drawn at its size, or not at all).
+  // the picture at the list's size, 32x32 (the first picture's): drawn at that size, or not
+  // at all.
   const QDir pictures(QStringLiteral(DESK_SAMPLE_PICTURES));
   const QStringList files = pictures.entryList(QDir::Files);
   ASSERT_EQ(files.size(), 5);
@@ -96,9 +99,10 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
     QImage picture = QImageReader(pictures.filePath(f)).read().convertToFormat(QImage::Format_ARGB32);
     ASSERT_FALSE(picture.isNull());
     const auto [colour, count] = Dominant(picture);
+    const int atListSize = static_cast<int>(int64_t{count} * 32 * 32 / (picture.width() * picture.height()));
     const int tolerance = f.endsWith(".jpg") ? 10 : 0;
-    EXPECT_GE(CountNear(shot, colour, tolerance), count / 2)
-        << "colour " << std::hex << colour << " over " << std::dec << count << " pixels";
+    EXPECT_GE(CountNear(shot, colour, tolerance), atListSize / 2)
+        << "colour " << std::hex << colour << " over " << std::dec << atListSize << " pixels";
   }
 
   // The settings were written on exit and are read by the next run.
@@ -106,6 +110,48 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
   DemoRun again = RunDemo({"--screenshot", dir.filePath("again.png"), "--settings", settings});
   ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
   EXPECT_TRUE(again.out.contains("settings read from " + settings)) << again.out.toStdString();
+}
+
+// Whether `picture` lies somewhere in `shot` pixel for pixel, where it is opaque.
+bool Contains(const QImage& shot, const QImage& picture) {
+  for (int y = 0; y + picture.height() <= shot.height(); ++y)
+    for (int x = 0; x + picture.width() <= shot.width(); ++x) {
+      bool same = true;
+      for (int py = 0; py < picture.height() && same; ++py)
+        for (int px = 0; px < picture.width() && same; ++px) {
+          const QRgb p = picture.pixel(px, py);
+          same = qAlpha(p) < 255 || (shot.pixel(x + px, y + py) & 0xFFFFFF) == (p & 0xFFFFFF);
+        }
+      if (same) return true;
+    }
+  return false;
+}
+
+// At twice the density (QT_SCALE_FACTOR=2) the screenshot has twice the pixels, and each
+// picture with the pixels for it is in it at the device's size, 64x64, pixel for pixel as
+// its own bytes decode at that size.
+TEST(DemoWindow, AtTwiceTheDensityPicturesShowAllTheirPixels) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  DemoRun run = RunDemo({"--screenshot", dir.filePath("shot.png"), "--settings", dir.filePath("tree.json")},
+                        {{"QT_SCALE_FACTOR", "2"}});
+  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  const QImage shot = QImage(dir.filePath("shot.png")).convertToFormat(QImage::Format_RGB32);
+  ASSERT_GE(shot.width(), 1000);  // 520 wide at 1x
+  const QDir pictures(QStringLiteral(DESK_SAMPLE_PICTURES));
+  int dense = 0;
+  for (const QString& f : pictures.entryList(QDir::Files)) {
+    QFile file(pictures.filePath(f));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const desk::Decoded own = desk::DecodePixels(std::vector<uint8_t>(bytes.begin(), bytes.end()), 64, 64);
+    if (own.width < 64 || own.height < 64) continue;  // the first, which sets the list's 32x32
+    ++dense;
+    SCOPED_TRACE(f.toStdString());
+    const QImage at64(reinterpret_cast<const uchar*>(own.pixels.data()), 64, 64, 64 * 4, QImage::Format_ARGB32);
+    EXPECT_TRUE(Contains(shot, at64));
+  }
+  EXPECT_EQ(dense, 4);
 }
 
 // The darkness of each column of a picture, summed over its rows.

@@ -219,7 +219,7 @@ TEST_F(QtSurfaceTest, NodePicturesComeFromTheImageListByKeyOrIndex) {
   EXPECT_FALSE(ItemOf("by key").data(Qt::DecorationRole).isValid());
 }
 
-// The list has one image size, the first picture's: a 48x32 picture in a list of 32x32 is
+// The list has one image size, the first picture's: a 96x64 picture in a list of 32x32 is
 // drawn at 32x32, and every row has one height.
 TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
   auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
@@ -227,12 +227,12 @@ TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
   auto add = [&](const char* file, const char16_t* key) {
     list->Images().Add(Variant::Missing(), Variant::String(key), Variant::Object(platform_->LoadPicture(Path(kPictures, file))));
   };
-  add("sun.png", u"sun");    // 32x32: the list's size
-  add("leaf.jpg", u"leaf");  // 48x32
-  add("cloud.gif", u"cloud");
+  add("board.bmp", u"board");  // 32x32: the list's size
+  add("leaf.jpg", u"leaf");    // 96x64
+  add("cloud.gif", u"cloud");  // 64x64
   Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
-  const char16_t* keys[] = {u"sun", u"leaf", u"cloud"};
-  const char* texts[] = {"sun row", "leaf row", "cloud row"};
+  const char16_t* keys[] = {u"board", u"leaf", u"cloud"};
+  const char* texts[] = {"board row", "leaf row", "cloud row"};
   for (int i = 0; i < 3; ++i) {
     Add(u"", keys[i], QString(texts[i]).toStdU16String());
     NodeOf(keys[i])->SetImage(Variant::String(keys[i]));
@@ -247,7 +247,7 @@ TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
     heights.insert(Widget()->visualRect(ItemOf(t)).height());
   }
   EXPECT_EQ(heights.size(), 1u) << "rows of different heights";
-  EXPECT_EQ(list->Images().Item(Variant::String(u"leaf"))->Original()->width, 48) << "the picture added stays whole";
+  EXPECT_EQ(list->Images().Item(Variant::String(u"leaf"))->Original()->width, 96) << "the picture added stays whole";
 }
 
 // The view lays out uniform rows: a row without a picture is as tall as one with, and both
@@ -283,15 +283,15 @@ TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevices
   const Ref<desk::Picture> dense = desk::OpenPicture(std::vector<uint8_t>(png.data().begin(), png.data().end()));
   auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
   ASSERT_TRUE(list);
-  list->Images().Add(Variant::Missing(), Variant::String(u"sun"),
-                     Variant::Object(platform_->LoadPicture(Path(kPictures, "sun.png"))));
+  list->Images().Add(Variant::Missing(), Variant::String(u"board"),
+                     Variant::Object(platform_->LoadPicture(Path(kPictures, "board.bmp"))));
   list->Images().Add(Variant::Missing(), Variant::String(u"fine"), Variant::Object(dense));
   ASSERT_EQ(list->Images().ImageWidth(), 32);
   Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
   Add(u"", u"f", u"fine row");
-  Add(u"", u"s", u"sun row");
+  Add(u"", u"b", u"board row");
   NodeOf(u"f")->SetImage(Variant::String(u"fine"));
-  NodeOf(u"s")->SetImage(Variant::String(u"sun"));
+  NodeOf(u"b")->SetImage(Variant::String(u"board"));
   QApplication::processEvents();
 
   QImage shot(Viewport()->size() * 2, QImage::Format_RGB32);
@@ -318,8 +318,8 @@ TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevices
   const Ref<desk::Picture> shown = list->Find(u"fine");
   EXPECT_FALSE(foundIn("fine row", imageOf(shown->pixels, 32, 32).scaled(64, 64)))  // which is what it was before
       << "drawn from the list's 32x32 copy";
-  const Ref<desk::Picture> sun = list->Find(u"sun");
-  EXPECT_TRUE(foundIn("sun row", imageOf(sun->pixels, 32, 32).scaled(64, 64))) << "a picture without more pixels";
+  const Ref<desk::Picture> board = list->Find(u"board");
+  EXPECT_TRUE(foundIn("board row", imageOf(board->pixels, 32, 32).scaled(64, 64))) << "a picture without more pixels";
 }
 
 }  // namespace
