@@ -112,21 +112,6 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
   EXPECT_TRUE(again.out.contains("settings read from " + settings)) << again.out.toStdString();
 }
 
-// Whether `picture` lies somewhere in `shot` pixel for pixel, where it is opaque.
-bool Contains(const QImage& shot, const QImage& picture) {
-  for (int y = 0; y + picture.height() <= shot.height(); ++y)
-    for (int x = 0; x + picture.width() <= shot.width(); ++x) {
-      bool same = true;
-      for (int py = 0; py < picture.height() && same; ++py)
-        for (int px = 0; px < picture.width() && same; ++px) {
-          const QRgb p = picture.pixel(px, py);
-          same = qAlpha(p) < 255 || (shot.pixel(x + px, y + py) & 0xFFFFFF) == (p & 0xFFFFFF);
-        }
-      if (same) return true;
-    }
-  return false;
-}
-
 // At twice the density (QT_SCALE_FACTOR=2) the screenshot has twice the pixels, and each
 // picture with the pixels for it is in it at the device's size, 64x64, pixel for pixel as
 // its own bytes decode at that size.

@@ -163,6 +163,24 @@ class QtHost : public ::testing::Test {
   std::function<void(DispId, std::vector<Variant>&)> handler;
 };
 
+// Whether `picture` lies within `area` of `shot` (all of it when empty) pixel for pixel,
+// where the picture is opaque.
+inline bool Contains(const QImage& shot, const QImage& picture, QRect area = QRect()) {
+  if (area.isEmpty()) area = shot.rect();
+  area &= shot.rect();
+  for (int y = area.top(); y + picture.height() <= area.bottom() + 1; ++y)
+    for (int x = area.left(); x + picture.width() <= area.right() + 1; ++x) {
+      bool same = true;
+      for (int py = 0; py < picture.height() && same; ++py)
+        for (int px = 0; px < picture.width() && same; ++px) {
+          const QRgb p = picture.pixel(px, py);
+          same = qAlpha(p) < 255 || (shot.pixel(x + px, y + py) & 0xFFFFFF) == (p & 0xFFFFFF);
+        }
+      if (same) return true;
+    }
+  return false;
+}
+
 // Runs a fixture's tests once left to right and once right to left, as in an application
 // laid out right to left (QApplication::setLayoutDirection, or -reverse on its command line).
 template <class Fixture>

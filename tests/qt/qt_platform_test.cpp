@@ -298,17 +298,10 @@ TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevices
   shot.setDevicePixelRatio(2);
   shot.fill(Qt::white);
   Viewport()->render(&shot);
-  // Where within a row's rectangle (in device pixels) `picture` lies pixel for pixel, if it does.
+  // Whether `picture` lies in a row's rectangle, in device pixels.
   auto foundIn = [&](const char* row, const QImage& picture) {
     const QRect r = Widget()->visualRect(ItemOf(row));
-    for (int y = r.top() * 2; y + picture.height() <= (r.bottom() + 1) * 2; ++y)
-      for (int x = r.left() * 2; x + picture.width() <= (r.right() + 1) * 2; ++x) {
-        bool same = true;
-        for (int py = 0; py < picture.height() && same; ++py)
-          for (int px = 0; px < picture.width() && same; ++px) same = shot.pixel(x + px, y + py) == picture.pixel(px, py);
-        if (same) return true;
-      }
-    return false;
+    return Contains(shot, picture, QRect(r.topLeft() * 2, r.size() * 2));
   };
   auto imageOf = [](const std::vector<uint32_t>& px, int w, int h) {
     return QImage(reinterpret_cast<const uchar*>(px.data()), w, h, w * 4, QImage::Format_ARGB32).convertToFormat(QImage::Format_RGB32);
