@@ -1,5 +1,6 @@
 #include "qt_image_list.h"
 
+#include <QCoreApplication>
 #include <list>
 #include <unordered_map>
 
@@ -25,6 +26,14 @@ namespace {
 class DevicePixmaps {
  public:
   static constexpr size_t kBytes = size_t{16} << 20;
+
+  // One for the process, emptied while the application that made its pixmaps still exists.
+  static DevicePixmaps& Shared() {
+    static DevicePixmaps shared;
+    return shared;
+  }
+  DevicePixmaps() { qAddPostRoutine(&EmptyShared); }
+  ~DevicePixmaps() { qRemovePostRoutine(&EmptyShared); }
 
   QPixmap* Find(const Picture* p, QSize size) {
     const auto it = index_.find(Key{p, size.width(), size.height()});
@@ -60,6 +69,12 @@ class DevicePixmaps {
     Ref<Picture> picture;
     QPixmap pixmap;
   };
+  static void EmptyShared() {
+    DevicePixmaps& c = Shared();
+    c.index_.clear();
+    c.used_.clear();
+    c.bytes_ = 0;
+  }
   static size_t Bytes(const QPixmap& p) { return static_cast<size_t>(p.width()) * static_cast<size_t>(p.height()) * 4; }
 
   std::list<Entry> used_;  // most recently used first
@@ -75,7 +90,7 @@ QPixmap DevicePixmap(const ListImage& image, QSize logical, qreal dpr) {
   if (!(dpr > 1) || !original || original->encoded.empty() || original->width < device.width() ||
       original->height < device.height() || device.isEmpty())
     return QPixmap();
-  static DevicePixmaps cache;
+  DevicePixmaps& cache = DevicePixmaps::Shared();
   if (QPixmap* kept = cache.Find(original.get(), device)) return *kept;
   Decoded d;
   try {

@@ -1,5 +1,6 @@
-// The view of the tree: a QTreeView that turns real input into the tree's events and draws
-// the tree's own lines and plus/minus boxes.
+// The view of the tree: a QTreeView that turns real input into the tree's events, draws the
+// tree's own lines and plus/minus boxes (mirrored in a right-to-left layout), and tells
+// assistive technology about changes of focus and selection.
 #pragma once
 
 #include <QAccessible>
