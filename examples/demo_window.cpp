@@ -214,7 +214,8 @@ class DemoWindow {
         // The keyboard's way to the same menu: the Menu key, or Shift+F10, on the selected node.
         const int16_t code = args[0].ToInteger(), shift = args[1].ToInteger();
         if (code != kMenuKey && !(code == kF10 && shift == 1)) return;
-        if (const std::optional<QPointF> at = SelectedRowCentre()) MenuAt(static_cast<float>(at->x()), static_cast<float>(at->y()));
+        if (const std::optional<QPointF> at = SelectedRowCentre())
+          MenuAt(static_cast<float>(at->x()), static_cast<float>(at->y()));
         break;
       }
       case kOnMenuClick: OnMenu(Q(args[0].ToString())); break;
