@@ -60,7 +60,7 @@ def row(w, *path):
 """ % TREE
 
 
-def run(script, *args):
+def run(script, *args, stderr_free_of=None):
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
     paths = [os.path.join(HERE, ".."), os.path.join(HERE, "..", "..", "examples")]
     done = subprocess.run([sys.executable, "-c", PRELUDE + script] + paths + list(args), capture_output=True,
@@ -68,6 +68,8 @@ def run(script, *args):
     if done.returncode == 3:
         pytest.skip(done.stdout.decode().strip())
     assert done.returncode == 0, done.stderr.decode()
+    if stderr_free_of:
+        assert stderr_free_of not in done.stderr.decode()
     return done.stdout.decode().splitlines()
 
 
@@ -128,6 +130,29 @@ app.processEvents()
 
 
 @needs_pyqt
+def test_the_application_destroyed_before_the_control():
+    # As an interpreter ending may do it: the control goes last, and leaves its widget to the
+    # ending process, quietly.
+    lines = run(r"""
+tree = tree_with("a", "b")
+win, split, w = window_with(tree)
+split.setParent(None)  # the widget in a splitter of its own, shown
+split.show()
+win.close()
+del win
+app.processEvents()
+sip.delete(app)
+del app
+gc.collect()
+print("tree", tree.Nodes.Count)
+del tree, w, split
+gc.collect()
+print("handles", desk.handle_count())
+""", stderr_free_of="QBasicTimer")
+    assert lines == ["tree 2", "handles 0"]
+
+
+@needs_pyqt
 def test_call_soon_from_other_threads_runs_in_the_hosts_loop_and_their_calls_are_refused():
     lines = run(r"""
 tree = tree_with("a")
@@ -172,7 +197,9 @@ def choose(text):
         menu = QApplication.activePopupWidget()
         for action in menu.actions():
             if action.text() == text:
-                action.trigger()
+                QTest.mouseClick(menu, Qt.MouseButton.LeftButton, Qt.KeyboardModifier.NoModifier,
+                                 menu.actionGeometry(action).center())
+                return
         menu.close()
     QTimer.singleShot(50, pick)
 
