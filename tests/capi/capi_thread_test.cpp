@@ -246,7 +246,10 @@ TEST_F(CApiThreads, AValueClearedOnAnotherThreadGivesBackWhatItHeldOnTheUiThread
   // The pool's slot is back and handed out again.
   std::vector<desk_value> strings(300);
   for (desk_value& s : strings) ASSERT_EQ(desk_string_utf8("again", &s, &err), 0);
-  for (desk_value& s : strings) EXPECT_EQ(Text(s), "again"), desk_value_clear(&s);
+  for (desk_value& s : strings) {
+    EXPECT_EQ(Text(s), "again");
+    desk_value_clear(&s);
+  }
 }
 
 // Calls posted from several threads run on the UI thread, each thread's in its order, and may
