@@ -80,7 +80,9 @@ class MainWindow(QMainWindow):
         self.restore_tree()
         self.images = desk.CreateObject(IMAGE_LIST)
         self.files = {}  # picture name -> the file the web image list downloaded it to
-        self.fill(base_url)
+        # Downloaded afresh: the cache in the temporary folder is shared with every other program
+        # using the control, and a file of the same name from elsewhere would be shown instead.
+        self.fill(base_url, force=True)
 
         self.picture = QLabel(alignment=Qt.AlignmentFlag.AlignCenter)
         pane = QScrollArea()
@@ -103,7 +105,7 @@ class MainWindow(QMainWindow):
 
     # -- the pictures and the tree's nodes
 
-    def fill(self, base_url, force=False):
+    def fill(self, base_url, force):
         """Downloads the pictures into the web image list (from its cache unless forced) and shows
         them in the tree."""
         files = {os.path.splitext(f)[0]: f for f in os.listdir(PICTURES)}
@@ -141,7 +143,7 @@ class MainWindow(QMainWindow):
         menus.Add("expand", "Expand")
         menus.Add("remove", "Remove")
         file_menu = self.menuBar().addMenu("&File")
-        self.add_action(file_menu, "&Download again", lambda: self.fill(self.base_url, force=True))
+        self.add_action(file_menu, "&Fill again from the cache", lambda: self.fill(self.base_url, force=False))
         file_menu.addSeparator()
         self.add_action(file_menu, "&Quit", self.close, "Ctrl+Q")
         view = self.menuBar().addMenu("&View")
