@@ -9,12 +9,7 @@
 //   5. files: read whole, write atomically
 #include "desk/property_bag.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -534,58 +529,16 @@ std::u16string PathText(const std::filesystem::path& p) { return p.u16string(); 
   Raise(e, std::u16string(ErrorText(e)) + u": " + PathText(p) + u" (" + U16(detail) + u")");
 }
 
-[[noreturn]] void FileErrno(int err, const std::filesystem::path& p, Err whenMissing = Err::PathNotFound) {
-  FileError(files::ErrorOf(err, whenMissing), p, std::strerror(err));
-}
-
 void WriteAtomically(const std::filesystem::path& target, std::string_view data) {
   const std::span<const uint8_t> piece(reinterpret_cast<const uint8_t*>(data.data()), data.size());
   if (auto failed = files::ReplaceWhole(target.string(), std::span(&piece, 1), files::kSettingsFile))
     FileError(failed->number, failed->path, failed->cause);
 }
 
-std::string ReadWholeFile(const std::filesystem::path& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    int err = errno;
-    if (err == ENOENT) {
-      std::error_code ec;
-      const bool folderThere = !path.has_parent_path() || std::filesystem::is_directory(path.parent_path(), ec);
-      FileErrno(err, path, folderThere ? Err::FileNotFound : Err::PathNotFound);
-    }
-    FileErrno(err, path);
-  }
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) FileErrno(errno, path);
-  if (S_ISDIR(st.st_mode)) FileError(Err::PathFileAccess, path, "it is a folder");
-  if (!S_ISREG(st.st_mode)) FileError(Err::PathFileAccess, path, "it is not a regular file");
-  if (static_cast<std::uintmax_t>(st.st_size) > MemoryPropertyBag::kMaxFileBytes)
-    FileError(Err::PathFileAccess, path, "it is larger than a property bag may be");
-  std::string out;
-  out.resize(static_cast<size_t>(st.st_size));
-  size_t done = 0;
-  for (;;) {
-    if (done == out.size()) {
-      // The file may have grown since fstat: read on, within the limit.
-      if (out.size() > MemoryPropertyBag::kMaxFileBytes)
-        FileError(Err::PathFileAccess, path, "it is larger than a property bag may be");
-      out.resize(out.size() + 4096);
-    }
-    ssize_t n = ::read(fd, out.data() + done, out.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      FileErrno(errno, path);
-    }
-    if (n == 0) break;
-    done += static_cast<size_t>(n);
-  }
-  out.resize(done);
-  return out;
-}
+// Followed through the user's own link; a missing folder is told apart from a missing file.
+constexpr files::ReadPolicy kSettingsRead{.missingFolderApart = true,
+                                          .maxBytes = MemoryPropertyBag::kMaxFileBytes,
+                                          .tooLarge = "it is larger than a property bag may be"};
 
 }  // namespace
 
@@ -595,7 +548,10 @@ void MemoryPropertyBag::SaveToFile(const std::filesystem::path& path) const {
 }
 
 void MemoryPropertyBag::LoadFromFile(const std::filesystem::path& path) {
-  const std::string text = ReadWholeFile(path);
+  std::vector<uint8_t> bytes;
+  if (auto failed = files::ReadWhole(path.string(), kSettingsRead, bytes))
+    FileError(failed->number, failed->path, failed->cause);
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   Ref<MemoryPropertyBag> loaded = FromText(text, PathText(path));
   entries_.swap(loaded->entries_);
   index_.swap(loaded->index_);

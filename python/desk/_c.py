@@ -1,14 +1,17 @@
-"""The C interface (desk/desk_c.h) as ctypes declarations, and the libraries it is found in."""
-import ctypes
+"""The C interface (desk/desk_c.h) as ctypes declarations, row by row: its constants, its
+structures, and its functions in the order of the desk_api table's fields, then the exported
+functions outside the table and each control library's own entry points.
+python/tests/test_c_declarations.py holds these rows against the header."""
 from ctypes import (CFUNCTYPE, POINTER, Structure, Union, c_char, c_char_p, c_double, c_float, c_int16,
-                    c_int32, c_int64, c_uint16, c_uint32, c_uint64, c_void_p)
+                    c_int32, c_int64, c_size_t, c_uint16, c_uint32, c_void_p)
 
-VERSION = (1 << 16) | 1  # the interface version this package was written for
+VERSION = (1 << 16) | 2  # the interface version this package was written for
 
 EMPTY, MISSING, INTEGER, LONG, SINGLE, DOUBLE, BOOLEAN, STRING, OBJECT, BYREF, ANY = range(11)
 GET, LET, SET, METHOD = 1, 2, 4, 8
 ID_VALUE, ID_NEWENUM, ID_ENUM_NEXT = 0, -4, 1
 ID_READPROPERTY, ID_WRITEPROPERTY = 1, 2
+E_WRONG_THREAD = -2147417842  # 0x8001010E: a call from another thread than the UI thread
 
 
 class String(Structure):
@@ -70,6 +73,7 @@ class TypeLibInfo(Structure):
 
 INVOKE_FN = CFUNCTYPE(c_int32, c_void_p, c_int32, c_int32, POINTER(Value), c_int32, POINTER(Value), POINTER(Error))
 DESTROY_FN = CFUNCTYPE(None, c_void_p)
+POST_FN = CFUNCTYPE(None, c_void_p)  # desk_post_fn
 
 
 class HostVtbl(Structure):
@@ -80,73 +84,76 @@ class HostMember(Structure):
     _fields_ = [("name", c_char_p), ("id", c_int32), ("invoke_kind", c_int32)]
 
 
-# The control libraries, loaded by name through the library search path.
-LIBRARIES = ("VarbelTreeview", "Quorvane")
-
 _P = POINTER
 _E = _P(Error)
 _V = _P(Value)
-_SIGNATURES = {
-    "desk_check_version": (c_int32, [c_uint32, _E]),
-    "desk_addref": (c_int32, [c_void_p, _E]),
-    "desk_release": (c_int32, [c_void_p]),
-    "desk_handle_count": (c_int64, []),
-    "desk_object_interface": (_P(InterfaceInfo), [c_void_p, _E]),
-    "desk_event_interface": (_P(InterfaceInfo), [c_void_p, _E]),
-    "desk_id_of_name": (c_int32, [c_void_p, c_char_p, _P(c_int32), _E]),
-    "desk_invoke": (c_int32, [c_void_p, c_int32, c_int32, _V, c_int32, _V, _E]),
-    "desk_get": (c_int32, [c_void_p, c_int32, _V, _E]),
-    "desk_value_clear": (None, [_V]),
-    "desk_value_set": (c_int32, [_V, _V, _E]),
-    "desk_host_new": (c_int32, [_P(HostVtbl), c_void_p, _P(HostMember), c_int32, _P(c_void_p), _E]),
-    "desk_host_find": (c_int32, [_P(HostVtbl), c_void_p, _P(c_void_p), _E]),
-    "desk_advise": (c_int32, [c_void_p, c_void_p, _P(c_int32), _E]),
-    "desk_unadvise": (c_int32, [c_void_p, c_int32, _E]),
-    "desk_init_properties": (c_int32, [c_void_p, _E]),
-    "desk_read_properties": (c_int32, [c_void_p, c_void_p, _E]),
-    "desk_write_properties": (c_int32, [c_void_p, c_void_p, _E]),
-    "desk_bag_new": (c_int32, [_P(c_void_p), _E]),
-    "desk_bag_save": (c_int32, [c_void_p, c_char_p, _E]),
-    "desk_bag_load": (c_int32, [c_char_p, _P(c_void_p), _E]),
-    "desk_use_platform": (c_int32, [c_char_p, _E]),
-    "desk_show": (c_int32, [c_void_p, c_char_p, c_int32, c_int32, _E]),
-    "desk_run": (c_int32, [_E]),
-    "desk_quit": (c_int32, [_E]),
-    "desk_do_events": (c_int32, [_E]),
-    "desk_set_picture_cache_bytes": (c_int32, [c_uint64, _E]),
-    "desk_headless_resize": (c_int32, [c_void_p, c_float, c_float, _E]),
-    "desk_headless_popup_choice": (c_int32, [c_int32, _E]),
-    "desk_headless_click": (c_int32, [c_void_p, c_int32, c_int32, c_float, c_float, _E]),
+
+# (name without "desk_", result, arguments), in the order of desk_api's fields after `version`.
+TABLE = [
+    ("addref", c_int32, [c_void_p, _E]),
+    ("release", c_int32, [c_void_p]),
+    ("handle_count", c_int64, []),
+    ("object_interface", _P(InterfaceInfo), [c_void_p, _E]),
+    ("event_interface", _P(InterfaceInfo), [c_void_p, _E]),
+    ("id_of_name", c_int32, [c_void_p, c_char_p, _P(c_int32), _E]),
+    ("invoke", c_int32, [c_void_p, c_int32, c_int32, _V, c_int32, _V, _E]),
+    ("get", c_int32, [c_void_p, c_int32, _V, _E]),
+    ("value_clear", None, [_V]),
+    ("value_set", c_int32, [_V, _V, _E]),
+    ("string_utf8", c_int32, [c_char_p, _V, _E]),
+    ("value_text", c_int32, [_V, c_char_p, c_size_t, _E]),
+    ("value_long", c_int32, [_V, _P(c_int32), _E]),
+    ("host_new", c_int32, [_P(HostVtbl), c_void_p, _P(HostMember), c_int32, _P(c_void_p), _E]),
+    ("advise", c_int32, [c_void_p, c_void_p, _P(c_int32), _E]),
+    ("unadvise", c_int32, [c_void_p, c_int32, _E]),
+    ("init_properties", c_int32, [c_void_p, _E]),
+    ("read_properties", c_int32, [c_void_p, c_void_p, _E]),
+    ("write_properties", c_int32, [c_void_p, c_void_p, _E]),
+    ("bag_new", c_int32, [_P(c_void_p), _E]),
+    ("bag_save", c_int32, [c_void_p, c_char_p, _E]),
+    ("bag_load", c_int32, [c_char_p, _P(c_void_p), _E]),
+    ("use_platform", c_int32, [c_char_p, _E]),
+    ("show", c_int32, [c_void_p, c_char_p, c_int32, c_int32, _E]),
+    ("run", c_int32, [_E]),
+    ("quit", c_int32, [_E]),
+    ("headless_resize", c_int32, [c_void_p, c_float, c_float, _E]),
+    ("headless_popup_choice", c_int32, [c_int32, _E]),
+    ("headless_click", c_int32, [c_void_p, c_int32, c_int32, c_float, c_float, _E]),
+    ("host_find", c_int32, [_P(HostVtbl), c_void_p, _P(c_void_p), _E]),
+    ("do_events", c_int32, [_E]),
+    ("widget", c_int32, [c_void_p, _P(c_void_p), _E]),
+    ("post", c_int32, [POST_FN, c_void_p, _E]),
+    ("ui_thread", c_int32, [_E]),
+    ("set_picture_cache_bytes", c_int32, [c_size_t, _E]),
+]
+
+
+class ApiTable(Structure):
+    """desk_api, the table desk_get_api and <Lib>_DeskApi hand out."""
+    _fields_ = [("version", c_uint32)] + [(name, CFUNCTYPE(result, *args)) for name, result, args in TABLE]
+
+
+# The exported functions that are not in the table.
+EXPORTED = [
+    ("check_version", c_int32, [c_uint32, _E]),
+    ("version", c_uint32, []),
+    ("get_api", _P(ApiTable), [c_uint32, _E]),
+]
+
+# Each control library's entry points, named <Lib>_<name>.
+LIBRARY_ENTRIES = [
+    ("DeskApi", _P(ApiTable), [c_uint32, _E]),
+    ("DeskCreate", c_int32, [c_char_p, _P(c_void_p), _E]),
+    ("DeskTypeLib", _P(TypeLibInfo), []),
+]
+
+# The header's function pointer types by their C names.
+CALLBACKS = {"desk_post_fn": POST_FN}
+
+# The header's structures by their C names (desk_object is opaque). ValueView is no structure of
+# the header: it lays out a desk_value's bytes.
+STRUCTS = {
+    "desk_value": Value, "desk_error": Error, "desk_param_info": ParamInfo, "desk_member_info": MemberInfo,
+    "desk_interface_info": InterfaceInfo, "desk_class_info": ClassInfo, "desk_typelib_info": TypeLibInfo,
+    "desk_host_vtbl": HostVtbl, "desk_host_member": HostMember, "desk_api": ApiTable,
 }
-
-
-class Api:
-    """The run-time's functions, found through the first control library that loads."""
-
-    def __init__(self):
-        self.libraries = {}
-        errors = []
-        for name in LIBRARIES:
-            try:
-                self.libraries[name] = ctypes.CDLL("lib%s.so" % name)
-            except OSError as e:
-                errors.append(str(e))
-        if not self.libraries:
-            raise OSError("no control library could be loaded (is LD_LIBRARY_PATH set?): " + "; ".join(errors))
-        lib = next(iter(self.libraries.values()))
-        for fname, (restype, argtypes) in _SIGNATURES.items():
-            f = getattr(lib, fname)
-            f.restype = restype
-            f.argtypes = argtypes
-            setattr(self, fname[len("desk_"):], f)
-        self.create = {}
-        self.typelib = {}
-        for name, l in self.libraries.items():
-            c = getattr(l, name + "_DeskCreate")
-            c.restype = c_int32
-            c.argtypes = [c_char_p, _P(c_void_p), _E]
-            self.create[name] = c
-            t = getattr(l, name + "_DeskTypeLib")
-            t.restype = _P(TypeLibInfo)
-            t.argtypes = []
-            self.typelib[name] = t

@@ -1,20 +1,35 @@
-// The program's own read, write, open, close, fstat, fsync and unlink stand in front of the C library's (the
-// executable's definitions come first for every library it loads) and go to the kernel directly.
+// The file layer's system calls with the faults in front of them: the table in force is
+// replaced for the scope's life, and each call is passed on to the one it replaced.
 #include "support/syscall_faults.h"
 
 #include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
+
+#include "files/syscalls.h"
 
 namespace desktest {
-thread_local SyscallFaults* active = nullptr;
 namespace {
 
-SyscallFaults* For(int fd) { return fd > 2 ? active : nullptr; }
+using desk::files::Syscalls;
+
+thread_local SyscallFaults* active = nullptr;
+const Syscalls* real = nullptr;
+
+// False with errno set for a call that fails with `err` (when not 0) or is interrupted;
+// else true with `n` cut to the limit.
+bool Allowed(int err, int& interrupted, size_t limit, size_t& n) {
+  if (err == 0 && interrupted > 0) {
+    --interrupted;
+    err = EINTR;
+  }
+  if (err != 0) {
+    errno = err;
+    return false;
+  }
+  if (limit != 0 && n > limit) n = limit;
+  return true;
+}
 
 int Open(const char* path, int flags, mode_t mode) {
   if (SyscallFaults* f = active; f && (flags & O_CREAT) && (flags & O_EXCL)) {
@@ -25,110 +40,71 @@ int Open(const char* path, int flags, mode_t mode) {
       return -1;
     }
   }
-  return static_cast<int>(::syscall(SYS_openat, AT_FDCWD, path, flags, mode));
+  return real->open(path, flags, mode);
 }
 
-// open's optional mode is there only for a call that may create the file.
-int OpenWith(const char* path, int flags, va_list args) {
-  mode_t mode = 0;
-  if ((flags & O_CREAT) || (flags & __O_TMPFILE) == __O_TMPFILE) mode = static_cast<mode_t>(va_arg(args, int));
-  return Open(path, flags, mode);
-}
-
-// A read or write of `n` bytes under the faults: false (errno set) for one that is
-// interrupted, else true with `n` cut to the limit.
-bool Allowed(int& interrupted, size_t limit, size_t& n) {
-  if (interrupted > 0) {
-    --interrupted;
-    errno = EINTR;
-    return false;
-  }
-  if (limit != 0 && n > limit) n = limit;
-  return true;
-}
-}  // namespace
-
-FaultScope::FaultScope(SyscallFaults& faults) { active = &faults; }
-FaultScope::~FaultScope() { active = nullptr; }
-
-}  // namespace desktest
-
-using desktest::For;
-using desktest::SyscallFaults;
-
-// Seen by the libraries the program loads, whatever the build hides by default.
-#define DESK_INTERPOSED __attribute__((visibility("default")))
-
-extern "C" {
-
-DESK_INTERPOSED ssize_t read(int fd, void* buf, size_t n) {
-  if (SyscallFaults* f = For(fd)) {
+ssize_t Read(int fd, void* to, size_t n) {
+  if (SyscallFaults* f = active) {
     ++f->reads;
-    if (!desktest::Allowed(f->interruptedReads, f->readLimit, n)) return -1;
+    if (!Allowed(f->readError, f->interruptedReads, f->readLimit, n)) return -1;
     if (f->cutShort) return 0;
   }
-  return ::syscall(SYS_read, fd, buf, n);
+  return real->read(fd, to, n);
 }
 
-// A fortified build reads through this when it knows the buffer's size.
-DESK_INTERPOSED ssize_t __read_chk(int fd, void* buf, size_t n, size_t) { return read(fd, buf, n); }
-
-DESK_INTERPOSED ssize_t write(int fd, const void* buf, size_t n) {
-  if (SyscallFaults* f = For(fd)) {
+ssize_t Write(int fd, const void* from, size_t n) {
+  if (SyscallFaults* f = active) {
     ++f->writes;
-    if (f->fullDisk) {
-      errno = ENOSPC;
-      return -1;
-    }
-    if (!desktest::Allowed(f->interruptedWrites, f->writeLimit, n)) return -1;
+    if (!Allowed(f->fullDisk ? ENOSPC : 0, f->interruptedWrites, f->writeLimit, n)) return -1;
     if (f->writesTakeNothing) return 0;
   }
-  return ::syscall(SYS_write, fd, buf, n);
+  return real->write(fd, from, n);
 }
 
-DESK_INTERPOSED int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const int fd = desktest::OpenWith(path, flags, args);
-  va_end(args);
-  return fd;
-}
-
-// The same under the name that a build with 64-bit file offsets calls.
-DESK_INTERPOSED int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const int fd = desktest::OpenWith(path, flags, args);
-  va_end(args);
-  return fd;
-}
-
-DESK_INTERPOSED int close(int fd) {
-  const int r = static_cast<int>(::syscall(SYS_close, fd));
-  if (SyscallFaults* f = desktest::active; f && r != 0 && errno == EBADF) ++f->badCloses;
+int Close(int fd) {
+  const int r = real->close(fd);
+  if (SyscallFaults* f = active; f && r != 0 && errno == EBADF) ++f->badCloses;
   return r;
 }
 
-DESK_INTERPOSED int fstat(int fd, struct stat* st) noexcept {
-  const int r = static_cast<int>(::syscall(SYS_fstat, fd, st));
-  if (SyscallFaults* f = For(fd); f && r == 0 && S_ISREG(st->st_mode))
+int Fstat(int fd, struct stat* st) {
+  if (SyscallFaults* f = active; f && f->statError != 0) {
+    errno = f->statError;
+    return -1;
+  }
+  const int r = real->fstat(fd, st);
+  if (SyscallFaults* f = active; f && r == 0 && S_ISREG(st->st_mode))
     st->st_size -= st->st_size < f->statShortBy ? st->st_size : f->statShortBy;
   return r;
 }
 
-DESK_INTERPOSED int fsync(int fd) {
-  if (SyscallFaults* f = desktest::active) ++f->syncs;
-  return static_cast<int>(::syscall(SYS_fsync, fd));
+int Fsync(int fd) {
+  if (SyscallFaults* f = active) ++f->syncs;
+  return real->fsync(fd);
 }
 
-DESK_INTERPOSED int fdatasync(int fd) {
-  if (SyscallFaults* f = desktest::active) ++f->syncs;
-  return static_cast<int>(::syscall(SYS_fdatasync, fd));
+int Unlink(const char* path) {
+  if (SyscallFaults* f = active) ++f->unlinks;
+  return real->unlink(path);
 }
 
-DESK_INTERPOSED int unlink(const char* path) {
-  if (SyscallFaults* f = desktest::active) ++f->unlinks;
-  return static_cast<int>(::syscall(SYS_unlinkat, AT_FDCWD, path, 0));
+}  // namespace
+
+FaultScope::FaultScope(SyscallFaults& faults) {
+  // The calls without faults are the C library's own.
+  static const Syscalls faulty = [] {
+    Syscalls t = desk::files::Sys();
+    t.open = &Open, t.read = &Read, t.write = &Write, t.close = &Close;
+    t.fstat = &Fstat, t.fsync = &Fsync, t.unlink = &Unlink;
+    return t;
+  }();
+  active = &faults;
+  real = desk::files::UseSyscalls(&faulty);
 }
 
-}  // extern "C"
+FaultScope::~FaultScope() {
+  desk::files::UseSyscalls(real);
+  active = nullptr;
+}
+
+}  // namespace desktest

@@ -2,6 +2,7 @@
 
 #include "mdlError.h"
 #include "desk/menu.h"
+#include "desk/trap.h"
 
 namespace varbel {
 
@@ -16,21 +17,17 @@ namespace {
 constexpr const char16_t* kModule = u"PopUpMenus, Class Module";
 
 // Runs a procedure body under a trap: the body advances `step` before each of its steps; a
-// failure of any kind is reported once, with the step it happened at, and goes no further.
-// The caller is never told. A report that itself fails (a host's box that throws) is dropped:
-// there is nobody left to tell, and Class_Terminate runs in a destructor.
+// failure of any kind is reported once, with the step it happened at, once the body has been
+// unwound, and goes no further. The caller is never told. A report that itself fails (a
+// host's box that throws) is dropped, since Class_Terminate runs in a destructor.
 template <class Body>
 void Trapped(const char16_t* procedure, Body&& body) noexcept {
   int32_t step = 1;  // step 1 arms the trap
-  try {
-    body(step);
-  } catch (...) {
-    try {
-      mdlError::RecordFailedStep(step);
-      mdlError::ReportError(kModule, procedure);
-    } catch (...) {
-    }
-  }
+  desk::Trap([&] { body(step); },
+             [&] {
+               mdlError::RecordFailedStep(step);
+               mdlError::ReportError(kModule, procedure);
+             });
 }
 
 // The item array's members, reached by name or by the default member as a late-bound caller

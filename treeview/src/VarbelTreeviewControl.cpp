@@ -3,10 +3,9 @@
 //
 // Sections:
 //   1. checks on the interface's rows (members.h: one row per member, ids computed from the order)
-//   2. inert-method signatures
-//   3. building the dispatch table from the rows
-//   4. typed members (one-liners over Get/Let/Set)
-//   5. lifecycle, layout, event forwarding, popup display and hit testing
+//   2. building the dispatch table from the rows
+//   3. typed members (one-liners over Get/Let/Set, checked against the rows when compiled)
+//   4. lifecycle, layout, event forwarding, popup display and hit testing
 #include "VarbelTreeviewControl.h"
 
 #include <array>
@@ -53,60 +52,27 @@ static_assert(IdAt(IndexOf("BackColor")) == 0x68030041 && IdAt(IndexOf("ForeColo
               IdAt(IndexOf("Enabled")) == 0x6803003F && IdAt(IndexOf("BackStyle")) == 0x6803003E &&
               IdAt(IndexOf("Nodes")) == 0x68030001 && IdAt(IndexOf("PopUpMenus")) == 0x68030000);
 
-// ---- 2. Inert-method signatures -------------------------------------------------------------
-
 using C = VarbelTreeviewControl;
-constexpr VarType I = VarType::Integer, L = VarType::Long, S = VarType::Single, T = VarType::String,
-                  O = VarType::Object, V = VarType::Any;
-
-std::vector<desk::ParamInfo> ParamsOf(std::string_view name) {
-  using P = desk::ParamInfo;
-  auto optV = [](const char* n, bool byRef = false) { return P{n, V, byRef, true}; };
-  if (name == "TextWidth" || name == "TextHeight") return {{"Str", T}};
-  if (name == "Size") return {{"Width", S}, {"Height", S}};
-  if (name == "ScaleY") return {{"Height", S}, optV("FromScale"), optV("ToScale")};
-  if (name == "ScaleX") return {{"Width", S}, optV("FromScale"), optV("ToScale")};
-  if (name == "Scale_") return {optV("X1", true), optV("Y1", true), optV("X2", true), optV("Y2", true)};
-  if (name == "PSet_") return {{"x", S, true}, {"y", S, true}, {"Color", L, true}};
-  if (name == "Point") return {{"x", S, true}, {"y", S, true}};
-  if (name == "PaintPicture")
-    return {{"Picture", O, false, false, "Picture"}, {"X1", S}, {"Y1", S}, optV("Width1"), optV("Height1"),
-            optV("X2"), optV("Y2"), optV("Width2"), optV("Height2"), optV("Opcode")};
-  if (name == "Line") return {{"Flags", I}, {"X1", S}, {"Y1", S}, {"X2", S}, {"Y2", S}, {"Color", L}};
-  if (name == "DataMemberChanged") return {{"DataMember", T}};
-  if (name == "Circle_")
-    return {{"x", S, true},        {"y", S, true},      {"Radius", S, true}, {"Color", L, true},
-            {"StartPos", S, true}, {"EndPos", S, true}, {"Aspect", S, true}};
-  if (name == "CanPropertyChange") return {{"PropertyName", T}};
-  if (name == "CancelAsyncRead") return {optV("Property")};
-  if (name == "AsyncRead") return {{"Target", T}, {"AsyncType", L}, optV("PropertyName"), optV("AsyncReadOptions")};
-  if (name == "PopUpMenu") return {{"Menu", O}, optV("Flags"), optV("x"), optV("y"), optV("DefaultMenu")};
-  if (name == "DoHitTest") return {{"x", I, true}, {"y", I, true}};
-  return {};
-}
 
 const char* ObjTypeName(ObjKind k) {
   switch (k) {
     case ObjKind::Picture: return "Picture";
     case ObjKind::Font: return "Font";
     case ObjKind::Control: return "Control";
+    case ObjKind::Nodes: return "Nodes";
+    case ObjKind::Node: return "Node";
+    case ObjKind::PopUpMenus: return "PopUpMenus";
     case ObjKind::Any:
     case ObjKind::None: break;
   }
   return nullptr;
 }
 
-// An object of the kind the member holds (Nothing is always accepted); 13 otherwise.
-Ref<desk::Object> CheckObject(ObjKind k, Ref<desk::Object> o) {
-  if (!o) return o;
-  if (k == ObjKind::Picture && !desk::RefCast<desk::Picture>(o)) desk::Raise(Err::TypeMismatch);
-  if (k == ObjKind::Font && !desk::RefCast<desk::Font>(o)) desk::Raise(Err::TypeMismatch);
-  return o;
-}
-
 std::u16string NameOf(const Desc& d) { return desk::U16(d.name); }
 
-// ---- 3. Building the dispatch table ---------------------------------------------------------
+std::vector<desk::ParamInfo> ParamsOf(const Desc& d) { return {d.params.begin(), d.params.end()}; }
+
+// ---- 2. Building the dispatch table ---------------------------------------------------------
 
 // What each row's handler needs of its member, resolved once when the table is built; a row
 // carries its member's index in kMembers as its data word.
@@ -221,7 +187,7 @@ void AddStored(std::vector<Row<C>>& rows, const Desc& d, DispId id, uint32_t at)
 }
 
 void AddInert(std::vector<Row<C>>& rows, const Desc& d, DispId id, uint32_t at) {
-  rows.push_back({{d.name, id, InvokeKind::Method, ParamsOf(d.name), d.type},
+  rows.push_back({{d.name, id, InvokeKind::Method, ParamsOf(d), d.type},
                   [](C&, Args& a) {
                     switch (DescOf(a).type) {
                       case VarType::Single: return Variant::Single(0);
@@ -234,25 +200,8 @@ void AddInert(std::vector<Row<C>>& rows, const Desc& d, DispId id, uint32_t at) 
 }
 
 void AddSpecial(std::vector<Row<C>>& rows, const Desc& d, DispId id) {
-  std::string_view n = d.name;
-  if (n == "Nodes") {
-    rows.push_back({{d.name, id, InvokeKind::Get, {}, VarType::Object, nullptr, false, "Nodes"},
-                    [](C& c, Args&) { return Variant::Object(c.Nodes()); }});
-  } else if (n == "PopUpMenus") {
-    rows.push_back({{d.name, id, InvokeKind::Get, {}, VarType::Object, nullptr, false, "PopUpMenus"},
-                    [](C& c, Args&) { return Variant::Object(c.GetPopUpMenus()); }});
-  } else if (n == "PopUpMenu") {
-    rows.push_back({{d.name, id, InvokeKind::Method, ParamsOf(n)}, [](C& c, Args& a) {
-                      c.PopUpMenu(a.Obj(0), a[1], a[2], a[3], a[4]);
-                      return Variant();
-                    }});
-  } else if (n == "ShowPopupMenu") {
-    rows.push_back({{d.name, id, InvokeKind::Method, {}, VarType::Any},
-                    [](C& c, Args&) { return c.ShowPopupMenu(); }});
-  } else if (n == "DoHitTest") {
-    rows.push_back({{d.name, id, InvokeKind::Method, ParamsOf(n), VarType::Object, nullptr, false, "Node"},
-                    [](C& c, Args& a) { return Variant::Object(c.DoHitTest(a.Integer(0), a.Integer(1))); }});
-  }
+  const InvokeKind kind = d.kinds == Kinds::Get ? InvokeKind::Get : InvokeKind::Method;
+  rows.push_back({{d.name, id, kind, ParamsOf(d), d.type, nullptr, false, ObjTypeName(d.obj)}, d.body});
 }
 
 }  // namespace
@@ -280,7 +229,18 @@ DispId MemberId(std::string_view name) {
   return IdAt(i);
 }
 
-// ---- 4. Typed members ---------------------------------------------------------------------
+Variant ControlMembers::NodesBody(C& c, Args&) { return Variant::Object(c.Nodes()); }
+Variant ControlMembers::PopUpMenusBody(C& c, Args&) { return Variant::Object(c.GetPopUpMenus()); }
+Variant ControlMembers::PopUpMenuBody(C& c, Args& a) {
+  c.PopUpMenu(a.Obj(0), a[1], a[2], a[3], a[4]);
+  return Variant();
+}
+Variant ControlMembers::ShowPopupMenuBody(C& c, Args&) { return c.ShowPopupMenu(); }
+Variant ControlMembers::DoHitTestBody(C& c, Args& a) {
+  return Variant::Object(c.DoHitTest(a.Integer(0), a.Integer(1)));
+}
+
+// ---- 3. Typed members ---------------------------------------------------------------------
 
 Variant C::Get(DispId id) {
   std::vector<Variant> none;
@@ -295,25 +255,54 @@ void C::Set(DispId id, Ref<desk::Object> o) {
   Invoke(id, InvokeKind::Set, a);
 }
 
-#define VARBEL_ID(N) static const DispId id = MemberId(#N)
+namespace {
+
+// The row an accessor names, found when the accessor is compiled: a property that holds a
+// value of the accessor's family (Get with Let, or Get with Set for objects), or a method
+// with the accessor's result. A name missing from kMembers, or a row of another family,
+// does not build.
+constexpr bool IsProperty(std::string_view name, VarType type) {
+  const size_t i = IndexOf(name);
+  return i < kMembers.size() && kMembers[i].type == type && kMembers[i].kinds == RowMakers::PropertyKinds(type);
+}
+
+// Its id; 0 for a name the static_assert beside it has already refused.
+consteval DispId PropertyId(std::string_view name, VarType type) {
+  return IsProperty(name, type) ? IdAt(IndexOf(name)) : 0;
+}
+
+consteval DispId MethodId(std::string_view name, VarType result) {
+  const size_t i = IndexOf(name);
+  if (i == kMembers.size() || kMembers[i].kinds != Kinds::Method || kMembers[i].type != result)
+    throw "no method of this name and result in kMembers";  // stops the build here
+  return IdAt(i);
+}
+
+Variant CallById(C& c, DispId id, std::vector<Variant> args) { return c.Invoke(id, InvokeKind::Method, args); }
+
+}  // namespace
+
+#define VARBEL_ID(N, type)                                                                         \
+  static_assert(IsProperty(#N, VarType::type), #N " is no " #type " property of the interface"); \
+  constexpr DispId id = PropertyId(#N, VarType::type)
 #define VARBEL_DEF_BOOL(N) \
-  int16_t C::Get##N() { VARBEL_ID(N); return Get(id).RawBoolean(); } \
-  void C::Let##N(int16_t v) { VARBEL_ID(N); Let(id, Variant::BoolRaw(v)); }
+  int16_t C::Get##N() { VARBEL_ID(N, Boolean); return Get(id).RawBoolean(); } \
+  void C::Let##N(int16_t v) { VARBEL_ID(N, Boolean); Let(id, Variant::BoolRaw(v)); }
 #define VARBEL_DEF_INT(N) \
-  int16_t C::Get##N() { VARBEL_ID(N); return Get(id).RawInteger(); } \
-  void C::Let##N(int16_t v) { VARBEL_ID(N); Let(id, Variant::Integer(v)); }
+  int16_t C::Get##N() { VARBEL_ID(N, Integer); return Get(id).RawInteger(); } \
+  void C::Let##N(int16_t v) { VARBEL_ID(N, Integer); Let(id, Variant::Integer(v)); }
 #define VARBEL_DEF_LONG(N) \
-  int32_t C::Get##N() { VARBEL_ID(N); return Get(id).RawLong(); } \
-  void C::Let##N(int32_t v) { VARBEL_ID(N); Let(id, Variant::Long(v)); }
+  int32_t C::Get##N() { VARBEL_ID(N, Long); return Get(id).RawLong(); } \
+  void C::Let##N(int32_t v) { VARBEL_ID(N, Long); Let(id, Variant::Long(v)); }
 #define VARBEL_DEF_SINGLE(N) \
-  float C::Get##N() { VARBEL_ID(N); return Get(id).RawSingle(); } \
-  void C::Let##N(float v) { VARBEL_ID(N); Let(id, Variant::Single(v)); }
+  float C::Get##N() { VARBEL_ID(N, Single); return Get(id).RawSingle(); } \
+  void C::Let##N(float v) { VARBEL_ID(N, Single); Let(id, Variant::Single(v)); }
 #define VARBEL_DEF_STRING(N) \
-  std::u16string C::Get##N() { VARBEL_ID(N); return Get(id).RawString(); } \
-  void C::Let##N(std::u16string v) { VARBEL_ID(N); Let(id, Variant::String(std::move(v))); }
+  std::u16string C::Get##N() { VARBEL_ID(N, String); return Get(id).RawString(); } \
+  void C::Let##N(std::u16string v) { VARBEL_ID(N, String); Let(id, Variant::String(std::move(v))); }
 #define VARBEL_DEF_OBJECT(N) \
-  Ref<desk::Object> C::Get##N() { VARBEL_ID(N); return Get(id).RawObject(); } \
-  void C::Set##N(Ref<desk::Object> v) { VARBEL_ID(N); Set(id, std::move(v)); }
+  Ref<desk::Object> C::Get##N() { VARBEL_ID(N, Object); return Get(id).RawObject(); } \
+  void C::Set##N(Ref<desk::Object> v) { VARBEL_ID(N, Object); Set(id, std::move(v)); }
 VARBEL_BOOL_PROPS(VARBEL_DEF_BOOL)
 VARBEL_INT_PROPS(VARBEL_DEF_INT)
 VARBEL_LONG_PROPS(VARBEL_DEF_LONG)
@@ -321,32 +310,34 @@ VARBEL_SINGLE_PROPS(VARBEL_DEF_SINGLE)
 VARBEL_STRING_PROPS(VARBEL_DEF_STRING)
 VARBEL_OBJECT_PROPS(VARBEL_DEF_OBJECT)
 
-namespace {
-Variant CallById(C& c, const char* name, std::vector<Variant> args) {
-  return c.Invoke(MemberId(name), InvokeKind::Method, args);
+void C::Refresh() { CallById(*this, MethodId("Refresh", VarType::Empty), {}); }
+void C::StartLabelEdit() { CallById(*this, MethodId("StartLabelEdit", VarType::Empty), {}); }
+void C::OLEDrag() { CallById(*this, MethodId("OLEDrag", VarType::Empty), {}); }
+void C::ValidateControls() { CallById(*this, MethodId("ValidateControls", VarType::Empty), {}); }
+float C::TextWidth(const std::u16string& s) {
+  return CallById(*this, MethodId("TextWidth", VarType::Single), {Variant::String(s)}).RawSingle();
 }
-}  // namespace
-
-void C::Refresh() { CallById(*this, "Refresh", {}); }
-void C::StartLabelEdit() { CallById(*this, "StartLabelEdit", {}); }
-void C::OLEDrag() { CallById(*this, "OLEDrag", {}); }
-void C::ValidateControls() { CallById(*this, "ValidateControls", {}); }
-float C::TextWidth(const std::u16string& s) { return CallById(*this, "TextWidth", {Variant::String(s)}).RawSingle(); }
-float C::TextHeight(const std::u16string& s) { return CallById(*this, "TextHeight", {Variant::String(s)}).RawSingle(); }
-void C::Size(float w, float h) { CallById(*this, "Size", {Variant::Single(w), Variant::Single(h)}); }
+float C::TextHeight(const std::u16string& s) {
+  return CallById(*this, MethodId("TextHeight", VarType::Single), {Variant::String(s)}).RawSingle();
+}
+void C::Size(float w, float h) {
+  CallById(*this, MethodId("Size", VarType::Empty), {Variant::Single(w), Variant::Single(h)});
+}
 float C::ScaleY(float h, const Variant& f, const Variant& t) {
-  return CallById(*this, "ScaleY", {Variant::Single(h), f, t}).RawSingle();
+  return CallById(*this, MethodId("ScaleY", VarType::Single), {Variant::Single(h), f, t}).RawSingle();
 }
 float C::ScaleX(float w, const Variant& f, const Variant& t) {
-  return CallById(*this, "ScaleX", {Variant::Single(w), f, t}).RawSingle();
+  return CallById(*this, MethodId("ScaleX", VarType::Single), {Variant::Single(w), f, t}).RawSingle();
 }
-void C::Cls() { CallById(*this, "Cls", {}); }
+void C::Cls() { CallById(*this, MethodId("Cls", VarType::Empty), {}); }
 bool C::CanPropertyChange(const std::u16string& p) {
-  return CallById(*this, "CanPropertyChange", {Variant::String(p)}).RawBoolean() != 0;
+  return CallById(*this, MethodId("CanPropertyChange", VarType::Boolean), {Variant::String(p)}).RawBoolean() != 0;
 }
-void C::DataMemberChanged(const std::u16string& m) { CallById(*this, "DataMemberChanged", {Variant::String(m)}); }
+void C::DataMemberChanged(const std::u16string& m) {
+  CallById(*this, MethodId("DataMemberChanged", VarType::Empty), {Variant::String(m)});
+}
 
-// ---- 5. Lifecycle, layout, events, popup display and hit testing ----------------------------
+// ---- 4. Lifecycle, layout, events, popup display and hit testing ----------------------------
 
 namespace {
 // The events the inner tree raises that the control raises again, by id.

@@ -1,20 +1,25 @@
 // The control's interface, one row per member, and its events, one row per event: the only
 // lists of them. The dispatch table, the type library, the settings in the property bag and
-// the event forwarding are all derived from these rows, and the checks below make a row that
-// contradicts itself (a stored member without a field of its type, an event whose id the tree
-// raises under another) a build error.
+// the event forwarding are all derived from these rows (a method's parameters and a special
+// member's body are columns of its row), and the checks below make a row that contradicts
+// itself (a stored member without a field of its type, an event whose id the tree raises
+// under another) a build error. The typed C++ accessors are checked against the rows when
+// they are compiled (VarbelTreeviewControl.cpp).
 #pragma once
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <initializer_list>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 
 #include "VarbelTreeviewControl.h"
 #include "desk/dispatch.h"
+#include "desk/font.h"
+#include "desk/picture.h"
 #include "desk/tree.h"
 
 namespace varbel {
@@ -24,8 +29,16 @@ namespace varbel {
 enum class Shape : uint8_t { Forwarded, Stored, Inert, Special };
 enum class Kinds : uint8_t { GetLet, GetSet, Get, Method };
 // What an object-typed member holds: any object, a picture, a font, or (ActiveControl) a
-// Variant that must hold an object.
-enum class ObjKind : uint8_t { None, Any, Picture, Font, Control };
+// Variant that must hold an object; the special members' results are the tree's node
+// collection, a node, and the popup collection.
+enum class ObjKind : uint8_t { None, Any, Picture, Font, Control, Nodes, Node, PopUpMenus };
+// `o` when it is Nothing or an object of the kind the member holds; 13 otherwise.
+inline desk::Ref<desk::Object> CheckObject(ObjKind k, desk::Ref<desk::Object> o) {
+  if (!o) return o;
+  if (k == ObjKind::Picture && !desk::RefCast<desk::Picture>(o)) desk::Raise(desk::Err::TypeMismatch);
+  if (k == ObjKind::Font && !desk::RefCast<desk::Font>(o)) desk::Raise(desk::Err::TypeMismatch);
+  return o;
+}
 
 // The value a property hands to the bag as its default, in its own type. Zero is the stored
 // members' default: Integer 0, "" for a string, Nothing for an object.
@@ -58,10 +71,49 @@ struct Desc {
   FieldPtr field{};         // stored: the control's field
   Default saved{};          // properties: the default handed to the bag
   Load load = Load::Direct;
+  std::span<const desk::ParamInfo> params{};  // methods: their parameters in published order
+  desk::Handler<VarbelTreeviewControl> body = nullptr;  // special: the member's own body
 };
 
 // A property with a write: saved in the property bag (Nodes and PopUpMenus are not).
 constexpr bool IsSaved(const Desc& d) { return d.kinds == Kinds::GetLet || d.kinds == Kinds::GetSet; }
+
+// The parameters of the methods that take any, in their published order.
+namespace params {
+using P = desk::ParamInfo;
+constexpr desk::VarType I = desk::VarType::Integer, L = desk::VarType::Long, S = desk::VarType::Single,
+                        T = desk::VarType::String, O = desk::VarType::Object, V = desk::VarType::Any;
+constexpr P ByRef(const char* n, desk::VarType t) { return {n, t, true}; }
+constexpr P OptV(const char* n) { return {n, V, false, true}; }  // an optional Variant
+constexpr P OptRefV(const char* n) { return {n, V, true, true}; }
+// External linkage: the rows, one constant in every source, point at these.
+inline constexpr P kStr[] = {{"Str", T}};
+inline constexpr P kSize[] = {{"Width", S}, {"Height", S}};
+inline constexpr P kScaleY[] = {{"Height", S}, OptV("FromScale"), OptV("ToScale")};
+inline constexpr P kScaleX[] = {{"Width", S}, OptV("FromScale"), OptV("ToScale")};
+inline constexpr P kScale[] = {OptRefV("X1"), OptRefV("Y1"), OptRefV("X2"), OptRefV("Y2")};
+inline constexpr P kPSet[] = {ByRef("x", S), ByRef("y", S), ByRef("Color", L)};
+inline constexpr P kPoint[] = {ByRef("x", S), ByRef("y", S)};
+inline constexpr P kPaintPicture[] = {{"Picture", O, false, false, "Picture"},
+                                      {"X1", S},
+                                      {"Y1", S},
+                                      OptV("Width1"),
+                                      OptV("Height1"),
+                                      OptV("X2"),
+                                      OptV("Y2"),
+                                      OptV("Width2"),
+                                      OptV("Height2"),
+                                      OptV("Opcode")};
+inline constexpr P kLine[] = {{"Flags", I}, {"X1", S}, {"Y1", S}, {"X2", S}, {"Y2", S}, {"Color", L}};
+inline constexpr P kDataMember[] = {{"DataMember", T}};
+inline constexpr P kCircle[] = {ByRef("x", S),        ByRef("y", S),      ByRef("Radius", S), ByRef("Color", L),
+                                ByRef("StartPos", S), ByRef("EndPos", S), ByRef("Aspect", S)};
+inline constexpr P kPropertyName[] = {{"PropertyName", T}};
+inline constexpr P kCancelAsyncRead[] = {OptV("Property")};
+inline constexpr P kAsyncRead[] = {{"Target", T}, {"AsyncType", L}, OptV("PropertyName"), OptV("AsyncReadOptions")};
+inline constexpr P kPopUpMenu[] = {{"Menu", O}, OptV("Flags"), OptV("x"), OptV("y"), OptV("DefaultMenu")};
+inline constexpr P kDoHitTest[] = {ByRef("x", I), ByRef("y", I)};
+}  // namespace params
 
 // What the rows are written with (a base, so that the rows below may name them unqualified).
 struct RowMakers {
@@ -85,11 +137,14 @@ struct RowMakers {
   static constexpr Desc ForwardedMethod(const char* n, desk::DispId inner, desk::DispId id) {
     return {n, Kinds::Method, Shape::Forwarded, desk::VarType::Empty, inner, id};
   }
-  static constexpr Desc Inert(const char* n, desk::VarType result, desk::DispId id) {
-    return {n, Kinds::Method, Shape::Inert, result, 0, id};
+  static constexpr Desc Inert(const char* n, desk::VarType result, desk::DispId id,
+                              std::span<const desk::ParamInfo> params = {}) {
+    return {n, Kinds::Method, Shape::Inert, result, 0, id, ObjKind::None, {}, {}, Load::Direct, params};
   }
-  static constexpr Desc Special(const char* n, Kinds k, desk::VarType t, desk::DispId id = 0) {
-    return {n, k, Shape::Special, t, 0, id};
+  static constexpr Desc Special(const char* n, Kinds k, desk::VarType t, desk::DispId id,
+                                desk::Handler<VarbelTreeviewControl> body, ObjKind o = ObjKind::None,
+                                std::span<const desk::ParamInfo> params = {}) {
+    return {n, k, Shape::Special, t, 0, id, o, {}, {}, Load::Direct, params, body};
   }
 
   static constexpr desk::VarType B = desk::VarType::Boolean, I = desk::VarType::Integer, L = desk::VarType::Long,
@@ -102,6 +157,13 @@ struct ControlMembers : RowMakers {
   using C = VarbelTreeviewControl;
 
   static const std::array<Desc, 90> kRows;
+
+  // The special members' bodies (VarbelTreeviewControl.cpp).
+  static desk::Variant NodesBody(C& c, desk::Args& a);
+  static desk::Variant PopUpMenusBody(C& c, desk::Args& a);
+  static desk::Variant PopUpMenuBody(C& c, desk::Args& a);
+  static desk::Variant ShowPopupMenuBody(C& c, desk::Args& a);
+  static desk::Variant DoHitTestBody(C& c, desk::Args& a);
 
   // A stored row's field is of its member's type: 16 bits for Boolean and Integer.
   static constexpr bool FieldFits(const Desc& d) {
@@ -180,31 +242,31 @@ inline constexpr std::array<Desc, 90> ControlMembers::kRows{{
     Forwarded("WhatsThisHelpID", L, desk::ext::kWhatsThisHelpID, Int(0)),
     Inert("ValidateControls", E, 0x6003004B),
     Forwarded("ToolTipText", T, desk::ext::kToolTipText, Str(u"")),
-    Inert("TextWidth", S, 0x60030051),
-    Inert("TextHeight", S, 0x60030052),
+    Inert("TextWidth", S, 0x60030051, params::kStr),
+    Inert("TextHeight", S, 0x60030052, params::kStr),
     Forwarded("Style", L, desk::treeid::kStyle, Int(7)),
     ForwardedMethod("StartLabelEdit", desk::treeid::kStartLabelEdit, 0x60030053),
     Forwarded("Sorted", B, desk::treeid::kSorted, Bool(false)),
-    Inert("Size", E, 0x60030054),
+    Inert("Size", E, 0x60030054, params::kSize),
     Forwarded("SingleSel", B, desk::treeid::kSingleSel, Bool(false)),
     Forwarded("Scroll", B, desk::treeid::kScroll, Bool(true)),
-    Inert("ScaleY", S, 0x60030055),
-    Inert("ScaleX", S, 0x60030056),
+    Inert("ScaleY", S, 0x60030055, params::kScaleY),
+    Inert("ScaleX", S, 0x60030056, params::kScaleX),
     Stored("ScaleWidth", S, &C::m_ScaleWidth),
     Stored("ScaleTop", S, &C::m_ScaleTop),
     Stored("ScaleMode", I, &C::m_ScaleMode),
     Stored("ScaleLeft", S, &C::m_ScaleLeft),
     Stored("ScaleHeight", S, &C::m_ScaleHeight),
-    Inert("Scale_", E, 0x60030057),
+    Inert("Scale_", E, 0x60030057, params::kScale),
     Stored("RightToLeft", B, &C::m_RightToLeft),
-    Inert("PSet_", E, 0x60030058),
-    Special("PopUpMenu", Kinds::Method, E, 0x60030059),
-    Inert("Point", L, 0x6003005A),
+    Inert("PSet_", E, 0x60030058, params::kPSet),
+    Special("PopUpMenu", Kinds::Method, E, 0x60030059, PopUpMenuBody, ObjKind::None, params::kPopUpMenu),
+    Inert("Point", L, 0x6003005A, params::kPoint),
     Stored("Picture", O, &C::m_Picture, ObjKind::Picture),
     Forwarded("PathSeparator", T, desk::treeid::kPathSeparator, Str(u"\\")),
     Stored("PaletteMode", I, &C::m_PaletteMode),
     Stored("Palette", O, &C::m_Palette, ObjKind::Picture),
-    Inert("PaintPicture", E, 0x6003005B),
+    Inert("PaintPicture", E, 0x6003005B, params::kPaintPicture),
     Forwarded("OLEDropMode", L, desk::treeid::kOLEDropMode, Int(0), ObjKind::None, Load::Never),
     Forwarded("OLEDragMode", L, desk::treeid::kOLEDragMode, Int(0), ObjKind::None, Load::Never),
     ForwardedMethod("OLEDrag", desk::treeid::kOLEDrag, 0x6003005D),
@@ -213,7 +275,7 @@ inline constexpr std::array<Desc, 90> ControlMembers::kRows{{
     Stored("MaskPicture", O, &C::m_MaskPicture, ObjKind::Picture),
     Stored("MaskColor", L, &C::m_MaskColor),
     Forwarded("LineStyle", L, desk::treeid::kLineStyle, Int(0)),
-    Inert("Line", E, 0x60030061),
+    Inert("Line", E, 0x60030061, params::kLine),
     Forwarded("LabelEdit", L, desk::treeid::kLabelEdit, Int(0)),
     Forwarded("Indentation", S, desk::treeid::kIndentation, Dbl(566.9291)),
     Forwarded("ImageList", O, desk::treeid::kImageList, kZero, ObjKind::Any, Load::ThroughMember),
@@ -239,7 +301,7 @@ inline constexpr std::array<Desc, 90> ControlMembers::kRows{{
     Stored("DrawStyle", I, &C::m_DrawStyle),
     Stored("DrawMode", I, &C::m_DrawMode),
     Stored("DataMembers", O, &C::m_DataMembers, ObjKind::Any),
-    Inert("DataMemberChanged", E, 0x60030063),
+    Inert("DataMemberChanged", E, 0x60030063, params::kDataMember),
     Stored("CurrentY", S, &C::m_CurrentY),
     Stored("CurrentX", S, &C::m_CurrentX),
     Stored("Controls", O, &C::m_Controls, ObjKind::Any),
@@ -247,19 +309,19 @@ inline constexpr std::array<Desc, 90> ControlMembers::kRows{{
     Inert("Cls", E, 0x60030065),
     Stored("ClipControls", B, &C::m_ClipControls),
     Stored("ClipBehavior", I, &C::m_ClipBehavior),
-    Inert("Circle_", E, 0x60030066),
+    Inert("Circle_", E, 0x60030066, params::kCircle),
     Forwarded("Checkboxes", B, desk::treeid::kCheckboxes, Bool(false)),
     Forwarded("CausesValidation", B, desk::ext::kCausesValidation, Bool(true)),
-    Inert("CanPropertyChange", B, 0x60030067),
-    Inert("CancelAsyncRead", E, 0x60030068),
+    Inert("CanPropertyChange", B, 0x60030067, params::kPropertyName),
+    Inert("CancelAsyncRead", E, 0x60030068, params::kCancelAsyncRead),
     Stored("AutoRedraw", B, &C::m_AutoRedraw),
-    Inert("AsyncRead", E, 0x6003006A),
+    Inert("AsyncRead", E, 0x6003006A, params::kAsyncRead),
     Forwarded("Appearance", L, desk::treeid::kAppearance, Int(1)),
     Stored("ActiveControl", O, &C::m_ActiveControl, ObjKind::Control),
-    Special("Nodes", Kinds::Get, O),
-    Special("PopUpMenus", Kinds::Get, O),
-    Special("ShowPopupMenu", Kinds::Method, V, 0x60030072),
-    Special("DoHitTest", Kinds::Method, O, 0x60030073),
+    Special("Nodes", Kinds::Get, O, 0, NodesBody, ObjKind::Nodes),
+    Special("PopUpMenus", Kinds::Get, O, 0, PopUpMenusBody, ObjKind::PopUpMenus),
+    Special("ShowPopupMenu", Kinds::Method, V, 0x60030072, ShowPopupMenuBody),
+    Special("DoHitTest", Kinds::Method, O, 0x60030073, DoHitTestBody, ObjKind::Node, params::kDoHitTest),
 }};
 
 inline constexpr const auto& kMembers = ControlMembers::kRows;
@@ -273,6 +335,14 @@ static_assert(std::ranges::all_of(kMembers, [](const Desc& d) {
                 return (d.shape != Shape::Forwarded) || d.inner != 0;
               }),
               "every forwarded member names the tree's member");
+static_assert(std::ranges::all_of(kMembers, [](const Desc& d) { return (d.shape == Shape::Special) == (d.body != nullptr); }),
+              "every special member has a body of its own, and only a special member has one");
+static_assert(std::ranges::all_of(kMembers, [](const Desc& d) {
+                // A caller may leave out only the last arguments.
+                return (d.params.empty() || d.kinds == Kinds::Method) &&
+                       std::ranges::is_partitioned(d.params, [](const desk::ParamInfo& p) { return !p.optional; });
+              }),
+              "only methods take parameters, the optional ones last");
 
 // A property's id is 0x68030000 plus the number of properties after it (Font not counted);
 // Font has the platform's standard font id.

@@ -72,12 +72,7 @@ Variant Convert(const Variant& v, const Desc& d) {
     case VarType::Single: return Variant::Single(v.ToSingle());
     case VarType::Boolean: return Variant::BoolRaw(v.ToBoolean());
     case VarType::String: return Variant::String(v.ToString());
-    case VarType::Object: {
-      Ref<desk::Object> o = v.ToObject();  // 424 for a value that is no object
-      if (o && d.obj == ObjKind::Font && !desk::RefCast<desk::Font>(o)) desk::Raise(Err::TypeMismatch);
-      if (o && d.obj == ObjKind::Picture && !desk::RefCast<desk::Picture>(o)) desk::Raise(Err::TypeMismatch);
-      return Variant::Object(std::move(o));
-    }
+    case VarType::Object: return Variant::Object(CheckObject(d.obj, v.ToObject()));  // 424 for no object
     default: break;
   }
   desk::Raise(Err::TypeMismatch);

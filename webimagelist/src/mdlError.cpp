@@ -1,8 +1,5 @@
 #include "mdlError.h"
 
-#include <new>
-
-#include "desk/error.h"
 #include "desk/platform.h"
 #include "desk/text.h"
 
@@ -30,20 +27,6 @@ void ReportError(const ErrorRecord& e, std::u16string_view module, std::u16strin
   box.caption = kReportCaption;
   box.appTitle = u"Quorvane";
   desk::CurrentPlatform().MessageBox(box);
-}
-
-ErrorRecord RecordOf(std::exception_ptr failure) {
-  try {
-    std::rethrow_exception(failure);
-  } catch (const desk::Error& e) {
-    return {e.Number(), e.Description(), 0};
-  } catch (const std::bad_alloc&) {
-    return {static_cast<int32_t>(desk::Err::OutOfMemory), desk::ErrorText(desk::Err::OutOfMemory), 0};
-  } catch (const std::exception& e) {
-    return {static_cast<int32_t>(desk::Err::InvalidProcedureCall), desk::U16(e.what()), 0};
-  } catch (...) {
-    return {static_cast<int32_t>(desk::Err::InvalidProcedureCall), desk::ErrorText(desk::Err::InvalidProcedureCall), 0};
-  }
 }
 
 }  // namespace Quorvane::mdlError

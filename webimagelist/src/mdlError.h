@@ -6,11 +6,13 @@
 #pragma once
 
 #include <cstdint>
-#include <exception>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <type_traits>
 #include <utility>
+
+#include "desk/trap.h"
 
 namespace Quorvane::mdlError {
 
@@ -30,34 +32,20 @@ std::u16string ComposeReport(const ErrorRecord& e, std::u16string_view module, s
 // Shows the report in a modal box on the current platform.
 void ReportError(const ErrorRecord& e, std::u16string_view module, std::u16string_view procedure);
 
-// The record of a caught failure: a desk::Error's number and text; 7 for exhausted memory;
-// 5 with the exception's text for anything else.
-ErrorRecord RecordOf(std::exception_ptr failure);
-
 // Runs `body`; on a failure reports it under (module, procedure) and returns the result
 // type's default. The box is shown after the failure has been caught and unwound, so a host
 // that re-enters the library while the box is up finds it in a consistent state.
 template <class F>
 auto Trap(std::u16string_view module, std::u16string_view procedure, F&& body) -> std::invoke_result_t<F> {
   using R = std::invoke_result_t<F>;
-  std::exception_ptr failure;
-  try {
-    if constexpr (std::is_void_v<R>) {
-      std::forward<F>(body)();
-      return;
-    } else {
-      return std::forward<F>(body)();
-    }
-  } catch (...) {
-    failure = std::current_exception();
+  auto report = [&](desk::TrappedError e) { ReportError({e.number, std::move(e.description), 0}, module, procedure); };
+  if constexpr (std::is_void_v<R>) {
+    desk::Trap(std::forward<F>(body), report);
+  } else {
+    std::optional<R> result;
+    desk::Trap([&] { result.emplace(std::forward<F>(body)()); }, report);
+    return result ? std::move(*result) : R{};
   }
-  try {
-    ReportError(RecordOf(failure), module, procedure);
-  } catch (...) {
-    // The report is the last word on this failure: a host whose box itself failed gets no
-    // second one.
-  }
-  if constexpr (!std::is_void_v<R>) return R{};
 }
 
 }  // namespace Quorvane::mdlError

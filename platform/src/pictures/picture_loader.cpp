@@ -10,13 +10,10 @@
 //  - a picture over kMaxPicturePixels fails with 481 before its pixels are allocated;
 //  - decoding streams rows into the requested size: a small copy of a large picture never
 //    holds the large one (JPEG uses the decoder's scaled DCT decoding on top).
-#include <fcntl.h>
 #include <gdk-pixbuf/gdk-pixbuf.h>
 #include <gif_lib.h>
 #include <png.h>
 #include <setjmp.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 // jpeglib.h needs size_t and FILE declared first.
 #include <cstdio>
@@ -24,7 +21,6 @@
 #include <jerror.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <optional>
@@ -679,44 +675,15 @@ Ref<Picture> DecodePicture(std::span<const uint8_t> bytes) {
 std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
   const std::optional<std::string> path8 = files::SystemPath(path);
   if (!path8) Raise(Err::FileNotFound);
-  const std::string& p = *path8;
-  // Non-blocking: a FIFO planted at the path must not hang the caller (it is refused below).
-  int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) Raise(files::ErrorOf(errno, Err::FileNotFound));
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) Raise(Err::PathFileAccess);
-  if (S_ISDIR(st.st_mode)) Raise(Err::PathFileAccess);
-  if (!S_ISREG(st.st_mode)) Raise(Err::InvalidPicture);
-
-  // Read the magic first: a large file that is no picture is refused without reading it all.
-  std::vector<uint8_t> bytes(8);
-  size_t have = 0;
-  auto readMore = [&](size_t want) {
-    while (have < want) {
-      ssize_t n = ::read(fd, bytes.data() + have, want - have);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) Raise(Err::PathFileAccess);
-      if (n == 0) break;
-      have += static_cast<size_t>(n);
-    }
-  };
-  readMore(bytes.size());
-  if (!Sniff(std::span(bytes).first(have))) Raise(Err::InvalidPicture);
-  // The rest, sized by fstat (one byte over, to see the end without another buffer) but read
-  // to the real end in case the file grew meanwhile.
-  bytes.reserve(static_cast<size_t>(st.st_size > 0 ? st.st_size : 0) + 1);
-  for (;;) {
-    // Past the capacity, resize grows it geometrically: a file that grew is read in ever
-    // larger pieces.
-    bytes.resize(std::max(bytes.capacity(), have + 1));
-    readMore(bytes.size());
-    if (have < bytes.size()) break;
-  }
-  bytes.resize(have);
+  // Non-blocking: a FIFO planted at the path must not hang the caller (it is refused after the
+  // open). The magic is read first: a large file that is no picture is refused unread.
+  constexpr files::ReadPolicy kPictureRead{
+      .nonBlocking = true,
+      .wrongKind = Err::InvalidPicture,
+      .headBytes = 8,
+      .headFits = [](std::span<const uint8_t> head) { return Sniff(head).has_value(); }};
+  std::vector<uint8_t> bytes;
+  if (auto failed = files::ReadWhole(*path8, kPictureRead, bytes)) Raise(failed->number);
   return bytes;
 }
 

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -12,6 +13,9 @@
 
 namespace desk {
 namespace detail {
+// A key in the form the key index compares: letter case folded (ASCII without ICU).
+std::u16string FoldKey(std::u16string_view key);
+
 // The tree's key index: folded key -> node, open addressing over (hash, node) pairs, so that a
 // look-up touches the slot and the node (whose key it compares) and nothing else. Erasing
 // shifts the run back instead of leaving markers.

@@ -14,6 +14,10 @@
 
 namespace desk::detail {
 
+// The roots in display order: sibling order, or with Sorted by text (case ignored, ties in
+// sibling order).
+std::vector<Node*> DisplayRoots(Node* first, bool sorted);
+
 // Every sibling list (the roots in display order, each node's children in sibling order) is a
 // treap over its nodes, and each node counts the rows it spans: itself, plus its children's
 // rows when it is expanded. A treap node sums the spans and the number of nodes of its treap

@@ -1,0 +1,50 @@
+"""Errors: DeskError, the platform's error numbers this package raises itself, and the error as
+a call's record (_thread.Records) holds it."""
+from . import _c
+
+# Error numbers of the platform used by this package itself.
+ERR_OVERFLOW = 6
+ERR_TYPE_MISMATCH = 13
+ERR_OBJECT_NOT_SET = 91
+ERR_CANT_CREATE = 429
+ERR_NOT_SUPPORTED = 438
+ERR_AUTOMATION = 440      # an exception raised by Python code called from a control
+ERR_NAMED_ARGUMENT = 448  # a keyword argument the member does not have
+ERR_WRONG_THREAD = _c.E_WRONG_THREAD  # a call from another thread than the UI thread
+
+
+class DeskError(Exception):
+    """Every failure: the platform's error number, its text, and the source that raised it."""
+
+    def __init__(self, number, text, source=""):
+        super().__init__(number, text, source)
+        self.number = number
+        self.text = text
+        self.source = source
+
+    def __str__(self):
+        return "error %d: %s%s" % (self.number, self.text, " (%s)" % self.source if self.source else "")
+
+
+class _DeskAttributeError(DeskError, AttributeError):
+    """An unknown member name: a DeskError (438) that hasattr() and getattr() defaults understand."""
+
+
+def _from_record(err, cls=DeskError):
+    return cls(err.number, err.text.decode("utf-8", "replace"), err.source.decode("utf-8", "replace"))
+
+
+def _error(r, cls=DeskError):
+    """The error in the records `r` as an exception, with the Python failure that caused it (in a
+    callback during the call) as its cause."""
+    e = _from_record(r.err, cls)
+    for text, cause in r.pending:
+        if text == e.text:
+            e.__cause__ = cause
+    r.pending.clear()
+    return e
+
+
+def _check(rc, r, cls=DeskError):
+    if rc:
+        raise _error(r, cls)
