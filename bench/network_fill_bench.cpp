@@ -32,8 +32,8 @@
 #include "desk/http.h"
 #include "desk/qt_platform.h"
 #include "desk/text.h"
+#include "photo_files.h"
 #include "server_child.h"
-#include "support/encode.h"
 
 extern char** environ;
 
@@ -46,36 +46,15 @@ constexpr const char* kImageListClsid = "{54DB11E5-373F-4255-8B48-D0C961FAE634}"
 std::filesystem::path workDir;
 desk_bench::ServerChild server;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-std::string Read(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// In a child, so that the encoder's memory is not this process's.
-void MakePhotos() {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    for (auto [w, h] : {std::pair{4000, 3000}, std::pair{2000, 1500}, std::pair{800, 600}})
-      for (int i = 0; i < kDistinct; ++i)
-        std::ofstream(workDir / ("p" + std::to_string(w) + "-" + std::to_string(i) + ".jpg"), std::ios::binary)
-            << testenv::EncodeJpeg(testenv::PhotoRgb(w, h, static_cast<unsigned>(w + 10 + i)), w, h, 90);
-    std::ofstream(workDir / "small.jpg", std::ios::binary)
-        << testenv::EncodeJpeg(testenv::PatternRgb(64, 48, 99), 64, 48);
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::abort();
-}
+using desk_bench::Median;
+using desk_bench::Seconds;
 
 // "/<rate>/<file>": the file sent at most `rate` bytes a second on its connection.
 void StartServer() {
   server.Start([](const std::function<void(int)>& report) {
     std::map<std::string, std::string> files;
     for (const auto& e : std::filesystem::directory_iterator(workDir))
-      if (e.is_regular_file()) files[e.path().filename()] = Read(e.path());
+      if (e.is_regular_file()) files[e.path().filename()] = desk_bench::ReadFile(e.path());
     httplib::Server http;
     http.new_task_queue = [] { return new httplib::ThreadPool(16); };
     http.set_keep_alive_max_count(100000);
@@ -197,11 +176,6 @@ FillRun RunFill(const std::vector<std::string>& urls) {
   return r;
 }
 
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
-}
-
 std::string Label(const Case& c) {
   return std::to_string(c.rateKb / 1000.0).substr(0, 3) + " MB/s a connection, " + std::to_string(c.width) + " px photos" +
          (c.smallFirst ? ", a small picture first" : "");
@@ -251,7 +225,7 @@ int main(int argc, char** argv) {
   setenv("NO_PROXY", "127.0.0.1,localhost", 1);
   workDir = std::filesystem::temp_directory_path() / ("quorvane-network-fill-" + std::to_string(getpid()));
   std::filesystem::create_directories(workDir / "cache");
-  MakePhotos();
+  desk_bench::WritePhotos(workDir, {{4000, 3000}, {2000, 1500}, {800, 600}}, kDistinct, workDir / "small.jpg");
   StartServer();  // before Qt starts any thread
   setenv("TMPDIR", (workDir / "cache").c_str(), 1);
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);

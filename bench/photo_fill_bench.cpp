@@ -27,8 +27,8 @@
 #include "desk/component.h"
 #include "desk/dispatch.h"
 #include "desk/text.h"
+#include "photo_files.h"
 #include "server_child.h"
-#include "support/encode.h"
 
 extern char** environ;
 
@@ -46,38 +46,19 @@ struct PhotoSet {
 std::vector<PhotoSet> sets(3);
 std::filesystem::path workDir;
 desk_bench::ServerChild server;
-std::map<std::string, std::vector<double>> pairedRatios;
 
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
+using desk_bench::Median;
+using desk_bench::Seconds;
 
-std::string Read(const std::filesystem::path& p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// In a child: the photos' pixels and the encoder never touch this process's memory. Distinct
-// photos are written once and linked under the other names.
+// The photos, written once each and linked under the names of the sets.
 void MakePhotos() {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    for (auto [w, h] : {std::pair{4000, 3000}, std::pair{2000, 1500}})
-      for (int i = 0; i < kDistinct; ++i) {
-        const std::string jpeg = testenv::EncodeJpeg(testenv::PhotoRgb(w, h, static_cast<unsigned>(w + i)), w, h, 90);
-        std::ofstream(workDir / ("src" + std::to_string(w) + "-" + std::to_string(i) + ".jpg"), std::ios::binary) << jpeg;
-      }
-    const std::string small = testenv::EncodeJpeg(testenv::PatternRgb(64, 48, 99), 64, 48);
-    std::ofstream(workDir / "cache" / "small.jpg", std::ios::binary) << small;
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) std::abort();
+  desk_bench::WritePhotos(workDir, {{4000, 3000}, {2000, 1500}}, kDistinct, workDir / "cache" / "small.jpg");
   sets[0].what = "4000x3000", sets[1].what = "2000x1500", sets[2].what = "mixed";
   for (int k = 0; k < kPhotos; ++k) {
     const int sizes[3] = {4000, 2000, k % 2 ? 4000 : 2000};
     for (int s = 0; s < 3; ++s) {
       const std::string name = "s" + std::to_string(s) + "-" + std::to_string(k) + ".jpg";
-      const auto src = workDir / ("src" + std::to_string(sizes[s]) + "-" + std::to_string(k % kDistinct) + ".jpg");
+      const auto src = workDir / ("p" + std::to_string(sizes[s]) + "-" + std::to_string(k % kDistinct) + ".jpg");
       std::filesystem::create_hard_link(src, workDir / "cache" / name);
       sets[static_cast<size_t>(s)].names.push_back(name);
       sets[static_cast<size_t>(s)].bytes += std::filesystem::file_size(src);
@@ -88,7 +69,7 @@ void MakePhotos() {
 void StartServer() {
   server.Start([](const std::function<void(int)>& report) {
     std::map<std::string, std::string> files;
-    for (const auto& e : std::filesystem::directory_iterator(workDir / "cache")) files[e.path().filename()] = Read(e.path());
+    for (const auto& e : std::filesystem::directory_iterator(workDir / "cache")) files[e.path().filename()] = desk_bench::ReadFile(e.path());
     httplib::Server http;
     http.set_keep_alive_max_count(100000);
     http.Get(R"(/(.+\.jpg))", [&](const httplib::Request& req, httplib::Response& res) {
@@ -185,11 +166,6 @@ double DjpegAll(const PhotoSet& set, double* cpu = nullptr) {
     if (cpu) *cpu += CpuSeconds(u);
   }
   return Seconds(std::chrono::steady_clock::now() - start);
-}
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v[v.size() / 2];
 }
 
 void Fill(benchmark::State& state, bool fromServer, bool smallFirst) {
