@@ -179,7 +179,7 @@ void FillAhead::Pump() {
         s.decided = true;
         continue;
       }
-      if (decoding >= 2 * desk::DecoderThreads() || held > kAheadBytes) break;
+      if (decoding >= kDecodesAheadPerThread * desk::DecoderThreads() || held > kAheadBytes) break;
       try {
         auto bytes = std::make_shared<const std::vector<uint8_t>>(desk::ReadPictureFile(s.entry->TempFilePathField()));
         held += bytes->size();

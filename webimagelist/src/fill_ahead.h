@@ -45,7 +45,8 @@ class httpImages;
 class FillAhead {
  public:
   static constexpr int kMostTransfers = 6;
-  static constexpr size_t kAheadEntries = 24;
+  static constexpr size_t kAheadEntries = 64;
+  static constexpr int kDecodesAheadPerThread = 16;
   static constexpr size_t kAheadBytes = size_t{64} * 1024 * 1024;
   static constexpr uint64_t kWorthOverlapping = 128 * 1024;
   static constexpr std::chrono::milliseconds kSlowAnswer{150};
