@@ -27,7 +27,8 @@ for src in bench/*_bench.cpp; do
   grep -q "add_executable($name " bench/CMakeLists.txt && grep -Eq "(^|\\.\\.\\. )$name(:|\$)" <<<"$targets" \
     && programs+=("$name")
 done
-cmake --build "$build" -j"$(nproc)" --target "${programs[@]}"
+# The control libraries too: the Python benchmark loads them by name.
+cmake --build "$build" -j"$(nproc)" --target "${programs[@]}" VarbelTreeview Quorvane
 
 rm -f "$results"/*.json
 for p in "${programs[@]}"; do

@@ -151,16 +151,20 @@ void FillAhead::Pump() {
     if (s.job && !s.job->Done()) ++decoding;
     if (ahead) held += s.HeldBytes();
   };
+  auto fails = [](const Slot& s) {
+    return s.job && s.job->Done() && s.job->Error() == static_cast<int32_t>(desk::Err::InvalidPicture);
+  };
   if (current_) look(*current_, false);
   const size_t end = std::min(slots_.size(), next_ + kAheadEntries);
   for (size_t i = next_; i < end; ++i) {
     look(slots_[i], true);
-    if (slots_[i].job && slots_[i].job->Done() && slots_[i].job->Error() == static_cast<int32_t>(desk::Err::InvalidPicture))
-      stopAfter_ = std::min(stopAfter_, i);
+    if (fails(slots_[i])) stopAfter_ = std::min(stopAfter_, i);
   }
 
   std::shared_ptr<desk::FileSystem> fs = detail::SharedFileSystem();
-  if (!fs) return;  // the walk reports that
+  // The walk reports a missing file system; the picture it is at fails to load, which ends
+  // the Fill.
+  if (!fs || (current_ && fails(*current_))) return;
   const bool force = force_ != 0;
   const bool decodeAhead = desk::CurrentPlatform().LoadsPicturesWithRuntimeDecoder();
   for (size_t i = next_; i < end && i <= stopAfter_; ++i) {
