@@ -17,18 +17,20 @@ void keep_init(Keep* k) {
 }
 
 void keep_done(Keep* k) {
-  /* Giving a handle or a reference back may run Python code (an object the host implements
-   * being destroyed): never with an exception pending. */
-  PyObject *type, *error, *trace;
-  PyErr_Fetch(&type, &error, &trace);
-  for (Py_ssize_t i = 0; i < k->nlent; ++i) ext.api->release(k->lent[i]);
-  for (Py_ssize_t i = 0; i < k->nrefs; ++i) Py_DECREF(k->refs[i]);
+  if (k->nlent || k->nrefs) {
+    /* Giving a handle or a reference back may run Python code (an object the host implements
+     * being destroyed): never with an exception pending. */
+    PyObject *type, *error, *trace;
+    PyErr_Fetch(&type, &error, &trace);
+    for (Py_ssize_t i = 0; i < k->nlent; ++i) ext.api->release(k->lent[i]);
+    for (Py_ssize_t i = 0; i < k->nrefs; ++i) Py_DECREF(k->refs[i]);
+    PyErr_Restore(type, error, trace);
+  }
   for (Py_ssize_t i = 0; i < k->nblocks; ++i) PyMem_Free(k->blocks[i]);
   PyMem_Free(k->lent);
   PyMem_Free(k->refs);
   PyMem_Free(k->blocks);
   keep_init(k);
-  PyErr_Restore(type, error, trace);
 }
 
 /* Appends `item` to a growing array of pointers. */
@@ -192,13 +194,21 @@ static int mismatch(PyObject* x) {
 
 int values_to_c(PyObject* x, desk_value* v, Keep* keep) {
   memset(v, 0, sizeof *v);
-  /* The common kinds first, by exact type; then in the order _convert tests them, which
-   * decides for subclasses (bool before Integer before int, Single before float). */
+  /* The common kinds first, by exact type or identity; then in the order _convert tests
+   * them, which decides for subclasses (bool before Integer before int, Single before float). */
   if (PyUnicode_CheckExact(x)) return str_to_c(x, v, keep);
   if (PyLong_CheckExact(x)) return int_to_c(x, v);
   if (x == Py_None) {
     v->kind = DESK_OBJECT;
     v->u.object = NULL;
+    return 0;
+  }
+  if (x == ext.missing) { /* the gaps that keywords leave */
+    v->kind = DESK_MISSING;
+    return 0;
+  }
+  if (x == ext.empty) {
+    v->kind = DESK_EMPTY;
     return 0;
   }
   if (PyUnicode_Check(x)) return str_to_c(x, v, keep);
@@ -233,14 +243,6 @@ int values_to_c(PyObject* x, desk_value* v, Keep* keep) {
   }
   if ((is = PyObject_IsInstance(x, ext.host_object))) return is < 0 ? -1 : host_to_c(x, v, keep);
   if ((is = PyObject_IsInstance(x, ext.byref))) return is < 0 ? -1 : byref_to_c(x, v, keep);
-  if (x == ext.missing) {
-    v->kind = DESK_MISSING;
-    return 0;
-  }
-  if (x == ext.empty) {
-    v->kind = DESK_EMPTY;
-    return 0;
-  }
   return mismatch(x);
 }
 
