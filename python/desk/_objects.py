@@ -49,6 +49,12 @@ def _find_extension():
 _ext = _find_extension()
 PATH = "ctypes" if _ext is None else "extension"  # the path in use
 
+# The package's UI-thread rule, as the extension asks it before it touches anything: a function
+# that raises on any thread but the UI thread (None: no rule).
+_thread_rule = None
+if _ext is not None:
+    _ext.set_thread_check(_thread_rule)
+
 _api = _get = _clear = None  # the run-time's functions, at hand once the libraries load
 _res = _c.Value()
 _RES = ctypes.pointer(_res)

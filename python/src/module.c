@@ -14,12 +14,14 @@ int ext_ready(void) {
   return -1;
 }
 
-int ext_refuse(void) {
-  /* The package's own check raises its error; should it let the call through after all (its
-   * rule has moved on), so does the extension. */
-  PyObject* r = PyObject_CallNoArgs(ext.refuse);
-  Py_XDECREF(r);
-  return r ? 0 : -1;
+int ext_check_thread_slow(void) {
+  if (!ext.thread_check) return 0;
+  PyObject* r = PyObject_CallNoArgs(ext.thread_check);
+  if (!r) return -1;
+  Py_DECREF(r);
+  ext.ui_thread = PyThread_get_thread_ident();
+  ext.ui_thread_known = 1;
+  return 0;
 }
 
 PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source) {
@@ -129,28 +131,22 @@ static PyObject* setup(PyObject* module, PyObject* args, PyObject* kwds) {
   for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) Py_INCREF(*fields[i]);
   /* What a second setup replaces stays referenced: objects made before may still use it. */
   s.value_name = ext.value_name;
+  s.thread_check = ext.thread_check;
   s.ui_thread = ext.ui_thread;
-  s.has_ui_thread = ext.has_ui_thread;
-  s.refuse = ext.refuse;
+  s.ui_thread_known = ext.ui_thread_known;
   s.api = api;
   ext = s;
   Py_RETURN_NONE;
 }
 
-static PyObject* set_ui_thread(PyObject* module, PyObject* args) {
+static PyObject* set_thread_check(PyObject* module, PyObject* check) {
   (void)module;
-  PyObject *ident, *refuse;
-  if (!PyArg_ParseTuple(args, "OO:set_ui_thread", &ident, &refuse)) return NULL;
-  if (ident == Py_None) {
-    ext.has_ui_thread = 0;
-  } else {
-    unsigned long t = PyLong_AsUnsignedLong(ident);
-    if (t == (unsigned long)-1 && PyErr_Occurred()) return NULL;
-    ext.ui_thread = t;
-    ext.has_ui_thread = 1;
+  if (check != Py_None && !PyCallable_Check(check)) {
+    PyErr_SetString(PyExc_TypeError, "set_thread_check takes a function or None");
+    return NULL;
   }
-  Py_INCREF(refuse);
-  Py_XSETREF(ext.refuse, refuse);
+  Py_XSETREF(ext.thread_check, check == Py_None ? NULL : Py_NewRef(check));
+  ext.ui_thread_known = 0;
   Py_RETURN_NONE;
 }
 
@@ -158,9 +154,9 @@ static PyMethodDef module_methods[] = {
     {"setup", (PyCFunction)(void (*)(void))setup, METH_VARARGS | METH_KEYWORDS,
      "setup(api, object_class, type_for, error_for, desk_error, attribute_error, host_by_handle, object_from, "
      "host_object, byref, integer, single, missing, empty): what the package hands over once its libraries load."},
-    {"set_ui_thread", set_ui_thread, METH_VARARGS,
-     "set_ui_thread(ident, refuse): calls from any other thread than ident (None: any thread) call refuse(), "
-     "which raises the package's error."},
+    {"set_thread_check", set_thread_check, METH_O,
+     "set_thread_check(check): check() raises the package's error on a thread other than the UI thread; "
+     "the extension asks it before it touches anything (None: no check)."},
     {NULL, NULL, 0, NULL},
 };
 

@@ -49,28 +49,30 @@ typedef struct ExtState {
   PyObject* missing;          /* Missing */
   PyObject* empty;            /* Empty */
   PyObject* value_name;       /* "value", interned */
-  /* The package's thread rule (set_ui_thread): the thread the controls' calls belong to, and
-   * what raises the package's error on any other. */
+  /* The package's thread rule (set_thread_check): a function that raises its error on any
+   * thread but the UI thread, asked once on that thread and then only on another one (the UI
+   * thread is fixed for the life of the process). */
+  PyObject* thread_check;
   unsigned long ui_thread;
-  int has_ui_thread;
-  PyObject* refuse;
+  int ui_thread_known;
 } ExtState;
 
 extern ExtState ext;
 
-int ext_refuse(void);
+int ext_check_thread_slow(void);
 
 /* 0 when called on the UI thread; otherwise -1 with the package's error set. Every entry point
  * that reaches the C interface or the type records asks this first. */
 static inline int ext_check_thread(void) {
-  if (!ext.has_ui_thread || PyThread_get_thread_ident() == ext.ui_thread) return 0;
-  return ext_refuse();
+  if (ext.ui_thread_known && PyThread_get_thread_ident() == ext.ui_thread) return 0;
+  return ext_check_thread_slow();
 }
 
 /* The error record of a failed call as the package's DeskError (NULL returned). */
 PyObject* ext_fail(const desk_error* err);
 
-/* A DeskError the extension raises itself; `cls` is DeskError or the attribute error. */
+/* A DeskError the extension raises itself; `cls` is DeskError or the attribute error; `source`
+ * NULL for "desk". */
 PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source);
 PyObject* ext_raise_text(int number, const char* text, PyObject* source);
 

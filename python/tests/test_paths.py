@@ -5,6 +5,7 @@ import ctypes
 import gc
 import os
 import sys
+import threading
 
 import pytest
 
@@ -117,3 +118,38 @@ def test_calls_keep_no_reference_and_no_handle_they_should_not():
     gc.collect()
     assert [sys.getrefcount(x) for x in watched] == before
     assert desk.handle_count() == handles == 3
+
+
+@pytest.mark.skipif(_objects._ext is None, reason="the extension's own thread check")
+def test_the_extension_asks_the_thread_rule_before_it_touches_anything_off_the_ui_thread():
+    main, asked = threading.get_ident(), []
+
+    def rule():
+        asked.append(threading.get_ident())
+        if threading.get_ident() != main:
+            raise desk.DeskError(-1, "wrong thread", "test")
+
+    tree = desk.CreateObject(TREE)
+    nodes = tree.Nodes
+    seen = []
+
+    def worker():
+        for call in (lambda: tree.Sorted, lambda: setattr(tree, "Sorted", True), lambda: nodes("k"),
+                     lambda: nodes["k"], lambda: nodes.Add, lambda: tree._type()):
+            try:
+                call()
+                seen.append("ran")
+            except desk.DeskError as e:
+                seen.append(e.text)
+
+    _objects._ext.set_thread_check(rule)
+    try:
+        assert tree.Sorted is False and tree.Sorted is False
+        thread = threading.Thread(target=worker)
+        thread.start()
+        thread.join()
+        assert tree.Sorted is False  # never written from the worker
+    finally:
+        _objects._ext.set_thread_check(_objects._thread_rule)
+    assert seen == ["wrong thread"] * 6
+    assert asked.count(main) == 1 and len(asked) == 7  # once on the UI thread, then at each refusal
