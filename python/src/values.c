@@ -67,6 +67,9 @@ void* keep_alloc(Keep* k, size_t bytes) {
 /* A str as UTF-16 for one call. Text of two-byte code points is lent in place: CPython keeps
  * each code unit as it is, lone surrogates included, which is what surrogatepass encodes. */
 static int str_to_c(PyObject* s, desk_value* v, Keep* keep) {
+#if PY_VERSION_HEX < 0x030C0000
+  if (PyUnicode_READY(s) < 0) return -1; /* a string of the old API, made ready once */
+#endif
   const Py_ssize_t n = PyUnicode_GET_LENGTH(s);
   const int kind = PyUnicode_KIND(s);
   Py_ssize_t units = n; /* a code point above the first plane takes two */
@@ -251,7 +254,7 @@ PyObject* values_str(const uint16_t* p, int32_t n) {
   /* Only a surrogate needs the codec: a pair makes one code point, a lone one stays. */
   for (int32_t i = 0; i < n; ++i) {
     if ((p[i] & 0xF800) == 0xD800) {
-      int order = -1; /* little-endian: the platform's order, which the library writes */
+      int order = PY_BIG_ENDIAN ? 1 : -1; /* the machine's order, which the library writes in */
       return PyUnicode_DecodeUTF16((const char*)p, 2 * (Py_ssize_t)n, "surrogatepass", &order);
     }
   }
@@ -272,9 +275,11 @@ PyObject* values_object(desk_object* h, int owned) {
     Py_DECREF(key);
     if (found < 0) goto failed;
   }
-  if (!owned && ext.api->addref(h, NULL) != 0) return ext_raise_text(EXT_ERR_OBJECT_NOT_SET,
-                                                                      "Object variable or With block variable not set",
-                                                                      NULL);
+  if (!owned) {
+    if (ext.api->addref(h, NULL) != 0)
+      return ext_raise_text(EXT_ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
+    owned = 1; /* the reference just taken is the result's */
+  }
   PyObject* o = object_wrap(h);
   if (o) return o;
 failed:
