@@ -6,7 +6,8 @@
 // It serves the sample pictures on a local port, fills the web image list from there, hands
 // the image list to the tree, builds nodes that show the pictures, and declares a context
 // menu. A right-button MouseUp asks DoHitTest for the node under the mouse and shows the
-// menu; the chosen item (onMenuClick) and the node appear in the status line.
+// menu; so do the Menu key and Shift+F10 for the selected node. The chosen item (onMenuClick)
+// and the node appear in the status line.
 //
 // The tree control's settings are read from the settings file at start (a new control when
 // there is none) and written back on exit.
@@ -23,10 +24,12 @@
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QTimer>
+#include <QTreeView>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -53,6 +56,9 @@ using desk::Variant;
 using namespace desk_demo;  // the controls' classes and events, Call
 
 QString Q(const std::u16string& s) { return QString::fromStdU16String(s); }
+
+// Key codes of the tree's key events.
+constexpr int16_t kMenuKey = 93, kF10 = 121;
 
 struct Options {
   QString screenshot;  // empty: stay open
@@ -181,8 +187,9 @@ class DemoWindow {
     layout->addWidget(label);
     layout->addWidget(desk::ControlWidget(*tree_), 1);
     window_.setCentralWidget(central);
-    window_.statusBar()->showMessage(settingsNote_.isEmpty() ? QStringLiteral("Right-click a node for its menu.")
-                                                             : settingsNote_);
+    window_.statusBar()->showMessage(
+        settingsNote_.isEmpty() ? QStringLiteral("Right-click a node, or press the Menu key or Shift+F10, for its menu.")
+                                : settingsNote_);
     window_.resize(520, 400);
     cookie_ = control()->Advise(desk::MakeRef<desk::FunctionSink>(
         [this](desk::DispId id, std::vector<Variant>& args) { OnEvent(id, args); }));
@@ -200,12 +207,15 @@ class DemoWindow {
 
   void OnEvent(desk::DispId id, std::vector<Variant>& args) {
     switch (id) {
-      case desk::treeevent::kMouseUp: {
-        if (args[0].ToInteger() != 2) return;  // the right button
-        const auto x = static_cast<int16_t>(args[2].ToSingle()), y = static_cast<int16_t>(args[3].ToSingle());
-        hit_ = Call(tree_, u"DoHitTest", InvokeKind::Method, {Variant::Integer(x), Variant::Integer(y)}).ToObject();
-        Status(QStringLiteral("Menu over %1").arg(TextOf(hit_)));
-        Call(tree_, u"ShowPopupMenu", InvokeKind::Method);
+      case desk::treeevent::kMouseUp:
+        if (args[0].ToInteger() == 2) MenuAt(args[2].ToSingle(), args[3].ToSingle());  // the right button
+        break;
+      case desk::treeevent::kKeyDown: {
+        // The keyboard's way to the same menu: the Menu key, or Shift+F10, on the selected node.
+        const int16_t code = args[0].ToInteger(), shift = args[1].ToInteger();
+        if (code != kMenuKey && !(code == kF10 && shift == 1)) return;
+        if (const std::optional<QPointF> at = SelectedRowCentre())
+          MenuAt(static_cast<float>(at->x()), static_cast<float>(at->y()));
         break;
       }
       case kOnMenuClick: OnMenu(Q(args[0].ToString())); break;
@@ -215,6 +225,25 @@ class DemoWindow {
         break;
       default: break;
     }
+  }
+
+  // The node under (x, y), in the tree's units, and the menu for it. The menu opens at the
+  // mouse, or at the selected node when a key asked for it.
+  void MenuAt(float x, float y) {
+    hit_ = Call(tree_, u"DoHitTest", InvokeKind::Method,
+                {Variant::Integer(static_cast<int16_t>(x)), Variant::Integer(static_cast<int16_t>(y))})
+               .ToObject();
+    Status(QStringLiteral("Menu over %1").arg(TextOf(hit_)));
+    Call(tree_, u"ShowPopupMenu", InvokeKind::Method);
+  }
+
+  // The middle of the selected node's row in the tree's units (twips from the tree's
+  // top-left corner), from the Qt view that shows it; none when no row is selected.
+  std::optional<QPointF> SelectedRowCentre() const {
+    QTreeView* view = desk::TreeViewOf(control()->GetSurface()->Tree());
+    const QRect row = view ? view->visualRect(view->currentIndex()) : QRect();
+    if (!row.isValid()) return std::nullopt;
+    return QPointF(row.center() + view->viewport()->pos()) * desk::kTwipsPerPixel;
   }
 
   void OnMenu(const QString& name) {

@@ -6,9 +6,11 @@
 #include <QImageReader>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cmath>
 #include <functional>
 #include <map>
 
+#include "desk/picture_loader.h"
 #include "qt_fixture.h"
 
 namespace desk_qt_test {
@@ -22,10 +24,11 @@ struct DemoRun {
   QString err;
 };
 
-DemoRun RunDemo(const QStringList& args) {
+DemoRun RunDemo(const QStringList& args, const std::map<QString, QString>& extraEnv = {}) {
   QProcess p;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("QT_QPA_PLATFORM", "offscreen");
+  for (const auto& [name, value] : extraEnv) env.insert(name, value);
   p.setProcessEnvironment(env);
   p.start(QStringLiteral(DESK_DEMO_WINDOW), args);
   if (!p.waitForFinished(120000)) {
@@ -86,7 +89,8 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
   EXPECT_GT(CountNear(shot, qRgb(0, 0, 0), 90), 400);
 
   // Each sample picture's main colour is on screen, over at least half as many pixels as in
-  // the picture (drawn at its size, or not at all).
+  // the picture at the list's size, 32x32 (the first picture's): drawn at that size, or not
+  // at all.
   const QDir pictures(QStringLiteral(DESK_SAMPLE_PICTURES));
   const QStringList files = pictures.entryList(QDir::Files);
   ASSERT_EQ(files.size(), 5);
@@ -95,9 +99,10 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
     QImage picture = QImageReader(pictures.filePath(f)).read().convertToFormat(QImage::Format_ARGB32);
     ASSERT_FALSE(picture.isNull());
     const auto [colour, count] = Dominant(picture);
+    const int atListSize = static_cast<int>(int64_t{count} * 32 * 32 / (picture.width() * picture.height()));
     const int tolerance = f.endsWith(".jpg") ? 10 : 0;
-    EXPECT_GE(CountNear(shot, colour, tolerance), count / 2)
-        << "colour " << std::hex << colour << " over " << std::dec << count << " pixels";
+    EXPECT_GE(CountNear(shot, colour, tolerance), atListSize / 2)
+        << "colour " << std::hex << colour << " over " << std::dec << atListSize << " pixels";
   }
 
   // The settings were written on exit and are read by the next run.
@@ -105,6 +110,76 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
   DemoRun again = RunDemo({"--screenshot", dir.filePath("again.png"), "--settings", settings});
   ASSERT_EQ(again.exitCode, 0) << again.err.toStdString();
   EXPECT_TRUE(again.out.contains("settings read from " + settings)) << again.out.toStdString();
+}
+
+// At twice the density (QT_SCALE_FACTOR=2) the screenshot has twice the pixels, and each
+// picture with the pixels for it is in it at the device's size, 64x64, pixel for pixel as
+// its own bytes decode at that size.
+TEST(DemoWindow, AtTwiceTheDensityPicturesShowAllTheirPixels) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  DemoRun run = RunDemo({"--screenshot", dir.filePath("shot.png"), "--settings", dir.filePath("tree.json")},
+                        {{"QT_SCALE_FACTOR", "2"}});
+  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  const QImage shot = QImage(dir.filePath("shot.png")).convertToFormat(QImage::Format_RGB32);
+  ASSERT_GE(shot.width(), 1000);  // 520 wide at 1x
+  const QDir pictures(QStringLiteral(DESK_SAMPLE_PICTURES));
+  int dense = 0;
+  for (const QString& f : pictures.entryList(QDir::Files)) {
+    QFile file(pictures.filePath(f));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    const desk::Decoded own = desk::DecodePixels(std::vector<uint8_t>(bytes.begin(), bytes.end()), 64, 64);
+    if (own.width < 64 || own.height < 64) continue;  // the first, which sets the list's 32x32
+    ++dense;
+    SCOPED_TRACE(f.toStdString());
+    const QImage at64(reinterpret_cast<const uchar*>(own.pixels.data()), 64, 64, 64 * 4, QImage::Format_ARGB32);
+    EXPECT_TRUE(Contains(shot, at64));
+  }
+  EXPECT_EQ(dense, 4);
+}
+
+// The darkness of each column of a picture, summed over its rows.
+std::vector<double> InkByColumn(const QImage& image) {
+  std::vector<double> ink(static_cast<size_t>(image.width()), 0.0);
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) ink[static_cast<size_t>(x)] += 255 - qGray(image.pixel(x, y));
+  return ink;
+}
+
+double Correlation(const std::vector<double>& a, const std::vector<double>& b) {
+  const double n = static_cast<double>(a.size());
+  double ma = 0, mb = 0;
+  for (size_t i = 0; i < a.size(); ++i) ma += a[i] / n, mb += b[i] / n;
+  double cov = 0, va = 0, vb = 0;
+  for (size_t i = 0; i < a.size(); ++i) {
+    cov += (a[i] - ma) * (b[i] - mb);
+    va += (a[i] - ma) * (a[i] - ma);
+    vb += (b[i] - mb) * (b[i] - mb);
+  }
+  return va > 0 && vb > 0 ? cov / std::sqrt(va * vb) : 0;
+}
+
+// Laid out right to left (Qt's -reverse), the window is its left-to-right twin mirrored:
+// column by column, the ink of one correlates with the other's flipped.
+TEST(DemoWindow, RightToLeftIsTheLeftToRightWindowMirrored) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QImage shots[2];
+  for (int reverse = 0; reverse < 2; ++reverse) {
+    QStringList args{"--screenshot", dir.filePath(QString("shot%1.png").arg(reverse)), "--settings",
+                     dir.filePath(QString("tree%1.json").arg(reverse))};
+    if (reverse) args.prepend("-reverse");
+    DemoRun run = RunDemo(args);
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    shots[reverse] = QImage(dir.filePath(QString("shot%1.png").arg(reverse)));
+    ASSERT_FALSE(shots[reverse].isNull());
+  }
+  ASSERT_EQ(shots[0].size(), shots[1].size());
+  const double r = Correlation(InkByColumn(shots[0]), InkByColumn(shots[1].mirrored(true, false)));
+  ::testing::Test::RecordProperty("ink_correlation", QString::number(r, 'f', 3).toStdString());
+  std::printf("column ink, left to right against right to left flipped: correlation %.3f\n", r);
+  EXPECT_GE(r, 0.9);
 }
 
 QByteArray ReadAll(const QString& path) {

@@ -38,6 +38,27 @@ class QtEvents : public QtHost {
   QString CurrentText() { return Widget()->currentIndex().data().toString(); }
 };
 
+// The tests of what the tree draws where: once left to right, once mirrored.
+class QtInput : public InBothDirections<QtEvents> {
+ protected:
+  // The columns of a row's top line drawn in the highlight colour.
+  std::vector<int> FramedColumns(const QRect& row) {
+    QApplication::processEvents();
+    const QImage img = Viewport()->grab().toImage();
+    const QRgb highlight = Widget()->palette().color(QPalette::Highlight).rgb();
+    std::vector<int> out;
+    for (int x = 0; x < img.width(); ++x)
+      if (img.pixel(x, row.top()) == highlight) out.push_back(x);
+    return out;
+  }
+  // The row's own branch cell, next to its label: left of it, or right of it when mirrored.
+  QRect OwnCell(const QString& text) {
+    const QRect label = Widget()->visualRect(ItemOf(text));
+    const int indent = Widget()->indentation();
+    return QRect(Mirrored() ? label.right() + 1 : label.left() - indent, label.top(), indent, label.height());
+  }
+};
+
 struct MouseCase {
   Qt::MouseButton button;
   Qt::KeyboardModifiers modifiers;
@@ -69,7 +90,7 @@ TEST_F(QtEvents, MouseDownAndUpCarryButtonShiftAndTwips) {
   }
 }
 
-TEST_F(QtEvents, LeftClickOnANodeRaisesNodeClickThenClickAndSelectsIt) {
+TEST_P(QtInput, LeftClickOnANodeRaisesNodeClickThenClickAndSelectsIt) {
   QTest::mouseClick(Viewport(), Qt::LeftButton, {}, RowCentre("cherry"));
   EXPECT_EQ(IdsAmong({ev::kMouseDown, ev::kNodeClick, ev::kMouseUp, ev::kClick}),
             (std::vector<DispId>{ev::kMouseDown, ev::kNodeClick, ev::kMouseUp, ev::kClick}));
@@ -105,7 +126,7 @@ TEST_F(QtEvents, MouseMoveReportsTheButtonsHeld) {
   EXPECT_FLOAT_EQ(moves[0].values[3].RawSingle(), static_cast<float>(InTwips(from).y()));
 }
 
-TEST_F(QtEvents, HitTestFindsTheNodeUnderTheMouseEventsCoordinates) {
+TEST_P(QtInput, HitTestFindsTheNodeUnderTheMouseEventsCoordinates) {
   Ref<desk::Object> hit;
   handler = [&](DispId id, std::vector<Variant>& a) {
     if (id != ev::kMouseDown) return;
@@ -206,7 +227,7 @@ TEST_F(QtEvents, KeyCodeZeroSwallowsTheKeyAndAChangedCodeActsInstead) {
   EXPECT_EQ(CurrentText(), "banana");
 }
 
-TEST_F(QtEvents, BeforeLabelEditCancelKeepsTheEditorClosed) {
+TEST_P(QtInput, BeforeLabelEditCancelKeepsTheEditorClosed) {
   Focus();
   Select(u"apple");
   handler = [](DispId id, std::vector<Variant>& a) {
@@ -235,7 +256,7 @@ void EditTo(QTreeView* w, const QString& text) {
   QApplication::processEvents();
 }
 
-TEST_F(QtEvents, AfterLabelEditNewStringIsTheTextTheNodeGets) {
+TEST_P(QtInput, AfterLabelEditNewStringIsTheTextTheNodeGets) {
   Focus();
   Select(u"apple");
   std::u16string seen;
@@ -251,7 +272,7 @@ TEST_F(QtEvents, AfterLabelEditNewStringIsTheTextTheNodeGets) {
   EXPECT_FALSE(ItemOf("typed").isValid());
 }
 
-TEST_F(QtEvents, AfterLabelEditCancelKeepsTheOldText) {
+TEST_P(QtInput, AfterLabelEditCancelKeepsTheOldText) {
   Focus();
   Select(u"apple");
   handler = [&](DispId id, std::vector<Variant>& a) {
@@ -264,7 +285,7 @@ TEST_F(QtEvents, AfterLabelEditCancelKeepsTheOldText) {
   EXPECT_FALSE(ItemOf("pear").isValid());
 }
 
-TEST_F(QtEvents, StartLabelEditFromTheHostOpensTheRealEditor) {
+TEST_P(QtInput, StartLabelEditFromTheHostOpensTheRealEditor) {
   Call(control_, u"LabelEdit", InvokeKind::Let, {Variant::Long(1)});  // manual: no key opens it
   Focus();
   Select(u"cherry");
@@ -276,13 +297,18 @@ TEST_F(QtEvents, StartLabelEditFromTheHostOpensTheRealEditor) {
   auto* editor = qobject_cast<QLineEdit*>(Widget()->indexWidget(Widget()->currentIndex()));
   ASSERT_NE(editor, nullptr);
   EXPECT_EQ(editor->text(), "cherry");
+  // It holds the label's text where the label starts, next to the branch area.
+  EXPECT_EQ(editor->layoutDirection(), GetParam());
+  const QRect label = Widget()->visualRect(ItemOf("cherry")), box = editor->geometry();
+  EXPECT_LE(std::abs(Mirrored() ? label.right() - box.right() : box.left() - label.left()), 8)
+      << box.left() << ".." << box.right() << " in " << label.left() << ".." << label.right();
   editor->setText("date");
   QTest::keyClick(editor, Qt::Key_Return);
   QApplication::processEvents();  // the editor commits from the event loop
   EXPECT_EQ(NodeOf(u"cherry")->Text(), u"date");
 }
 
-TEST_F(QtEvents, DoubleClickExpandsAndLeftKeyCollapsesWithTheirEvents) {
+TEST_P(QtInput, DoubleClickExpandsAndTheArrowTowardTheBranchesCollapsesWithTheirEvents) {
   Focus();
   // As the window system delivers it: press, release, double click, release.
   const QPoint at = RowCentre("banana");
@@ -298,10 +324,41 @@ TEST_F(QtEvents, DoubleClickExpandsAndLeftKeyCollapsesWithTheirEvents) {
   EXPECT_TRUE(Widget()->isExpanded(ItemOf("banana")));
   EXPECT_NE(RowCentre("banana split").y(), 0);
 
-  QTest::keyClick(Widget(), Qt::Key_Left);
+  QTest::keyClick(Widget(), Mirrored() ? Qt::Key_Right : Qt::Key_Left);
   ASSERT_EQ(Of(ev::kCollapse).size(), 1u);
   EXPECT_FALSE(NodeOf(u"banana")->Expanded());
   EXPECT_FALSE(Widget()->isExpanded(ItemOf("banana")));
+}
+
+// The box drawn in the row's own cell (mirrored right to left) is where a click opens and
+// closes the node; a click there is no click on the node.
+TEST_P(QtInput, AClickInThePlusMinusBoxOpensAndClosesTheNode) {
+  Call(control_, u"LineStyle", InvokeKind::Let, {Variant::Long(1)});  // roots have a cell
+  Call(control_, u"Style", InvokeKind::Let, {Variant::Long(7)});
+  // A child with children: its own cell is one of two, on the label's side.
+  Add(u"b1", u"b11", u"half");
+  NodeOf(u"banana")->SetExpanded(true);
+  QApplication::processEvents();
+  events.clear();
+  const QRect cell = OwnCell("banana split");
+  const QImage img = Viewport()->grab().toImage();
+  const QRgb dark = Widget()->palette().color(QPalette::Dark).rgb();
+  int boxOutline = 0;
+  for (int y = cell.center().y() - 6; y <= cell.center().y() + 6; ++y)
+    for (int x = cell.center().x() - 6; x <= cell.center().x() + 6; ++x) boxOutline += img.pixel(x, y) == dark;
+  EXPECT_GE(boxOutline, 32);  // the box's sides (the dotted lines alone are far fewer)
+  for (bool open : {true, false}) {
+    events.clear();
+    QTest::mouseClick(Viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(NodeOf(u"b1")->Expanded(), open);
+    EXPECT_EQ(Widget()->isExpanded(ItemOf("banana split")), open);
+    EXPECT_EQ(Of(open ? ev::kExpand : ev::kCollapse).size(), 1u);
+    EXPECT_TRUE(Of(ev::kNodeClick).empty());
+  }
+  // The same click on the label selects the node and leaves it closed.
+  QTest::mouseClick(Viewport(), Qt::LeftButton, {}, RowCentre("banana split"));
+  EXPECT_TRUE(NodeOf(u"b1")->Selected());
+  EXPECT_FALSE(NodeOf(u"b1")->Expanded());
 }
 
 TEST_F(QtEvents, TheModelsExpandedShowsInTheWidgetWithoutAUserEvent) {
@@ -310,7 +367,7 @@ TEST_F(QtEvents, TheModelsExpandedShowsInTheWidgetWithoutAUserEvent) {
   EXPECT_EQ(Of(ev::kExpand).size(), 1u);  // raised once, by the model, not again by the widget
 }
 
-TEST_F(QtEvents, SpaceAndAClickOnTheCheckBoxRaiseNodeCheck) {
+TEST_P(QtInput, SpaceAndAClickOnTheCheckBoxRaiseNodeCheck) {
   Call(control_, u"Checkboxes", InvokeKind::Let, {Variant::Bool(true)});
   Focus();
   Select(u"apple");
@@ -402,7 +459,7 @@ TEST_F(QtEvents, ValidateCancelKeepsTheFocusOnTheTree) {
   EXPECT_TRUE(Widget()->hasFocus());
 }
 
-TEST_F(QtEvents, DragOverAndDropReachTheHostWithTheDataAndItsEffectDecides) {
+TEST_P(QtInput, DragOverAndDropReachTheHostWithTheDataAndItsEffectDecides) {
   Call(control_, u"OLEDropMode", InvokeKind::Let, {Variant::Long(1)});
   QMimeData mime;
   mime.setText("dropped text");
@@ -426,12 +483,19 @@ TEST_F(QtEvents, DragOverAndDropReachTheHostWithTheDataAndItsEffectDecides) {
   EXPECT_EQ(over[0].values[6].RawInteger(), 0);  // entering
   EXPECT_TRUE(enter.isAccepted());
   EXPECT_EQ(enter.dropAction(), Qt::CopyAction);
+  // The drop indicator frames the label under the drag, from where the label starts.
+  const QRect label = Widget()->visualRect(ItemOf("banana"));
+  std::vector<int> framed = FramedColumns(label);
+  ASSERT_FALSE(framed.empty());
+  EXPECT_EQ(Mirrored() ? framed.back() : framed.front(), Mirrored() ? label.right() : label.left());
+  EXPECT_LT(static_cast<int>(framed.size()), label.width() / 2);  // the label, not the row
 
   answer = 0;
   QDragMoveEvent move(at, Qt::CopyAction | Qt::MoveAction, &mime, Qt::LeftButton, {});
   QApplication::sendEvent(Viewport(), &move);
   EXPECT_EQ(Of(ev::kOLEDragOver).back().values[6].RawInteger(), 2);  // over
   EXPECT_FALSE(move.isAccepted());
+  EXPECT_TRUE(FramedColumns(label).empty());  // refused there: no indicator
 
   answer = 2;
   seen.clear();
@@ -507,6 +571,8 @@ TEST_F(QtEvents, TheTreeOutlivesItsWindow) {
   Call(control_, u"Style", InvokeKind::Let, {Variant::Long(1)});
   Call(control_, u"Refresh", InvokeKind::Method);
 }
+
+DESK_IN_BOTH_DIRECTIONS(QtInput);
 
 }  // namespace
 }  // namespace desk_qt_test

@@ -163,4 +163,45 @@ class QtHost : public ::testing::Test {
   std::function<void(DispId, std::vector<Variant>&)> handler;
 };
 
+// Whether `picture` lies within `area` of `shot` (all of it when empty) pixel for pixel,
+// where the picture is opaque.
+inline bool Contains(const QImage& shot, const QImage& picture, QRect area = QRect()) {
+  if (area.isEmpty()) area = shot.rect();
+  area &= shot.rect();
+  for (int y = area.top(); y + picture.height() <= area.bottom() + 1; ++y)
+    for (int x = area.left(); x + picture.width() <= area.right() + 1; ++x) {
+      bool same = true;
+      for (int py = 0; py < picture.height() && same; ++py)
+        for (int px = 0; px < picture.width() && same; ++px) {
+          const QRgb p = picture.pixel(px, py);
+          same = qAlpha(p) < 255 || (shot.pixel(x + px, y + py) & 0xFFFFFF) == (p & 0xFFFFFF);
+        }
+      if (same) return true;
+    }
+  return false;
+}
+
+// Runs a fixture's tests once left to right and once right to left, as in an application
+// laid out right to left (QApplication::setLayoutDirection, or -reverse on its command line).
+template <class Fixture>
+class InBothDirections : public Fixture, public ::testing::WithParamInterface<Qt::LayoutDirection> {
+ protected:
+  void SetUp() override {
+    QApplication::setLayoutDirection(this->GetParam());
+    Fixture::SetUp();
+  }
+  void TearDown() override {
+    Fixture::TearDown();
+    QApplication::setLayoutDirection(Qt::LeftToRight);
+  }
+  bool Mirrored() const { return this->GetParam() == Qt::RightToLeft; }
+};
+
+inline std::string DirectionName(const ::testing::TestParamInfo<Qt::LayoutDirection>& info) {
+  return info.param == Qt::RightToLeft ? "RightToLeft" : "LeftToRight";
+}
+
+#define DESK_IN_BOTH_DIRECTIONS(Suite) \
+  INSTANTIATE_TEST_SUITE_P(Directions, Suite, ::testing::Values(Qt::LeftToRight, Qt::RightToLeft), DirectionName)
+
 }  // namespace desk_qt_test

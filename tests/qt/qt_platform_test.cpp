@@ -1,6 +1,8 @@
 // The Qt platform's pictures, image list and surface.
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImageWriter>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <cstdlib>
@@ -217,7 +219,7 @@ TEST_F(QtSurfaceTest, NodePicturesComeFromTheImageListByKeyOrIndex) {
   EXPECT_FALSE(ItemOf("by key").data(Qt::DecorationRole).isValid());
 }
 
-// The list has one image size, the first picture's: a 48x32 picture in a list of 32x32 is
+// The list has one image size, the first picture's: a 96x64 picture in a list of 32x32 is
 // drawn at 32x32, and every row has one height.
 TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
   auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
@@ -225,12 +227,12 @@ TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
   auto add = [&](const char* file, const char16_t* key) {
     list->Images().Add(Variant::Missing(), Variant::String(key), Variant::Object(platform_->LoadPicture(Path(kPictures, file))));
   };
-  add("sun.png", u"sun");    // 32x32: the list's size
-  add("leaf.jpg", u"leaf");  // 48x32
-  add("cloud.gif", u"cloud");
+  add("board.bmp", u"board");  // 32x32: the list's size
+  add("leaf.jpg", u"leaf");    // 96x64
+  add("cloud.gif", u"cloud");  // 64x64
   Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
-  const char16_t* keys[] = {u"sun", u"leaf", u"cloud"};
-  const char* texts[] = {"sun row", "leaf row", "cloud row"};
+  const char16_t* keys[] = {u"board", u"leaf", u"cloud"};
+  const char* texts[] = {"board row", "leaf row", "cloud row"};
   for (int i = 0; i < 3; ++i) {
     Add(u"", keys[i], QString(texts[i]).toStdU16String());
     NodeOf(keys[i])->SetImage(Variant::String(keys[i]));
@@ -245,7 +247,7 @@ TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
     heights.insert(Widget()->visualRect(ItemOf(t)).height());
   }
   EXPECT_EQ(heights.size(), 1u) << "rows of different heights";
-  EXPECT_EQ(list->Images().Item(Variant::String(u"leaf"))->Original()->width, 48) << "the picture added stays whole";
+  EXPECT_EQ(list->Images().Item(Variant::String(u"leaf"))->Original()->width, 96) << "the picture added stays whole";
 }
 
 // The view lays out uniform rows: a row without a picture is as tall as one with, and both
@@ -266,6 +268,51 @@ TEST_F(QtSurfaceTest, RowsWithAndWithoutPicturesHaveOneHeightThatHoldsThePicture
   EXPECT_EQ(plain.height(), pic.height());
   EXPECT_GE(pic.height(), side);
   EXPECT_EQ(pic.top(), plain.bottom() + 1);
+}
+
+// On a device of twice the density, a picture with the pixels for it is drawn from its own
+// bytes decoded at the device's size; one without them, from the list's copy scaled up.
+TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevicesSize) {
+  // 64x64 with detail a pixel wide, in a list of 32x32 (the size of its first picture).
+  QImage fine(64, 64, QImage::Format_RGB32);
+  for (int y = 0; y < 64; ++y)
+    for (int x = 0; x < 64; ++x) fine.setPixel(x, y, qRgb(x * 4, y * 4, (x + y) % 2 * 255));
+  QBuffer png;
+  png.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(QImageWriter(&png, "png").write(fine));
+  const Ref<desk::Picture> dense = desk::OpenPicture(std::vector<uint8_t>(png.data().begin(), png.data().end()));
+  auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
+  ASSERT_TRUE(list);
+  list->Images().Add(Variant::Missing(), Variant::String(u"board"),
+                     Variant::Object(platform_->LoadPicture(Path(kPictures, "board.bmp"))));
+  list->Images().Add(Variant::Missing(), Variant::String(u"fine"), Variant::Object(dense));
+  ASSERT_EQ(list->Images().ImageWidth(), 32);
+  Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
+  Add(u"", u"f", u"fine row");
+  Add(u"", u"b", u"board row");
+  NodeOf(u"f")->SetImage(Variant::String(u"fine"));
+  NodeOf(u"b")->SetImage(Variant::String(u"board"));
+  QApplication::processEvents();
+
+  QImage shot(Viewport()->size() * 2, QImage::Format_RGB32);
+  shot.setDevicePixelRatio(2);
+  shot.fill(Qt::white);
+  Viewport()->render(&shot);
+  // Whether `picture` lies in a row's rectangle, in device pixels.
+  auto foundIn = [&](const char* row, const QImage& picture) {
+    const QRect r = Widget()->visualRect(ItemOf(row));
+    return Contains(shot, picture, QRect(r.topLeft() * 2, r.size() * 2));
+  };
+  auto imageOf = [](const std::vector<uint32_t>& px, int w, int h) {
+    return QImage(reinterpret_cast<const uchar*>(px.data()), w, h, w * 4, QImage::Format_ARGB32).convertToFormat(QImage::Format_RGB32);
+  };
+  const desk::Decoded own = desk::DecodePixels(dense->encoded, 64, 64);
+  EXPECT_TRUE(foundIn("fine row", imageOf(own.pixels, 64, 64))) << "not drawn from its own 64x64 pixels";
+  const Ref<desk::Picture> shown = list->Find(u"fine");
+  EXPECT_FALSE(foundIn("fine row", imageOf(shown->pixels, 32, 32).scaled(64, 64)))  // which is what it was before
+      << "drawn from the list's 32x32 copy";
+  const Ref<desk::Picture> board = list->Find(u"board");
+  EXPECT_TRUE(foundIn("board row", imageOf(board->pixels, 32, 32).scaled(64, 64))) << "a picture without more pixels";
 }
 
 }  // namespace

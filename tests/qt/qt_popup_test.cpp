@@ -61,9 +61,18 @@ class QtPopup : public QtHost {
         menuNames.push_back(a[0].ToString());
         clickInsideShow.push_back(inShow);
       }
-      if (id != ev::kMouseUp || a[0].ToInteger() != 2) return;
+      QPointF at;
+      if (id == ev::kMouseUp && a[0].ToInteger() == 2) {
+        at = QPointF(a[2].ToSingle(), a[3].ToSingle());
+      } else if (id == ev::kKeyDown && (a[0].ToInteger() == 93 || (a[0].ToInteger() == 121 && a[1].ToInteger() == 1))) {
+        // The Menu key or Shift+F10: the middle of the selected node's row, in twips.
+        const QRect row = Widget()->visualRect(Widget()->currentIndex());
+        at = QPointF(row.center() + Viewport()->pos()) * 15.0;
+      } else {
+        return;
+      }
       hit = Call(control_, u"DoHitTest", InvokeKind::Method,
-                 {Variant::Integer(static_cast<int16_t>(a[2].ToSingle())), Variant::Integer(static_cast<int16_t>(a[3].ToSingle()))})
+                 {Variant::Integer(static_cast<int16_t>(at.x())), Variant::Integer(static_cast<int16_t>(at.y()))})
                 .ToObject();
       inShow = true;
       Call(control_, u"ShowPopupMenu", InvokeKind::Method);
@@ -115,6 +124,51 @@ TEST_F(QtPopup, TheMenuOpensAtTheMouse) {
   const QPoint cursor = QCursor::pos();
   EXPECT_LE((opened - cursor).manhattanLength(), 40) << opened.x() << "," << opened.y();
 }
+
+// The keyboard's context-menu keys, with the host answering KeyDown as the README says: the
+// menu of the selected node opens at that node, not at the mouse, left to right and mirrored.
+class QtKeyMenu : public InBothDirections<QtPopup> {};
+
+TEST_P(QtKeyMenu, TheMenuKeyAndShiftF10OpenTheSelectedNodesMenuAtIt) {
+  struct {
+    const char* name;
+    Qt::Key key;
+    Qt::KeyboardModifiers modifiers;
+    const char* choose;
+    const char16_t* chosen;
+  } const keys[] = {{"Menu key", Qt::Key_Menu, {}, "Open", u"open"},
+                    {"Shift+F10", Qt::Key_F10, Qt::ShiftModifier, "Delete", u"delete"}};
+  NodeOf(u"second")->SetSelected(true);
+  QApplication::processEvents();
+  QCursor::setPos(window_->mapToGlobal(QPoint(window_->width() - 5, window_->height() - 5)));  // far away
+  const QRect row = Widget()->visualRect(ItemOf("second"));
+  const QPoint rowStart = Viewport()->mapToGlobal(QPoint(Mirrored() ? row.right() : row.left(), row.bottom()));
+  for (const auto& k : keys) {
+    SCOPED_TRACE(k.name);
+    hit.reset();
+    menuNames.clear();
+    QPoint opened;
+    Qt::LayoutDirection menuDirection = Qt::LayoutDirectionAuto;
+    WhenMenuOpens([&](QMenu& menu) {
+      opened = Mirrored() ? menu.geometry().topRight() : menu.geometry().topLeft();
+      menuDirection = menu.layoutDirection();
+      Choose(menu, k.choose);
+    });
+    QTest::keyClick(Widget(), k.key, k.modifiers);
+    ASSERT_TRUE(hit);
+    EXPECT_EQ(Call(hit, u"Text", InvokeKind::Get).ToString(), u"second");
+    EXPECT_EQ(menuNames, (std::vector<std::u16string>{k.chosen}));
+    EXPECT_EQ(clickInsideShow.back(), true);
+    EXPECT_LE((opened - rowStart).manhattanLength(), 4) << opened.x() << "," << opened.y();
+    EXPECT_EQ(menuDirection, GetParam());
+  }
+  // F10 alone asks for no menu.
+  hit.reset();
+  QTest::keyClick(Widget(), Qt::Key_F10);
+  EXPECT_FALSE(hit);
+}
+
+DESK_IN_BOTH_DIRECTIONS(QtKeyMenu);
 
 TEST_F(QtPopup, AnItemShownOrHiddenWhileTheMenuIsOpenIsUpdatedInIt) {
   QStringList before, after;

@@ -223,13 +223,6 @@ const desk::DispatchTable<C>& VarbelTreeviewControl::Table() {
   return table;
 }
 
-Ref<desk::Object> CheckObject(ObjKind k, Ref<desk::Object> o) {
-  if (!o) return o;
-  if (k == ObjKind::Picture && !desk::RefCast<desk::Picture>(o)) desk::Raise(Err::TypeMismatch);
-  if (k == ObjKind::Font && !desk::RefCast<desk::Font>(o)) desk::Raise(Err::TypeMismatch);
-  return o;
-}
-
 DispId MemberId(std::string_view name) {
   size_t i = IndexOf(name);
   if (i == kMembers.size()) desk::Raise(Err::NotSupported);

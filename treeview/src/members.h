@@ -18,6 +18,8 @@
 
 #include "VarbelTreeviewControl.h"
 #include "desk/dispatch.h"
+#include "desk/font.h"
+#include "desk/picture.h"
 #include "desk/tree.h"
 
 namespace varbel {
@@ -31,7 +33,12 @@ enum class Kinds : uint8_t { GetLet, GetSet, Get, Method };
 // collection, a node, and the popup collection.
 enum class ObjKind : uint8_t { None, Any, Picture, Font, Control, Nodes, Node, PopUpMenus };
 // `o` when it is Nothing or an object of the kind the member holds; 13 otherwise.
-desk::Ref<desk::Object> CheckObject(ObjKind k, desk::Ref<desk::Object> o);
+inline desk::Ref<desk::Object> CheckObject(ObjKind k, desk::Ref<desk::Object> o) {
+  if (!o) return o;
+  if (k == ObjKind::Picture && !desk::RefCast<desk::Picture>(o)) desk::Raise(desk::Err::TypeMismatch);
+  if (k == ObjKind::Font && !desk::RefCast<desk::Font>(o)) desk::Raise(desk::Err::TypeMismatch);
+  return o;
+}
 
 // The value a property hands to the bag as its default, in its own type. Zero is the stored
 // members' default: Integer 0, "" for a string, Nothing for an object.

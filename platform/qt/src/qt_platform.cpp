@@ -17,6 +17,7 @@
 
 #include "desk/picture_loader.h"
 #include "desk/surface_base.h"
+#include "qt_image_list.h"
 #include "qt_tree.h"
 #include "qt_util.h"
 
@@ -124,6 +125,13 @@ void QtSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const V
   QPointer<QMenu> qmenu = new QMenu(widget_);
   Fill(*qmenu, *items, defaultItem);
   QPoint at = QCursor::pos();
+  auto* tree = dynamic_cast<qtb::QtTree*>(&Tree());
+  if (!hasX && !hasY && tree && tree->Widget())
+    if (const std::optional<QPoint> key = tree->Widget()->KeyboardMenuAt()) {
+      // Asked for by a key: at the selected node, opening toward its label's end.
+      at = *key;
+      if (tree->Widget()->isRightToLeft()) at.rx() -= qmenu->sizeHint().width() - 1;
+    }
   if ((hasX || hasY) && widget_) {
     const QPoint local = widget_->mapFromGlobal(at);
     at = widget_->mapToGlobal(QPoint(hasX ? qtb::ToPixels(fx) : local.x(), hasY ? qtb::ToPixels(fy) : local.y()));

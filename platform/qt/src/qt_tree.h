@@ -1,170 +1,30 @@
-// The tree on screen: a desk::TreeView shown by a QTreeView through an item model over the
-// tree's own nodes.
+// The tree on screen: a desk::TreeView shown by a QTreeView (TreeWidget) through an item
+// model over the tree's own nodes (TreeModel), its rows drawn by TreeDelegate.
 //
-// The nodes are kept once, by the tree: a model index carries its node, and the view's rows
-// are made when it asks for them, from the tree's row index (a node's place among its
-// siblings and the node at a place, in O(log n)). Rows read the text, picture and check state
-// from the node when drawn, so a change of the model (or of the image list behind the
-// pictures) shows on the next paint. The tree's observer calls become the model's change
-// signals. User input goes the other way through the tree's own operations (UserClickNode,
-// UserCheck, SetExpanded, FinishLabelEdit) and raise helpers, so by-reference arguments the
-// host writes are the tree's storage and take effect in the widget.
+// User input goes from the view to the tree's own operations (UserClickNode, UserCheck,
+// SetExpanded, FinishLabelEdit) and raise helpers, so by-reference arguments the host writes
+// are the tree's storage and take effect in the widget; the tree's changes reach the model
+// through its observer.
 #pragma once
 
-#include <QAbstractItemModel>
+#include <QIcon>
 #include <QPointer>
-#include <QStyledItemDelegate>
-#include <QTreeView>
+#include <QString>
 #include <memory>
+#include <vector>
 
 #include "desk/imagelist.h"
 #include "desk/tree.h"
+#include "qt_tree_model.h"
+#include "qt_tree_widget.h"
 #include "qt_util.h"
 
-namespace desk::detail {
-class RowIndex;
-}
+class QDropEvent;
 
 namespace desk::qtb {
 
-class QtTree;
 class DataObject;
-
-// The platform image list with its pictures kept as pixmaps.
-class QtImageList : public ImageList {
- public:
-  // The pixmap of the picture under `key` (null pixmap when absent).
-  QPixmap Pixmap(const Ref<Picture>& picture);
-
- private:
-  PixmapCache cache_;
-};
-
-// The tree's nodes as an item model of one column: an index's internal pointer is its node.
-class TreeModel : public QAbstractItemModel {
- public:
-  explicit TreeModel(QtTree* tree) : tree_(tree) {}
-
-  QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
-  QModelIndex parent(const QModelIndex& child) const override;
-  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
-  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
-  bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
-  QVariant data(const QModelIndex& index, int role) const override;
-  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
-  Qt::ItemFlags flags(const QModelIndex& index) const override;
-
-  static Node* NodeOf(const QModelIndex& index) { return static_cast<Node*>(index.internalPointer()); }
-  // The index of a node of the tree; invalid for null.
-  QModelIndex IndexOf(const Node* n) const;
-
-  // The tree changed: each call announces one change to the views.
-  // After the node was added.
-  void Added(Node& n);
-  // Before the node and its subtree are removed: takes them out of the rows.
-  void Removing(Node& n);
-  void Changed(const Node& n);
-  // After a sorted root was renamed: moves its row. False when the tree's row index cannot
-  // say from where (the rows need a reset).
-  bool RootMoved(const Node& n);
-  // After the order of many rows changed (Sorted switched).
-  void Reset();
-  // Invalidates the persistent indexes of nodes that left the tree.
-  void DropDetached();
-  // After every node left.
-  void Cleared();
-  // What every row shows may have changed (style, check boxes, pictures).
-  void AllChanged();
-
- private:
-  detail::RowIndex& Rows() const;
-  int32_t PlaceOf(const Node& n) const;
-
-  QtTree* tree_;
-  // A node already in the tree while its row is being announced: views asking between
-  // beginInsertRows and endInsertRows see the rows as they were before it.
-  struct Adding {
-    const Node* node = nullptr;
-    const Node* parent = nullptr;
-    int32_t place = 0;
-  } adding_;
-  // A sorted root already moved in the tree while its move is being announced: views asking
-  // before endMoveRows see the roots as they were.
-  struct Moving {
-    const Node* node = nullptr;
-    int32_t from = 0, to = 0;
-  } moving_;
-  bool clearing_ = false;  // the nodes behind the old indexes are gone
-  // The last row made by index(): a view asks for rows in order, and the next row of a list
-  // in sibling order is the node's next sibling. Forgotten at every change.
-  mutable struct {
-    const Node* parent = nullptr;
-    int row = -1;
-    Node* node = nullptr;
-  } last_;
-  void Forget() const { last_.row = -1; }
-  // While a change is being announced the sibling links and the rows may disagree.
-  bool announcing_ = false;
-  struct Announcing {
-    explicit Announcing(TreeModel& m) : m_(m) {
-      m_.Forget();
-      m_.announcing_ = true;
-    }
-    ~Announcing() { m_.announcing_ = false; }
-    TreeModel& m_;
-  };
-};
-
-class TreeDelegate : public QStyledItemDelegate {
- public:
-  explicit TreeDelegate(QtTree* tree, QObject* parent) : QStyledItemDelegate(parent), tree_(tree) {}
-  void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-  // Every row is as tall as a row with a picture, so that the view can lay out uniform rows.
-  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-  QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
-  void setModelData(QWidget* editor, QAbstractItemModel* model, const QModelIndex& index) const override;
-
- protected:
-  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
-
- private:
-  friend class QtTree;
-  QtTree* tree_;
-};
-
-class TreeWidget : public QTreeView {
- public:
-  TreeWidget(QtTree* tree, QWidget* parent);
-  ~TreeWidget() override;
-  // A point of the viewport in the tree's units (twips from the widget's top-left corner).
-  QPointF ToTreeUnits(const QPointF& viewportPos) const;
-  bool FullRow() const;
-  // Lays the rows out again before the next paint (or read of the layout).
-  void LayOutLater() { scheduleDelayedItemsLayout(); }
-
- protected:
-  void mousePressEvent(QMouseEvent* e) override;
-  void mouseReleaseEvent(QMouseEvent* e) override;
-  void mouseMoveEvent(QMouseEvent* e) override;
-  void mouseDoubleClickEvent(QMouseEvent* e) override;
-  void keyPressEvent(QKeyEvent* e) override;
-  void keyReleaseEvent(QKeyEvent* e) override;
-  void focusOutEvent(QFocusEvent* e) override;
-  void dragEnterEvent(QDragEnterEvent* e) override;
-  void dragMoveEvent(QDragMoveEvent* e) override;
-  void dragLeaveEvent(QDragLeaveEvent* e) override;
-  void dropEvent(QDropEvent* e) override;
-  void startDrag(Qt::DropActions supported) override;
-  void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
-
- private:
-  friend class QtTree;
-  void DragOver(QDragMoveEvent* e, int16_t state);
-  QtTree* tree_;                  // null once the tree is gone
-  bool afterDoubleClick_ = false;  // the release that ends a double click raises no Click
-  bool leftPressed_ = false;
-  QPointF lastDragPos_;
-};
+class TreeDelegate;
 
 class QtTree : public TreeView {
  public:
@@ -223,7 +83,8 @@ class QtTree : public TreeView {
   void ApplyPalette();
   void UpdateIconSize();
   void Relayout();
-  Ref<Picture> PictureFor(const Variant& image) const;
+  // The image list's entry a node's Image or SelectedImage names (key or position), or null.
+  Ref<ListImage> EntryFor(const Variant& image) const;
   void AddRow(Node& n);
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);

@@ -35,7 +35,7 @@ Qt::KeyboardModifiers ModifiersOf(int16_t shift) {
 namespace {
 
 // Keys whose code is not computed from a range below.
-constexpr std::array<std::pair<int, int16_t>, 37> kKeys{{
+constexpr std::array<std::pair<int, int16_t>, 38> kKeys{{
     {Qt::Key_Backspace, 8},   {Qt::Key_Tab, 9},        {Qt::Key_Backtab, 9},      {Qt::Key_Clear, 12},
     {Qt::Key_Return, 13},     {Qt::Key_Enter, 13},     {Qt::Key_Shift, 16},       {Qt::Key_Control, 17},
     {Qt::Key_Alt, 18},        {Qt::Key_Pause, 19},     {Qt::Key_CapsLock, 20},    {Qt::Key_Escape, 27},
@@ -45,7 +45,7 @@ constexpr std::array<std::pair<int, int16_t>, 37> kKeys{{
     {Qt::Key_Help, 47},       {Qt::Key_NumLock, 144},  {Qt::Key_ScrollLock, 145}, {Qt::Key_Semicolon, 186},
     {Qt::Key_Equal, 187},     {Qt::Key_Comma, 188},    {Qt::Key_Minus, 189},      {Qt::Key_Period, 190},
     {Qt::Key_Slash, 191},     {Qt::Key_QuoteLeft, 192}, {Qt::Key_BracketLeft, 219}, {Qt::Key_Backslash, 220},
-    {Qt::Key_BracketRight, 221},
+    {Qt::Key_BracketRight, 221}, {Qt::Key_Menu, 93},
 }};
 
 }  // namespace

@@ -1,0 +1,99 @@
+// The tree's nodes as a QAbstractItemModel.
+//
+// The nodes are kept once, by the tree: a model index carries its node, and the view's rows
+// are made when it asks for them, from the tree's row index (a node's place among its
+// siblings and the node at a place, in O(log n)). Rows read the text, picture and check state
+// from the node when drawn, so a change of the model (or of the image list behind the
+// pictures) shows on the next paint. The tree's observer calls become the model's change
+// signals, one call per change.
+#pragma once
+
+#include <QAbstractItemModel>
+#include <cstdint>
+
+#include "desk/tree.h"
+
+namespace desk::detail {
+class RowIndex;
+}
+
+namespace desk::qtb {
+
+class QtTree;
+
+// The tree's nodes as an item model of one column: an index's internal pointer is its node.
+class TreeModel : public QAbstractItemModel {
+ public:
+  explicit TreeModel(QtTree* tree) : tree_(tree) {}
+
+  QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+  QModelIndex parent(const QModelIndex& child) const override;
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  bool setData(const QModelIndex& index, const QVariant& value, int role) override;
+  Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+  static Node* NodeOf(const QModelIndex& index) { return static_cast<Node*>(index.internalPointer()); }
+  // The index of a node of the tree; invalid for null.
+  QModelIndex IndexOf(const Node* n) const;
+
+  // The tree changed: each call announces one change to the views.
+  // After the node was added.
+  void Added(Node& n);
+  // Before the node and its subtree are removed: takes them out of the rows.
+  void Removing(Node& n);
+  void Changed(const Node& n);
+  // After a sorted root was renamed: moves its row. False when the tree's row index cannot
+  // say from where (the rows need a reset).
+  bool RootMoved(const Node& n);
+  // After the order of many rows changed (Sorted switched).
+  void Reset();
+  // Invalidates the persistent indexes of nodes that left the tree.
+  void DropDetached();
+  // After every node left.
+  void Cleared();
+  // What every row shows may have changed (style, check boxes, pictures).
+  void AllChanged();
+
+ private:
+  detail::RowIndex& Rows() const;
+  int32_t PlaceOf(const Node& n) const;
+
+  QtTree* tree_;
+  // A node already in the tree while its row is being announced: views asking between
+  // beginInsertRows and endInsertRows see the rows as they were before it.
+  struct Adding {
+    const Node* node = nullptr;
+    const Node* parent = nullptr;
+    int32_t place = 0;
+  } adding_;
+  // A sorted root already moved in the tree while its move is being announced: views asking
+  // before endMoveRows see the roots as they were.
+  struct Moving {
+    const Node* node = nullptr;
+    int32_t from = 0, to = 0;
+  } moving_;
+  bool clearing_ = false;  // the nodes behind the old indexes are gone
+  // The last row made by index(): a view asks for rows in order, and the next row of a list
+  // in sibling order is the node's next sibling. Forgotten at every change.
+  mutable struct {
+    const Node* parent = nullptr;
+    int row = -1;
+    Node* node = nullptr;
+  } last_;
+  void Forget() const { last_.row = -1; }
+  // While a change is being announced the sibling links and the rows may disagree.
+  bool announcing_ = false;
+  struct Announcing {
+    explicit Announcing(TreeModel& m) : m_(m) {
+      m_.Forget();
+      m_.announcing_ = true;
+    }
+    ~Announcing() { m_.announcing_ = false; }
+    TreeModel& m_;
+  };
+};
+
+}  // namespace desk::qtb
