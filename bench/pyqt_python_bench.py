@@ -19,10 +19,11 @@ Usage: pyqt_python_bench.py OUTPUT.json      (the libraries on LD_LIBRARY_PATH; 
 """
 import json
 import os
-import statistics
 import subprocess
 import sys
 import time
+
+from python_timing import per_call_ns, row, write
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 TREE = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
@@ -121,15 +122,6 @@ def run_pyqt(n):
     return t1 - t0, t2 - t1, t3 - t2, "pyqt6"
 
 
-def per_call_ns(fn, repeats=5):
-    times = []
-    for _ in range(repeats):
-        t0 = time.perf_counter_ns()
-        fn(READS)
-        times.append((time.perf_counter_ns() - t0) / READS)
-    return statistics.median(times)
-
-
 def run_reads():
     """Per-read times of the four reads, in one process: {name: ns}."""
     from PyQt6.QtWidgets import QTreeWidget, QTreeWidgetItem
@@ -142,33 +134,13 @@ def run_reads():
     w.show()
     item = QTreeWidgetItem(w, ["Alpha"])
     app.processEvents()
-
-    def node_text(n):
-        x = node
-        for _ in range(n):
-            x.Text
-
-    def item_text(n):
-        x = item
-        for _ in range(n):
-            x.text(0)
-
-    def tree_sorted(n):
-        x = tree
-        for _ in range(n):
-            x.Sorted
-
-    def is_sorting_enabled(n):
-        x = w
-        for _ in range(n):
-            x.isSortingEnabled()
-
     assert node.Text == item.text(0) and tree.Sorted == w.isSortingEnabled()
+    reads = [("BM_PyDeskNodeText", "x.Text", node), ("BM_PyQt6ItemText0", "x.text(0)", item),
+             ("BM_PyDeskTreeSorted", "x.Sorted", tree), ("BM_PyQt6IsSortingEnabled", "x.isSortingEnabled()", w)]
     out = {}
     for _ in range(2):  # interleaved, so that a change of load touches both sides alike
-        for name, fn in [("BM_PyDeskNodeText", node_text), ("BM_PyQt6ItemText0", item_text),
-                         ("BM_PyDeskTreeSorted", tree_sorted), ("BM_PyQt6IsSortingEnabled", is_sorting_enabled)]:
-            out.setdefault(name, []).append(per_call_ns(fn))
+        for name, stmt, x in reads:
+            out.setdefault(name, []).append(per_call_ns(stmt, READS, x=x))
     return {name: min(v) for name, v in out.items()}, desk._objects.PATH
 
 
@@ -209,13 +181,6 @@ def spawn_probe():
     return None
 
 
-def row(name, ns, **counters):
-    r = {"name": name, "run_name": name, "run_type": "iteration", "iterations": 1, "real_time": ns, "cpu_time": ns,
-         "time_unit": "ns"}
-    r.update(counters)
-    return r
-
-
 def main():
     if sys.argv[1:2] == ["--child"]:
         child(sys.argv[2], int(sys.argv[3]))
@@ -225,8 +190,7 @@ def main():
     if missing:
         # No figures rather than a failed run: report.py says they were not measured.
         print("not measured: " + missing)
-        with open(out, "w") as f:
-            json.dump({"context": {"not_measured": missing}, "benchmarks": []}, f)
+        write(out, [], not_measured=missing)
         return
     # (benchmark name, case, on the ctypes path)
     cases = [("BM_PyQt6TreeWidgetDictAddFindRemove", "pyqt", False),
@@ -244,22 +208,19 @@ def main():
                 if case != "pyqt" and not pure:
                     paths.add(r["path"])
         for name, _, _ in cases:
-            best = sorted(runs[name], key=lambda r: r["add"] + r["find"] + r["remove"])[len(runs[name]) // 2]
-            total = best["add"] + best["find"] + best["remove"]
-            rows.append(row("%s/%d/manual_time" % (name, n), total * 1e9, add_ms=best["add"] * 1e3,
-                            find_ms=best["find"] * 1e3, remove_ms=best["remove"] * 1e3,
+            median = sorted(runs[name], key=lambda r: r["add"] + r["find"] + r["remove"])[len(runs[name]) // 2]
+            total = median["add"] + median["find"] + median["remove"]
+            rows.append(row("%s/%d/manual_time" % (name, n), total * 1e9, add_ms=median["add"] * 1e3,
+                            find_ms=median["find"] * 1e3, remove_ms=median["remove"] * 1e3,
                             items_per_second=n / total))
             print("%-45s %8.3f s  (add %.3f, find %.3f, remove %.3f)" % (
-                rows[-1]["name"], total, best["add"], best["find"], best["remove"]), flush=True)
+                rows[-1]["name"], total, median["add"], median["find"], median["remove"]), flush=True)
     reads = spawn("reads", 0)
     paths.add(reads["path"])
     for name, ns in reads["reads"].items():
-        rows.append(row(name, ns))
+        rows.append(row(name, ns, READS))
         print("%-45s %8.0f ns" % (name, ns))
-    context = {"num_cpus": os.cpu_count(), "load_avg": list(os.getloadavg()), "library_build_type": "python",
-               "desk_python_path": sorted(paths)}
-    with open(out, "w") as f:
-        json.dump({"context": context, "benchmarks": rows}, f, indent=1)
+    write(out, rows, desk_python_path=sorted(paths))
 
 
 if __name__ == "__main__":
