@@ -33,6 +33,7 @@ const char16_t* ErrorText(Err e) noexcept {
     case Err::ElementNotFound: return u"Element not found";
     case Err::KeyNotUnique: return u"Key is not unique in collection";
     case Err::InvalidKey: return u"Invalid key";
+    case Err::WrongThread: return u"The object was called from a thread other than the one that created it";
   }
   return u"";  // unreachable for a valid enumerator
 }

@@ -13,7 +13,8 @@ int EventSource::Connect(Ref<Object> sink) {
 }
 
 void EventSource::Disconnect(int cookie) {
-  std::erase_if(sinks_, [cookie](const Entry& e) { return e.cookie == cookie; });
+  if (std::erase_if(sinks_, [cookie](const Entry& e) { return e.cookie == cookie; }) == 0)
+    desk::Raise(Err::InvalidProcedureCall);
 }
 
 void EventSource::Raise(DispId id, std::vector<Variant>& args) {

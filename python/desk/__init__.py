@@ -10,8 +10,17 @@
     with desk.connect(tree, handler):            # events: handler.MouseUp(Button, Shift, x, y)
         ...
 
-The libraries are loaded by name (libVarbelTreeview.so, libQuorvane.so) through the ordinary
-library search path; set LD_LIBRARY_PATH for a build tree.
+An installed package (cmake --install) loads the libraries installed with it; in a source tree
+they are loaded by name (libVarbelTreeview.so, libQuorvane.so) through the ordinary library
+search path: set LD_LIBRARY_PATH for a build tree.
+
+In a Qt application (PyQt6 or PySide6): make the QApplication, desk.use_platform("qt"), create
+the controls, and put desk.widget(control) in a window of your own; app.exec() delivers the
+controls' events to Python.
+
+Threads: the controls and this package belong to the UI thread, the first thread that calls in.
+A call from any other raises DeskError with ERR_WRONG_THREAD and does nothing; call_soon(fn,
+*args) hands work to the UI thread from any thread.
 
 Values: None is Nothing (and an Empty result), bool a Boolean, int a Long (desk.Integer for a
 16-bit Integer), float a Double (desk.Single), str a String (UTF-16; unpaired surrogates pass
@@ -22,25 +31,28 @@ freed when the call that raised the event returns. Connections hold their handle
 them (or use them in a with block) to let go of it.
 """
 # The layers: _loader finds and loads the libraries; _c declares desk_c.h row by row; the rest is
-# the idiomatic layer: _errors and _values (errors and value types), _convert (values each way),
+# the idiomatic layer: _errors and _values (errors and value types), _thread (the UI thread: the
+# thread check with each call's records, and call_soon), _convert (values each way),
 # _objects (objects and late binding, the hot paths), _host (host objects, property bags, event
 # connections) and _platform (the run-time, platforms and windows).
 from types import FunctionType as _FunctionType
 
 from . import _c, _loader
 from ._errors import (ERR_AUTOMATION, ERR_CANT_CREATE, ERR_NAMED_ARGUMENT, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET,
-                      ERR_OVERFLOW, ERR_TYPE_MISMATCH, DeskError)
+                      ERR_OVERFLOW, ERR_TYPE_MISMATCH, ERR_WRONG_THREAD, DeskError)
+from ._thread import call_soon
 from ._values import ByRef, Empty, Integer, Missing, Single
 from ._objects import CreateObject, Object, class_name
 from ._host import Connection, HostObject, PropertyBag, connect
 from ._platform import (do_events, handle_count, headless_click, headless_popup_choice, headless_resize,
                         init_properties, load_bag, new_bag, quit, read_properties, run, save_bag, show, use_platform,
-                        version, write_properties)
+                        version, widget, widget_address, write_properties)
 
 __all__ = ["CreateObject", "DeskError", "Object", "HostObject", "PropertyBag", "ByRef", "Missing", "Empty",
            "Integer", "Single", "connect", "Connection", "handle_count", "class_name", "use_platform", "show", "run",
            "quit", "do_events", "new_bag", "load_bag", "save_bag", "init_properties", "read_properties", "write_properties",
-           "headless_resize", "headless_popup_choice", "headless_click", "version"]
+           "headless_resize", "headless_popup_choice", "headless_click", "version", "widget", "widget_address",
+           "call_soon"]
 
 # The libraries, loaded on first use (the benchmarks reach them through this).
 _lib = _loader.lib

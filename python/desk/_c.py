@@ -5,12 +5,13 @@ python/tests/test_c_declarations.py holds these rows against the header."""
 from ctypes import (CFUNCTYPE, POINTER, Structure, Union, c_char, c_char_p, c_double, c_float, c_int16,
                     c_int32, c_int64, c_size_t, c_uint16, c_uint32, c_void_p)
 
-VERSION = (1 << 16) | 0  # the interface version this package was written for
+VERSION = (1 << 16) | 1  # the interface version this package was written for
 
 EMPTY, MISSING, INTEGER, LONG, SINGLE, DOUBLE, BOOLEAN, STRING, OBJECT, BYREF, ANY = range(11)
 GET, LET, SET, METHOD = 1, 2, 4, 8
 ID_VALUE, ID_NEWENUM, ID_ENUM_NEXT = 0, -4, 1
 ID_READPROPERTY, ID_WRITEPROPERTY = 1, 2
+E_WRONG_THREAD = -2147417842  # 0x8001010E: a call from another thread than the UI thread
 
 
 class String(Structure):
@@ -72,6 +73,7 @@ class TypeLibInfo(Structure):
 
 INVOKE_FN = CFUNCTYPE(c_int32, c_void_p, c_int32, c_int32, POINTER(Value), c_int32, POINTER(Value), POINTER(Error))
 DESTROY_FN = CFUNCTYPE(None, c_void_p)
+POST_FN = CFUNCTYPE(None, c_void_p)  # desk_post_fn
 
 
 class HostVtbl(Structure):
@@ -119,6 +121,9 @@ TABLE = [
     ("headless_click", c_int32, [c_void_p, c_int32, c_int32, c_float, c_float, _E]),
     ("host_find", c_int32, [_P(HostVtbl), c_void_p, _P(c_void_p), _E]),
     ("do_events", c_int32, [_E]),
+    ("widget", c_int32, [c_void_p, _P(c_void_p), _E]),
+    ("post", c_int32, [POST_FN, c_void_p, _E]),
+    ("ui_thread", c_int32, [_E]),
 ]
 
 
@@ -140,6 +145,9 @@ LIBRARY_ENTRIES = [
     ("DeskCreate", c_int32, [c_char_p, _P(c_void_p), _E]),
     ("DeskTypeLib", _P(TypeLibInfo), []),
 ]
+
+# The header's function pointer types by their C names.
+CALLBACKS = {"desk_post_fn": POST_FN}
 
 # The header's structures by their C names (desk_object is opaque). ValueView is no structure of
 # the header: it lays out a desk_value's bytes.

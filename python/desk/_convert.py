@@ -4,7 +4,8 @@ import ctypes
 from ctypes import byref, c_uint16
 
 from . import _c, _loader
-from ._errors import ERR_OBJECT_NOT_SET, ERR_OVERFLOW, ERR_TYPE_MISMATCH, _ERR, DeskError
+from ._errors import ERR_OBJECT_NOT_SET, ERR_OVERFLOW, ERR_TYPE_MISMATCH, DeskError
+from ._thread import records
 from ._values import ByRef, Empty, Integer, Missing, Single
 
 
@@ -83,7 +84,8 @@ def _to_c(x, v, keep):
 
 
 def _object_from(h, owned):
-    """A handle as a Python object; `owned`: the handle's reference is handed to the result."""
+    """A handle as a Python object; `owned`: the handle's reference is handed to the result. On
+    the UI thread (a result, or a callback's argument)."""
     key = _host._host_by_handle.get(h)
     if key is not None:
         py = _host._hosts.get(key)
@@ -92,7 +94,7 @@ def _object_from(h, owned):
                 _loader.api.release(h)
             return py
     if not owned:
-        _loader.api.addref(h, _ERR)
+        _loader.api.addref(h, records().ERR)
     return _objects.Object(h)
 
 

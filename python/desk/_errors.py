@@ -1,7 +1,5 @@
-"""Errors: DeskError, the platform's error numbers this package raises itself, and the one error
-record every call fills."""
-import ctypes
-
+"""Errors: DeskError, the platform's error numbers this package raises itself, and the error as
+a call's record (_thread.Records) holds it."""
 from . import _c
 
 # Error numbers of the platform used by this package itself.
@@ -12,6 +10,7 @@ ERR_CANT_CREATE = 429
 ERR_NOT_SUPPORTED = 438
 ERR_AUTOMATION = 440      # an exception raised by Python code called from a control
 ERR_NAMED_ARGUMENT = 448  # a keyword argument the member does not have
+ERR_WRONG_THREAD = _c.E_WRONG_THREAD  # a call from another thread than the UI thread
 
 
 class DeskError(Exception):
@@ -31,21 +30,21 @@ class _DeskAttributeError(DeskError, AttributeError):
     """An unknown member name: a DeskError (438) that hasattr() and getattr() defaults understand."""
 
 
-_err = _c.Error()
-_ERR = ctypes.pointer(_err)
-_pending = []  # (text, exception) of Python failures inside callbacks, to chain onto the DeskError
+def _from_record(err, cls=DeskError):
+    return cls(err.number, err.text.decode("utf-8", "replace"), err.source.decode("utf-8", "replace"))
 
 
-def _error(cls=DeskError):
-    """The error record as an exception, with the Python failure that caused it as its cause."""
-    e = cls(_err.number, _err.text.decode("utf-8", "replace"), _err.source.decode("utf-8", "replace"))
-    for text, cause in _pending:
+def _error(r, cls=DeskError):
+    """The error in the records `r` as an exception, with the Python failure that caused it (in a
+    callback during the call) as its cause."""
+    e = _from_record(r.err, cls)
+    for text, cause in r.pending:
         if text == e.text:
             e.__cause__ = cause
-    _pending.clear()
+    r.pending.clear()
     return e
 
 
-def _check(rc, cls=DeskError):
+def _check(rc, r, cls=DeskError):
     if rc:
-        raise _error(cls)
+        raise _error(r, cls)

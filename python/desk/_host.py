@@ -1,7 +1,7 @@
 """Objects Python implements: HostObject (any object handed to a control), PropertyBag, and
 event sinks connected to a control (connect, Connection). The library calls them back through
 one function table; Python failures go back as error records, chained onto the DeskError that
-the call raising them ends with."""
+the call raising them ends with. The library calls back on the UI thread only."""
 import ctypes
 import itertools
 import weakref
@@ -9,7 +9,8 @@ from ctypes import byref, c_int32, c_void_p
 
 from . import _c, _loader
 from ._convert import _Keep, _peek, _to_c
-from ._errors import ERR_AUTOMATION, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, _ERR, DeskError, _check, _err, _pending
+from ._errors import ERR_AUTOMATION, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, DeskError, _check
+from ._thread import call, records
 from ._values import ByRef
 
 _hosts = {}           # key -> Python object (or (handler, event names) for a sink)
@@ -30,7 +31,7 @@ def _fail(e, err):
     err.contents.number = number
     err.contents.text = data
     err.contents.source = b"Python"
-    _pending.append((data.decode("utf-8", "replace"), e))
+    records().pending.append((data.decode("utf-8", "replace"), e))
     return number
 
 
@@ -43,21 +44,17 @@ class _TargetRef(ByRef):
 
     @property
     def value(self):
+        records()
         if self._target is None:
             raise DeskError(ERR_OBJECT_NOT_SET, "The by-reference argument is gone: its event has returned", "desk")
         return _peek(self._target.contents)
 
     @value.setter
     def value(self, x):
+        records()
         if self._target is None:
             raise DeskError(ERR_OBJECT_NOT_SET, "The by-reference argument is gone: its event has returned", "desk")
-        keep = _Keep()
-        try:
-            tmp = _c.Value()
-            _to_c(x, tmp, keep)
-            _check(_loader.api.value_set(self._target, ctypes.pointer(tmp), _ERR))
-        finally:
-            keep.done()
+        _set_value(self._target, x)
 
 
 def _args_of(args, argc):
@@ -68,12 +65,13 @@ def _args_of(args, argc):
     return out
 
 
-def _set_result(result, value):
+def _set_value(target, value):
+    """Writes `value` into the library's storage (a callback's result or by-reference argument)."""
     keep = _Keep()
     try:
         tmp = _c.Value()
         _to_c(value, tmp, keep)
-        _check(_loader.api.value_set(result, ctypes.pointer(tmp), _ERR))
+        call(_loader.api.value_set, target, ctypes.pointer(tmp))
     finally:
         keep.done()
 
@@ -104,7 +102,7 @@ def _invoke_cb(key, id_, kind, args, argc, result, err):
             return 0
         attr = getattr(entry, name)
         value = attr(*pyargs) if callable(attr) else attr
-        _set_result(result, value)
+        _set_value(result, value)
         return 0
     except BaseException as e:  # nothing may cross into the library
         return _fail(e, err)
@@ -131,7 +129,7 @@ def _host_new(key, members):
         names.append(name.encode())
         arr[i] = _c.HostMember(names[-1], id_, kind)
     out = c_void_p()
-    _check(_loader.api.host_new(byref(_vtbl), key, arr, len(members), byref(out), _ERR))
+    call(_loader.api.host_new, byref(_vtbl), key, arr, len(members), byref(out))
     _handle_of_host[key] = out.value
     _host_by_handle[out.value] = key
     return out.value
@@ -161,10 +159,11 @@ class HostObject:
     def _desk_lend(self):
         """A handle for one call (the caller releases it). While the library holds this object, the
         same handle stands for it, so that a member that keeps it gives back this very object."""
+        records()
         key = getattr(self, "_desk_key", None)
         if key is not None and key in _handle_of_host:
             out = c_void_p()
-            _check(_loader.api.host_find(byref(_vtbl), key, byref(out), _ERR))
+            call(_loader.api.host_find, byref(_vtbl), key, byref(out))
             return out.value
         key = next(_keys)
         object.__setattr__(self, "_desk_key", key)
@@ -219,6 +218,7 @@ class Connection:
         self._key = key
 
     def disconnect(self):
+        records()
         control = self._control()
         key, self._key = self._key, None
         if key is None:
@@ -227,7 +227,7 @@ class Connection:
         if sink is not None:
             sink.handler = None  # no more calls, even if the control keeps the sink
         if control is not None and control._h:
-            _check(_loader.api.unadvise(control._h, self.cookie, _ERR))
+            call(_loader.api.unadvise, control._h, self.cookie)
 
     def __enter__(self):
         return self
@@ -239,10 +239,11 @@ class Connection:
 def connect(control, handler):
     """Delivers the control's events to handler's methods named after them; by-reference arguments
     arrive as ByRef objects whose .value the handler may set. Returns the Connection."""
+    r = records()
     api = _loader.lib()
-    info = api.event_interface(control._h, _ERR)
+    info = api.event_interface(control._h, r.ERR)
     if not info:
-        _check(_err.number)
+        _check(r.err.number, r)
         raise DeskError(ERR_NOT_SUPPORTED, "The object raises no events", control._type().name)
     addr = ctypes.addressof(info.contents)
     names = _event_names.get(addr)
@@ -257,9 +258,9 @@ def connect(control, handler):
         _hosts.pop(key, None)
         raise
     cookie = c_int32()
-    rc = api.advise(control._h, h, byref(cookie), _ERR)
+    rc = api.advise(control._h, h, byref(cookie), r.ERR)
     api.release(h)  # the control holds it now (or nobody does)
-    _check(rc)
+    _check(rc, r)
     return Connection(control, cookie.value, key)
 
 

@@ -1,13 +1,28 @@
-"""Finding and loading the libraries: the control libraries by name through the ordinary library
-search path (LD_LIBRARY_PATH for a build tree), the run-time's functions bound with the rows of
-_c, and the interface version checked once, on first use."""
+"""Finding and loading the libraries, the run-time's functions bound with the rows of _c, and
+the interface version checked once, on first use (from any thread).
+
+An installed package (cmake --install) loads the libraries from the prefix it was installed
+with, relative to itself (its _installed module says where); in a source tree the libraries are
+loaded by name through the ordinary library search path (LD_LIBRARY_PATH for a build tree)."""
 import ctypes
+import os
+import threading
 
 from . import _c
-from ._errors import _ERR, _error
+from ._errors import _from_record
 
-# The control libraries, loaded by name through the library search path.
+# The control libraries.
 LIBRARIES = ("VarbelTreeview", "Quorvane")
+
+
+def _path(name):
+    """Where the library `name` is loaded from: beside an installed package's prefix, or by name."""
+    try:
+        from . import _installed
+    except ImportError:
+        return "lib%s.so" % name
+    here = os.path.dirname(os.path.abspath(__file__))
+    return os.path.normpath(os.path.join(here, _installed.LIBRARY_DIR, "lib%s.so.%d" % (name, _installed.SOVERSION)))
 
 
 def _bind(lib, symbol, result, args):
@@ -26,7 +41,7 @@ class Api:
         errors = []
         for name in LIBRARIES:
             try:
-                self.libraries[name] = ctypes.CDLL("lib%s.so" % name)
+                self.libraries[name] = ctypes.CDLL(_path(name))
             except OSError as e:
                 errors.append(str(e))
         if not self.libraries:
@@ -44,6 +59,7 @@ class Api:
 
 api = None  # the loaded Api, once lib() has run
 _on_load = []
+_loading = threading.Lock()
 
 
 def on_load(hook):
@@ -56,10 +72,13 @@ def lib():
     """The loaded Api: the libraries are loaded and their version checked on the first call."""
     global api
     if api is None:
-        loaded = Api()
-        if loaded.check_version(_c.VERSION, _ERR):
-            raise _error()
-        for hook in _on_load:
-            hook(loaded)
-        api = loaded
+        with _loading:
+            if api is None:
+                loaded = Api()
+                err = _c.Error()
+                if loaded.check_version(_c.VERSION, ctypes.byref(err)):
+                    raise _from_record(err)
+                for hook in _on_load:
+                    hook(loaded)
+                api = loaded
     return api

@@ -7,7 +7,8 @@ with the libraries where Python's headers are found) and the ctypes path below, 
 which DESK_PYTHON_PURE=1 chooses. A host sees one class, Object, the same on either path: the
 type information and what is rare (enumeration, comparison, repr) are written once, here, and
 the extension reads the same type records. On the ctypes path Object.__getattr__ and
-Object._invoke are the hot paths; each takes one C call."""
+Object._invoke are the hot paths; each takes one C call, on the UI thread's records
+(_thread.records, the thread check, which the extension asks too)."""
 import ctypes
 import importlib.machinery
 import importlib.util
@@ -17,9 +18,10 @@ from ctypes import byref, c_void_p
 
 from . import _c, _convert, _host, _loader
 from ._convert import _Keep, _take, _to_c
-from ._errors import ERR_NAMED_ARGUMENT, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, _ERR, DeskError, _check, \
-    _DeskAttributeError, _err, _error
+from ._errors import ERR_NAMED_ARGUMENT, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, DeskError, _check, \
+    _DeskAttributeError, _error
 from ._host import HostObject
+from ._thread import records as _records
 from ._values import ByRef, Empty, Integer, Missing, Single
 
 
@@ -50,16 +52,12 @@ _ext = _find_extension()
 PATH = "ctypes" if _ext is None else "extension"  # the path in use
 
 # The package's UI-thread rule, as the extension asks it before it touches anything: a function
-# that raises on any thread but the UI thread (None: no rule).
-_thread_rule = None
+# that raises on any thread but the UI thread.
+_thread_rule = _records
 if _ext is not None:
     _ext.set_thread_check(_thread_rule)
 
 _api = _get = _clear = None  # the run-time's functions, at hand once the libraries load
-_res = _c.Value()
-_RES = ctypes.pointer(_res)
-_rv = _c.ValueView.from_buffer(_res)  # the same bytes, for the fast path of a property read
-assert ctypes.sizeof(_c.ValueView) == ctypes.sizeof(_c.Value)
 _string_at = ctypes.string_at
 
 
@@ -68,9 +66,10 @@ def _loaded(api):
     global _api, _get, _clear
     _api, _get, _clear = api, api.get, api.value_clear
     if _ext is not None:
-        table = api.get_api(_c.VERSION, _ERR)
+        err = _c.Error()  # the libraries load on whichever thread asks first
+        table = api.get_api(_c.VERSION, ctypes.byref(err))
         if not table:
-            raise _error()
+            raise DeskError(err.number, err.text.decode("utf-8", "replace"), err.source.decode("utf-8", "replace"))
         _ext.setup(api=ctypes.addressof(table.contents), object_class=Object, type_for=_type_at,
                    error_for=_error_for, desk_error=DeskError, attribute_error=_DeskAttributeError,
                    host_by_handle=_host._host_by_handle, object_from=_convert._object_from, host_object=HostObject,
@@ -79,9 +78,10 @@ def _loaded(api):
 
 def _error_for(number, text, source):
     """A failed call of the extension as DeskError, made as for a call on the ctypes path (a
-    Python failure inside a callback that caused it becomes its cause)."""
-    _err.number, _err.text, _err.source = number, text, source
-    return _error()
+    Python failure inside a callback that caused it becomes its cause). On the UI thread."""
+    r = _records()
+    r.err.number, r.err.text, r.err.source = number, text, source
+    return _error(r)
 
 
 # ---------------------------------------------------------------------------------------------
@@ -141,10 +141,10 @@ def _type_at(address):
     return t
 
 
-def _type_of(h):
-    info = _api.object_interface(h, _ERR)
+def _type_of(h, r):
+    info = _api.object_interface(h, r.ERR)
     if not info:
-        raise _error()
+        raise _error(r)
     return _type_at(ctypes.addressof(info.contents))
 
 
@@ -191,6 +191,7 @@ class _CtypesObject(_Shared):
         object.__setattr__(self, "_t", None)
 
     def __del__(self):
+        # Any thread: the library gives back a handle released on another one on the UI thread.
         h = self._h
         if h and _api is not None:
             object.__setattr__(self, "_h", None)
@@ -199,9 +200,10 @@ class _CtypesObject(_Shared):
     def _type(self):
         t = self._t
         if t is None:
+            r = _records()
             if not self._h:
                 raise DeskError(ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", "desk")
-            t = _type_of(self._h)
+            t = _type_of(self._h, r)
             object.__setattr__(self, "_t", t)
         return t
 
@@ -214,24 +216,25 @@ class _CtypesObject(_Shared):
         return m
 
     def _invoke(self, id_, kind, args, kwargs=None, member=None):
+        r = _records()
         if kwargs:
             args = _place(member, kind, args, kwargs)
         n = len(args)
         if n == 0:
-            _check(_api.invoke(self._h, id_, kind, None, 0, _RES, _ERR))
-            return _take(_res)
+            _check(_api.invoke(self._h, id_, kind, None, 0, r.RES, r.ERR), r)
+            return _take(r.res)
         keep = _Keep()
         try:
             arr = (_c.Value * n)()
             for i, a in enumerate(args):
                 _to_c(a, arr[i], keep)
             result = _c.Value()
-            rc = _api.invoke(self._h, id_, kind, arr, n, ctypes.pointer(result), _ERR)
+            rc = _api.invoke(self._h, id_, kind, arr, n, ctypes.pointer(result), r.ERR)
             # Every by-reference target now holds a value written by the library: take it back.
             for i, a in enumerate(args):
                 if isinstance(a, ByRef):
                     a.value = _take(arr[i].u.ref.contents)
-            _check(rc)
+            _check(rc, r)
             return _take(result)
         finally:
             keep.done()
@@ -239,30 +242,33 @@ class _CtypesObject(_Shared):
     def __getattr__(self, name):
         if name[:1] == "_":
             raise AttributeError(name)
+        r = _records()
         t = self._t or self._type()
         m = t.members.get(name) or self._member(name)
         if m.read:
             # The hot path of late binding: one C call, the result read in place.
-            if _get(self._h, m.id, _RES, _ERR):
-                raise _error()
-            k = _rv.kind
+            if _get(self._h, m.id, r.RES, r.ERR):
+                raise _error(r)
+            v = r.view
+            k = v.kind
             if k == 3:  # Long
-                return _rv.long_
+                return v.long_
             if k == 2:  # Integer
-                return _rv.integer
+                return v.integer
             if k == 6:  # Boolean
-                return _rv.boolean != 0
+                return v.boolean != 0
             if k == 7:  # String
-                n = _rv.length
-                r = _string_at(_rv.data, 2 * n).decode("utf-16-le", "surrogatepass") if n else ""
-                _clear(_RES)
-                return r
-            return _take(_res)
+                n = v.length
+                s = _string_at(v.data, 2 * n).decode("utf-16-le", "surrogatepass") if n else ""
+                _clear(r.RES)
+                return s
+            return _take(r.res)
         return _Bound(self, m, _c.METHOD if m.kinds & _c.METHOD else _c.GET)
 
     def __setattr__(self, name, value):
         if name[:1] == "_":
             raise AttributeError("%s is not a member" % name)
+        _records()
         m = self._member(name)
         by_object = value is None or isinstance(value, (Object, HostObject))
         kind = _c.SET if by_object and m.kinds & _c.SET else _c.LET
@@ -332,6 +338,7 @@ else:
 # Creation by class identifier
 
 def _classes():
+    _records()
     out = {}
     for lib, typelib in _loader.lib().typelib.items():
         info = typelib()
@@ -351,6 +358,7 @@ def class_name(clsid):
 
 def CreateObject(clsid):
     """A new object by class identifier ("{...}") or by "Library.Class"."""
+    r = _records()
     api = _loader.lib()
     if not clsid.startswith("{"):
         for k, (lib, name, _) in _classes().items():
@@ -361,8 +369,8 @@ def CreateObject(clsid):
     libs = [entry[0]] if entry else list(api.create)
     out = c_void_p()
     for lib in libs:
-        if api.create[lib](clsid.encode(), byref(out), _ERR) == 0:
+        if api.create[lib](clsid.encode(), byref(out), r.ERR) == 0:
             return Object(out.value)
-    raise _error()
+    raise _error(r)
 
 

@@ -11,7 +11,6 @@ import subprocess
 import pytest
 
 from desk import _c, _loader
-from desk._errors import _ERR
 
 HEADER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "platform", "include", "desk",
                       "desk_c.h")
@@ -53,7 +52,7 @@ def ctype(c):
         return [None, ctypes.c_void_p, ctypes.POINTER(ctypes.c_void_p)][stars]
     if base == "char" and stars == 1:
         return ctypes.c_char_p
-    t = SCALARS.get(base) or _c.STRUCTS[base]
+    t = SCALARS.get(base) or _c.CALLBACKS.get(base) or _c.STRUCTS[base]
     for _ in range(stars):
         t = ctypes.POINTER(t)
     return t
@@ -91,14 +90,17 @@ def test_every_function_of_the_header_is_a_row_with_its_result_and_arguments():
         assert (result, args) == as_ctypes(*table[name]), name
     for name, fn in [("invoke", _c.INVOKE_FN), ("destroy", _c.DESTROY_FN)]:
         assert (fn._restype_, list(fn._argtypes_)) == as_ctypes(*vtbl[name]), name
-    assert sorted(LIBRARY_TYPEDEFS.values()) == sorted(typedefs)
+    assert sorted(list(LIBRARY_TYPEDEFS.values()) + list(_c.CALLBACKS)) == sorted(typedefs)
     for name, result, args in _c.LIBRARY_ENTRIES:
         assert (result, args) == as_ctypes(*typedefs[LIBRARY_TYPEDEFS[name]]), name
+    for name, fn in _c.CALLBACKS.items():
+        assert (fn._restype_, list(fn._argtypes_)) == as_ctypes(*typedefs[name]), name
 
 
 def test_the_table_holds_each_function_under_its_own_name():
     api = _loader.lib()
-    table = api.get_api(_c.VERSION, _ERR)
+    err = _c.Error()
+    table = api.get_api(_c.VERSION, ctypes.byref(err))
     assert table and table.contents.version == _c.VERSION
     for name, _, _ in _c.TABLE:
         in_table = ctypes.cast(getattr(table.contents, name), ctypes.c_void_p).value
@@ -107,7 +109,7 @@ def test_the_table_holds_each_function_under_its_own_name():
     for lib_name, lib in api.libraries.items():  # each library hands out the same table
         f = getattr(lib, lib_name + "_DeskApi")
         f.restype, f.argtypes = entries["DeskApi"]
-        assert ctypes.addressof(f(_c.VERSION, _ERR).contents) == ctypes.addressof(table.contents), lib_name
+        assert ctypes.addressof(f(_c.VERSION, ctypes.byref(err)).contents) == ctypes.addressof(table.contents), lib_name
 
 
 def test_every_structure_of_the_header_is_declared():

@@ -1,6 +1,8 @@
 /* The C interface from strict C99, as a C host sees it: the libraries loaded by name, every
- * call answered with an error record. Exits non-zero when a check fails. */
+ * call answered with an error record, calls from another thread refused. Exits non-zero when a
+ * check fails. */
 #include <dlfcn.h>
+#include <pthread.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -25,6 +27,32 @@ static desk_value str16(const uint16_t* data, int32_t length) {
   return v;
 }
 
+/* What a worker thread tried: a property read, and a call posted to the UI thread. */
+struct worker {
+  const desk_api* api;
+  desk_object* tree;
+  int32_t path_id, get_rc, post_rc;
+  desk_error err;
+  desk_value v;
+};
+
+static pthread_t ui_thread;
+static int posted_runs, posted_on_ui_thread;
+
+static void posted(void* data) {
+  ++*(int*)data;
+  posted_on_ui_thread = pthread_equal(pthread_self(), ui_thread);
+}
+
+static void* work(void* data) {
+  struct worker* w = (struct worker*)data;
+  desk_error err;
+  w->v.kind = DESK_EMPTY;
+  w->get_rc = w->api->get(w->tree, w->path_id, &w->v, &w->err);
+  w->post_rc = w->api->post(posted, &posted_runs, &err);
+  return NULL;
+}
+
 int main(void) {
   desk_error err;
   const desk_api* api;
@@ -46,7 +74,12 @@ int main(void) {
     /* Versions: another major, or a newer minor, is refused with a text naming both. */
     CHECK(get(DESK_C_VERSION + (1u << 16), &err) == NULL);
     CHECK(err.number == 429);
-    CHECK(strstr(err.text, "2.0") != NULL && strstr(err.text, "1.0") != NULL);
+    {
+      char newer[32], ours[32];
+      sprintf(newer, "%d.%d", DESK_C_VERSION_MAJOR + 1, DESK_C_VERSION_MINOR);
+      sprintf(ours, "%d.%d", DESK_C_VERSION_MAJOR, DESK_C_VERSION_MINOR);
+      CHECK(strstr(err.text, newer) != NULL && strstr(err.text, ours) != NULL);
+    }
     CHECK(get(DESK_C_VERSION + 1, &err) == NULL && err.number == 429);
     api = get(DESK_C_VERSION, &err);
     CHECK(api != NULL && err.number == 0 && api->version == DESK_C_VERSION);
@@ -59,6 +92,25 @@ int main(void) {
   CHECK(tree == NULL && strstr(err.text, "{00000000-0000-0000-0000-000000000001}") != NULL);
   CHECK(create(kTreeClsid, &tree, &err) == 0 && tree != NULL);
   CHECK(api->handle_count() == 1);
+
+  /* Another thread: its read is refused with the wrong-thread number, its posted call runs on
+   * this thread at the next do_events. */
+  {
+    struct worker w;
+    pthread_t t;
+    ui_thread = pthread_self();
+    w.api = api;
+    w.tree = tree;
+    CHECK(api->id_of_name(tree, "PathSeparator", &w.path_id, &err) == 0);
+    CHECK(pthread_create(&t, NULL, work, &w) == 0);
+    pthread_join(t, NULL);
+    CHECK(w.get_rc == DESK_E_WRONG_THREAD && w.err.number == DESK_E_WRONG_THREAD);
+    CHECK(strcmp(w.err.text, "The object was called from a thread other than the one that created it") == 0);
+    CHECK(w.v.kind == DESK_EMPTY);
+    CHECK(w.post_rc == 0 && posted_runs == 0);
+    CHECK(api->do_events(&err) == 0 && posted_runs == 1 && posted_on_ui_thread);
+    CHECK(api->ui_thread(&err) == 0);
+  }
 
   /* A property read and write by id; a string with an unpaired surrogate comes back unchanged. */
   CHECK(api->id_of_name(tree, "pathseparator", &path_id, &err) == 0);
@@ -132,6 +184,14 @@ int main(void) {
 
   /* Persistence through a bag of the run-time's. */
   CHECK(api->bag_new(&bag, &err) == 0);
+  /* A cookie given back, or never issued, is refused. */
+  {
+    int32_t cookie;
+    CHECK(api->advise(tree, bag, &cookie, &err) == 0);
+    CHECK(api->unadvise(tree, cookie, &err) == 0);
+    CHECK(api->unadvise(tree, cookie, &err) == 5 && err.number == 5);
+    CHECK(api->unadvise(tree, cookie + 7, &err) == 5);
+  }
   CHECK(api->write_properties(tree, bag, &err) == 0);
   CHECK(api->write_properties(tree, NULL, &err) == 91);
   CHECK(api->read_properties(bag, bag, &err) == 438); /* a bag is not a control */

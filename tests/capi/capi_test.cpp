@@ -747,6 +747,10 @@ TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {
   desk_object* bag = nullptr;
   ASSERT_EQ(desk_bag_new(&bag, &err), 0);
   const int32_t count = Id(tree, "Nodes");
+  int32_t givenBack = 0;
+  ASSERT_EQ(desk_advise(tree, bag, &givenBack, &err), 0);
+  ASSERT_EQ(desk_unadvise(tree, givenBack, &err), 0);
+  void* widget = nullptr;
   struct Row {
     const char* call;
     std::function<int32_t()> f;
@@ -807,6 +811,11 @@ TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {
       {"advise without a place for the cookie", [&] { return desk_advise(tree, bag, nullptr, e); }, 5},
       {"advise without a sink", [&] { return desk_advise(tree, nullptr, &cookie, e); }, 91},
       {"advise on what is no control", [&] { return desk_advise(bag, tree, &cookie, e); }, 438},
+      {"unadvise of a cookie given back", [&] { return desk_unadvise(tree, givenBack, e); }, 5},
+      {"unadvise of a cookie never issued", [&] { return desk_unadvise(tree, givenBack + 100, e); }, 5},
+      {"widget without the Qt platform", [&] { return desk_widget(tree, &widget, e); }, 5},
+      {"widget without a place for it", [&] { return desk_widget(tree, nullptr, e); }, 5},
+      {"post without a function", [&] { return desk_post(nullptr, nullptr, e); }, 5},
       {"read_properties without a bag", [&] { return desk_read_properties(tree, nullptr, e); }, 91},
       {"write_properties without a bag", [&] { return desk_write_properties(tree, nullptr, e); }, 91},
       {"bag_new without a place for the handle", [&] { return desk_bag_new(nullptr, e); }, 5},

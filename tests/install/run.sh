@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build tree into a temporary prefix and builds separate projects against it: a
 # console consumer of the controls, and, when the Qt backend was built, a Qt application that
-# asks for the package's Qt component and runs offscreen.
+# asks for the package's Qt component and runs offscreen. Then a Python host uses the installed
+# Python package from the prefix, with no path into the source or build tree.
 set -euo pipefail
-build=$1; src=$2; with_qt=${3:-OFF}
+build=$1; src=$(cd "$2" && pwd); with_qt=${3:-OFF}; python=${4:-}; python_dir=${5:-}
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cmake --install "$build" --prefix "$tmp/prefix" >/dev/null
@@ -26,4 +27,12 @@ if [ "$with_qt" = ON ]; then
   echo "$out"
   grep -q "qt consumer: 1 node, .* text drawn" <<<"$out"
   echo "installed Qt component found and used"
+fi
+if [ -n "$python" ]; then
+  case $python_dir in /*) ;; *) python_dir=$tmp/prefix/$python_dir ;; esac
+  out=$(cd "$tmp" && env -u LD_LIBRARY_PATH PYTHONPATH="$python_dir" QT_QPA_PLATFORM=offscreen \
+        "$python" "$src/python_consumer.py" "$tmp/prefix" "$with_qt")
+  echo "$out"
+  grep -q "python consumer: the libraries came from the prefix" <<<"$out"
+  echo "installed Python package found and used"
 fi

@@ -385,6 +385,20 @@ TEST_F(ForwardingTest, AHostFailureGoesBackToTheTreeWithWhatItWrote) {
   EXPECT_EQ(key, 0);
 }
 
+// A cookie given back already, or never issued, is refused with 5, and the sinks still
+// connected keep their events.
+TEST_F(ForwardingTest, UnadviseOfACookieNoSinkHasFailsWith5) {
+  int second = 0;
+  const int cookie = control->Advise(desk::MakeRef<desk::FunctionSink>([&](DispId, std::vector<Variant>&) { ++second; }));
+  control->Unadvise(cookie);
+  for (int unknown : {cookie, cookie + 1, -1, 0})
+    EXPECT_EQ(ErrOf([&] { control->Unadvise(unknown); }), 5) << unknown;
+  int16_t key = 65;
+  tree->RaiseKeyPress(key);
+  EXPECT_EQ(ids.size(), 1u) << "the first sink is connected still";
+  EXPECT_EQ(second, 0);
+}
+
 TEST_F(ForwardingTest, AHostThatReleasesTheControlInsideAnEvent) {
   on = [&](DispId, std::vector<Variant>&) { control.reset(); };
   int16_t b = 2, s = 0;

@@ -39,7 +39,16 @@
  * interface whose member failed, or "desk"). A handle that was released (or never issued) is
  * refused with 91 where it can be detected. Memory running out answers 7; when it runs out
  * only as the result is handed back, the member has run and what it did stands.
- * THREADS: one thread, the one that created the objects.
+ * THREADS: the objects live on one thread, the UI thread: the first thread that calls in
+ * (normally the one that chooses the platform or creates the first object), for the life of
+ * the process; on the Qt platform it is the application object's thread. A call from any
+ * other thread is refused with DESK_E_WRONG_THREAD and does nothing, with these exceptions,
+ * which any thread may call: desk_version, desk_check_version, desk_get_api (and each
+ * library's <Lib>_DeskApi and <Lib>_DeskTypeLib), desk_handle_count, desk_ui_thread and
+ * desk_post; desk_release, whose release is queued to the UI thread (an object dropped by a
+ * garbage collector running on another thread); and desk_value_clear, which empties the value
+ * at once and gives back what it held on the UI thread. Work for the UI thread is handed to it
+ * with desk_post. Host callbacks (invoke, destroy, posted calls) run on the UI thread.
  */
 #ifndef DESK_C_H
 #define DESK_C_H
@@ -58,7 +67,7 @@ extern "C" {
 /* The interface version: major in the high 16 bits. A host passes the version it was written
  * for; it is served when the majors are equal and its minor is not newer than the library's. */
 #define DESK_C_VERSION_MAJOR 1
-#define DESK_C_VERSION_MINOR 0
+#define DESK_C_VERSION_MINOR 1
 #define DESK_C_VERSION ((uint32_t)((DESK_C_VERSION_MAJOR << 16) | DESK_C_VERSION_MINOR))
 
 /* Member ids of the automation conventions. */
@@ -68,6 +77,11 @@ extern "C" {
 /* A host property bag answers these two methods (see desk_read_properties). */
 #define DESK_ID_READPROPERTY 1  /* ReadProperty(Name, DefaultValue) -> value */
 #define DESK_ID_WRITEPROPERTY 2 /* WriteProperty(Name, Value, DefaultValue) */
+
+/* The answer to a call from a thread other than the UI thread (see THREADS), 0x8001010E as a
+ * signed 32-bit number, with the text "The object was called from a thread other than the one
+ * that created it". */
+#define DESK_E_WRONG_THREAD (-2147417842)
 
 typedef struct desk_object desk_object; /* opaque */
 
@@ -168,6 +182,9 @@ typedef struct desk_host_vtbl {
   void (*destroy)(void* self); /* may be NULL */
 } desk_host_vtbl;
 
+/* A call queued for the UI thread (desk_post). */
+typedef void (*desk_post_fn)(void* data);
+
 /* One member of a host object, so that late-bound callers find it by name. */
 typedef struct desk_host_member {
   const char* name;
@@ -183,8 +200,11 @@ DESK_C_API int32_t desk_check_version(uint32_t version, desk_error* err);
 DESK_C_API uint32_t desk_version(void);
 
 DESK_C_API int32_t desk_addref(desk_object* obj, desk_error* err);
+/* From another thread than the UI thread the release is queued (see desk_post): it answers 0
+ * and the handle is given back when the UI thread runs the queued calls. */
 DESK_C_API int32_t desk_release(desk_object* obj);
-/* References held by hosts through handles, over all objects: 0 when a host gave back all. */
+/* References held by hosts through handles, over all objects: 0 when a host gave back all.
+ * Any thread (what the UI thread had given back when it was asked). */
 DESK_C_API int64_t desk_handle_count(void);
 
 /* The object's dispatch interface, or NULL (err filled). */
@@ -202,6 +222,8 @@ DESK_C_API int32_t desk_invoke(desk_object* obj, int32_t id, int32_t invoke_kind
 DESK_C_API int32_t desk_get(desk_object* obj, int32_t id, desk_value* result, desk_error* err);
 
 /* Values. */
+/* Any thread: from another thread than the UI thread what the value held is given back on the
+ * UI thread (a handle as desk_release does; a string is freed at once or queued). */
 DESK_C_API void desk_value_clear(desk_value* v);
 /* Copies src into dst (strings copied, objects referenced), freeing what dst owned. */
 DESK_C_API int32_t desk_value_set(desk_value* dst, const desk_value* src, desk_error* err);
@@ -246,8 +268,27 @@ DESK_C_API int32_t desk_show(desk_object* control, const char* title, int32_t wi
  * that runs (or the next one to start, when called before desk_run). */
 DESK_C_API int32_t desk_run(desk_error* err);
 DESK_C_API int32_t desk_quit(desk_error* err);
-/* Lets the platform dispatch what is pending, for a host that runs a loop of its own. */
+/* Lets the platform dispatch what is pending, for a host that runs a loop of its own, and runs
+ * the calls posted so far. */
 DESK_C_API int32_t desk_do_events(desk_error* err);
+
+/* Qt: the control's widget (a QWidget*, a QtSurfaceWidget from desk/qt_platform.h), for a host
+ * that puts it in a window of its own: in a layout, a splitter, as a central widget. The
+ * control owns it: releasing the control deletes it (it leaves the host's layout), and a host
+ * window destroyed first deletes it with the window (the control then has no window, and works
+ * on without one). A widget the host never placed is deleted with the control. 5 when the Qt
+ * platform is not in use, 438 for an object that is not a control. */
+DESK_C_API int32_t desk_widget(desk_object* control, void** widget, desk_error* err);
+
+/* Queues fn(data) to run on the UI thread; any thread may call it. The calls run in the order
+ * they were posted: through the event loop on the Qt platform (desk_run or the host's own,
+ * such as app.exec()), at the next desk_do_events on either platform. 5 for a null fn; 7 when
+ * memory runs out. */
+DESK_C_API int32_t desk_post(desk_post_fn fn, void* data, desk_error* err);
+
+/* 0 when the calling thread is the UI thread (the first thread to call in becomes it);
+ * DESK_E_WRONG_THREAD otherwise. Any thread. */
+DESK_C_API int32_t desk_ui_thread(desk_error* err);
 
 /* The headless platform, as a test or an unattended host drives it: the size of a control's
  * surface (twips), the element that every popup menu shown from now on clicks (its index in
@@ -293,6 +334,10 @@ typedef struct desk_api {
   int32_t (*headless_click)(desk_object*, int32_t, int32_t, float, float, desk_error*);
   int32_t (*host_find)(const desk_host_vtbl*, void*, desk_object**, desk_error*);
   int32_t (*do_events)(desk_error*);
+  /* Version 1.1 */
+  int32_t (*widget)(desk_object*, void**, desk_error*);
+  int32_t (*post)(desk_post_fn, void*, desk_error*);
+  int32_t (*ui_thread)(desk_error*);
 } desk_api;
 
 /* The table for a host written for `version`; NULL with err filled on a mismatch. */

@@ -38,6 +38,8 @@ enum class Err : int32_t {
   ElementNotFound = 35601,
   KeyNotUnique = 35602,
   InvalidKey = 35603,
+  // A call from a thread other than the one the objects live on (0x8001010E).
+  WrongThread = -2147417842,
 };
 
 // The platform's text for a number. The switch behind it has no default, so a new

@@ -17,6 +17,7 @@ class DESK_API EventSource {
  public:
   // Returns a cookie for Disconnect.
   int Connect(Ref<Object> sink);
+  // A cookie no connected sink has (given back already, or never issued) fails with 5.
   void Disconnect(int cookie);
   bool HasSinks() const { return !sinks_.empty(); }
 

@@ -1,7 +1,9 @@
 // The Qt part of the C interface (desk_c.h). The run-time loads this library on demand for
-// desk_use_platform("qt"), so that the run-time itself never links Qt.
+// desk_use_platform("qt"), so that the run-time itself never links Qt. The host's own
+// application object is used when it has one (a C++ host's, PyQt6's, PySide6's): its event
+// loop (app.exec()) then delivers the controls' events and runs what desk_post queued.
 #include <QApplication>
-#include <QTimer>
+#include <QThread>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -40,16 +42,25 @@ int32_t Caught(desk_error* err) {
   }
 }
 
-void (*g_flush)() = nullptr;
+void (*g_idle)() = nullptr;
+
+// 0 and the control's surface widget, or 438 in the record.
+int32_t WidgetOf(desk::Object* control, QWidget*& out, desk_error* err) {
+  out = desk::ControlWidget(*control);
+  return out ? 0 : Fail(err, 438, "The object has no window on the Qt platform");
+}
 
 }  // namespace
 
 extern "C" {
 
-// Creates the application object when the host has none, and installs the Qt platform.
-DESK_C_API int32_t DeskQt_CInstall(void (*flush)(), desk_error* err) {
+// Creates the application object when the host has none, and installs the Qt platform. The
+// application's thread must be the caller's: the controls' widgets live there.
+DESK_C_API int32_t DeskQt_CInstall(void (*idle)(), desk_error* err) {
   try {
-    g_flush = flush;
+    if (QCoreApplication* app = QCoreApplication::instance(); app && app->thread() != QThread::currentThread())
+      return Fail(err, DESK_E_WRONG_THREAD, "The application object lives on another thread");
+    g_idle = idle;
     if (!QApplication::instance()) {
       static int argc = 1;
       static char name[] = "desk";
@@ -66,8 +77,8 @@ DESK_C_API int32_t DeskQt_CInstall(void (*flush)(), desk_error* err) {
 DESK_C_API int32_t DeskQt_CShow(desk::Object* control, const char* title, int32_t width, int32_t height,
                                 desk_error* err) {
   try {
-    QWidget* w = desk::ControlWidget(*control);
-    if (!w) return Fail(err, 438, "The object has no window on the Qt platform");
+    QWidget* w = nullptr;
+    if (int32_t e = WidgetOf(control, w, err)) return e;
     w->setWindowTitle(QString::fromUtf8(title));
     if (width > 0 && height > 0) w->resize(width, height);
     w->show();
@@ -75,6 +86,13 @@ DESK_C_API int32_t DeskQt_CShow(desk::Object* control, const char* title, int32_
   } catch (...) {
     return Caught(err);
   }
+}
+
+DESK_C_API int32_t DeskQt_CWidget(desk::Object* control, void** widget, desk_error* err) {
+  QWidget* w = nullptr;
+  if (int32_t e = WidgetOf(control, w, err)) return e;
+  *widget = w;
+  return Ok(err);
 }
 
 DESK_C_API int32_t DeskQt_CRun(desk_error* err) {
@@ -92,9 +110,11 @@ DESK_C_API int32_t DeskQt_CQuit(desk_error* err) {
   return Ok(err);
 }
 
-// Releases made inside an event handler run once the loop is idle again.
+// Runs the idle function on the application's thread once its loop gets there: releases made
+// inside an event handler, calls posted from any thread. Any thread may call this.
 DESK_C_API void DeskQt_CPost() {
-  if (g_flush) QTimer::singleShot(0, [] { g_flush(); });
+  if (QCoreApplication* app = QCoreApplication::instance(); app && g_idle)
+    QMetaObject::invokeMethod(app, [] { g_idle(); }, Qt::QueuedConnection);
 }
 
 }  // extern "C"

@@ -82,7 +82,7 @@ QtSurface::~QtSurface() {
   items_->changed = nullptr;
   if (widget_) {
     widget_->surface_ = nullptr;
-    delete widget_.data();  // takes the tree's widget with it
+    if (qtb::CanDeleteWidgets()) delete widget_.data();  // takes the tree's widget with it
   }
 }
 

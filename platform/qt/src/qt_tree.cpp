@@ -124,7 +124,10 @@ QtTree::~QtTree() {
   if (widget_) {
     widget_->tree_ = nullptr;
     delegate_->tree_ = nullptr;
-    delete widget_.data();
+    if (CanDeleteWidgets())
+      delete widget_.data();
+    else
+      model_->disconnect();  // the view left behind must not hear of the model going
   }
 }
 

@@ -2,6 +2,7 @@
 // pictures and their pixmaps.
 #pragma once
 
+#include <QCoreApplication>
 #include <QImage>
 #include <QPixmap>
 #include <QtGlobal>
@@ -42,6 +43,11 @@ void Shielded(const char* what, F&& f) noexcept {
     qWarning("desk: %s: %s", what, e.what());
   }
 }
+
+// Whether widgets may still be deleted: not once the application object is being destroyed or
+// is gone (an interpreter shutting down may release a control after it). Qt has then torn down
+// what a widget needs to go, so the widget is left to the ending process.
+inline bool CanDeleteWidgets() { return QCoreApplication::instance() && !QCoreApplication::closingDown(); }
 
 // The event masks: buttons left 1, right 2, middle 4; shift 1, ctrl 2, alt 4.
 int16_t ButtonOf(Qt::MouseButton b);

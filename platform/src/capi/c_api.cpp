@@ -1,10 +1,13 @@
 // The entry points of the C interface (desk_c.h) over the C++ run-time, and its table. Nothing
 // thrown inside may cross it: every entry point catches and answers with an error record.
 //
-// The preambles, in one place: a call on a control or bag goes through Guarded (handle check,
-// call scope, errors caught), other work that may throw through Caught, and member calls
-// through invoke.h (CallWithoutArgs, the tuned read path, and InvokeInFull). The rest check
-// their arguments and answer at once.
+// The preambles, in one place: a call on a handle goes through Check (state.h: the thread, then
+// the handle), a call on a control or bag through Guarded (Check, call scope, errors caught),
+// any other call through Caught (the thread, errors caught), and member calls through invoke.h
+// (CallWithoutArgs, the tuned read path, and InvokeInFull). So every entry point checks the
+// thread first, except those any thread may call (desk_c.h, THREADS): the version and table,
+// the handle count, desk_ui_thread, desk_post, and desk_release and desk_value_clear, which
+// queue what another thread gives back (posted.h).
 //
 //   state.h        handles, deferred releases, the call scope
 //   error_record.h error records
@@ -12,6 +15,7 @@
 //   type_info.h    type information in C form
 //   host_object.h  objects the host implements, property bags
 //   invoke.h       member calls
+//   posted.h       calls queued for the UI thread from any thread
 //   qt_backend.h   the Qt platform, loaded on demand
 #include <cstddef>
 #include <filesystem>
@@ -22,6 +26,7 @@
 #include "capi/error_record.h"
 #include "capi/host_object.h"
 #include "capi/invoke.h"
+#include "capi/posted.h"
 #include "capi/qt_backend.h"
 #include "capi/state.h"
 #include "capi/type_info.h"
@@ -36,12 +41,12 @@
 namespace desk::capi {
 namespace {
 
-// Runs `body` for a control or bag call: handle check, call scope, errors caught.
+// Runs `body` for a control or bag call: thread and handle checked, call scope, errors caught.
 template <class F>
 int32_t Guarded(desk_object* h, desk_error* err, F&& body) noexcept {
-  CallScope scope;
   Object* o = nullptr;
   if (int32_t e = Check(h, err, o)) return e;
+  CallScope scope;
   try {
     body(o);
     return Ok(err);
@@ -50,10 +55,11 @@ int32_t Guarded(desk_object* h, desk_error* err, F&& body) noexcept {
   }
 }
 
-// Runs `body`, which answers 0 or an error number, with whatever it throws answered in the
-// record (source "desk").
+// Runs `body` on the UI thread; it answers 0 or an error number, and whatever it throws is
+// answered in the record (source "desk").
 template <class F>
 int32_t Caught(desk_error* err, F&& body) noexcept {
+  if (int32_t e = UiThread(err)) return e;
   try {
     return body();
   } catch (...) {
@@ -78,6 +84,7 @@ HeadlessSurface& HeadlessSurfaceOf(Object* o) {
 
 int32_t Create(CreateObjectFn create, const char* source, const char* clsid, desk_object** out,
                desk_error* err) noexcept {
+  if (int32_t e = UiThread(err)) return e;
   CallScope scope;
   if (!out) return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "No place for the new object", source);
   *out = nullptr;
@@ -122,10 +129,12 @@ DESK_C_API int32_t desk_addref(desk_object* h, desk_error* err) {
 
 DESK_C_API int32_t desk_release(desk_object* h) {
   if (!h) return static_cast<int32_t>(Err::ObjectNotSet);
+  if (!t_uiThread) [[unlikely]]
+    return ReleaseLater(h);
   return Drop(reinterpret_cast<Object*>(h)) ? 0 : static_cast<int32_t>(Err::ObjectNotSet);
 }
 
-DESK_C_API int64_t desk_handle_count(void) { return S().total; }
+DESK_C_API int64_t desk_handle_count(void) { return S().total.Get(); }
 
 DESK_C_API const desk_interface_info* desk_object_interface(desk_object* h, desk_error* err) {
   Object* o = nullptr;
@@ -184,17 +193,19 @@ DESK_C_API int32_t desk_get(desk_object* h, int32_t id, desk_value* result, desk
 DESK_C_API void desk_value_clear(desk_value* v) {
   // Most values a host clears are scalars, which own nothing: those return without a frame.
   if (v && v->kind != DESK_OBJECT) [[likely]] {
-    if (v->kind != DESK_STRING || S().strings.Give(const_cast<uint16_t*>(v->u.string.data))) [[likely]] {
+    if (v->kind != DESK_STRING || (t_uiThread && S().strings.Give(const_cast<uint16_t*>(v->u.string.data))))
+        [[likely]] {
       *v = desk_value{};
       return;
     }
   }
+  if (v && !t_uiThread) return ClearLater(v);
   ClearOwned(v);
 }
 
 DESK_C_API int32_t desk_value_set(desk_value* dst, const desk_value* src, desk_error* err) {
-  if (!dst || !src) return Fail(err, Err::InvalidProcedureCall);
   return Caught(err, [&] {
+    if (!dst || !src) return Fail(err, Err::InvalidProcedureCall);
     desk_value copy{};
     ToC(FromC(*src, nullptr), &copy);
     ClearC(dst);
@@ -204,10 +215,10 @@ DESK_C_API int32_t desk_value_set(desk_value* dst, const desk_value* src, desk_e
 }
 
 DESK_C_API int32_t desk_string_utf8(const char* utf8, desk_value* out, desk_error* err) {
-  if (!out) return Fail(err, Err::InvalidProcedureCall);
-  *out = desk_value{};
-  if (!utf8) return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "No text", kSource);
   return Caught(err, [&] {
+    if (!out) return Fail(err, Err::InvalidProcedureCall);
+    *out = desk_value{};
+    if (!utf8) return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "No text", kSource);
     std::string_view s(utf8);
     std::u16string u = U16(s);
     // U16 substitutes; a text that does not survive the round trip was not UTF-8.
@@ -218,9 +229,9 @@ DESK_C_API int32_t desk_string_utf8(const char* utf8, desk_value* out, desk_erro
 }
 
 DESK_C_API int32_t desk_value_text(const desk_value* v, char* buf, size_t size, desk_error* err) {
-  if (!v || !buf || size == 0) return Fail(err, Err::InvalidProcedureCall);
-  buf[0] = '\0';
   return Caught(err, [&] {
+    if (!v || !buf || size == 0) return Fail(err, Err::InvalidProcedureCall);
+    buf[0] = '\0';
     Targets temps;
     CopyUtf8(U8(FromC(*v, &temps).ToString()), buf, size);
     return Ok(err);
@@ -228,8 +239,8 @@ DESK_C_API int32_t desk_value_text(const desk_value* v, char* buf, size_t size, 
 }
 
 DESK_C_API int32_t desk_value_long(const desk_value* v, int32_t* out, desk_error* err) {
-  if (!v || !out) return Fail(err, Err::InvalidProcedureCall);
   return Caught(err, [&] {
+    if (!v || !out) return Fail(err, Err::InvalidProcedureCall);
     Targets temps;
     *out = FromC(*v, &temps).ToLong();
     return Ok(err);
@@ -238,17 +249,17 @@ DESK_C_API int32_t desk_value_long(const desk_value* v, int32_t* out, desk_error
 
 DESK_C_API int32_t desk_host_new(const desk_host_vtbl* vtbl, void* self, const desk_host_member* members,
                                  int32_t count, desk_object** out, desk_error* err) {
-  if (!out) return Fail(err, Err::InvalidProcedureCall);
-  *out = nullptr;
-  if (!vtbl || vtbl->size < sizeof(desk_host_vtbl) || !vtbl->invoke)
-    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The host object's function table is not valid",
-                kSource);
-  if (count < 0 || (count > 0 && !members))
-    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The member list is not valid", kSource);
-  for (int32_t i = 0; i < count; ++i)
-    if (!members[i].name)
-      return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "A member has no name", kSource);
   return Caught(err, [&] {
+    if (!out) return Fail(err, Err::InvalidProcedureCall);
+    *out = nullptr;
+    if (!vtbl || vtbl->size < sizeof(desk_host_vtbl) || !vtbl->invoke)
+      return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The host object's function table is not valid",
+                  kSource);
+    if (count < 0 || (count > 0 && !members))
+      return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The member list is not valid", kSource);
+    for (int32_t i = 0; i < count; ++i)
+      if (!members[i].name)
+        return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "A member has no name", kSource);
     Ref<HostObject> o(new HostObject(vtbl, self, members, count));
     try {
       *out = Issue(o.get());
@@ -261,13 +272,13 @@ DESK_C_API int32_t desk_host_new(const desk_host_vtbl* vtbl, void* self, const d
 }
 
 DESK_C_API int32_t desk_host_find(const desk_host_vtbl* vtbl, void* self, desk_object** out, desk_error* err) {
-  if (!out) return Fail(err, Err::InvalidProcedureCall);
-  *out = nullptr;
-  Object* live = FindHostObject(vtbl, self);
-  if (!live)
-    return Fail(err, static_cast<int32_t>(Err::ObjectNotSet), "No live object of the host has this function table and self",
-                kSource);
   return Caught(err, [&] {
+    if (!out) return Fail(err, Err::InvalidProcedureCall);
+    *out = nullptr;
+    Object* live = FindHostObject(vtbl, self);
+    if (!live)
+      return Fail(err, static_cast<int32_t>(Err::ObjectNotSet),
+                  "No live object of the host has this function table and self", kSource);
     *out = Issue(live);
     return Ok(err);
   });
@@ -281,6 +292,7 @@ DESK_C_API int32_t desk_advise(desk_object* control, desk_object* sink, int32_t*
   });
 }
 
+// A cookie that was given back already, or never issued, is refused with 5.
 DESK_C_API int32_t desk_unadvise(desk_object* control, int32_t cookie, desk_error* err) {
   return Guarded(control, err, [&](Object* o) { ControlOf(o).Unadvise(cookie); });
 }
@@ -306,9 +318,9 @@ DESK_C_API int32_t desk_write_properties(desk_object* control, desk_object* bag,
 }
 
 DESK_C_API int32_t desk_bag_new(desk_object** out, desk_error* err) {
-  if (!out) return Fail(err, Err::InvalidProcedureCall);
-  *out = nullptr;
   return Caught(err, [&] {
+    if (!out) return Fail(err, Err::InvalidProcedureCall);
+    *out = nullptr;
     *out = Issue(new MemoryPropertyBag());
     return Ok(err);
   });
@@ -324,10 +336,10 @@ DESK_C_API int32_t desk_bag_save(desk_object* bag, const char* path, desk_error*
 }
 
 DESK_C_API int32_t desk_bag_load(const char* path, desk_object** out, desk_error* err) {
-  if (!out) return Fail(err, Err::InvalidProcedureCall);
-  *out = nullptr;
-  if (!path) return Fail(err, Err::InvalidProcedureCall);
   return Caught(err, [&] {
+    if (!out) return Fail(err, Err::InvalidProcedureCall);
+    *out = nullptr;
+    if (!path) return Fail(err, Err::InvalidProcedureCall);
     Ref<MemoryPropertyBag> b = MakeRef<MemoryPropertyBag>();
     b->LoadFromFile(std::filesystem::path(path));
     *out = Issue(b.get());
@@ -336,17 +348,17 @@ DESK_C_API int32_t desk_bag_load(const char* path, desk_object** out, desk_error
 }
 
 DESK_C_API int32_t desk_use_platform(const char* name, desk_error* err) {
-  std::string_view n = name ? name : "";
-  if (n != "headless" && n != "qt")
-    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall),
-                "Unknown platform \"" + std::string(n) + "\": \"headless\" or \"qt\"", kSource);
-  // Surfaces keep their platform: replacing it under live controls would leave them dangling.
-  if (S().total > 0)
-    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall),
-                "The platform is chosen before any object is created (the host holds " + std::to_string(S().total) +
-                    " handles)",
-                kSource);
   return Caught(err, [&] {
+    std::string_view n = name ? name : "";
+    if (n != "headless" && n != "qt")
+      return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall),
+                  "Unknown platform \"" + std::string(n) + "\": \"headless\" or \"qt\"", kSource);
+    // Surfaces keep their platform: replacing it under live controls would leave them dangling.
+    if (int64_t held = S().total.Get(); held > 0)
+      return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall),
+                  "The platform is chosen before any object is created (the host holds " + std::to_string(held) +
+                      " handles)",
+                  kSource);
     if (n == "qt") return UseQt(err);
     SetPlatform(std::make_shared<HeadlessPlatform>());
     LeaveQt();
@@ -355,33 +367,65 @@ DESK_C_API int32_t desk_use_platform(const char* name, desk_error* err) {
 }
 
 DESK_C_API int32_t desk_show(desk_object* control, const char* title, int32_t width, int32_t height, desk_error* err) {
-  CallScope scope;
   Object* o = nullptr;
   if (int32_t e = Check(control, err, o)) return e;
+  CallScope scope;
   const QtEntry* qt = nullptr;
   if (int32_t e = NeedQt(err, qt)) return e;
   return qt->show(o, title ? title : "", width, height, err);
 }
 
-DESK_C_API int32_t desk_run(desk_error* err) {
-  CallScope scope;
+DESK_C_API int32_t desk_widget(desk_object* control, void** widget, desk_error* err) {
+  Object* o = nullptr;
+  if (int32_t e = Check(control, err, o)) return e;
+  if (!widget) return Fail(err, Err::InvalidProcedureCall);
+  *widget = nullptr;
   const QtEntry* qt = nullptr;
   if (int32_t e = NeedQt(err, qt)) return e;
-  return qt->run(err);
+  return qt->widget(o, widget, err);
+}
+
+DESK_C_API int32_t desk_run(desk_error* err) {
+  return Caught(err, [&] {
+    CallScope scope;
+    const QtEntry* qt = nullptr;
+    if (int32_t e = NeedQt(err, qt)) return e;
+    return qt->run(err);
+  });
 }
 
 DESK_C_API int32_t desk_quit(desk_error* err) {
-  const QtEntry* qt = nullptr;
-  if (int32_t e = NeedQt(err, qt)) return e;
-  return qt->quit(err);
+  return Caught(err, [&] {
+    const QtEntry* qt = nullptr;
+    if (int32_t e = NeedQt(err, qt)) return e;
+    return qt->quit(err);
+  });
 }
 
 DESK_C_API int32_t desk_do_events(desk_error* err) {
-  CallScope scope;
   return Caught(err, [&] {
-    CurrentPlatform().DoEvents();
+    {
+      CallScope scope;
+      CurrentPlatform().DoEvents();
+    }
+    RunPosted();
     return Ok(err);
   });
+}
+
+DESK_C_API int32_t desk_post(desk_post_fn fn, void* data, desk_error* err) {
+  if (!fn) return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "No function to call", kSource);
+  try {
+    Post(fn, data);
+    return Ok(err);
+  } catch (...) {
+    return Translate(err, kSource);
+  }
+}
+
+DESK_C_API int32_t desk_ui_thread(desk_error* err) {
+  if (int32_t e = UiThread(err)) return e;
+  return Ok(err);
 }
 
 DESK_C_API int32_t desk_headless_resize(desk_object* control, float width, float height, desk_error* err) {
@@ -389,11 +433,13 @@ DESK_C_API int32_t desk_headless_resize(desk_object* control, float width, float
 }
 
 DESK_C_API int32_t desk_headless_popup_choice(int32_t index, desk_error* err) {
-  HeadlessPlatform* p = Headless();
-  if (!p)
-    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The headless platform is not in use", kSource);
-  p->choosePopupItem = [index](MenuArray&) { return index; };
-  return Ok(err);
+  return Caught(err, [&] {
+    HeadlessPlatform* p = Headless();
+    if (!p)
+      return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The headless platform is not in use", kSource);
+    p->choosePopupItem = [index](MenuArray&) { return index; };
+    return Ok(err);
+  });
 }
 
 DESK_C_API int32_t desk_headless_click(desk_object* control, int32_t button, int32_t shift, float x, float y,
@@ -449,6 +495,9 @@ DESK_C_API const desk_api* desk_get_api(uint32_t version, desk_error* err) {
       .headless_click = desk_headless_click,
       .host_find = desk_host_find,
       .do_events = desk_do_events,
+      .widget = desk_widget,
+      .post = desk_post,
+      .ui_thread = desk_ui_thread,
   };
 #pragma GCC diagnostic pop
   if (desk_check_version(version, err) != 0) return nullptr;

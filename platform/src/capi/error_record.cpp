@@ -1,9 +1,9 @@
 #include "capi/error_record.h"
 
 #include <exception>
-#include <new>
 
 #include "desk/dispatch.h"
+#include "desk/trap.h"
 
 namespace desk::capi {
 
@@ -13,15 +13,10 @@ int32_t Fail(desk_error* err, Err e, std::string_view source) {
 
 int32_t Translate(desk_error* err, std::string_view source) noexcept {
   try {
-    throw;
-  } catch (const Error& e) {
-    return Fail(err, e.Number(), e.Description(), source);
-  } catch (const std::bad_alloc&) {
+    TrappedError e = TrappedErrorOf(std::current_exception());
+    return Fail(err, e.number, e.description, source);
+  } catch (...) {  // copying the failure's text ran out of memory
     return Fail(err, Err::OutOfMemory, source);
-  } catch (const std::exception& e) {
-    return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), e.what(), source);
-  } catch (...) {
-    return Fail(err, Err::InvalidProcedureCall, source);
   }
 }
 

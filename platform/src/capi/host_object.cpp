@@ -74,6 +74,7 @@ HostObject::~HostObject() {
 
 Variant HostObject::Invoke(DispId id, InvokeKind kind, std::vector<Variant>& args) {
   if (!vt_.invoke) Raise(Err::NotSupported);
+  CallbackScope calling;
   Ref<Object> keep(this);
   std::vector<desk_value> cargs(args.size());
   std::vector<desk_value> snaps(args.size());  // by-reference targets, owned here

@@ -9,10 +9,10 @@ namespace desk::capi {
 
 int32_t InvokeInFull(desk_object* h, int32_t id, int32_t kind, const desk_value* args, int32_t argc,
                      desk_value* result, desk_error* err) noexcept {
-  CallScope scope;
   if (result) *result = desk_value{};
   Object* o = nullptr;
   if (int32_t e = Check(h, err, o)) return e;
+  CallScope scope;
   if (argc < 0 || (argc > 0 && !args))
     return Fail(err, static_cast<int32_t>(Err::InvalidProcedureCall), "The argument count or list is not valid",
                 SourceOf(o));

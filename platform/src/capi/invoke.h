@@ -28,10 +28,13 @@ namespace desk::capi {
 // handle it used last. No argument vector is built (the kept empty one is lent to the call),
 // and the result is written straight into the caller's value. The host's handle keeps the
 // object alive for the call (its release is deferred while a call is in progress), so no
-// reference is taken here. Anything else (another handle, a call made from inside a call)
-// takes the full path.
+// reference is taken here. Anything else (another thread, another handle, a call made from
+// inside a call) takes the full path, which checks it.
 [[gnu::always_inline]] inline int32_t CallWithoutArgs(desk_object* h, int32_t id, InvokeKind kind, desk_value* result,
                                                       desk_error* err) noexcept {
+  // The thread first: the state is not another thread's to read.
+  if (!t_uiThread) [[unlikely]]
+    return InvokeInFull(h, id, static_cast<int32_t>(kind), nullptr, 0, result, err);
   State& s = S();
   Object* o = reinterpret_cast<Object*>(h);
   if (!o || o != s.lastValid || s.depth != 0) [[unlikely]]

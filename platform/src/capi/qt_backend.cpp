@@ -3,6 +3,7 @@
 #include <string>
 
 #include "capi/error_record.h"
+#include "capi/posted.h"
 #include "capi/state.h"
 #include "library.h"
 
@@ -28,23 +29,29 @@ int32_t UseQt(desk_error* err) {
     QtEntry e;
     e.install = lib.Entry<decltype(e.install)>("DeskQt_CInstall");
     e.show = lib.Entry<decltype(e.show)>("DeskQt_CShow");
+    e.widget = lib.Entry<decltype(e.widget)>("DeskQt_CWidget");
     e.run = lib.Entry<decltype(e.run)>("DeskQt_CRun");
     e.quit = lib.Entry<decltype(e.quit)>("DeskQt_CQuit");
     e.post = lib.Entry<decltype(e.post)>("DeskQt_CPost");
-    if (!e.install || !e.show || !e.run || !e.quit || !e.post)
+    if (!e.install || !e.show || !e.widget || !e.run || !e.quit || !e.post)
       return Fail(err, static_cast<int32_t>(Err::CantCreateObject),
                   DESK_QT_LIBRARY " lacks the entry points of the C interface", kSource);
     lib.Keep();
     g_qt.loaded = true;
     g_qt.entry = e;
-    S().post = e.post;
   }
-  if (int32_t rc = g_qt.entry.install(&FlushDeferred, err)) return rc;
+  if (int32_t rc = g_qt.entry.install(&OnIdle, err)) return rc;
   g_qt.inUse = true;
+  S().post = g_qt.entry.post;
+  SetWaker(g_qt.entry.post);
   return Ok(err);
 }
 
-void LeaveQt() { g_qt.inUse = false; }
+void LeaveQt() {
+  g_qt.inUse = false;
+  S().post = nullptr;
+  SetWaker(nullptr);
+}
 
 int32_t NeedQt(desk_error* err, const QtEntry*& out) {
   out = &g_qt.entry;

@@ -10,11 +10,12 @@
 namespace desk::capi {
 
 struct QtEntry {
-  int32_t (*install)(void (*flush)(), desk_error*) = nullptr;
+  int32_t (*install)(void (*idle)(), desk_error*) = nullptr;
   int32_t (*show)(Object*, const char*, int32_t, int32_t, desk_error*) = nullptr;
+  int32_t (*widget)(Object*, void**, desk_error*) = nullptr;
   int32_t (*run)(desk_error*) = nullptr;
   int32_t (*quit)(desk_error*) = nullptr;
-  void (*post)() = nullptr;
+  void (*post)() = nullptr;  // asks the loop to run the idle function; any thread
 };
 
 // Makes the Qt platform current: loads the library the first time (it stays loaded once its

@@ -9,6 +9,21 @@ namespace desk::capi {
 
 State* g_state = new State;
 
+thread_local bool t_uiThread = false;
+
+namespace {
+std::atomic<bool> g_uiThreadChosen{false};
+}  // namespace
+
+int32_t NotUiThread(desk_error* err) {
+  bool expected = false;
+  if (g_uiThreadChosen.compare_exchange_strong(expected, true)) {
+    t_uiThread = true;
+    return 0;
+  }
+  return Fail(err, Err::WrongThread);
+}
+
 void FlushDeferred() {
   State& s = S();
   while (!s.deferred.empty()) {
@@ -22,7 +37,7 @@ desk_object* Issue(Object* o) {
   if (!o) return nullptr;
   State& s = S();
   ++s.handles[o];
-  ++s.total;
+  s.total.Add(1);
   o->AddRef();
   return reinterpret_cast<desk_object*>(o);
 }
@@ -35,7 +50,7 @@ bool Drop(Object* o) {
     s.handles.erase(it);
     if (s.lastValid == o) s.lastValid = nullptr;
   }
-  --s.total;
+  s.total.Add(-1);
   if (s.depth > 0) {
     if (s.deferred.empty() && s.post) s.post();
     s.deferred.push_back(o);
@@ -53,6 +68,8 @@ bool ValidSlow(Object* o) {
 }
 
 int32_t CheckFailed(desk_object* h, desk_error* err) {
+  if (int32_t e = UiThread(err)) return e;
+  if (h && Valid(reinterpret_cast<Object*>(h))) return 0;
   if (!h) return Fail(err, Err::ObjectNotSet);
   return Fail(err, static_cast<int32_t>(Err::ObjectNotSet), kStaleHandle, kSource);
 }

@@ -1,8 +1,9 @@
 // The C interface's state: the handles hosts hold, releases deferred while a call is in
-// progress, and what a property read in progress keeps at hand. One thread, the one that
-// created the objects.
+// progress, and what a property read in progress keeps at hand. It belongs to the UI thread:
+// every entry point checks the thread (UiThread) before it touches any of it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 #include <unordered_map>
@@ -15,6 +16,17 @@
 
 namespace desk::capi {
 
+// A count the UI thread alone writes and any thread may read (desk_handle_count): plain loads
+// and stores, no locked instruction on the path of every handle.
+class SharedCount {
+ public:
+  void Add(int64_t d) { n_.store(n_.load(std::memory_order_relaxed) + d, std::memory_order_relaxed); }
+  int64_t Get() const { return n_.load(std::memory_order_relaxed); }
+
+ private:
+  std::atomic<int64_t> n_{0};
+};
+
 struct State {
   // Handles: references that hosts hold, counted per object so that a handle used after its
   // last release is recognised.
@@ -22,7 +34,7 @@ struct State {
   // The handle checked last, known to be valid: a host calls the same object many times in a
   // row, and this spares those calls the hash look-up. Cleared when that handle dies.
   Object* lastValid = nullptr;
-  int64_t total = 0;
+  SharedCount total;
   int depth = 0;                  // C calls in progress
   std::vector<Object*> deferred;  // releases made while a call was in progress
   // The (empty) argument list lent to an outermost call without arguments, so that a property
@@ -34,8 +46,8 @@ struct State {
   desk_error* readErr = nullptr;
   Object* readObject = nullptr;
   ShortStrings strings;
-  // Asks a running event loop to flush the deferred releases when it is idle (the Qt
-  // platform's, once it is loaded).
+  // Asks a running event loop to call OnIdle when it is idle (the Qt platform's, once it is
+  // loaded); any thread may call it.
   void (*post)() = nullptr;
 };
 
@@ -45,6 +57,18 @@ struct State {
 // the call's frame would save (as the read's result and error, see State).
 [[gnu::visibility("hidden")]] extern State* g_state;
 inline State& S() { return *g_state; }
+
+// The UI thread: the first thread that calls in (the one that chooses the platform or makes
+// the first object), for the life of the process. The objects, their platform and this state
+// are its alone; a call from any other thread is refused before it touches any of them.
+[[gnu::visibility("hidden"), gnu::tls_model("initial-exec")]] extern thread_local bool t_uiThread;
+
+// The calling thread is not (yet) known as the UI thread: 0 when it becomes it (no thread
+// called in before), otherwise DESK_E_WRONG_THREAD in the record.
+[[gnu::noinline, gnu::cold]] int32_t NotUiThread(desk_error* err);
+
+// The thread check of every entry point: 0 on the UI thread, otherwise the refusal.
+inline int32_t UiThread(desk_error* err) { return t_uiThread ? 0 : NotUiThread(err); }
 
 // Gives back the releases deferred while a call was in progress.
 void FlushDeferred();
@@ -62,6 +86,20 @@ struct CallScope {
   CallScope& operator=(const CallScope&) = delete;
 };
 
+// A call into the host (an event, a host object's member). Releases the host makes inside are
+// deferred like those of a call: the code that called the host is still on the stack. When
+// that code runs for the event loop (a Qt event) rather than for a C call, nothing ends by
+// flushing them: the loop does, once idle (Drop asked it to).
+struct CallbackScope {
+  CallbackScope() { ++S().depth; }
+  ~CallbackScope() {
+    State& s = S();
+    if (--s.depth == 0 && !s.deferred.empty() && !s.post) FlushDeferred();
+  }
+  CallbackScope(const CallbackScope&) = delete;
+  CallbackScope& operator=(const CallbackScope&) = delete;
+};
+
 // A new handle reference to `o` for the host (null for null).
 desk_object* Issue(Object* o);
 
@@ -75,13 +113,14 @@ inline constexpr std::u16string_view kStaleHandle =
 bool ValidSlow(Object* o);
 inline bool Valid(Object* o) { return o == S().lastValid || ValidSlow(o); }
 
-// The answer for a null or stale handle.
+// The answer for a call from another thread, or for a null or stale handle.
 int32_t CheckFailed(desk_object* h, desk_error* err);
 
-// 0 and the object behind a handle the host holds; otherwise 91 in the record.
+// The preamble of a call on a handle: 0 and the object behind a handle the host holds, on the
+// UI thread; otherwise DESK_E_WRONG_THREAD or 91 in the record.
 inline int32_t Check(desk_object* h, desk_error* err, Object*& out) {
   out = reinterpret_cast<Object*>(h);
-  if (h && Valid(out)) return 0;
+  if (t_uiThread && h && Valid(out)) [[likely]] return 0;
   return CheckFailed(h, err);
 }
 

@@ -44,10 +44,14 @@ class ShortStrings {
     DESK_UNPOISON(p, kUnits * sizeof(uint16_t));
     return p;
   }
-  bool Give(uint16_t* p) noexcept {
+  // Whether `p` is a slot of the pool: any thread may ask (the pool never moves).
+  bool Holds(const uint16_t* p) const noexcept {
     auto a = reinterpret_cast<uintptr_t>(p), base = reinterpret_cast<uintptr_t>(slots_);
-    if (a < base || a >= base + sizeof slots_) return false;
-    size_t i = (a - base) / sizeof slots_[0];
+    return a >= base && a < base + sizeof slots_;
+  }
+  bool Give(uint16_t* p) noexcept {
+    if (!Holds(p)) return false;
+    size_t i = (reinterpret_cast<uintptr_t>(p) - reinterpret_cast<uintptr_t>(slots_)) / sizeof slots_[0];
     DESK_POISON(slots_[i], sizeof slots_[0]);
     free_[free_count_++] = static_cast<uint16_t>(i);
     return true;

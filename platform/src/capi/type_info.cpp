@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -23,8 +24,10 @@ struct TypeLibC {
 };
 
 // Never destroyed, as the handles' state: hosts may read type information while the process
-// ends.
+// ends. Any thread may ask for a library's (<Lib>_DeskTypeLib): what is built is read-only,
+// the building is locked.
 struct Built {
+  std::recursive_mutex lock;
   std::unordered_map<const InterfaceInfo*, std::unique_ptr<InterfaceC>> interfaces;
   std::unordered_map<const TypeLibInfo*, std::unique_ptr<TypeLibC>> typeLibs;
 };
@@ -33,6 +36,7 @@ Built* const g_built = new Built;
 }  // namespace
 
 const desk_interface_info* InterfaceOf(const InterfaceInfo& i) {
+  std::lock_guard<std::recursive_mutex> hold(g_built->lock);
   auto& slot = g_built->interfaces[&i];
   if (!slot) {
     auto c = std::make_unique<InterfaceC>();
@@ -55,6 +59,7 @@ const desk_interface_info* InterfaceOf(const InterfaceInfo& i) {
 
 const desk_typelib_info* TypeLib(const TypeLibInfo& lib) noexcept {
   try {
+    std::lock_guard<std::recursive_mutex> hold(g_built->lock);
     auto& slot = g_built->typeLibs[&lib];
     if (!slot) {
       auto c = std::make_unique<TypeLibC>();

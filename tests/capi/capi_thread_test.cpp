@@ -1,0 +1,354 @@
+// The C interface from a thread other than the UI thread: every call refused before it runs,
+// the calls any thread may make, handles and values given back from another thread, and calls
+// posted to the UI thread.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "VarbelTreeview/VarbelTreeview.h"
+#include "desk/desk_c.h"
+#include "desk/headless.h"
+
+namespace {
+
+constexpr const char* kTreeClsid = "{D5CA163D-6878-4BD8-A144-A5E85A414594}";
+constexpr const char* kWrongThread = "The object was called from a thread other than the one that created it";
+
+// f() on a thread of its own, waited for.
+template <class F>
+auto OnWorker(F f) {
+  decltype(f()) result{};
+  std::thread t([&] { result = f(); });
+  t.join();
+  return result;
+}
+
+int32_t Id(desk_object* o, const char* name) {
+  int32_t id = 0;
+  desk_error err;
+  EXPECT_EQ(desk_id_of_name(o, name, &id, &err), 0) << name;
+  return id;
+}
+
+std::string Text(const desk_value& v) {
+  char buf[256];
+  desk_error err;
+  return desk_value_text(&v, buf, sizeof buf, &err) == 0 ? buf : "(no text)";
+}
+
+class CApiThreads : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The test program's own thread is the UI thread, whichever test calls in first.
+    ASSERT_EQ(desk_ui_thread(&err), 0);
+    desk::SetPlatform(platform);
+    ASSERT_EQ(desk_handle_count(), 0);
+    ASSERT_EQ(VarbelTreeview_DeskCreate(kTreeClsid, &tree, &err), 0) << err.text;
+    ASSERT_EQ(desk_init_properties(tree, &err), 0);
+  }
+  void TearDown() override {
+    desk_release(tree);
+    ASSERT_EQ(desk_do_events(&err), 0);  // what other threads gave back
+    EXPECT_EQ(desk_handle_count(), 0) << "a handle was not given back";
+    desk::SetPlatform(nullptr);
+  }
+  std::string Read(const char* name) {
+    desk_value v{};
+    EXPECT_EQ(desk_get(tree, Id(tree, name), &v, &err), 0) << name;
+    std::string s = Text(v);
+    desk_value_clear(&v);
+    return s;
+  }
+  desk_value Get(desk_object* o, const char* name) {
+    desk_value v{};
+    EXPECT_EQ(desk_get(o, Id(o, name), &v, &err), 0) << name;
+    return v;
+  }
+
+  std::shared_ptr<desk::HeadlessPlatform> platform = std::make_shared<desk::HeadlessPlatform>();
+  desk_object* tree = nullptr;
+  desk_error err{};
+};
+
+// Every entry point that takes an error record, called from another thread, answers
+// DESK_E_WRONG_THREAD with its text, and nothing it would have done is done.
+TEST_F(CApiThreads, EveryCallFromAnotherThreadIsRefusedAndDoesNothing) {
+  desk_object* bag = nullptr;
+  ASSERT_EQ(desk_bag_new(&bag, &err), 0);
+  const int32_t path = Id(tree, "PathSeparator"), nodes = Id(tree, "Nodes");
+  const std::string pathBefore = Read("PathSeparator");
+  const int doEventsBefore = platform->doEventsCount;
+  static const uint16_t dash[] = {'-'};
+  desk_value text{}, out{};
+  text.kind = DESK_STRING;
+  text.u.string.data = dash;
+  text.u.string.length = 1;
+  desk_object* made = nullptr;
+  int32_t id = 0, n = 0, cookie = 0;
+  char buf[16];
+  void* widget = nullptr;
+  static int self;
+  static constexpr desk_host_vtbl kVtbl{sizeof(desk_host_vtbl),
+                                        [](void*, int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) {
+                                          return int32_t{0};
+                                        },
+                                        nullptr};
+  struct Row {
+    const char* call;
+    std::function<int32_t(desk_error*)> f;
+  };
+  const Row rows[] = {
+      {"create", [&](desk_error* e) { return VarbelTreeview_DeskCreate(kTreeClsid, &made, e); }},
+      {"addref", [&](desk_error* e) { return desk_addref(tree, e); }},
+      // These answer NULL; the record says why.
+      {"object_interface", [&](desk_error* e) { return desk_object_interface(tree, e) ? 0 : DESK_E_WRONG_THREAD; }},
+      {"event_interface", [&](desk_error* e) { return desk_event_interface(tree, e) ? 0 : DESK_E_WRONG_THREAD; }},
+      {"id_of_name", [&](desk_error* e) { return desk_id_of_name(tree, "Nodes", &id, e); }},
+      {"invoke (a write)", [&](desk_error* e) { return desk_invoke(tree, path, DESK_LET, &text, 1, nullptr, e); }},
+      {"invoke without arguments", [&](desk_error* e) { return desk_invoke(tree, nodes, DESK_GET, nullptr, 0, &out, e); }},
+      {"get", [&](desk_error* e) { return desk_get(tree, nodes, &out, e); }},
+      {"value_set", [&](desk_error* e) { return desk_value_set(&out, &text, e); }},
+      {"string_utf8", [&](desk_error* e) { return desk_string_utf8("x", &out, e); }},
+      {"value_text", [&](desk_error* e) { return desk_value_text(&text, buf, sizeof buf, e); }},
+      {"value_long", [&](desk_error* e) { return desk_value_long(&text, &n, e); }},
+      {"host_new", [&](desk_error* e) { return desk_host_new(&kVtbl, &self, nullptr, 0, &made, e); }},
+      {"host_find", [&](desk_error* e) { return desk_host_find(&kVtbl, &self, &made, e); }},
+      {"advise", [&](desk_error* e) { return desk_advise(tree, bag, &cookie, e); }},
+      {"unadvise", [&](desk_error* e) { return desk_unadvise(tree, 1, e); }},
+      {"init_properties", [&](desk_error* e) { return desk_init_properties(tree, e); }},
+      {"read_properties", [&](desk_error* e) { return desk_read_properties(tree, bag, e); }},
+      {"write_properties", [&](desk_error* e) { return desk_write_properties(tree, bag, e); }},
+      {"bag_new", [&](desk_error* e) { return desk_bag_new(&made, e); }},
+      {"bag_save", [&](desk_error* e) { return desk_bag_save(bag, "/tmp/desk-never-saved.json", e); }},
+      {"bag_load", [&](desk_error* e) { return desk_bag_load("/tmp/desk-never-saved.json", &made, e); }},
+      {"use_platform", [&](desk_error* e) { return desk_use_platform("headless", e); }},
+      {"show", [&](desk_error* e) { return desk_show(tree, "x", 10, 10, e); }},
+      {"widget", [&](desk_error* e) { return desk_widget(tree, &widget, e); }},
+      {"run", [&](desk_error* e) { return desk_run(e); }},
+      {"quit", [&](desk_error* e) { return desk_quit(e); }},
+      {"do_events", [&](desk_error* e) { return desk_do_events(e); }},
+      {"headless_resize", [&](desk_error* e) { return desk_headless_resize(tree, 10, 10, e); }},
+      {"headless_popup_choice", [&](desk_error* e) { return desk_headless_popup_choice(3, e); }},
+      {"headless_click", [&](desk_error* e) { return desk_headless_click(tree, 1, 0, 10, 10, e); }},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.call);
+    desk_error e{};
+    EXPECT_EQ(OnWorker([&] { return r.f(&e); }), DESK_E_WRONG_THREAD);
+    EXPECT_EQ(e.number, DESK_E_WRONG_THREAD);
+    EXPECT_STREQ(e.text, kWrongThread);
+    EXPECT_STREQ(e.source, "desk");
+    EXPECT_EQ(OnWorker([&] { return r.f(nullptr); }), DESK_E_WRONG_THREAD) << "without an error record";
+  }
+  EXPECT_EQ(made, nullptr);
+  EXPECT_EQ(out.kind, DESK_EMPTY);
+  EXPECT_EQ(widget, nullptr);
+  EXPECT_EQ(desk_handle_count(), 2) << "the tree and the bag, no more";
+  EXPECT_EQ(Read("PathSeparator"), pathBefore);
+  EXPECT_EQ(platform->doEventsCount, doEventsBefore);
+  EXPECT_EQ(&desk::CurrentPlatform(), platform.get());
+  desk_value nodeList = Get(tree, "Nodes");
+  EXPECT_EQ(Text(Get(nodeList.u.object, "Count")), "0");
+  desk_value_clear(&nodeList);
+  // The same calls on the UI thread still work.
+  EXPECT_EQ(desk_invoke(tree, path, DESK_LET, &text, 1, nullptr, &err), 0);
+  EXPECT_EQ(Read("PathSeparator"), "-");
+  desk_release(bag);
+}
+
+TEST_F(CApiThreads, TheCallsAnyThreadMayMake) {
+  struct Seen {
+    uint32_t version = 0;
+    int32_t check = -1, uiThread = 0, post = -1;
+    const desk_api* api = nullptr;
+    const desk_typelib_info* typeLib = nullptr;
+    int64_t handles = -1;
+  };
+  static std::atomic<int> ran{0};
+  const Seen seen = OnWorker([] {
+    Seen s;
+    desk_error e;
+    s.version = desk_version();
+    s.check = desk_check_version(DESK_C_VERSION, &e);
+    s.api = VarbelTreeview_DeskApi(DESK_C_VERSION, &e);
+    s.typeLib = VarbelTreeview_DeskTypeLib();
+    s.handles = desk_handle_count();
+    s.uiThread = desk_ui_thread(&e);
+    s.post = desk_post([](void*) { ++ran; }, nullptr, &e);
+    return s;
+  });
+  EXPECT_EQ(seen.version, DESK_C_VERSION);
+  EXPECT_EQ(seen.check, 0);
+  EXPECT_EQ(seen.api, desk_get_api(DESK_C_VERSION, &err));
+  ASSERT_NE(seen.typeLib, nullptr);
+  EXPECT_STREQ(seen.typeLib->classes[0].name, "VarbelTreeviewControl");
+  EXPECT_EQ(seen.handles, 1);
+  EXPECT_EQ(seen.uiThread, DESK_E_WRONG_THREAD) << "it asks, and it is not";
+  EXPECT_EQ(seen.post, 0);
+  EXPECT_EQ(ran, 0) << "not before the UI thread gets to it";
+  ASSERT_EQ(desk_do_events(&err), 0);
+  EXPECT_EQ(ran, 1);
+}
+
+// A handle released on another thread (a garbage collector's) stays valid until the UI thread
+// runs what was queued; then it is given back there, and a host object's destroy runs there.
+TEST_F(CApiThreads, AHandleReleasedOnAnotherThreadIsGivenBackOnTheUiThread) {
+  desk_value nodeList = Get(tree, "Nodes");
+  desk_object* nodes = nodeList.u.object;
+  static std::thread::id destroyedOn;
+  static constexpr desk_host_vtbl kVtbl{
+      sizeof(desk_host_vtbl),
+      [](void*, int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) { return int32_t{0}; },
+      [](void*) { destroyedOn = std::this_thread::get_id(); }};
+  desk_object* host = nullptr;
+  ASSERT_EQ(desk_host_new(&kVtbl, nullptr, nullptr, 0, &host, &err), 0);
+  EXPECT_EQ(OnWorker([&] { return desk_release(nodes); }), 0);
+  EXPECT_EQ(OnWorker([&] { return desk_release(host); }), 0);
+  EXPECT_EQ(desk_handle_count(), 3) << "nothing given back yet";
+  EXPECT_EQ(Text(Get(nodes, "Count")), "0") << "the handle still works on the UI thread";
+  EXPECT_EQ(destroyedOn, std::thread::id());
+  ASSERT_EQ(desk_do_events(&err), 0);
+  EXPECT_EQ(desk_handle_count(), 1);
+  EXPECT_EQ(destroyedOn, std::this_thread::get_id());
+  desk_value v{};
+  EXPECT_EQ(desk_get(nodes, Id(tree, "Nodes"), &v, &err), 91) << "given back";
+  // A stale handle released on another thread is dropped on the UI thread without a word.
+  EXPECT_EQ(OnWorker([&] { return desk_release(nodes); }), 0);
+  ASSERT_EQ(desk_do_events(&err), 0);
+  EXPECT_EQ(desk_handle_count(), 1);
+}
+
+// Values cleared on another thread are empty at once; what they held is given back on the UI
+// thread (a string of the library's pool, a string of its own, a handle).
+TEST_F(CApiThreads, AValueClearedOnAnotherThreadGivesBackWhatItHeldOnTheUiThread) {
+  const std::string longText(300, 'w');
+  desk_value shortString{}, longString{}, object = Get(tree, "Nodes"), number{};
+  ASSERT_EQ(desk_string_utf8("short", &shortString, &err), 0);
+  ASSERT_EQ(desk_string_utf8(longText.c_str(), &longString, &err), 0);
+  number.kind = DESK_LONG;
+  number.u.long_ = 5;
+  EXPECT_EQ(desk_handle_count(), 2);
+  for (desk_value* v : {&shortString, &longString, &object, &number}) {
+    OnWorker([v] {
+      desk_value_clear(v);
+      return 0;
+    });
+    EXPECT_EQ(v->kind, DESK_EMPTY);
+  }
+  EXPECT_EQ(desk_handle_count(), 2);
+  ASSERT_EQ(desk_do_events(&err), 0);
+  EXPECT_EQ(desk_handle_count(), 1);
+  // The pool's slot is back and handed out again.
+  std::vector<desk_value> strings(300);
+  for (desk_value& s : strings) ASSERT_EQ(desk_string_utf8("again", &s, &err), 0);
+  for (desk_value& s : strings) EXPECT_EQ(Text(s), "again"), desk_value_clear(&s);
+}
+
+// Calls posted from several threads run on the UI thread, each thread's in its order, and may
+// call into the interface; a call posted by a posted call waits for the next run.
+TEST_F(CApiThreads, PostedCallsRunOnTheUiThreadInTheOrderPosted) {
+  struct Call {
+    int worker, index;
+    std::vector<std::pair<int, int>>* ran;
+    std::thread::id* on;
+  };
+  constexpr int kWorkers = 4, kCalls = 50;
+  std::vector<std::pair<int, int>> ran;
+  std::vector<std::thread::id> on(kWorkers * kCalls);
+  std::vector<Call> calls;
+  for (int w = 0; w < kWorkers; ++w)
+    for (int i = 0; i < kCalls; ++i) calls.push_back({w, i, &ran, &on[w * kCalls + i]});
+  std::vector<std::thread> workers;
+  for (int w = 0; w < kWorkers; ++w)
+    workers.emplace_back([&calls, w] {
+      for (int i = 0; i < kCalls; ++i) {
+        desk_error e;
+        EXPECT_EQ(desk_post(
+                      [](void* data) {
+                        auto* c = static_cast<Call*>(data);
+                        c->ran->emplace_back(c->worker, c->index);
+                        *c->on = std::this_thread::get_id();
+                      },
+                      &calls[w * kCalls + i], &e),
+                  0);
+      }
+    });
+  for (std::thread& t : workers) t.join();
+  EXPECT_TRUE(ran.empty());
+  ASSERT_EQ(desk_do_events(&err), 0);
+  ASSERT_EQ(ran.size(), static_cast<size_t>(kWorkers * kCalls));
+  std::vector<int> next(kWorkers, 0);
+  for (auto [w, i] : ran) EXPECT_EQ(i, next[w]++) << "worker " << w;
+  for (std::thread::id id : on) EXPECT_EQ(id, std::this_thread::get_id());
+
+  struct Again {
+    desk_object* tree;
+    std::string path;
+    int runs = 0;
+  } again{tree, "", 0};
+  ASSERT_EQ(desk_post(
+                [](void* data) {
+                  auto* a = static_cast<Again*>(data);
+                  ++a->runs;
+                  desk_error e;
+                  desk_value v{};
+                  int32_t id = 0;
+                  desk_id_of_name(a->tree, "PathSeparator", &id, &e);
+                  if (desk_get(a->tree, id, &v, &e) == 0) a->path = Text(v);
+                  desk_value_clear(&v);
+                  if (a->runs == 1) desk_post(+[](void* d) { ++static_cast<Again*>(d)->runs; }, a, &e);
+                },
+                &again, &err),
+            0);
+  ASSERT_EQ(desk_do_events(&err), 0);
+  EXPECT_EQ(again.runs, 1);
+  EXPECT_EQ(again.path, "\\");
+  ASSERT_EQ(desk_do_events(&err), 0);
+  EXPECT_EQ(again.runs, 2);
+}
+
+// Three threads reading the tree while the UI thread does: each of their calls is refused, and
+// every value the UI thread reads is right.
+TEST_F(CApiThreads, ReadersOnOtherThreadsNeverDisturbTheUiThreadsValues) {
+  desk_value nodeList = Get(tree, "Nodes");
+  desk_object* nodes = nodeList.u.object;
+  const int32_t path = Id(tree, "PathSeparator"), count = Id(nodes, "Count"), list = Id(tree, "Nodes");
+  std::atomic<bool> stop{false};
+  std::atomic<int> refused{0}, answered{0};
+  std::vector<std::thread> readers;
+  for (int k = 0; k < 3; ++k)
+    readers.emplace_back([&] {
+      while (!stop) {
+        for (int32_t id : {path, list}) {
+          desk_value v{};
+          desk_error e;
+          (desk_get(tree, id, &v, &e) == DESK_E_WRONG_THREAD ? refused : answered)++;
+        }
+        desk_value v{};
+        desk_error e;
+        (desk_get(nodes, count, &v, &e) == DESK_E_WRONG_THREAD ? refused : answered)++;
+      }
+    });
+  int wrong = 0;
+  for (int i = 0; i < 20000; ++i) {
+    desk_value v{};
+    wrong += desk_get(nodes, count, &v, &err) != 0 || v.kind != DESK_LONG || v.u.long_ != 0;
+    wrong += desk_get(tree, list, &v, &err) != 0 || v.kind != DESK_OBJECT;
+    desk_value_clear(&v);
+    wrong += desk_get(tree, path, &v, &err) != 0 || Text(v) != "\\";
+    desk_value_clear(&v);
+  }
+  stop = true;
+  for (std::thread& t : readers) t.join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_EQ(answered, 0);
+  EXPECT_GT(refused, 0);
+  desk_value_clear(&nodeList);
+}
+
+}  // namespace
