@@ -86,6 +86,97 @@ def test_a_by_reference_target_the_callee_fills_with_an_object_owns_its_handle()
     assert desk.handle_count() == 1
 
 
+# Every kind of value, each way through a Variant member (a node's Tag): the kinds a Python type
+# becomes, what comes back, and each storage of str (one, two and four bytes a code point; short,
+# and too long for a call's own buffer).
+@pytest.mark.parametrize("value, back", [
+    (None, None), (True, True), (False, False), (0, 0), (-2 ** 31, -2 ** 31), (2 ** 31 - 1, 2 ** 31 - 1),
+    (2 ** 31, 2.0 ** 31), (-2 ** 31 - 1, -2.0 ** 31 - 1),  # past 32 bits: a Double
+    (desk.Integer(-32768), -32768), (desk.Single(1.5), 1.5), (2.25, 2.25), (float("-inf"), float("-inf")),
+    ("", ""), ("plain", "plain"), ("caf\xe9", "caf\xe9"), ("\u03a9\u2026", "\u03a9\u2026"),
+    ("\U0001F600 a\ud800", "\U0001F600 a\ud800"), ("\udfff\ud800", "\udfff\ud800"),
+    ("x" * 70000, "x" * 70000), ("\u03a9" * 70000, "\u03a9" * 70000), ("\U0001F600" * 40000, "\U0001F600" * 40000),
+    (desk.Empty, None), (desk.Missing, desk.Missing), (desk.ByRef("inside"), "inside"),
+])
+def test_a_value_of_each_kind_comes_back_as_it_went(value, back):
+    tree = desk.CreateObject(TREE)
+    node = tree.Nodes.Add(Key="a", Text="A")
+    node.Tag = value
+    got = node.Tag
+    assert got == back and type(got) is type(back)
+
+
+def test_objects_come_back_as_the_same_objects():
+    class Mine(desk.HostObject):
+        def Name(self):
+            return "mine"
+
+    tree = desk.CreateObject(TREE)
+    node, other, mine = tree.Nodes.Add(Key="a"), tree.Nodes.Add(Key="b"), Mine()
+    node.Tag = other
+    assert node.Tag == other and node.Tag.Key == "b"
+    node.Tag = mine
+    assert node.Tag is mine
+    node.Tag = None
+    assert node.Tag is None
+
+
+@pytest.mark.parametrize("call, number, text, source", [
+    (lambda t: t.Nodes.Add(desk.Integer(40000)), 6, "Overflow", "desk"),
+    (lambda t: t.Nodes.Add(10 ** 400), 6, "Overflow", "desk"),
+    (lambda t: t.Nodes.Add([1]), 13, "Type mismatch: a list cannot be passed", "desk"),
+    (lambda t: t.Nodes.Add(desk.ByRef({})), 13, "Type mismatch: a dict cannot be passed", "desk"),
+    (lambda t: t.Nodes.Add(NoSuch=1), 448, "Named argument not found: NoSuch", "Add"),
+    (lambda t: t.Nodes.Add("a", relative="b"), 448, "Argument given twice: relative", "Add"),
+    (lambda t: desk.Object(None).Text, 91, "Object variable or With block variable not set", "desk"),
+    (lambda t: t.Nodes.Add(desk.Object(None)), 91, "Object variable or With block variable not set", "desk"),
+    (lambda t: t.NoSuch, 438, "Object doesn't support this property or method: NoSuch", "_VarbelTreeviewControl"),
+    (lambda t: t(), 438, "Object doesn't support this property or method", "_VarbelTreeviewControl"),
+    (lambda t: t.Nodes("missing"), 35601, "Element not found", "INodes"),
+])
+def test_each_failure_has_the_number_text_and_source_of_the_ctypes_path(call, number, text, source):
+    tree = desk.CreateObject(TREE)
+    with pytest.raises(desk.DeskError) as e:
+        call(tree)
+    assert (e.value.number, e.value.text, e.value.source) == (number, text, source)
+
+
+@pytest.mark.parametrize("add, full_path", [
+    (lambda n: n.Add(Key="k", Text="T"), "T"),
+    (lambda n: n.Add(text="T", KEY="k"), "T"),  # any letter case, any order
+    (lambda n: n.Add("root", 4, Key="k", Text="T"), "Root/T"),  # positional, then keywords
+    (lambda n: n.Add(Relative="root", Relationship=4, Key="k", Text="T"), "Root/T"),
+    (lambda n: n.Add("root", Relationship=4, text="T", key="k"), "Root/T"),  # a gap after the positional one
+])
+def test_keywords_land_in_the_declared_places_whatever_their_spelling(add, full_path):
+    tree = desk.CreateObject(TREE)
+    tree.PathSeparator = "/"
+    nodes = tree.Nodes
+    nodes.Add(Key="root", Text="Root")
+    for _ in range(2):  # the second call finds each spelling's place already known
+        add(nodes)
+        assert (nodes(Index="k").FullPath, nodes.Item(index="k").Text) == (full_path, "T")
+        nodes.Remove("k")
+
+
+def test_a_handler_run_inside_a_call_may_call_back_and_its_failure_is_the_calls_cause():
+    tree = desk.CreateObject(TREE)
+    tree.PopUpMenus.Add("open", "Open")
+    seen = []
+
+    class Events:
+        def onMenuClick(self, MenuName):
+            seen.append((MenuName.value, tree.PopUpMenus.Count, tree.Nodes.Count))  # calls inside the call
+            raise ValueError("handler trouble")
+
+    desk.headless_popup_choice(1)
+    with desk.connect(tree, Events()):
+        with pytest.raises(desk.DeskError) as e:
+            tree.ShowPopupMenu()
+    assert seen == [("open", 1, 0)]
+    assert e.value.number == desk.ERR_AUTOMATION and isinstance(e.value.__cause__, ValueError)
+
+
 class Bag(desk.PropertyBag):
     pass
 
