@@ -79,8 +79,10 @@ class MainWindow(QMainWindow):
         self.tree = desk.CreateObject(TREE)
         self.restore_tree()
         self.images = desk.CreateObject(IMAGE_LIST)
-        self.files = {}  # picture name -> the file the web image list downloaded it to
-        self.fill(base_url)
+        self.full_size = {}  # picture name -> the picture as downloaded, at its own size
+        # Downloaded afresh: the cache in the temporary folder is shared with every other program
+        # using the control, and a file of the same name from elsewhere would be shown instead.
+        self.fill(base_url, force=True)
 
         self.picture = QLabel(alignment=Qt.AlignmentFlag.AlignCenter)
         pane = QScrollArea()
@@ -96,14 +98,14 @@ class MainWindow(QMainWindow):
         self.resize(720, 420)
         self.splitter.setSizes([260, 460])
         self.restore_window()
-        if self.files:  # the first picture, selected and shown
-            first = self.tree.Nodes(min(self.files))
+        if self.full_size:  # the first picture, selected and shown
+            first = self.tree.Nodes(min(self.full_size))
             first.Selected = True
             self.show_picture(first)
 
     # -- the pictures and the tree's nodes
 
-    def fill(self, base_url, force=False):
+    def fill(self, base_url, force):
         """Downloads the pictures into the web image list (from its cache unless forced) and shows
         them in the tree."""
         files = {os.path.splitext(f)[0]: f for f in os.listdir(PICTURES)}
@@ -114,7 +116,8 @@ class MainWindow(QMainWindow):
             entries.Add(name, base_url + files[name])
         self.images.ForceDownload = force
         self.images.Fill()
-        self.files = {name: entries(name).TempFilePath for name in names}
+        # The files the list downloaded into, read now: the image list keeps its pictures at its own size.
+        self.full_size = {name: QPixmap(entries(name).TempFilePath) for name in names}
         self.tree.ImageList = self.images.ImageListControl
         nodes = self.tree.Nodes
         nodes.Clear()
@@ -126,12 +129,12 @@ class MainWindow(QMainWindow):
         self.statusBar().showMessage("%d pictures from %s" % (len(names), base_url))
 
     def show_picture(self, node):
-        path = self.files.get(node.Key)
-        pixmap = QPixmap(path) if path else QPixmap()
+        pixmap = self.full_size.get(node.Key)
+        if pixmap is None:  # the root: no picture of its own
+            self.picture.setText(node.Text)
+            return
         self.picture.setPixmap(pixmap)
-        self.picture.setText("" if path else node.Text)
-        if path:
-            self.statusBar().showMessage("%s: %d x %d" % (node.Text, pixmap.width(), pixmap.height()))
+        self.statusBar().showMessage("%s: %d x %d" % (node.Text, pixmap.width(), pixmap.height()))
 
     # -- menus
 
@@ -141,7 +144,7 @@ class MainWindow(QMainWindow):
         menus.Add("expand", "Expand")
         menus.Add("remove", "Remove")
         file_menu = self.menuBar().addMenu("&File")
-        self.add_action(file_menu, "&Download again", lambda: self.fill(self.base_url, force=True))
+        self.add_action(file_menu, "&Fill again from the cache", lambda: self.fill(self.base_url, force=False))
         file_menu.addSeparator()
         self.add_action(file_menu, "&Quit", self.close, "Ctrl+Q")
         view = self.menuBar().addMenu("&View")

@@ -84,19 +84,6 @@ def test_every_call_from_another_thread_is_refused_and_does_nothing():
     conn.disconnect()
 
 
-def test_the_library_refuses_a_call_that_bypasses_the_package():
-    tree = make_tree()
-    api = desk._lib()
-    member = ctypes.c_int32()
-    err = _c.Error()
-    assert api.id_of_name(tree._h, b"PathSeparator", ctypes.byref(member), ctypes.byref(err)) == 0
-
-    def direct():
-        v, e = _c.Value(), _c.Error()
-        return api.get(tree._h, member.value, ctypes.byref(v), ctypes.byref(e)), e.number, v.kind
-    assert on_worker(direct) == (desk.ERR_WRONG_THREAD, desk.ERR_WRONG_THREAD, _c.EMPTY)
-
-
 def test_readers_on_other_threads_never_disturb_the_ui_threads_values():
     tree = make_tree()
     tree.PathSeparator = "/"

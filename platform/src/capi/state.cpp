@@ -9,7 +9,7 @@ namespace desk::capi {
 
 State* g_state = new State;
 
-thread_local bool t_uiThread = false;
+constinit thread_local bool t_uiThread = false;
 
 namespace {
 std::atomic<bool> g_uiThreadChosen{false};

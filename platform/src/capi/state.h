@@ -61,7 +61,7 @@ inline State& S() { return *g_state; }
 // The UI thread: the first thread that calls in (the one that chooses the platform or makes
 // the first object), for the life of the process. The objects, their platform and this state
 // are its alone; a call from any other thread is refused before it touches any of them.
-[[gnu::visibility("hidden"), gnu::tls_model("initial-exec")]] extern thread_local bool t_uiThread;
+[[gnu::visibility("hidden"), gnu::tls_model("initial-exec")]] extern constinit thread_local bool t_uiThread;
 
 // The calling thread is not (yet) known as the UI thread: 0 when it becomes it (no thread
 // called in before), otherwise DESK_E_WRONG_THREAD in the record.
