@@ -2,13 +2,27 @@
 
 #include "values.h"
 
+/* A method may wait (a Fill for its downloads, a modal menu, a message box) on work that other
+ * Python threads do, such as a picture server the host runs in a thread: the GIL is let go for
+ * it, as the ctypes path does. Property reads and writes keep it, which is what makes them
+ * fast; a call made meanwhile from another thread is refused by the interface. */
+static int32_t invoke_member(desk_object* h, int32_t id, int32_t kind, desk_value* a, int32_t n, desk_value* result,
+                             desk_error* err) {
+  if (!(kind & DESK_METHOD)) return ext.api->invoke(h, id, kind, a, n, result, err);
+  int32_t rc;
+  Py_BEGIN_ALLOW_THREADS
+  rc = ext.api->invoke(h, id, kind, a, n, result, err);
+  Py_END_ALLOW_THREADS
+  return rc;
+}
+
 PyObject* call_invoke(desk_object* h, int32_t id, int32_t kind, PyObject* const* args, Py_ssize_t n) {
   desk_value result;
   desk_error err;
   err.number = 0;
   err.text[0] = err.source[0] = '\0';
   if (n == 0) {
-    if (ext.api->invoke(h, id, kind, NULL, 0, &result, &err)) return ext_fail(&err);
+    if (invoke_member(h, id, kind, NULL, 0, &result, &err)) return ext_fail(&err);
     return values_take(&result);
   }
   if (n > INT32_MAX) return PyErr_NoMemory();
@@ -24,7 +38,7 @@ PyObject* call_invoke(desk_object* h, int32_t id, int32_t kind, PyObject* const*
     keep_done(&keep);
     return NULL;
   }
-  const int32_t rc = ext.api->invoke(h, id, kind, a, (int32_t)n, &result, &err);
+  const int32_t rc = invoke_member(h, id, kind, a, (int32_t)n, &result, &err);
   /* Every by-reference target now holds a value written by the library: each is taken back
    * (and so given back). After a failure the rest are only given back, the failure held. */
   PyObject *type = NULL, *error = NULL, *trace = NULL;

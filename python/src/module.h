@@ -5,7 +5,8 @@
  * package's: type information is read once per interface by _objects._Type (whose members are
  * this extension's Member objects) and indexed here by the interface it describes. Nothing of
  * one call is kept here: every call keeps its values and its error record on its own stack.
- * The GIL is held throughout; a control's calls run on the thread that holds it.
+ * The GIL is held through property reads and writes and let go while a method runs (call.c);
+ * a control's calls run on the UI thread alone.
  */
 #ifndef DESK_EXT_MODULE_H
 #define DESK_EXT_MODULE_H
