@@ -73,6 +73,22 @@ FIGURES = [
      r"BM_CApiGetPathSeparator", "the C++ Invoke", r"BM_InvokeGetPathSeparator"),
     ("Python: tree.BackStyle", "capi_python_bench",
      r"BM_PythonGetBackStyle", "the bare ctypes call of desk_get", r"BM_CtypesDeskGetBackStyle"),
+    ("Python on the ctypes path (DESK_PYTHON_PURE=1), Qt platform: keyed nodes added, found, removed",
+     "pyqt_python_bench", r"BM_PyDeskCtypesAddFindRemove", "PyQt6: QTreeWidget + dict",
+     r"BM_PyQt6TreeWidgetDictAddFindRemove"),
+]
+
+# (goal, program, benchmark pattern, baseline name, baseline pattern, at most this ratio): figures
+# bound by their ratio to a baseline from the same run.
+RATIO_GOALS = [
+    ("Python, Qt platform: keyed nodes added, found by key, removed (Nodes held)", "pyqt_python_bench",
+     r"BM_PyDeskAddFindRemove", "PyQt6: QTreeWidget + dict", r"BM_PyQt6TreeWidgetDictAddFindRemove", 1.5),
+    ("Python, Qt platform: the same with tree.Nodes written in each call", "pyqt_python_bench",
+     r"BM_PyDeskInlineAddFindRemove", "PyQt6: QTreeWidget + dict", r"BM_PyQt6TreeWidgetDictAddFindRemove", 1.5),
+    ("Python: node.Text", "pyqt_python_bench",
+     r"BM_PyDeskNodeText", "PyQt6: QTreeWidgetItem.text(0)", r"BM_PyQt6ItemText0", 2),
+    ("Python: tree.Sorted", "pyqt_python_bench",
+     r"BM_PyDeskTreeSorted", "PyQt6: QTreeWidget.isSortingEnabled()", r"BM_PyQt6IsSortingEnabled", 2),
 ]
 
 # (goal, program, benchmark pattern, at most this many ns): figures with an absolute bound.
@@ -137,18 +153,27 @@ def fmt_time(ns):
     return f"{ns:.3g} ns"
 
 
+def paired(runs, program, pat, base_pat):
+    """[(args, row, baseline row)] of a program's run, or the reason there are none."""
+    rows = runs.get(program)
+    if rows is None:
+        return f"not measured: {program} is not built in this run"
+    measured = {split(r["name"])[1]: r for r in rows if re.fullmatch(pat, split(r["name"])[0])}
+    baseline = {split(r["name"])[1]: r for r in rows if re.fullmatch(base_pat, split(r["name"])[0])}
+    pairs = [(a, measured[a], baseline[a]) for a in measured if a in baseline]
+    return pairs or f"not measured: no matching benchmarks in {program}"
+
+
+def versus(m, b):
+    return f"`{m['name']}` {fmt_time(time_ns(m))} vs `{b['name']}` {fmt_time(time_ns(b))}"
+
+
 def figure_rows(runs):
     out = []
     for title, program, pat, base_name, base_pat, *counter in FIGURES:
-        rows = runs.get(program)
-        if rows is None:
-            out.append((title, base_name, None, f"not measured: {program} is not built in this run"))
-            continue
-        measured = {split(r["name"])[1]: r for r in rows if re.fullmatch(pat, split(r["name"])[0])}
-        baseline = {split(r["name"])[1]: r for r in rows if re.fullmatch(base_pat, split(r["name"])[0])}
-        pairs = [(a, measured[a], baseline[a]) for a in measured if a in baseline]
-        if not pairs:
-            out.append((title, base_name, None, f"not measured: no matching benchmarks in {program}"))
+        pairs = paired(runs, program, pat, base_pat)
+        if isinstance(pairs, str):
+            out.append((title, base_name, None, pairs))
             continue
         for args, m, b in pairs:
             label = f"{title} [{args}]" if args else title
@@ -160,9 +185,21 @@ def figure_rows(runs):
                 out.append((label, base_name, m[c] / b[c],
                             f"`{m['name']}` {m[c]:.4g} {c} vs `{b['name']}` {b[c]:.4g} {c}"))
                 continue
+            out.append((label, base_name, time_ns(m) / time_ns(b), versus(m, b)))
+    return out
+
+
+def ratio_goal_rows(runs):
+    out = []
+    for title, program, pat, base_name, base_pat, bound in RATIO_GOALS:
+        pairs = paired(runs, program, pat, base_pat)
+        if isinstance(pairs, str):
+            out.append((title, base_name, f"{bound:g}", "—", pairs))
+            continue
+        for args, m, b in pairs:
             ratio = time_ns(m) / time_ns(b)
-            out.append((label, base_name, ratio,
-                        f"`{m['name']}` {fmt_time(time_ns(m))} vs `{b['name']}` {fmt_time(time_ns(b))}"))
+            out.append((f"{title} [{args}]" if args else title, base_name, f"{bound:g}", f"{ratio:.2f}",
+                        ("yes" if ratio <= bound else "no") + "; " + versus(m, b)))
     return out
 
 
@@ -221,6 +258,10 @@ def main():
     for label, base_name, ratio, detail in figure_rows(runs):
         r = f"{ratio:.2f}" if ratio is not None else "—"
         lines.append(f"| {label} | {base_name} | {r} | {detail} |")
+    lines += ["", "## Goals against a baseline", "", "| goal | baseline | at most | ratio | met |",
+              "|---|---|---:|---:|---|"]
+    for row in ratio_goal_rows(runs):
+        lines.append("| " + " | ".join(row) + " |")
     lines += ["", "## Absolute goals", "", "| goal | at most | measured | met |", "|---|---:|---:|---|"]
     for title, bound, measured, met in goal_rows(runs) + counter_goal_rows(runs):
         lines.append(f"| {title} | {bound} | {measured} | {met} |")

@@ -27,8 +27,11 @@ for src in bench/*_bench.cpp; do
   grep -q "add_executable($name " bench/CMakeLists.txt && grep -Eq "(^|\\.\\.\\. )$name(:|\$)" <<<"$targets" \
     && programs+=("$name")
 done
-# The control libraries too: the Python benchmark loads them by name.
-cmake --build "$build" -j"$(nproc)" --target "${programs[@]}" VarbelTreeview Quorvane
+# The Python package's extension, for the Python programs, where Python's headers are found, and the
+# control libraries, which the Python programs load by name.
+extension=()
+grep -Eq "(^|\.\.\. )desk_ext(:|\$)" <<<"$targets" && extension=(desk_ext)
+cmake --build "$build" -j"$(nproc)" --target "${programs[@]}" VarbelTreeview Quorvane ${extension[@]+"${extension[@]}"}
 
 rm -f "$results"/*.json
 for p in "${programs[@]}"; do
@@ -36,7 +39,8 @@ for p in "${programs[@]}"; do
   QT_QPA_PLATFORM=offscreen "$build/bench/$p" --benchmark_format=console --benchmark_out_format=json \
     --benchmark_out="$results/$p.json" ${BENCH_FILTER:+--benchmark_filter="$BENCH_FILTER"}
 done
-# The Python programs, over the libraries just built (Debian's interpreter when there is one).
+# The Python programs, over the libraries just built and the package's extension (Debian's
+# interpreter when there is one).
 py=python3
 [ -x /usr/bin/python3 ] && py=/usr/bin/python3
 case $build in /*) libs=$build ;; *) libs=$top/$build ;; esac
@@ -44,8 +48,8 @@ for src in bench/*_bench.py; do
   [ -f "$src" ] || continue
   name=$(basename "$src" .py)
   echo "== $name"
-  LD_LIBRARY_PATH="$libs/treeview:$libs/webimagelist:$libs/platform${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
-    "$py" "$src" "$results/$name.json"
+  LD_LIBRARY_PATH="$libs/treeview:$libs/webimagelist:$libs/platform:$libs/platform/qt${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
+    PYTHONPATH="$libs/python${PYTHONPATH:+:$PYTHONPATH}" "$py" "$src" "$results/$name.json"
 done
 python3 bench/report.py "$results" bench/REPORT.md
 echo "wrote bench/REPORT.md"

@@ -1,17 +1,61 @@
 """Objects of the controls, reached late-bound by member name: type information read once per
 interface, properties and methods by name, the default member, enumeration, and creation by
-class identifier. Object.__getattr__ and Object._invoke are the hot paths (a property read, a
-call); each takes one C call, on the UI thread's records (_thread.records, the thread check)."""
+class identifier.
+
+Two paths run the hot paths (a property read, a call): the compiled extension desk._ext (built
+with the libraries where Python's headers are found) and the ctypes path below, the fallback,
+which DESK_PYTHON_PURE=1 chooses. A host sees one class, Object, the same on either path: the
+type information and what is rare (enumeration, comparison, repr) are written once, here, and
+the extension reads the same type records. On the ctypes path Object.__getattr__ and
+Object._invoke are the hot paths; each takes one C call, on the UI thread's records
+(_thread.records, the thread check, which the extension asks too)."""
 import ctypes
+import importlib.machinery
+import importlib.util
+import os
+import sys
 from ctypes import byref, c_void_p
 
-from . import _c, _loader
+from . import _c, _convert, _host, _loader
 from ._convert import _Keep, _take, _to_c
 from ._errors import ERR_NAMED_ARGUMENT, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, DeskError, _check, \
     _DeskAttributeError, _error
 from ._host import HostObject
 from ._thread import records as _records
-from ._values import ByRef, Empty, Missing
+from ._values import ByRef, Empty, Integer, Missing, Single
+
+
+def _find_extension():
+    """desk._ext: beside this package (installed), else in a desk folder further on sys.path (a
+    build tree's); None when it is not built or DESK_PYTHON_PURE=1 asks for the ctypes path."""
+    if os.environ.get("DESK_PYTHON_PURE") == "1":
+        return None
+    name = __package__ + "._ext"
+    spec = importlib.util.find_spec(name)
+    for folder in [] if spec else sys.path:
+        for suffix in importlib.machinery.EXTENSION_SUFFIXES:
+            path = os.path.join(folder or os.curdir, __package__, "_ext" + suffix)
+            if os.path.isfile(path):
+                spec = importlib.util.spec_from_file_location(name, path)
+                break
+        if spec:
+            break
+    if spec is None:
+        return None
+    module = importlib.util.module_from_spec(spec)
+    sys.modules[name] = module
+    spec.loader.exec_module(module)
+    return module
+
+
+_ext = _find_extension()
+PATH = "ctypes" if _ext is None else "extension"  # the path in use
+
+# The package's UI-thread rule, as the extension asks it before it touches anything: a function
+# that raises on any thread but the UI thread.
+_thread_rule = _records
+if _ext is not None:
+    _ext.set_thread_check(_thread_rule)
 
 _api = _get = _clear = None  # the run-time's functions, at hand once the libraries load
 _string_at = ctypes.string_at
@@ -21,12 +65,31 @@ _string_at = ctypes.string_at
 def _loaded(api):
     global _api, _get, _clear
     _api, _get, _clear = api, api.get, api.value_clear
+    if _ext is not None:
+        err = _c.Error()  # the libraries load on whichever thread asks first
+        table = api.get_api(_c.VERSION, ctypes.byref(err))
+        if not table:
+            raise DeskError(err.number, err.text.decode("utf-8", "replace"), err.source.decode("utf-8", "replace"))
+        _ext.setup(api=ctypes.addressof(table.contents), object_class=Object, type_for=_type_at,
+                   error_for=_error_for, desk_error=DeskError, attribute_error=_DeskAttributeError,
+                   host_by_handle=_host._host_by_handle, object_from=_convert._object_from, host_object=HostObject,
+                   byref=ByRef, integer=Integer, single=Single, missing=Missing, empty=Empty)
+
+
+def _error_for(number, text, source):
+    """A failed call of the extension as DeskError, made as for a call on the ctypes path (a
+    Python failure inside a callback that caused it becomes its cause). On the UI thread."""
+    r = _records()
+    r.err.number, r.err.text, r.err.source = number, text, source
+    return _error(r)
 
 
 # ---------------------------------------------------------------------------------------------
 # Type information, read once per interface
 
 class _Member:
+    """A member of an interface (on the extension's path, desk._ext.Member: the same fields, read
+    by its hot paths)."""
     __slots__ = ("name", "id", "kinds", "params", "read")
 
     def __init__(self, name, id_):
@@ -64,25 +127,63 @@ class _Type:
             self.members.setdefault(mem.name, mem)
 
 
-_types = {}
+if _ext is not None:
+    _Member = _ext.Member  # noqa: F811
+
+_types = {}  # interface address -> _Type
+
+
+def _type_at(address):
+    """The type record of the interface at this address, read once."""
+    t = _types.get(address)
+    if t is None:
+        t = _types[address] = _Type(_c.InterfaceInfo.from_address(address))
+    return t
 
 
 def _type_of(h, r):
     info = _api.object_interface(h, r.ERR)
     if not info:
         raise _error(r)
-    key = ctypes.addressof(info.contents)
-    t = _types.get(key)
-    if t is None:
-        t = _types[key] = _Type(info.contents)
-    return t
+    return _type_at(ctypes.addressof(info.contents))
 
 
 # ---------------------------------------------------------------------------------------------
 # Objects of the controls
 
-class Object:
-    """An object of a control library, reached late-bound by member name."""
+class _Shared:
+    """What Object is on either path beyond its hot paths: enumeration, comparison, repr."""
+    __slots__ = ()
+
+    def __iter__(self):
+        t = self._type()
+        if t.newenum is None:
+            raise DeskError(ERR_NOT_SUPPORTED, "Object doesn't support this property or method", t.name)
+        e = self._invoke(_c.ID_NEWENUM, _c.METHOD if t.newenum.kinds & _c.METHOD else _c.GET, ())
+        while True:
+            item = ByRef(Empty)
+            if not e._invoke(_c.ID_ENUM_NEXT, _c.METHOD, (item,)):
+                return
+            yield item.value
+
+    def __eq__(self, other):
+        return isinstance(other, Object) and other._h == self._h and self._h is not None
+
+    def __hash__(self):
+        return hash(self._h)
+
+    def __bool__(self):
+        return True
+
+    def __dir__(self):
+        return sorted({m.name for m in self._type().members.values()})
+
+    def __repr__(self):
+        return "<desk.Object %s>" % (self._type().name if self._h else "(released)")
+
+
+class _CtypesObject(_Shared):
+    """Object on the ctypes path."""
     __slots__ = ("_h", "_t", "__weakref__")
 
     def __init__(self, handle):
@@ -185,32 +286,6 @@ class Object:
     def __getitem__(self, key):
         return self(*key) if isinstance(key, tuple) else self(key)
 
-    def __iter__(self):
-        t = self._type()
-        if t.newenum is None:
-            raise DeskError(ERR_NOT_SUPPORTED, "Object doesn't support this property or method", t.name)
-        e = self._invoke(_c.ID_NEWENUM, _c.METHOD if t.newenum.kinds & _c.METHOD else _c.GET, ())
-        while True:
-            item = ByRef(Empty)
-            if not e._invoke(_c.ID_ENUM_NEXT, _c.METHOD, (item,)):
-                return
-            yield item.value
-
-    def __eq__(self, other):
-        return isinstance(other, Object) and other._h == self._h and self._h is not None
-
-    def __hash__(self):
-        return hash(self._h)
-
-    def __bool__(self):
-        return True
-
-    def __dir__(self):
-        return sorted({m.name for m in self._type().members.values()})
-
-    def __repr__(self):
-        return "<desk.Object %s>" % (self._type().name if self._h else "(released)")
-
 
 def _place(member, kind, args, kwargs):
     """Positional and keyword arguments in declared order; gaps are Missing."""
@@ -247,6 +322,16 @@ class _Bound:
 
     def __repr__(self):
         return "<desk method %s>" % self.member.name
+
+
+# The one class a host sees: the extension's over the shared part, or the ctypes path's.
+_CtypesObject.__name__ = _CtypesObject.__qualname__ = "Object"
+if _ext is None:
+    Object = _CtypesObject
+else:
+    class Object(_Shared, _ext.Object):
+        """An object of a control library, reached late-bound by member name."""
+        __slots__ = ()
 
 
 # ---------------------------------------------------------------------------------------------

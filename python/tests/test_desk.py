@@ -277,3 +277,17 @@ def test_every_kind_of_collection_is_iterable_through_its_enumerator():
     with pytest.raises(desk.DeskError) as e:
         iter(tree).__next__()  # the control is not a collection
     assert e.value.number == 438
+
+
+def test_a_fill_waits_for_a_server_that_runs_in_a_thread_of_this_process():
+    # A method that waits (here for downloads) lets other Python threads run, on either path.
+    from picture_server import PictureServer
+    with PictureServer() as server:
+        images = desk.CreateObject(IMAGE_LIST)
+        for name in ("red", "green", "blue"):
+            images.ListImages.Add(name, server.url + name + ".png?in-process")
+        images.ForceDownload = True
+        images.Fill()
+        assert images.IsReady
+        assert images.ImageListControl.ListImages.Count == 3
+        assert server.requests == 3

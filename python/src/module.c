@@ -1,0 +1,187 @@
+#include "module.h"
+
+#include <string.h>
+
+#include "bound.h"
+#include "member.h"
+#include "object.h"
+
+ExtState ext;
+
+int ext_ready(void) {
+  if (ext.api) return 0;
+  PyErr_SetString(PyExc_RuntimeError, "desk._ext is not set up: the desk package sets it up when its libraries load");
+  return -1;
+}
+
+int ext_check_thread_slow(void) {
+  if (!ext.thread_check) return 0;
+  PyObject* r = PyObject_CallNoArgs(ext.thread_check);
+  if (!r) return -1;
+  Py_DECREF(r);
+  ext.ui_thread = PyThread_get_thread_ident();
+  ext.ui_thread_known = 1;
+  return 0;
+}
+
+PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source) {
+  PyObject* e = source ? PyObject_CallFunction(cls, "iOO", number, text, source)
+                       : PyObject_CallFunction(cls, "iOs", number, text, "desk");
+  if (e) {
+    PyErr_SetObject((PyObject*)Py_TYPE(e), e);
+    Py_DECREF(e);
+  }
+  return NULL;
+}
+
+PyObject* ext_raise_text(int number, const char* text, PyObject* source) {
+  PyObject* t = PyUnicode_FromString(text);
+  if (t) {
+    ext_raise(ext.desk_error, number, t, source);
+    Py_DECREF(t);
+  }
+  return NULL;
+}
+
+PyObject* ext_fail(const desk_error* err) {
+  /* The package makes the exception, so that a Python failure inside a callback that caused
+   * this one becomes its cause, as on the ctypes path. */
+  PyObject* e = PyObject_CallFunction(ext.error_for, "iyy", (int)err->number, err->text, err->source);
+  if (e) {
+    PyErr_SetObject((PyObject*)Py_TYPE(e), e);
+    Py_DECREF(e);
+  }
+  return NULL;
+}
+
+/* The records, one per interface met: a few dozen at most, found by a scan. Never freed: type
+ * information lives as long as the libraries. */
+static TypeRecord** records;
+static Py_ssize_t nrecords;
+
+static PyObject* attr_or_null(PyObject* o, const char* name) {
+  PyObject* v = PyObject_GetAttrString(o, name);
+  if (v == Py_None) Py_CLEAR(v);
+  return v;
+}
+
+TypeRecord* ext_record(const desk_interface_info* info) {
+  for (Py_ssize_t i = 0; i < nrecords; ++i)
+    if (records[i]->info == info) return records[i];
+  PyObject* address = PyLong_FromVoidPtr((void*)info);
+  if (!address) return NULL;
+  PyObject* type = PyObject_CallOneArg(ext.type_for, address);
+  Py_DECREF(address);
+  if (!type) return NULL;
+  TypeRecord* r = PyMem_Calloc(1, sizeof *r);
+  TypeRecord** grown = r ? PyMem_Realloc(records, (size_t)(nrecords + 1) * sizeof *records) : NULL;
+  if (!grown) {
+    PyMem_Free(r);
+    Py_DECREF(type);
+    PyErr_NoMemory();
+    return NULL;
+  }
+  records = grown;
+  r->info = info;
+  r->type = type;
+  r->members = PyObject_GetAttrString(type, "members");
+  r->name = PyObject_GetAttrString(type, "name");
+  r->value = r->members && r->name ? attr_or_null(type, "value") : NULL;
+  if (!r->members || !r->name || PyErr_Occurred() || !PyDict_Check(r->members) ||
+      (r->value && !PyObject_TypeCheck(r->value, &MemberType))) {
+    if (!PyErr_Occurred()) PyErr_SetString(PyExc_TypeError, "a type record needs a dict of desk._ext.Member");
+    Py_XDECREF(r->members);
+    Py_XDECREF(r->name);
+    Py_XDECREF(r->value);
+    Py_DECREF(type);
+    PyMem_Free(r);
+    return NULL;
+  }
+  records[nrecords++] = r;
+  return r;
+}
+
+static PyObject* setup(PyObject* module, PyObject* args, PyObject* kwds) {
+  (void)module;
+  unsigned long long address;
+  ExtState s;
+  memset(&s, 0, sizeof s);
+  static char* names[] = {"api", "object_class", "type_for", "error_for", "desk_error", "attribute_error",
+                          "host_by_handle", "object_from", "host_object", "byref", "integer", "single",
+                          "missing", "empty", NULL};
+  if (!PyArg_ParseTupleAndKeywords(args, kwds, "KO!OOOOO!OOOOOOO:setup", names, &address, &PyType_Type,
+                                   &s.object_class, &s.type_for, &s.error_for, &s.desk_error, &s.attribute_error,
+                                   &PyDict_Type, &s.host_by_handle, &s.object_from, &s.host_object, &s.byref,
+                                   &s.integer, &s.single, &s.missing, &s.empty))
+    return NULL;
+  const desk_api* api = (const desk_api*)(uintptr_t)address;
+  if (!api || (api->version >> 16) != DESK_C_VERSION_MAJOR || (int)(api->version & 0xFFFF) < DESK_C_VERSION_MINOR) {
+    PyErr_Format(PyExc_ImportError, "desk._ext was built for interface version %d.%d; the library provides %u.%u",
+                 DESK_C_VERSION_MAJOR, DESK_C_VERSION_MINOR, api ? api->version >> 16 : 0u,
+                 api ? api->version & 0xFFFF : 0u);
+    return NULL;
+  }
+  if (!PyType_IsSubtype(s.object_class, &ObjectBaseType)) {
+    PyErr_SetString(PyExc_TypeError, "object_class must derive from desk._ext.Object");
+    return NULL;
+  }
+  PyObject** fields[] = {(PyObject**)&s.object_class, &s.type_for, &s.error_for, &s.desk_error, &s.attribute_error,
+                         &s.host_by_handle, &s.object_from, &s.host_object, &s.byref, &s.integer, &s.single,
+                         &s.missing, &s.empty};
+  for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) Py_INCREF(*fields[i]);
+  /* What a second setup replaces stays referenced: objects made before may still use it. */
+  s.value_name = ext.value_name;
+  s.thread_check = ext.thread_check;
+  s.ui_thread = ext.ui_thread;
+  s.ui_thread_known = ext.ui_thread_known;
+  s.api = api;
+  ext = s;
+  Py_RETURN_NONE;
+}
+
+static PyObject* set_thread_check(PyObject* module, PyObject* check) {
+  (void)module;
+  if (check != Py_None && !PyCallable_Check(check)) {
+    PyErr_SetString(PyExc_TypeError, "set_thread_check takes a function or None");
+    return NULL;
+  }
+  Py_XSETREF(ext.thread_check, check == Py_None ? NULL : Py_NewRef(check));
+  ext.ui_thread_known = 0;
+  Py_RETURN_NONE;
+}
+
+static PyMethodDef module_methods[] = {
+    {"setup", (PyCFunction)(void (*)(void))setup, METH_VARARGS | METH_KEYWORDS,
+     "setup(api, object_class, type_for, error_for, desk_error, attribute_error, host_by_handle, object_from, "
+     "host_object, byref, integer, single, missing, empty): what the package hands over once its libraries load."},
+    {"set_thread_check", set_thread_check, METH_O,
+     "set_thread_check(check): check() raises the package's error on a thread other than the UI thread; "
+     "the extension asks it before it touches anything (None: no check)."},
+    {NULL, NULL, 0, NULL},
+};
+
+static struct PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    .m_name = "desk._ext",
+    .m_doc = "The compiled fast path of the desk package over desk/desk_c.h: its objects' property reads and "
+             "writes, method calls and value conversions.",
+    .m_size = -1,
+    .m_methods = module_methods,
+};
+
+PyMODINIT_FUNC PyInit__ext(void) {
+  PyTypeObject* types[] = {&MemberType, &ObjectBaseType, &BoundType};
+  for (size_t i = 0; i < sizeof types / sizeof types[0]; ++i)
+    if (PyType_Ready(types[i]) < 0) return NULL;
+  if (!ext.value_name && !(ext.value_name = PyUnicode_InternFromString("value"))) return NULL;
+  PyObject* m = PyModule_Create(&module_def);
+  if (!m) return NULL;
+  if (PyModule_AddObjectRef(m, "Object", (PyObject*)&ObjectBaseType) < 0 ||
+      PyModule_AddObjectRef(m, "Member", (PyObject*)&MemberType) < 0 ||
+      PyModule_AddObjectRef(m, "Bound", (PyObject*)&BoundType) < 0 ||
+      PyModule_AddIntConstant(m, "VERSION", (long)DESK_C_VERSION) < 0) {
+    Py_DECREF(m);
+    return NULL;
+  }
+  return m;
+}

@@ -1,0 +1,86 @@
+/* desk._ext: the compiled fast path of the desk package, over desk/desk_c.h alone.
+ *
+ * The package hands the extension what it needs once its libraries are loaded (setup in
+ * module.c): the C interface's table, its own classes and hooks. Late binding stays the
+ * package's: type information is read once per interface by _objects._Type (whose members are
+ * this extension's Member objects) and indexed here by the interface it describes. Nothing of
+ * one call is kept here: every call keeps its values and its error record on its own stack.
+ * The GIL is held through property reads and writes and let go while a method runs (call.c);
+ * a control's calls run on the UI thread alone.
+ */
+#ifndef DESK_EXT_MODULE_H
+#define DESK_EXT_MODULE_H
+
+#define PY_SSIZE_T_CLEAN
+#include <Python.h>
+
+#include "desk/desk_c.h"
+
+/* Error numbers of the platform that the extension raises itself (as _errors does). */
+enum {
+  EXT_ERR_OVERFLOW = 6,
+  EXT_ERR_TYPE_MISMATCH = 13,
+  EXT_ERR_OBJECT_NOT_SET = 91,
+  EXT_ERR_NOT_SUPPORTED = 438,
+  EXT_ERR_NAMED_ARGUMENT = 448
+};
+
+/* One interface's type record: the package's _Type and what the hot paths read of it. */
+typedef struct TypeRecord {
+  const desk_interface_info* info;
+  PyObject* type;    /* _objects._Type */
+  PyObject* members; /* its dict: name (exact, and in lower case) -> Member */
+  PyObject* value;   /* its default member, or NULL */
+  PyObject* name;    /* the interface's name: the source of its errors */
+} TypeRecord;
+
+typedef struct ExtState {
+  const desk_api* api;
+  PyTypeObject* object_class; /* desk.Object: what a handle becomes */
+  PyObject* type_for;         /* interface address -> _Type */
+  PyObject* error_for;        /* (number, text, source) -> DeskError, its cause chained */
+  PyObject* desk_error;       /* DeskError */
+  PyObject* attribute_error;  /* the DeskError that is an AttributeError too (unknown names) */
+  PyObject* host_by_handle;   /* dict: handle -> key of an object the host implements */
+  PyObject* object_from;      /* (handle, owned) -> the host's own object for such a handle */
+  PyObject* host_object;      /* HostObject */
+  PyObject* byref;            /* ByRef */
+  PyObject* integer;          /* Integer */
+  PyObject* single;           /* Single */
+  PyObject* missing;          /* Missing */
+  PyObject* empty;            /* Empty */
+  PyObject* value_name;       /* "value", interned */
+  /* The package's thread rule (set_thread_check): a function that raises its error on any
+   * thread but the UI thread, asked once on that thread and then only on another one (the UI
+   * thread is fixed for the life of the process). */
+  PyObject* thread_check;
+  unsigned long ui_thread;
+  int ui_thread_known;
+} ExtState;
+
+extern ExtState ext;
+
+int ext_check_thread_slow(void);
+
+/* 0 when called on the UI thread; otherwise -1 with the package's error set. Every entry point
+ * that reaches the C interface or the type records asks this first. */
+static inline int ext_check_thread(void) {
+  if (ext.ui_thread_known && PyThread_get_thread_ident() == ext.ui_thread) return 0;
+  return ext_check_thread_slow();
+}
+
+/* The error record of a failed call as the package's DeskError (NULL returned). */
+PyObject* ext_fail(const desk_error* err);
+
+/* A DeskError the extension raises itself; `cls` is DeskError or the attribute error; `source`
+ * NULL for "desk". */
+PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source);
+PyObject* ext_raise_text(int number, const char* text, PyObject* source);
+
+/* The type record of an interface, made on first use (NULL with an exception). */
+TypeRecord* ext_record(const desk_interface_info* info);
+
+/* 0 when setup has run; otherwise -1 with an exception. */
+int ext_ready(void);
+
+#endif
