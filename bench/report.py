@@ -30,6 +30,15 @@ FIGURES = [
      r"BM_FillCached", "decoding the same files directly", r"BM_DecodeDirectly"),
     ("Fill of 200 cached 4000x3000 JPEG photos into a 64x48 list", "picture_fill_bench",
      r"BM_FillLargeJpegs", "decoding them in full", r"BM_DecodeLargeJpegsInFull"),
+    ("Fill of 12 photos over a link of limited speed a connection (Qt, offscreen, a window kept painting)",
+     "network_fill_bench", r"BM_FillOverLink",
+     "curl --parallel --parallel-immediate --parallel-max 6 on the same URLs", r"BM_CurlParallel"),
+    ("Fill of 200 camera photos from the cache, no smaller picture first", "photo_fill_bench",
+     r"BM_FillFromCache", "djpeg decoding the same files in full", r"BM_DjpegInFull"),
+    ("Fill of 200 camera photos from a local server, no smaller picture first", "photo_fill_bench",
+     r"BM_FillFromServer", "djpeg decoding the same files in full", r"BM_DjpegInFull"),
+    ("Fill of 200 camera photos from the cache after a 64x48 picture", "photo_fill_bench",
+     r"BM_FillAfterASmallPicture", "djpeg decoding the same files in full", r"BM_DjpegInFull"),
     ("Fill of 200 small pictures over HTTPS from a local TLS server", "picture_fill_bench",
      r"BM_FillOverHttps", "the curl command line fetching the same 200 URLs in one run", r"BM_CurlCommandLineHttps"),
     ("PopUpMenus.Add (then Clear)", "popupmenus_bench",
@@ -92,6 +101,19 @@ GOALS = [
     ("Python: tree.BackStyle (ids cached per class)", "capi_python_bench", r"BM_PythonGetBackStyle", 5000),
     ("Python: tree.Sorted (ids cached per class)", "capi_python_bench", r"BM_PythonGetSorted", 5000),
     ("Python: tree.PathSeparator (ids cached per class)", "capi_python_bench", r"BM_PythonGetPathSeparator", 5000),
+]
+
+# (goal, program, benchmark pattern, counter, at most, unit): goals on a counter a benchmark
+# reports (a paired ratio, a gap, a share of a memory budget), one line per matching row.
+COUNTER_GOALS = [
+    ("Longest unpainted gap during a Fill of 12 photos over a limited link", "network_fill_bench",
+     r"BM_FillOverLink", "longest_unpainted_ms", 50, "ms"),
+    ("That Fill's time against curl --parallel-max 6, median of paired rounds", "network_fill_bench",
+     r"BM_FillOverLink", "paired_ratio_to_curl", 1.3, "x"),
+    ("Fill of 200 camera photos against djpeg in full, median of paired rounds", "photo_fill_bench",
+     r"BM_Fill\w*", "paired_ratio_to_djpeg", 0.35, "x"),
+    ("Peak RSS of that Fill against 1.5x the photos' bytes + 100 MB", "photo_fill_bench",
+     r"BM_Fill\w*", "peak_share_of_budget", 1.0, "x"),
 ]
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -193,6 +215,20 @@ def goal_rows(runs):
     return out
 
 
+def counter_goal_rows(runs):
+    out = []
+    for title, program, pat, counter, bound, unit in COUNTER_GOALS:
+        rows = [r for r in runs.get(program, []) if re.fullmatch(pat, split(r["name"])[0]) and counter in r]
+        if not rows:
+            out.append((title, f"{bound:g} {unit}", "—", "not measured"))
+        for r in rows:
+            v = r[counter]
+            label = f" ({r['label']})" if r.get("label") else ""
+            out.append((f"{title} `{r['name']}`{label}", f"{bound:g} {unit}", f"{v:.3g} {unit}",
+                        "yes" if v <= bound else "no"))
+    return out
+
+
 def counters(row):
     skip = {"name", "family_index", "per_family_instance_index", "run_name", "run_type", "repetitions",
             "repetition_index", "threads", "iterations", "real_time", "cpu_time", "time_unit",
@@ -227,7 +263,7 @@ def main():
     for row in ratio_goal_rows(runs):
         lines.append("| " + " | ".join(row) + " |")
     lines += ["", "## Absolute goals", "", "| goal | at most | measured | met |", "|---|---:|---:|---|"]
-    for title, bound, measured, met in goal_rows(runs):
+    for title, bound, measured, met in goal_rows(runs) + counter_goal_rows(runs):
         lines.append(f"| {title} | {bound} | {measured} | {met} |")
     lines += ["", "## Every measurement", "",
               "| program | benchmark | time per iteration | items/s | counters |", "|---|---|---:|---:|---|"]

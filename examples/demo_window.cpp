@@ -1,13 +1,15 @@
 // The demo host as a real window: the tree control and the web image list on the Qt
 // platform, loaded by class identifier and driven only through their dispatch interfaces.
 //
-//   demo_window [--screenshot FILE] [--settings FILE]
+//   demo_window [--screenshot FILE] [--settings FILE] [--slow]
 //
-// It serves the sample pictures on a local port, fills the web image list from there, hands
-// the image list to the tree, builds nodes that show the pictures, and declares a context
-// menu. A right-button MouseUp asks DoHitTest for the node under the mouse and shows the
-// menu; so do the Menu key and Shift+F10 for the selected node. The chosen item (onMenuClick)
-// and the node appear in the status line.
+// It serves the sample pictures on a local port, builds nodes that show them, hands the web
+// image list to the tree, shows the window and fills the list from the server: the status
+// line counts the pictures as they arrive ("n of N pictures") and the nodes show each one
+// once it is there. --slow serves them at 2 KB/s, so that a person can watch the window stay
+// alive while it fills. The context menu: a right-button MouseUp asks DoHitTest for the node
+// under the mouse and shows the menu; so do the Menu key and Shift+F10 for the selected node.
+// The chosen item (onMenuClick) and the node appear in the status line.
 //
 // The tree control's settings are read from the settings file at start (a new control when
 // there is none) and written back on exit.
@@ -36,6 +38,7 @@
 #include "desk/component.h"
 #include "desk/dispatch.h"
 #include "desk/events.h"
+#include "desk/http.h"
 #include "desk/platform.h"
 #include "desk/property_bag.h"
 #include "desk/qt_platform.h"
@@ -64,6 +67,7 @@ struct Options {
   QString screenshot;  // empty: stay open
   QString settings;
   bool unattended = false;
+  bool slow = false;
 };
 
 Options ParseArgs(int argc, char** argv) {
@@ -72,8 +76,9 @@ Options ParseArgs(int argc, char** argv) {
     const bool hasValue = i + 1 < argc;
     if (!std::strcmp(argv[i], "--screenshot") && hasValue) o.screenshot = QString::fromLocal8Bit(argv[++i]);
     else if (!std::strcmp(argv[i], "--settings") && hasValue) o.settings = QString::fromLocal8Bit(argv[++i]);
+    else if (!std::strcmp(argv[i], "--slow")) o.slow = true;
     else if (!std::strcmp(argv[i], "--help")) {
-      std::printf("usage: demo_window [--screenshot FILE] [--settings FILE]\n");
+      std::printf("usage: demo_window [--screenshot FILE] [--settings FILE] [--slow]\n");
       std::exit(0);
     }
   }
@@ -94,6 +99,8 @@ class DemoWindow {
   }
 
   desk::Control* control() const { return dynamic_cast<desk::Control*>(tree_.get()); }
+  // Unattended: every status line is printed too.
+  void EchoStatus(bool on) { echo_ = on; }
 
   // The control's settings: the saved ones, or a new control's with the demo's look. A file
   // that cannot be read is kept aside, never overwritten.
@@ -130,22 +137,41 @@ class DemoWindow {
     std::printf("demo_window: %s\n", desk_demo::WriteSettings(path.toStdString(), *bag, canSave_).c_str());
   }
 
-  // Lists the pictures in the web image list, fills it and gives it to the tree. Returns
-  // the keys that made it into the image list.
-  std::vector<std::u16string> FillPictures(const std::vector<std::pair<std::u16string, std::u16string>>& entries) {
+  // Lists the pictures in the web image list and gives the list to the tree, still empty.
+  void ListPictures(const std::vector<std::pair<std::u16string, std::u16string>>& entries) {
     Ref<desk::Object> list = Call(images_, u"ListImages", InvokeKind::Get).ToObject();
     for (const auto& [name, url] : entries) Call(list, u"Add", InvokeKind::Method, {Variant::String(name), Variant::String(url)});
     Call(images_, u"ForceDownload", InvokeKind::Let, {Variant::Bool(true)});  // always from the server
+    Call(tree_, u"ImageList", InvokeKind::Set, {Variant::Object(ImageList())});
+  }
+
+  // Fills the web image list with the window on screen: a timer (which runs while Fill waits
+  // for the network) counts the pictures in the status line and lets the tree draw the new
+  // ones. Returns the keys that made it into the image list.
+  std::vector<std::u16string> FillPictures(int32_t listed) {
+    Ref<desk::Object> pictures = Call(ImageList(), u"ListImages", InvokeKind::Get).ToObject();
+    auto count = [&] { return Call(pictures, u"Count", InvokeKind::Get).ToLong(); };
+    int32_t shown = 0;
+    QTimer progress;
+    QObject::connect(&progress, &QTimer::timeout, [&] {
+      const int32_t n = count();
+      if (n == shown) return;
+      shown = n;
+      Status(QStringLiteral("%1 of %2 pictures").arg(n).arg(listed));
+      Call(tree_, u"Refresh", InvokeKind::Method);
+    });
+    Status(QStringLiteral("0 of %1 pictures").arg(listed));
+    progress.start(50);
     Call(images_, u"Fill", InvokeKind::Method);
-    Ref<desk::Object> imageList = Call(images_, u"ImageListControl", InvokeKind::Get).ToObject();
-    Call(tree_, u"ImageList", InvokeKind::Set, {Variant::Object(imageList)});
+    progress.stop();
+    // Given again: the tree takes its picture size from the list's first picture.
+    Call(tree_, u"ImageList", InvokeKind::Set, {Variant::Object(ImageList())});
     std::vector<std::u16string> keys;
-    Ref<desk::Object> pictures = Call(imageList, u"ListImages", InvokeKind::Get).ToObject();
-    const int32_t n = Call(pictures, u"Count", InvokeKind::Get).ToLong();
-    for (int32_t i = 1; i <= n; ++i) {
+    for (int32_t i = 1, n = count(); i <= n; ++i) {
       Ref<desk::Object> p = Call(pictures, u"Item", InvokeKind::Method, {Variant::Long(i)}).ToObject();
       keys.push_back(Call(p, u"Key", InvokeKind::Get).ToString());
     }
+    Status(QStringLiteral("%1 of %2 pictures. %3").arg(keys.size()).arg(listed).arg(readyNote_));
     return keys;
   }
 
@@ -187,9 +213,10 @@ class DemoWindow {
     layout->addWidget(label);
     layout->addWidget(desk::ControlWidget(*tree_), 1);
     window_.setCentralWidget(central);
-    window_.statusBar()->showMessage(
-        settingsNote_.isEmpty() ? QStringLiteral("Right-click a node, or press the Menu key or Shift+F10, for its menu.")
-                                : settingsNote_);
+    readyNote_ = settingsNote_.isEmpty()
+                     ? QStringLiteral("Right-click a node, or press the Menu key or Shift+F10, for its menu.")
+                     : settingsNote_;
+    window_.statusBar()->showMessage(readyNote_);
     window_.resize(520, 400);
     cookie_ = control()->Advise(desk::MakeRef<desk::FunctionSink>(
         [this](desk::DispId id, std::vector<Variant>& args) { OnEvent(id, args); }));
@@ -199,7 +226,11 @@ class DemoWindow {
   QMainWindow& Window() { return window_; }
 
  private:
-  void Status(const QString& s) { window_.statusBar()->showMessage(s); }
+  void Status(const QString& s) {
+    window_.statusBar()->showMessage(s);
+    if (echo_) std::printf("demo_window: status: %s\n", s.toLocal8Bit().constData()), std::fflush(stdout);
+  }
+  Ref<desk::Object> ImageList() { return Call(images_, u"ImageListControl", InvokeKind::Get).ToObject(); }
 
   static QString TextOf(const Ref<desk::Object>& node) {
     return node ? Q(Call(node, u"Text", InvokeKind::Get).ToString()) : QStringLiteral("(no node)");
@@ -269,6 +300,8 @@ class DemoWindow {
   int cookie_ = 0;
   bool canSave_ = true;
   QString settingsNote_;  // what became of an unreadable settings file, for the status line
+  QString readyNote_;     // the status line once the window is ready
+  bool echo_ = false;
   QMainWindow window_;
 };
 
@@ -306,11 +339,13 @@ int main(int argc, char** argv) {
       return 1;
     }
     DemoWindow demo(tree, images);
+    demo.EchoStatus(opt.unattended);
     demo.LoadSettings(opt.settings);
 
     std::vector<std::pair<std::u16string, std::u16string>> entries;
     QString intro;
     desk_demo::SampleServer server;
+    if (opt.slow) server.Pace(2048);
     if (server.Start()) {
       const auto urls = server.Urls();
       const auto& pictures = desk_demo::BundledPictures();
@@ -322,10 +357,14 @@ int main(int argc, char** argv) {
     } else {
       intro = QStringLiteral("The picture server did not start: the tree shows no pictures.");
     }
-    const std::vector<std::u16string> keys = entries.empty() ? std::vector<std::u16string>{} : demo.FillPictures(entries);
-    demo.BuildNodes(keys);
+    std::vector<std::u16string> names;
+    for (const auto& e : entries) names.push_back(e.first);
+    demo.ListPictures(entries);
+    demo.BuildNodes(names);
     demo.DeclareMenu();
     demo.Show(QStringLiteral("Tree control on Qt"), intro);
+    const std::vector<std::u16string> keys =
+        entries.empty() ? std::vector<std::u16string>{} : demo.FillPictures(static_cast<int32_t>(entries.size()));
 
     if (opt.unattended) {
       // Let the window lay itself out and paint once before it is captured.
@@ -342,6 +381,9 @@ int main(int argc, char** argv) {
       status = QApplication::exec();
     }
     demo.SaveSettings(opt.settings);
+    // The connections the client keeps close first: the server then stops without waiting
+    // for them to time out.
+    desk::http::SetClient(nullptr);
   } catch (const desk::Error& e) {
     std::fprintf(stderr, "demo_window: error %d: %s\n", e.Number(), desk::U8(e.Description()).c_str());
     status = 1;

@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "sample_pictures.h"  // generated at build time from examples/pictures
@@ -25,6 +27,7 @@ struct SampleServer::Impl {
   std::thread thread;
   int port = 0;
   std::atomic<int> requests{0};
+  size_t pace = 0;
 };
 
 SampleServer::SampleServer(std::vector<SamplePicture> pictures) : impl_(std::make_unique<Impl>()) {
@@ -32,12 +35,20 @@ SampleServer::SampleServer(std::vector<SamplePicture> pictures) : impl_(std::mak
   for (const auto& p : impl_->pictures) {
     impl_->server.Get("/pictures/" + p.name, [this, &p](const httplib::Request&, httplib::Response& res) {
       ++impl_->requests;
-      res.set_content(p.bytes, p.type.c_str());
+      if (impl_->pace == 0) return res.set_content(p.bytes, p.type.c_str());
+      // A tenth of a second's worth at a time.
+      const size_t piece = std::max<size_t>(1, impl_->pace / 10);
+      res.set_content_provider(p.bytes.size(), p.type.c_str(), [&p, piece](size_t offset, size_t, httplib::DataSink& sink) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return sink.write(p.bytes.data() + offset, std::min(piece, p.bytes.size() - offset));
+      });
     });
   }
 }
 
 SampleServer::~SampleServer() { Stop(); }
+
+void SampleServer::Pace(size_t bytesPerSecond) { impl_->pace = bytesPerSecond; }
 
 bool SampleServer::Start() {
   if (impl_->thread.joinable()) return true;

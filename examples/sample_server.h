@@ -25,6 +25,9 @@ class SampleServer {
   SampleServer(const SampleServer&) = delete;
   SampleServer& operator=(const SampleServer&) = delete;
 
+  // Each picture is sent at most `bytesPerSecond` a connection (0, the default: at once), so
+  // that a person can watch a window fill. Set before Start.
+  void Pace(size_t bytesPerSecond);
   // Binds 127.0.0.1 on a free port and serves on a thread of its own. False when the port
   // cannot be bound.
   bool Start();

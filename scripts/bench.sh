@@ -27,10 +27,11 @@ for src in bench/*_bench.cpp; do
   grep -q "add_executable($name " bench/CMakeLists.txt && grep -Eq "(^|\\.\\.\\. )$name(:|\$)" <<<"$targets" \
     && programs+=("$name")
 done
-# The Python package's extension, for the Python programs, where Python's headers are found.
+# The Python package's extension, for the Python programs, where Python's headers are found, and the
+# control libraries, which the Python programs load by name.
 extension=()
 grep -Eq "(^|\.\.\. )desk_ext(:|\$)" <<<"$targets" && extension=(desk_ext)
-cmake --build "$build" -j"$(nproc)" --target "${programs[@]}" ${extension[@]+"${extension[@]}"}
+cmake --build "$build" -j"$(nproc)" --target "${programs[@]}" VarbelTreeview Quorvane ${extension[@]+"${extension[@]}"}
 
 rm -f "$results"/*.json
 for p in "${programs[@]}"; do

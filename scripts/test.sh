@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, then the same suite under AddressSanitizer
-# and UndefinedBehaviorSanitizer (LeakSanitizer on), then every fuzz target over its kept
+# and UndefinedBehaviorSanitizer (LeakSanitizer on), then the tests of the code that runs on
+# several threads (the HTTP client's transfers, the picture decoders, the Fill that waits for
+# them: webimagelist_tests) under ThreadSanitizer, then every fuzz target over its kept
 # corpus and for FUZZ_SECONDS each (default 45). Installs missing Debian packages first.
 # Warnings are errors here (DESK_WERROR), as in CI; a user's own build never fails on one.
 # The sanitizer build is made with clang and also holds the fuzz targets, so that the
@@ -27,5 +29,11 @@ run_suite build/test
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build (clang, with the fuzz targets)"
 CC=clang CXX=clang++ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   run_suite build/asan -DDESK_SANITIZE=ON -DDESK_FUZZ=ON -DDESK_BUILD_EXAMPLES=OFF
+echo "== ThreadSanitizer build (clang; the threaded code's tests only)"
+CC=clang CXX=clang++ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDESK_BUILD_BENCH=OFF -DDESK_WERROR=ON \
+  -DDESK_TSAN=ON -DDESK_WITH_QT=OFF -DDESK_BUILD_EXAMPLES=OFF >build/tsan.configure.log 2>&1 \
+  || { cat build/tsan.configure.log; exit 1; }
+cmake --build build/tsan -j"$jobs" --target webimagelist_tests
+TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/tsan/tests/webimagelist/webimagelist_tests
 echo "== fuzz targets: kept corpus, then ${FUZZ_SECONDS:-45}s each"
 FUZZ_BUILD_DIR=build/asan FUZZ_SECONDS=${FUZZ_SECONDS:-45} bash scripts/fuzz.sh

@@ -74,4 +74,6 @@ void HeadlessPlatform::DoEvents() {
   if (onDoEvents) onDoEvents();
 }
 
+void HeadlessPlatform::ProcessPaintAndTimers(int32_t) { ++paintAndTimersCount; }
+
 }  // namespace desk

@@ -5,7 +5,7 @@ python/tests/test_c_declarations.py holds these rows against the header."""
 from ctypes import (CFUNCTYPE, POINTER, Structure, Union, c_char, c_char_p, c_double, c_float, c_int16,
                     c_int32, c_int64, c_size_t, c_uint16, c_uint32, c_void_p)
 
-VERSION = (1 << 16) | 1  # the interface version this package was written for
+VERSION = (1 << 16) | 2  # the interface version this package was written for
 
 EMPTY, MISSING, INTEGER, LONG, SINGLE, DOUBLE, BOOLEAN, STRING, OBJECT, BYREF, ANY = range(11)
 GET, LET, SET, METHOD = 1, 2, 4, 8
@@ -124,6 +124,7 @@ TABLE = [
     ("widget", c_int32, [c_void_p, _P(c_void_p), _E]),
     ("post", c_int32, [POST_FN, c_void_p, _E]),
     ("ui_thread", c_int32, [_E]),
+    ("set_picture_cache_bytes", c_int32, [c_size_t, _E]),
 ]
 
 

@@ -112,6 +112,21 @@ TEST(DemoWindow, ScreenshotShowsTheNodesAndTheirPictures) {
   EXPECT_TRUE(again.out.contains("settings read from " + settings)) << again.out.toStdString();
 }
 
+// Served slowly, the pictures arrive one by one while the window is on screen, and the status
+// line counts them.
+TEST(DemoWindow, StatusLineCountsThePicturesAsTheyArrive) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  DemoRun run = RunDemo({"--slow", "--screenshot", dir.filePath("shot.png"), "--settings", dir.filePath("tree.json")});
+  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  const qsizetype none = run.out.indexOf("status: 0 of 5 pictures"), all = run.out.indexOf("status: 5 of 5 pictures");
+  ASSERT_GE(none, 0) << run.out.toStdString();
+  ASSERT_GT(all, none) << run.out.toStdString();
+  int between = 0;
+  for (int n = 1; n < 5; ++n) between += run.out.indexOf(QStringLiteral("status: %1 of 5 pictures").arg(n)) > none;
+  EXPECT_GE(between, 1) << "no picture was counted before the last: " << run.out.toStdString();
+}
+
 // At twice the density (QT_SCALE_FACTOR=2) the screenshot has twice the pixels, and each
 // picture with the pixels for it is in it at the device's size, 64x64, pixel for pixel as
 // its own bytes decode at that size.

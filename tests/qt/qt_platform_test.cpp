@@ -5,6 +5,10 @@
 #include <QImageWriter>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
+#if defined(DESK_QT_GUI_PRIVATE)
+#include <qpa/qwindowsysteminterface.h>
+#endif
 #include <cstdlib>
 #include <set>
 
@@ -314,6 +318,40 @@ TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevices
   const Ref<desk::Picture> board = list->Find(u"board");
   EXPECT_TRUE(foundIn("board row", imageOf(board->pixels, 32, 32).scaled(64, 64))) << "a picture without more pixels";
 }
+
+#if defined(DESK_QT_GUI_PRIVATE)
+// What a control's wait lets through (bytes on the way, a picture decoding): timers run and the
+// window paints, while a user's click stays queued for the next DoEvents, a documented
+// dispatch point.
+TEST(QtPlatformWait, PaintsAndRunsTimersAndHoldsInputForDoEvents) {
+  auto platform = desk::MakeQtPlatform();
+  struct Window : QWidget {
+    int paints = 0, presses = 0;
+    void paintEvent(QPaintEvent*) override { ++paints; }
+    void mousePressEvent(QMouseEvent*) override { ++presses; }
+  } w;
+  w.resize(60, 40);
+  w.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+  QApplication::processEvents();
+  int ticks = 0;
+  QTimer::singleShot(0, &w, [&] { ++ticks; });
+  w.paints = 0;
+  w.update();
+  const QPointF at(5, 5);
+  QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+      w.windowHandle(), at, w.mapToGlobal(at), Qt::LeftButton, Qt::LeftButton, QEvent::MouseButtonPress);
+  platform->ProcessPaintAndTimers(20);
+  EXPECT_EQ(ticks, 1);
+  EXPECT_GE(w.paints, 1);
+  EXPECT_EQ(w.presses, 0) << "a click reached the window inside the wait";
+  platform->DoEvents();
+  EXPECT_EQ(w.presses, 1);
+  QWindowSystemInterface::handleMouseEvent<QWindowSystemInterface::AsynchronousDelivery>(
+      w.windowHandle(), at, w.mapToGlobal(at), Qt::NoButton, Qt::LeftButton, QEvent::MouseButtonRelease);
+  platform->DoEvents();
+}
+#endif
 
 }  // namespace
 }  // namespace desk_qt_test

@@ -33,6 +33,27 @@ inline std::vector<uint8_t> PatternRgb(int w, int h, unsigned seed, int noise = 
   return rgb;
 }
 
+// w x h RGB bytes that compress as a camera photo does at JPEG quality 90 (about 0.85 bits a
+// pixel): the gradients and grain of PatternRgb, under rectangles of shifted colour with
+// hard edges.
+inline std::vector<uint8_t> PhotoRgb(int w, int h, unsigned seed) {
+  std::vector<uint8_t> rgb = PatternRgb(w, h, seed, 4);
+  std::mt19937 rng(seed * 7919u + 1);
+  for (int k = 0; k < 40; ++k) {
+    const int x0 = static_cast<int>(rng() % static_cast<unsigned>(w)), y0 = static_cast<int>(rng() % static_cast<unsigned>(h));
+    const int bw = 50 + static_cast<int>(rng() % static_cast<unsigned>(w / 4)), bh = 50 + static_cast<int>(rng() % static_cast<unsigned>(h / 4));
+    int shift[3];
+    for (int& d : shift) d = static_cast<int>(rng() % 121) - 60;
+    for (int y = y0; y < std::min(h, y0 + bh); ++y)
+      for (int x = x0; x < std::min(w, x0 + bw); ++x)
+        for (int c = 0; c < 3; ++c) {
+          uint8_t& v = rgb[(static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x)) * 3 + static_cast<size_t>(c)];
+          v = static_cast<uint8_t>(std::clamp(v + shift[c], 0, 255));
+        }
+  }
+  return rgb;
+}
+
 // libjpeg's compressor over rows that `row(y)` gives, `components` bytes a pixel.
 template <class Row>
 std::string WriteJpeg(int w, int h, int components, J_COLOR_SPACE space, int quality, Row row) {

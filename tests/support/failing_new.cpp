@@ -3,11 +3,12 @@
 #include <cstdlib>
 #include <new>
 
-// GCC names the address sanitizer with a macro, clang through __has_feature.
-#if defined(__SANITIZE_ADDRESS__)
+// GCC names the address and thread sanitizers with macros, clang through __has_feature. Both
+// bring an operator new of their own.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define DESK_TEST_ASAN 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
 #define DESK_TEST_ASAN 1
 #endif
 #endif

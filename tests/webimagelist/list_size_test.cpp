@@ -4,7 +4,9 @@
 
 #include <cstdlib>
 
+#include "desk/desk_c.h"
 #include "desk/imagelist.h"
+#include "desk/text.h"
 #include "desk/picture_loader.h"
 #include "support/encode.h"
 
@@ -120,6 +122,51 @@ TEST(ListSize, EveryPictureIsShownAtTheFirstPicturesSize) {
   EXPECT_EQ(list->Images().ImageHeight(), 0);
   add(u"c", 20, 10);
   EXPECT_EQ(list->Images().ImageHeight(), 10);
+}
+
+// Photos into a list sized by the first of them, no smaller picture first: the list keeps
+// their bytes, and drawing all 200 at two sizes (the list's own, and a small one) keeps the
+// decoded pixels within the cache's bound, set through the C interface. Pixels that fell out
+// come back when drawn again; a size larger than the bound is made and not kept.
+TEST(ListSize, DrawnPhotosStayWithinTheCacheBound) {
+  const size_t before = desk::PictureCacheBytes();
+  constexpr size_t kBound = 3 * 1024 * 1024;
+  desk_error err{};
+  ASSERT_EQ(desk_get_api(DESK_C_VERSION, &err)->set_picture_cache_bytes(kBound, &err), 0);
+  EXPECT_EQ(desk::PictureCacheBytes(), kBound);
+  std::vector<std::string> photos;
+  for (unsigned i = 0; i < 8; ++i) photos.push_back(testenv::EncodeJpeg(testenv::PatternRgb(640, 480, i + 1), 640, 480));
+  auto list = desk::MakeRef<desk::ImageList>();
+  for (int i = 0; i < 200; ++i) {
+    const std::string& b = photos[static_cast<size_t>(i) % photos.size()];
+    list->Images().Add(desk::Variant::Missing(), desk::Variant::String(u"p" + desk::DecimalText(i)),
+                       desk::Variant::Object(desk::OpenPicture(std::vector<uint8_t>(b.begin(), b.end()))));
+  }
+  EXPECT_EQ(list->Images().ImageWidth(), 640);
+  EXPECT_LE(desk::PictureCacheUsedBytes(), kBound);
+  const std::vector<uint32_t> firstIcon = list->Images().At(0)->PixelsAt(64, 48)->pixels;
+  size_t most = 0;
+  for (int i = 0; i < 200; ++i) {
+    const desk::Ref<desk::ListImage>& e = list->Images().At(static_cast<size_t>(i));
+    const Ref<desk::Picture> icon = e->PixelsAt(64, 48), shown = e->Image();
+    ASSERT_EQ(icon->pixels.size(), 64u * 48u);
+    ASSERT_EQ(shown->pixels.size(), 640u * 480u);
+    most = std::max(most, desk::PictureCacheUsedBytes());
+  }
+  EXPECT_LE(most, kBound);
+  EXPECT_GT(most, kBound / 2) << "the cache kept next to nothing";
+  // The first icon fell out long ago: decoded again from the bytes, it is the same picture.
+  const std::string& b0 = photos[0];
+  EXPECT_LE(WorstChannel(list->Images().At(0)->PixelsAt(64, 48)->pixels, firstIcon), 8);
+  EXPECT_LE(WorstChannel(list->Images().At(0)->Image()->pixels, desk::DecodePixels(Bytes(b0)).pixels), 0);
+  // Lowered below one picture: it goes at once, and a picture of that size is made but not kept.
+  ASSERT_EQ(desk_set_picture_cache_bytes(100 * 1024, &err), 0);
+  EXPECT_LE(desk::PictureCacheUsedBytes(), 100u * 1024);
+  EXPECT_EQ(list->Images().At(1)->Image()->pixels.size(), 640u * 480u);
+  EXPECT_LE(desk::PictureCacheUsedBytes(), 100u * 1024);
+  list.reset();
+  EXPECT_EQ(desk::PictureCacheUsedBytes(), 0u) << "a list that went left its pixels behind";
+  desk::SetPictureCacheBytes(before);
 }
 
 }  // namespace

@@ -82,12 +82,16 @@ std::u16string httpImage::FileName() const {
   return Trap(kModule, u"FileName", [&] {
     // Splitting an empty text gives no pieces at all, so there is no last one.
     if (mvarhttpImageURL_.empty()) desk::Raise(desk::Err::SubscriptOutOfRange);
-    const size_t slash = mvarhttpImageURL_.rfind(u'/');
-    return slash == std::u16string::npos ? mvarhttpImageURL_ : mvarhttpImageURL_.substr(slash + 1);
+    return LastPiece(mvarhttpImageURL_);
   });
 }
 
-bool httpImage::DownloadFile(bool forceDownload) {
+std::u16string httpImage::LastPiece(const std::u16string& url) {
+  const size_t slash = url.rfind(u'/');
+  return slash == std::u16string::npos ? url : url.substr(slash + 1);
+}
+
+bool httpImage::DownloadFile(bool forceDownload, FillAhead* ahead) {
   desk::Ref<httpImage> keep(this);  // the host may release the entry at a dispatch point
   return Trap(kModule, u"DownloadFile", [&] {
     const std::u16string url = httpImageURL();
@@ -95,7 +99,7 @@ bool httpImage::DownloadFile(bool forceDownload) {
     // would only report the same entry again for the empty name.
     if (url.empty()) return FileName(), false;
     const std::u16string fileName = FileName();
-    return !mdlInternet::DownloadFile(url, fileName, forceDownload).empty();
+    return !mdlInternet::DownloadFile(url, fileName, forceDownload, ahead).empty();
   });
 }
 

@@ -107,4 +107,15 @@ void httpImages::Clear() {
   mCol_ = std::move(fresh);
 }
 
+std::vector<desk::Ref<httpImage>> httpImages::Entries() const {
+  std::vector<desk::Ref<httpImage>> out;
+  if (!mCol_) return out;
+  out.reserve(static_cast<size_t>(mCol_->Count()));
+  for (size_t i = 0; i < static_cast<size_t>(mCol_->Count()); ++i) {
+    const desk::Variant& v = mCol_->At(i);
+    out.push_back(v.Type() == desk::VarType::Object ? desk::RefCast<httpImage>(v.RawObject()) : nullptr);
+  }
+  return out;
+}
+
 }  // namespace Quorvane

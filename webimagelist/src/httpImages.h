@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "httpImage.h"
 #include "desk/collection.h"
@@ -39,6 +40,8 @@ class httpImages : public desk::Dispatchable<httpImages> {
   desk::Ref<desk::Object> NewEnum();
   // Replaces the entries with none; entries held elsewhere stay usable. Traps nothing.
   void Clear();
+  // The entries in order, as an enumeration started now walks them. Traps nothing.
+  std::vector<desk::Ref<httpImage>> Entries() const;
 
  private:
   desk::Ref<desk::Collection> mCol_;

@@ -3,9 +3,11 @@
 #include <sys/mman.h>
 
 #include <climits>
-#include <new>
 #include <cstring>
+#include <new>
+#include <optional>
 
+#include "fill_ahead.h"
 #include "mdlError.h"
 #include "desk/error.h"
 #include "desk/http.h"
@@ -149,11 +151,13 @@ void Body::Append(std::string_view bytes) {
 
 void Body::Clear() {
   blocks_.clear();
+  whole_.reset();
   size_ = 0;
 }
 
 std::vector<std::span<const uint8_t>> Body::Pieces() const {
   std::vector<std::span<const uint8_t>> out;
+  if (whole_ && !whole_->empty()) out.emplace_back(whole_->data(), whole_->size());
   for (const auto& b : blocks_)
     if (b.used) out.emplace_back(b.data, b.used);
   return out;
@@ -161,25 +165,34 @@ std::vector<std::span<const uint8_t>> Body::Pieces() const {
 
 std::string Body::ToString() const {
   std::string s;
+  if (whole_) s.assign(whole_->begin(), whole_->end());
   for (const auto& b : blocks_) s.append(reinterpret_cast<const char*>(b.data), b.used);
   return s;
 }
 
-Body GetUrlContent(const std::u16string& url) {
+Body GetUrlContent(const std::u16string& url, FillAhead* ahead) {
   Body body;
   desk::CurrentPlatform().DoEvents();
   // The client is held for the whole call: a host may install another one at a dispatch point.
   std::shared_ptr<desk::http::Client> client = desk::http::SharedClient();
   std::unique_ptr<desk::http::Session> session = client->OpenSession(kUserAgent);
   desk::CurrentPlatform().DoEvents();
-  std::unique_ptr<desk::http::Request> request = session->OpenUrl(desk::U8(url));
-  for (;;) {
-    uint8_t* piece = body.Reserve(kReadPiece);
-    const size_t n = request->Read(piece, kReadPiece);
-    if (n == 0) break;
-    body.Commit(n);
+  const std::string url8 = desk::U8(url);
+  std::optional<Body> fetched;
+  if (ahead) fetched = ahead->Fetch(client, *session, url8);
+  bool whole = true;
+  if (fetched) {
+    body = std::move(*fetched);
+  } else {
+    std::unique_ptr<desk::http::Request> request = session->OpenUrl(url8);
+    for (;;) {
+      uint8_t* piece = body.Reserve(kReadPiece);
+      const size_t n = request->Read(piece, kReadPiece);
+      if (n == 0) break;
+      body.Commit(n);
+    }
+    whole = request->Succeeded();
   }
-  const bool whole = request->Succeeded();
   desk::CurrentPlatform().DoEvents();
   // A body cut short, refused by its status or over the cap is no body at all.
   if (!whole) body.Clear();
@@ -215,7 +228,8 @@ bool IsCacheFileName(std::u16string_view fileName) {
   return bytes <= NAME_MAX;
 }
 
-std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force) {
+std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force,
+                            FillAhead* ahead) {
   return mdlError::Trap(kModule, u"DownloadFile", [&]() -> std::u16string {
     std::shared_ptr<desk::FileSystem> fs = detail::SharedFileSystem();
     if (!fs) desk::Raise(desk::Err::ObjectNotSet);
@@ -225,7 +239,7 @@ std::u16string DownloadFile(const std::u16string& url, const std::u16string& fil
     const std::u16string path = fs->TempFolder() + u"/" + fileName;
     const bool exists = fs->FileExists(path);
     if (!force && exists) return u"True";
-    Body body = GetUrlContent(url);
+    Body body = GetUrlContent(url, ahead);
     if (IsPageContainsError(body) || body.size() < 1) return u"";
     fs->ReplaceFile(path, body.Pieces());
     return path;

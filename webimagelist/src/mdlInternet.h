@@ -4,7 +4,9 @@
 // until a 0-byte read, letting the platform dispatch pending messages before the session
 // opens, before the URL opens and after the read loop (desk::Platform::DoEvents, where the
 // host may run code). DownloadFile ties it to the cache file: temporary folder, "/", the
-// file name.
+// file name. Inside a Fill the body comes instead from a transfer that runs by itself (one
+// started ahead of the walk, or now) while the window paints (FillAhead); the dispatch
+// points stay where they are.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +15,10 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+namespace Quorvane {
+class FillAhead;
+}
 
 namespace Quorvane::mdlInternet {
 
@@ -23,6 +29,9 @@ inline constexpr size_t kReadPiece = 2048;
 // stays close to the body's size, and appending is linear.
 class Body {
  public:
+  Body() = default;
+  // A body that arrived whole in one buffer, shared with whoever else reads it.
+  explicit Body(std::shared_ptr<const std::vector<uint8_t>> whole) : whole_(std::move(whole)), size_(whole_->size()) {}
   size_t size() const { return size_; }
   // Room for at least `n` more bytes at the end (n <= kReadPiece); fill then Commit.
   uint8_t* Reserve(size_t n);
@@ -48,13 +57,14 @@ class Body {
     bool mapped = false;  // a whole mapping of its own rather than heap memory
   };
   std::vector<Block> blocks_;
+  std::shared_ptr<const std::vector<uint8_t>> whole_;  // instead of blocks
   size_t size_ = 0;
 };
 
 // The body of `url`; empty when nothing could be read or anything failed on the way (error
 // status, timeout, dropped connection, malformed URL, a scheme other than http and https).
-// Traps nothing.
-Body GetUrlContent(const std::u16string& url);
+// Traps nothing. `ahead`: the Fill this download is part of.
+Body GetUrlContent(const std::u16string& url, FillAhead* ahead = nullptr);
 
 // True when the page holds "<title>The page cannot be found</title>" (letter case ignored)
 // anywhere but at its very start. Trapped: a failure reports and gives false.
@@ -69,6 +79,7 @@ bool IsCacheFileName(std::u16string_view fileName);
 // false (no request is made); "" when nothing was cached. Trapped: a failure (no shared
 // file-system object: 91; a file name that is not a cache file name: 75; the file cannot
 // be written) reports and gives "".
-std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force);
+std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force,
+                            FillAhead* ahead = nullptr);
 
 }  // namespace Quorvane::mdlInternet

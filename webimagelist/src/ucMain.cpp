@@ -1,5 +1,6 @@
 #include "ucMain.h"
 
+#include "fill_ahead.h"
 #include "mdlError.h"
 #include "desk/collection.h"
 #include "desk/error.h"
@@ -115,16 +116,20 @@ void ucMain::Fill() {
     const desk::DispId add = images->GetIdOfName(u"Add");  // late bound, looked up once
     desk::Ref<desk::CollectionEnum> walk = desk::RefCast<desk::CollectionEnum>(list->NewEnum());
     if (!walk) desk::Raise(desk::Err::ObjectNotSet);
+    // Downloads and picture checks for the entries ahead run meanwhile; what is left when the
+    // walk ends, or fails, is dropped with it.
+    FillAhead ahead(*list, mvarForceDownload_);
     Variant item;
     while (walk->Next(item)) {
       desk::Ref<httpImage> entry = desk::RefCast<httpImage>(item.ToObject());
       if (!entry) desk::Raise(desk::Err::TypeMismatch);
-      if (!entry->DownloadFile(mvarForceDownload_ != 0)) continue;
+      ahead.Reached(*entry);
+      if (!entry->DownloadFile(mvarForceDownload_ != 0, &ahead)) continue;
       std::u16string key = entry->Key;
       const std::u16string path = entry->TempFilePath();
       desk::Ref<desk::Picture> picture;
       try {
-        picture = desk::CurrentPlatform().LoadPicture(path);
+        picture = ahead.LoadPicture(path);
       } catch (const desk::Error& e) {
         if (e.Number() == static_cast<int32_t>(desk::Err::InvalidPicture)) notAPicture = path;
         throw;

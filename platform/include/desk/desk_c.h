@@ -67,7 +67,7 @@ extern "C" {
 /* The interface version: major in the high 16 bits. A host passes the version it was written
  * for; it is served when the majors are equal and its minor is not newer than the library's. */
 #define DESK_C_VERSION_MAJOR 1
-#define DESK_C_VERSION_MINOR 1
+#define DESK_C_VERSION_MINOR 2
 #define DESK_C_VERSION ((uint32_t)((DESK_C_VERSION_MAJOR << 16) | DESK_C_VERSION_MINOR))
 
 /* Member ids of the automation conventions. */
@@ -290,6 +290,11 @@ DESK_C_API int32_t desk_post(desk_post_fn fn, void* data, desk_error* err);
  * DESK_E_WRONG_THREAD otherwise. Any thread. */
 DESK_C_API int32_t desk_ui_thread(desk_error* err);
 
+/* The bound in bytes of the cache that keeps the decoded pixels of image list pictures for
+ * drawing (64 MiB unless set). A lower bound lets pictures go at once; they are decoded again
+ * when next drawn. Version 1.2. */
+DESK_C_API int32_t desk_set_picture_cache_bytes(size_t bytes, desk_error* err);
+
 /* The headless platform, as a test or an unattended host drives it: the size of a control's
  * surface (twips), the element that every popup menu shown from now on clicks (its index in
  * the control's menu array: PopUpMenus items are 1, 2, ... in the order added; -1 dismisses),
@@ -338,6 +343,8 @@ typedef struct desk_api {
   int32_t (*widget)(desk_object*, void**, desk_error*);
   int32_t (*post)(desk_post_fn, void*, desk_error*);
   int32_t (*ui_thread)(desk_error*);
+  /* Version 1.2 */
+  int32_t (*set_picture_cache_bytes)(size_t, desk_error*);
 } desk_api;
 
 /* The table for a host written for `version`; NULL with err filled on a mismatch. */

@@ -64,6 +64,10 @@ class DESK_API HeadlessPlatform : public Platform {
   Ref<Picture> LoadPicture(const std::u16string& path) override;
   Ref<Object> CreateImageList() override;
   void DoEvents() override;
+  // Counted and left alone: the headless platform has nothing to paint, and its host is
+  // re-entered only at DoEvents.
+  void ProcessPaintAndTimers(int32_t maxMs) override;
+  bool LoadsPicturesWithRuntimeDecoder() const override { return true; }
 
   // Surfaces alive now, oldest first.
   const std::vector<HeadlessSurface*>& Surfaces() const { return surfaces_; }
@@ -77,6 +81,7 @@ class DESK_API HeadlessPlatform : public Platform {
   // Chooses the element to click in a shown popup: its index, or -1 to dismiss. Unset: dismiss.
   std::function<int(MenuArray&)> choosePopupItem;
   int doEventsCount = 0;
+  int paintAndTimersCount = 0;
   std::function<void()> onDoEvents;
 
  private:

@@ -1,10 +1,11 @@
-// The HTTP seam: open a session, open a URL on it, read the body piece by piece, close.
+// The HTTP seam: open a session, open a URL on it, read the body piece by piece, close; or,
+// on a session that can (TransferSession), start transfers that run by themselves.
 //
 // A request never throws and never reports: anything that goes wrong (a malformed URL, a
 // scheme other than http or https, a refused connection, an error status, a timeout, a body
-// over the cap, a dropped connection) makes Read return 0 and Succeeded false. The body is
-// pulled: bytes are fetched from the network as Read asks for them, so memory stays bounded
-// by what the caller keeps.
+// over the cap, a dropped connection) makes Read return 0 and Succeeded false. The body of a
+// Request is pulled: bytes are fetched from the network as Read asks for them, so memory
+// stays bounded by what the caller keeps. A Transfer keeps its whole body as it arrives.
 #pragma once
 
 #include "desk/export.h"
@@ -12,9 +13,11 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace desk::http {
 
@@ -56,6 +59,36 @@ class DESK_API Session {
   virtual std::unique_ptr<Request> OpenUrl(std::string_view url) = 0;
 };
 
+// A GET that runs by itself on the client's own transfer thread while the caller does other
+// things (paints, decodes, reads another body). Dropping it stops it.
+class DESK_API Transfer {
+ public:
+  virtual ~Transfer() = default;
+  struct Progress {
+    uint64_t announced = 0;    // the body's length as its headers give it; 0 while unknown
+    uint64_t received = 0;     // bytes of the body so far
+    bool multiplexed = false;  // on a connection shared with other transfers (HTTP/2 streams)
+  };
+  // True once it ended, whole or failed. Never waits.
+  virtual bool Done() const = 0;
+  // Once Done: true when the body arrived whole under a 2xx final status (as Request's).
+  virtual bool Succeeded() const = 0;
+  // Once Done and Succeeded: the body, handed over once; empty otherwise.
+  virtual std::vector<uint8_t> TakeBody() = 0;
+  virtual Progress Seen() const = 0;
+};
+
+// What a session offers besides OpenUrl when it can run transfers by themselves (the libcurl
+// client's sessions can; reach it with dynamic_cast from the Session).
+class DESK_API TransferSession {
+ public:
+  virtual ~TransferSession() = default;
+  // Starts a GET of `url` (UTF-8; never fails itself, as OpenUrl). `onEnd` runs once when it
+  // ends, on the transfer thread (or before Start returns, for one that could not start),
+  // and never after the Transfer was dropped; it must be quick and safe on any thread.
+  virtual std::unique_ptr<Transfer> Start(std::string_view url, std::function<void()> onEnd) = 0;
+};
+
 class DESK_API Client {
  public:
   virtual ~Client() = default;
@@ -66,7 +99,9 @@ class DESK_API Client {
 // environment (http_proxy, https_proxy, no_proxy), no-cache request headers so that caches
 // on the way ask the origin server. One client keeps its connections, name look-ups and TLS
 // sessions between requests (a keep-alive connection serves the next picture without a new
-// handshake), and speaks HTTP/2 where an https server offers it.
+// handshake), and speaks HTTP/2 where an https server offers it. Its sessions are
+// TransferSessions: their transfers run on one thread of the client's, made on first use,
+// side by side (a connection each to an HTTP/1.1 server, streams of one to an HTTP/2 one).
 DESK_API std::shared_ptr<Client> MakeCurlClient(const Options& options = {});
 
 // The client the download code uses; a libcurl client with default options unless the host

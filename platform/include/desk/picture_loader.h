@@ -29,6 +29,11 @@ struct Decoded {
 DESK_API Ref<Picture> LoadPictureFile(const std::u16string& path);
 // As LoadPictureFile, for bytes already read; the picture keeps them.
 DESK_API Ref<Picture> OpenPicture(std::vector<uint8_t> bytes);
+// OpenPicture in two halves, for work on another thread (PictureJob): CheckPicture reads the
+// whole of the bytes strictly (481) and gives what the picture keeps of its pixels, touching
+// nothing shared; MakePicture makes the picture of those pixels and bytes.
+DESK_API Decoded CheckPicture(std::span<const uint8_t> bytes);
+DESK_API Ref<Picture> MakePicture(Decoded checked, std::vector<uint8_t> bytes);
 // The bytes of a file that starts like a picture (the same failures as LoadPictureFile,
 // without decoding).
 DESK_API std::vector<uint8_t> ReadPictureFile(const std::u16string& path);

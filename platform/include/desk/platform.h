@@ -103,6 +103,14 @@ class DESK_API Platform {
   virtual Ref<Object> CreateImageList() = 0;
   // Lets the platform dispatch pending messages; the host may run code here.
   virtual void DoEvents() = 0;
+  // Lets the platform paint and run its timers for at most `maxMs` milliseconds, while a
+  // control waits on work of its own (bytes on the way, a picture being decoded). User input
+  // stays queued for the next DoEvents, so a host is re-entered only from its timers and
+  // where it was before. Nothing to do for a platform without a window system.
+  virtual void ProcessPaintAndTimers(int32_t maxMs) { (void)maxMs; }
+  // True when LoadPicture is the run-time's own loader (LoadPictureFile): a control may then
+  // read the file itself and decode it on a worker thread (PictureJob) for the same result.
+  virtual bool LoadsPicturesWithRuntimeDecoder() const { return false; }
 };
 
 // The host's keyed store of typed values in which a control persists its settings.

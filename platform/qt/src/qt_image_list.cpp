@@ -8,17 +8,6 @@
 
 namespace desk::qtb {
 
-QPixmap QtImageList::Pixmap(const Ref<Picture>& picture) {
-  // Pictures leave the list without telling it; drop their pixmaps once stale ones could
-  // outnumber the live ones.
-  if (cache_.Size() > static_cast<size_t>(Images().Count()) * 2 + 16) {
-    std::unordered_map<const Picture*, bool> live;
-    for (int32_t i = 0; i < Images().Count(); ++i) live[Images().At(static_cast<size_t>(i))->Image().get()] = true;
-    cache_.Prune([&](const Picture* p) { return live.count(p) > 0; });
-  }
-  return cache_.Get(picture);
-}
-
 namespace {
 
 // Device-size pixmaps by picture and size, the least recently used dropped first once they
@@ -92,16 +81,14 @@ QPixmap DevicePixmap(const ListImage& image, QSize logical, qreal dpr) {
     return QPixmap();
   DevicePixmaps& cache = DevicePixmaps::Shared();
   if (QPixmap* kept = cache.Find(original.get(), device)) return *kept;
-  Decoded d;
+  Ref<Picture> pixels;
   try {
-    d = DecodePixels(original->encoded, device.width(), device.height());
+    pixels = image.PixelsAt(device.width(), device.height());
   } catch (const Error&) {
     return QPixmap();  // bytes that decoded once do not fail now; if they do, the list's copy shows
   }
-  if (d.pixels.size() != static_cast<size_t>(d.outWidth) * static_cast<size_t>(d.outHeight)) return QPixmap();
-  const QImage view(reinterpret_cast<const uchar*>(d.pixels.data()), d.outWidth, d.outHeight, d.outWidth * 4,
-                    QImage::Format_ARGB32);
-  QPixmap pixmap = QPixmap::fromImage(view.copy());
+  QPixmap pixmap = QPixmap::fromImage(ToQImage(*pixels));
+  if (pixmap.isNull()) return QPixmap();
   pixmap.setDevicePixelRatio(dpr);
   cache.Add(original, device, pixmap);
   return pixmap;

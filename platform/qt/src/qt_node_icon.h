@@ -14,7 +14,7 @@ class NodeIconEngine : public QIconEngine {
  public:
   struct Face {
     Ref<ListImage> image;  // null: none
-    QPixmap pixmap;        // the list's copy, at the list's size
+    QPixmap pixmap;        // the list's pixels at the tree's icon size
   };
   NodeIconEngine(Face normal, Face selected) : normal_(std::move(normal)), selected_(std::move(selected)) {}
 

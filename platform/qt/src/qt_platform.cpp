@@ -3,9 +3,11 @@
 // turns the decoded pixels into its images when they are drawn.
 #include "desk/qt_platform.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
 #include <QCursor>
+#include <QEventLoop>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -230,6 +232,14 @@ Ref<Picture> QtPlatform::LoadPicture(const std::u16string& path) {
 Ref<Object> QtPlatform::CreateImageList() { return MakeRef<qtb::QtImageList>(); }
 
 void QtPlatform::DoEvents() { QCoreApplication::processEvents(); }
+
+void QtPlatform::ProcessPaintAndTimers(int32_t maxMs) {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents, std::max(maxMs, 0));
+  // Input held back stays queued, but the dispatcher saw its wake-up: without another one the
+  // next full pass (DoEvents, or the host's own loop once the Fill returns) would leave it
+  // there until more input came.
+  if (QAbstractEventDispatcher* d = QAbstractEventDispatcher::instance()) d->wakeUp();
+}
 
 std::shared_ptr<QtPlatform> MakeQtPlatform() {
   if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return nullptr;

@@ -227,19 +227,21 @@ Ref<ListImage> QtTree::EntryFor(const Variant& image) const {
   if (image.IsEmpty()) return nullptr;
   auto list = RefCast<desk::ImageList>(ImageList());
   if (!list) return nullptr;
-  if (image.ValueType() == VarType::String)
-    return list->Find(image.RawString()) ? list->Images().Item(image) : nullptr;  // one hash when absent
+  if (image.ValueType() == VarType::String) return list->Images().FindEntry(image.RawString());
   const int32_t i = image.ValueType() == VarType::Long ? image.RawLong() : 0;
   if (i < 1 || i > list->Images().Count()) return nullptr;
   return list->Images().At(static_cast<size_t>(i - 1));
 }
 
 QIcon QtTree::IconFor(const Node& node) {
+  // Drawn from the list's pixels at the size shown (ListImage::PixelsAt), never from the
+  // pictures at the list's own size, which may be a camera photo's.
+  const QSize size = widget_ ? widget_->iconSize() : QSize();
   auto face = [&](Ref<ListImage> entry) -> NodeIconEngine::Face {
     if (!entry) return {};
-    const Ref<Picture>& p = entry->Image();
-    auto* ql = dynamic_cast<QtImageList*>(ImageList().get());
-    QPixmap pixmap = ql ? ql->Pixmap(p) : pixmaps_.Get(p);
+    auto list = RefCast<desk::ImageList>(ImageList());
+    auto* ql = dynamic_cast<QtImageList*>(list.get());
+    QPixmap pixmap = ql ? ql->Pixmap(entry, size) : pixmaps_.Get(entry, size, list ? list->Images().Count() : 0);
     return {std::move(entry), std::move(pixmap)};
   };
   NodeIconEngine::Face normal = face(EntryFor(node.Image()));
@@ -252,8 +254,8 @@ void QtTree::UpdateIconSize() {
   if (!widget_) return;
   QSize size(16, 16);
   if (auto list = RefCast<desk::ImageList>(ImageList()); list && list->Images().Count() > 0) {
-    const Ref<Picture>& p = list->Images().At(0)->Image();
-    size = QSize(std::clamp(p->width, 1, kMaxIconSide), std::clamp(p->height, 1, kMaxIconSide));
+    const ListImages& images = list->Images();
+    size = QSize(std::clamp(images.ImageWidth(), 1, kMaxIconSide), std::clamp(images.ImageHeight(), 1, kMaxIconSide));
   }
   widget_->setIconSize(size);
 }

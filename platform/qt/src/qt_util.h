@@ -16,6 +16,7 @@
 
 #include "desk/error.h"
 #include "desk/font.h"
+#include "desk/imagelist.h"
 #include "desk/qt_platform.h"
 #include "desk/text.h"
 
@@ -64,25 +65,22 @@ int QtKeyOf(int16_t keyCode);
 // A copy of the picture's pixels (0xAARRGGBB, not premultiplied) as a QImage.
 QImage ToQImage(const Picture& p);
 
-// Pixmaps of pictures, made once per picture. Holds each picture it converted, so an
-// address is never reused while its pixmap is cached.
+// Pixmaps of list pictures at the size they are drawn, made once each from the list's
+// pixels at that size (ListImage::PixelsAt). Holds each entry it drew, so an address is never
+// reused while its pixmap is cached. Pixmaps of entries that left their list, or of another
+// size, go once they could outnumber the list's pictures.
 class PixmapCache {
  public:
-  QPixmap Get(const Ref<Picture>& p);
-  size_t Size() const { return map_.size(); }
+  QPixmap Get(const Ref<ListImage>& entry, QSize size, int32_t listCount);
   void Clear() { map_.clear(); }
-  // Drops the pixmaps of pictures for which `keep` answers false.
-  template <class F>
-  void Prune(F keep) {
-    for (auto it = map_.begin(); it != map_.end();) it = keep(it->first) ? std::next(it) : map_.erase(it);
-  }
 
  private:
   struct Entry {
-    Ref<Picture> picture;
+    Ref<ListImage> entry;
+    QSize size;
     QPixmap pixmap;
   };
-  std::unordered_map<const Picture*, Entry> map_;
+  std::unordered_map<const ListImage*, Entry> map_;
 };
 
 }  // namespace desk::qtb

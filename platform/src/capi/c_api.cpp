@@ -34,6 +34,7 @@
 #include "desk/desk_c.h"
 #include "desk/desk_c_bridge.h"
 #include "desk/headless.h"
+#include "desk/imagelist.h"
 #include "desk/platform.h"
 #include "desk/property_bag.h"
 #include "desk/text.h"
@@ -428,6 +429,13 @@ DESK_C_API int32_t desk_ui_thread(desk_error* err) {
   return Ok(err);
 }
 
+DESK_C_API int32_t desk_set_picture_cache_bytes(size_t bytes, desk_error* err) {
+  return Caught(err, [&] {
+    SetPictureCacheBytes(bytes);
+    return Ok(err);
+  });
+}
+
 DESK_C_API int32_t desk_headless_resize(desk_object* control, float width, float height, desk_error* err) {
   return Guarded(control, err, [&](Object* o) { HeadlessSurfaceOf(o).SetScale(0, 0, width, height); });
 }
@@ -498,6 +506,7 @@ DESK_C_API const desk_api* desk_get_api(uint32_t version, desk_error* err) {
       .widget = desk_widget,
       .post = desk_post,
       .ui_thread = desk_ui_thread,
+      .set_picture_cache_bytes = desk_set_picture_cache_bytes,
   };
 #pragma GCC diagnostic pop
   if (desk_check_version(version, err) != 0) return nullptr;

@@ -1,8 +1,10 @@
 #include "desk/imagelist.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "desk/collection.h"
+#include "pictures/pixel_cache.h"
 
 namespace desk {
 
@@ -30,8 +32,38 @@ const DispatchTable<ListImage>& ListImage::Table() {
   return t;
 }
 
-ListImage::ListImage(std::u16string key, Ref<Picture> picture, Ref<Picture> shown)
-    : key_(std::move(key)), picture_(std::move(picture)), shown_(std::move(shown)) {}
+namespace {
+uint64_t NextSerial() {
+  static std::atomic<uint64_t> next{1};
+  return next++;
+}
+}  // namespace
+
+ListImage::ListImage(std::u16string key, Ref<Picture> picture, int32_t width, int32_t height)
+    : key_(std::move(key)), picture_(std::move(picture)), width_(width), height_(height), serial_(NextSerial()) {}
+
+ListImage::~ListImage() {
+  if (detail::PixelCache* cache = detail::PixelCache::OfThisThread()) cache->Forget(serial_);
+}
+
+Ref<Picture> ListImage::PixelsAt(int32_t width, int32_t height) const {
+  if (width <= 0 || height <= 0 || int64_t{width} * height > kMaxPicturePixels) Raise(Err::InvalidPropertyValue);
+  const Picture& p = *picture_;
+  if (p.HoldsPixels() && p.width == width && p.height == height) return picture_;
+  if (kept_ && kept_->width == width && kept_->height == height) return kept_;
+  detail::PixelCache* cache = detail::PixelCache::OfThisThread();
+  if (cache)
+    if (Ref<Picture> hit = cache->Find(serial_, width, height)) return hit;
+  // From what is held already when that is cheap (the pixels of a small picture, the
+  // preview, a copy at another size); else decoded from the bytes at this size.
+  Ref<Picture> from = p.HoldsPixels() ? picture_ : nullptr;
+  if (!from && cache) from = cache->FindLarger(serial_, width, height);
+  if (from && int64_t{from->width} * from->height > kHeldPixels * 4) from = nullptr;
+  if (!from && kept_) from = kept_;
+  Ref<Picture> made = (from ? *from : p).ScaledTo(width, height);
+  if (cache) cache->Put(serial_, made);
+  return made;
+}
 
 const DispatchTable<ListImages>& ListImages::Table() {
   using K = InvokeKind;
@@ -116,9 +148,19 @@ Ref<ListImage> ListImages::Add(const Variant& index, const Variant& key, const V
   // The first picture sets the list's size; every picture is shown at it.
   const bool first = items_.empty();
   const int32_t w = first ? pic->width : imageWidth_, h = first ? pic->height : imageHeight_;
-  Ref<Picture> shown = pic->HoldsPixels() && pic->width == w && pic->height == h ? pic : pic->ScaledTo(w, h);
+  Ref<ListImage> e = MakeRef<ListImage>(std::move(k), pic, w, h);
+  if (!pic->HoldsPixels() && pic->encoded.empty()) {
+    // Nothing to decode again: the copy at the list's size is made now (481 when it cannot
+    // be) and kept.
+    e->kept_ = pic->ScaledTo(w, h);
+  } else if (!pic->preview.empty()) {
+    // The preview made while the bytes were checked moves to the cache: small sizes start
+    // from it.
+    if (detail::PixelCache* cache = detail::PixelCache::OfThisThread())
+      cache->Put(e->serial_, MakeRef<Picture>(pic->previewWidth, pic->previewHeight, std::move(pic->preview),
+                                              std::vector<uint8_t>{}, pic->kind));
+  }
   pic->DropPreview();
-  Ref<ListImage> e = MakeRef<ListImage>(std::move(k), std::move(pic), std::move(shown));
   const auto at = items_.insert(items_.begin() + static_cast<ptrdiff_t>(pos), e);
   if (!e->key_.empty()) {
     try {
@@ -154,7 +196,12 @@ void ListImages::Clear() {
 
 Ref<Picture> ListImages::Find(std::u16string_view key) const {
   auto it = keys_.find(std::u16string(key));
-  return it == keys_.end() ? nullptr : it->second->shown_;
+  return it == keys_.end() ? nullptr : it->second->Image();
+}
+
+Ref<ListImage> ListImages::FindEntry(std::u16string_view key) const {
+  auto it = keys_.find(std::u16string(key));
+  return it == keys_.end() ? nullptr : Ref<ListImage>(it->second);
 }
 
 const DispatchTable<ImageList>& ImageList::Table() {

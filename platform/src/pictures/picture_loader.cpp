@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <optional>
 #include <tuple>
 
@@ -502,6 +503,10 @@ struct LoaderHandle {
 };
 
 void DecodePixbuf(const char* type, std::span<const uint8_t> data, Output& out) {
+  // gdk-pixbuf finds its loaders in modules it loads and keeps on first use; decoder threads
+  // take their turn rather than trust that to be safe.
+  static std::mutex one;
+  std::lock_guard turn(one);
   LoaderHandle loader;
   loader.p = gdk_pixbuf_loader_new_with_type(type, nullptr);
   if (!loader.p) Invalid();
@@ -610,11 +615,19 @@ Decoded DecodePixels(std::span<const uint8_t> bytes, int32_t width, int32_t heig
   return DecodeInto(bytes, out);
 }
 
-Ref<Picture> OpenPicture(std::vector<uint8_t> bytes) {
+Decoded CheckPicture(std::span<const uint8_t> bytes) {
   // One pass checks the whole of the bytes and keeps what a list will want: all the pixels of
   // a small picture, a preview of at most kPreviewSide a side of a large one.
   Output out(kPreviewSide, kPreviewSide, true);
-  Decoded d = DecodeInto(bytes, out);
+  return DecodeInto(bytes, out);
+}
+
+Ref<Picture> OpenPicture(std::vector<uint8_t> bytes) {
+  Decoded checked = CheckPicture(bytes);
+  return MakePicture(std::move(checked), std::move(bytes));
+}
+
+Ref<Picture> MakePicture(Decoded d, std::vector<uint8_t> bytes) {
   auto p = MakeRef<Picture>();
   p->width = d.width, p->height = d.height, p->kind = d.kind;
   p->encoded = std::move(bytes);

@@ -71,6 +71,9 @@ class DESK_QT_API QtPlatform : public Platform {
   Ref<Object> CreateImageList() override;
   // QCoreApplication::processEvents().
   void DoEvents() override;
+  // processEvents(ExcludeUserInputEvents, maxMs): paint and timers; input waits for DoEvents.
+  void ProcessPaintAndTimers(int32_t maxMs) override;
+  bool LoadsPicturesWithRuntimeDecoder() const override { return true; }
 
   // Runs once each message box is on screen and modal, with the box itself: a test or an
   // unattended host can read it and close it. Unset: the user closes it.
