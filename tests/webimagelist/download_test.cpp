@@ -14,7 +14,7 @@
 #include "ucMain.h"
 #include "desk/filesystem.h"
 #include "fixture.h"
-#include "http/http_checks.h"
+#include "http/http_curl.h"
 #include "support/memory_filesystem.h"
 
 namespace {

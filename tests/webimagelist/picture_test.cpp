@@ -11,7 +11,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "fixture.h"
-#include "pictures/picture_checks.h"
+#include "pictures/decoders.h"
 #include "support/bmp.h"
 #include "support/damaged_pictures.h"
 #include "support/encode.h"

@@ -16,7 +16,7 @@
 
 #include "desk/http.h"
 #include "http/curl_share.h"
-#include "http/http_checks.h"
+#include "http/http_curl.h"
 
 namespace desk::http::detail {
 

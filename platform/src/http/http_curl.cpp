@@ -20,7 +20,7 @@
 #include "http/curl_easy.h"
 #include "http/curl_engine.h"
 #include "http/curl_share.h"
-#include "http/http_checks.h"
+#include "http/http_curl.h"
 
 namespace desk::http {
 

@@ -1,6 +1,6 @@
-// The libcurl client's safety checks, one switch each. Hosts always get all of them (through
-// MakeCurlClient). With all on, each check hides the loss of another, so a test turns all but
-// one off to see that one hold by itself.
+// The libcurl client (MakeCurlClient, declared in desk/http.h) with its safety checks, one
+// switch each. Hosts always get all of them. With all on, each check hides the loss of
+// another, so a test turns all but one off to see that one hold by itself.
 #pragma once
 
 #include <memory>
