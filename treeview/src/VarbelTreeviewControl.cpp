@@ -229,17 +229,6 @@ DispId MemberId(std::string_view name) {
   return IdAt(i);
 }
 
-Variant ControlMembers::NodesBody(C& c, Args&) { return Variant::Object(c.Nodes()); }
-Variant ControlMembers::PopUpMenusBody(C& c, Args&) { return Variant::Object(c.GetPopUpMenus()); }
-Variant ControlMembers::PopUpMenuBody(C& c, Args& a) {
-  c.PopUpMenu(a.Obj(0), a[1], a[2], a[3], a[4]);
-  return Variant();
-}
-Variant ControlMembers::ShowPopupMenuBody(C& c, Args&) { return c.ShowPopupMenu(); }
-Variant ControlMembers::DoHitTestBody(C& c, Args& a) {
-  return Variant::Object(c.DoHitTest(a.Integer(0), a.Integer(1)));
-}
-
 // ---- 3. Typed members ---------------------------------------------------------------------
 
 Variant C::Get(DispId id) {

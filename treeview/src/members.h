@@ -16,6 +16,7 @@
 #include <string_view>
 #include <variant>
 
+#include "PopUpMenus.h"
 #include "VarbelTreeviewControl.h"
 #include "desk/dispatch.h"
 #include "desk/font.h"
@@ -158,12 +159,17 @@ struct ControlMembers : RowMakers {
 
   static const std::array<Desc, 90> kRows;
 
-  // The special members' bodies (VarbelTreeviewControl.cpp).
-  static desk::Variant NodesBody(C& c, desk::Args& a);
-  static desk::Variant PopUpMenusBody(C& c, desk::Args& a);
-  static desk::Variant PopUpMenuBody(C& c, desk::Args& a);
-  static desk::Variant ShowPopupMenuBody(C& c, desk::Args& a);
-  static desk::Variant DoHitTestBody(C& c, desk::Args& a);
+  // The special members' bodies: each hands its arguments to the control's own member.
+  static desk::Variant NodesBody(C& c, desk::Args&) { return desk::Variant::Object(c.Nodes()); }
+  static desk::Variant PopUpMenusBody(C& c, desk::Args&) { return desk::Variant::Object(c.GetPopUpMenus()); }
+  static desk::Variant PopUpMenuBody(C& c, desk::Args& a) {
+    c.PopUpMenu(a.Obj(0), a[1], a[2], a[3], a[4]);
+    return desk::Variant();
+  }
+  static desk::Variant ShowPopupMenuBody(C& c, desk::Args&) { return c.ShowPopupMenu(); }
+  static desk::Variant DoHitTestBody(C& c, desk::Args& a) {
+    return desk::Variant::Object(c.DoHitTest(a.Integer(0), a.Integer(1)));
+  }
 
   // A stored row's field is of its member's type: 16 bits for Boolean and Integer.
   static constexpr bool FieldFits(const Desc& d) {
