@@ -62,11 +62,6 @@ void HeadlessPlatform::MessageBox(const MessageBoxRequest& request) {
   if (onMessageBox) onMessageBox(request);
 }
 
-Ref<Picture> HeadlessPlatform::LoadPicture(const std::u16string& path) {
-  if (path.empty()) return MakeRef<Picture>();
-  return LoadPictureFile(path);
-}
-
 Ref<Object> HeadlessPlatform::CreateImageList() { return MakeImageList(); }
 
 void HeadlessPlatform::DoEvents() {

@@ -1,11 +1,17 @@
 #include "desk/platform.h"
 
 #include "desk/headless.h"
+#include "desk/picture_loader.h"
 #include "desk/surface_base.h"
 
 namespace desk {
 
 Control::~Control() = default;
+
+Ref<Picture> Platform::LoadPicture(const std::u16string& path) {
+  if (path.empty()) return MakeRef<Picture>();
+  return LoadPictureFile(path);
+}
 
 namespace {
 std::shared_ptr<Platform>& Slot() {

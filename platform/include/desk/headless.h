@@ -61,13 +61,11 @@ class DESK_API HeadlessPlatform : public Platform {
   HeadlessPlatform();
   std::unique_ptr<Surface> CreateSurface(const SurfaceDesign& design, SurfaceClient& client) override;
   void MessageBox(const MessageBoxRequest& request) override;
-  Ref<Picture> LoadPicture(const std::u16string& path) override;
   Ref<Object> CreateImageList() override;
   void DoEvents() override;
   // Counted and left alone: the headless platform has nothing to paint, and its host is
   // re-entered only at DoEvents.
   void ProcessPaintAndTimers(int32_t maxMs) override;
-  bool LoadsPicturesWithRuntimeDecoder() const override { return true; }
 
   // Surfaces alive now, oldest first.
   const std::vector<HeadlessSurface*>& Surfaces() const { return surfaces_; }

@@ -97,8 +97,9 @@ class DESK_API Platform {
   // Blocks until the user dismisses the box.
   virtual void MessageBox(const MessageBoxRequest& request) = 0;
   // LoadPicture(""): a new empty picture; otherwise the picture in the file, failing with 53
-  // for a missing file and 481 for one that is not a picture.
-  virtual Ref<Picture> LoadPicture(const std::u16string& path) = 0;
+  // for a missing file and 481 for one that is not a picture. The run-time's own loader
+  // (LoadPictureFile) unless a platform brings its own, which then also answers false below.
+  virtual Ref<Picture> LoadPicture(const std::u16string& path);
   // A new image list (its ListImages keyed by text).
   virtual Ref<Object> CreateImageList() = 0;
   // Lets the platform dispatch pending messages; the host may run code here.
@@ -110,7 +111,7 @@ class DESK_API Platform {
   virtual void ProcessPaintAndTimers(int32_t maxMs) { (void)maxMs; }
   // True when LoadPicture is the run-time's own loader (LoadPictureFile): a control may then
   // read the file itself and decode it on a worker thread (PictureJob) for the same result.
-  virtual bool LoadsPicturesWithRuntimeDecoder() const { return false; }
+  virtual bool LoadsPicturesWithRuntimeDecoder() const { return true; }
 };
 
 // The host's keyed store of typed values in which a control persists its settings.

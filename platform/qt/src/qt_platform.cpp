@@ -224,11 +224,6 @@ void QtPlatform::MessageBox(const MessageBoxRequest& request) {
   delete box.data();
 }
 
-Ref<Picture> QtPlatform::LoadPicture(const std::u16string& path) {
-  if (path.empty()) return MakeRef<Picture>();
-  return LoadPictureFile(path);
-}
-
 Ref<Object> QtPlatform::CreateImageList() { return MakeRef<qtb::QtImageList>(); }
 
 void QtPlatform::DoEvents() { QCoreApplication::processEvents(); }

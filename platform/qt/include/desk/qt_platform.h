@@ -65,15 +65,12 @@ class DESK_QT_API QtPlatform : public Platform {
   // A real modal QMessageBox: icon from the style (16 critical, 32 question, 48 warning,
   // 64 information), buttons from its low bits, caption per MessageBoxRequest.
   void MessageBox(const MessageBoxRequest& request) override;
-  // The run-time's decoder, as on every platform (BMP, GIF, JPEG, PNG and ICO, chosen by content).
-  Ref<Picture> LoadPicture(const std::u16string& path) override;
   // A desk::ImageList whose pictures are drawn as cached QPixmaps.
   Ref<Object> CreateImageList() override;
   // QCoreApplication::processEvents().
   void DoEvents() override;
   // processEvents(ExcludeUserInputEvents, maxMs): paint and timers; input waits for DoEvents.
   void ProcessPaintAndTimers(int32_t maxMs) override;
-  bool LoadsPicturesWithRuntimeDecoder() const override { return true; }
 
   // Runs once each message box is on screen and modal, with the box itself: a test or an
   // unattended host can read it and close it. Unset: the user closes it.
