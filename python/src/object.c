@@ -226,11 +226,11 @@ static PyMappingMethods object_mapping = {.mp_subscript = object_subscript};
 PyTypeObject ObjectBaseType = {
     PyVarObject_HEAD_INIT(NULL, 0)
     .tp_name = "desk._ext.Object",
-    .tp_doc = "An object of a control library, reached late-bound by member name.",
     .tp_basicsize = sizeof(DeskObject),
-    .tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
     .tp_new = object_new,
     .tp_dealloc = object_dealloc,
+    .tp_flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_BASETYPE,
+    .tp_doc = "An object of a control library, reached late-bound by member name.",
     .tp_getattro = object_getattro,
     .tp_setattro = object_setattro,
     .tp_call = object_call,
