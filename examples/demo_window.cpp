@@ -217,7 +217,7 @@ class DemoWindow {
                      ? QStringLiteral("Right-click a node, or press the Menu key or Shift+F10, for its menu.")
                      : settingsNote_;
     window_.statusBar()->showMessage(readyNote_);
-    window_.resize(520, 400);
+    window_.resize(600, 400);  // the status line's longest text in full
     cookie_ = control()->Advise(desk::MakeRef<desk::FunctionSink>(
         [this](desk::DispId id, std::vector<Variant>& args) { OnEvent(id, args); }));
     window_.show();
