@@ -473,18 +473,22 @@ TEST(PictureLoader, ScaledToAveragesWhatThePictureHolds) {
 }
 
 // A picture of up to 256x256 keeps its pixels; a larger one keeps a preview of at most 256 a
-// side, of its shape.
+// side, of its shape; a JPEG's preview is its coarsest scaled decode when that is not far
+// below the fitted size (a full-HD photo: 240x135, not 256x144).
 TEST(PictureLoader, OpenKeepsPixelsUpToItsLimitAndAPreviewOfTheShapeBeyond) {
   struct Row {
+    bool jpeg;
     int w, h;
     bool held;
     int previewW, previewH;
   };
-  for (const Row& r : {Row{256, 256, true, 0, 0}, Row{257, 256, false, 256, 255}, Row{256, 257, false, 255, 256},
-                       Row{100, 600, false, 43, 256}, Row{600, 3, false, 256, 1}}) {
-    SCOPED_TRACE(std::to_string(r.w) + "x" + std::to_string(r.h));
-    const std::string png = testenv::EncodePng(testenv::PatternRgb(r.w, r.h, 5, 0), r.w, r.h);
-    desk::Ref<desk::Picture> p = desk::OpenPicture({png.begin(), png.end()});
+  for (const Row& r : {Row{false, 256, 256, true, 0, 0}, Row{false, 257, 256, false, 256, 255}, Row{false, 256, 257, false, 255, 256},
+                       Row{false, 100, 600, false, 43, 256}, Row{false, 600, 3, false, 256, 1}, Row{true, 256, 200, true, 0, 0},
+                       Row{true, 1920, 1080, false, 240, 135}, Row{true, 1200, 900, false, 256, 192}}) {
+    SCOPED_TRACE((r.jpeg ? "jpeg " : "png ") + std::to_string(r.w) + "x" + std::to_string(r.h));
+    const std::vector<uint8_t> rgb = testenv::PatternRgb(r.w, r.h, 5, 0);
+    const std::string bytes = r.jpeg ? testenv::EncodeJpeg(rgb, r.w, r.h) : testenv::EncodePng(rgb, r.w, r.h);
+    desk::Ref<desk::Picture> p = desk::OpenPicture({bytes.begin(), bytes.end()});
     EXPECT_EQ(p->width, r.w);
     EXPECT_EQ(p->height, r.h);
     EXPECT_EQ(p->HoldsPixels(), r.held);

@@ -75,6 +75,10 @@ bool JpegRun(jpeg_decompress_struct& cinfo, JpegError& err, std::span<const uint
   const auto [tw, th] = out.Target(w, h);
   unsigned m = 1;
   while (m < 8 && (int64_t{w} * m < int64_t{tw} * 8 || int64_t{h} * m < int64_t{th} * 8)) ++m;
+  // One scale coarser when its rows are kept as they come: the preview of a full-HD or
+  // 2000-pixel photo then comes from the coarsest scale, with no averaging.
+  auto scaled = [&](int32_t side, unsigned k) { return static_cast<int32_t>((int64_t{side} * k + 7) / 8); };
+  if (m > 1 && out.TakesRows(w, h, scaled(w, m - 1), scaled(h, m - 1))) --m;
   cinfo.scale_num = m;
   cinfo.scale_denom = 8;
   cinfo.dct_method = JDCT_ISLOW;

@@ -51,11 +51,21 @@ class Output {
     return {std::max(1, static_cast<int32_t>(picW * k + 0.5)), std::max(1, static_cast<int32_t>(picH * k + 0.5))};
   }
 
+  // Whether rows of rowW x rowH for a picture of picW x picH are kept as they come: a fitted
+  // copy (a preview) needs no exact size, so rows a scaled decode gives inside the box, and
+  // not far below the fitted size, spare the decoder a finer scale and the averaging.
+  bool TakesRows(int32_t picW, int32_t picH, int32_t rowW, int32_t rowH) const {
+    if (!fit_ || wantW_ <= 0 || rowW > wantW_ || rowH > wantH_) return false;
+    const auto [tw, th] = Target(picW, picH);
+    if (tw == picW && th == picH) return false;  // a picture that fits is kept whole, as decoded in full
+    return int64_t{rowW} * 4 >= int64_t{tw} * 3 && int64_t{rowH} * 4 >= int64_t{th} * 3;
+  }
+
   // The picture is picW x picH; its rows arrive at rowW x rowH (smaller for scaled JPEG).
   void Start(int32_t picW, int32_t picH, int32_t rowW, int32_t rowH) {
     if (TooLarge(picW, picH)) Invalid();  // rows are never larger than their picture
     picW_ = picW, picH_ = picH, rowW_ = rowW, rowH_ = rowH;
-    std::tie(outW_, outH_) = Target(picW, picH);
+    std::tie(outW_, outH_) = TakesRows(picW, picH, rowW, rowH) ? std::pair{rowW, rowH} : Target(picW, picH);
     if (TooLarge(outW_, outH_)) Invalid();
     direct_ = outW_ == rowW && outH_ == rowH;
     if (direct_) {
@@ -63,6 +73,7 @@ class Output {
       return;
     }
     acc_.assign(static_cast<size_t>(outW_) * static_cast<size_t>(outH_) * 4, 0.0f);
+    line_.assign(static_cast<size_t>(outW_) * 4, 0.0f);
     cols_ = Spans(rowW, outW_);
     rowSpans_ = Spans(rowH, outH_);
   }
@@ -73,19 +84,25 @@ class Output {
       std::memcpy(pixels_.data() + static_cast<size_t>(y_) * static_cast<size_t>(outW_), argb,
                   static_cast<size_t>(outW_) * 4);
     } else {
-      for (const Span& r : rowSpans_[static_cast<size_t>(y_)]) {
-        float* out = &acc_[static_cast<size_t>(r.to) * static_cast<size_t>(outW_) * 4];
-        for (int32_t x = 0; x < rowW_; ++x) {
-          const uint32_t p = argb[x];
-          const float a = static_cast<float>(p >> 24) * (1.0f / 255.0f);
-          const float rr = static_cast<float>((p >> 16) & 0xFF) * a, g = static_cast<float>((p >> 8) & 0xFF) * a,
-                      b = static_cast<float>(p & 0xFF) * a;
-          for (const Span& c : cols_[static_cast<size_t>(x)]) {
-            const float w = c.weight * r.weight;
-            float* o = out + static_cast<size_t>(c.to) * 4;
-            o[0] += rr * w, o[1] += g * w, o[2] += b * w, o[3] += a * w;
-          }
+      // Across first, into one row of sums at the target's width, then that row into each
+      // target row the source row overlaps: the weights of a pixel are those of its column
+      // times those of its row, so the two passes cost far less than every pair of them.
+      std::fill(line_.begin(), line_.end(), 0.0f);
+      for (int32_t x = 0; x < rowW_; ++x) {
+        const uint32_t p = argb[x];
+        const float a = static_cast<float>(p >> 24) * (1.0f / 255.0f);
+        const float rr = static_cast<float>((p >> 16) & 0xFF) * a, g = static_cast<float>((p >> 8) & 0xFF) * a,
+                    b = static_cast<float>(p & 0xFF) * a;
+        for (const Span& c : cols_.Of(x)) {
+          float* o = &line_[static_cast<size_t>(c.to) * 4];
+          o[0] += rr * c.weight, o[1] += g * c.weight, o[2] += b * c.weight, o[3] += a * c.weight;
         }
+      }
+      const size_t n = line_.size();
+      for (const Span& r : rowSpans_.Of(y_)) {
+        float* out = &acc_[static_cast<size_t>(r.to) * n];
+        const float w = r.weight;
+        for (size_t i = 0; i < n; ++i) out[i] += line_[i] * w;
       }
     }
     ++y_;
@@ -120,30 +137,43 @@ class Output {
     int32_t to;
     float weight;  // the share of the target pixel this source pixel covers
   };
-  // For each of n source pixels, the target pixels (of m) it overlaps and by how much.
-  static std::vector<std::vector<Span>> Spans(int32_t n, int32_t m) {
-    // In units of 1/n of a target pixel, source pixel i spans [i*m, (i+1)*m) and target pixel t
-    // spans [t*n, (t+1)*n): whole numbers, so the overlaps are exact and none is empty.
-    std::vector<std::vector<Span>> out(static_cast<size_t>(n));
-    const int64_t N = n, M = m;
-    for (int64_t i = 0; i < N; ++i) {
-      const int64_t a = i * M, b = a + M;
-      for (int64_t t = a / N; t * N < b; ++t) {
-        const int64_t overlap = std::min(b, (t + 1) * N) - std::max(a, t * N);
-        const float weight = static_cast<float>(overlap) / static_cast<float>(N);
-        out[static_cast<size_t>(i)].push_back({static_cast<int32_t>(t), weight});
+  // For each of n source pixels, the target pixels (of m) it overlaps and by how much; in one
+  // block, since the averaging walks them for every pixel.
+  class Spans {
+   public:
+    Spans() = default;
+    Spans(int32_t n, int32_t m) {
+      // In units of 1/n of a target pixel, source pixel i spans [i*m, (i+1)*m) and target pixel
+      // t spans [t*n, (t+1)*n): whole numbers, so the overlaps are exact and none is empty.
+      const int64_t N = n, M = m;
+      first_.reserve(static_cast<size_t>(n) + 1);
+      for (int64_t i = 0; i < N; ++i) {
+        first_.push_back(all_.size());
+        const int64_t a = i * M, b = a + M;
+        for (int64_t t = a / N; t * N < b; ++t) {
+          const int64_t overlap = std::min(b, (t + 1) * N) - std::max(a, t * N);
+          all_.push_back({static_cast<int32_t>(t), static_cast<float>(overlap) / static_cast<float>(N)});
+        }
       }
+      first_.push_back(all_.size());
     }
-    return out;
-  }
+    std::span<const Span> Of(int32_t i) const {
+      const auto k = static_cast<size_t>(i);
+      return {all_.data() + first_[k], first_[k + 1] - first_[k]};
+    }
+
+   private:
+    std::vector<size_t> first_;
+    std::vector<Span> all_;
+  };
 
   int32_t wantW_, wantH_;
   bool fit_;
   int32_t picW_ = 0, picH_ = 0, rowW_ = 0, rowH_ = 0, outW_ = 0, outH_ = 0, y_ = 0;
   bool direct_ = false;
   std::vector<uint32_t> pixels_;
-  std::vector<float> acc_;
-  std::vector<std::vector<Span>> cols_, rowSpans_;
+  std::vector<float> acc_, line_;
+  Spans cols_, rowSpans_;
 };
 
 // The picture in `bytes`, its rows into `out`; 481 for anything that is not a whole picture.
