@@ -8,6 +8,7 @@ import desk
 
 prefix = os.path.realpath(sys.argv[1])
 with_qt = sys.argv[2] == "ON"
+with_ext = sys.argv[3] == "ON"
 
 
 def loaded_from_prefix(name):
@@ -19,11 +20,12 @@ def loaded_from_prefix(name):
 
 assert os.path.realpath(desk.__file__).startswith(prefix + os.sep), desk.__file__
 assert "LD_LIBRARY_PATH" not in os.environ
+assert desk._objects.PATH == ("extension" if with_ext else "ctypes"), desk._objects.PATH
 tree = desk.CreateObject("{D5CA163D-6878-4BD8-A144-A5E85A414594}")
 tree.PathSeparator = "/"
 tree.Nodes.Add(Key="a", Text="Installed")
-print("python consumer: %s, %d node, separator %s" % (desk.class_name("{D5CA163D-6878-4BD8-A144-A5E85A414594}"),
-                                                     tree.Nodes.Count, tree.PathSeparator))
+print("python consumer: %s, %d node, separator %s, the %s path" % (
+    desk.class_name("{D5CA163D-6878-4BD8-A144-A5E85A414594}"), tree.Nodes.Count, tree.PathSeparator, desk._objects.PATH))
 for lib in ["libVarbelTreeview.so", "libDeskRuntime.so"]:
     assert loaded_from_prefix(lib), lib
 if with_qt:

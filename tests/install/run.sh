@@ -30,8 +30,11 @@ if [ "$with_qt" = ON ]; then
 fi
 if [ -n "$python" ]; then
   case $python_dir in /*) ;; *) python_dir=$tmp/prefix/$python_dir ;; esac
+  # The compiled path is installed whenever the build made it.
+  with_ext=OFF
+  compgen -G "$build/python/desk/_ext*.so" >/dev/null && with_ext=ON
   out=$(cd "$tmp" && env -u LD_LIBRARY_PATH PYTHONPATH="$python_dir" QT_QPA_PLATFORM=offscreen \
-        "$python" "$src/python_consumer.py" "$tmp/prefix" "$with_qt")
+        "$python" "$src/python_consumer.py" "$tmp/prefix" "$with_qt" "$with_ext")
   echo "$out"
   grep -q "python consumer: the libraries came from the prefix" <<<"$out"
   echo "installed Python package found and used"
