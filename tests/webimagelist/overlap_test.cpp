@@ -62,10 +62,12 @@ std::string Bytes(size_t n, unsigned seed) {
   return s;
 }
 
-// Waits (bounded, about ten seconds) until `done()` holds; false when it never did.
+// Waits until `done()` holds, for `within` at most; false when it never did. What must stop
+// soon is given less time than the slow bodies take to end by themselves.
 template <class Pred>
-bool Eventually(Pred done) {
-  for (int i = 0; i < 1000 && !done(); ++i) std::this_thread::sleep_for(10ms);
+bool Eventually(Pred done, std::chrono::milliseconds within = 10s) {
+  for (auto end = std::chrono::steady_clock::now() + within; !done() && std::chrono::steady_clock::now() < end;)
+    std::this_thread::sleep_for(5ms);
   return done();
 }
 
@@ -140,10 +142,10 @@ TEST_F(Overlap, FailedAndDroppedTransfers) {
   EXPECT_EQ(Ends(), 4);
 
   auto running = Start(server_.Url("/long"));
-  EXPECT_TRUE(Eventually([&] { return running->Seen().received > 0; }));
+  EXPECT_TRUE(Eventually([&] { return running->Seen().received > 0; }, 2500ms));
   EXPECT_FALSE(running->Done());
   running.reset();
-  EXPECT_TRUE(Eventually([&] { return slow.InFlight() == 0; })) << "the server still sends the dropped body";
+  EXPECT_TRUE(Eventually([&] { return slow.InFlight() == 0; }, 2500ms)) << "the server still sends the dropped body";
   EXPECT_EQ(Ends(), 4) << "the dropped transfer told its end";
 }
 
@@ -240,7 +242,7 @@ TEST_F(OverlappedFill, APictureThatFailsToLoadEndsTheFillWhileLaterTransfersRun)
   EXPECT_GT(later.MostAtOnce(), 0) << "no transfer ran for a later entry";
   // Six at most ran at once, and the cut picture was known long before they could end.
   for (int i = 8; i < 12; ++i) EXPECT_EQ(server_.Count("/later" + std::to_string(i) + ".jpg"), 0) << i;
-  EXPECT_TRUE(Eventually([&] { return later.InFlight() == 0; })) << "a transfer of the ended Fill still runs";
+  EXPECT_TRUE(Eventually([&] { return later.InFlight() == 0; }, 2500ms)) << "a transfer of the ended Fill still runs";
 }
 
 // The host re-enters at a dispatch point, after transfers for later entries started: a
