@@ -69,7 +69,7 @@ class CApiThreads : public ::testing::Test {
     EXPECT_EQ(desk_get(o, Id(o, name), &v, &err), 0) << name;
     return v;
   }
-  // A member's value as text (an object's: that of its Count).
+  // A member's value as text.
   std::string Read(desk_object* o, const char* name) {
     desk_value v = Get(o, name);
     std::string s = Text(v);
