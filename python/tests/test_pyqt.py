@@ -14,6 +14,8 @@ import pytest
 import desk
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+PYQT_APP = os.path.join(HERE, "..", "..", "examples", "pyqt_app.py")
+OFFSCREEN = dict(os.environ, QT_QPA_PLATFORM="offscreen")
 TREE = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
 needs_pyqt = pytest.mark.skipif(importlib.util.find_spec("PyQt6") is None, reason="PyQt6 is not installed")
 
@@ -61,10 +63,9 @@ def row(w, *path):
 
 
 def run(script, *args, stderr_free_of=None):
-    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-    paths = [os.path.join(HERE, ".."), os.path.join(HERE, "..", "..", "examples")]
+    paths = [os.path.join(HERE, ".."), os.path.dirname(PYQT_APP)]
     done = subprocess.run([sys.executable, "-c", PRELUDE + script] + paths + list(args), capture_output=True,
-                          timeout=120, env=env)
+                          timeout=120, env=OFFSCREEN)
     if done.returncode == 3:
         pytest.skip(done.stdout.decode().strip())
     assert done.returncode == 0, done.stderr.decode()
@@ -245,13 +246,11 @@ server.shutdown()
     ]
 
 
+@needs_pyqt
 def test_pyqt_app_writes_a_screenshot_on_its_own(tmp_path):
-    if importlib.util.find_spec("PyQt6") is None:
-        pytest.skip("PyQt6 is not installed")
     shot = tmp_path / "shot.png"
-    done = subprocess.run([sys.executable, os.path.join(HERE, "..", "..", "examples", "pyqt_app.py"), "--settings",
-                           str(tmp_path / "settings"), "--screenshot", str(shot)], capture_output=True, timeout=120,
-                          env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    done = subprocess.run([sys.executable, PYQT_APP, "--settings", str(tmp_path / "settings"), "--screenshot", str(shot)],
+                          capture_output=True, timeout=120, env=OFFSCREEN)
     assert done.returncode == 0, done.stderr.decode()
     assert shot.stat().st_size > 1000
 

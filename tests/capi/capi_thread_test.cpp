@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "VarbelTreeview/VarbelTreeview.h"
@@ -35,6 +36,12 @@ int32_t Id(desk_object* o, const char* name) {
   return id;
 }
 
+// A host object that answers every call and notes the thread its destroy ran on.
+std::thread::id destroyedOn;
+constexpr desk_host_vtbl kHostVtbl{
+    sizeof(desk_host_vtbl), [](void*, int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) { return int32_t{0}; },
+    [](void*) { destroyedOn = std::this_thread::get_id(); }};
+
 std::string Text(const desk_value& v) {
   char buf[256];
   desk_error err;
@@ -57,17 +64,17 @@ class CApiThreads : public ::testing::Test {
     EXPECT_EQ(desk_handle_count(), 0) << "a handle was not given back";
     desk::SetPlatform(nullptr);
   }
-  std::string Read(const char* name) {
-    desk_value v{};
-    EXPECT_EQ(desk_get(tree, Id(tree, name), &v, &err), 0) << name;
-    std::string s = Text(v);
-    desk_value_clear(&v);
-    return s;
-  }
   desk_value Get(desk_object* o, const char* name) {
     desk_value v{};
     EXPECT_EQ(desk_get(o, Id(o, name), &v, &err), 0) << name;
     return v;
+  }
+  // A member's value as text.
+  std::string Read(desk_object* o, const char* name) {
+    desk_value v = Get(o, name);
+    std::string s = Text(v);
+    desk_value_clear(&v);
+    return s;
   }
 
   std::shared_ptr<desk::HeadlessPlatform> platform = std::make_shared<desk::HeadlessPlatform>();
@@ -81,23 +88,16 @@ TEST_F(CApiThreads, EveryCallFromAnotherThreadIsRefusedAndDoesNothing) {
   desk_object* bag = nullptr;
   ASSERT_EQ(desk_bag_new(&bag, &err), 0);
   const int32_t path = Id(tree, "PathSeparator"), nodes = Id(tree, "Nodes");
-  const std::string pathBefore = Read("PathSeparator");
+  const std::string pathBefore = Read(tree, "PathSeparator");
   const int doEventsBefore = platform->doEventsCount;
   static const uint16_t dash[] = {'-'};
-  desk_value text{}, out{};
-  text.kind = DESK_STRING;
-  text.u.string.data = dash;
-  text.u.string.length = 1;
+  desk_value text{DESK_STRING, {}}, out{};
+  text.u.string = {dash, 1};
   desk_object* made = nullptr;
   int32_t id = 0, n = 0, cookie = 0;
   char buf[16];
   void* widget = nullptr;
   static int self;
-  static constexpr desk_host_vtbl kVtbl{sizeof(desk_host_vtbl),
-                                        [](void*, int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) {
-                                          return int32_t{0};
-                                        },
-                                        nullptr};
   struct Row {
     const char* call;
     std::function<int32_t(desk_error*)> f;
@@ -116,8 +116,8 @@ TEST_F(CApiThreads, EveryCallFromAnotherThreadIsRefusedAndDoesNothing) {
       {"string_utf8", [&](desk_error* e) { return desk_string_utf8("x", &out, e); }},
       {"value_text", [&](desk_error* e) { return desk_value_text(&text, buf, sizeof buf, e); }},
       {"value_long", [&](desk_error* e) { return desk_value_long(&text, &n, e); }},
-      {"host_new", [&](desk_error* e) { return desk_host_new(&kVtbl, &self, nullptr, 0, &made, e); }},
-      {"host_find", [&](desk_error* e) { return desk_host_find(&kVtbl, &self, &made, e); }},
+      {"host_new", [&](desk_error* e) { return desk_host_new(&kHostVtbl, &self, nullptr, 0, &made, e); }},
+      {"host_find", [&](desk_error* e) { return desk_host_find(&kHostVtbl, &self, &made, e); }},
       {"advise", [&](desk_error* e) { return desk_advise(tree, bag, &cookie, e); }},
       {"unadvise", [&](desk_error* e) { return desk_unadvise(tree, 1, e); }},
       {"init_properties", [&](desk_error* e) { return desk_init_properties(tree, e); }},
@@ -149,47 +149,32 @@ TEST_F(CApiThreads, EveryCallFromAnotherThreadIsRefusedAndDoesNothing) {
   EXPECT_EQ(out.kind, DESK_EMPTY);
   EXPECT_EQ(widget, nullptr);
   EXPECT_EQ(desk_handle_count(), 2) << "the tree and the bag, no more";
-  EXPECT_EQ(Read("PathSeparator"), pathBefore);
+  EXPECT_EQ(Read(tree, "PathSeparator"), pathBefore);
   EXPECT_EQ(platform->doEventsCount, doEventsBefore);
   EXPECT_EQ(&desk::CurrentPlatform(), platform.get());
   desk_value nodeList = Get(tree, "Nodes");
-  EXPECT_EQ(Text(Get(nodeList.u.object, "Count")), "0");
+  EXPECT_EQ(Read(nodeList.u.object, "Count"), "0");
   desk_value_clear(&nodeList);
   // The same calls on the UI thread still work.
   EXPECT_EQ(desk_invoke(tree, path, DESK_LET, &text, 1, nullptr, &err), 0);
-  EXPECT_EQ(Read("PathSeparator"), "-");
+  EXPECT_EQ(Read(tree, "PathSeparator"), "-");
   desk_release(bag);
 }
 
 TEST_F(CApiThreads, TheCallsAnyThreadMayMake) {
-  struct Seen {
-    uint32_t version = 0;
-    int32_t check = -1, uiThread = 0, post = -1;
-    const desk_api* api = nullptr;
-    const desk_typelib_info* typeLib = nullptr;
-    int64_t handles = -1;
-  };
   static std::atomic<int> ran{0};
-  const Seen seen = OnWorker([] {
-    Seen s;
+  const desk_api* api = desk_get_api(DESK_C_VERSION, &err);
+  std::thread([api] {
     desk_error e;
-    s.version = desk_version();
-    s.check = desk_check_version(DESK_C_VERSION, &e);
-    s.api = VarbelTreeview_DeskApi(DESK_C_VERSION, &e);
-    s.typeLib = VarbelTreeview_DeskTypeLib();
-    s.handles = desk_handle_count();
-    s.uiThread = desk_ui_thread(&e);
-    s.post = desk_post([](void*) { ++ran; }, nullptr, &e);
-    return s;
-  });
-  EXPECT_EQ(seen.version, DESK_C_VERSION);
-  EXPECT_EQ(seen.check, 0);
-  EXPECT_EQ(seen.api, desk_get_api(DESK_C_VERSION, &err));
-  ASSERT_NE(seen.typeLib, nullptr);
-  EXPECT_STREQ(seen.typeLib->classes[0].name, "VarbelTreeviewControl");
-  EXPECT_EQ(seen.handles, 1);
-  EXPECT_EQ(seen.uiThread, DESK_E_WRONG_THREAD) << "it asks, and it is not";
-  EXPECT_EQ(seen.post, 0);
+    EXPECT_EQ(desk_version(), DESK_C_VERSION);
+    EXPECT_EQ(desk_check_version(DESK_C_VERSION, &e), 0);
+    EXPECT_EQ(VarbelTreeview_DeskApi(DESK_C_VERSION, &e), api);
+    const desk_typelib_info* typeLib = VarbelTreeview_DeskTypeLib();
+    EXPECT_STREQ(typeLib ? typeLib->classes[0].name : "(none)", "VarbelTreeviewControl");
+    EXPECT_EQ(desk_handle_count(), 1);
+    EXPECT_EQ(desk_ui_thread(&e), DESK_E_WRONG_THREAD) << "it asks, and it is not";
+    EXPECT_EQ(desk_post([](void*) { ++ran; }, nullptr, &e), 0);
+  }).join();
   EXPECT_EQ(ran, 0) << "not before the UI thread gets to it";
   ASSERT_EQ(desk_do_events(&err), 0);
   EXPECT_EQ(ran, 1);
@@ -203,13 +188,9 @@ TEST_F(CApiThreads, WhatAnotherThreadGivesBackIsGivenBackOnTheUiThread) {
   desk_object* nodes = nodeList.u.object;
   ASSERT_EQ(desk_string_utf8("short", &shortString, &err), 0);
   ASSERT_EQ(desk_string_utf8(std::string(300, 'w').c_str(), &longString, &err), 0);
-  static std::thread::id destroyedOn;
-  static constexpr desk_host_vtbl kVtbl{
-      sizeof(desk_host_vtbl),
-      [](void*, int32_t, int32_t, desk_value*, int32_t, desk_value*, desk_error*) { return int32_t{0}; },
-      [](void*) { destroyedOn = std::this_thread::get_id(); }};
   desk_object* host = nullptr;
-  ASSERT_EQ(desk_host_new(&kVtbl, nullptr, nullptr, 0, &host, &err), 0);
+  destroyedOn = {};
+  ASSERT_EQ(desk_host_new(&kHostVtbl, nullptr, nullptr, 0, &host, &err), 0);
   ASSERT_EQ(desk_handle_count(), 4);
   EXPECT_EQ(OnWorker([&] {
               for (desk_value* v : {&held, &shortString, &longString}) desk_value_clear(v);
@@ -218,7 +199,7 @@ TEST_F(CApiThreads, WhatAnotherThreadGivesBackIsGivenBackOnTheUiThread) {
             0);
   for (desk_value* v : {&held, &shortString, &longString}) EXPECT_EQ(v->kind, DESK_EMPTY) << "emptied at once";
   EXPECT_EQ(desk_handle_count(), 4) << "nothing given back yet";
-  EXPECT_EQ(Text(Get(nodes, "Count")), "0") << "the handle still works on the UI thread";
+  EXPECT_EQ(Read(nodes, "Count"), "0") << "the handle still works on the UI thread";
   EXPECT_EQ(destroyedOn, std::thread::id());
   ASSERT_EQ(desk_do_events(&err), 0);
   EXPECT_EQ(desk_handle_count(), 1);
@@ -234,17 +215,16 @@ TEST_F(CApiThreads, WhatAnotherThreadGivesBackIsGivenBackOnTheUiThread) {
 // Calls posted from several threads run on the UI thread, each thread's in its order, and may
 // call into the interface; a call posted by a posted call waits for the next run.
 TEST_F(CApiThreads, PostedCallsRunOnTheUiThreadInTheOrderPosted) {
+  using Ran = std::vector<std::tuple<int, int, std::thread::id>>;  // worker, index, thread it ran on
   struct Call {
     int worker, index;
-    std::vector<std::pair<int, int>>* ran;
-    std::thread::id* on;
+    Ran* ran;
   };
   constexpr int kWorkers = 4, kCalls = 50;
-  std::vector<std::pair<int, int>> ran;
-  std::vector<std::thread::id> on(kWorkers * kCalls);
+  Ran ran;
   std::vector<Call> calls;
   for (int w = 0; w < kWorkers; ++w)
-    for (int i = 0; i < kCalls; ++i) calls.push_back({w, i, &ran, &on[w * kCalls + i]});
+    for (int i = 0; i < kCalls; ++i) calls.push_back({w, i, &ran});
   std::vector<std::thread> workers;
   for (int w = 0; w < kWorkers; ++w)
     workers.emplace_back([&calls, w] {
@@ -253,8 +233,7 @@ TEST_F(CApiThreads, PostedCallsRunOnTheUiThreadInTheOrderPosted) {
         EXPECT_EQ(desk_post(
                       [](void* data) {
                         auto* c = static_cast<Call*>(data);
-                        c->ran->emplace_back(c->worker, c->index);
-                        *c->on = std::this_thread::get_id();
+                        c->ran->emplace_back(c->worker, c->index, std::this_thread::get_id());
                       },
                       &calls[w * kCalls + i], &e),
                   0);
@@ -265,8 +244,10 @@ TEST_F(CApiThreads, PostedCallsRunOnTheUiThreadInTheOrderPosted) {
   ASSERT_EQ(desk_do_events(&err), 0);
   ASSERT_EQ(ran.size(), static_cast<size_t>(kWorkers * kCalls));
   std::vector<int> next(kWorkers, 0);
-  for (auto [w, i] : ran) EXPECT_EQ(i, next[w]++) << "worker " << w;
-  for (std::thread::id id : on) EXPECT_EQ(id, std::this_thread::get_id());
+  for (auto [w, i, on] : ran) {
+    EXPECT_EQ(i, next[w]++) << "worker " << w;
+    EXPECT_EQ(on, std::this_thread::get_id());
+  }
 
   struct Again {
     desk_object* tree;

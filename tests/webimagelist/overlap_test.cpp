@@ -62,13 +62,17 @@ std::string Bytes(size_t n, unsigned seed) {
   return s;
 }
 
-// Waits (bounded) until every transfer ended.
+// Waits until `done()` holds, for `within` at most; false when it never did. What must stop
+// soon is given less time than the slow bodies take to end by themselves.
+template <class Pred>
+bool Eventually(Pred done, std::chrono::milliseconds within = 10s) {
+  for (auto end = std::chrono::steady_clock::now() + within; !done() && std::chrono::steady_clock::now() < end;)
+    std::this_thread::sleep_for(5ms);
+  return done();
+}
+
 bool AllDone(const std::vector<std::unique_ptr<desk::http::Transfer>>& transfers) {
-  for (int i = 0; i < 1000; ++i) {
-    if (std::all_of(transfers.begin(), transfers.end(), [](const auto& t) { return t->Done(); })) return true;
-    std::this_thread::sleep_for(10ms);
-  }
-  return false;
+  return Eventually([&] { return std::all_of(transfers.begin(), transfers.end(), [](const auto& t) { return t->Done(); }); });
 }
 
 class Overlap : public testenv::WebTest {
@@ -138,12 +142,10 @@ TEST_F(Overlap, FailedAndDroppedTransfers) {
   EXPECT_EQ(Ends(), 4);
 
   auto running = Start(server_.Url("/long"));
-  for (int i = 0; i < 500 && running->Seen().received == 0; ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_GT(running->Seen().received, 0u);
+  EXPECT_TRUE(Eventually([&] { return running->Seen().received > 0; }, 2500ms));
   EXPECT_FALSE(running->Done());
   running.reset();
-  for (int i = 0; i < 500 && slow.InFlight() > 0; ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_EQ(slow.InFlight(), 0) << "the server still sends the dropped body";
+  EXPECT_TRUE(Eventually([&] { return slow.InFlight() == 0; }, 2500ms)) << "the server still sends the dropped body";
   EXPECT_EQ(Ends(), 4) << "the dropped transfer told its end";
 }
 
@@ -168,6 +170,12 @@ class OverlappedFill : public testenv::WebTest {
     const std::string jpeg = Picture(width);
     slow_.Serve(server_, path, jpeg, jpeg.size() / 10 + 1, 40ms);
   }
+  // A new control whose entries are `entries` (name, path on the server).
+  void Renew(std::initializer_list<std::pair<std::u16string, std::string>> entries = {}) {
+    control_ = desk::MakeRef<Quorvane::ucMain>();
+    control_->ForceDownload(true);
+    for (const auto& [name, path] : entries) Add(name, path);
+  }
   void Add(const std::u16string& name, const std::string& path) { List().Add(name, server_.Url16(path)); }
   Quorvane::httpImages& List() { return *control_->ListImages(); }
   desk::ListImages& Pictures() { return desk::RefCast<desk::ImageList>(control_->ImageListControl())->Images(); }
@@ -190,13 +198,9 @@ TEST_F(OverlappedFill, LaterEntriesThatArriveFirstStillComeInOrder) {
   server_.Serve("/folder.jpg", Picture(32));
   server_.Start();
   std::filesystem::create_directory(Cache("folder.jpg"));  // its download cannot be cached: a report
-  Add(u"slow", "/slow.jpg");
-  Add(u"a", "/p31.jpg");
-  Add(u"folder", "/folder.jpg");
-  Add(u"b", "/p33.jpg");
-  Add(u"missing", "/missing.jpg");  // 404: skipped without a word
-  Add(u"c", "/p35.jpg");
-  Add(u"d", "/p36.jpg");
+  for (auto [name, path] : {std::pair{u"slow", "/slow.jpg"}, {u"a", "/p31.jpg"}, {u"folder", "/folder.jpg"}, {u"b", "/p33.jpg"},
+                            {u"missing", "/missing.jpg"} /* 404: skipped without a word */, {u"c", "/p35.jpg"}, {u"d", "/p36.jpg"}})
+    Add(name, path);
   auto servedMeanwhile = std::make_shared<std::atomic<int>>(0);
   slow_.OnEnd([this, servedMeanwhile] { *servedMeanwhile = server_.Total() - 1; });
   std::vector<int32_t> atPoints, atBoxes;
@@ -226,9 +230,7 @@ TEST_F(OverlappedFill, APictureThatFailsToLoadEndsTheFillWhileLaterTransfersRun)
   SlowRoutes later;
   for (int i = 0; i < 12; ++i) later.Serve(server_, "/later" + std::to_string(i) + ".jpg", Picture(40 + i), 100, 100ms);
   server_.Start();
-  Add(u"slow", "/slow.jpg");
-  Add(u"a", "/a.jpg");
-  Add(u"cut", "/cut.jpg");
+  for (auto [name, path] : {std::pair{u"slow", "/slow.jpg"}, {u"a", "/a.jpg"}, {u"cut", "/cut.jpg"}}) Add(name, path);
   for (int i = 0; i < 12; ++i) Add(u"later" + desk::DecimalText(i), "/later" + std::to_string(i) + ".jpg");
   control_->Fill();
 
@@ -240,8 +242,7 @@ TEST_F(OverlappedFill, APictureThatFailsToLoadEndsTheFillWhileLaterTransfersRun)
   EXPECT_GT(later.MostAtOnce(), 0) << "no transfer ran for a later entry";
   // Six at most ran at once, and the cut picture was known long before they could end.
   for (int i = 8; i < 12; ++i) EXPECT_EQ(server_.Count("/later" + std::to_string(i) + ".jpg"), 0) << i;
-  for (int i = 0; i < 500 && later.InFlight() > 0; ++i) std::this_thread::sleep_for(5ms);
-  EXPECT_EQ(later.InFlight(), 0) << "a transfer of the ended Fill still runs";
+  EXPECT_TRUE(Eventually([&] { return later.InFlight() == 0; }, 2500ms)) << "a transfer of the ended Fill still runs";
 }
 
 // The host re-enters at a dispatch point, after transfers for later entries started: a
@@ -268,12 +269,7 @@ TEST_F(OverlappedFill, AHostThatReentersAtADispatchPoint) {
   };
   for (Row& r : rows) {
     SCOPED_TRACE(r.what);
-    control_ = desk::MakeRef<Quorvane::ucMain>();
-    control_->ForceDownload(true);
-    Add(u"zero", "/slow.jpg");
-    Add(u"one", "/p31.jpg");
-    Add(u"two", "/p32.jpg");
-    Add(u"three", "/p33.jpg");
+    Renew({{u"zero", "/slow.jpg"}, {u"one", "/p31.jpg"}, {u"two", "/p32.jpg"}, {u"three", "/p33.jpg"}});
     const int before = server_.Count("/p32.jpg");
     int points = 0;
     Host().messageBoxes.clear();
@@ -312,8 +308,7 @@ TEST_F(OverlappedFill, OverlapsWhereItPays) {
   server_.Start();
   for (size_t r = 0; r < std::size(rows); ++r) {
     SCOPED_TRACE(rows[r].what);
-    control_ = desk::MakeRef<Quorvane::ucMain>();
-    control_->ForceDownload(true);
+    Renew();
     for (int i = 0; i < 8; ++i) Add(u"e" + desk::DecimalText(i), "/r" + std::to_string(r) + "/" + std::to_string(i) + ".jpg");
     control_->Fill();
     EXPECT_EQ(Pictures().Count(), 8);
