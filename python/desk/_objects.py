@@ -31,20 +31,20 @@ def _find_extension():
     if os.environ.get("DESK_PYTHON_PURE") == "1":
         return None
     name = __package__ + "._ext"
-    spec = importlib.util.find_spec(name)
-    for folder in [] if spec else sys.path:
+    found = importlib.util.find_spec(name)
+    for folder in [] if found else sys.path:
         for suffix in importlib.machinery.EXTENSION_SUFFIXES:
             path = os.path.join(folder or os.curdir, __package__, "_ext" + suffix)
             if os.path.isfile(path):
-                spec = importlib.util.spec_from_file_location(name, path)
+                found = importlib.util.spec_from_file_location(name, path)
                 break
-        if spec:
+        if found:
             break
-    if spec is None:
+    if found is None:
         return None
-    module = importlib.util.module_from_spec(spec)
+    module = importlib.util.module_from_spec(found)
     sys.modules[name] = module
-    spec.loader.exec_module(module)
+    found.loader.exec_module(module)
     return module
 
 
