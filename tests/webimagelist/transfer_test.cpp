@@ -85,6 +85,7 @@ TEST_F(Transfer, OneTlsHandshakeServesEveryPictureOfAFill) {
     res.set_content(png, "image/png");
   });
   server.set_keep_alive_max_count(100);
+  server.set_tcp_nodelay(true);  // as TestServer's
   const int port = server.bind_to_any_port("127.0.0.1");
   ASSERT_GT(port, 0);
   std::thread thread([&] { server.listen_after_bind(); });

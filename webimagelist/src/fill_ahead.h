@@ -49,7 +49,7 @@ class FillAhead {
   static constexpr int kDecodesAheadPerThread = 16;
   static constexpr size_t kAheadBytes = size_t{64} * 1024 * 1024;
   static constexpr uint64_t kWorthOverlapping = 128 * 1024;
-  static constexpr std::chrono::milliseconds kSlowAnswer{150};
+  static constexpr std::chrono::milliseconds kSlowAnswer{20};
   static constexpr uint64_t kRateSample = 32 * 1024;
   static constexpr double kNarrowLink = 4e6;  // bytes a second
   static constexpr int32_t kPaintSlice = 10;  // milliseconds
