@@ -726,6 +726,21 @@ TEST_F(CApi, ThePlatformChoiceIsChecked) {
   EXPECT_NE(&desk::CurrentPlatform(), platform.get()) << "a new headless platform, in place of the test's";
 }
 
+// A call refused before it reads its arguments leaves its by-reference targets Empty: the
+// caller frees what it finds there as the library's, and its own string is not.
+TEST_F(CApi, ARefusedCallLeavesItsByReferenceTargetsEmpty) {
+  const int32_t path = Id(tree, "PathSeparator");
+  for (auto [what, handle, kind, number] : {std::tuple{"no handle", (desk_object*)nullptr, int32_t{DESK_LET}, 91},
+                                            std::tuple{"an unknown kind", tree, int32_t{77}, 5}}) {
+    SCOPED_TRACE(what);
+    const std::u16string mine = u"mine";
+    desk_value target = Str(mine), ref{DESK_BYREF, {}};
+    ref.u.ref = &target;
+    EXPECT_EQ(desk_invoke(handle, path, kind, &ref, 1, nullptr, &err), number);
+    EXPECT_EQ(target.kind, DESK_EMPTY);
+  }
+}
+
 // Each entry point answers bad arguments with its number (and fills the error record), and
 // the good ones next to them work: a check that refused too much would show there.
 TEST_F(CApi, EachEntryPointAnswersBadArgumentsWithItsNumber) {

@@ -93,6 +93,8 @@ TEST_F(CApiThreads, EveryCallFromAnotherThreadIsRefusedAndDoesNothing) {
   static const uint16_t dash[] = {'-'};
   desk_value text{DESK_STRING, {}}, out{};
   text.u.string = {dash, 1};
+  desk_value target = text, byRef{DESK_BYREF, {}};  // the caller's string, which is not the library's to hand back
+  byRef.u.ref = &target;
   desk_object* made = nullptr;
   int32_t id = 0, n = 0, cookie = 0;
   char buf[16];
@@ -110,6 +112,7 @@ TEST_F(CApiThreads, EveryCallFromAnotherThreadIsRefusedAndDoesNothing) {
       {"event_interface", [&](desk_error* e) { return desk_event_interface(tree, e) ? 0 : DESK_E_WRONG_THREAD; }},
       {"id_of_name", [&](desk_error* e) { return desk_id_of_name(tree, "Nodes", &id, e); }},
       {"invoke (a write)", [&](desk_error* e) { return desk_invoke(tree, path, DESK_LET, &text, 1, nullptr, e); }},
+      {"invoke by reference", [&](desk_error* e) { return desk_invoke(tree, path, DESK_LET, &byRef, 1, nullptr, e); }},
       {"invoke without arguments", [&](desk_error* e) { return desk_invoke(tree, nodes, DESK_GET, nullptr, 0, &out, e); }},
       {"get", [&](desk_error* e) { return desk_get(tree, nodes, &out, e); }},
       {"value_set", [&](desk_error* e) { return desk_value_set(&out, &text, e); }},
@@ -147,6 +150,7 @@ TEST_F(CApiThreads, EveryCallFromAnotherThreadIsRefusedAndDoesNothing) {
   }
   EXPECT_EQ(made, nullptr);
   EXPECT_EQ(out.kind, DESK_EMPTY);
+  EXPECT_EQ(target.kind, DESK_EMPTY) << "a refused call leaves its by-reference targets Empty";
   EXPECT_EQ(widget, nullptr);
   EXPECT_EQ(desk_handle_count(), 2) << "the tree and the bag, no more";
   EXPECT_EQ(Read(tree, "PathSeparator"), pathBefore);
