@@ -274,6 +274,30 @@ TEST_F(QtSurfaceTest, RowsWithAndWithoutPicturesHaveOneHeightThatHoldsThePicture
   EXPECT_EQ(pic.top(), plain.bottom() + 1);
 }
 
+// `image` as a picture loaded from PNG bytes.
+Ref<desk::Picture> PictureOf(const QImage& image) {
+  QBuffer png;
+  png.open(QIODevice::WriteOnly);
+  QImageWriter(&png, "png").write(image);
+  return desk::OpenPicture(std::vector<uint8_t>(png.data().begin(), png.data().end()));
+}
+
+// A list larger than the icon box keeps its pictures' shape in it: 200x100 is drawn at 64x32.
+TEST_F(QtSurfaceTest, PicturesLargerThanTheIconBoxKeepTheirShape) {
+  QImage wide(200, 100, QImage::Format_RGB32);
+  wide.fill(Qt::darkRed);
+  auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
+  ASSERT_TRUE(list);
+  list->Images().Add(Variant::Missing(), Variant::String(u"wide"), Variant::Object(PictureOf(wide)));
+  Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
+  Add(u"", u"w", u"wide row");
+  NodeOf(u"w")->SetImage(Variant::String(u"wide"));
+  QApplication::processEvents();
+  const QIcon icon = qvariant_cast<QIcon>(ItemOf("wide row").data(Qt::DecorationRole));
+  ASSERT_FALSE(icon.isNull());
+  EXPECT_EQ(icon.availableSizes().value(0), QSize(64, 32));
+}
+
 // On a device of twice the density, a picture with the pixels for it is drawn from its own
 // bytes decoded at the device's size; one without them, from the list's copy scaled up.
 TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevicesSize) {
@@ -281,10 +305,7 @@ TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevices
   QImage fine(64, 64, QImage::Format_RGB32);
   for (int y = 0; y < 64; ++y)
     for (int x = 0; x < 64; ++x) fine.setPixel(x, y, qRgb(x * 4, y * 4, (x + y) % 2 * 255));
-  QBuffer png;
-  png.open(QIODevice::WriteOnly);
-  ASSERT_TRUE(QImageWriter(&png, "png").write(fine));
-  const Ref<desk::Picture> dense = desk::OpenPicture(std::vector<uint8_t>(png.data().begin(), png.data().end()));
+  const Ref<desk::Picture> dense = PictureOf(fine);
   auto list = desk::RefCast<desk::ImageList>(platform_->CreateImageList());
   ASSERT_TRUE(list);
   list->Images().Add(Variant::Missing(), Variant::String(u"board"),

@@ -236,10 +236,15 @@ Ref<ListImage> QtTree::EntryFor(const Variant& image) const {
 QIcon QtTree::IconFor(const Node& node) {
   // Drawn from the list's pixels at the size shown (ListImage::PixelsAt), never from the
   // pictures at the list's own size, which may be a camera photo's.
-  const QSize size = widget_ ? widget_->iconSize() : QSize();
+  auto list = RefCast<desk::ImageList>(ImageList());
+  // The list's pictures keep their shape inside the icon box, which caps each side alone.
+  QSize size = widget_ ? widget_->iconSize() : QSize();
+  if (list && list->Images().Count() > 0) {
+    const QSize own(list->Images().ImageWidth(), list->Images().ImageHeight());
+    if (own.width() > size.width() || own.height() > size.height()) size = own.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+  }
   auto face = [&](Ref<ListImage> entry) -> NodeIconEngine::Face {
     if (!entry) return {};
-    auto list = RefCast<desk::ImageList>(ImageList());
     auto* ql = dynamic_cast<QtImageList*>(list.get());
     QPixmap pixmap = ql ? ql->Pixmap(entry, size) : pixmaps_.Get(entry, size, list ? list->Images().Count() : 0);
     return {std::move(entry), std::move(pixmap)};
