@@ -68,7 +68,8 @@ TEST(PictureJob, AnswersAsOpenPictureDoes) {
 }
 
 // Jobs run on at most DecoderThreads threads, never more than the cores this process may
-// use, and never on the caller's; a job dropped while it waits never runs or tells.
+// use, and never on the caller's; a job dropped while it waits never runs or tells, and lets
+// its bytes go at once.
 TEST(PictureJob, DecoderThreadsAreFewAndDroppedJobsAreNotHeardOf) {
   cpu_set_t set;
   CPU_ZERO(&set);
@@ -99,9 +100,11 @@ TEST(PictureJob, DecoderThreadsAreFewAndDroppedJobsAreNotHeardOf) {
   }
   std::atomic<int> late{0}, kept{0};
   std::vector<std::shared_ptr<desk::PictureJob>> dropped;
-  for (int i = 0; i < 4; ++i) dropped.push_back(desk::PictureJob::Start(jpeg, [&] { ++late; }));
+  const auto spare = Shared(std::string(jpeg->begin(), jpeg->end()));  // held by the dropped jobs alone
+  for (int i = 0; i < 4; ++i) dropped.push_back(desk::PictureJob::Start(spare, [&] { ++late; }));
   auto last = desk::PictureJob::Start(jpeg, [&] { ++kept; });
   dropped.clear();
+  EXPECT_EQ(spare.use_count(), 1) << "dropped jobs kept their bytes while they waited";
   {
     std::lock_guard lock(mu);
     open = true;

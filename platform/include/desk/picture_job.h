@@ -29,8 +29,8 @@ class DESK_API PictureJob {
   // must be quick and safe on any thread.
   static std::shared_ptr<PictureJob> Start(std::shared_ptr<const std::vector<uint8_t>> bytes,
                                            std::function<void()> onDone = nullptr);
-  // Dropping a job that has not started takes it off the queue; one that runs finishes
-  // unseen.
+  // Dropping a job that has not started lets its bytes go at once (the queue skips it); one
+  // that runs finishes unseen.
   ~PictureJob();
   PictureJob(const PictureJob&) = delete;
   PictureJob& operator=(const PictureJob&) = delete;

@@ -10,15 +10,17 @@
 
 #include "desk/error.h"
 #include "desk/picture_loader.h"
+#include "desk/trap.h"
 
 namespace desk {
 
 struct PictureJob::State {
-  std::shared_ptr<const std::vector<uint8_t>> bytes;
   std::mutex mu;  // guards what follows once the job is queued
+  std::shared_ptr<const std::vector<uint8_t>> bytes;  // read unlocked once started
   std::function<void()> onDone;
   bool done = false;
   bool dropped = false;
+  bool started = false;  // a decoder thread reads the bytes
   bool taken = false;
   int32_t error = 0;
   Decoded checked;
@@ -75,15 +77,19 @@ class Pool {
     {
       std::lock_guard lock(job.mu);
       if (job.dropped) return;
+      job.started = true;
     }
     Decoded checked;
     int32_t error = 0;
     try {
       checked = CheckPicture(*job.bytes);
-    } catch (const Error& e) {
-      error = e.Number();
-    } catch (const std::bad_alloc&) {
-      error = static_cast<int32_t>(Err::OutOfMemory);
+    } catch (...) {
+      // Whatever a decoder throws is the job's error, never the end of the process.
+      try {
+        error = TrappedErrorOf(std::current_exception()).number;
+      } catch (...) {
+        error = static_cast<int32_t>(Err::OutOfMemory);  // its text could not be copied
+      }
     }
     std::lock_guard lock(job.mu);
     job.checked = std::move(checked);
@@ -129,6 +135,7 @@ PictureJob::~PictureJob() {
   std::lock_guard lock(state_->mu);
   state_->dropped = true;
   state_->onDone = nullptr;
+  if (!state_->started) state_->bytes.reset();  // no thread will read them
 }
 
 bool PictureJob::Done() const {
