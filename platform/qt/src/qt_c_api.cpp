@@ -4,23 +4,23 @@
 // loop (app.exec()) then delivers the controls' events and runs what desk_post queued.
 #include <QApplication>
 #include <QThread>
-#include <cstring>
 #include <exception>
 #include <string>
 
 #include "desk/desk_c.h"
 #include "desk/qt_platform.h"
 #include "desk/text.h"
+#include "desk/trap.h"
 
 namespace {
 
-int32_t Fail(desk_error* err, int32_t number, const std::string& text) {
+// `text` in UTF-8 or UTF-16, cut at a whole character when the record is full.
+template <class Text>
+int32_t Fail(desk_error* err, int32_t number, const Text& text) {
   if (err) {
     err->number = number;
-    std::strncpy(err->text, text.c_str(), sizeof err->text - 1);
-    err->text[sizeof err->text - 1] = '\0';
-    std::strncpy(err->source, "DeskQt", sizeof err->source - 1);
-    err->source[sizeof err->source - 1] = '\0';
+    desk::CopyUtf8(text, err->text, sizeof err->text);
+    desk::CopyUtf8("DeskQt", err->source, sizeof err->source);
   }
   return number;
 }
@@ -30,15 +30,13 @@ int32_t Ok(desk_error* err) {
   return 0;
 }
 
+// The exception being handled, as every trap maps it (7 for exhausted memory).
 int32_t Caught(desk_error* err) {
   try {
-    throw;
-  } catch (const desk::Error& e) {
-    return Fail(err, e.Number(), desk::U8(e.Description()));
-  } catch (const std::exception& e) {
-    return Fail(err, 5, e.what());
+    const desk::TrappedError e = desk::TrappedErrorOf(std::current_exception());
+    return Fail(err, e.number, e.description);
   } catch (...) {
-    return Fail(err, 5, "Invalid procedure call or argument");
+    return Fail(err, 7, "Out of memory");  // the text could not be copied
   }
 }
 
