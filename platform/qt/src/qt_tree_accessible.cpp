@@ -115,7 +115,7 @@ TreeAccessible::~TreeAccessible() {
 
 TreeWidget* TreeAccessible::View() const { return static_cast<TreeWidget*>(widget()); }
 
-const std::vector<QPersistentModelIndex>& TreeAccessible::Rows() const {
+const std::vector<QModelIndex>& TreeAccessible::Rows() const {
   TreeWidget* view = View();
   if (readAt_ == view->RowsGeneration()) return rows_;
   readAt_ = view->RowsGeneration();

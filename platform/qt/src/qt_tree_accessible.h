@@ -63,10 +63,11 @@ class TreeAccessible : public QAccessibleWidget, public QAccessibleTableInterfac
   void modelChange(QAccessibleTableModelChangeEvent*) override {}
 
  private:
-  // The rows shown, read again from the view after it changed.
-  const std::vector<QPersistentModelIndex>& Rows() const;
+  // The rows shown, read again from the view after its rows changed in any way; plain
+  // indexes, since a persistent one per row would make each change walk them all.
+  const std::vector<QModelIndex>& Rows() const;
 
-  mutable std::vector<QPersistentModelIndex> rows_;
+  mutable std::vector<QModelIndex> rows_;
   mutable std::unordered_map<const void*, int> rowOfNode_;
   mutable unsigned readAt_ = 0;  // the view's row generation rows_ were read at; 0 never
   // The item interfaces handed out, by node, registered with Qt's accessibility cache.
