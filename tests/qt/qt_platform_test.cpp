@@ -299,7 +299,8 @@ TEST_F(QtSurfaceTest, PicturesLargerThanTheIconBoxKeepTheirShape) {
 }
 
 // On a device of twice the density, a picture with the pixels for it is drawn from its own
-// bytes decoded at the device's size; one without them, from the list's copy scaled up.
+// bytes decoded at the device's size (or from its own pixels, for one a host made); one
+// without them, from the list's copy scaled up.
 TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevicesSize) {
   // 64x64 with detail a pixel wide, in a list of 32x32 (the size of its first picture).
   QImage fine(64, 64, QImage::Format_RGB32);
@@ -311,12 +312,17 @@ TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevices
   list->Images().Add(Variant::Missing(), Variant::String(u"board"),
                      Variant::Object(platform_->LoadPicture(Path(kPictures, "board.bmp"))));
   list->Images().Add(Variant::Missing(), Variant::String(u"fine"), Variant::Object(dense));
+  const desk::Decoded own = desk::DecodePixels(dense->encoded, 64, 64);
+  const Ref<desk::Picture> made = desk::MakeRef<desk::Picture>(64, 64, own.pixels, std::vector<uint8_t>{}, desk::Picture::Kind::Bitmap);
+  list->Images().Add(Variant::Missing(), Variant::String(u"made"), Variant::Object(made));
   ASSERT_EQ(list->Images().ImageWidth(), 32);
   Call(control_, u"ImageList", InvokeKind::Set, {Variant::Object(list)});
   Add(u"", u"f", u"fine row");
   Add(u"", u"b", u"board row");
+  Add(u"", u"m", u"made row");
   NodeOf(u"f")->SetImage(Variant::String(u"fine"));
   NodeOf(u"b")->SetImage(Variant::String(u"board"));
+  NodeOf(u"m")->SetImage(Variant::String(u"made"));
   QApplication::processEvents();
 
   QImage shot(Viewport()->size() * 2, QImage::Format_RGB32);
@@ -331,8 +337,8 @@ TEST_F(QtSurfaceTest, OnADenserDeviceAPictureIsDrawnFromItsOwnPixelsAtTheDevices
   auto imageOf = [](const std::vector<uint32_t>& px, int w, int h) {
     return QImage(reinterpret_cast<const uchar*>(px.data()), w, h, w * 4, QImage::Format_ARGB32).convertToFormat(QImage::Format_RGB32);
   };
-  const desk::Decoded own = desk::DecodePixels(dense->encoded, 64, 64);
   EXPECT_TRUE(foundIn("fine row", imageOf(own.pixels, 64, 64))) << "not drawn from its own 64x64 pixels";
+  EXPECT_TRUE(foundIn("made row", imageOf(own.pixels, 64, 64))) << "a host's picture not drawn from its own pixels";
   const Ref<desk::Picture> shown = list->Find(u"fine");
   EXPECT_FALSE(foundIn("fine row", imageOf(shown->pixels, 32, 32).scaled(64, 64)))  // which is what it was before
       << "drawn from the list's 32x32 copy";

@@ -76,7 +76,7 @@ class DevicePixmaps {
 QPixmap DevicePixmap(const ListImage& image, QSize logical, qreal dpr) {
   const Ref<Picture>& original = image.Original();
   const QSize device = (QSizeF(logical) * dpr).toSize();
-  if (!(dpr > 1) || !original || original->encoded.empty() || original->width < device.width() ||
+  if (!(dpr > 1) || !original || (original->encoded.empty() && !original->HoldsPixels()) || original->width < device.width() ||
       original->height < device.height() || device.isEmpty())
     return QPixmap();
   DevicePixmaps& cache = DevicePixmaps::Shared();
