@@ -50,7 +50,6 @@ struct FillAhead::Slot {
   std::string url;
   std::unique_ptr<desk::http::Transfer> transfer;
   Clock::time_point started;
-  bool harvested = false;
   std::shared_ptr<const std::vector<uint8_t>> body;  // the transfer's, once it ended well
   std::shared_ptr<desk::PictureJob> job;
 
@@ -61,13 +60,11 @@ struct FillAhead::Slot {
   }
   void DropTransfer() {
     transfer.reset();
-    harvested = false;
     body.reset();
   }
   void Drop() {
     DropTransfer();
     job.reset();
-    decided = true;
   }
 };
 
@@ -98,7 +95,6 @@ void FillAhead::Reached(httpImage& entry) {
     // The walk got past a picture that was to fail: the host changed something.
     if (stopAfter_ < it->second) stopAfter_ = SIZE_MAX;
   }
-  current_->decided = true;
   Pump();
 }
 
@@ -120,9 +116,8 @@ bool FillAhead::SameFileBefore(size_t at, const std::u16string& name) {
 }
 
 void FillAhead::Harvest(Slot& s) {
-  if (!s.transfer || s.harvested || !s.transfer->Done()) return;
-  s.harvested = true;
-  if (!s.transfer->Succeeded()) return;
+  // Once: a transfer that ended well leaves its body, even an empty one.
+  if (!s.transfer || s.body || !s.transfer->Done() || !s.transfer->Succeeded()) return;
   s.body = std::make_shared<const std::vector<uint8_t>>(s.transfer->TakeBody());
   // An empty body or an error page is never cached, so its picture is never loaded.
   const std::string_view text(reinterpret_cast<const char*>(s.body->data()), s.body->size());
@@ -230,11 +225,7 @@ std::optional<mdlInternet::Body> FillAhead::Fetch(const std::shared_ptr<desk::ht
     transferClient_ = client;
     aheadSession_.reset();
   }
-  if (!current_) {
-    extra_ = std::make_unique<Slot>();
-    current_ = extra_.get();
-  }
-  Slot& s = *current_;
+  Slot& s = *current_;  // the walk reached its entry first
   // Started ahead for another URL or through another client: the host changed it since.
   if (s.transfer && (s.client != client || s.url != url)) s.DropTransfer();
   if (!s.transfer) {
