@@ -10,11 +10,12 @@ download. Without a display, run it with QT_QPA_PLATFORM=offscreen (and --screen
 see it: it then writes the window to FILE and exits).
 """
 import argparse
-import atexit
+import functools
 import gc
+import http.server
 import os
-import subprocess
 import sys
+import threading
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "python"))  # the source tree's package; an installed one is found as is
@@ -33,38 +34,18 @@ RIGHT_BUTTON = 2
 CHILD = 4  # Nodes.Add's relationship: a child of the relative
 
 
-# The picture server's program: it prints its port, then serves.
-_SERVER = """
-import functools, http.server, sys
-class Quiet(http.server.SimpleHTTPRequestHandler):
+class _Quiet(http.server.SimpleHTTPRequestHandler):
     def log_message(self, *args):
         pass
-server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(Quiet, directory=sys.argv[1]))
-print(server.server_address[1], flush=True)
-server.serve_forever()
-"""
-
-
-class PictureServer:
-    """An HTTP server on 127.0.0.1 for the pictures in a folder, in a process of its own: a thread
-    of this process could not answer while the web image list's Fill downloads from it, a call
-    that holds the interpreter (as every call of the package's compiled part does)."""
-
-    def __init__(self, folder):
-        self.process = subprocess.Popen([sys.executable, "-c", _SERVER, folder], stdout=subprocess.PIPE, text=True)
-        self.port = int(self.process.stdout.readline())
-        atexit.register(self.shutdown)
-
-    def shutdown(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            self.process.wait()
 
 
 def serve_pictures(folder=PICTURES):
-    """Serves the pictures in `folder` on 127.0.0.1: (server, base URL); server.shutdown() ends it."""
-    server = PictureServer(folder)
-    return server, "http://127.0.0.1:%d/" % server.port
+    """Serves the pictures in `folder` on 127.0.0.1, from a thread of this process (the package lets
+    the interpreter go while a call such as Fill runs): (server, base URL); server.shutdown() ends
+    it."""
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), functools.partial(_Quiet, directory=folder))
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    return server, "http://127.0.0.1:%d/" % server.server_address[1]
 
 
 class TreeEvents:
