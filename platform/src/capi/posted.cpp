@@ -1,5 +1,6 @@
 #include "capi/posted.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <mutex>
 #include <utility>
@@ -14,7 +15,7 @@ namespace {
 struct Queue {
   std::mutex lock;
   std::vector<std::pair<desk_post_fn, void*>> calls;
-  void (*wake)() = nullptr;
+  std::atomic<void (*)()> wake{nullptr};  // set under the lock; read alone where a moment's lag is harmless
   bool woken = false;  // the loop was woken and has not run the calls yet: once is enough
 };
 // Never destroyed, as the handles' state: a thread may post while the process ends.
@@ -55,6 +56,12 @@ void SetWaker(void (*wake)()) {
   std::lock_guard<std::mutex> hold(g_queue->lock);
   g_queue->wake = wake;
   g_queue->woken = false;
+}
+
+bool LoopWakes() { return g_queue->wake.load() != nullptr; }
+
+void WakeLoop() {
+  if (void (*wake)() = g_queue->wake.load()) wake();
 }
 
 void OnIdle() {

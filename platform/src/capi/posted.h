@@ -19,6 +19,9 @@ void RunPosted();
 
 // The event loop to wake when a call is queued (any thread may call it), or null.
 void SetWaker(void (*wake)());
+// Whether there is such a loop; and waking it, so that it runs OnIdle (no-op without one).
+bool LoopWakes();
+void WakeLoop();
 
 // What the event loop runs on the UI thread once it is idle: the releases deferred by calls
 // (when none is in progress any more) and the posted calls.

@@ -42,14 +42,12 @@ int32_t UseQt(desk_error* err) {
   }
   if (int32_t rc = g_qt.entry.install(&OnIdle, err)) return rc;
   g_qt.inUse = true;
-  S().post = g_qt.entry.post;
   SetWaker(g_qt.entry.post);
   return Ok(err);
 }
 
 void LeaveQt() {
   g_qt.inUse = false;
-  S().post = nullptr;
   SetWaker(nullptr);
 }
 

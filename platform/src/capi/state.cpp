@@ -52,7 +52,7 @@ bool Drop(Object* o) {
   }
   s.total.Add(-1);
   if (s.depth > 0) {
-    if (s.deferred.empty() && s.post) s.post();
+    if (s.deferred.empty()) WakeLoop();
     s.deferred.push_back(o);
   } else {
     o->Release();

@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "capi/posted.h"
 #include "capi/string_pool.h"
 #include "desk/desk_c.h"
 #include "desk/object.h"
@@ -46,9 +47,6 @@ struct State {
   desk_error* readErr = nullptr;
   Object* readObject = nullptr;
   ShortStrings strings;
-  // Asks a running event loop to call OnIdle when it is idle (the Qt platform's, once it is
-  // loaded); any thread may call it.
-  void (*post)() = nullptr;
 };
 
 // Never destroyed: hosts (an interpreter shutting down) may release handles after static
@@ -94,7 +92,7 @@ struct CallbackScope {
   CallbackScope() { ++S().depth; }
   ~CallbackScope() {
     State& s = S();
-    if (--s.depth == 0 && !s.deferred.empty() && !s.post) FlushDeferred();
+    if (--s.depth == 0 && !s.deferred.empty() && !LoopWakes()) FlushDeferred();
   }
   CallbackScope(const CallbackScope&) = delete;
   CallbackScope& operator=(const CallbackScope&) = delete;
