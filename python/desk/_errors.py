@@ -34,15 +34,19 @@ def _from_record(err, cls=DeskError):
     return cls(err.number, err.text.decode("utf-8", "replace"), err.source.decode("utf-8", "replace"))
 
 
-def _error(r, cls=DeskError):
-    """The error in the records `r` as an exception, with the Python failure that caused it (in a
-    callback during the call) as its cause."""
-    e = _from_record(r.err, cls)
+def _chained(e, r):
+    """`e`, with the Python failure that caused it (in a callback during the call, kept in the
+    records `r`) as its cause."""
     for text, cause in r.pending:
         if text == e.text:
             e.__cause__ = cause
     r.pending.clear()
     return e
+
+
+def _error(r, cls=DeskError):
+    """The error in the records `r` as an exception, chained to its cause."""
+    return _chained(_from_record(r.err, cls), r)
 
 
 def _check(rc, r, cls=DeskError):

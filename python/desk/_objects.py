@@ -19,7 +19,7 @@ from ctypes import byref, c_void_p
 from . import _c, _convert, _host, _loader
 from ._convert import _Keep, _take, _to_c
 from ._errors import ERR_NAMED_ARGUMENT, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, DeskError, _check, \
-    _DeskAttributeError, _error
+    _chained, _DeskAttributeError, _error, _from_record
 from ._host import HostObject
 from ._thread import records as _records
 from ._values import ByRef, Empty, Integer, Missing, Single
@@ -69,7 +69,7 @@ def _loaded(api):
         err = _c.Error()  # the libraries load on whichever thread asks first
         table = api.get_api(_c.VERSION, ctypes.byref(err))
         if not table:
-            raise DeskError(err.number, err.text.decode("utf-8", "replace"), err.source.decode("utf-8", "replace"))
+            raise _from_record(err)
         _ext.setup(api=ctypes.addressof(table.contents), object_class=Object, type_for=_type_at,
                    error_for=_error_for, desk_error=DeskError, attribute_error=_DeskAttributeError,
                    host_by_handle=_host._host_by_handle, object_from=_convert._object_from, host_object=HostObject,
@@ -79,9 +79,7 @@ def _loaded(api):
 def _error_for(number, text, source):
     """A failed call of the extension as DeskError, made as for a call on the ctypes path (a
     Python failure inside a callback that caused it becomes its cause). On the UI thread."""
-    r = _records()
-    r.err.number, r.err.text, r.err.source = number, text, source
-    return _error(r)
+    return _chained(DeskError(number, text.decode("utf-8", "replace"), source.decode("utf-8", "replace")), _records())
 
 
 # ---------------------------------------------------------------------------------------------
