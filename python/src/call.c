@@ -19,8 +19,7 @@ static int32_t invoke_member(desk_object* h, int32_t id, int32_t kind, desk_valu
 PyObject* call_invoke(desk_object* h, int32_t id, int32_t kind, PyObject* const* args, Py_ssize_t n) {
   desk_value result;
   desk_error err;
-  err.number = 0;
-  err.text[0] = err.source[0] = '\0';
+  ext_error_init(&err);
   if (n == 0) {
     if (invoke_member(h, id, kind, NULL, 0, &result, &err)) return ext_fail(&err);
     return values_take(&result);

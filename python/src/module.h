@@ -76,6 +76,16 @@ PyObject* ext_fail(const desk_error* err);
  * NULL for "desk". */
 PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source);
 PyObject* ext_raise_text(int number, const char* text, PyObject* source);
+/* 91, for a handle that is gone or an object that is Nothing (NULL returned). */
+static inline PyObject* ext_raise_not_set(void) {
+  return ext_raise_text(EXT_ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
+}
+
+/* An empty error record, without clearing all of its text buffers (a call's hot path). */
+static inline void ext_error_init(desk_error* err) {
+  err->number = 0;
+  err->text[0] = err->source[0] = '\0';
+}
 
 /* The type record of an interface, made on first use (NULL with an exception). */
 TypeRecord* ext_record(const desk_interface_info* info);

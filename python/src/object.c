@@ -43,12 +43,11 @@ TypeRecord* object_record(DeskObject* self) {
   if (self->rec) return self->rec;
   if (ext_ready() < 0) return NULL;
   if (!self->h) {
-    ext_raise_text(EXT_ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
+    ext_raise_not_set();
     return NULL;
   }
   desk_error err;
-  err.number = 0;
-  err.text[0] = err.source[0] = '\0';
+  ext_error_init(&err);
   const desk_interface_info* info = ext.api->object_interface(self->h, &err);
   if (!info) {
     ext_fail(&err);
@@ -105,8 +104,7 @@ static PyObject* object_getattro(PyObject* o, PyObject* name) {
     /* The hot path of late binding: one call, its result converted in place. */
     desk_value v;
     desk_error err;
-    err.number = 0;
-    err.text[0] = err.source[0] = '\0';
+    ext_error_init(&err);
     if (ext.api->get(self->h, m->id, &v, &err)) return ext_fail(&err);
     return values_take(&v);
   }

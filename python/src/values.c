@@ -237,7 +237,7 @@ int values_to_c(PyObject* x, desk_value* v, Keep* keep) {
   if (PyObject_TypeCheck(x, &ObjectBaseType)) {
     desk_object* h = ((DeskObject*)x)->h;
     if (!h) {
-      ext_raise_text(EXT_ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
+      ext_raise_not_set();
       return -1;
     }
     v->kind = DESK_OBJECT;
@@ -277,7 +277,7 @@ PyObject* values_object(desk_object* h, int owned) {
   }
   if (!owned) {
     if (ext.api->addref(h, NULL) != 0)
-      return ext_raise_text(EXT_ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
+      return ext_raise_not_set();
     owned = 1; /* the reference just taken is the result's */
   }
   PyObject* o = object_wrap(h);
