@@ -129,11 +129,7 @@ void QtSurface::PopupMenu(const Ref<Object>& menu, const Variant& flags, const V
   QPoint at = QCursor::pos();
   auto* tree = dynamic_cast<qtb::QtTree*>(&Tree());
   if (!hasX && !hasY && tree && tree->Widget())
-    if (const std::optional<QPoint> key = tree->Widget()->KeyboardMenuAt()) {
-      // Asked for by a key: at the selected node, opening toward its label's end.
-      at = *key;
-      if (tree->Widget()->isRightToLeft()) at.rx() -= qmenu->sizeHint().width() - 1;
-    }
+    if (const std::optional<QPoint> key = tree->Widget()->KeyboardMenuAt(qmenu->sizeHint())) at = *key;  // asked for by a key
   if ((hasX || hasY) && widget_) {
     const QPoint local = widget_->mapFromGlobal(at);
     at = widget_->mapToGlobal(QPoint(hasX ? qtb::ToPixels(fx) : local.x(), hasY ? qtb::ToPixels(fy) : local.y()));

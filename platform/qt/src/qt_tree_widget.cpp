@@ -230,12 +230,12 @@ TreeWidget::MenuKeyScope::~MenuKeyScope() {
   if (w_) w_->menuKey_ = was_;
 }
 
-std::optional<QPoint> TreeWidget::KeyboardMenuAt() const {
+std::optional<QPoint> TreeWidget::KeyboardMenuAt(QSize menu) const {
   if (!menuKey_) return std::nullopt;
   const QRect r = visualRect(currentIndex());
   if (!r.isValid() || !viewport()->rect().intersects(r)) return std::nullopt;
-  // Below the start of the label, where a menu that opens toward the label's end fits.
-  return viewport()->mapToGlobal(QPoint(isRightToLeft() ? r.right() : r.left(), r.bottom()));
+  // Below the start of the label, opening toward the label's end.
+  return viewport()->mapToGlobal(QPoint(isRightToLeft() ? r.right() - menu.width() + 1 : r.left(), r.bottom()));
 }
 
 void TreeWidget::focusOutEvent(QFocusEvent* e) {

@@ -25,10 +25,11 @@ class TreeWidget : public QTreeView {
   bool FullRow() const;
   // Lays the rows out again before the next paint (or read of the layout).
   void LayOutLater() { scheduleDelayedItemsLayout(); }
-  // Where a popup menu shown without coordinates opens while the tree answers a context-menu
-  // key (the Menu key, Shift+F10): at the selected node's row. None otherwise, or when that
-  // row is not in view; the menu then opens at the mouse.
-  std::optional<QPoint> KeyboardMenuAt() const;
+  // Where a popup menu of `menu`'s size, shown without coordinates, puts its top-left corner
+  // while the tree answers a context-menu key (the Menu key, Shift+F10): at the selected
+  // node's row. None otherwise, or when that row is not in view; the menu then opens at the
+  // mouse.
+  std::optional<QPoint> KeyboardMenuAt(QSize menu) const;
   // Counts the changes to which rows are shown (rows added, removed or moved, a node
   // expanded or collapsed), for those who keep a list of them.
   unsigned RowsGeneration() const { return rowsGeneration_; }
