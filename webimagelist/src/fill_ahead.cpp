@@ -167,12 +167,12 @@ void FillAhead::Pump() {
     if (s.decided) continue;
     const std::u16string& url = s.entry ? s.entry->UrlField() : std::u16string();
     const std::u16string name = url.empty() ? std::u16string() : httpImage::LastPiece(url);
-    if (!mdlInternet::IsCacheFileName(name)) {
+    const std::optional<std::u16string> path = mdlInternet::CachePath(*fs, name);
+    if (!path) {
       s.decided = true;  // the walk reports it, with no request
       continue;
     }
-    const std::u16string path = fs->TempFolder() + u"/" + name;
-    if (!force && fs->FileExists(path)) {
+    if (!force && fs->FileExists(*path)) {
       // Cached: its picture is checked ahead, from the file the walk will load.
       if (!decodeAhead) {
         s.decided = true;

@@ -228,6 +228,11 @@ bool IsCacheFileName(std::u16string_view fileName) {
   return bytes <= NAME_MAX;
 }
 
+std::optional<std::u16string> CachePath(desk::FileSystem& fs, std::u16string_view fileName) {
+  if (!IsCacheFileName(fileName)) return std::nullopt;
+  return fs.TempFolder() + u"/" + std::u16string(fileName);
+}
+
 std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force,
                             FillAhead* ahead) {
   return mdlError::Trap(kModule, u"DownloadFile", [&]() -> std::u16string {
@@ -235,8 +240,9 @@ std::u16string DownloadFile(const std::u16string& url, const std::u16string& fil
     if (!fs) desk::Raise(desk::Err::ObjectNotSet);
     // Checked before anything else: such a name would put the file outside the cache folder
     // (or nowhere), so no request is made for it.
-    if (!IsCacheFileName(fileName)) desk::Raise(desk::Err::PathFileAccess);
-    const std::u16string path = fs->TempFolder() + u"/" + fileName;
+    const std::optional<std::u16string> cached = CachePath(*fs, fileName);
+    if (!cached) desk::Raise(desk::Err::PathFileAccess);
+    const std::u16string& path = *cached;
     const bool exists = fs->FileExists(path);
     if (!force && exists) return u"True";
     Body body = GetUrlContent(url, ahead);

@@ -11,11 +11,15 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+namespace desk {
+class FileSystem;
+}
 namespace Quorvane {
 class FillAhead;
 }
@@ -74,6 +78,8 @@ bool IsPageContainsError(std::string_view page);
 // True for a file name that names a file inside the cache folder and nothing else: not
 // empty, not "." or "..", no "/" or NUL, at most 255 bytes in UTF-8.
 bool IsCacheFileName(std::u16string_view fileName);
+// The path of `fileName` in the cache folder of `fs`; nullopt when it is no cache file name.
+std::optional<std::u16string> CachePath(desk::FileSystem& fs, std::u16string_view fileName);
 
 // The cache path after a fresh download; "True" when the cached file exists and `force` is
 // false (no request is made); "" when nothing was cached. Trapped: a failure (no shared
