@@ -1,0 +1,95 @@
+"""The desk package's stubs against the examples, through mypy --strict:
+
+- the examples and the stubs check with no error;
+- an example-like host that misspells a member, writes a value of the wrong type or calls a
+  method with a wrong argument is reported at each of those lines, and nowhere else.
+
+    python3 typing_test.py SOURCE_DIR CACHE_DIR
+
+Exits 77 (skipped) where mypy is not installed for this Python.
+"""
+import os
+import re
+import sys
+import tempfile
+
+try:
+    from mypy import api
+except ImportError:
+    print("mypy is not installed for %s: skipped" % sys.executable)
+    sys.exit(77)
+
+SOURCE, CACHE = sys.argv[1], sys.argv[2]
+PYTHON = os.path.join(SOURCE, "python")
+EXAMPLES = [os.path.join(SOURCE, "examples", f) for f in sorted(os.listdir(os.path.join(SOURCE, "examples")))
+            if f.endswith(".py")]
+STUBS = [os.path.join(PYTHON, "desk", f) for f in ("__init__.pyi", "typelib.pyi")]
+
+# Each line that must be reported ends with "# error: <what mypy says>"; no other line may be.
+FAULTY_HOST = '''\
+from typing import Final
+import desk
+
+TREE: Final = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
+IMAGE_LIST: Final = "{54DB11E5-373F-4255-8B48-D0C961FAE634}"
+
+tree = desk.CreateObject(TREE)
+tree.PathSeparator = "/"
+tree.PathSeperator = "/"  # error: has no attribute "PathSeperator"
+tree.Indentation = "wide"  # error: Incompatible types in assignment
+tree.Sorted = True
+tree.Nodes.Add(Key="a", Text="A")
+tree.PopUpMenus.Add("open", "Open")
+tree.PopUpMenus.Ad("open", "Open")  # error: has no attribute "Ad"
+count: int = tree.PopUpMenus.Count
+tree.TextWidth(42)  # error: incompatible type "int"; expected "str"
+images = desk.CreateObject(IMAGE_LIST)
+images.Fill()
+ready: str = images.IsReady()  # error: Incompatible types in assignment
+by_name = desk.CreateObject("VarbelTreeview.VarbelTreeviewControl")
+by_name.Refresh()
+by_name.Refresh(1)  # error: Too many arguments
+'''
+
+
+def mypy(*paths):
+    out, err, status = api.run(["--strict", "--cache-dir", CACHE, "--no-error-summary", "--show-error-codes",
+                                *paths])
+    return status, [line for line in (out + err).splitlines() if ": error:" in line]
+
+
+def main():
+    os.environ["MYPYPATH"] = PYTHON
+    failures = []
+
+    status, errors = mypy(*EXAMPLES, *STUBS)
+    if status != 0 or errors:
+        failures.append("the examples and stubs are not clean under mypy --strict:\n  " + "\n  ".join(errors))
+
+    with tempfile.TemporaryDirectory() as tmp:
+        path = os.path.join(tmp, "faulty_host.py")
+        with open(path, "w") as f:
+            f.write(FAULTY_HOST)
+        _, errors = mypy(path)
+    expected = {n: line.split("# error: ")[1] for n, line in enumerate(FAULTY_HOST.splitlines(), 1)
+                if "# error: " in line}
+    reported = {}
+    for line in errors:
+        m = re.match(r".*faulty_host\.py:(\d+): error: (.*)", line)
+        if m:
+            reported.setdefault(int(m.group(1)), []).append(m.group(2))
+    for n, what in expected.items():
+        if not any(what in text for text in reported.get(n, [])):
+            failures.append("line %d of the faulty host is not reported as %r (mypy: %s)" % (n, what, reported.get(n)))
+    for n in sorted(set(reported) - set(expected)):
+        failures.append("line %d of the faulty host is reported, wrongly: %s" % (n, reported[n]))
+
+    for f in failures:
+        print("FAIL:", f)
+    print("%d examples and %d stubs checked; %d faults in the faulty host, %d reported" %
+          (len(EXAMPLES), len(STUBS), len(expected), sum(n in reported for n in expected)))
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
