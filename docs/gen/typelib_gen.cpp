@@ -4,6 +4,8 @@
 //   typelib_gen markdown DIR              DIR/VarbelTreeview.md, DIR/Quorvane.md: every class,
 //                                         interface, member and event
 //   typelib_gen stubs FILE                the Python package's typed classes (desk/typelib.pyi)
+//   typelib_gen pysettings FILE           the same settings for the Python widget
+//                                         (desk/_treeview_settings.py)
 //   typelib_gen designer TEMPLATE FILE    the Designer widget's header: TEMPLATE with its
 //                                         @DESK_PROPERTIES@ line replaced by one property per
 //                                         saved value setting of the tree control
@@ -315,6 +317,21 @@ std::string DesignerBlock() {
   return o.str();
 }
 
+// The same settings for the Python widget (desk/treeview_widget.py): (name, member id, type).
+std::string PythonSettings() {
+  std::ostringstream o;
+  o << "\"\"\"The tree control's saved settings that hold a value, as VarbelTreeviewWidget's properties:\n"
+       "(name, member id, Python type). Generated from the type library by docs/gen/typelib_gen.cpp: do\n"
+       "not edit.\"\"\"\n\nSETTINGS = (\n";
+  for (const DesignerProperty& p : DesignerProperties()) {
+    std::string t = CppType(p.type);
+    o << "    (\"" << p.name << "\", " << Hex(p.id) << ", "
+      << (t == "bool" ? "bool" : t == "int" ? "int" : t == "double" ? "float" : "str") << "),\n";
+  }
+  o << ")\n";
+  return o.str();
+}
+
 bool Designer(const std::string& templatePath, const std::string& outPath) {
   std::ifstream in(templatePath);
   if (!in) {
@@ -349,7 +366,8 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (what == "stubs" && argc == 3) return WriteFile(argv[2], Stubs()) ? 0 : 1;
+  if (what == "pysettings" && argc == 3) return WriteFile(argv[2], PythonSettings()) ? 0 : 1;
   if (what == "designer" && argc == 4) return Designer(argv[2], argv[3]) ? 0 : 1;
-  std::cerr << "usage: typelib_gen markdown DIR | stubs FILE | designer TEMPLATE FILE\n";
+  std::cerr << "usage: typelib_gen markdown DIR | stubs FILE | pysettings FILE | designer TEMPLATE FILE\n";
   return 2;
 }
