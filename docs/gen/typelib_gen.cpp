@@ -4,8 +4,9 @@
 //   typelib_gen markdown DIR              DIR/VarbelTreeview.md, DIR/Quorvane.md: every class,
 //                                         interface, member and event
 //   typelib_gen stubs FILE                the Python package's typed classes (desk/typelib.pyi)
-//   typelib_gen pysettings FILE           the same settings for the Python widget
-//                                         (desk/_treeview_settings.py)
+//   typelib_gen pysettings FILE STUB      the same settings for the Python widget
+//                                         (desk/_treeview_settings.py) and its stub
+//                                         (desk/treeview_widget.pyi)
 //   typelib_gen designer TEMPLATE FILE    the Designer widget's header: TEMPLATE with its
 //                                         @DESK_PROPERTIES@ line replaced by one property per
 //                                         saved value setting of the tree control
@@ -332,6 +333,29 @@ std::string PythonSettings() {
   return o.str();
 }
 
+// Its type-checker view: the widget's properties and the setters that uic calls.
+std::string PythonWidgetStub() {
+  std::ostringstream o;
+  o << "# desk.treeview_widget for type checkers: VarbelTreeviewWidget's properties are the tree control's saved\n"
+       "# value settings. Generated from the type library by docs/gen/typelib_gen.cpp: do not edit.\n"
+       "from typing import Optional\n\n"
+       "from PyQt6.QtWidgets import QWidget\n\n"
+       "from .typelib import VarbelTreeviewControl\n\n"
+       "CLASS_ID: str\n\n\n"
+       "class VarbelTreeviewWidget(QWidget):\n"
+       "    def __init__(self, parent: Optional[QWidget] = ...) -> None: ...\n"
+       "    def control(self) -> VarbelTreeviewControl: ...\n";
+  for (const DesignerProperty& p : DesignerProperties()) {
+    std::string t = CppType(p.type);
+    std::string py = t == "bool" ? "bool" : t == "int" ? "int" : t == "double" ? "float" : "str";
+    o << "    " << p.name << ": " << py << "\n";
+    // QWidget's own setStyle(QStyle) and setEnabled(bool) are the control's settings here.
+    o << "    def " << Setter(p.name) << "(self, value: " << py << ") -> None: ..."
+      << (p.name == "Style" ? "  # type: ignore[override]" : "") << "\n";
+  }
+  return o.str();
+}
+
 bool Designer(const std::string& templatePath, const std::string& outPath) {
   std::ifstream in(templatePath);
   if (!in) {
@@ -366,8 +390,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (what == "stubs" && argc == 3) return WriteFile(argv[2], Stubs()) ? 0 : 1;
-  if (what == "pysettings" && argc == 3) return WriteFile(argv[2], PythonSettings()) ? 0 : 1;
+  if (what == "pysettings" && argc == 4)
+    return WriteFile(argv[2], PythonSettings()) && WriteFile(argv[3], PythonWidgetStub()) ? 0 : 1;
   if (what == "designer" && argc == 4) return Designer(argv[2], argv[3]) ? 0 : 1;
-  std::cerr << "usage: typelib_gen markdown DIR | stubs FILE | pysettings FILE | designer TEMPLATE FILE\n";
+  std::cerr << "usage: typelib_gen markdown DIR | stubs FILE | pysettings FILE STUB | designer TEMPLATE FILE\n";
   return 2;
 }

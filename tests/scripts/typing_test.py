@@ -23,12 +23,13 @@ SOURCE, CACHE = sys.argv[1], sys.argv[2]
 PYTHON = os.path.join(SOURCE, "python")
 EXAMPLES = [os.path.join(SOURCE, "examples", f) for f in sorted(os.listdir(os.path.join(SOURCE, "examples")))
             if f.endswith(".py")]
-STUBS = [os.path.join(PYTHON, "desk", f) for f in ("__init__.pyi", "typelib.pyi")]
+STUBS = [os.path.join(PYTHON, "desk", f) for f in ("__init__.pyi", "typelib.pyi", "treeview_widget.pyi")]
 
 # Each line that must be reported ends with "# error: <what mypy says>"; no other line may be.
 FAULTY_HOST = '''\
 from typing import Final
 import desk
+from desk.treeview_widget import VarbelTreeviewWidget
 
 TREE: Final = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
 IMAGE_LIST: Final = "{54DB11E5-373F-4255-8B48-D0C961FAE634}"
@@ -49,6 +50,13 @@ ready: str = images.IsReady()  # error: Incompatible types in assignment
 by_name = desk.CreateObject("VarbelTreeview.VarbelTreeviewControl")
 by_name.Refresh()
 by_name.Refresh(1)  # error: Too many arguments
+
+
+def form(widget: VarbelTreeviewWidget) -> None:
+    widget.setPathSeparator("/")
+    widget.setIndentation("wide")  # error: incompatible type "str"; expected "float"
+    widget.control().Sorted = True
+    widget.control().Sortd = True  # error: has no attribute "Sortd"
 '''
 
 
