@@ -1,6 +1,7 @@
 // The tree control in a QWidget whose properties are the control's saved settings.
 #include "desk/treeview_widget.h"
 
+#include <QLabel>
 #include <QVBoxLayout>
 #include <QtGlobal>
 #include <vector>
@@ -49,12 +50,22 @@ desk::Variant FromQVariant(const QVariant& v) {
 VarbelTreeviewWidget::VarbelTreeviewWidget(QWidget* parent) : QWidget(parent) {
   // A form may be the first thing a host shows: the controls need the Qt platform before the
   // first of them is made.
-  if (!dynamic_cast<desk::QtPlatform*>(&desk::CurrentPlatform())) desk::SetPlatform(desk::MakeQtPlatform());
-  control_ = desk::CreateFromLibrary("libVarbelTreeview.so", "VarbelTreeview_CreateObject", kClassId);
-  if (auto* c = dynamic_cast<desk::Control*>(control_.get())) c->InitProperties();
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);
-  layout->addWidget(desk::ControlWidget(*control_));
+  try {
+    if (!dynamic_cast<desk::QtPlatform*>(&desk::CurrentPlatform())) desk::SetPlatform(desk::MakeQtPlatform());
+    control_ = desk::CreateFromLibrary("libVarbelTreeview.so", "VarbelTreeview_CreateObject", kClassId);
+    if (auto* c = dynamic_cast<desk::Control*>(control_.get())) c->InitProperties();
+    layout->addWidget(desk::ControlWidget(*control_));
+  } catch (const desk::Error& e) {
+    // Designer or a form's host goes on without the control, and says why.
+    control_ = nullptr;
+    QString text = QStringLiteral("The tree control could not be created: error %1: %2").arg(e.Number()).arg(Q(e.Description()));
+    qWarning("VarbelTreeviewWidget: %s", qPrintable(text));
+    auto* label = new QLabel(text, this);
+    label->setWordWrap(true);
+    layout->addWidget(label);
+  }
 }
 
 VarbelTreeviewWidget::~VarbelTreeviewWidget() {
@@ -63,6 +74,7 @@ VarbelTreeviewWidget::~VarbelTreeviewWidget() {
 }
 
 QVariant VarbelTreeviewWidget::Get(desk::DispId id) const {
+  if (!control_) return {};
   std::vector<desk::Variant> none;
   try {
     return ToQVariant(control_->Invoke(id, desk::InvokeKind::Get, none));
@@ -74,6 +86,7 @@ QVariant VarbelTreeviewWidget::Get(desk::DispId id) const {
 }
 
 void VarbelTreeviewWidget::Put(desk::DispId id, const QVariant& value) {
+  if (!control_) return;
   std::vector<desk::Variant> args{FromQVariant(value)};
   try {
     control_->Invoke(id, desk::InvokeKind::Let, args);

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QLabel>
 #include <QMetaProperty>
 #include <QPluginLoader>
 #include <QSignalSpy>
@@ -25,7 +26,7 @@ namespace {
 using desk::VarType;
 
 desk::Variant Read(VarbelTreeviewWidget& w, const char16_t* name) {
-  desk::Object& c = w.Control();
+  desk::Object& c = *w.Control();
   std::vector<desk::Variant> none;
   return c.Invoke(c.GetIdOfName(name), desk::InvokeKind::Get, none);
 }
@@ -118,6 +119,20 @@ TEST(DesignerWidget, RefusedSettingIsReported) {
   ASSERT_EQ(refused.count(), 1);
   EXPECT_EQ(refused.at(0).at(1).toInt(), 380);
   EXPECT_EQ(w.Style(), 7);
+}
+
+// Without the control library (the test designer_tests_without_control), Designer or a form's
+// host goes on: the widget says why, and its properties do nothing.
+TEST(DesignerWidget, WithoutTheControlLibrary) {
+  if (!qEnvironmentVariableIsSet("DESK_TEST_NO_CONTROL_LIBRARY")) GTEST_SKIP() << "run by designer_tests_without_control";
+  VarbelTreeviewWidget w;
+  EXPECT_EQ(w.Control(), nullptr);
+  auto* label = w.findChild<QLabel*>();
+  ASSERT_NE(label, nullptr);
+  EXPECT_TRUE(label->text().contains("error 429")) << label->text().toStdString();
+  w.setPathSeparator("/");
+  EXPECT_EQ(w.PathSeparator(), QString());
+  EXPECT_EQ(w.Style(), 0);
 }
 
 TEST(DesignerForm, BuiltWithUicReachesTheControl) {
