@@ -47,6 +47,13 @@ if plugin.metaObject().className() != "VarbelTreeviewDesignerPlugin":
     sys.exit("the installed plugin is another: %s" % plugin.metaObject().className())
 PY
   echo "installed Designer plugin loads from $plugin"
+  # A form with the tree, compiled by uic against the installed package.
+  cmake -S "$src/form_consumer" -B "$tmp/form_consumer" -DCMAKE_PREFIX_PATH="$tmp/prefix" \
+        -DDESK_FORM="$src/../qt/designer/tree_form.ui" >/dev/null
+  cmake --build "$tmp/form_consumer" >/dev/null
+  out=$(env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen "$tmp/form_consumer/form_consumer")
+  echo "$out"
+  grep -q "form consumer: PathSeparator /, Indentation 300, Checkboxes on" <<<"$out"
 fi
 if [ -n "$python" ]; then
   case $python_dir in /*) ;; *) python_dir=$tmp/prefix/$python_dir ;; esac
