@@ -12,6 +12,7 @@
 //                                         saved value setting of the tree control
 //
 // Sections: shared helpers; Markdown; Python stubs; Designer properties; main.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
