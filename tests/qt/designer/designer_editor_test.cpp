@@ -1,5 +1,5 @@
 // Qt Designer's own form editor (its components library, as the designer program runs it) with
-// the plugin: the tree's settings are in the property sheet under the widget's group, a setting
+// the plugin: the tree in the widget box, its settings are in the property sheet under the widget's group, a setting
 // changed there is saved in the form's XML as Designer writes it, and that XML loads through
 // QUiLoader with every setting reaching the control.
 #include <gtest/gtest.h>
@@ -12,6 +12,7 @@
 #include <QDesignerFormWindowManagerInterface>
 #include <QDesignerIntegration>
 #include <QDesignerPropertySheetExtension>
+#include <QDesignerWidgetBoxInterface>
 #include <QExtensionManager>
 #include <QFile>
 #include <QFileInfo>
@@ -37,6 +38,17 @@ TEST(DesignerFormEditor, SavesTheSettingsAndTheFormLoadsBack) {
   QDesignerComponents::initializePlugins(core);
   QDesignerComponents::initializeResources();
   core->setWidgetBox(QDesignerComponents::createWidgetBox(core, nullptr));
+  // The widget box as Designer fills it: Qt's widgets, then the plugins' by their group.
+  QDesignerWidgetBoxInterface* box = core->widgetBox();
+  box->setFileName(QStringLiteral(":/qt-project.org/widgetbox/widgetbox.xml"));
+  box->load();
+  bool inBox = false;
+  for (int c = 0; c < box->categoryCount(); ++c) {
+    QDesignerWidgetBoxInterface::Category category = box->category(c);
+    for (int w = 0; w < category.widgetCount(); ++w)
+      inBox |= category.name() == "Desk Controls" && category.widget(w).name() == "VarbelTreeviewWidget";
+  }
+  EXPECT_TRUE(inBox) << "the widget box has no VarbelTreeviewWidget under Desk Controls";
   core->setPropertyEditor(QDesignerComponents::createPropertyEditor(core, nullptr));
   new QDesignerIntegration(core, nullptr);
 
