@@ -1,5 +1,6 @@
-"""The desk package's stubs against the examples, through mypy --strict:
+"""The desk package's stubs against the package and the examples, through mypy --strict:
 
+- every public name of the package is declared in its stub;
 - the examples and the stubs check with no error;
 - an example-like host that misspells a member, writes a value of the wrong type or calls a
   method with a wrong argument is reported at each of those lines, and nowhere else.
@@ -8,6 +9,7 @@
 
 Exits 77 (skipped) where mypy is not installed for this Python.
 """
+import ast
 import os
 import re
 import sys
@@ -66,9 +68,32 @@ def mypy(*paths):
     return status, [line for line in (out + err).splitlines() if ": error:" in line]
 
 
+def stub_names(path):
+    """The names a stub module defines or re-exports at its top level."""
+    names = set()
+    for node in ast.parse(open(path).read()).body:
+        if isinstance(node, (ast.FunctionDef, ast.ClassDef)):
+            names.add(node.name)
+        elif isinstance(node, ast.AnnAssign) and isinstance(node.target, ast.Name):
+            names.add(node.target.id)
+        elif isinstance(node, ast.ImportFrom):
+            names.update(a.asname for a in node.names if a.asname == a.name)
+    return names
+
+
 def main():
     os.environ["MYPYPATH"] = PYTHON
     failures = []
+
+    # The stub is what a type checker sees of the package: every public name of the package's own
+    # (its __all__, and the ERR_ constants) is in it, so that a name added to the package and not
+    # to the stub fails here rather than in a user's type check.
+    sys.path.insert(0, PYTHON)
+    import desk
+    public = set(desk.__all__) | {n for n in dir(desk) if n.startswith("ERR_")}
+    missing = sorted(public - stub_names(STUBS[0]))
+    if missing:
+        failures.append("desk exports names its stub does not declare: %s" % ", ".join(missing))
 
     status, errors = mypy(*EXAMPLES, *STUBS)
     if status != 0 or errors:
