@@ -1,6 +1,6 @@
 """The desk package's stubs against the package and the examples, through mypy --strict:
 
-- every public name of the package is declared in its stub;
+- every public name of the package is declared in its stub, each function with its arguments;
 - the examples and the stubs check with no error;
 - an example-like host that misspells a member, writes a value of the wrong type or calls a
   method with a wrong argument is reported at each of those lines, and nowhere else.
@@ -10,6 +10,7 @@
 Exits 77 (skipped) where mypy is not installed for this Python.
 """
 import ast
+import inspect
 import os
 import re
 import sys
@@ -94,6 +95,17 @@ def main():
     missing = sorted(public - stub_names(STUBS[0]))
     if missing:
         failures.append("desk exports names its stub does not declare: %s" % ", ".join(missing))
+    # ... and each of its functions takes the arguments the stub says, by the same names.
+    for node in ast.parse(open(STUBS[0]).read()).body:
+        function = getattr(desk, node.name, None) if isinstance(node, ast.FunctionDef) else None
+        if function is None or not inspect.isfunction(function):
+            continue
+        stub_args = [a.arg for a in node.args.args] + (["*" + node.args.vararg.arg] if node.args.vararg else [])
+        real = inspect.signature(function).parameters.values()
+        real_args = [("*" if p.kind == p.VAR_POSITIONAL else "") + p.name for p in real]
+        if stub_args != real_args:
+            failures.append("desk.%s takes (%s), its stub says (%s)" % (node.name, ", ".join(real_args),
+                                                                          ", ".join(stub_args)))
 
     status, errors = mypy(*EXAMPLES, *STUBS)
     if status != 0 or errors:
