@@ -29,12 +29,20 @@ import desk
 from ._treeview_settings import SETTINGS
 
 CLASS_ID = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
+_ERR_PLATFORM_CHOSEN = 5  # use_platform once objects exist
 
 
 class _Base(QWidget):
     def __init__(self, parent: Optional[QWidget] = None) -> None:
         super().__init__(parent)
-        desk.use_platform("qt")  # the controls need the Qt platform before the first of them is made
+        # The controls need the Qt platform before the first of them is made. Where the host has
+        # chosen a platform and made objects already, that choice stands: desk.widget below fails
+        # clearly if it is not Qt.
+        try:
+            desk.use_platform("qt")
+        except desk.DeskError as e:
+            if e.number != _ERR_PLATFORM_CHOSEN:
+                raise
         self._control = desk.CreateObject(CLASS_ID)
         desk.init_properties(self._control)
         layout = QVBoxLayout(self)

@@ -21,6 +21,9 @@ from desk.treeview_widget import VarbelTreeviewWidget
 
 def main():
     app = QApplication(sys.argv)
+    # A host that chose the Qt platform and made a control before it loads the form.
+    desk.use_platform("qt")
+    earlier = desk.CreateObject("{D5CA163D-6878-4BD8-A144-A5E85A414594}")
     form = uic.loadUi(sys.argv[1])
     failures = []
 
@@ -46,7 +49,7 @@ def main():
         failures.append("Style 99 was accepted")
     except desk.DeskError as e:
         check("Style 99 refused", e.number, 380)
-    del tree, form
+    del tree, form, earlier
     app.processEvents()
     for f in failures:
         print("FAIL:", f)
