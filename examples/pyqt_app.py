@@ -217,7 +217,7 @@ class MainWindow(QMainWindow):
         if sizes is not None:
             self.splitter.restoreState(sizes)
 
-    def closeEvent(self, event: QCloseEvent) -> None:
+    def closeEvent(self, event: QCloseEvent) -> None:  # pyright: ignore[reportIncompatibleMethodOverride]
         self.tree.ImageList = None  # a run-time object, not a setting: it cannot be saved
         bag = desk.new_bag()
         desk.write_properties(self.tree, bag)
@@ -230,7 +230,7 @@ class MainWindow(QMainWindow):
 
 
 def main() -> int:
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
     config = QStandardPaths.writableLocation(QStandardPaths.StandardLocation.GenericConfigLocation)
     parser.add_argument("--settings", default=os.path.join(config or HERE, "desk-pyqt-app"),
                         help="the folder the settings are kept in")

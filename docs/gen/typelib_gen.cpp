@@ -350,8 +350,9 @@ std::string PythonWidgetStub() {
     std::string t = CppType(p.type);
     std::string py = t == "bool" ? "bool" : t == "int" ? "int" : t == "double" ? "float" : "str";
     o << "    " << p.name << ": " << py << "\n";
-    // QWidget's own setStyle(QStyle) and setEnabled(bool) are the control's settings here.
-    o << "    def " << Setter(p.name) << "(self, value: " << py << ") -> None: ..."
+    // QWidget's own setStyle(QStyle) and setEnabled(bool) are the control's settings here; the
+    // argument is named as PyQt6 names QWidget's.
+    o << "    def " << Setter(p.name) << "(self, a0: " << py << ") -> None: ..."
       << (p.name == "Style" ? "  # type: ignore[override]" : "") << "\n";
   }
   return o.str();

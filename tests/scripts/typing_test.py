@@ -5,14 +5,17 @@
 - an example-like host that misspells a member, writes a value of the wrong type or calls a
   method with a wrong argument is reported at each of those lines, and nowhere else.
 
-    python3 typing_test.py SOURCE_DIR CACHE_DIR
+    python3 typing_test.py SOURCE_DIR CACHE_DIR [PYRIGHT]
 
-Exits 77 (skipped) where mypy is not installed for this Python.
+The same checks run with pyright (strict) too where PYRIGHT names it. Exits 77 (skipped) where mypy
+is not installed for this Python.
 """
 import ast
 import inspect
+import json
 import os
 import re
+import subprocess
 import sys
 import tempfile
 
@@ -22,7 +25,8 @@ except ImportError:
     print("mypy is not installed for %s: skipped" % sys.executable)
     sys.exit(77)
 
-SOURCE, CACHE = sys.argv[1], sys.argv[2]
+SOURCE, CACHE = os.path.abspath(sys.argv[1]), sys.argv[2]
+PYRIGHT = sys.argv[3] if len(sys.argv) > 3 and os.path.exists(sys.argv[3]) else None  # optional
 PYTHON = os.path.join(SOURCE, "python")
 EXAMPLES = [os.path.join(SOURCE, "examples", f) for f in sorted(os.listdir(os.path.join(SOURCE, "examples")))
             if f.endswith(".py")]
@@ -67,6 +71,22 @@ def mypy(*paths):
     out, err, status = api.run(["--strict", "--cache-dir", CACHE, "--no-error-summary", "--show-error-codes",
                                 *paths])
     return status, [line for line in (out + err).splitlines() if ": error:" in line]
+
+
+def pyright(tmp, *paths):
+    """pyright's errors (strict) as (file name, line, text)."""
+    config = os.path.join(tmp, "pyrightconfig.json")
+    with open(config, "w") as f:
+        # desk.typelib has no module behind it on purpose: annotations only.
+        json.dump({"extraPaths": [PYTHON], "typeCheckingMode": "strict", "reportMissingModuleSource": False}, f)
+    run = subprocess.run([PYRIGHT, "-p", config, "--pythonpath", sys.executable, "--outputjson", *paths],
+                         capture_output=True, text=True, timeout=240)
+    try:
+        report = json.loads(run.stdout)
+    except ValueError:
+        return [("pyright", 0, "no report: %s %s" % (run.stdout[-500:], run.stderr[-500:]))]
+    return [(os.path.basename(d["file"]), d["range"]["start"]["line"] + 1, d["message"].splitlines()[0])
+            for d in report["generalDiagnostics"] if d["severity"] == "error"]
 
 
 def stub_names(path):
@@ -129,10 +149,27 @@ def main():
     for n in sorted(set(reported) - set(expected)):
         failures.append("line %d of the faulty host is reported, wrongly: %s" % (n, reported[n]))
 
+    # The same with pyright, where it is installed (a test-only tool from the npm registry): the
+    # examples and stubs clean, and an error on each faulty line of the host and on no other.
+    checked = "mypy"
+    if PYRIGHT:
+        checked += " and pyright"
+        with tempfile.TemporaryDirectory() as tmp:
+            errors = pyright(tmp, *EXAMPLES, *STUBS)
+            if errors:
+                failures.append("the examples and stubs are not clean under pyright:\n  " +
+                                "\n  ".join("%s:%d: %s" % e for e in errors))
+            path = os.path.join(tmp, "faulty_host.py")
+            with open(path, "w") as f:
+                f.write(FAULTY_HOST)
+            lines = {line for name, line, _ in pyright(tmp, path) if name == "faulty_host.py"}
+        if lines != set(expected):
+            failures.append("pyright reports the faulty host's lines %s, not %s" % (sorted(lines), sorted(expected)))
+
     for f in failures:
         print("FAIL:", f)
-    print("%d examples and %d stubs checked; %d faults in the faulty host, %d reported" %
-          (len(EXAMPLES), len(STUBS), len(expected), sum(n in reported for n in expected)))
+    print("%d examples and %d stubs checked by %s; %d faults in the faulty host, %d reported by mypy" %
+          (len(EXAMPLES), len(STUBS), checked, len(expected), sum(n in reported for n in expected)))
     return 1 if failures else 0
 
 
