@@ -6,12 +6,12 @@ from ctypes import byref, c_void_p
 
 from . import _c, _loader
 from ._convert import _Keep
-from ._errors import ERR_TYPE_MISMATCH, DeskError
+from ._errors import ERR_INVALID_CALL, ERR_TYPE_MISMATCH, DeskError
 from ._host import HostObject
 from ._objects import Object
 from ._thread import call
 
-ERR_NO_BINDING = 5
+ERR_NO_BINDING = ERR_INVALID_CALL  # no Qt binding loaded to wrap a widget in
 
 
 def version():

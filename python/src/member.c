@@ -112,7 +112,7 @@ static Py_ssize_t position(Member* m, int kind, PyObject* params, PyObject* name
 static void named_error(const char* what, PyObject* name, Member* m) {
   PyObject* text = PyUnicode_FromFormat("%s%U", what, name);
   if (!text) return;
-  ext_raise(ext.desk_error, EXT_ERR_NAMED_ARGUMENT, text, m->name);
+  ext_raise(ext.desk_error, DESK_E_NAMED_ARGUMENT, text, m->name);
   Py_DECREF(text);
 }
 

@@ -16,15 +16,6 @@
 
 #include "desk/desk_c.h"
 
-/* Error numbers of the platform that the extension raises itself (as _errors does). */
-enum {
-  EXT_ERR_OVERFLOW = 6,
-  EXT_ERR_TYPE_MISMATCH = 13,
-  EXT_ERR_OBJECT_NOT_SET = 91,
-  EXT_ERR_NOT_SUPPORTED = 438,
-  EXT_ERR_NAMED_ARGUMENT = 448
-};
-
 /* One interface's type record: the package's _Type and what the hot paths read of it. */
 typedef struct TypeRecord {
   const desk_interface_info* info;
@@ -78,7 +69,7 @@ PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source)
 PyObject* ext_raise_text(int number, const char* text, PyObject* source);
 /* 91, for a handle that is gone or an object that is Nothing (NULL returned). */
 static inline PyObject* ext_raise_not_set(void) {
-  return ext_raise_text(EXT_ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
+  return ext_raise_text(DESK_E_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
 }
 
 /* An empty error record, without clearing all of its text buffers (a call's hot path). */

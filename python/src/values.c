@@ -78,7 +78,7 @@ static int str_to_c(PyObject* s, desk_value* v, Keep* keep) {
     for (Py_ssize_t i = 0; i < n; ++i) units += c[i] > 0xFFFF;
   }
   if (units > INT32_MAX) {
-    ext_raise_text(EXT_ERR_OVERFLOW, "Overflow", NULL);
+    ext_raise_text(DESK_E_OVERFLOW, "Overflow", NULL);
     return -1;
   }
   const uint16_t* data = no_units;
@@ -126,7 +126,7 @@ static int int_to_c(PyObject* x, desk_value* v) {
   if (d == -1.0 && PyErr_Occurred()) {
     if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return -1;
     PyErr_Clear();
-    ext_raise_text(EXT_ERR_OVERFLOW, "Overflow", NULL);
+    ext_raise_text(DESK_E_OVERFLOW, "Overflow", NULL);
     return -1;
   }
   v->kind = DESK_DOUBLE;
@@ -139,7 +139,7 @@ static int integer_to_c(PyObject* x, desk_value* v) {
   long n = PyLong_AsLongAndOverflow(x, &overflow);
   if (n == -1 && PyErr_Occurred()) return -1;
   if (overflow || n < -32768 || n > 32767) {
-    ext_raise_text(EXT_ERR_OVERFLOW, "Overflow", NULL);
+    ext_raise_text(DESK_E_OVERFLOW, "Overflow", NULL);
     return -1;
   }
   v->kind = DESK_INTEGER;
@@ -190,7 +190,7 @@ static int mismatch(PyObject* x) {
   PyObject* text = PyUnicode_FromFormat("Type mismatch: a %U cannot be passed", name);
   Py_DECREF(name);
   if (!text) return -1;
-  ext_raise(ext.desk_error, EXT_ERR_TYPE_MISMATCH, text, NULL);
+  ext_raise(ext.desk_error, DESK_E_TYPE_MISMATCH, text, NULL);
   Py_DECREF(text);
   return -1;
 }
@@ -304,7 +304,7 @@ PyObject* values_peek(const desk_value* v) {
     default: {
       PyObject* text = PyUnicode_FromFormat("Unknown kind of value %d", (int)v->kind);
       if (text) {
-        ext_raise(ext.desk_error, EXT_ERR_TYPE_MISMATCH, text, NULL);
+        ext_raise(ext.desk_error, DESK_E_TYPE_MISMATCH, text, NULL);
         Py_DECREF(text);
       }
       return NULL;

@@ -3,6 +3,7 @@ in a host: every function of the table and of the exported list with its result 
 the table's order, the constants, and every structure's size and field offsets as a C compiler
 lays them out."""
 import ctypes
+import importlib
 import os
 import re
 import shutil
@@ -170,3 +171,28 @@ def test_constants_have_the_c_values(c_layout):
     assert {name: c_layout[name][0] for name in constants()} == constants()
     enumerators = re.findall(r"\b(DESK_[A-Z_]+)\s*=", header())
     assert set(enumerators) <= set(constants())
+    error_numbers = re.findall(r"#define\s+(DESK_E_\w+)", header())
+    assert error_numbers and set(error_numbers) <= set(constants())
+
+
+EXTENSION = os.path.join(os.path.dirname(HEADER), "..", "..", "..", "python", "src")
+
+
+def test_both_paths_raise_error_numbers_by_the_headers_names():
+    # The ctypes path: every ERR_ constant of the package is the _c row of the same name.
+    errors = {}
+    for module in ("_errors", "_platform"):
+        m = importlib.import_module("desk." + module)
+        errors.update({name: getattr(m, name) for name in vars(m) if name.startswith("ERR_")})
+    aliases = {"ERR_NO_BINDING": "E_INVALID_CALL"}
+    assert len(errors) > 5
+    for name, number in errors.items():
+        assert number == getattr(_c, aliases.get(name, "E" + name[len("ERR"):])), name
+    # The extension: each number it raises itself is written by its header name.
+    raised = []
+    for source in sorted(os.listdir(EXTENSION)):
+        with open(os.path.join(EXTENSION, source)) as f:
+            text = f.read()
+        raised += re.findall(r"\bext_raise_text\(\s*([^,]+),", text)
+        raised += re.findall(r"\bext_raise\(\s*[^,]+,\s*([^,]+),", text)
+    assert raised and all(re.fullmatch(r"DESK_E_\w+|(int )?number", n.strip()) for n in raised), raised
