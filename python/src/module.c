@@ -1,12 +1,15 @@
 #include "module.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "bound.h"
 #include "member.h"
 #include "object.h"
 
-ExtState ext;
+static ExtState ext;
+
+ExtState* ext_state(void) { return &ext; }
 
 int ext_ready(void) {
   if (ext.api) return 0;
@@ -34,10 +37,14 @@ PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source)
   return NULL;
 }
 
+PyObject* ext_raise_error(int number, PyObject* text, PyObject* source) {
+  return ext_raise(ext.desk_error, number, text, source);
+}
+
 PyObject* ext_raise_text(int number, const char* text, PyObject* source) {
   PyObject* t = PyUnicode_FromString(text);
   if (t) {
-    ext_raise(ext.desk_error, number, t, source);
+    ext_raise_error(number, t, source);
     Py_DECREF(t);
   }
   return NULL;
@@ -101,39 +108,62 @@ TypeRecord* ext_record(const desk_interface_info* info) {
   return r;
 }
 
-static PyObject* setup(PyObject* module, PyObject* args, PyObject* kwds) {
+/* What the extension takes from the package, by module and name, when setup runs: its
+ * libraries are loaded then, so every module below is whole (or imported here, downward). */
+static const struct Import {
+  const char* module;
+  const char* name;
+  size_t field; /* offset of the PyObject* in ExtState */
+} imports[] = {
+    {"desk._objects", "Object", offsetof(ExtState, object_class)},
+    {"desk._objects", "_type_at", offsetof(ExtState, type_for)},
+    {"desk._objects", "_error_for", offsetof(ExtState, error_for)},
+    {"desk._errors", "DeskError", offsetof(ExtState, desk_error)},
+    {"desk._errors", "_DeskAttributeError", offsetof(ExtState, attribute_error)},
+    {"desk._handles", "host_by_handle", offsetof(ExtState, host_by_handle)},
+    {"desk._convert", "_object_from", offsetof(ExtState, object_from)},
+    {"desk._host", "HostObject", offsetof(ExtState, host_object)},
+    {"desk._values", "ByRef", offsetof(ExtState, byref)},
+    {"desk._values", "Integer", offsetof(ExtState, integer)},
+    {"desk._values", "Single", offsetof(ExtState, single)},
+    {"desk._values", "Missing", offsetof(ExtState, missing)},
+    {"desk._values", "Empty", offsetof(ExtState, empty)},
+    {"desk._thread", "records", offsetof(ExtState, thread_check)},
+};
+
+static PyObject** field_of(ExtState* s, size_t offset) { return (PyObject**)((char*)s + offset); }
+
+static PyObject* setup(PyObject* module, PyObject* arg) {
   (void)module;
-  unsigned long long address;
-  ExtState s;
-  memset(&s, 0, sizeof s);
-  static char* names[] = {"api", "object_class", "type_for", "error_for", "desk_error", "attribute_error",
-                          "host_by_handle", "object_from", "host_object", "byref", "integer", "single",
-                          "missing", "empty", NULL};
-  if (!PyArg_ParseTupleAndKeywords(args, kwds, "KO!OOOOO!OOOOOOO:setup", names, &address, &PyType_Type,
-                                   &s.object_class, &s.type_for, &s.error_for, &s.desk_error, &s.attribute_error,
-                                   &PyDict_Type, &s.host_by_handle, &s.object_from, &s.host_object, &s.byref,
-                                   &s.integer, &s.single, &s.missing, &s.empty))
-    return NULL;
-  const desk_api* api = (const desk_api*)(uintptr_t)address;
+  const desk_api* api = PyLong_AsVoidPtr(arg);
+  if (!api && PyErr_Occurred()) return NULL;
   if (!api || (api->version >> 16) != DESK_C_VERSION_MAJOR || (int)(api->version & 0xFFFF) < DESK_C_VERSION_MINOR) {
     PyErr_Format(PyExc_ImportError, "desk._ext was built for interface version %d.%d; the library provides %u.%u",
                  DESK_C_VERSION_MAJOR, DESK_C_VERSION_MINOR, api ? api->version >> 16 : 0u,
                  api ? api->version & 0xFFFF : 0u);
     return NULL;
   }
-  if (!PyType_IsSubtype(s.object_class, &ObjectBaseType)) {
-    PyErr_SetString(PyExc_TypeError, "object_class must derive from desk._ext.Object");
+  ExtState s;
+  memset(&s, 0, sizeof s);
+  const size_t n = sizeof imports / sizeof imports[0];
+  size_t got = 0;
+  for (; got < n; ++got) {
+    PyObject* m = PyImport_ImportModule(imports[got].module);
+    PyObject* v = m ? PyObject_GetAttrString(m, imports[got].name) : NULL;
+    Py_XDECREF(m);
+    if (!v) break;
+    *field_of(&s, imports[got].field) = v;
+  }
+  if (got == n && !(PyType_Check(s.object_class) && PyType_IsSubtype((PyTypeObject*)s.object_class, &ObjectBaseType)))
+    PyErr_SetString(PyExc_TypeError, "desk._objects.Object must derive from desk._ext.Object");
+  else if (got == n && !PyDict_Check(s.host_by_handle))
+    PyErr_SetString(PyExc_TypeError, "desk._handles.host_by_handle must be a dict");
+  if (got < n || PyErr_Occurred()) {
+    for (size_t i = 0; i < got; ++i) Py_DECREF(*field_of(&s, imports[i].field));
     return NULL;
   }
-  PyObject** fields[] = {(PyObject**)&s.object_class, &s.type_for, &s.error_for, &s.desk_error, &s.attribute_error,
-                         &s.host_by_handle, &s.object_from, &s.host_object, &s.byref, &s.integer, &s.single,
-                         &s.missing, &s.empty};
-  for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) Py_INCREF(*fields[i]);
   /* What a second setup replaces stays referenced: objects made before may still use it. */
   s.value_name = ext.value_name;
-  s.thread_check = ext.thread_check;
-  s.ui_thread = ext.ui_thread;
-  s.ui_thread_known = ext.ui_thread_known;
   s.api = api;
   ext = s;
   Py_RETURN_NONE;
@@ -151,9 +181,9 @@ static PyObject* set_thread_check(PyObject* module, PyObject* check) {
 }
 
 static PyMethodDef module_methods[] = {
-    {"setup", (PyCFunction)(void (*)(void))setup, METH_VARARGS | METH_KEYWORDS,
-     "setup(api, object_class, type_for, error_for, desk_error, attribute_error, host_by_handle, object_from, "
-     "host_object, byref, integer, single, missing, empty): what the package hands over once its libraries load."},
+    {"setup", setup, METH_O,
+     "setup(api): the address of the C interface's table, handed over by the package's loader once its "
+     "libraries load; the extension then takes what it needs from the package's modules by name."},
     {"set_thread_check", set_thread_check, METH_O,
      "set_thread_check(check): check() raises the package's error on a thread other than the UI thread; "
      "the extension asks it before it touches anything (None: no check)."},

@@ -1,7 +1,9 @@
 /* desk._ext: the compiled fast path of the desk package, over desk/desk_c.h alone.
  *
- * The package hands the extension what it needs once its libraries are loaded (setup in
- * module.c): the C interface's table, its own classes and hooks. Late binding stays the
+ * When the package's libraries load, its loader hands the extension the C interface's table
+ * (setup in module.c), and the extension takes the package's classes and hooks from their
+ * modules by name. Everything it holds is one state, reached through ext_state(). Late binding
+ * stays the
  * package's: type information is read once per interface by _objects._Type (whose members are
  * this extension's Member objects) and indexed here by the interface it describes. Nothing of
  * one call is kept here: every call keeps its values and its error record on its own stack.
@@ -27,7 +29,8 @@ typedef struct TypeRecord {
 
 typedef struct ExtState {
   const desk_api* api;
-  PyTypeObject* object_class; /* desk.Object: what a handle becomes */
+  /* Taken from the package by name (module.c's table of imports). */
+  PyObject* object_class;     /* desk.Object: what a handle becomes (a type) */
   PyObject* type_for;         /* interface address -> _Type */
   PyObject* error_for;        /* (number, text, source) -> DeskError, its cause chained */
   PyObject* desk_error;       /* DeskError */
@@ -40,23 +43,25 @@ typedef struct ExtState {
   PyObject* single;           /* Single */
   PyObject* missing;          /* Missing */
   PyObject* empty;            /* Empty */
-  PyObject* value_name;       /* "value", interned */
-  /* The package's thread rule (set_thread_check): a function that raises its error on any
-   * thread but the UI thread, asked once on that thread and then only on another one (the UI
-   * thread is fixed for the life of the process). */
+  /* The package's thread rule: a function that raises its error on any thread but the UI
+   * thread, asked once on that thread and then only on another one (the UI thread is fixed for
+   * the life of the process). set_thread_check replaces it. */
   PyObject* thread_check;
+  PyObject* value_name; /* "value", interned */
   unsigned long ui_thread;
   int ui_thread_known;
 } ExtState;
 
-extern ExtState ext;
+/* The extension's one state (the module is loaded once per process). */
+ExtState* ext_state(void);
 
 int ext_check_thread_slow(void);
 
 /* 0 when called on the UI thread; otherwise -1 with the package's error set. Every entry point
  * that reaches the C interface or the type records asks this first. */
 static inline int ext_check_thread(void) {
-  if (ext.ui_thread_known && PyThread_get_thread_ident() == ext.ui_thread) return 0;
+  const ExtState* st = ext_state();
+  if (st->ui_thread_known && PyThread_get_thread_ident() == st->ui_thread) return 0;
   return ext_check_thread_slow();
 }
 
@@ -66,6 +71,8 @@ PyObject* ext_fail(const desk_error* err);
 /* A DeskError the extension raises itself; `cls` is DeskError or the attribute error; `source`
  * NULL for "desk". */
 PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source);
+/* The same as a DeskError. */
+PyObject* ext_raise_error(int number, PyObject* text, PyObject* source);
 PyObject* ext_raise_text(int number, const char* text, PyObject* source);
 /* 91, for a handle that is gone or an object that is Nothing (NULL returned). */
 static inline PyObject* ext_raise_not_set(void) {
