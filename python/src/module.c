@@ -154,11 +154,13 @@ static PyObject* setup(PyObject* module, PyObject* arg) {
     if (!v) break;
     *field_of(&s, imports[got].field) = v;
   }
+  const char* wrong = NULL;
   if (got == n && !(PyType_Check(s.object_class) && PyType_IsSubtype((PyTypeObject*)s.object_class, &ObjectBaseType)))
-    PyErr_SetString(PyExc_TypeError, "desk._objects.Object must derive from desk._ext.Object");
+    wrong = "desk._objects.Object must derive from desk._ext.Object";
   else if (got == n && !PyDict_Check(s.host_by_handle))
-    PyErr_SetString(PyExc_TypeError, "desk._handles.host_by_handle must be a dict");
-  if (got < n || PyErr_Occurred()) {
+    wrong = "desk._handles.host_by_handle must be a dict";
+  if (wrong) PyErr_SetString(PyExc_TypeError, wrong);
+  if (got < n || wrong) {
     for (size_t i = 0; i < got; ++i) Py_DECREF(*field_of(&s, imports[i].field));
     return NULL;
   }

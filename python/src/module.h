@@ -3,9 +3,8 @@
  * When the package's libraries load, its loader hands the extension the C interface's table
  * (setup in module.c), and the extension takes the package's classes and hooks from their
  * modules by name. Everything it holds is one state, reached through ext_state(). Late binding
- * stays the
- * package's: type information is read once per interface by _objects._Type (whose members are
- * this extension's Member objects) and indexed here by the interface it describes. Nothing of
+ * stays the package's: type information is read once per interface by _objects._Type (whose
+ * members are this extension's Member objects) and indexed here by the interface it describes. Nothing of
  * one call is kept here: every call keeps its values and its error record on its own stack.
  * The GIL is held through property reads and writes and let go while a method runs (call.c);
  * a control's calls run on the UI thread alone.

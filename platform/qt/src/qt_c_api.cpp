@@ -8,12 +8,10 @@
 #include "capi/error_record.h"
 #include "capi/qt_entry.h"
 #include "desk/desk_c.h"
-#include "desk/error.h"
 #include "desk/qt_platform.h"
 
 namespace {
 
-using desk::Err;
 using desk::capi::Fail;
 using desk::capi::Ok;
 
@@ -25,8 +23,7 @@ void (*g_idle)() = nullptr;
 // 0 and the control's surface widget, or 438 in the record.
 int32_t WidgetOf(desk::Object* control, QWidget*& out, desk_error* err) {
   out = desk::ControlWidget(*control);
-  return out ? 0
-             : Fail(err, static_cast<int32_t>(Err::NotSupported), "The object has no window on the Qt platform", kSource);
+  return out ? 0 : Fail(err, DESK_E_NOT_SUPPORTED, "The object has no window on the Qt platform", kSource);
 }
 
 // Creates the application object when the host has none, and installs the Qt platform. The
