@@ -7,23 +7,22 @@
 #include "member.h"
 #include "object.h"
 
-static ExtState ext;
-
-ExtState* ext_state(void) { return &ext; }
+ExtState ext_state_storage;
 
 int ext_ready(void) {
-  if (ext.api) return 0;
+  if (ext_state()->api) return 0;
   PyErr_SetString(PyExc_RuntimeError, "desk._ext is not set up: the desk package sets it up when its libraries load");
   return -1;
 }
 
 int ext_check_thread_slow(void) {
-  if (!ext.thread_check) return 0;
-  PyObject* r = PyObject_CallNoArgs(ext.thread_check);
+  ExtState* st = ext_state();
+  if (!st->thread_check) return 0;
+  PyObject* r = PyObject_CallNoArgs(st->thread_check);
   if (!r) return -1;
   Py_DECREF(r);
-  ext.ui_thread = PyThread_get_thread_ident();
-  ext.ui_thread_known = 1;
+  st->ui_thread = PyThread_get_thread_ident();
+  st->ui_thread_known = 1;
   return 0;
 }
 
@@ -38,7 +37,7 @@ PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source)
 }
 
 PyObject* ext_raise_error(int number, PyObject* text, PyObject* source) {
-  return ext_raise(ext.desk_error, number, text, source);
+  return ext_raise(ext_state()->desk_error, number, text, source);
 }
 
 PyObject* ext_raise_text(int number, const char* text, PyObject* source) {
@@ -53,7 +52,7 @@ PyObject* ext_raise_text(int number, const char* text, PyObject* source) {
 PyObject* ext_fail(const desk_error* err) {
   /* The package makes the exception, so that a Python failure inside a callback that caused
    * this one becomes its cause, as on the ctypes path. */
-  PyObject* e = PyObject_CallFunction(ext.error_for, "iyy", (int)err->number, err->text, err->source);
+  PyObject* e = PyObject_CallFunction(ext_state()->error_for, "iyy", (int)err->number, err->text, err->source);
   if (e) {
     PyErr_SetObject((PyObject*)Py_TYPE(e), e);
     Py_DECREF(e);
@@ -77,7 +76,7 @@ TypeRecord* ext_record(const desk_interface_info* info) {
     if (records[i]->info == info) return records[i];
   PyObject* address = PyLong_FromVoidPtr((void*)info);
   if (!address) return NULL;
-  PyObject* type = PyObject_CallOneArg(ext.type_for, address);
+  PyObject* type = PyObject_CallOneArg(ext_state()->type_for, address);
   Py_DECREF(address);
   if (!type) return NULL;
   TypeRecord* r = PyMem_Calloc(1, sizeof *r);
@@ -165,9 +164,10 @@ static PyObject* setup(PyObject* module, PyObject* arg) {
     return NULL;
   }
   /* What a second setup replaces stays referenced: objects made before may still use it. */
-  s.value_name = ext.value_name;
+  ExtState* st = ext_state();
+  s.value_name = st->value_name;
   s.api = api;
-  ext = s;
+  *st = s;
   Py_RETURN_NONE;
 }
 
@@ -177,8 +177,9 @@ static PyObject* set_thread_check(PyObject* module, PyObject* check) {
     PyErr_SetString(PyExc_TypeError, "set_thread_check takes a function or None");
     return NULL;
   }
-  Py_XSETREF(ext.thread_check, check == Py_None ? NULL : Py_NewRef(check));
-  ext.ui_thread_known = 0;
+  ExtState* st = ext_state();
+  Py_XSETREF(st->thread_check, check == Py_None ? NULL : Py_NewRef(check));
+  st->ui_thread_known = 0;
   Py_RETURN_NONE;
 }
 
@@ -205,7 +206,8 @@ PyMODINIT_FUNC PyInit__ext(void) {
   PyTypeObject* types[] = {&MemberType, &ObjectBaseType, &BoundType};
   for (size_t i = 0; i < sizeof types / sizeof types[0]; ++i)
     if (PyType_Ready(types[i]) < 0) return NULL;
-  if (!ext.value_name && !(ext.value_name = PyUnicode_InternFromString("value"))) return NULL;
+  ExtState* st = ext_state();
+  if (!st->value_name && !(st->value_name = PyUnicode_InternFromString("value"))) return NULL;
   PyObject* m = PyModule_Create(&module_def);
   if (!m) return NULL;
   if (PyModule_AddObjectRef(m, "Object", (PyObject*)&ObjectBaseType) < 0 ||

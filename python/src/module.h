@@ -51,8 +51,10 @@ typedef struct ExtState {
   int ui_thread_known;
 } ExtState;
 
-/* The extension's one state (the module is loaded once per process). */
-ExtState* ext_state(void);
+/* The extension's one state (the module is loaded once per process), reached only through
+ * ext_state(). Inline, for the hot paths: the storage is defined in module.c. */
+extern ExtState ext_state_storage;
+static inline ExtState* ext_state(void) { return &ext_state_storage; }
 
 int ext_check_thread_slow(void);
 
