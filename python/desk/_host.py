@@ -13,7 +13,6 @@ from ._thread import call, records
 from ._values import ByRef
 
 
-
 def _fail(e, err):
     """A Python exception inside a callback, as the error record the library raises."""
     if isinstance(e, DeskError):

@@ -3,10 +3,10 @@ interface, properties and methods by name, the default member, enumeration, and 
 class identifier.
 
 Two paths run the hot paths (a property read, a call): the compiled extension desk._ext (built
-with the libraries where Python's headers are found; _loader finds it) and the ctypes path below, the fallback,
-which DESK_PYTHON_PURE=1 chooses. A host sees one class, Object, the same on either path: the
-type information and what is rare (enumeration, comparison, repr) are written once, here, and
-the extension reads the same type records. On the ctypes path Object.__getattr__ and
+with the libraries where Python's headers are found; _loader finds it) and the ctypes path
+below, the fallback, which DESK_PYTHON_PURE=1 chooses. A host sees one class, Object, the same
+on either path: the type information and what is rare (enumeration, comparison, repr) are
+written once, here, and the extension reads the same type records. On the ctypes path Object.__getattr__ and
 Object._invoke are the hot paths; each takes one C call, on the UI thread's records
 (_thread.records, the thread check, which the extension asks too)."""
 import ctypes
