@@ -1,5 +1,5 @@
 // The Qt platform as the C interface reaches it: libDeskQt, loaded on demand by
-// desk_use_platform("qt") through the table of entry points it exports for this interface (qt_entry.h).
+// desk_use_platform("qt"), through the one table of entry points it exports (qt_entry.h).
 #pragma once
 
 #include <cstdint>
