@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
 #include "httpImages.h"
 #include "shared.h"
 #include "desk/picture_job.h"
 #include "desk/picture_loader.h"
 #include "desk/platform.h"
+#include "desk/process.h"
 #include "desk/text.h"
 
 namespace Quorvane {
@@ -50,6 +52,7 @@ struct FillAhead::Slot {
   std::string url;
   std::unique_ptr<desk::http::Transfer> transfer;
   Clock::time_point started;
+  uint64_t generation = 0;  // of the process that started the transfer
   std::shared_ptr<const std::vector<uint8_t>> body;  // the transfer's, once it ended well
   std::shared_ptr<desk::PictureJob> job;
 
@@ -69,7 +72,7 @@ struct FillAhead::Slot {
 };
 
 FillAhead::FillAhead(const httpImages& list, const int16_t& forceDownload)
-    : force_(forceDownload), signal_(std::make_shared<Signal>()) {
+    : force_(forceDownload), signal_(std::make_shared<Signal>()), generation_(desk::ProcessGeneration()) {
   std::vector<desk::Ref<httpImage>> entries = list.Entries();
   slots_.resize(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -79,6 +82,21 @@ FillAhead::FillAhead(const httpImages& list, const int16_t& forceDownload)
 }
 
 FillAhead::~FillAhead() = default;
+
+bool FillAhead::Renew() {
+  if (generation_ == desk::ProcessGeneration()) return false;
+  generation_ = desk::ProcessGeneration();
+  // A forked child: the transfers and decodes under way are the parent's, and the signal's
+  // lock may have been held by one of its threads at the fork. This process starts what it
+  // needs again. The entry the walk is at keeps its work, which ends here at once (a transfer
+  // as failed, a decode done again on this thread): Fetch starts that transfer again.
+  desk::Abandon(std::exchange(signal_, std::make_shared<Signal>()));
+  for (size_t i = next_; i < slots_.size(); ++i) {
+    slots_[i].Drop();
+    slots_[i].decided = false;
+  }
+  return true;
+}
 
 void FillAhead::Reached(httpImage& entry) {
   if (current_) current_->Drop();
@@ -127,6 +145,7 @@ void FillAhead::Harvest(Slot& s) {
 }
 
 void FillAhead::Pump() {
+  Renew();
   const auto now = Clock::now();
   int running = 0, decoding = 0;
   size_t held = 0;
@@ -200,7 +219,9 @@ void FillAhead::Pump() {
     s.url = desk::U8(url);
     s.started = now;
     s.transfer = starter->Start(s.url, [sig = signal_] { sig->Notify(); });
+    s.generation = desk::ProcessGeneration();
     s.decided = true;
+    if (!s.transfer) break;  // no transfer thread: the walk reads each body itself
     ++running;
   }
 }
@@ -208,11 +229,13 @@ void FillAhead::Pump() {
 template <class Done>
 void FillAhead::WaitUntil(Done done) {
   for (;;) {
+    Renew();
     const uint64_t seen = signal_->Count();
     Pump();
     if (done()) return;
-    desk::CurrentPlatform().ProcessPaintAndTimers(kPaintSlice);
+    desk::CurrentPlatform().ProcessPaintAndTimers(kPaintSlice);  // the host may fork here
     if (done()) return;
+    Renew();
     signal_->Wait(seen, kPaintSlice);
   }
 }
@@ -225,16 +248,23 @@ std::optional<mdlInternet::Body> FillAhead::Fetch(const std::shared_ptr<desk::ht
     transferClient_ = client;
     aheadSession_.reset();
   }
+  Renew();
   Slot& s = *current_;  // the walk reached its entry first
-  // Started ahead for another URL or through another client: the host changed it since.
-  if (s.transfer && (s.client != client || s.url != url)) s.DropTransfer();
-  if (!s.transfer) {
-    s.client = client;
-    s.url = url;
-    s.started = Clock::now();
-    s.transfer = starter->Start(url, [sig = signal_] { sig->Notify(); });
+  for (;;) {
+    // Started ahead for another URL or through another client: the host changed it since.
+    if (s.transfer && (s.client != client || s.url != url)) s.DropTransfer();
+    if (!s.transfer) {
+      s.client = client;
+      s.url = url;
+      s.started = Clock::now();
+      s.transfer = starter->Start(url, [sig = signal_] { sig->Notify(); });
+      s.generation = desk::ProcessGeneration();
+      if (!s.transfer) return std::nullopt;  // no transfer thread: the caller reads the body
+    }
+    WaitUntil([&] { return s.transfer->Done(); });
+    if (s.generation == desk::ProcessGeneration()) break;
+    s.DropTransfer();  // the parent's, met in a forked child: started again in this process
   }
-  WaitUntil([&] { return s.transfer->Done(); });
   Harvest(s);
   if (!s.body) return mdlInternet::Body();
   return mdlInternet::Body(s.body);
@@ -243,6 +273,7 @@ std::optional<mdlInternet::Body> FillAhead::Fetch(const std::shared_ptr<desk::ht
 desk::Ref<desk::Picture> FillAhead::LoadPicture(const std::u16string& path) {
   if (path.empty() || !desk::CurrentPlatform().LoadsPicturesWithRuntimeDecoder())
     return desk::CurrentPlatform().LoadPicture(path);
+  Renew();
   std::vector<uint8_t> bytes = desk::ReadPictureFile(path);
   std::shared_ptr<desk::PictureJob> job;
   if (current_ && current_->job && current_->job->Bytes() == bytes) job = current_->job;

@@ -22,7 +22,10 @@
 //
 // While the walk waits (for bytes or for a picture), the platform paints and runs its timers
 // every kPaintSlice (Platform::ProcessPaintAndTimers). All of this runs on the host's thread;
-// the transfers and the decoders only tell it that they ended.
+// the transfers and the decoders only tell it that they ended. Where no transfer thread can
+// be started, the walk reads each body itself; where no decoder thread can, each picture is
+// checked on the host's thread. In a forked child (the host may fork at a dispatch point),
+// the work under way is the parent's: the child starts what it needs again.
 #pragma once
 
 #include <chrono>
@@ -76,6 +79,7 @@ class FillAhead {
   struct Slot;
   class Signal;
 
+  bool Renew();  // true once in a forked child: the parent's work was let go
   void Pump();
   template <class Done>
   void WaitUntil(Done done);
@@ -92,6 +96,7 @@ class FillAhead {
   bool overlap_ = false;
   const int16_t& force_;
   std::shared_ptr<Signal> signal_;
+  uint64_t generation_;  // of the process whose work the slots hold
   // A client whose sessions run transfers by themselves, learnt from the walk's own, and
   // the session work ahead goes through.
   std::shared_ptr<desk::http::Client> transferClient_;

@@ -86,6 +86,8 @@ class DESK_API TransferSession {
   // Starts a GET of `url` (UTF-8; never fails itself, as OpenUrl). `onEnd` runs once when it
   // ends, on the transfer thread (or before Start returns, for one that could not start),
   // and never after the Transfer was dropped; it must be quick and safe on any thread.
+  // Null, with `onEnd` never run, when no transfer thread could be started (the process is
+  // out of threads): the caller reads the URL itself, with OpenUrl.
   virtual std::unique_ptr<Transfer> Start(std::string_view url, std::function<void()> onEnd) = 0;
 };
 

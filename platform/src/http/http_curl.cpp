@@ -14,13 +14,16 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "desk/http.h"
+#include "desk/process.h"
 #include "http/curl_easy.h"
 #include "http/curl_engine.h"
 #include "http/curl_share.h"
 #include "http/http_curl.h"
+#include "process/threads.h"
 
 namespace desk::http {
 
@@ -128,18 +131,41 @@ class CurlRequest : public Request, private detail::EasyTransfer {
 };
 
 // What the sessions of one client share: the curl share object and, made on first use, the
-// transfer thread.
+// transfer thread. Both belong to the process that made them: a forked child makes its own
+// on first use (libcurl's share and multi handles, with their connections, must not be used
+// on both sides of a fork) and never tears down the parent's (see Renew).
 struct ClientState {
   Options opt;
   detail::Checks checks;
+  uint64_t generation = desk::ProcessGeneration();
   std::shared_ptr<detail::Share> share = std::make_shared<detail::Share>();
-  std::mutex mu;
-  std::shared_ptr<detail::Engine> engine;
+  std::shared_ptr<detail::Engine> engine;  // these three under OwnersLock
 
+  ~ClientState() { Renew(); }
+
+  std::shared_ptr<detail::Share> Share() {
+    std::lock_guard lock(desk::detail::OwnersLock());
+    Renew();
+    return share;
+  }
   std::shared_ptr<detail::Engine> Engine() {
-    std::lock_guard lock(mu);
+    std::lock_guard lock(desk::detail::OwnersLock());
+    Renew();
     if (!engine) engine = std::make_shared<detail::Engine>();
     return engine;
+  }
+
+ private:
+  // In a forked child, the first time: the parent's share and engine are kept as they are,
+  // never cleaned up here. Their locks may have been held by the parent's transfer thread
+  // at the fork, the engine's end would wait for that thread, and closing their connections
+  // would write TLS close notices into sockets the parent still reads.
+  void Renew() {
+    if (generation == desk::ProcessGeneration()) return;
+    generation = desk::ProcessGeneration();
+    desk::Abandon(std::exchange(share, std::make_shared<detail::Share>()));
+    desk::Abandon(std::move(engine));
+    engine.reset();
   }
 };
 
@@ -160,7 +186,7 @@ class CurlSession : public Session, public TransferSession {
     // Parsed first, so that a malformed URL or another scheme never reaches the network.
     const std::optional<std::string> target = detail::RequestTarget(url, state_->checks);
     if (!target) return std::make_unique<FailedRequest>();
-    return std::make_unique<CurlRequest>(state_->opt, state_->checks, state_->share, *target, agent_);
+    return std::make_unique<CurlRequest>(state_->opt, state_->checks, state_->Share(), *target, agent_);
   }
 
   std::unique_ptr<Transfer> Start(std::string_view url, std::function<void()> onEnd) override {
@@ -169,7 +195,8 @@ class CurlSession : public Session, public TransferSession {
       if (onEnd) onEnd();
       return std::make_unique<FailedTransfer>();
     }
-    return state_->Engine()->Start(state_->opt, state_->checks, state_->share, *target, agent_, std::move(onEnd));
+    std::shared_ptr<detail::Engine> engine = state_->Engine();
+    return engine->Start(state_->opt, state_->checks, state_->Share(), *target, agent_, std::move(onEnd));
   }
 
  private:
