@@ -71,7 +71,8 @@ class Engine::Job final : public EasyTransfer {
         seen.multiplexed = version == CURL_HTTP_VERSION_2_0 || version == CURL_HTTP_VERSION_3;
         body_.reserve(static_cast<size_t>(std::min({seen.announced, opt_.maxBodyBytes, kLargestReservation})));
       }
-      body_.insert(body_.end(), data, data + bytes);
+      const auto* bytesIn = reinterpret_cast<const uint8_t*>(data);
+      body_.insert(body_.end(), bytesIn, bytesIn + bytes);  // as bytes: one memcpy
     } catch (...) {
       return false;  // memory ran out: the transfer fails
     }

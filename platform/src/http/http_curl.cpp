@@ -41,6 +41,20 @@ class FailedRequest : public Request {
   bool Succeeded() const override { return false; }
 };
 
+}  // namespace
+
+void Request::ReadAll(BodySink& sink, size_t piece) {
+  for (;;) {
+    size_t room = 0;
+    uint8_t* to = sink.Room(piece, room);
+    const size_t n = Read(to, piece);
+    if (n == 0) return;
+    sink.Commit(n);
+  }
+}
+
+namespace {
+
 class CurlRequest : public Request, private detail::EasyTransfer {
  public:
   CurlRequest(const Options& opt, const detail::Checks& checks, std::shared_ptr<detail::Share> share,
@@ -75,19 +89,57 @@ class CurlRequest : public Request, private detail::EasyTransfer {
 
   bool Succeeded() const override { return Done() && !Failed(); }
 
+  // What is pending first, then each chunk curl hands over straight into the sink.
+  void ReadAll(BodySink& sink, size_t piece) override {
+    while (pos_ < pending_.size()) {
+      size_t room = 0;
+      uint8_t* to = sink.Room(std::min(piece, pending_.size() - pos_), room);
+      const size_t n = std::min(room, pending_.size() - pos_);
+      std::memcpy(to, pending_.data() + pos_, n);
+      sink.Commit(n);
+      pos_ += n;
+    }
+    pending_.clear();
+    pos_ = 0;
+    sink_ = &sink;
+    piece_ = std::max<size_t>(piece, 1);
+    while (!Done()) Pump();
+    sink_ = nullptr;
+  }
+
  private:
   // One perform may read the socket many times over; past this the chunk waits inside curl,
-  // so that pending bytes stay small and cache-warm whatever the body's size.
+  // so that pending bytes stay small and cache-warm whatever the body's size. A sink takes
+  // every chunk as it comes.
   bool Full() noexcept override {
-    if (pending_.size() < kPendingHigh) return false;
+    if (sink_ || pending_.size() < kPendingHigh) return false;
     paused_ = true;
     return true;
   }
 
-  // Appends to the pending bytes; their buffer only grows, so steady state copies once.
+  // Into the sink when there is one; else appended to the pending bytes, whose buffer only
+  // grows, so steady state copies once. As bytes: an insert of chars into bytes is a loop of
+  // byte stores, of bytes one memcpy.
   bool Keep(const char* data, size_t bytes) noexcept override {
+    if (sink_) {
+      try {
+        while (bytes > 0) {
+          size_t room = 0;
+          uint8_t* to = sink_->Room(std::min(bytes, piece_), room);
+          const size_t n = std::min(room, bytes);
+          std::memcpy(to, data, n);
+          sink_->Commit(n);
+          data += n;
+          bytes -= n;
+        }
+        return true;
+      } catch (...) {
+        return false;  // memory ran out: the transfer fails
+      }
+    }
     try {
-      pending_.insert(pending_.end(), data, data + bytes);
+      const auto* in = reinterpret_cast<const uint8_t*>(data);
+      pending_.insert(pending_.end(), in, in + bytes);
       return true;
     } catch (...) {
       return false;
@@ -128,6 +180,8 @@ class CurlRequest : public Request, private detail::EasyTransfer {
   bool paused_ = false;
   std::vector<uint8_t> pending_;  // curl's chunks, waiting for Read
   size_t pos_ = 0;
+  BodySink* sink_ = nullptr;  // during ReadAll
+  size_t piece_ = 1;
 };
 
 // What the sessions of one client share: the curl share object and, made on first use, the
