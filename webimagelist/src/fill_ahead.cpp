@@ -17,6 +17,13 @@ namespace Quorvane {
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+// Whether the file at `path` is still the one whose stamp was taken when it was read.
+bool SameFile(const std::optional<desk::FileStamp>& read, const std::u16string& path) {
+  if (!read) return false;
+  const std::optional<desk::FileStamp> now = desk::StampOfFile(path);
+  return now && *now == *read;
+}
 }  // namespace
 
 // Tells the waiting walk that a transfer or a decoder ended.
@@ -55,6 +62,7 @@ struct FillAhead::Slot {
   uint64_t generation = 0;  // of the process that started the transfer
   std::shared_ptr<const std::vector<uint8_t>> body;  // the transfer's, once it ended well
   std::shared_ptr<desk::PictureJob> job;
+  std::optional<desk::FileStamp> stamp;  // of the cache file the job's bytes were read from
 
   size_t HeldBytes() const {
     if (body) return body->size();
@@ -68,6 +76,7 @@ struct FillAhead::Slot {
   void Drop() {
     DropTransfer();
     job.reset();
+    stamp.reset();
   }
 };
 
@@ -179,6 +188,10 @@ void FillAhead::Pump() {
   // The walk reports a missing file system; the picture it is at fails to load, which ends
   // the Fill.
   if (!fs || (current_ && fails(*current_))) return;
+  // Nothing would start: no transfer until overlapping pays, no decode ahead until a picture
+  // large enough was met. Not even a look at the files, which would cost as much as a small
+  // picture's decoding.
+  if (!overlap_ && !largePictures_) return;
   const bool force = force_ != 0;
   const bool decodeAhead = desk::CurrentPlatform().LoadsPicturesWithRuntimeDecoder();
   for (size_t i = next_; i < end && i <= stopAfter_; ++i) {
@@ -191,18 +204,31 @@ void FillAhead::Pump() {
       s.decided = true;  // the walk reports it, with no request
       continue;
     }
+    std::optional<desk::FileStamp> cached;
+    if (!force && decodeAhead && s.entry) {
+      cached = desk::StampOfFile(s.entry->TempFilePathField());
+      if (cached && cached->size < kDecodeInline) {
+        // Cached and small: the walk decodes it itself, which costs less than handing it to a
+        // decoder thread and back.
+        s.decided = true;
+        continue;
+      }
+    }
     if (!force && fs->FileExists(*path)) {
-      // Cached: its picture is checked ahead, from the file the walk will load.
+      // Cached: a large picture is checked ahead, from the file the walk will load, which is
+      // then not read again while it stays the same file.
       if (!decodeAhead) {
         s.decided = true;
         continue;
       }
       if (decoding >= kDecodesAheadPerThread * desk::DecoderThreads() || held > kAheadBytes) break;
       try {
-        auto bytes = std::make_shared<const std::vector<uint8_t>>(desk::ReadPictureFile(s.entry->TempFilePathField()));
-        held += bytes->size();
-        s.job = desk::PictureJob::Start(std::move(bytes), [sig = signal_] { sig->Notify(); });
-        ++decoding;
+        if (cached) {
+          auto bytes = std::make_shared<const std::vector<uint8_t>>(desk::ReadPictureFile(s.entry->TempFilePathField(), s.stamp));
+          held += bytes->size();
+          s.job = desk::PictureJob::Start(std::move(bytes), [sig = signal_] { sig->Notify(); });
+          ++decoding;
+        }
       } catch (...) {
         // The walk meets the same failure in its own turn, and reports it then.
       }
@@ -274,10 +300,20 @@ desk::Ref<desk::Picture> FillAhead::LoadPicture(const std::u16string& path) {
   if (path.empty() || !desk::CurrentPlatform().LoadsPicturesWithRuntimeDecoder())
     return desk::CurrentPlatform().LoadPicture(path);
   Renew();
-  std::vector<uint8_t> bytes = desk::ReadPictureFile(path);
-  std::shared_ptr<desk::PictureJob> job;
-  if (current_ && current_->job && current_->job->Bytes() == bytes) job = current_->job;
-  else job = desk::PictureJob::Start(std::make_shared<const std::vector<uint8_t>>(bytes), [sig = signal_] { sig->Notify(); });
+  std::shared_ptr<desk::PictureJob> job = current_ ? current_->job : nullptr;
+  std::vector<uint8_t> bytes;
+  if (job && SameFile(current_->stamp, path)) {
+    bytes = job->Bytes();  // the very file the job checked, unchanged: not read again
+  } else {
+    bytes = desk::ReadPictureFile(path);
+    if (bytes.size() >= kDecodeInline) largePictures_ = true;  // the next ones are checked ahead
+    if (job && job->Bytes() != bytes) job.reset();
+    if (!job && bytes.size() < kDecodeInline) {
+      if (current_) current_->job.reset();
+      return desk::OpenPicture(std::move(bytes));  // small: decoded here, at once
+    }
+    if (!job) job = desk::PictureJob::Start(std::make_shared<const std::vector<uint8_t>>(bytes), [sig = signal_] { sig->Notify(); });
+  }
   WaitUntil([&] { return job->Done(); });
   if (current_) current_->job.reset();
   return job->Take(std::move(bytes));
