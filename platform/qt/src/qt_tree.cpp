@@ -159,7 +159,9 @@ void QtTree::RemoveRows(Node& top) {
   }
   model_->Removing(top);
   if (!widget_) return;
-  std::vector<Node*> stack{&top};
+  std::vector<Node*> stack;
+  if (top.Child()) stack.push_back(&top);
+  else removed_.emplace_back(&top);  // a leaf, the common case: no list to make
   while (!stack.empty()) {
     Node* n = stack.back();
     stack.pop_back();

@@ -547,9 +547,11 @@ void TreeView::RemoveNode(Node& top) {
   // The references are released only once the tree is consistent again, since a node's last
   // release may run a host's code.
   auto drop = [&](Node& n) {
-    int32_t pos = index_->positions.PositionOf(n.slot_);  // 1-based
-    for (NodesEnum* e : nodes_->enums_)
-      if (e->pos_ >= pos) --e->pos_;
+    if (!nodes_->enums_.empty()) {
+      const int32_t pos = index_->positions.PositionOf(n.slot_);  // 1-based
+      for (NodesEnum* e : nodes_->enums_)
+        if (e->pos_ >= pos) --e->pos_;
+    }
     if (!n.key_.empty()) index_->keys.Erase(n);
     if (selected_ == &n) selected_ = nullptr;
     return index_->positions.Take(n.slot_);
