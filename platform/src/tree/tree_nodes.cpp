@@ -583,9 +583,12 @@ void TreeView::DetachAll() {
   size_t kept = 0;
   for (size_t i = 0; i < all.size(); ++i) {
     if (!all[i]) continue;
+    if (all[i]->RefCount() == 1 && !all[i]->extra_) {
+      all[i].reset();  // gone with its links: nothing reads them
+      continue;
+    }
     all[i]->Detach();
-    if (all[i]->RefCount() == 1 && !all[i]->extra_) all[i].reset();
-    else if (kept++ != i) all[kept - 1] = std::move(all[i]);
+    if (kept++ != i) all[kept - 1] = std::move(all[i]);
   }
   all.resize(kept);
   if (nodes_)
