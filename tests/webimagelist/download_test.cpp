@@ -9,6 +9,7 @@
 #include <optional>
 #include <thread>
 
+#include "cache_file.h"
 #include "mdlInternet.h"
 #include "shared.h"
 #include "ucMain.h"
@@ -614,7 +615,7 @@ TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.what);
-    EXPECT_EQ(Quorvane::mdlInternet::IsCacheFileName(r.name), r.ok);
+    EXPECT_EQ(Quorvane::cacheFile::IsName(r.name), r.ok);
     const size_t boxes = Boxes().size();
     const std::u16string got = DownloadFile(server_.Url16("/x"), r.name, true);
     if (r.ok) {
@@ -627,7 +628,7 @@ TEST_F(Download, FileNameLengthIsCountedInUtf8Bytes) {
   }
   // A name cut from a longer text: a high surrogate at its end pairs with nothing after it.
   const std::u16string text = times(u"\u20AC", 84) + u"\xD800\xDC00";
-  EXPECT_TRUE(Quorvane::mdlInternet::IsCacheFileName(std::u16string_view(text).substr(0, text.size() - 1)));
+  EXPECT_TRUE(Quorvane::cacheFile::IsName(std::u16string_view(text).substr(0, text.size() - 1)));
 }
 
 TEST_F(Download, WithoutSharedFileSystemTheDownloadReports91) {
