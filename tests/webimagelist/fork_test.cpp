@@ -11,9 +11,9 @@
 #include "ucMain.h"
 #include "desk/imagelist.h"
 #include "desk/picture_job.h"
-#include "fixture.h"
 #include "process/threads.h"
 #include "support/encode.h"
+#include "support/web_test.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "cache_file.h"
 #include "httpImages.h"
 #include "shared.h"
 #include "desk/picture_job.h"
@@ -132,9 +133,28 @@ desk::http::TransferSession* FillAhead::AheadSession() {
   return dynamic_cast<desk::http::TransferSession*>(aheadSession_.get());
 }
 
+bool FillAhead::DownloadFile(httpImage& entry, bool force) {
+  mdlInternet::PrefetchFor prefetch(*this, entry.UrlField());
+  return entry.DownloadFile(force);
+}
+
+std::function<void()> FillAhead::Notifier() const {
+  return [sig = signal_] { sig->Notify(); };
+}
+
+bool FillAhead::StartTransfer(Slot& s, desk::http::TransferSession& starter,
+                              const std::shared_ptr<desk::http::Client>& client, std::string url) {
+  s.client = client;
+  s.url = std::move(url);
+  s.started = Clock::now();
+  s.transfer = starter.Start(s.url, Notifier());
+  s.generation = desk::ProcessGeneration();
+  return s.transfer != nullptr;
+}
+
 bool FillAhead::SameFileBefore(size_t at, const std::u16string& name) {
   auto same = [&](const Slot& s) {
-    return s.entry && !s.entry->UrlField().empty() && httpImage::LastPiece(s.entry->UrlField()) == name;
+    return s.entry && !s.entry->UrlField().empty() && cacheFile::NameOf(s.entry->UrlField()) == name;
   };
   if (current_ && same(*current_)) return true;
   for (size_t i = next_; i < at; ++i)
@@ -150,7 +170,7 @@ void FillAhead::Harvest(Slot& s) {
   const std::string_view text(reinterpret_cast<const char*>(s.body->data()), s.body->size());
   if (s.body->empty() || mdlInternet::IsPageContainsError(text)) return;
   if (!desk::CurrentPlatform().LoadsPicturesWithRuntimeDecoder()) return;
-  if (!s.job || s.job->Bytes() != *s.body) s.job = desk::PictureJob::Start(s.body, [sig = signal_] { sig->Notify(); });
+  if (!s.job || s.job->Bytes() != *s.body) s.job = desk::PictureJob::Start(s.body, Notifier());
 }
 
 void FillAhead::Pump() {
@@ -198,8 +218,8 @@ void FillAhead::Pump() {
     Slot& s = slots_[i];
     if (s.decided) continue;
     const std::u16string& url = s.entry ? s.entry->UrlField() : std::u16string();
-    const std::u16string name = url.empty() ? std::u16string() : httpImage::LastPiece(url);
-    const std::optional<std::u16string> path = mdlInternet::CachePath(*fs, name);
+    const std::u16string name = url.empty() ? std::u16string() : cacheFile::NameOf(url);
+    const std::optional<std::u16string> path = cacheFile::PathOf(*fs, name);
     if (!path) {
       s.decided = true;  // the walk reports it, with no request
       continue;
@@ -226,7 +246,7 @@ void FillAhead::Pump() {
         if (cached) {
           auto bytes = std::make_shared<const std::vector<uint8_t>>(desk::ReadPictureFile(s.entry->TempFilePathField(), s.stamp));
           held += bytes->size();
-          s.job = desk::PictureJob::Start(std::move(bytes), [sig = signal_] { sig->Notify(); });
+          s.job = desk::PictureJob::Start(std::move(bytes), Notifier());
           ++decoding;
         }
       } catch (...) {
@@ -241,13 +261,9 @@ void FillAhead::Pump() {
     if (!force && SameFileBefore(i, name)) break;
     desk::http::TransferSession* starter = AheadSession();
     if (!starter) break;
-    s.client = transferClient_;
-    s.url = desk::U8(url);
-    s.started = now;
-    s.transfer = starter->Start(s.url, [sig = signal_] { sig->Notify(); });
-    s.generation = desk::ProcessGeneration();
     s.decided = true;
-    if (!s.transfer) break;  // no transfer thread: the walk reads each body itself
+    // No transfer thread: the walk reads each body itself.
+    if (!StartTransfer(s, *starter, transferClient_, desk::U8(url))) break;
     ++running;
   }
 }
@@ -279,14 +295,8 @@ std::optional<mdlInternet::Body> FillAhead::Fetch(const std::shared_ptr<desk::ht
   for (;;) {
     // Started ahead for another URL or through another client: the host changed it since.
     if (s.transfer && (s.client != client || s.url != url)) s.DropTransfer();
-    if (!s.transfer) {
-      s.client = client;
-      s.url = url;
-      s.started = Clock::now();
-      s.transfer = starter->Start(url, [sig = signal_] { sig->Notify(); });
-      s.generation = desk::ProcessGeneration();
-      if (!s.transfer) return std::nullopt;  // no transfer thread: the caller reads the body
-    }
+    // No transfer thread: the caller reads the body.
+    if (!s.transfer && !StartTransfer(s, *starter, client, url)) return std::nullopt;
     WaitUntil([&] { return s.transfer->Done(); });
     if (s.generation == desk::ProcessGeneration()) break;
     s.DropTransfer();  // the parent's, met in a forked child: started again in this process
@@ -312,7 +322,7 @@ desk::Ref<desk::Picture> FillAhead::LoadPicture(const std::u16string& path) {
       if (current_) current_->job.reset();
       return desk::OpenPicture(std::move(bytes));  // small: decoded here, at once
     }
-    if (!job) job = desk::PictureJob::Start(std::make_shared<const std::vector<uint8_t>>(bytes), [sig = signal_] { sig->Notify(); });
+    if (!job) job = desk::PictureJob::Start(std::make_shared<const std::vector<uint8_t>>(bytes), Notifier());
   }
   WaitUntil([&] { return job->Done(); });
   if (current_) current_->job.reset();

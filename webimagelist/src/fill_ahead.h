@@ -33,6 +33,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -48,7 +49,7 @@ namespace Quorvane {
 class httpImage;
 class httpImages;
 
-class FillAhead {
+class FillAhead final : public mdlInternet::Prefetch {
  public:
   static constexpr int kMostTransfers = 6;
   static constexpr size_t kAheadEntries = 64;
@@ -71,12 +72,15 @@ class FillAhead {
 
   // The walk is at `entry`: work for the entries it passed over is dropped, more may start.
   void Reached(httpImage& entry);
+  // The walk's download of the entry it is at (httpImage::DownloadFile), its body asked of
+  // Fetch.
+  bool DownloadFile(httpImage& entry, bool force);
   // The body of `url` for the entry the walk is at, asked of `client` through `session`: from
   // the transfer started ahead for it when that matches, else from one started now, waiting
   // with the window painting. Empty for a failed transfer. Nullopt when the session cannot
   // run transfers by themselves: the caller then reads the body itself.
   std::optional<mdlInternet::Body> Fetch(const std::shared_ptr<desk::http::Client>& client,
-                                         desk::http::Session& session, const std::string& url);
+                                         desk::http::Session& session, const std::string& url) override;
   // The picture of the entry the walk is at, from the file at `path`, as the platform's
   // LoadPicture gives it (53, 75, 481 alike).
   desk::Ref<desk::Picture> LoadPicture(const std::u16string& path);
@@ -90,6 +94,12 @@ class FillAhead {
   template <class Done>
   void WaitUntil(Done done);
   void Harvest(Slot& s);
+  // Tells the walk, wherever it waits, that a transfer or a decode ended.
+  std::function<void()> Notifier() const;
+  // Starts the transfer of `s` for `url` through `starter`, a session of `client`; false when
+  // no transfer thread could start.
+  bool StartTransfer(Slot& s, desk::http::TransferSession& starter, const std::shared_ptr<desk::http::Client>& client,
+                     std::string url);
   bool SameFileBefore(size_t at, const std::u16string& name);
   desk::http::TransferSession* AheadSession();
 

@@ -10,13 +10,13 @@
 #include "desk/imagelist.h"
 #include "desk/picture_loader.h"
 #include "desk/text.h"
-#include "fixture.h"
 #include "pictures/decoders.h"
 #include "support/bmp.h"
 #include "support/damaged_pictures.h"
 #include "support/encode.h"
 #include "support/failing_new.h"
 #include "support/gif.h"
+#include "support/web_test.h"
 
 namespace {
 
