@@ -102,7 +102,6 @@ class QtTree : public TreeView {
   // no index of them is left.
   std::vector<Ref<Node>> removed_;
   bool releasePosted_ = false;
-  PixmapCache pixmaps_;  // for an image list that is not a QtImageList
   int syncing_ = 0;       // model -> widget updates in progress: widget signals are ours
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
   bool dragging_ = false;
