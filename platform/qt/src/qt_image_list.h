@@ -1,4 +1,7 @@
-// List pictures as pixmaps: one cache for the Qt platform, keyed by entry and device size.
+// List pictures as pixmaps, from one cache of the GUI thread's keyed by entry and device size,
+// bounded in bytes by PictureCacheBytes, the least recently used let go first. The pixels a
+// pixmap is made from are not kept besides (ListImage::KeepMade::No). Keys are entry serials:
+// an entry that went leaves its pixmaps to age out, and its address, reused, finds none.
 #pragma once
 
 #include <QPixmap>
@@ -18,10 +21,5 @@ QPixmap ListPixmap(const ListImage& entry, QSize size);
 // than that, or no bytes (the list's copy is then drawn, scaled up), and for a dpr of 1 or
 // less.
 QPixmap DevicePixmap(const ListImage& entry, QSize logical, qreal dpr);
-
-// Both come from one cache of the GUI thread's, bounded in bytes by PictureCacheBytes, the
-// least recently used let go first. The pixels a pixmap is made from are not kept besides.
-// An entry's pixmaps are keyed by its serial, so an entry that went leaves them to age out
-// and its address, reused, finds none of them.
 
 }  // namespace desk::qtb
