@@ -73,14 +73,44 @@ FIGURES = [
      r"BM_CApiGetPathSeparator", "the C++ Invoke", r"BM_InvokeGetPathSeparator"),
     ("Python: tree.BackStyle", "capi_python_bench",
      r"BM_PythonGetBackStyle", "the bare ctypes call of desk_get", r"BM_CtypesDeskGetBackStyle"),
+    ("Qt platform, [R] roots x 1,000 children built through Nodes.Add (children by the parent's key)",
+     "qt_tree_scale_bench", r"BM_ControlGrid", "QTreeView over a minimal model + QHash", r"BM_QTreeViewModelGrid",
+     "build_ms"),
+    ("Qt platform, every root of that grid expanded", "qt_tree_scale_bench", r"BM_ControlGrid",
+     "QTreeView over a minimal model", r"BM_QTreeViewModelGrid", "expand_all_ms"),
+    ("Qt platform, every root of that grid collapsed", "qt_tree_scale_bench", r"BM_ControlGrid",
+     "QTreeView over a minimal model", r"BM_QTreeViewModelGrid", "collapse_all_ms"),
+    ("Qt platform, that grid cleared", "qt_tree_scale_bench", r"BM_ControlGrid",
+     "QTreeView over a minimal model", r"BM_QTreeViewModelGrid", "clear_ms"),
+    ("Qt platform, one root of [N] children built", "qt_tree_scale_bench", r"BM_ControlWide",
+     "QTreeView over a minimal model + QHash", r"BM_QTreeViewModelWide", "build_ms"),
+    ("Qt platform, the first of N children removed", "qt_tree_scale_bench", r"BM_ControlWide",
+     "QTreeView over a minimal model", r"BM_QTreeViewModelWide", "remove_first_ms"),
+    ("Qt platform, the root of N children expanded", "qt_tree_scale_bench", r"BM_ControlWide",
+     "QTreeView over a minimal model", r"BM_QTreeViewModelWide", "expand_ms"),
     ("Python on the ctypes path (DESK_PYTHON_PURE=1), Qt platform: keyed nodes added, found, removed",
      "pyqt_python_bench", r"BM_PyDeskCtypesAddFindRemove", "PyQt6: QTreeWidget + dict",
      r"BM_PyQt6TreeWidgetDictAddFindRemove"),
 ]
 
-# (goal, program, benchmark pattern, baseline name, baseline pattern, at most this ratio): figures
-# bound by their ratio to a baseline from the same run.
+# (goal, program, benchmark pattern, baseline name, baseline pattern, at most this ratio[,
+# counter]): figures bound by their ratio to a baseline from the same run (of a counter's values
+# when one is named).
 RATIO_GOALS = [
+    ("Qt platform: [N] keyed roots added, found by key, removed (total time; the goal is at 1,000,000)", "qt_tree_bench",
+     r"BM_QtControlAddFindRemove", "QTreeWidget + QHash", r"BM_QTreeWidgetQHashAddFindRemove", 0.7),
+    ("Qt platform: the same, peak RSS (the goal is at 1,000,000)", "qt_tree_bench",
+     r"BM_QtControlAddFindRemove", "QTreeWidget + QHash", r"BM_QTreeWidgetQHashAddFindRemove", 0.6, "peak_rss_MB"),
+    ("Qt platform, [R] roots x 1,000 children built through Nodes.Add (the goals are at R = 1,000)", "qt_tree_scale_bench",
+     r"BM_ControlGrid", "QTreeWidget + QHash", r"BM_QTreeWidgetGrid", 0.8, "build_ms"),
+    ("Qt platform, every root expanded", "qt_tree_scale_bench",
+     r"BM_ControlGrid", "QTreeWidget", r"BM_QTreeWidgetGrid", 0.7, "expand_all_ms"),
+    ("Qt platform, every root collapsed", "qt_tree_scale_bench",
+     r"BM_ControlGrid", "QTreeWidget", r"BM_QTreeWidgetGrid", 0.1, "collapse_all_ms"),
+    ("Qt platform, everything cleared", "qt_tree_scale_bench",
+     r"BM_ControlGrid", "QTreeWidget", r"BM_QTreeWidgetGrid", 0.5, "clear_ms"),
+    ("Qt platform, one root of [N] children built (the goal is at N = 1,000,000)", "qt_tree_scale_bench",
+     r"BM_ControlWide", "QTreeWidget + QHash", r"BM_QTreeWidgetWide", 0.8, "build_ms"),
     ("Python, Qt platform: keyed nodes added, found by key, removed (Nodes held)", "pyqt_python_bench",
      r"BM_PyDeskAddFindRemove", "PyQt6: QTreeWidget + dict", r"BM_PyQt6TreeWidgetDictAddFindRemove", 1.5),
     ("Python, Qt platform: the same with tree.Nodes written in each call", "pyqt_python_bench",
@@ -106,6 +136,9 @@ GOALS = [
 # (goal, program, benchmark pattern, counter, at most, unit): goals on a counter a benchmark
 # reports (a paired ratio, a gap, a share of a memory budget), one line per matching row.
 COUNTER_GOALS = [
+    ("Qt platform, the first of N children removed", "qt_tree_scale_bench", r"BM_ControlWide",
+     "remove_first_ms", 1, "ms"),
+    ("Qt platform, the root of N children expanded", "qt_tree_scale_bench", r"BM_ControlWide", "expand_ms", 100, "ms"),
     ("Longest unpainted gap during a Fill of 12 photos over a limited link", "network_fill_bench",
      r"BM_FillOverLink", "longest_unpainted_ms", 50, "ms"),
     ("That Fill's time against curl --parallel-max 6, median of paired rounds", "network_fill_bench",
@@ -114,6 +147,15 @@ COUNTER_GOALS = [
      r"BM_Fill\w*", "paired_ratio_to_djpeg", 0.35, "x"),
     ("Peak RSS of that Fill against 1.5x the photos' bytes + 100 MB", "photo_fill_bench",
      r"BM_Fill\w*", "peak_share_of_budget", 1.0, "x"),
+]
+
+# (goal, program, benchmark pattern, counters, smaller argument, larger argument, at most): how a
+# counter grows between two sizes of the same benchmark.
+SCALE_GOALS = [
+    ("Qt platform, 1,000-children grid, 1,000 roots against 100", "qt_tree_scale_bench", r"BM_ControlGrid",
+     ("build_ms", "expand_all_ms", "collapse_all_ms", "clear_ms"), "100", "1000", 12),
+    ("Qt platform, one root of 1,000,000 children against 100,000", "qt_tree_scale_bench", r"BM_ControlWide",
+     ("build_ms", "remove_first_ms", "expand_ms"), "100000", "1000000", 12),
 ]
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
@@ -191,15 +233,38 @@ def figure_rows(runs):
 
 def ratio_goal_rows(runs):
     out = []
-    for title, program, pat, base_name, base_pat, bound in RATIO_GOALS:
+    for title, program, pat, base_name, base_pat, bound, *counter in RATIO_GOALS:
         pairs = paired(runs, program, pat, base_pat)
         if isinstance(pairs, str):
             out.append((title, base_name, f"{bound:g}", "—", pairs))
             continue
         for args, m, b in pairs:
-            ratio = time_ns(m) / time_ns(b)
-            out.append((f"{title} [{args}]" if args else title, base_name, f"{bound:g}", f"{ratio:.2f}",
-                        ("yes" if ratio <= bound else "no") + "; " + versus(m, b)))
+            label = f"{title} [{args}]" if args else title
+            if counter:
+                c = counter[0]
+                if c not in m or c not in b:
+                    out.append((label, base_name, f"{bound:g}", "—", f"not measured: no counter {c}"))
+                    continue
+                ratio = m[c] / b[c]
+                detail = f"`{m['name']}` {m[c]:.4g} {c} vs `{b['name']}` {b[c]:.4g} {c}"
+            else:
+                ratio, detail = time_ns(m) / time_ns(b), versus(m, b)
+            out.append((label, base_name, f"{bound:g}", f"{ratio:.2f}", ("yes" if ratio <= bound else "no") + "; " + detail))
+    return out
+
+
+def scale_goal_rows(runs):
+    out = []
+    for title, program, pat, names, small, large, bound in SCALE_GOALS:
+        rows = {split(r["name"])[1]: r for r in runs.get(program, []) if re.fullmatch(pat, split(r["name"])[0])}
+        for c in names:
+            label = f"{title}: {c}"
+            if small not in rows or large not in rows or c not in rows[small] or c not in rows[large]:
+                out.append((label, f"{bound:g}", "—", "not measured"))
+                continue
+            ratio = rows[large][c] / max(rows[small][c], 1e-9)
+            out.append((label, f"{bound:g}", f"{ratio:.2f}",
+                        ("yes" if ratio <= bound else "no") + f"; {rows[large][c]:.4g} ms vs {rows[small][c]:.4g} ms"))
     return out
 
 
@@ -261,6 +326,10 @@ def main():
     lines += ["", "## Goals against a baseline", "", "| goal | baseline | at most | ratio | met |",
               "|---|---|---:|---:|---|"]
     for row in ratio_goal_rows(runs):
+        lines.append("| " + " | ".join(row) + " |")
+    lines += ["", "## Growth goals: the larger size's figure over the smaller's", "",
+              "| goal | at most | ratio | met |", "|---|---:|---:|---|"]
+    for row in scale_goal_rows(runs):
         lines.append("| " + " | ".join(row) + " |")
     lines += ["", "## Absolute goals", "", "| goal | at most | measured | met |", "|---|---:|---:|---|"]
     for title, bound, measured, met in goal_rows(runs) + counter_goal_rows(runs):

@@ -201,7 +201,9 @@ def test_both_paths_raise_error_numbers_by_the_headers_names():
 
 
 # The package's modules from the bottom up: each may import only those before it.
-LAYERS = ["_c", "_values", "_errors", "_loader", "_thread", "_handles", "_convert", "_host", "_objects", "_platform"]
+# treeview_widget, the PyQt6 widget for forms, stands on the whole package.
+LAYERS = ["_c", "_treeview_settings", "_values", "_errors", "_loader", "_thread", "_handles", "_convert", "_host",
+          "_objects", "_platform", "treeview_widget"]
 PACKAGE = os.path.dirname(os.path.abspath(_c.__file__))
 IMPORT_ALONE = """
 import importlib, sys, types

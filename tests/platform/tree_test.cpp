@@ -608,4 +608,76 @@ INSTANTIATE_TEST_SUITE_P(DigitKeys, NodeFailures, ::testing::ValuesIn(DigitKeyRo
                          [](const ::testing::TestParamInfo<FailureRow>& i) { return std::string(i.param.name); });
 
 }  // namespace
+
+namespace {
+// A parent of many children between two other roots, removals at the front, in the middle and
+// at the end of its children (and runs of each, enough to drop the position index's holes),
+// then every child's Index and links through dispatch against a plain list, and the rows the
+// headless layout finds for them once the parent is expanded.
+struct WideRemoval {
+  const char* name;
+  std::function<std::vector<int>(int)> removed;  // the children's places, in removal order
+};
+
+class WideParent : public ::testing::TestWithParam<WideRemoval> {};
+
+std::u16string ChildKey(int i) { return u"c" + DecimalText(i); }
+
+TEST_P(WideParent, IndexAndSiblingLinksStayExactAfterRemovals) {
+  constexpr int kChildren = 5000;
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  nodes.AddRoot(u"before", u"before");
+  Ref<Node> parent = nodes.AddRoot(u"parent", u"parent");
+  std::vector<std::u16string> children;  // in sibling order, which is also their add order
+  for (int i = 0; i < kChildren; ++i) {
+    Call(nodes, nodesid::kAdd, K::Method, {S(u"parent"), L(4), Variant::String(ChildKey(i)), Variant::String(ChildKey(i))});
+    children.push_back(ChildKey(i));
+  }
+  nodes.AddRoot(u"after", u"after");
+  ASSERT_EQ(tree->NodeAtRow(2)->Key(), u"after");  // the layout is made, and then followed
+
+  for (int place : GetParam().removed(kChildren)) {
+    Call(nodes, nodesid::kRemove, K::Method, {Variant::String(children[static_cast<size_t>(place)])});
+    children.erase(children.begin() + place);
+  }
+
+  const auto key = [](const Variant& v) { return AsNode(v) ? AsNode(v)->Key() : std::u16string(u"(none)"); };
+  ASSERT_EQ(Call(*parent, nodeid::kChildren, K::Get).ToLong(), static_cast<int32_t>(children.size()));
+  ASSERT_EQ(nodes.Count(), static_cast<int32_t>(children.size()) + 3);
+  EXPECT_EQ(key(Call(*parent, nodeid::kChild, K::Get)), children.front());
+  EXPECT_EQ(key(Call(nodes, nodesid::kItem, K::Method, {L(nodes.Count())})), u"after");
+  for (size_t i = 0; i < children.size(); ++i) {
+    Node& c = *nodes.Find(children[i]);
+    const std::string at = U8(children[i]);
+    ASSERT_EQ(Call(c, nodeid::kIndex, K::Get).ToLong(), static_cast<int32_t>(i + 3)) << at;  // before, parent first
+    ASSERT_EQ(key(Call(c, nodeid::kNext, K::Get)), i + 1 < children.size() ? children[i + 1] : u"(none)") << at;
+    ASSERT_EQ(key(Call(c, nodeid::kPrevious, K::Get)), i > 0 ? children[i - 1] : u"(none)") << at;
+    ASSERT_EQ(key(Call(c, nodeid::kFirstSibling, K::Get)), children.front()) << at;
+    ASSERT_EQ(key(Call(c, nodeid::kLastSibling, K::Get)), children.back()) << at;
+    ASSERT_EQ(key(Call(c, nodeid::kParent, K::Get)), u"parent") << at;
+  }
+  parent->SetExpanded(true);
+  for (size_t i = 0; i < children.size(); ++i) ASSERT_EQ(tree->NodeAtRow(static_cast<int64_t>(i) + 2)->Key(), children[i]);
+  EXPECT_EQ(tree->NodeAtRow(static_cast<int64_t>(children.size()) + 2)->Key(), u"after");
+}
+
+std::vector<int> Repeat(int place, int times) { return std::vector<int>(static_cast<size_t>(times), place); }
+
+INSTANTIATE_TEST_SUITE_P(
+    FrontMiddleEnd, WideParent,
+    ::testing::Values(WideRemoval{"Front", [](int) { return std::vector<int>{0}; }},
+                      WideRemoval{"Middle", [](int n) { return std::vector<int>{n / 2}; }},
+                      WideRemoval{"End", [](int n) { return std::vector<int>{n - 1}; }},
+                      WideRemoval{"RunsAtEachPlace",
+                                  [](int n) {
+                                    // Most of the children, so that the holes outnumber the nodes.
+                                    std::vector<int> out = Repeat(0, n / 4);
+                                    for (int left = n - n / 4, i = 0; i < n / 4; ++i, --left) out.push_back(left / 2);
+                                    for (int left = n / 2, i = 0; i < n / 4; ++i, --left) out.push_back(left - 1);
+                                    return out;
+                                  }},
+                      WideRemoval{"AllButOne", [](int n) { return Repeat(0, n - 1); }}),
+    [](const ::testing::TestParamInfo<WideRemoval>& info) { return std::string(info.param.name); });
+}  // namespace
 }  // namespace desk

@@ -9,6 +9,7 @@
 #include <string>
 
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QSignalSpy>
 
 #include "desk/text.h"
@@ -269,6 +270,141 @@ TEST_F(QtModel, RefreshKeepsTheRowsAndTheEditor) {
   EXPECT_NE(Widget()->indexWidget(Widget()->currentIndex()), nullptr);
   EXPECT_EQ(Widget()->currentIndex().internalPointer(), NodeOf(u"a1"));
   ExpectModelIsTree("refreshed");
+}
+
+
+// A run of expand, collapse, add and remove calls made with no turn of the event loop between
+// them is laid out by the view once; what the host observes must not show it. Each run is made
+// once a call at a time (the event loop turning after each call) and once all at once, and the
+// events, the nodes' values and what HitTest and the view answer right after the run agree.
+class QtBatch : public QtHost {
+ protected:
+  struct Observed {
+    std::vector<std::u16string> events;  // "Expand r1", "Collapse r1", ...
+    std::vector<std::u16string> values;  // each node in Nodes order: key, Index, Expanded, Children, Next, Previous
+    std::vector<std::u16string> hits;    // HitTest down the window
+    std::vector<std::u16string> rows;    // the rows the view lays out
+    int scrollRange = 0;
+    bool operator==(const Observed&) const = default;
+  };
+
+  static std::u16string KeyOf(const Variant& v) {
+    auto* n = v.IsObject() && v.RawObject() ? dynamic_cast<Node*>(v.RawObject().get()) : nullptr;
+    return n ? n->Key() : u"-";
+  }
+
+  // Six roots r0..r5 of four children each (r0c0..r5c3), r4 expanded; laid out.
+  void Build() {
+    Call(Nodes(), u"Clear", InvokeKind::Method);
+    for (int r = 0; r < 6; ++r) {
+      const std::u16string root = u"r" + desk::DecimalText(r);
+      Add(u"", root, root);
+      for (int c = 0; c < 4; ++c) Add(root, root + u"c" + desk::DecimalText(c), root + u" child");
+    }
+    Call(Call(Nodes(), u"Item", InvokeKind::Method, {Variant::String(u"r4")}).ToObject(), u"Expanded", InvokeKind::Let,
+         {Variant::Bool(true)});
+    QApplication::processEvents();
+    events.clear();
+  }
+
+  Observed Observe() {
+    Observed o;
+    for (const Recorded& r : events)  // each event's id, and its node if it has one
+      o.events.push_back(desk::DecimalText(r.id) + u" " + (r.values.empty() ? u"" : KeyOf(r.values[0])));
+    const int32_t count = Call(Nodes(), u"Count", InvokeKind::Get).ToLong();
+    for (int32_t i = 1; i <= count; ++i) {
+      Ref<desk::Object> n = Call(Nodes(), u"Item", InvokeKind::Method, {Variant::Long(i)}).ToObject();
+      std::u16string v = Call(n, u"Key", InvokeKind::Get).ToString();
+      for (const char16_t* m : {u"Index", u"Expanded", u"Children"}) v += u" " + Call(n, m, InvokeKind::Get).ToString();
+      for (const char16_t* m : {u"Next", u"Previous"}) v += u" " + KeyOf(Call(n, m, InvokeKind::Get));
+      o.values.push_back(v);
+    }
+    for (int y = 2; y < Viewport()->height(); y += 7) {
+      const QPointF at = InTwips(QPoint(30, y));
+      o.hits.push_back(KeyOf(Call(control_, u"DoHitTest", InvokeKind::Method,
+                                  {Variant::Integer(static_cast<int16_t>(at.x())), Variant::Integer(static_cast<int16_t>(at.y()))})));
+    }
+    QAbstractItemModel& m = *Widget()->model();
+    for (QModelIndex i = m.index(0, 0); i.isValid(); i = Widget()->indexBelow(i))
+      o.rows.push_back(static_cast<Node*>(i.internalPointer())->Key());
+    o.scrollRange = Widget()->verticalScrollBar()->maximum();
+    return o;
+  }
+};
+
+TEST_F(QtBatch, ARunOfChangesReadsBackAsTheSameCallsOneAtATime) {
+  using Step = std::function<void()>;
+  auto node = [&](const char16_t* key) {
+    return Call(Nodes(), u"Item", InvokeKind::Method, {Variant::String(key)}).ToObject();
+  };
+  auto expand = [&](const char16_t* key, bool on) -> Step {
+    return [=] { Call(node(key), u"Expanded", InvokeKind::Let, {Variant::Bool(on)}); };
+  };
+  auto add = [&](const char16_t* parent, const char16_t* key) -> Step {
+    return [=, this] { Add(parent, key, key); };
+  };
+  auto remove = [&](const char16_t* key) -> Step {
+    return [=, this] { Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(key)}); };
+  };
+  auto addBeside = [&](const char16_t* relative, int relationship, const char16_t* key) -> Step {
+    return [=, this] {
+      Call(Nodes(), u"Add", InvokeKind::Method,
+           {Variant::String(relative), Variant::Integer(static_cast<int16_t>(relationship)), Variant::String(key),
+            Variant::String(key)});
+    };
+  };
+  auto select = [&](const char16_t* key) -> Step {
+    return [=] { Call(node(key), u"Selected", InvokeKind::Let, {Variant::Bool(true)}); };
+  };
+  const std::pair<const char*, std::vector<Step>> runs[] = {
+      {"adds inside a run, before it, and under a node of it",
+       {add(u"r0", u"x10"), add(u"r0", u"x11"), addBeside(u"x10", 2, u"x12"), addBeside(u"r0c0", 3, u"x13"),
+        add(u"x11", u"x14"), addBeside(u"x13", 0, u"x15"), expand(u"r0", true), expand(u"x11", true)}},
+      {"a node of a run selected, then renamed, then removed",
+       {add(u"r4", u"x16"), add(u"r4", u"x17"), select(u"x17"),
+        [&] { Call(node(u"x16"), u"Text", InvokeKind::Let, {Variant::String(u"renamed")}); }, add(u"r4", u"x18"),
+        remove(u"x17"), add(u"", u"x19")}},
+      {"expand every root",
+       {expand(u"r0", true), expand(u"r1", true), expand(u"r2", true), expand(u"r3", true), expand(u"r5", true)}},
+      {"collapse every root", {expand(u"r4", false), expand(u"r0", false), expand(u"r1", false)}},
+      {"expand, then collapse the same roots",
+       {expand(u"r2", true), expand(u"r3", true), expand(u"r2", false), expand(u"r0", true), expand(u"r3", false)}},
+      {"adds and removes among expands",
+       {expand(u"r0", true), add(u"r0", u"x0"), remove(u"r0c1"), expand(u"r2", true), add(u"", u"x1"),
+        add(u"r2", u"x2"), expand(u"r0", false), remove(u"r2c0"), expand(u"r5", true), remove(u"r4")}},
+      {"an expanded root removed, its neighbour expanded",
+       {expand(u"r1", true), remove(u"r1"), expand(u"r0", true), expand(u"r2", true), add(u"r0", u"x3")}},
+      {"a node expanded before its children come",
+       {add(u"", u"x4"), expand(u"x4", true), add(u"x4", u"x5"), add(u"x4", u"x6"), expand(u"r4", false)}},
+      {"everything collapsed, then cleared and refilled",
+       {expand(u"r4", false), expand(u"r0", true), [&] { Call(Nodes(), u"Clear", InvokeKind::Method); },
+        add(u"", u"x7"), add(u"x7", u"x8"), expand(u"x7", true)}},
+      // Last: Sorted stays on.
+      {"sorted: children held while their root is renamed",
+       {[&] { Call(control_, u"Sorted", InvokeKind::Let, {Variant::Bool(true)}); }, add(u"r2", u"x20"),
+        add(u"r2", u"x21"), [&] { Call(node(u"r2"), u"Text", InvokeKind::Let, {Variant::String(u"a")}); },
+        add(u"r2", u"x22"), expand(u"r2", true), add(u"", u"b0"), add(u"", u"A0")}},
+  };
+  for (const auto& [name, steps] : runs) {
+    Build();
+    const Observed before = Observe();
+    for (const Step& s : steps) {
+      s();
+      QApplication::processEvents();
+    }
+    const Observed oneAtATime = Observe();
+    Build();
+    for (const Step& s : steps) s();
+    const Observed batched = Observe();
+    EXPECT_EQ(batched.events, oneAtATime.events) << name;
+    EXPECT_EQ(batched.values, oneAtATime.values) << name;
+    EXPECT_EQ(batched.hits, oneAtATime.hits) << name;
+    EXPECT_EQ(batched.rows, oneAtATime.rows) << name;
+    EXPECT_EQ(batched.scrollRange, oneAtATime.scrollRange) << name;
+    EXPECT_FALSE(oneAtATime.values == before.values && oneAtATime.rows == before.rows) << name << " changed nothing";
+    QApplication::processEvents();
+    EXPECT_TRUE(Observe() == batched) << name << ": the view changed once the event loop turned";
+  }
 }
 
 }  // namespace

@@ -282,6 +282,52 @@ TEST_F(Download, BodyCapIsCountedByTheClient) {
   EXPECT_EQ(Body("/big").size(), 10000u);
 }
 
+// ReadAll after some reads: the bytes a Read left pending come first, then the rest straight
+// into the sink, whatever room the sink gives at a time (as little as asked, or plenty); a
+// sink that runs out of memory fails the request instead of cutting the body.
+TEST_F(Download, ReadAllTakesTheRestOfTheBodyAfterAnyReads) {
+  std::string body(300'000, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 13 + (i >> 9));
+  server_.Serve("/all.bin", body);
+  server_.Start();
+  struct Sink : desk::http::BodySink {
+    uint8_t* Room(size_t least, size_t& room) override {
+      if (failAfter && kept.size() >= failAfter) throw std::bad_alloc();
+      room = std::max(least, roomy ? size_t{70'000} : size_t{0});
+      spare.resize(room);
+      return spare.data();
+    }
+    void Commit(size_t n) override { kept.append(reinterpret_cast<const char*>(spare.data()), n); }
+    bool roomy = false;
+    size_t failAfter = 0;
+    std::vector<uint8_t> spare;
+    std::string kept;
+  };
+  auto session = desk::http::SharedClient()->OpenSession("test");
+  for (size_t readFirst : {size_t{0}, size_t{1000}, size_t{70'000}}) {
+    for (bool roomy : {false, true}) {
+      auto request = session->OpenUrl(server_.Url("/all.bin"));
+      std::string got(readFirst, '\0');
+      size_t at = 0;
+      while (at < readFirst) {
+        const size_t n = request->Read(reinterpret_cast<uint8_t*>(got.data() + at), std::min<size_t>(2048, readFirst - at));
+        ASSERT_GT(n, 0u);
+        at += n;
+      }
+      Sink sink;
+      sink.roomy = roomy;
+      request->ReadAll(sink, 2048);
+      EXPECT_TRUE(request->Succeeded()) << readFirst << " " << roomy;
+      EXPECT_TRUE(got + sink.kept == body) << readFirst << " " << roomy;
+    }
+  }
+  auto request = session->OpenUrl(server_.Url("/all.bin"));
+  Sink full;
+  full.failAfter = 100'000;
+  request->ReadAll(full, 2048);
+  EXPECT_FALSE(request->Succeeded());
+}
+
 // An option curl refuses (a redirect limit below -1) fails each request on its first read,
 // without a byte sent; at the edge of what curl takes, the request works. The final status
 // check is off: a request that never ran must fail on its own, not for want of a status.

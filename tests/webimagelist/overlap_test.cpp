@@ -317,4 +317,47 @@ TEST_F(OverlappedFill, OverlapsWhereItPays) {
   }
 }
 
+// A large cached picture checked ahead serves the walk only while its cache file is the one
+// that was read: a file replaced by another, or rewritten in place, at a dispatch point after
+// the check started is read again, and its own picture shown.
+TEST_F(OverlappedFill, ACachedPictureCheckedAheadServesOnlyWhileItsFileIsUnchanged) {
+  auto photo = [](int w) { return testenv::EncodeJpeg(testenv::PhotoRgb(w, 700, static_cast<unsigned>(w)), w, 700); };
+  server_.Serve("/middle.jpg", Picture(40));
+  server_.Start();
+  const struct {
+    const char* what;
+    std::function<void(const std::filesystem::path&)> change;
+    int shownWidth;
+  } rows[] = {
+      {"untouched", [](const std::filesystem::path&) {}, 701},
+      {"replaced by another file",
+       [&](const std::filesystem::path& p) {
+         testenv::WriteFile(p.string() + ".new", photo(702));
+         std::filesystem::rename(p.string() + ".new", p);
+       },
+       702},
+      {"rewritten in place", [&](const std::filesystem::path& p) { testenv::WriteFile(p, photo(703)); }, 703},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string first = photo(700), third = photo(701);
+    ASSERT_GE(third.size(), Quorvane::FillAhead::kDecodeInline) << "a picture the Fill checks ahead";
+    testenv::WriteFile(Cache("first.jpg"), first);
+    testenv::WriteFile(Cache("third.jpg"), third);
+    std::filesystem::remove(Cache("middle.jpg"));
+    control_ = desk::MakeRef<Quorvane::ucMain>();  // not forced: two cached, the middle one downloaded
+    Add(u"first", "/first.jpg");
+    Add(u"middle", "/middle.jpg");
+    Add(u"third", "/third.jpg");
+    int points = 0;
+    // The middle entry's last dispatch point: the third picture's check started meanwhile.
+    Host().onDoEvents = [&] {
+      if (++points == 3) row.change(Cache("third.jpg"));
+    };
+    control_->Fill();
+    Host().onDoEvents = nullptr;
+    EXPECT_EQ(Shown(), (std::vector<std::pair<std::u16string, int>>{{u"first", 700}, {u"middle", 40}, {u"third", row.shownWidth}}));
+  }
+}
+
 }  // namespace

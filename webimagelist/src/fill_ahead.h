@@ -8,7 +8,10 @@
 //  - a transfer started ahead serves the walk only when the walk asks the same client for the
 //    same URL (the host may change either at a dispatch point);
 //  - a picture checked ahead serves the walk only when the file the walk loads holds the very
-//    bytes that were checked.
+//    bytes that were checked: the same cache file, unchanged (desk::FileStamp), or the same
+//    bytes read again.
+// Pictures smaller than kDecodeInline are decoded by the walk itself, as before the threads;
+// cached pictures are checked ahead once the walk met a larger one.
 // A transfer starts ahead only when the walk would make the request itself (the download is
 // forced, or the cache file is missing and no entry before it in this Fill caches the same
 // file), only through a client whose sessions run transfers by themselves, and only once
@@ -22,7 +25,10 @@
 //
 // While the walk waits (for bytes or for a picture), the platform paints and runs its timers
 // every kPaintSlice (Platform::ProcessPaintAndTimers). All of this runs on the host's thread;
-// the transfers and the decoders only tell it that they ended.
+// the transfers and the decoders only tell it that they ended. Where no transfer thread can
+// be started, the walk reads each body itself; where no decoder thread can, each picture is
+// checked on the host's thread. In a forked child (the host may fork at a dispatch point),
+// the work under way is the parent's: the child starts what it needs again.
 #pragma once
 
 #include <chrono>
@@ -53,6 +59,9 @@ class FillAhead {
   static constexpr uint64_t kRateSample = 32 * 1024;
   static constexpr double kNarrowLink = 4e6;  // bytes a second
   static constexpr int32_t kPaintSlice = 10;  // milliseconds
+  // A picture smaller than this is decoded by the walk itself, at once: handing it to a
+  // decoder thread and back costs more than its decoding.
+  static constexpr size_t kDecodeInline = 64 * 1024;
 
   // For a Fill over the entries `list` holds now; `forceDownload` is read whenever it counts.
   FillAhead(const httpImages& list, const int16_t& forceDownload);
@@ -76,6 +85,7 @@ class FillAhead {
   struct Slot;
   class Signal;
 
+  bool Renew();  // true once in a forked child: the parent's work was let go
   void Pump();
   template <class Done>
   void WaitUntil(Done done);
@@ -90,8 +100,10 @@ class FillAhead {
   size_t next_ = 0;  // slots_ before this one were reached
   size_t stopAfter_ = SIZE_MAX;  // the picture of this slot is known not to load
   bool overlap_ = false;
+  bool largePictures_ = false;  // the walk met a picture of kDecodeInline bytes or more
   const int16_t& force_;
   std::shared_ptr<Signal> signal_;
+  uint64_t generation_;  // of the process whose work the slots hold
   // A client whose sessions run transfers by themselves, learnt from the walk's own, and
   // the session work ahead goes through.
   std::shared_ptr<desk::http::Client> transferClient_;

@@ -140,6 +140,12 @@ uint8_t* Body::Reserve(size_t n) {
   return blocks_.back().data + blocks_.back().used;
 }
 
+uint8_t* Body::Reserve(size_t n, size_t& room) {
+  uint8_t* at = Reserve(n);
+  room = blocks_.back().capacity - blocks_.back().used;
+  return at;
+}
+
 void Body::Append(std::string_view bytes) {
   while (!bytes.empty()) {
     const size_t n = std::min(bytes.size(), kReadPiece);
@@ -184,13 +190,16 @@ Body GetUrlContent(const std::u16string& url, FillAhead* ahead) {
   if (fetched) {
     body = std::move(*fetched);
   } else {
+    // The body's blocks take what arrives: a client of the host's own is read in pieces of
+    // kReadPiece bytes, the platform's writes into the blocks directly.
+    struct Sink final : desk::http::BodySink {
+      explicit Sink(Body& b) : body(b) {}
+      uint8_t* Room(size_t least, size_t& room) override { return body.Reserve(least, room); }
+      void Commit(size_t n) override { body.Commit(n); }
+      Body& body;
+    } sink(body);
     std::unique_ptr<desk::http::Request> request = session->OpenUrl(url8);
-    for (;;) {
-      uint8_t* piece = body.Reserve(kReadPiece);
-      const size_t n = request->Read(piece, kReadPiece);
-      if (n == 0) break;
-      body.Commit(n);
-    }
+    request->ReadAll(sink, kReadPiece);
     whole = request->Succeeded();
   }
   desk::CurrentPlatform().DoEvents();

@@ -39,6 +39,8 @@ class Body {
   size_t size() const { return size_; }
   // Room for at least `n` more bytes at the end (n <= kReadPiece); fill then Commit.
   uint8_t* Reserve(size_t n);
+  // The same, with `room` set to all the room there is at the end.
+  uint8_t* Reserve(size_t n, size_t& room);
   void Commit(size_t n) { blocks_.back().used += n, size_ += n; }
   void Append(std::string_view bytes);
   void Clear();

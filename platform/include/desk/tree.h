@@ -195,14 +195,22 @@ class DESK_API Node : public Dispatchable<Node> {
     return extra_ && !extra_->foldedKey.empty() ? extra_->foldedKey : key_;
   }
 
+  // The previous sibling, or null for the first.
+  Node* PrevSibling() const { return prev_ && prev_->next_ == this ? prev_ : nullptr; }
+  // The last of a sibling list, from its first.
+  static Node* LastOf(Node* first) { return first ? first->prev_ : nullptr; }
+
+  // First, so that it fills what Object leaves after its count: a node of a million is one
+  // allocation size class smaller.
+  uint32_t slot_ = 0;  // place in the tree's position index
   TreeView* tree_ = nullptr;
   Node* parent_ = nullptr;
   Node* firstChild_ = nullptr;
-  Node* lastChild_ = nullptr;
   Node* next_ = nullptr;
+  // The previous sibling; the first one's is the last of its list (so no node keeps its last
+  // child apart): a node is its list's first when its prev_ does not lead back to it.
   Node* prev_ = nullptr;
   int32_t childCount_ = 0;
-  uint32_t slot_ = 0;  // place in the tree's position index
   bool expanded_ = false;
   bool checked_ = false;
   std::u16string text_;
@@ -386,7 +394,7 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   const Ref<Nodes>& NodesRef() const { return nodes_; }
   Node* SelectedNode() const { return selected_; }
   Node* FirstRoot() const { return firstRoot_; }
-  Node* LastRoot() const { return lastRoot_; }
+  Node* LastRoot() const { return Node::LastOf(firstRoot_); }
 
   // --- User-like actions, as a backend reports what the user did.
   // Selects the node and raises NodeClick.
@@ -470,8 +478,7 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   Ref<Nodes> nodes_;
   // Positions (holding the tree's reference to each node) and keys.
   std::unique_ptr<detail::NodeIndex, detail::NodeIndexDeleter> index_;
-  Node* firstRoot_ = nullptr;
-  Node* lastRoot_ = nullptr;
+  Node* firstRoot_ = nullptr;  // the last root is its prev_
   Node* selected_ = nullptr;
   Ref<Node> editing_;
   std::vector<TreeObserver*> observers_;

@@ -159,7 +159,9 @@ void QtTree::RemoveRows(Node& top) {
   }
   model_->Removing(top);
   if (!widget_) return;
-  std::vector<Node*> stack{&top};
+  std::vector<Node*> stack;
+  if (top.Child()) stack.push_back(&top);
+  else removed_.emplace_back(&top);  // a leaf, the common case: no list to make
   while (!stack.empty()) {
     Node* n = stack.back();
     stack.pop_back();
@@ -182,8 +184,24 @@ void QtTree::ReleaseRemoved() {
 void QtTree::ShowExpanded(Node& n) {
   if (!widget_) return;
   const QModelIndex i = model_->IndexOf(&n);
-  if (!i.isValid()) return;
-  if (widget_->isExpanded(i) != n.Expanded()) widget_->setExpanded(i, n.Expanded());
+  if (!i.isValid() || widget_->isExpanded(i) == n.Expanded()) return;
+  BatchLayout();
+  widget_->setExpanded(i, n.Expanded());
+}
+
+void QtTree::BatchLayout() {
+  // One change alone is laid out in place, which costs its own rows; a run of them would
+  // each shift every row after them.
+  if (runChanges_++ > 0) {
+    widget_->LayOutLater();
+    return;
+  }
+  if (runPosted_) return;
+  runPosted_ = true;
+  QTimer::singleShot(0, widget_, [this] {
+    runPosted_ = false;
+    runChanges_ = 0;
+  });
 }
 
 void QtTree::ResetRows() {

@@ -88,6 +88,11 @@ class QtTree : public TreeView {
   void AddRow(Node& n);
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);
+  // Before the view is told of a change to which rows it shows (a node expanded or
+  // collapsed). The second such change in one run of calls (no turn of the event loop in
+  // between) leaves the view's layout to be made once, when it next paints or is read (Qt's
+  // views lay themselves out before answering), instead of once per change.
+  void BatchLayout();
   void ResetRows();
   void ReleaseRemoved();
   void ShowSelection(Node& n);
@@ -102,6 +107,8 @@ class QtTree : public TreeView {
   // no index of them is left.
   std::vector<Ref<Node>> removed_;
   bool releasePosted_ = false;
+  int runChanges_ = 0;     // changes of the rows shown since the event loop last turned
+  bool runPosted_ = false;  // the end of this run is posted
   int syncing_ = 0;       // model -> widget updates in progress: widget signals are ours
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
   bool dragging_ = false;

@@ -66,7 +66,7 @@ Node::Extra& Node::Extras() {
 // points at nodes that may already be gone.
 void Node::Detach() {
   tree_ = nullptr;
-  parent_ = firstChild_ = lastChild_ = next_ = prev_ = nullptr;
+  parent_ = firstChild_ = next_ = prev_ = nullptr;
   childCount_ = 0;
 }
 
@@ -167,7 +167,7 @@ Node* Node::Next() const {
 
 Node* Node::Previous() const {
   CheckInTree();
-  return prev_;
+  return PrevSibling();
 }
 
 Node* Node::FirstSibling() const {
@@ -177,7 +177,7 @@ Node* Node::FirstSibling() const {
 
 Node* Node::LastSibling() const {
   TreeView& t = Owner();
-  return parent_ ? parent_->lastChild_ : t.lastRoot_;
+  return LastOf(parent_ ? parent_->firstChild_ : t.firstRoot_);
 }
 
 Node* Node::Root() const {
@@ -380,6 +380,9 @@ void TreeView::NotifyChanged(Node& n, NodeField f) {
 
 void TreeView::Notify(const std::function<void(TreeObserver&)>& f) {
   if (observers_.empty()) return;
+  // One observer (a backend's) is the common case: nothing is left to walk after its call,
+  // whatever it removes.
+  if (observers_.size() == 1) return f(*observers_.front());
   std::vector<TreeObserver*> now = observers_;  // an observer may remove itself
   for (TreeObserver* o : now)
     if (std::find(observers_.begin(), observers_.end(), o) != observers_.end()) f(*o);
@@ -486,14 +489,21 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
 
 void TreeView::Link(Node& n, Node* parent, Node* before) {
   Node*& first = parent ? parent->firstChild_ : firstRoot_;
-  Node*& last = parent ? parent->lastChild_ : lastRoot_;
   n.parent_ = parent;
   n.next_ = before;
-  n.prev_ = before ? before->prev_ : last;
-  if (n.prev_) n.prev_->next_ = &n;
-  else first = &n;
-  if (before) before->prev_ = &n;
-  else last = &n;
+  if (!first) {
+    first = n.prev_ = &n;  // alone: its own last
+  } else if (before == first) {
+    n.prev_ = first->prev_;  // the last, which the first points at
+    first->prev_ = &n;
+    first = &n;
+  } else {
+    Node* const prev = before ? before->prev_ : first->prev_;
+    n.prev_ = prev;
+    prev->next_ = &n;
+    if (before) before->prev_ = &n;
+    else first->prev_ = &n;  // the new last
+  }
   if (parent) ++parent->childCount_;
   if (rowIndex_ && !RowIndexKept([&] { return rowIndex_->Inserted(n, Sorted()); })) rowIndex_.reset();
 }
@@ -501,11 +511,13 @@ void TreeView::Link(Node& n, Node* parent, Node* before) {
 void TreeView::Unlink(Node& n) {
   if (rowIndex_) rowIndex_->Removing(n);
   Node*& first = n.parent_ ? n.parent_->firstChild_ : firstRoot_;
-  Node*& last = n.parent_ ? n.parent_->lastChild_ : lastRoot_;
-  if (n.prev_) n.prev_->next_ = n.next_;
-  else first = n.next_;
-  if (n.next_) n.next_->prev_ = n.prev_;
-  else last = n.prev_;
+  if (&n == first) {
+    first = n.next_;
+    if (first) first->prev_ = n.prev_;  // the last
+  } else {
+    n.prev_->next_ = n.next_;
+    (n.next_ ? n.next_ : first)->prev_ = n.prev_;  // the first points at a new last
+  }
   if (n.parent_) --n.parent_->childCount_;
 }
 
@@ -520,7 +532,12 @@ void TreeView::RemoveNode(Node& top) {
     while (!stack.empty()) {
       Node* n = stack.back();
       stack.pop_back();
-      for (Node* c = n->lastChild_; c; c = c->prev_) stack.push_back(c);
+      // Last child first, so that they come off the stack in order.
+      if (Node* first = n->firstChild_)
+        for (Node* c = first->prev_;; c = c->prev_) {
+          stack.push_back(c);
+          if (c == first) break;
+        }
       order.push_back(n);
     }
     gone.reserve(order.size());
@@ -530,9 +547,11 @@ void TreeView::RemoveNode(Node& top) {
   // The references are released only once the tree is consistent again, since a node's last
   // release may run a host's code.
   auto drop = [&](Node& n) {
-    int32_t pos = index_->positions.PositionOf(n.slot_);  // 1-based
-    for (NodesEnum* e : nodes_->enums_)
-      if (e->pos_ >= pos) --e->pos_;
+    if (!nodes_->enums_.empty()) {
+      const int32_t pos = index_->positions.PositionOf(n.slot_);  // 1-based
+      for (NodesEnum* e : nodes_->enums_)
+        if (e->pos_ >= pos) --e->pos_;
+    }
     if (!n.key_.empty()) index_->keys.Erase(n);
     if (selected_ == &n) selected_ = nullptr;
     return index_->positions.Take(n.slot_);
@@ -557,11 +576,21 @@ void TreeView::DetachAll() {
   // host's code.
   std::vector<Ref<Node>> all = index_->positions.TakeAll();
   index_->keys.Clear();
-  firstRoot_ = lastRoot_ = selected_ = nullptr;
+  firstRoot_ = selected_ = nullptr;
   rowIndex_.reset();
-  for (const Ref<Node>& n : all) {
-    if (n) n->Detach();
+  // A node only the tree holds, with no Tag or pictures, runs nothing when released: it goes
+  // at once, in the one pass over the nodes; the others once every node is detached.
+  size_t kept = 0;
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (!all[i]) continue;
+    if (all[i]->RefCount() == 1 && !all[i]->extra_) {
+      all[i].reset();  // gone with its links: nothing reads them
+      continue;
+    }
+    all[i]->Detach();
+    if (kept++ != i) all[kept - 1] = std::move(all[i]);
   }
+  all.resize(kept);
   if (nodes_)
     for (NodesEnum* e : nodes_->enums_) e->pos_ = 0;
   editing_.reset();

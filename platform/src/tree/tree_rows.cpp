@@ -69,7 +69,7 @@ Node* RowIndex::ChildAt(const Node* parent, int32_t place) const {
 int32_t RowIndex::PlaceOf(const Node& n) const {
   // The ends of a list in sibling order are the common cases (adding last, removing first).
   if (n.parent_ || !t_.Sorted()) {
-    if (!n.prev_) return 0;
+    if (!n.PrevSibling()) return 0;
     if (!n.next_) return Count(n.parent_) - 1;
   }
   uint32_t x = n.slot_;
@@ -88,8 +88,8 @@ bool RowIndex::Inserted(Node& n, bool sorted) {
     if (!PlaceRoot(s, n)) return false;
   } else if (n.next_) {
     AttachBefore(s, n.next_->slot_);
-  } else if (n.prev_) {
-    AttachAfter(s, n.prev_->slot_);
+  } else if (Node* prev = n.PrevSibling()) {
+    AttachAfter(s, prev->slot_);
   }  // else alone in its list, hung from nothing: Settle makes it the list's root
   uint32_t& root = ListRoot(n.parent_);
   Settle(s, root);
@@ -182,8 +182,9 @@ void RowIndex::AttachAfter(uint32_t s, uint32_t a) {
 bool RowIndex::PlaceRoot(uint32_t s, Node& n) {
   // FoldKey folds as FoldCase does, without ICU for ASCII texts: one fold per step down.
   const std::u16string key = FoldKey(n.text_);
-  if (n.prev_ && n.next_) {
-    if (FoldKey(n.prev_->text_) == key) return AttachAfter(s, n.prev_->slot_), true;
+  Node* const prev = n.PrevSibling();
+  if (prev && n.next_) {
+    if (FoldKey(prev->text_) == key) return AttachAfter(s, prev->slot_), true;
     if (FoldKey(n.next_->text_) == key) return AttachBefore(s, n.next_->slot_), true;
   }
   // Both siblings present: the place among equals cannot matter (see below).
@@ -198,7 +199,7 @@ bool RowIndex::PlaceRoot(uint32_t s, Node& n) {
     x = left ? e_[x].left : e_[x].right;
   }
   // Descending to one end of the equals passes the nearest of them, if any.
-  if (sawEqual && n.prev_ && n.next_) return false;
+  if (sawEqual && prev && n.next_) return false;
   Attach(s, up, left);
   return true;
 }
