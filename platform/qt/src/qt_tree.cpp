@@ -263,8 +263,7 @@ QIcon QtTree::IconFor(const Node& node) {
   }
   auto face = [&](Ref<ListImage> entry) -> NodeIconEngine::Face {
     if (!entry) return {};
-    auto* ql = dynamic_cast<QtImageList*>(list.get());
-    QPixmap pixmap = ql ? ql->Pixmap(entry, size) : pixmaps_.Get(entry, size, list ? list->Images().Count() : 0);
+    QPixmap pixmap = ListPixmap(*entry, size);
     return {std::move(entry), std::move(pixmap)};
   };
   NodeIconEngine::Face normal = face(EntryFor(node.Image()));
@@ -343,7 +342,6 @@ void QtTree::Apply(DispId id) {
       break;
     }
     case treeid::kImageList:
-      pixmaps_.Clear();
       UpdateIconSize();
       model_->AllChanged();
       Relayout();
