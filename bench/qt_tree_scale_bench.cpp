@@ -300,11 +300,11 @@ std::vector<double> ModelViewWide(int children) {
 
 // ---- Runs ------------------------------------------------------------------------------------
 
-int ChildMain(int argc, char** argv, const std::string& spec) {
+int ChildMain(int argc, char** argv, const std::string& job) {
   // IMPL:SHAPE:N
-  const auto a = spec.find(':'), b = spec.rfind(':');
-  const std::string impl = spec.substr(0, a), shape = spec.substr(a + 1, b - a - 1);
-  const int n = std::stoi(spec.substr(b + 1));
+  const auto a = job.find(':'), b = job.rfind(':');
+  const std::string impl = job.substr(0, a), shape = job.substr(a + 1, b - a - 1);
+  const int n = std::stoi(job.substr(b + 1));
   QApplication app(argc, argv);
   const bool grid = shape == "grid";
   std::vector<double> p;
@@ -317,8 +317,8 @@ int ChildMain(int argc, char** argv, const std::string& spec) {
   std::_Exit(0);  // the teardown is not measured
 }
 
-bool RunChild(const std::string& spec, size_t phases, std::vector<double>& out, long& rssKb) {
-  std::string cmd = "QT_QPA_PLATFORM=offscreen '" + g_self + "' --child=" + spec;
+bool RunChild(const std::string& job, size_t phases, std::vector<double>& out, long& rssKb) {
+  std::string cmd = "QT_QPA_PLATFORM=offscreen '" + g_self + "' --child=" + job;
   FILE* f = popen(cmd.c_str(), "r");
   if (!f) return false;
   out.assign(phases, 0);
