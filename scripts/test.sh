@@ -42,7 +42,8 @@ CC=clang CXX=clang++ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo 
   || { cat build/tsan.configure.log; exit 1; }
 cmake --build build/tsan -j"$jobs" --target platform_http_tests platform_pictures_tests webimagelist_tests
 for program in platform/http/platform_http_tests platform/pictures/platform_pictures_tests webimagelist/webimagelist_tests; do
-  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "build/tsan/tests/$program"
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$top/tests/support/tsan.supp \
+    "build/tsan/tests/$program"
 done
 echo "== fuzz targets: kept corpus, then ${FUZZ_SECONDS:-45}s each"
 FUZZ_BUILD_DIR=build/asan FUZZ_SECONDS=${FUZZ_SECONDS:-45} bash scripts/fuzz.sh
