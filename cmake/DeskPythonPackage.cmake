@@ -35,5 +35,5 @@ LIBRARY_DIR = \"${desk_python_library_dir}\"
 SOVERSION = ${PROJECT_VERSION_MAJOR}
 ")
 install(DIRECTORY python/desk DESTINATION ${DESK_PYTHON_INSTALL_DIR}
-  FILES_MATCHING PATTERN "*.py" PATTERN "__pycache__" EXCLUDE)
+  FILES_MATCHING PATTERN "*.py" PATTERN "*.pyi" PATTERN "py.typed" PATTERN "__pycache__" EXCLUDE)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/python/desk/_installed.py DESTINATION ${DESK_PYTHON_PACKAGE_DIR})

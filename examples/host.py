@@ -3,36 +3,42 @@ lines.
 
     python3 examples/host.py BASE_URL      (BASE_URL serves red.png, green.png and blue.png)
 """
+from __future__ import annotations
+
 import os
 import sys
 import tempfile
+from typing import TYPE_CHECKING, Any, Final
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 import desk  # noqa: E402
 
-TREE = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
-IMAGE_LIST = "{54DB11E5-373F-4255-8B48-D0C961FAE634}"
+if TYPE_CHECKING:
+    from desk.typelib import VarbelTreeviewControl
+
+TREE: Final = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
+IMAGE_LIST: Final = "{54DB11E5-373F-4255-8B48-D0C961FAE634}"
 PICTURES = ("red", "green", "blue")
 
 
 class TreeEvents:
     """Answers a right-click with the context menu, and reports the item chosen."""
 
-    def __init__(self, tree):
+    def __init__(self, tree: VarbelTreeviewControl) -> None:
         self.tree = tree
 
-    def MouseUp(self, Button, Shift, x, y):
+    def MouseUp(self, Button: desk.ByRef, Shift: desk.ByRef, x: desk.ByRef, y: desk.ByRef) -> None:
         if Button.value != 2:
             return
         node = self.tree.DoHitTest(int(x.value), int(y.value))
         print("Right-click over node: %s" % node.FullPath if node else "Right-click over no node")
         self.tree.ShowPopupMenu()
 
-    def onMenuClick(self, MenuName):
+    def onMenuClick(self, MenuName: desk.ByRef) -> None:
         print("Menu item chosen: %s" % MenuName.value)
 
 
-def print_nodes(node, depth):
+def print_nodes(node: Any, depth: int) -> None:
     while node:
         line = "%s- %s" % ("  " * depth, node.Text)
         if depth > 0:
@@ -43,7 +49,7 @@ def print_nodes(node, depth):
         node = node.Next
 
 
-def main():
+def main() -> int:
     if len(sys.argv) != 2:
         print("usage: host.py BASE_URL", file=sys.stderr)
         return 2

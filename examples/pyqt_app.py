@@ -9,6 +9,8 @@ Without --url it serves examples/pictures on a port of 127.0.0.1 for the web ima
 download. Without a display, run it with QT_QPA_PLATFORM=offscreen (and --screenshot FILE to
 see it: it then writes the window to FILE and exits).
 """
+from __future__ import annotations
+
 import argparse
 import functools
 import gc
@@ -16,30 +18,34 @@ import http.server
 import os
 import sys
 import threading
+from typing import TYPE_CHECKING, Any, Callable, Final
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(HERE, "..", "python"))  # the source tree's package; an installed one is found as is
 
 from PyQt6.QtCore import QSettings, QStandardPaths, Qt, QTimer  # noqa: E402
-from PyQt6.QtGui import QAction, QPixmap  # noqa: E402
-from PyQt6.QtWidgets import (QApplication, QLabel, QMainWindow, QMessageBox, QScrollArea,  # noqa: E402
+from PyQt6.QtGui import QAction, QCloseEvent, QPixmap  # noqa: E402
+from PyQt6.QtWidgets import (QApplication, QLabel, QMainWindow, QMenu, QMessageBox, QScrollArea,  # noqa: E402
                              QSplitter)
 
 import desk  # noqa: E402
 
-TREE = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
-IMAGE_LIST = "{54DB11E5-373F-4255-8B48-D0C961FAE634}"
+if TYPE_CHECKING:
+    from desk.typelib import VarbelTreeviewControl, ucMain
+
+TREE: Final = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
+IMAGE_LIST: Final = "{54DB11E5-373F-4255-8B48-D0C961FAE634}"
 PICTURES = os.path.join(HERE, "pictures")
 RIGHT_BUTTON = 2
 CHILD = 4  # Nodes.Add's relationship: a child of the relative
 
 
 class _Quiet(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *args):
+    def log_message(self, format: str, *args: Any) -> None:
         pass
 
 
-def serve_pictures(folder=PICTURES):
+def serve_pictures(folder: str = PICTURES) -> tuple[http.server.ThreadingHTTPServer, str]:
     """Serves the pictures in `folder` on 127.0.0.1, from a thread of this process (the package lets
     the interpreter go while a call such as Fill runs): (server, base URL); server.shutdown() ends
     it."""
@@ -51,14 +57,14 @@ def serve_pictures(folder=PICTURES):
 class TreeEvents:
     """The tree control's events, as methods named after them."""
 
-    def __init__(self, window):
+    def __init__(self, window: MainWindow) -> None:
         self.window = window
-        self.menu_node = None  # the node under the last right-click
+        self.menu_node: Any = None  # the node under the last right-click
 
-    def NodeClick(self, Node):
+    def NodeClick(self, Node: Any) -> None:
         self.window.show_picture(Node)
 
-    def MouseUp(self, Button, Shift, x, y):
+    def MouseUp(self, Button: desk.ByRef, Shift: desk.ByRef, x: desk.ByRef, y: desk.ByRef) -> None:
         if Button.value != RIGHT_BUTTON:
             return
         tree = self.window.tree
@@ -66,29 +72,30 @@ class TreeEvents:
         if self.menu_node is not None:
             tree.ShowPopupMenu()  # modal: onMenuClick arrives before it returns
 
-    def onMenuClick(self, MenuName):
+    def onMenuClick(self, MenuName: desk.ByRef) -> None:
         node, self.menu_node = self.menu_node, None
         if node is not None:
             self.window.menu_chosen(MenuName.value, node)
 
 
 class MainWindow(QMainWindow):
-    def __init__(self, settings_dir, base_url):
+    def __init__(self, settings_dir: str, base_url: str) -> None:
         super().__init__()
         self.setWindowTitle("Pictures")
         os.makedirs(settings_dir, exist_ok=True)
         self.tree_settings = os.path.join(settings_dir, "tree.json")
         self.window_settings = QSettings(os.path.join(settings_dir, "window.ini"), QSettings.Format.IniFormat)
 
-        self.tree = desk.CreateObject(TREE)
+        self.tree: VarbelTreeviewControl = desk.CreateObject(TREE)
         self.restore_tree()
-        self.images = desk.CreateObject(IMAGE_LIST)
-        self.full_size = {}  # picture name -> the picture as downloaded, at its own size
+        self.images: ucMain = desk.CreateObject(IMAGE_LIST)
+        self.full_size: dict[str, QPixmap] = {}  # picture name -> the picture as downloaded, at its own size
         # Downloaded afresh: the cache in the temporary folder is shared with every other program
         # using the control, and a file of the same name from elsewhere would be shown instead.
         self.fill(base_url, force=True)
 
-        self.picture = QLabel(alignment=Qt.AlignmentFlag.AlignCenter)
+        self.picture = QLabel()
+        self.picture.setAlignment(Qt.AlignmentFlag.AlignCenter)
         pane = QScrollArea()
         pane.setWidget(self.picture)
         pane.setWidgetResizable(True)
@@ -109,7 +116,7 @@ class MainWindow(QMainWindow):
 
     # -- the pictures and the tree's nodes
 
-    def fill(self, base_url, force):
+    def fill(self, base_url: str, force: bool) -> None:
         """Downloads the pictures into the web image list (from its cache unless forced) and shows
         them in the tree."""
         files = {os.path.splitext(f)[0]: f for f in os.listdir(PICTURES)}
@@ -132,7 +139,7 @@ class MainWindow(QMainWindow):
         self.base_url = base_url
         self.statusBar().showMessage("%d pictures from %s" % (len(names), base_url))
 
-    def show_picture(self, node):
+    def show_picture(self, node: Any) -> None:
         pixmap = self.full_size.get(node.Key)
         if pixmap is None:  # the root: no picture of its own
             self.picture.setText(node.Text)
@@ -142,7 +149,7 @@ class MainWindow(QMainWindow):
 
     # -- menus
 
-    def make_menus(self):
+    def make_menus(self) -> None:
         menus = self.tree.PopUpMenus
         menus.Add("show", "Show picture")
         menus.Add("expand", "Expand")
@@ -160,22 +167,25 @@ class MainWindow(QMainWindow):
         self.add_action(help_menu, "&About", lambda: QMessageBox.about(
             self, "About", "The tree control and the web image list in a PyQt6 window."))
 
-    def add_action(self, menu, text, slot, shortcut=None):
+    def add_action(self, menu: QMenu, text: str, slot: Callable[[], object], shortcut: str | None = None) -> QAction:
         action = QAction(text, self)
         if shortcut:
             action.setShortcut(shortcut)
-        action.triggered.connect(lambda checked=False: slot())
+
+        def triggered(checked: bool = False) -> None:
+            slot()
+        action.triggered.connect(triggered)
         menu.addAction(action)
         return action
 
-    def toggle_checkboxes(self):
+    def toggle_checkboxes(self) -> None:
         self.tree.Checkboxes = self.checkboxes.isChecked()
 
-    def expand_all(self):
+    def expand_all(self) -> None:
         for node in self.tree.Nodes:
             node.Expanded = True
 
-    def menu_chosen(self, name, node):
+    def menu_chosen(self, name: str, node: Any) -> None:
         """The context menu's item `name`, chosen over `node`."""
         if name == "show":
             self.show_picture(node)
@@ -187,7 +197,7 @@ class MainWindow(QMainWindow):
 
     # -- settings
 
-    def restore_tree(self):
+    def restore_tree(self) -> None:
         """The tree's saved settings, or its defaults when there are none or they cannot be read."""
         if os.path.exists(self.tree_settings):
             try:
@@ -199,7 +209,7 @@ class MainWindow(QMainWindow):
                 return
         desk.init_properties(self.tree)
 
-    def restore_window(self):
+    def restore_window(self) -> None:
         geometry = self.window_settings.value("geometry")
         if geometry is not None:
             self.restoreGeometry(geometry)
@@ -207,7 +217,7 @@ class MainWindow(QMainWindow):
         if sizes is not None:
             self.splitter.restoreState(sizes)
 
-    def closeEvent(self, event):
+    def closeEvent(self, event: QCloseEvent) -> None:  # pyright: ignore[reportIncompatibleMethodOverride]
         self.tree.ImageList = None  # a run-time object, not a setting: it cannot be saved
         bag = desk.new_bag()
         desk.write_properties(self.tree, bag)
@@ -219,8 +229,8 @@ class MainWindow(QMainWindow):
         super().closeEvent(event)
 
 
-def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+def main() -> int:
+    parser = argparse.ArgumentParser(description=(__doc__ or "").split("\n\n")[0])
     config = QStandardPaths.writableLocation(QStandardPaths.StandardLocation.GenericConfigLocation)
     parser.add_argument("--settings", default=os.path.join(config or HERE, "desk-pyqt-app"),
                         help="the folder the settings are kept in")
@@ -237,7 +247,7 @@ def main():
     window = MainWindow(args.settings, url if url.endswith("/") else url + "/")
     window.show()
     if args.screenshot:
-        def shoot():
+        def shoot() -> None:
             window.grab().save(args.screenshot)
             print("Wrote %s" % args.screenshot)
             window.close()

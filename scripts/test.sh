@@ -11,6 +11,12 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 bash scripts/setup.sh packages-base.txt packages-core.txt packages-qt.txt packages-fuzz.txt
+# pyright, a test-only type checker from the npm registry, for the Python stubs' test: into
+# build/tools, where the build finds it; without npm (or the registry) that test runs mypy alone.
+if command -v npm >/dev/null && [ ! -x build/tools/node_modules/.bin/pyright ]; then
+  npm install --prefix build/tools --no-audit --no-fund --silent pyright@1.1.414 >/dev/null 2>&1 \
+    || echo "test.sh: pyright could not be installed from npm: the stubs are checked by mypy alone"
+fi
 jobs=$(nproc)
 # ccache (when installed) shares compiled objects between clones and build folders.
 export CCACHE_BASEDIR="$top" CCACHE_NOHASHDIR=1

@@ -28,6 +28,33 @@ if [ "$with_qt" = ON ]; then
   grep -q "qt consumer: 1 node, .* text drawn" <<<"$out"
   echo "installed Qt component found and used"
 fi
+# The Designer plugin, where it was built: installed in Qt's plugin folder under the prefix, it
+# loads with no library path (its run path reaches the prefix's libraries).
+if [ -f "$build/plugins/designer/libdesk_treeview_designer.so" ] && [ -n "$python" ]; then
+  plugin=$(find "$tmp/prefix" -path "*/qt6/plugins/designer/libdesk_treeview_designer.so")
+  [ -n "$plugin" ] || { echo "the Designer plugin is not installed under <prefix>/.../qt6/plugins/designer"; exit 1; }
+  [ -f "$tmp/prefix/include/desk/treeview_widget.h" ] || { echo "desk/treeview_widget.h is not installed"; exit 1; }
+  env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen "$python" - "$plugin" <<'PY'
+import sys
+from PyQt6.QtCore import QPluginLoader
+from PyQt6.QtWidgets import QApplication
+app = QApplication([])
+loader = QPluginLoader(sys.argv[1])
+plugin = loader.instance()
+if plugin is None:
+    sys.exit("the installed Designer plugin does not load: " + loader.errorString())
+if plugin.metaObject().className() != "VarbelTreeviewDesignerPlugin":
+    sys.exit("the installed plugin is another: %s" % plugin.metaObject().className())
+PY
+  echo "installed Designer plugin loads from $plugin"
+  # A form with the tree, compiled by uic against the installed package.
+  cmake -S "$src/form_consumer" -B "$tmp/form_consumer" -DCMAKE_PREFIX_PATH="$tmp/prefix" \
+        -DDESK_FORM="$src/../qt/designer/tree_form.ui" >/dev/null
+  cmake --build "$tmp/form_consumer" >/dev/null
+  out=$(env -u LD_LIBRARY_PATH QT_QPA_PLATFORM=offscreen "$tmp/form_consumer/form_consumer")
+  echo "$out"
+  grep -q "form consumer: PathSeparator /, Indentation 300, Checkboxes on" <<<"$out"
+fi
 if [ -n "$python" ]; then
   case $python_dir in /*) ;; *) python_dir=$tmp/prefix/$python_dir ;; esac
   # The compiled path is installed whenever the build made it.
@@ -37,5 +64,9 @@ if [ -n "$python" ]; then
         "$python" "$src/python_consumer.py" "$tmp/prefix" "$with_qt" "$with_ext")
   echo "$out"
   grep -q "python consumer: the libraries came from the prefix" <<<"$out"
+  # Typed: the marker and the stubs go with the package.
+  for f in py.typed __init__.pyi typelib.pyi; do
+    [ -f "$python_dir/desk/$f" ] || { echo "desk/$f is not installed"; exit 1; }
+  done
   echo "installed Python package found and used"
 fi

@@ -125,7 +125,7 @@ TEST_F(QtPopup, TheMenuOpensAtTheMouse) {
   EXPECT_LE((opened - cursor).manhattanLength(), 40) << opened.x() << "," << opened.y();
 }
 
-// The keyboard's context-menu keys, with the host answering KeyDown as the README says: the
+// The keyboard's context-menu keys, with the host answering KeyDown as docs/qt.md says: the
 // menu of the selected node opens at that node, not at the mouse, left to right and mirrored.
 class QtKeyMenu : public InBothDirections<QtPopup> {};
 
