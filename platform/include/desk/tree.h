@@ -30,6 +30,7 @@ class Node;
 class Nodes;
 class NodesEnum;
 class TreeView;
+class TreeSelection;
 namespace detail {
 class KeyIndex;
 struct NodeIndex;
@@ -438,6 +439,10 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // backend overrides it to apply the value to its widget, and calls the base.
   virtual void ContainerValueChanged(DispId id, const Variant& value);
 
+  // The selection of many nodes (desk/tree_selection.h), made on first use; Single until a
+  // host asks for more.
+  TreeSelection& Selection();
+
   // --- Observers (not owned; remove before destroying the observer).
   void AddObserver(TreeObserver* o);
   void RemoveObserver(TreeObserver* o);
@@ -487,6 +492,8 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // reorder many rows at once.
   friend class detail::RowIndex;
   std::unique_ptr<detail::RowIndex, detail::RowIndexDeleter> rowIndex_;
+  // Last: it is an observer of this tree, so it goes first.
+  std::unique_ptr<TreeSelection> selection_;
 };
 
 // Makes a headless tree (the node model with a deterministic row layout).

@@ -5,6 +5,7 @@
 
 #include "desk/platform.h"
 #include "desk/tree.h"
+#include "desk/tree_selection.h"
 #include "tree/tree_index.h"
 
 namespace desk {
@@ -190,6 +191,11 @@ TreeView::TreeView() : nodes_(new Nodes(this)), index_(new detail::NodeIndex) {
 TreeView::~TreeView() {
   DetachAll();
   nodes_->tree_ = nullptr;
+}
+
+TreeSelection& TreeView::Selection() {
+  if (!selection_) selection_ = std::make_unique<TreeSelection>(*this);
+  return *selection_;
 }
 
 int TreeView::SettingIndex(DispId id) { return RowOf(id); }
