@@ -127,6 +127,112 @@ class PopUpMenu(Object):
     Caption: str
 
 
+class VarbelTreeviewControlEx(Object):
+    """VarbelTreeview.VarbelTreeviewControlEx ({5A314815-5123-4074-AD89-3886C1B12188}): interface _VarbelTreeviewControlEx."""
+    BackColor: int
+    ForeColor: int
+    Enabled: bool
+    Font: Any
+    BackStyle: int
+    BorderStyle: int
+    def Refresh(self) -> None: ...
+    WhatsThisHelpID: int
+    def ValidateControls(self) -> None: ...
+    ToolTipText: str
+    def TextWidth(self, Str: str) -> float: ...
+    def TextHeight(self, Str: str) -> float: ...
+    Style: int
+    def StartLabelEdit(self) -> None: ...
+    Sorted: bool
+    def Size(self, Width: float, Height: float) -> None: ...
+    SingleSel: bool
+    Scroll: bool
+    def ScaleY(self, Height: float, FromScale: Any = ..., ToScale: Any = ...) -> float: ...
+    def ScaleX(self, Width: float, FromScale: Any = ..., ToScale: Any = ...) -> float: ...
+    ScaleWidth: float
+    ScaleTop: float
+    ScaleMode: int
+    ScaleLeft: float
+    ScaleHeight: float
+    def Scale_(self, X1: Any = ..., Y1: Any = ..., X2: Any = ..., Y2: Any = ...) -> None: ...
+    RightToLeft: bool
+    def PSet_(self, x: float | ByRef, y: float | ByRef, Color: int | ByRef) -> None: ...
+    def PopUpMenu(self, Menu: Any, Flags: Any = ..., x: Any = ..., y: Any = ..., DefaultMenu: Any = ...) -> None: ...
+    def Point(self, x: float | ByRef, y: float | ByRef) -> int: ...
+    Picture: Any
+    PathSeparator: str
+    PaletteMode: int
+    Palette: Any
+    def PaintPicture(self, Picture: Any, X1: float, Y1: float, Width1: Any = ..., Height1: Any = ..., X2: Any = ..., Y2: Any = ..., Width2: Any = ..., Height2: Any = ..., Opcode: Any = ...) -> None: ...
+    OLEDropMode: int
+    OLEDragMode: int
+    def OLEDrag(self) -> None: ...
+    MousePointer: int
+    MouseIcon: Any
+    MaskPicture: Any
+    MaskColor: int
+    LineStyle: int
+    def Line(self, Flags: int, X1: float, Y1: float, X2: float, Y2: float, Color: int) -> None: ...
+    LabelEdit: int
+    Indentation: float
+    ImageList: Any
+    Image: Any
+    HyperLink: Any
+    hWnd: int
+    HotTracking: bool
+    HitBehavior: int
+    HideSelection: bool
+    hDC: int
+    HasDC: bool
+    FullRowSelect: bool
+    FontUnderline: bool
+    FontTransparent: bool
+    FontStrikethru: bool
+    FontSize: float
+    FontName: str
+    FontItalic: bool
+    FontBold: bool
+    FillStyle: int
+    FillColor: int
+    DrawWidth: int
+    DrawStyle: int
+    DrawMode: int
+    DataMembers: Any
+    def DataMemberChanged(self, DataMember: str) -> None: ...
+    CurrentY: float
+    CurrentX: float
+    Controls: Any
+    ContainerHwnd: int
+    def Cls(self) -> None: ...
+    ClipControls: bool
+    ClipBehavior: int
+    def Circle_(self, x: float | ByRef, y: float | ByRef, Radius: float | ByRef, Color: int | ByRef, StartPos: float | ByRef, EndPos: float | ByRef, Aspect: float | ByRef) -> None: ...
+    Checkboxes: bool
+    CausesValidation: bool
+    def CanPropertyChange(self, PropertyName: str) -> bool: ...
+    def CancelAsyncRead(self, Property: Any = ...) -> None: ...
+    AutoRedraw: bool
+    def AsyncRead(self, Target: str, AsyncType: int, PropertyName: Any = ..., AsyncReadOptions: Any = ...) -> None: ...
+    Appearance: int
+    ActiveControl: Any
+    @property
+    def Nodes(self) -> Any: ...
+    @property
+    def PopUpMenus(self) -> PopUpMenus: ...
+    def ShowPopupMenu(self) -> Any: ...
+    def DoHitTest(self, x: int | ByRef, y: int | ByRef) -> Any: ...
+    SelectionMode: int
+    @property
+    def SelectedNodes(self) -> Any: ...
+    @property
+    def SelectedCount(self) -> int: ...
+    def SelectAll(self) -> None: ...
+    def ClearSelection(self) -> None: ...
+    def SetNodeSelected(self, Node: Any, Selected: bool) -> None: ...
+    def IsNodeSelected(self, Node: Any) -> bool: ...
+    def SelectRows(self, FromNode: Any, ToNode: Any) -> None: ...
+
+
 class httpImage(Object):
     """Quorvane.httpImage ({746F33EE-F315-4D41-AA5C-546821BD8CFA}): interface _httpImage."""
     Key: str
@@ -169,6 +275,10 @@ class ucMain(Object):
 def CreateObject(clsid: Literal["{D5CA163D-6878-4BD8-A144-A5E85A414594}"]) -> VarbelTreeviewControl: ...
 @overload
 def CreateObject(clsid: Literal["VarbelTreeview.VarbelTreeviewControl"]) -> VarbelTreeviewControl: ...
+@overload
+def CreateObject(clsid: Literal["{5A314815-5123-4074-AD89-3886C1B12188}"]) -> VarbelTreeviewControlEx: ...
+@overload
+def CreateObject(clsid: Literal["VarbelTreeview.VarbelTreeviewControlEx"]) -> VarbelTreeviewControlEx: ...
 @overload
 def CreateObject(clsid: Literal["{54DB11E5-373F-4255-8B48-D0C961FAE634}"]) -> ucMain: ...
 @overload
