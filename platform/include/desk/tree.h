@@ -450,6 +450,8 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
  protected:
   // Called after a setting changed; the base tells observers.
   virtual void SettingChanged(DispId id);
+  // Called once, when Selection() first makes the selection: a backend's view watches it.
+  virtual void SelectionMade(TreeSelection&) {}
 
   EventSource events_;
 

@@ -43,6 +43,8 @@ class DESK_API TreeSelection : private TreeObserver {
 
   // Called after each change of what is selected (not for the current node alone).
   void SetOnChanged(std::function<void()> f) { onChanged_ = std::move(f); }
+  // The same for a backend's view, told first (to repaint what the host will read).
+  void SetOnViewChanged(std::function<void()> f) { onViewChanged_ = std::move(f); }
 
   bool Contains(const Node& n) const;
   // The selected nodes in tree order. Costs one step per selected node.
@@ -92,6 +94,7 @@ class DESK_API TreeSelection : private TreeObserver {
   std::vector<Range> ranges_;  // disjoint, in tree order
   Node* anchor_ = nullptr;
   std::function<void()> onChanged_;
+  std::function<void()> onViewChanged_;
 };
 
 }  // namespace desk

@@ -66,6 +66,7 @@ class QtTree : public TreeView {
 
  protected:
   void SettingChanged(DispId id) override;
+  void SelectionMade(TreeSelection& s) override;
 
  private:
   class Mirror;

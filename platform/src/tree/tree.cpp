@@ -194,7 +194,10 @@ TreeView::~TreeView() {
 }
 
 TreeSelection& TreeView::Selection() {
-  if (!selection_) selection_ = std::make_unique<TreeSelection>(*this);
+  if (!selection_) {
+    selection_ = std::make_unique<TreeSelection>(*this);
+    SelectionMade(*selection_);
+  }
   return *selection_;
 }
 

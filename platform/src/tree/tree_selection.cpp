@@ -136,6 +136,7 @@ void TreeSelection::Put(Node& a, Node& b, bool add) {
 }
 
 void TreeSelection::Changed() {
+  if (onViewChanged_) onViewChanged_();
   if (onChanged_) onChanged_();
 }
 

@@ -1,0 +1,120 @@
+// The selection of many nodes on screen: the usual gestures with the mouse and the keyboard,
+// in both directions, with Qt's model tester watching (the fixture's).
+#include <QStyledItemDelegate>
+#include <string>
+
+#include "desk/text.h"
+
+#include "VarbelTreeviewControlEx.h"
+#include "qt_fixture.h"
+
+namespace desk_qt_test {
+namespace {
+
+class QtHostEx : public QtHost {
+ protected:
+  const char* ClassId() const override { return varbel::kControlExClsid; }
+  void SetUp() override {
+    QtHost::SetUp();
+    // apple, banana (b1, b2), cherry, date, elder -- banana expanded.
+    for (const char16_t* k : {u"apple", u"banana", u"cherry", u"date", u"elder"}) Add(u"", k, k);
+    Add(u"banana", u"b1", u"b1");
+    Add(u"banana", u"b2", u"b2");
+    NodeOf(u"banana")->SetExpanded(true);
+  }
+  std::string Selected() {
+    Ref<desk::Object> col = Call(control_, u"SelectedNodes", InvokeKind::Get).ToObject();
+    std::string s;
+    const int32_t n = Call(col, u"Count", InvokeKind::Get).ToLong();
+    for (int32_t i = 1; i <= n; ++i) {
+      Ref<desk::Object> node = Call(col, u"Item", InvokeKind::Method, {Variant::Long(i)}).ToObject();
+      s += (s.empty() ? "" : " ") + desk::U8(Call(node, u"Key", InvokeKind::Get).ToString());
+    }
+    return s;
+  }
+  void Click(const char* text, Qt::KeyboardModifiers mods = {}) {
+    QTest::mouseClick(Viewport(), Qt::LeftButton, mods, RowCentre(text));
+  }
+  // Whether the delegate draws the row as selected.
+  bool DrawnSelected(const char* text) {
+    QStyleOptionViewItem opt;
+    opt.initFrom(Widget());
+    opt.state |= QStyle::State_Selected;  // what Qt's own selection might say
+    auto* d = dynamic_cast<QStyledItemDelegate*>(Widget()->itemDelegate());
+    struct Open : QStyledItemDelegate {
+      using QStyledItemDelegate::initStyleOption;
+    };
+    static_cast<Open*>(d)->initStyleOption(&opt, ItemOf(text));
+    return opt.state.testFlag(QStyle::State_Selected);
+  }
+  QString CurrentText() { return Widget()->currentIndex().data().toString(); }
+  int Changes() const { return static_cast<int>(Of(varbel::exid::kSelectionChanged).size()); }
+};
+
+class QtSelection : public InBothDirections<QtHostEx> {};
+
+TEST_P(QtSelection, OneNodeUntilTheHostAsksForMore) {
+  Click("apple");
+  Click("cherry", Qt::ControlModifier);
+  Click("elder", Qt::ShiftModifier);
+  EXPECT_EQ(Selected(), "elder");
+  QTest::keyClick(Widget(), Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(Selected(), "elder");
+}
+
+TEST_P(QtSelection, MouseGestures) {
+  Call(control_, u"SelectionMode", InvokeKind::Let, {Variant::Long(1)});
+  struct Step {
+    const char* name;
+    const char* row;
+    Qt::KeyboardModifiers mods;
+    const char* expected;
+  };
+  const Step steps[] = {
+      {"click", "apple", {}, "apple"},
+      {"ctrl+click adds", "cherry", Qt::ControlModifier, "apple cherry"},
+      {"shift+click spans from the last ctrl+click", "elder", Qt::ShiftModifier, "cherry date elder"},
+      {"shift+click upwards, into the children", "b1", Qt::ShiftModifier, "b1 b2 cherry"},
+      {"ctrl+click takes one away", "b2", Qt::ControlModifier, "b1 cherry"},
+  };
+  for (const Step& s : steps) {
+    SCOPED_TRACE(s.name);
+    const int before = Changes();
+    Click(s.row, s.mods);
+    EXPECT_EQ(Selected(), s.expected);
+    EXPECT_EQ(Changes(), before + 1);
+    EXPECT_EQ(CurrentText(), QString(s.row));
+  }
+  EXPECT_TRUE(DrawnSelected("b1"));
+  EXPECT_FALSE(DrawnSelected("b2")) << "Qt's current row is not drawn selected when the tree says no";
+}
+
+TEST_P(QtSelection, KeyboardGestures) {
+  Call(control_, u"SelectionMode", InvokeKind::Let, {Variant::Long(1)});
+  Click("banana");
+  QTest::keyClick(Widget(), Qt::Key_Down, Qt::ShiftModifier);
+  QTest::keyClick(Widget(), Qt::Key_Down, Qt::ShiftModifier);
+  EXPECT_EQ(Selected(), "banana b1 b2");
+  QTest::keyClick(Widget(), Qt::Key_Down);
+  EXPECT_EQ(Selected(), "cherry");
+  QTest::keyClick(Widget(), Qt::Key_A, Qt::ControlModifier);
+  EXPECT_EQ(Selected(), "apple banana b1 b2 cherry date elder");
+  EXPECT_TRUE(DrawnSelected("elder"));
+}
+
+TEST_P(QtSelection, NodesRemovedWhileSelected) {
+  Call(control_, u"SelectionMode", InvokeKind::Let, {Variant::Long(1)});
+  Call(control_, u"SelectAll", InvokeKind::Method);
+  Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"banana")});
+  Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"elder")});
+  EXPECT_EQ(Selected(), "apple cherry date");
+  Click("date", Qt::ShiftModifier);  // the anchor went with banana: a plain click
+  EXPECT_EQ(Selected(), "date");
+  Call(Nodes(), u"Clear", InvokeKind::Method);
+  EXPECT_EQ(Selected(), "");
+}
+
+DESK_IN_BOTH_DIRECTIONS(QtSelection);
+
+}  // namespace
+}  // namespace desk_qt_test
