@@ -175,6 +175,7 @@ class DESK_API Node : public Dispatchable<Node> {
 
  private:
   friend class TreeView;
+  friend class TreeSelection;  // walks the links of a million rows
   friend class detail::KeyIndex;
   friend class detail::RowIndex;
   Node() = default;  // nodes are made by their tree

@@ -188,14 +188,23 @@ void TreeSelection::AddRowsNoNotify(Node& a, Node& b) {
   if (Compare(*lo, *hi) > 0) std::swap(lo, hi);
   // One range per run that tree order and the rows shown share: a collapsed node with
   // children ends a run, since its hidden children are not selected.
+  // The links are read directly: this walks every row between the two, up to a million.
+  const bool sortedRoots = tree_.Sorted();
   Node* start = lo;
   for (Node* x = lo; x;) {
     if (x == hi) {
       Put(*start, *x, true);
       break;
     }
-    Node* next = NextRow(*x);
-    if (next != NextInOrder(*x)) {
+    if (x->firstChild_ && x->expanded_) {
+      x = x->firstChild_;
+      continue;
+    }
+    const bool hidesChildren = x->firstChild_ != nullptr;
+    Node* next = nullptr;
+    for (Node* up = x; up && !next; up = up->parent_)
+      next = up->parent_ || !sortedRoots ? up->next_ : NextSibling(*up);
+    if (hidesChildren) {
       Put(*start, *x, true);
       start = next;
     }

@@ -1,0 +1,83 @@
+// The selection of many nodes at a million: select all, then a Shift+click half-way down,
+// through the control's second class (headless: the same calls a Qt gesture makes). The goal
+// is absolute (at most 16 ms each); the ranges held are reported beside the times.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <string>
+
+#include "VarbelTreeviewControlEx.h"
+#include "desk/headless.h"
+#include "desk/platform.h"
+#include "desk/text.h"
+#include "desk/tree.h"
+#include "desk/tree_selection.h"
+
+namespace {
+
+using desk::Variant;
+
+struct Fixture {
+  std::shared_ptr<desk::HeadlessPlatform> platform = std::make_shared<desk::HeadlessPlatform>();
+  desk::Ref<varbel::VarbelTreeviewControlEx> control;
+  desk::TreeView* tree = nullptr;
+  desk::Node* first = nullptr;
+  desk::Node* middle = nullptr;
+
+  // 1,000 roots of 999 children each, every root expanded: a million rows.
+  Fixture() {
+    desk::SetPlatform(platform);
+    control = desk::MakeRef<varbel::VarbelTreeviewControlEx>();
+    tree = &control->GetSurface()->Tree();
+    desk::Nodes& nodes = tree->NodeCollection();
+    for (int r = 0; r < 1000; ++r) {
+      desk::Ref<desk::Node> root = nodes.AddRoot(u"r" + desk::DecimalText(r), u"root");
+      for (int c = 0; c < 999; ++c) nodes.Add(*root, desk::Relationship::Child, {}, u"child");
+      root->SetExpanded(true);
+      if (r == 0) first = root.get();
+      if (r == 500) middle = root->Child();
+    }
+    control->LetSelectionMode(1);
+  }
+  ~Fixture() {
+    control.reset();
+    desk::SetPlatform(nullptr);
+  }
+};
+
+Fixture& Shared() {
+  static Fixture f;
+  return f;
+}
+
+void BM_SelectAllMillion(benchmark::State& state) {
+  Fixture& f = Shared();
+  for (auto _ : state) {
+    f.control->ClearSelection();
+    auto t0 = std::chrono::steady_clock::now();
+    f.control->SelectAll();
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  state.counters["ranges"] = static_cast<double>(f.tree->Selection().Ranges().size());
+}
+BENCHMARK(BM_SelectAllMillion)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+// After select all, a Shift+click on the row half-way down (half a million rows from the
+// anchor), as the view reports it.
+void BM_ShiftClickAfterSelectAllMillion(benchmark::State& state) {
+  Fixture& f = Shared();
+  for (auto _ : state) {
+    f.tree->Selection().Click(*f.first, false, false);  // the anchor
+    f.control->SelectAll();
+    auto t0 = std::chrono::steady_clock::now();
+    f.tree->Selection().Click(*f.middle, true, false);
+    state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  state.counters["ranges"] = static_cast<double>(f.tree->Selection().Ranges().size());
+  state.counters["selected"] = static_cast<double>(f.tree->Selection().Count());
+}
+BENCHMARK(BM_ShiftClickAfterSelectAllMillion)->UseManualTime()->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
