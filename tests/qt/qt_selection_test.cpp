@@ -114,6 +114,18 @@ TEST_P(QtSelection, NodesRemovedWhileSelected) {
   EXPECT_EQ(Selected(), "");
 }
 
+TEST_P(QtSelection, AViewStateBringsBackTheFirstRowInView) {
+  for (int i = 0; i < 200; ++i) Add(u"", u"n" + desk::DecimalText(i), u"n" + desk::DecimalText(i));
+  Tree().ScrollToTop(*NodeOf(u"n100"));
+  ASSERT_EQ(Tree().TopNode(), NodeOf(u"n100"));
+  const Variant state = Call(control_, u"SaveViewState", InvokeKind::Method);
+  Tree().ScrollToTop(*NodeOf(u"apple"));
+  NodeOf(u"banana")->SetExpanded(false);
+  Call(control_, u"RestoreViewState", InvokeKind::Method, {state});
+  EXPECT_EQ(Tree().TopNode(), NodeOf(u"n100"));
+  EXPECT_TRUE(NodeOf(u"banana")->Expanded());
+}
+
 DESK_IN_BOTH_DIRECTIONS(QtSelection);
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "desk/tree.h"
 #include "desk/tree_selection.h"
 #include "members.h"
+#include "view_state.h"
 
 namespace varbel {
 
@@ -75,6 +76,10 @@ void AddRows(std::vector<Row<C>>& rows) {
                     x.Selection().AddRows(x.NodeOf(a.Obj(0)), x.NodeOf(a.Obj(1)));
                     return Variant();
                   }});
+  rows.push_back({{"SaveViewState", exid::kSaveViewState, InvokeKind::Method, {}, VarType::String},
+                  [](C& c, Args&) { return Variant::String(SaveViewState(Self(c).View())); }});
+  rows.push_back({{"RestoreViewState", exid::kRestoreViewState, InvokeKind::Method, {{"State", VarType::String}}},
+                  [](C& c, Args& a) { return RestoreViewState(Self(c).View(), a.String(0)), Variant(); }});
 }
 
 }  // namespace
@@ -115,6 +120,7 @@ X::VarbelTreeviewControlEx() {
 X::~VarbelTreeviewControlEx() { Selection().SetOnChanged(nullptr); }
 
 desk::TreeSelection& X::Selection() { return InnerTreeView().Selection(); }
+desk::TreeView& X::View() { return InnerTreeView(); }
 
 desk::Node& X::NodeOf(const Ref<desk::Object>& o) {
   if (!o) desk::Raise(desk::Err::ObjectNotSet);
@@ -145,6 +151,10 @@ void X::SetNodeSelected(Ref<desk::Object> n, bool s) {
 }
 bool X::IsNodeSelected(Ref<desk::Object> n) {
   return Call(*this, exid::kIsNodeSelected, InvokeKind::Method, {Variant::Object(std::move(n))}).ToBool();
+}
+std::u16string X::SaveViewState() { return Call(*this, exid::kSaveViewState, InvokeKind::Method).RawString(); }
+void X::RestoreViewState(const std::u16string& s) {
+  Call(*this, exid::kRestoreViewState, InvokeKind::Method, {Variant::String(s)});
 }
 void X::SelectRows(Ref<desk::Object> from, Ref<desk::Object> to) {
   Call(*this, exid::kSelectRows, InvokeKind::Method, {Variant::Object(std::move(from)), Variant::Object(std::move(to))});

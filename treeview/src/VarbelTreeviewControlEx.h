@@ -10,6 +10,8 @@
 //   SelectedCount      Long, get
 //   SelectAll, ClearSelection
 //   SetNodeSelected(Node, Selected), IsNodeSelected(Node), SelectRows(FromNode, ToNode)
+//   SaveViewState() As String, RestoreViewState(State): expanded, selected, current and top
+//                      nodes by key, as JSON (view_state.h)
 // Added event: SelectionChanged, after each change of the selected nodes.
 #pragma once
 
@@ -32,7 +34,8 @@ inline constexpr desk::DispId kSelectionMode = 0x68040000, kSelectedNodes = 0x68
                               kSelectedCount = 0x68040002;
 inline constexpr desk::DispId kSelectAll = 0x60040000, kClearSelection = 0x60040001,
                               kSetNodeSelected = 0x60040002, kIsNodeSelected = 0x60040003,
-                              kSelectRows = 0x60040004;
+                              kSelectRows = 0x60040004, kSaveViewState = 0x60040005,
+                              kRestoreViewState = 0x60040006;
 inline constexpr desk::DispId kSelectionChanged = 34;
 }  // namespace exid
 
@@ -61,9 +64,12 @@ class VarbelTreeviewControlEx : public VarbelTreeviewControl {
   void SetNodeSelected(desk::Ref<desk::Object> node, bool selected);
   bool IsNodeSelected(desk::Ref<desk::Object> node);
   void SelectRows(desk::Ref<desk::Object> from, desk::Ref<desk::Object> to);
+  std::u16string SaveViewState();
+  void RestoreViewState(const std::u16string& state);
 
   // The platform's selection (its gestures are the backend's to report).
   desk::TreeSelection& Selection();
+  desk::TreeView& View();
   desk::Node& NodeOf(const desk::Ref<desk::Object>& o);
 
  private:

@@ -385,6 +385,11 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // Sorted (or placing a sorted root among equal texts away from its siblings) counts them
   // again at the next hit test.
   virtual Ref<Node> HitTest(float x, float y);
+  // The node on the first row in view, and bringing a node there (what a view state keeps).
+  // The headless tree does not scroll: it answers the node it was last given while that node
+  // is in the tree, else the first root.
+  virtual Node* TopNode();
+  virtual void ScrollToTop(Node& n);
   // The node on a row (0 the first), or null past the last row. Costs O(depth x log of the
   // number of siblings), also right after a change.
   Node* NodeAtRow(int64_t row);
@@ -495,6 +500,7 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // reorder many rows at once.
   friend class detail::RowIndex;
   std::unique_ptr<detail::RowIndex, detail::RowIndexDeleter> rowIndex_;
+  Ref<Node> top_;  // the headless TopNode
   // Last: it is an observer of this tree, so it goes first.
   std::unique_ptr<TreeSelection> selection_;
 };

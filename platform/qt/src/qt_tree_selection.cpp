@@ -1,4 +1,5 @@
-// The view's part in the selection of many nodes (desk/tree_selection.h): the usual gestures
+// The view's part in a view state (the first row in view) and in the selection of many nodes
+// (desk/tree_selection.h): the usual gestures
 // turned into the tree's, and a repaint when the selection changes. Qt's own selection model
 // keeps one row, the current node, as with one node selected; the rows drawn as selected are
 // the tree's ranges, so that selecting all of a million nodes costs Qt nothing.
@@ -26,6 +27,19 @@ bool MovesTheCurrentRow(int key) {
   }
 }
 }  // namespace
+
+Node* QtTree::TopNode() {
+  if (!widget_) return TreeView::TopNode();
+  widget_->executeDelayedItemsLayout();
+  return TreeModel::NodeOf(widget_->indexAt(QPoint(1, 1)));
+}
+
+void QtTree::ScrollToTop(Node& n) {
+  if (n.Tree() != this) Raise(Err::InvalidProcedureCall);
+  if (!widget_) return TreeView::ScrollToTop(n);
+  widget_->executeDelayedItemsLayout();
+  widget_->scrollTo(model_->IndexOf(&n), QAbstractItemView::PositionAtTop);
+}
 
 void QtTree::SelectionMade(TreeSelection& s) {
   if (widget_) widget_->WatchSelection(s);

@@ -201,6 +201,13 @@ TreeSelection& TreeView::Selection() {
   return *selection_;
 }
 
+Node* TreeView::TopNode() { return top_ && top_->Tree() == this ? top_.get() : FirstRoot(); }
+
+void TreeView::ScrollToTop(Node& n) {
+  if (n.Tree() != this) Raise(Err::InvalidProcedureCall);
+  top_ = Ref<Node>(&n);
+}
+
 int TreeView::SettingIndex(DispId id) { return RowOf(id); }
 
 Variant TreeView::Setting(DispId id) const {
