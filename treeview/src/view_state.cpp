@@ -72,21 +72,28 @@ void RestoreViewState(desk::TreeView& tree, const std::u16string& state) {
 
   desk::Ref<desk::TreeView> keep(&tree);  // Expand handlers run inside
   std::vector<desk::Ref<desk::Node>> toExpand;
-  std::unordered_set<desk::Node*> wanted;
+  toExpand.reserve(expandedKeys.size());
   for (const std::string& k : expandedKeys)
-    if (desk::Node* n = Find(tree, k)) toExpand.emplace_back(n), wanted.insert(n);
+    if (desk::Node* n = Find(tree, k)) toExpand.emplace_back(n);
   // Collapse what is open now and not in the state, among the nodes shown (an expanded node
-  // under a collapsed one is left as it is).
+  // under a collapsed one is left as it is). Usually nothing is open (the nodes were just
+  // made again), and the set of wanted nodes is not needed.
   std::vector<desk::Ref<desk::Node>> toCollapse;
   for (desk::Node* r = tree.FirstRoot(); r; r = r->Next()) {
+    if (!r->Expanded()) continue;
     std::vector<desk::Node*> stack{r};
     while (!stack.empty()) {
       desk::Node* n = stack.back();
       stack.pop_back();
       if (!n->Expanded()) continue;
-      if (!wanted.count(n)) toCollapse.emplace_back(n);
+      toCollapse.emplace_back(n);
       for (desk::Node* c = n->Child(); c; c = c->Next()) stack.push_back(c);
     }
+  }
+  if (!toCollapse.empty()) {
+    std::unordered_set<desk::Node*> wanted;
+    for (auto& n : toExpand) wanted.insert(n.get());
+    std::erase_if(toCollapse, [&](const desk::Ref<desk::Node>& n) { return wanted.count(n.get()) != 0; });
   }
   for (auto& n : toCollapse)
     if (n->InTree()) n->SetExpanded(false);
