@@ -16,7 +16,10 @@ class QtHostEx : public QtHost {
   const char* ClassId() const override { return varbel::kControlExClsid; }
   void SetUp() override {
     QtHost::SetUp();
-    // apple, banana (b1, b2), cherry, date, elder -- banana expanded.
+    Fill();
+  }
+  // apple, banana (b1, b2), cherry, date, elder -- banana expanded.
+  void Fill() {
     for (const char16_t* k : {u"apple", u"banana", u"cherry", u"date", u"elder"}) Add(u"", k, k);
     Add(u"banana", u"b1", u"b1");
     Add(u"banana", u"b2", u"b2");
@@ -112,6 +115,31 @@ TEST_P(QtSelection, NodesRemovedWhileSelected) {
   EXPECT_EQ(Selected(), "date");
   Call(Nodes(), u"Clear", InvokeKind::Method);
   EXPECT_EQ(Selected(), "");
+}
+
+TEST_P(QtSelection, ARemovedNodeLeavesItsRangeWhereverItIs) {
+  // apple, then cherry..elder: the removed node is the first, inside, the last of a range, or
+  // a parent between two.
+  struct Case {
+    const char* remove;
+    const char* expected;
+  };
+  const Case cases[] = {{"cherry", "apple date elder"},
+                        {"date", "apple cherry elder"},
+                        {"elder", "apple cherry date"},
+                        {"banana", "apple cherry date elder"}};
+  Call(control_, u"SelectionMode", InvokeKind::Let, {Variant::Long(1)});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.remove);
+    Click("apple");
+    Click("cherry", Qt::ControlModifier);
+    Click("elder", Qt::ShiftModifier | Qt::ControlModifier);
+    ASSERT_EQ(Selected(), "apple cherry date elder");
+    Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(desk::U16(c.remove))});
+    EXPECT_EQ(Selected(), c.expected);
+    Call(Nodes(), u"Clear", InvokeKind::Method);
+    Fill();
+  }
 }
 
 TEST_P(QtSelection, AViewStateBringsBackTheFirstRowInView) {

@@ -1,5 +1,6 @@
 // The tree's settings and methods, its events, and the container's extended-control wrapper.
 // The node model and the row layout are in tree_nodes.cpp.
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -196,6 +197,9 @@ TreeView::~TreeView() {
 TreeSelection& TreeView::Selection() {
   if (!selection_) {
     selection_ = std::make_unique<TreeSelection>(*this);
+    // First among the observers: it orders the nodes being removed by their places, which a
+    // backend's observer may take out of the row index when it is told.
+    std::rotate(observers_.begin(), observers_.end() - 1, observers_.end());
     SelectionMade(*selection_);
   }
   return *selection_;
