@@ -14,6 +14,7 @@
 
 #include "httpImage.h"
 #include "httpImages.h"
+#include "cache_file.h"
 #include "mdlInternet.h"
 #include "ucMain.h"
 #include "desk/error.h"
@@ -105,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (e->TempFilePath() != gFolder + u"/" + file) std::abort();
 
   // The name check: a name that passes names a file directly inside the cache folder.
-  const bool ok = Quorvane::mdlInternet::IsCacheFileName(file);
+  const bool ok = Quorvane::cacheFile::IsName(file);
   if (ok) {
     if (file == u"." || file == u".." || file.find(u'/') != std::u16string::npos ||
         file.find(u'\0') != std::u16string::npos)

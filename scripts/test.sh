@@ -2,8 +2,9 @@
 # Builds and runs every test: the normal build, then the same suite under AddressSanitizer
 # and UndefinedBehaviorSanitizer (LeakSanitizer on), then the tests of the code that runs on
 # several threads (the HTTP client's transfers, the picture decoders, the Fill that waits for
-# them: webimagelist_tests) under ThreadSanitizer, then every fuzz target over its kept
-# corpus and for FUZZ_SECONDS each (default 45). Installs missing Debian packages first.
+# them: platform_http_tests, platform_pictures_tests, webimagelist_tests) under
+# ThreadSanitizer, then every fuzz target over its kept corpus and for FUZZ_SECONDS each
+# (default 45). Installs missing Debian packages first.
 # Warnings are errors here (DESK_WERROR), as in CI; a user's own build never fails on one.
 # The sanitizer build is made with clang and also holds the fuzz targets, so that the
 # libraries are instrumented and compiled once for both stages.
@@ -39,7 +40,9 @@ echo "== ThreadSanitizer build (clang; the threaded code's tests only)"
 CC=clang CXX=clang++ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DDESK_BUILD_BENCH=OFF -DDESK_WERROR=ON \
   -DDESK_TSAN=ON -DDESK_WITH_QT=OFF -DDESK_BUILD_EXAMPLES=OFF >build/tsan.configure.log 2>&1 \
   || { cat build/tsan.configure.log; exit 1; }
-cmake --build build/tsan -j"$jobs" --target webimagelist_tests
-TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 build/tsan/tests/webimagelist/webimagelist_tests
+cmake --build build/tsan -j"$jobs" --target platform_http_tests platform_pictures_tests webimagelist_tests
+for program in platform/http/platform_http_tests platform/pictures/platform_pictures_tests webimagelist/webimagelist_tests; do
+  TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 "build/tsan/tests/$program"
+done
 echo "== fuzz targets: kept corpus, then ${FUZZ_SECONDS:-45}s each"
 FUZZ_BUILD_DIR=build/asan FUZZ_SECONDS=${FUZZ_SECONDS:-45} bash scripts/fuzz.sh

@@ -30,11 +30,12 @@ source. Objects live as long as Python holds them; an object dropped inside its 
 freed when the call that raised the event returns. Connections hold their handler: disconnect
 them (or use them in a with block) to let go of it.
 """
-# The layers: _loader finds and loads the libraries; _c declares desk_c.h row by row; the rest is
-# the idiomatic layer: _errors and _values (errors and value types), _thread (the UI thread: the
-# thread check with each call's records, and call_soon), _convert (values each way),
-# _objects (objects and late binding, the hot paths), _host (host objects, property bags, event
-# connections) and _platform (the run-time, platforms and windows).
+# The layers, each importing only those before it: _c declares desk_c.h row by row; _values and
+# _errors (value types, errors); _loader finds and loads the libraries and the compiled
+# extension; the rest is the idiomatic layer: _thread (the UI thread: the thread check with each
+# call's records, and call_soon), _handles (the handle tables), _convert (values each way), _host
+# (host objects, property bags, event connections), _objects (objects and late binding, the hot
+# paths) and _platform (the run-time, platforms and windows).
 from types import FunctionType as _FunctionType
 
 from . import _c, _loader

@@ -3,7 +3,7 @@ callback arguments read back."""
 import ctypes
 from ctypes import byref, c_uint16
 
-from . import _c, _loader
+from . import _c, _handles, _loader
 from ._errors import ERR_OBJECT_NOT_SET, ERR_OVERFLOW, ERR_TYPE_MISMATCH, DeskError
 from ._thread import records
 from ._values import ByRef, Empty, Integer, Missing, Single
@@ -59,12 +59,12 @@ def _to_c(x, v, keep):
     elif isinstance(x, float):
         v.kind = _c.DOUBLE
         v.u.double_ = x
-    elif isinstance(x, _objects.Object):
+    elif isinstance(x, _handles.object_class):
         if not x._h:
             raise DeskError(ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", "desk")
         v.kind = _c.OBJECT
         v.u.object = x._h
-    elif isinstance(x, _host.HostObject):
+    elif isinstance(x, _handles.host_class):
         h = x._desk_lend()
         keep.lent.append(h)
         v.kind = _c.OBJECT
@@ -86,16 +86,16 @@ def _to_c(x, v, keep):
 def _object_from(h, owned):
     """A handle as a Python object; `owned`: the handle's reference is handed to the result. On
     the UI thread (a result, or a callback's argument)."""
-    key = _host._host_by_handle.get(h)
+    key = _handles.host_by_handle.get(h)
     if key is not None:
-        py = _host._hosts.get(key)
+        py = _handles.hosts.get(key)
         if py is not None:
             if owned:
                 _loader.api.release(h)
             return py
     if not owned:
         _loader.api.addref(h, records().ERR)
-    return _objects.Object(h)
+    return _handles.object_class(h)
 
 
 def _peek(v):
@@ -137,6 +137,3 @@ def _take(v):
         _loader.api.value_clear(byref(v))
     return r
 
-
-# The layers above, which import this one: their classes are reached when a value is converted.
-from . import _host, _objects  # noqa: E402

@@ -2,15 +2,16 @@
 a call's record (_thread.Records) holds it."""
 from . import _c
 
-# Error numbers of the platform used by this package itself.
-ERR_OVERFLOW = 6
-ERR_TYPE_MISMATCH = 13
-ERR_OBJECT_NOT_SET = 91
-ERR_CANT_CREATE = 429
-ERR_NOT_SUPPORTED = 438
-ERR_AUTOMATION = 440      # an exception raised by Python code called from a control
-ERR_NAMED_ARGUMENT = 448  # a keyword argument the member does not have
-ERR_WRONG_THREAD = _c.E_WRONG_THREAD  # a call from another thread than the UI thread
+# The error numbers this package raises itself, by the header's names (desk_c.h).
+ERR_OVERFLOW = _c.E_OVERFLOW
+ERR_TYPE_MISMATCH = _c.E_TYPE_MISMATCH
+ERR_OBJECT_NOT_SET = _c.E_OBJECT_NOT_SET
+ERR_CANT_CREATE = _c.E_CANT_CREATE
+ERR_NOT_SUPPORTED = _c.E_NOT_SUPPORTED
+ERR_AUTOMATION = _c.E_AUTOMATION            # an exception raised by Python code called from a control
+ERR_NAMED_ARGUMENT = _c.E_NAMED_ARGUMENT    # a keyword argument the member does not have
+ERR_WRONG_THREAD = _c.E_WRONG_THREAD        # a call from another thread than the UI thread
+ERR_INVALID_CALL = _c.E_INVALID_CALL        # a call that cannot be made as asked
 
 
 class DeskError(Exception):

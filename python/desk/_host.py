@@ -3,20 +3,14 @@ event sinks connected to a control (connect, Connection). The library calls them
 one function table; Python failures go back as error records, chained onto the DeskError that
 the call raising them ends with. The library calls back on the UI thread only."""
 import ctypes
-import itertools
 import weakref
 from ctypes import byref, c_int32, c_void_p
 
-from . import _c, _loader
+from . import _c, _handles, _loader
 from ._convert import _Keep, _peek, _to_c
 from ._errors import ERR_AUTOMATION, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, DeskError, _check
 from ._thread import call, records
 from ._values import ByRef
-
-_hosts = {}           # key -> Python object (or (handler, event names) for a sink)
-_host_by_handle = {}  # handle -> key, while the library holds the object
-_handle_of_host = {}  # key -> handle
-_keys = itertools.count(1)
 
 
 def _fail(e, err):
@@ -80,7 +74,7 @@ def _set_value(target, value):
 def _invoke_cb(key, id_, kind, args, argc, result, err):
     refs = []
     try:
-        entry = _hosts.get(key)
+        entry = _handles.hosts.get(key)
         if entry is None:
             return ERR_OBJECT_NOT_SET
         if isinstance(entry, _Sink):
@@ -113,10 +107,10 @@ def _invoke_cb(key, id_, kind, args, argc, result, err):
 
 @_c.DESTROY_FN
 def _destroy_cb(key):
-    _hosts.pop(key, None)
-    h = _handle_of_host.pop(key, None)
+    _handles.hosts.pop(key, None)
+    h = _handles.handle_of_host.pop(key, None)
     if h is not None:
-        _host_by_handle.pop(h, None)
+        _handles.host_by_handle.pop(h, None)
 
 
 _vtbl = _c.HostVtbl(ctypes.sizeof(_c.HostVtbl), _invoke_cb, _destroy_cb)
@@ -130,8 +124,8 @@ def _host_new(key, members):
         arr[i] = _c.HostMember(names[-1], id_, kind)
     out = c_void_p()
     call(_loader.api.host_new, byref(_vtbl), key, arr, len(members), byref(out))
-    _handle_of_host[key] = out.value
-    _host_by_handle[out.value] = key
+    _handles.handle_of_host[key] = out.value
+    _handles.host_by_handle[out.value] = key
     return out.value
 
 
@@ -161,20 +155,20 @@ class HostObject:
         same handle stands for it, so that a member that keeps it gives back this very object."""
         records()
         key = getattr(self, "_desk_key", None)
-        if key is not None and key in _handle_of_host:
+        if key is not None and key in _handles.handle_of_host:
             out = c_void_p()
             call(_loader.api.host_find, byref(_vtbl), key, byref(out))
             return out.value
-        key = next(_keys)
+        key = next(_handles.keys)
         object.__setattr__(self, "_desk_key", key)
-        _hosts[key] = self
+        _handles.hosts[key] = self
         members = []
         for id_, name in type(self)._desk_names().items():
             members.append((name, id_, _c.METHOD if callable(getattr(type(self), name, None)) else _c.GET))
         try:
             return _host_new(key, members)
         except BaseException:
-            _hosts.pop(key, None)
+            _handles.hosts.pop(key, None)
             raise
 
 
@@ -223,7 +217,7 @@ class Connection:
         key, self._key = self._key, None
         if key is None:
             return
-        sink = _hosts.get(key)
+        sink = _handles.hosts.get(key)
         if sink is not None:
             sink.handler = None  # no more calls, even if the control keeps the sink
         if control is not None and control._h:
@@ -250,12 +244,12 @@ def connect(control, handler):
     if names is None:
         names = _event_names[addr] = {info.contents.members[i].id: info.contents.members[i].name.decode()
                                       for i in range(info.contents.member_count)}
-    key = next(_keys)
-    _hosts[key] = _Sink(handler, names)
+    key = next(_handles.keys)
+    _handles.hosts[key] = _Sink(handler, names)
     try:
         h = _host_new(key, [])
     except BaseException:
-        _hosts.pop(key, None)
+        _handles.hosts.pop(key, None)
         raise
     cookie = c_int32()
     rc = api.advise(control._h, h, byref(cookie), r.ERR)
@@ -264,3 +258,5 @@ def connect(control, handler):
     return Connection(control, cookie.value, key)
 
 
+# What _convert lends to the library as a handle for a call.
+_handles.host_class = HostObject

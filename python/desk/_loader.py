@@ -1,11 +1,15 @@
 """Finding and loading the libraries, the run-time's functions bound with the rows of _c, and
-the interface version checked once, on first use (from any thread).
+the interface version checked once, on first use (from any thread); and finding the compiled
+extension desk._ext, which is handed the C interface's table when the libraries load.
 
 An installed package (cmake --install) loads the libraries from the prefix it was installed
 with, relative to itself (its _installed module says where); in a source tree the libraries are
 loaded by name through the ordinary library search path (LD_LIBRARY_PATH for a build tree)."""
 import ctypes
+import importlib.machinery
+import importlib.util
 import os
+import sys
 import threading
 
 from . import _c
@@ -57,6 +61,32 @@ class Api:
             self.typelib[name] = _bind(l, name + "_DeskTypeLib", *entries["DeskTypeLib"])
 
 
+def _find_extension():
+    """desk._ext: beside this package (installed), else in a desk folder further on sys.path (a
+    build tree's); None when it is not built or DESK_PYTHON_PURE=1 asks for the ctypes path."""
+    if os.environ.get("DESK_PYTHON_PURE") == "1":
+        return None
+    name = __package__ + "._ext"
+    found = importlib.util.find_spec(name)
+    for folder in [] if found else sys.path:
+        for suffix in importlib.machinery.EXTENSION_SUFFIXES:
+            path = os.path.join(folder or os.curdir, __package__, "_ext" + suffix)
+            if os.path.isfile(path):
+                found = importlib.util.spec_from_file_location(name, path)
+                break
+        if found:
+            break
+    if found is None:
+        return None
+    module = importlib.util.module_from_spec(found)
+    sys.modules[name] = module
+    found.loader.exec_module(module)
+    return module
+
+
+ext = _find_extension()
+PATH = "ctypes" if ext is None else "extension"  # the path in use
+
 api = None  # the loaded Api, once lib() has run
 _on_load = []
 _loading = threading.Lock()
@@ -78,6 +108,12 @@ def lib():
                 err = _c.Error()
                 if loaded.check_version(_c.VERSION, ctypes.byref(err)):
                     raise _from_record(err)
+                if ext is not None:
+                    # The extension takes the rest of what it needs from the package by name.
+                    table = loaded.get_api(_c.VERSION, ctypes.byref(err))
+                    if not table:
+                        raise _from_record(err)
+                    ext.setup(ctypes.addressof(table.contents))
                 for hook in _on_load:
                     hook(loaded)
                 api = loaded

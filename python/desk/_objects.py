@@ -3,59 +3,23 @@ interface, properties and methods by name, the default member, enumeration, and 
 class identifier.
 
 Two paths run the hot paths (a property read, a call): the compiled extension desk._ext (built
-with the libraries where Python's headers are found) and the ctypes path below, the fallback,
-which DESK_PYTHON_PURE=1 chooses. A host sees one class, Object, the same on either path: the
-type information and what is rare (enumeration, comparison, repr) are written once, here, and
-the extension reads the same type records. On the ctypes path Object.__getattr__ and
+with the libraries where Python's headers are found; _loader finds it) and the ctypes path
+below, the fallback, which DESK_PYTHON_PURE=1 chooses. A host sees one class, Object, the same
+on either path: the type information and what is rare (enumeration, comparison, repr) are
+written once, here, and the extension reads the same type records. On the ctypes path Object.__getattr__ and
 Object._invoke are the hot paths; each takes one C call, on the UI thread's records
 (_thread.records, the thread check, which the extension asks too)."""
 import ctypes
-import importlib.machinery
-import importlib.util
-import os
-import sys
 from ctypes import byref, c_void_p
 
-from . import _c, _convert, _host, _loader
+from . import _c, _handles, _loader
 from ._convert import _Keep, _take, _to_c
 from ._errors import ERR_NAMED_ARGUMENT, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, DeskError, _check, \
-    _chained, _DeskAttributeError, _error, _from_record
+    _chained, _DeskAttributeError, _error
 from ._host import HostObject
+from ._loader import PATH, ext as _ext  # noqa: F401 (PATH: the path in use, asked for by name)
 from ._thread import records as _records
-from ._values import ByRef, Empty, Integer, Missing, Single
-
-
-def _find_extension():
-    """desk._ext: beside this package (installed), else in a desk folder further on sys.path (a
-    build tree's); None when it is not built or DESK_PYTHON_PURE=1 asks for the ctypes path."""
-    if os.environ.get("DESK_PYTHON_PURE") == "1":
-        return None
-    name = __package__ + "._ext"
-    found = importlib.util.find_spec(name)
-    for folder in [] if found else sys.path:
-        for suffix in importlib.machinery.EXTENSION_SUFFIXES:
-            path = os.path.join(folder or os.curdir, __package__, "_ext" + suffix)
-            if os.path.isfile(path):
-                found = importlib.util.spec_from_file_location(name, path)
-                break
-        if found:
-            break
-    if found is None:
-        return None
-    module = importlib.util.module_from_spec(found)
-    sys.modules[name] = module
-    found.loader.exec_module(module)
-    return module
-
-
-_ext = _find_extension()
-PATH = "ctypes" if _ext is None else "extension"  # the path in use
-
-# The package's UI-thread rule, as the extension asks it before it touches anything: a function
-# that raises on any thread but the UI thread.
-_thread_rule = _records
-if _ext is not None:
-    _ext.set_thread_check(_thread_rule)
+from ._values import ByRef, Empty, Missing
 
 _api = _get = _clear = None  # the run-time's functions, at hand once the libraries load
 _string_at = ctypes.string_at
@@ -65,15 +29,6 @@ _string_at = ctypes.string_at
 def _loaded(api):
     global _api, _get, _clear
     _api, _get, _clear = api, api.get, api.value_clear
-    if _ext is not None:
-        err = _c.Error()  # the libraries load on whichever thread asks first
-        table = api.get_api(_c.VERSION, ctypes.byref(err))
-        if not table:
-            raise _from_record(err)
-        _ext.setup(api=ctypes.addressof(table.contents), object_class=Object, type_for=_type_at,
-                   error_for=_error_for, desk_error=DeskError, attribute_error=_DeskAttributeError,
-                   host_by_handle=_host._host_by_handle, object_from=_convert._object_from, host_object=HostObject,
-                   byref=ByRef, integer=Integer, single=Single, missing=Missing, empty=Empty)
 
 
 def _error_for(number, text, source):
@@ -330,6 +285,8 @@ else:
     class Object(_Shared, _ext.Object):
         """An object of a control library, reached late-bound by member name."""
         __slots__ = ()
+
+_handles.object_class = Object  # what _convert makes of a handle
 
 
 # ---------------------------------------------------------------------------------------------

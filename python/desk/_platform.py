@@ -4,20 +4,20 @@ control's widget in the host's own Qt binding, and the headless platform's stand
 import sys
 from ctypes import byref, c_void_p
 
-from . import _c, _loader
+from . import _loader
 from ._convert import _Keep
-from ._errors import ERR_TYPE_MISMATCH, DeskError
+from ._errors import ERR_INVALID_CALL, ERR_TYPE_MISMATCH, DeskError
 from ._host import HostObject
 from ._objects import Object
 from ._thread import call
 
-ERR_NO_BINDING = 5
+ERR_NO_BINDING = ERR_INVALID_CALL  # no Qt binding loaded to wrap a widget in
 
 
 def version():
     """The interface version of the loaded libraries, as (major, minor)."""
-    _loader.lib()
-    return (_c.VERSION >> 16, _c.VERSION & 0xFFFF)
+    v = _loader.lib().version()
+    return (v >> 16, v & 0xFFFF)
 
 
 def handle_count():

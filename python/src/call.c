@@ -8,10 +8,11 @@
  * fast; a call made meanwhile from another thread is refused by the interface. */
 static int32_t invoke_member(desk_object* h, int32_t id, int32_t kind, desk_value* a, int32_t n, desk_value* result,
                              desk_error* err) {
-  if (!(kind & DESK_METHOD)) return ext.api->invoke(h, id, kind, a, n, result, err);
+  const desk_api* api = ext_state()->api;
+  if (!(kind & DESK_METHOD)) return api->invoke(h, id, kind, a, n, result, err);
   int32_t rc;
   Py_BEGIN_ALLOW_THREADS
-  rc = ext.api->invoke(h, id, kind, a, n, result, err);
+  rc = api->invoke(h, id, kind, a, n, result, err);
   Py_END_ALLOW_THREADS
   return rc;
 }
@@ -44,16 +45,16 @@ PyObject* call_invoke(desk_object* h, int32_t id, int32_t kind, PyObject* const*
   for (Py_ssize_t i = 0; i < n; ++i) {
     if (a[i].kind != DESK_BYREF) continue;
     if (type) {
-      ext.api->value_clear(a[i].u.ref);
+      ext_state()->api->value_clear(a[i].u.ref);
       continue;
     }
     PyObject* v = values_take(a[i].u.ref);
-    if (!v || PyObject_SetAttr(args[i], ext.value_name, v) < 0) PyErr_Fetch(&type, &error, &trace);
+    if (!v || PyObject_SetAttr(args[i], ext_state()->value_name, v) < 0) PyErr_Fetch(&type, &error, &trace);
     Py_XDECREF(v);
   }
   PyObject* r = NULL;
   if (type) {
-    ext.api->value_clear(&result);
+    ext_state()->api->value_clear(&result);
     PyErr_Restore(type, error, trace);
   } else if (rc) {
     ext_fail(&err);

@@ -112,7 +112,7 @@ static Py_ssize_t position(Member* m, int kind, PyObject* params, PyObject* name
 static void named_error(const char* what, PyObject* name, Member* m) {
   PyObject* text = PyUnicode_FromFormat("%s%U", what, name);
   if (!text) return;
-  ext_raise(ext.desk_error, EXT_ERR_NAMED_ARGUMENT, text, m->name);
+  ext_raise_error(DESK_E_NAMED_ARGUMENT, text, m->name);
   Py_DECREF(text);
 }
 
@@ -145,7 +145,7 @@ Py_ssize_t member_place(Member* m, int kind, PyObject* const* args, Py_ssize_t n
       if (o != space) PyMem_Free(o);
       return -1;
     }
-    while (n <= i) o[n++] = ext.missing;
+    while (n <= i) o[n++] = ext_state()->missing;
     o[i] = value;
   }
   *out = o;

@@ -1,26 +1,28 @@
 #include "module.h"
 
+#include <stddef.h>
 #include <string.h>
 
 #include "bound.h"
 #include "member.h"
 #include "object.h"
 
-ExtState ext;
+ExtState ext_state_storage;
 
 int ext_ready(void) {
-  if (ext.api) return 0;
+  if (ext_state()->api) return 0;
   PyErr_SetString(PyExc_RuntimeError, "desk._ext is not set up: the desk package sets it up when its libraries load");
   return -1;
 }
 
 int ext_check_thread_slow(void) {
-  if (!ext.thread_check) return 0;
-  PyObject* r = PyObject_CallNoArgs(ext.thread_check);
+  ExtState* st = ext_state();
+  if (!st->thread_check) return 0;
+  PyObject* r = PyObject_CallNoArgs(st->thread_check);
   if (!r) return -1;
   Py_DECREF(r);
-  ext.ui_thread = PyThread_get_thread_ident();
-  ext.ui_thread_known = 1;
+  st->ui_thread = PyThread_get_thread_ident();
+  st->ui_thread_known = 1;
   return 0;
 }
 
@@ -34,10 +36,14 @@ PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source)
   return NULL;
 }
 
+PyObject* ext_raise_error(int number, PyObject* text, PyObject* source) {
+  return ext_raise(ext_state()->desk_error, number, text, source);
+}
+
 PyObject* ext_raise_text(int number, const char* text, PyObject* source) {
   PyObject* t = PyUnicode_FromString(text);
   if (t) {
-    ext_raise(ext.desk_error, number, t, source);
+    ext_raise_error(number, t, source);
     Py_DECREF(t);
   }
   return NULL;
@@ -46,7 +52,7 @@ PyObject* ext_raise_text(int number, const char* text, PyObject* source) {
 PyObject* ext_fail(const desk_error* err) {
   /* The package makes the exception, so that a Python failure inside a callback that caused
    * this one becomes its cause, as on the ctypes path. */
-  PyObject* e = PyObject_CallFunction(ext.error_for, "iyy", (int)err->number, err->text, err->source);
+  PyObject* e = PyObject_CallFunction(ext_state()->error_for, "iyy", (int)err->number, err->text, err->source);
   if (e) {
     PyErr_SetObject((PyObject*)Py_TYPE(e), e);
     Py_DECREF(e);
@@ -70,7 +76,7 @@ TypeRecord* ext_record(const desk_interface_info* info) {
     if (records[i]->info == info) return records[i];
   PyObject* address = PyLong_FromVoidPtr((void*)info);
   if (!address) return NULL;
-  PyObject* type = PyObject_CallOneArg(ext.type_for, address);
+  PyObject* type = PyObject_CallOneArg(ext_state()->type_for, address);
   Py_DECREF(address);
   if (!type) return NULL;
   TypeRecord* r = PyMem_Calloc(1, sizeof *r);
@@ -101,41 +107,67 @@ TypeRecord* ext_record(const desk_interface_info* info) {
   return r;
 }
 
-static PyObject* setup(PyObject* module, PyObject* args, PyObject* kwds) {
+/* What the extension takes from the package, by module and name, when setup runs: its
+ * libraries are loaded then, so every module below is whole (or imported here, downward). */
+static const struct Import {
+  const char* module;
+  const char* name;
+  size_t field; /* offset of the PyObject* in ExtState */
+} imports[] = {
+    {"desk._objects", "Object", offsetof(ExtState, object_class)},
+    {"desk._objects", "_type_at", offsetof(ExtState, type_for)},
+    {"desk._objects", "_error_for", offsetof(ExtState, error_for)},
+    {"desk._errors", "DeskError", offsetof(ExtState, desk_error)},
+    {"desk._errors", "_DeskAttributeError", offsetof(ExtState, attribute_error)},
+    {"desk._handles", "host_by_handle", offsetof(ExtState, host_by_handle)},
+    {"desk._convert", "_object_from", offsetof(ExtState, object_from)},
+    {"desk._host", "HostObject", offsetof(ExtState, host_object)},
+    {"desk._values", "ByRef", offsetof(ExtState, byref)},
+    {"desk._values", "Integer", offsetof(ExtState, integer)},
+    {"desk._values", "Single", offsetof(ExtState, single)},
+    {"desk._values", "Missing", offsetof(ExtState, missing)},
+    {"desk._values", "Empty", offsetof(ExtState, empty)},
+    {"desk._thread", "records", offsetof(ExtState, thread_check)},
+};
+
+static PyObject** field_of(ExtState* s, size_t offset) { return (PyObject**)((char*)s + offset); }
+
+static PyObject* setup(PyObject* module, PyObject* arg) {
   (void)module;
-  unsigned long long address;
-  ExtState s;
-  memset(&s, 0, sizeof s);
-  static char* names[] = {"api", "object_class", "type_for", "error_for", "desk_error", "attribute_error",
-                          "host_by_handle", "object_from", "host_object", "byref", "integer", "single",
-                          "missing", "empty", NULL};
-  if (!PyArg_ParseTupleAndKeywords(args, kwds, "KO!OOOOO!OOOOOOO:setup", names, &address, &PyType_Type,
-                                   &s.object_class, &s.type_for, &s.error_for, &s.desk_error, &s.attribute_error,
-                                   &PyDict_Type, &s.host_by_handle, &s.object_from, &s.host_object, &s.byref,
-                                   &s.integer, &s.single, &s.missing, &s.empty))
-    return NULL;
-  const desk_api* api = (const desk_api*)(uintptr_t)address;
+  const desk_api* api = PyLong_AsVoidPtr(arg);
+  if (!api && PyErr_Occurred()) return NULL;
   if (!api || (api->version >> 16) != DESK_C_VERSION_MAJOR || (int)(api->version & 0xFFFF) < DESK_C_VERSION_MINOR) {
     PyErr_Format(PyExc_ImportError, "desk._ext was built for interface version %d.%d; the library provides %u.%u",
                  DESK_C_VERSION_MAJOR, DESK_C_VERSION_MINOR, api ? api->version >> 16 : 0u,
                  api ? api->version & 0xFFFF : 0u);
     return NULL;
   }
-  if (!PyType_IsSubtype(s.object_class, &ObjectBaseType)) {
-    PyErr_SetString(PyExc_TypeError, "object_class must derive from desk._ext.Object");
+  ExtState s;
+  memset(&s, 0, sizeof s);
+  const size_t n = sizeof imports / sizeof imports[0];
+  size_t got = 0;
+  for (; got < n; ++got) {
+    PyObject* m = PyImport_ImportModule(imports[got].module);
+    PyObject* v = m ? PyObject_GetAttrString(m, imports[got].name) : NULL;
+    Py_XDECREF(m);
+    if (!v) break;
+    *field_of(&s, imports[got].field) = v;
+  }
+  const char* wrong = NULL;
+  if (got == n && !(PyType_Check(s.object_class) && PyType_IsSubtype((PyTypeObject*)s.object_class, &ObjectBaseType)))
+    wrong = "desk._objects.Object must derive from desk._ext.Object";
+  else if (got == n && !PyDict_Check(s.host_by_handle))
+    wrong = "desk._handles.host_by_handle must be a dict";
+  if (wrong) PyErr_SetString(PyExc_TypeError, wrong);
+  if (got < n || wrong) {
+    for (size_t i = 0; i < got; ++i) Py_DECREF(*field_of(&s, imports[i].field));
     return NULL;
   }
-  PyObject** fields[] = {(PyObject**)&s.object_class, &s.type_for, &s.error_for, &s.desk_error, &s.attribute_error,
-                         &s.host_by_handle, &s.object_from, &s.host_object, &s.byref, &s.integer, &s.single,
-                         &s.missing, &s.empty};
-  for (size_t i = 0; i < sizeof fields / sizeof fields[0]; ++i) Py_INCREF(*fields[i]);
   /* What a second setup replaces stays referenced: objects made before may still use it. */
-  s.value_name = ext.value_name;
-  s.thread_check = ext.thread_check;
-  s.ui_thread = ext.ui_thread;
-  s.ui_thread_known = ext.ui_thread_known;
+  ExtState* st = ext_state();
+  s.value_name = st->value_name;
   s.api = api;
-  ext = s;
+  *st = s;
   Py_RETURN_NONE;
 }
 
@@ -145,15 +177,16 @@ static PyObject* set_thread_check(PyObject* module, PyObject* check) {
     PyErr_SetString(PyExc_TypeError, "set_thread_check takes a function or None");
     return NULL;
   }
-  Py_XSETREF(ext.thread_check, check == Py_None ? NULL : Py_NewRef(check));
-  ext.ui_thread_known = 0;
+  ExtState* st = ext_state();
+  Py_XSETREF(st->thread_check, check == Py_None ? NULL : Py_NewRef(check));
+  st->ui_thread_known = 0;
   Py_RETURN_NONE;
 }
 
 static PyMethodDef module_methods[] = {
-    {"setup", (PyCFunction)(void (*)(void))setup, METH_VARARGS | METH_KEYWORDS,
-     "setup(api, object_class, type_for, error_for, desk_error, attribute_error, host_by_handle, object_from, "
-     "host_object, byref, integer, single, missing, empty): what the package hands over once its libraries load."},
+    {"setup", setup, METH_O,
+     "setup(api): the address of the C interface's table, handed over by the package's loader once its "
+     "libraries load; the extension then takes what it needs from the package's modules by name."},
     {"set_thread_check", set_thread_check, METH_O,
      "set_thread_check(check): check() raises the package's error on a thread other than the UI thread; "
      "the extension asks it before it touches anything (None: no check)."},
@@ -173,7 +206,8 @@ PyMODINIT_FUNC PyInit__ext(void) {
   PyTypeObject* types[] = {&MemberType, &ObjectBaseType, &BoundType};
   for (size_t i = 0; i < sizeof types / sizeof types[0]; ++i)
     if (PyType_Ready(types[i]) < 0) return NULL;
-  if (!ext.value_name && !(ext.value_name = PyUnicode_InternFromString("value"))) return NULL;
+  ExtState* st = ext_state();
+  if (!st->value_name && !(st->value_name = PyUnicode_InternFromString("value"))) return NULL;
   PyObject* m = PyModule_Create(&module_def);
   if (!m) return NULL;
   if (PyModule_AddObjectRef(m, "Object", (PyObject*)&ObjectBaseType) < 0 ||

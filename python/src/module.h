@@ -1,9 +1,10 @@
 /* desk._ext: the compiled fast path of the desk package, over desk/desk_c.h alone.
  *
- * The package hands the extension what it needs once its libraries are loaded (setup in
- * module.c): the C interface's table, its own classes and hooks. Late binding stays the
- * package's: type information is read once per interface by _objects._Type (whose members are
- * this extension's Member objects) and indexed here by the interface it describes. Nothing of
+ * When the package's libraries load, its loader hands the extension the C interface's table
+ * (setup in module.c), and the extension takes the package's classes and hooks from their
+ * modules by name. Everything it holds is one state, reached through ext_state(). Late binding
+ * stays the package's: type information is read once per interface by _objects._Type (whose
+ * members are this extension's Member objects) and indexed here by the interface it describes. Nothing of
  * one call is kept here: every call keeps its values and its error record on its own stack.
  * The GIL is held through property reads and writes and let go while a method runs (call.c);
  * a control's calls run on the UI thread alone.
@@ -16,15 +17,6 @@
 
 #include "desk/desk_c.h"
 
-/* Error numbers of the platform that the extension raises itself (as _errors does). */
-enum {
-  EXT_ERR_OVERFLOW = 6,
-  EXT_ERR_TYPE_MISMATCH = 13,
-  EXT_ERR_OBJECT_NOT_SET = 91,
-  EXT_ERR_NOT_SUPPORTED = 438,
-  EXT_ERR_NAMED_ARGUMENT = 448
-};
-
 /* One interface's type record: the package's _Type and what the hot paths read of it. */
 typedef struct TypeRecord {
   const desk_interface_info* info;
@@ -36,7 +28,8 @@ typedef struct TypeRecord {
 
 typedef struct ExtState {
   const desk_api* api;
-  PyTypeObject* object_class; /* desk.Object: what a handle becomes */
+  /* Taken from the package by name (module.c's table of imports). */
+  PyObject* object_class;     /* desk.Object: what a handle becomes (a type) */
   PyObject* type_for;         /* interface address -> _Type */
   PyObject* error_for;        /* (number, text, source) -> DeskError, its cause chained */
   PyObject* desk_error;       /* DeskError */
@@ -49,23 +42,27 @@ typedef struct ExtState {
   PyObject* single;           /* Single */
   PyObject* missing;          /* Missing */
   PyObject* empty;            /* Empty */
-  PyObject* value_name;       /* "value", interned */
-  /* The package's thread rule (set_thread_check): a function that raises its error on any
-   * thread but the UI thread, asked once on that thread and then only on another one (the UI
-   * thread is fixed for the life of the process). */
+  /* The package's thread rule: a function that raises its error on any thread but the UI
+   * thread, asked once on that thread and then only on another one (the UI thread is fixed for
+   * the life of the process). set_thread_check replaces it. */
   PyObject* thread_check;
+  PyObject* value_name; /* "value", interned */
   unsigned long ui_thread;
   int ui_thread_known;
 } ExtState;
 
-extern ExtState ext;
+/* The extension's one state (the module is loaded once per process), reached only through
+ * ext_state(). Inline, for the hot paths: the storage is defined in module.c. */
+extern ExtState ext_state_storage;
+static inline ExtState* ext_state(void) { return &ext_state_storage; }
 
 int ext_check_thread_slow(void);
 
 /* 0 when called on the UI thread; otherwise -1 with the package's error set. Every entry point
  * that reaches the C interface or the type records asks this first. */
 static inline int ext_check_thread(void) {
-  if (ext.ui_thread_known && PyThread_get_thread_ident() == ext.ui_thread) return 0;
+  const ExtState* st = ext_state();
+  if (st->ui_thread_known && PyThread_get_thread_ident() == st->ui_thread) return 0;
   return ext_check_thread_slow();
 }
 
@@ -75,10 +72,12 @@ PyObject* ext_fail(const desk_error* err);
 /* A DeskError the extension raises itself; `cls` is DeskError or the attribute error; `source`
  * NULL for "desk". */
 PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source);
+/* The same as a DeskError. */
+PyObject* ext_raise_error(int number, PyObject* text, PyObject* source);
 PyObject* ext_raise_text(int number, const char* text, PyObject* source);
 /* 91, for a handle that is gone or an object that is Nothing (NULL returned). */
 static inline PyObject* ext_raise_not_set(void) {
-  return ext_raise_text(EXT_ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
+  return ext_raise_text(DESK_E_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
 }
 
 /* An empty error record, without clearing all of its text buffers (a call's hot path). */

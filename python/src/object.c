@@ -7,7 +7,7 @@
 #include "values.h"
 
 PyObject* object_wrap(desk_object* h) {
-  PyTypeObject* cls = ext.object_class;
+  PyTypeObject* cls = (PyTypeObject*)ext_state()->object_class;
   DeskObject* o = (DeskObject*)cls->tp_alloc(cls, 0);
   if (o) o->h = h;
   return (PyObject*)o;
@@ -29,11 +29,12 @@ static void object_dealloc(PyObject* o) {
   if (self->weakrefs) PyObject_ClearWeakRefs(o);
   desk_object* h = self->h;
   self->h = NULL;
-  if (h && ext.api) {
+  const desk_api* api = ext_state()->api;
+  if (h && api) {
     /* Giving the handle back may call into Python (an object the host implements, destroyed). */
     PyObject *type, *error, *trace;
     PyErr_Fetch(&type, &error, &trace);
-    ext.api->release(h);
+    api->release(h);
     PyErr_Restore(type, error, trace);
   }
   Py_TYPE(o)->tp_free(o);
@@ -48,7 +49,7 @@ TypeRecord* object_record(DeskObject* self) {
   }
   desk_error err;
   ext_error_init(&err);
-  const desk_interface_info* info = ext.api->object_interface(self->h, &err);
+  const desk_interface_info* info = ext_state()->api->object_interface(self->h, &err);
   if (!info) {
     ext_fail(&err);
     return NULL;
@@ -70,7 +71,7 @@ Member* object_member(DeskObject* self, PyObject* name) {
     if (PyErr_Occurred()) return NULL;
     PyObject* text = PyUnicode_FromFormat("Object doesn't support this property or method: %S", name);
     if (text) {
-      ext_raise(ext.attribute_error, EXT_ERR_NOT_SUPPORTED, text, rec->name);
+      ext_raise(ext_state()->attribute_error, DESK_E_NOT_SUPPORTED, text, rec->name);
       Py_DECREF(text);
     }
     return NULL;
@@ -105,7 +106,7 @@ static PyObject* object_getattro(PyObject* o, PyObject* name) {
     desk_value v;
     desk_error err;
     ext_error_init(&err);
-    if (ext.api->get(self->h, m->id, &v, &err)) return ext_fail(&err);
+    if (ext_state()->api->get(self->h, m->id, &v, &err)) return ext_fail(&err);
     return values_take(&v);
   }
   return bound_new(self, m, (m->kinds & DESK_METHOD) ? DESK_METHOD : DESK_GET);
@@ -124,7 +125,7 @@ static int object_setattro(PyObject* o, PyObject* name, PyObject* value) {
   /* An object (or Nothing) is written by SET where the member has it, any other value by LET. */
   int by_object = value == Py_None || PyObject_TypeCheck(value, &ObjectBaseType);
   if (!by_object && !PyUnicode_CheckExact(value) && !PyLong_CheckExact(value)) {
-    by_object = PyObject_IsInstance(value, ext.host_object);
+    by_object = PyObject_IsInstance(value, ext_state()->host_object);
     if (by_object < 0) return -1;
   }
   int kind = by_object && (m->kinds & DESK_SET) ? DESK_SET : DESK_LET;
@@ -139,7 +140,7 @@ static PyObject* call_default(DeskObject* self, PyObject* const* args, Py_ssize_
   if (ext_check_thread() < 0) return NULL;
   TypeRecord* rec = object_record(self);
   if (!rec) return NULL;
-  if (!rec->value) return ext_raise_text(EXT_ERR_NOT_SUPPORTED, "Object doesn't support this property or method", rec->name);
+  if (!rec->value) return ext_raise_text(DESK_E_NOT_SUPPORTED, "Object doesn't support this property or method", rec->name);
   Member* m = (Member*)rec->value;
   const int kind = (m->kinds & DESK_GET) ? DESK_GET : DESK_METHOD;
   return call_member(self, m, DESK_ID_VALUE, kind, args, nargs, NULL, kwargs);

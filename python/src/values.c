@@ -22,7 +22,8 @@ void keep_done(Keep* k) {
      * being destroyed): never with an exception pending. */
     PyObject *type, *error, *trace;
     PyErr_Fetch(&type, &error, &trace);
-    for (Py_ssize_t i = 0; i < k->nlent; ++i) ext.api->release(k->lent[i]);
+    const desk_api* api = ext_state()->api;
+    for (Py_ssize_t i = 0; i < k->nlent; ++i) api->release(k->lent[i]);
     for (Py_ssize_t i = 0; i < k->nrefs; ++i) Py_DECREF(k->refs[i]);
     PyErr_Restore(type, error, trace);
   }
@@ -78,7 +79,7 @@ static int str_to_c(PyObject* s, desk_value* v, Keep* keep) {
     for (Py_ssize_t i = 0; i < n; ++i) units += c[i] > 0xFFFF;
   }
   if (units > INT32_MAX) {
-    ext_raise_text(EXT_ERR_OVERFLOW, "Overflow", NULL);
+    ext_raise_text(DESK_E_OVERFLOW, "Overflow", NULL);
     return -1;
   }
   const uint16_t* data = no_units;
@@ -126,7 +127,7 @@ static int int_to_c(PyObject* x, desk_value* v) {
   if (d == -1.0 && PyErr_Occurred()) {
     if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return -1;
     PyErr_Clear();
-    ext_raise_text(EXT_ERR_OVERFLOW, "Overflow", NULL);
+    ext_raise_text(DESK_E_OVERFLOW, "Overflow", NULL);
     return -1;
   }
   v->kind = DESK_DOUBLE;
@@ -139,7 +140,7 @@ static int integer_to_c(PyObject* x, desk_value* v) {
   long n = PyLong_AsLongAndOverflow(x, &overflow);
   if (n == -1 && PyErr_Occurred()) return -1;
   if (overflow || n < -32768 || n > 32767) {
-    ext_raise_text(EXT_ERR_OVERFLOW, "Overflow", NULL);
+    ext_raise_text(DESK_E_OVERFLOW, "Overflow", NULL);
     return -1;
   }
   v->kind = DESK_INTEGER;
@@ -163,7 +164,7 @@ static int host_to_c(PyObject* x, desk_value* v, Keep* keep) {
   Py_DECREF(r);
   if (!h && PyErr_Occurred()) return -1;
   if (push((void***)&keep->lent, &keep->nlent, h) < 0) {
-    ext.api->release(h);
+    ext_state()->api->release(h);
     return -1;
   }
   v->kind = DESK_OBJECT;
@@ -173,7 +174,7 @@ static int host_to_c(PyObject* x, desk_value* v, Keep* keep) {
 
 /* A ByRef: its value in a target of its own, which the call may overwrite. */
 static int byref_to_c(PyObject* x, desk_value* v, Keep* keep) {
-  PyObject* value = PyObject_GetAttr(x, ext.value_name);
+  PyObject* value = PyObject_GetAttr(x, ext_state()->value_name);
   if (!value || hold(keep, value) < 0) return -1; /* held: its text may be lent in place */
   desk_value* target = keep_alloc(keep, sizeof(desk_value));
   if (!target) return -1;
@@ -190,12 +191,13 @@ static int mismatch(PyObject* x) {
   PyObject* text = PyUnicode_FromFormat("Type mismatch: a %U cannot be passed", name);
   Py_DECREF(name);
   if (!text) return -1;
-  ext_raise(ext.desk_error, EXT_ERR_TYPE_MISMATCH, text, NULL);
+  ext_raise_error(DESK_E_TYPE_MISMATCH, text, NULL);
   Py_DECREF(text);
   return -1;
 }
 
 int values_to_c(PyObject* x, desk_value* v, Keep* keep) {
+  const ExtState* st = ext_state();
   memset(v, 0, sizeof *v);
   /* The common kinds first, by exact type or identity; then in the order _convert tests
    * them, which decides for subclasses (bool before Integer before int, Single before float). */
@@ -206,11 +208,11 @@ int values_to_c(PyObject* x, desk_value* v, Keep* keep) {
     v->u.object = NULL;
     return 0;
   }
-  if (x == ext.missing) { /* the gaps that keywords leave */
+  if (x == st->missing) { /* the gaps that keywords leave */
     v->kind = DESK_MISSING;
     return 0;
   }
-  if (x == ext.empty) {
+  if (x == st->empty) {
     v->kind = DESK_EMPTY;
     return 0;
   }
@@ -220,10 +222,10 @@ int values_to_c(PyObject* x, desk_value* v, Keep* keep) {
     v->u.boolean = x == Py_True ? -1 : 0;
     return 0;
   }
-  int is = PyObject_IsInstance(x, ext.integer);
+  int is = PyObject_IsInstance(x, st->integer);
   if (is) return is < 0 ? -1 : integer_to_c(x, v);
   if (PyLong_Check(x)) return int_to_c(x, v);
-  if ((is = PyObject_IsInstance(x, ext.single))) {
+  if ((is = PyObject_IsInstance(x, st->single))) {
     if (is < 0) return -1;
     v->kind = DESK_SINGLE;
     v->u.single = (float)PyFloat_AsDouble(x);
@@ -244,8 +246,8 @@ int values_to_c(PyObject* x, desk_value* v, Keep* keep) {
     v->u.object = h;
     return 0;
   }
-  if ((is = PyObject_IsInstance(x, ext.host_object))) return is < 0 ? -1 : host_to_c(x, v, keep);
-  if ((is = PyObject_IsInstance(x, ext.byref))) return is < 0 ? -1 : byref_to_c(x, v, keep);
+  if ((is = PyObject_IsInstance(x, st->host_object))) return is < 0 ? -1 : host_to_c(x, v, keep);
+  if ((is = PyObject_IsInstance(x, st->byref))) return is < 0 ? -1 : byref_to_c(x, v, keep);
   return mismatch(x);
 }
 
@@ -262,13 +264,14 @@ PyObject* values_str(const uint16_t* p, int32_t n) {
 }
 
 PyObject* values_object(desk_object* h, int owned) {
-  if (PyDict_GET_SIZE(ext.host_by_handle) > 0) {
+  const ExtState* st = ext_state();
+  if (PyDict_GET_SIZE(st->host_by_handle) > 0) {
     /* Perhaps an object the host implements: the package gives back the host's own object. */
     PyObject* key = PyLong_FromVoidPtr(h);
     if (!key) goto failed;
-    int found = PyDict_Contains(ext.host_by_handle, key);
+    int found = PyDict_Contains(st->host_by_handle, key);
     if (found > 0) {
-      PyObject* r = PyObject_CallFunction(ext.object_from, "Oi", key, owned);
+      PyObject* r = PyObject_CallFunction(st->object_from, "Oi", key, owned);
       Py_DECREF(key);
       return r;
     }
@@ -276,14 +279,14 @@ PyObject* values_object(desk_object* h, int owned) {
     if (found < 0) goto failed;
   }
   if (!owned) {
-    if (ext.api->addref(h, NULL) != 0)
+    if (st->api->addref(h, NULL) != 0)
       return ext_raise_not_set();
     owned = 1; /* the reference just taken is the result's */
   }
   PyObject* o = object_wrap(h);
   if (o) return o;
 failed:
-  if (owned) ext.api->release(h);
+  if (owned) st->api->release(h);
   return NULL;
 }
 
@@ -299,12 +302,12 @@ PyObject* values_peek(const desk_value* v) {
     case DESK_SINGLE: return PyFloat_FromDouble(v->u.single);
     case DESK_DOUBLE: return PyFloat_FromDouble(v->u.double_);
     case DESK_EMPTY: Py_RETURN_NONE;
-    case DESK_MISSING: return Py_NewRef(ext.missing);
+    case DESK_MISSING: return Py_NewRef(ext_state()->missing);
     case DESK_BYREF: return values_peek(v->u.ref);
     default: {
       PyObject* text = PyUnicode_FromFormat("Unknown kind of value %d", (int)v->kind);
       if (text) {
-        ext_raise(ext.desk_error, EXT_ERR_TYPE_MISMATCH, text, NULL);
+        ext_raise_error(DESK_E_TYPE_MISMATCH, text, NULL);
         Py_DECREF(text);
       }
       return NULL;
@@ -323,7 +326,7 @@ PyObject* values_take(desk_value* v) {
     }
     case DESK_STRING: {
       PyObject* s = values_str(v->u.string.data, v->u.string.length);
-      ext.api->value_clear(v);
+      ext_state()->api->value_clear(v);
       return s;
     }
     default: return values_peek(v); /* nothing else that a result holds is owned */

@@ -1,12 +1,15 @@
 """desk/_c.py against desk/desk_c.h, so that a row drifting from the header fails here rather than
 in a host: every function of the table and of the exported list with its result and arguments,
 the table's order, the constants, and every structure's size and field offsets as a C compiler
-lays them out."""
+lays them out; the error numbers both paths raise, by the header's names; and the layers of the
+package above the declarations, each importing only the ones below it."""
 import ctypes
+import importlib
 import os
 import re
 import shutil
 import subprocess
+import sys
 
 import pytest
 
@@ -170,3 +173,56 @@ def test_constants_have_the_c_values(c_layout):
     assert {name: c_layout[name][0] for name in constants()} == constants()
     enumerators = re.findall(r"\b(DESK_[A-Z_]+)\s*=", header())
     assert set(enumerators) <= set(constants())
+    error_numbers = re.findall(r"#define\s+(DESK_E_\w+)", header())
+    assert error_numbers and set(error_numbers) <= set(constants())
+
+
+EXTENSION = os.path.join(os.path.dirname(HEADER), "..", "..", "..", "python", "src")
+
+
+def test_both_paths_raise_error_numbers_by_the_headers_names():
+    # The ctypes path: every ERR_ constant of the package is the _c row of the same name.
+    errors = {}
+    for module in ("_errors", "_platform"):
+        m = importlib.import_module("desk." + module)
+        errors.update({name: getattr(m, name) for name in vars(m) if name.startswith("ERR_")})
+    aliases = {"ERR_NO_BINDING": "E_INVALID_CALL"}
+    assert len(errors) > 5
+    for name, number in errors.items():
+        assert number == getattr(_c, aliases.get(name, "E" + name[len("ERR"):])), name
+    # The extension: each number it raises itself is written by its header name.
+    raised = []
+    for source in sorted(os.listdir(EXTENSION)):
+        with open(os.path.join(EXTENSION, source)) as f:
+            text = f.read()
+        raised += re.findall(r"\bext_raise_(?:text|error)\(\s*([^,]+),", text)
+        raised += re.findall(r"\bext_raise\(\s*[^,]+,\s*([^,]+),", text)
+    assert raised and all(re.fullmatch(r"DESK_E_\w+|(int )?number", n.strip()) for n in raised), raised
+
+
+# The package's modules from the bottom up: each may import only those before it.
+# treeview_widget, the PyQt6 widget for forms, stands on the whole package.
+LAYERS = ["_c", "_treeview_settings", "_values", "_errors", "_loader", "_thread", "_handles", "_convert", "_host",
+          "_objects", "_platform", "treeview_widget"]
+PACKAGE = os.path.dirname(os.path.abspath(_c.__file__))
+IMPORT_ALONE = """
+import importlib, sys, types
+package = types.ModuleType("desk")  # the package without its __init__, which imports every layer
+package.__path__ = [sys.argv[1]]
+sys.modules["desk"] = package
+importlib.import_module("desk." + sys.argv[2])
+print(" ".join(sorted(name[len("desk."):] for name in sys.modules if name.startswith("desk."))))
+"""
+
+
+def test_each_module_imports_alone_in_a_fresh_interpreter_and_only_the_layers_below_it():
+    modules = sorted(f[:-3] for f in os.listdir(PACKAGE) if f.endswith(".py") and f not in ("__init__.py",
+                                                                                            "_installed.py"))
+    assert sorted(LAYERS) == modules  # a new module takes its place in the layers
+    for i, name in enumerate(LAYERS):
+        run = subprocess.run([sys.executable, "-c", IMPORT_ALONE, PACKAGE, name], capture_output=True, text=True)
+        assert run.returncode == 0, run.stderr
+        imported = set(run.stdout.split())
+        assert name in imported and imported - {"_ext", "_installed"} <= set(LAYERS[:i + 1]), name
+    run = subprocess.run([sys.executable, "-c", "import desk"], capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr

@@ -241,6 +241,6 @@ def test_the_extension_asks_the_thread_rule_before_it_touches_anything_off_the_u
         thread.join()
         assert tree.Sorted is False  # never written from the worker
     finally:
-        _objects._ext.set_thread_check(_objects._thread_rule)
+        _objects._ext.set_thread_check(desk._thread.records)
     assert seen == ["wrong thread"] * 6
     assert asked.count(main) == 1 and len(asked) == 7  # once on the UI thread, then at each refusal

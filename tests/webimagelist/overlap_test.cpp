@@ -1,5 +1,5 @@
-// Downloads that overlap: the client's transfers run by themselves, side by side, and a Fill
-// keeps several running while the host sees what it saw when they ran one after another.
+// Downloads that overlap: a Fill keeps several of the client's transfers running while the
+// host sees what it saw when they ran one after another.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -9,145 +9,15 @@
 #include "httpImages.h"
 #include "ucMain.h"
 #include "desk/imagelist.h"
-#include "fixture.h"
 #include "support/encode.h"
+#include "support/slow_routes.h"
+#include "support/web_test.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-
-// Bodies sent a piece at a time, with the number of requests in flight at once recorded. The
-// counts live as long as the server's threads use them, whatever the test holds.
-class SlowRoutes {
- public:
-  // `path` serves `body` in pieces of `piece` bytes, `pause` apart.
-  void Serve(testenv::TestServer& server, const std::string& path, std::string body, size_t piece,
-             std::chrono::milliseconds pause) {
-    server.Routes().Get(path, [s = state_, body = std::move(body), piece, pause](const httplib::Request&, httplib::Response& res) {
-      s->Enter();
-      res.set_content_provider(
-          body.size(), "application/octet-stream",
-          [body, piece, pause](size_t offset, size_t, httplib::DataSink& sink) {
-            std::this_thread::sleep_for(pause);
-            return sink.write(body.data() + offset, std::min(piece, body.size() - offset));
-          },
-          [s](bool) { s->Leave(); });
-    });
-  }
-  int MostAtOnce() const { return state_->most; }
-  int InFlight() const { return state_->inFlight; }
-  // Runs on the server's thread as each slow body ends; set before the server starts.
-  void OnEnd(std::function<void()> f) { state_->onEnd = std::move(f); }
-
- private:
-  struct State {
-    void Enter() {
-      const int now = ++inFlight;
-      for (int m = most; now > m && !most.compare_exchange_weak(m, now);) {
-      }
-    }
-    void Leave() {
-      if (onEnd) onEnd();
-      --inFlight;
-    }
-    std::atomic<int> inFlight{0}, most{0};
-    std::function<void()> onEnd;
-  };
-  std::shared_ptr<State> state_ = std::make_shared<State>();
-};
-
-std::string Bytes(size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  for (size_t i = 0; i < n; ++i) s[i] = static_cast<char>((i * 131 + seed * 7) >> 3);
-  return s;
-}
-
-// Waits until `done()` holds, for `within` at most; false when it never did. What must stop
-// soon is given less time than the slow bodies take to end by themselves.
-template <class Pred>
-bool Eventually(Pred done, std::chrono::milliseconds within = 10s) {
-  for (auto end = std::chrono::steady_clock::now() + within; !done() && std::chrono::steady_clock::now() < end;)
-    std::this_thread::sleep_for(5ms);
-  return done();
-}
-
-bool AllDone(const std::vector<std::unique_ptr<desk::http::Transfer>>& transfers) {
-  return Eventually([&] { return std::all_of(transfers.begin(), transfers.end(), [](const auto& t) { return t->Done(); }); });
-}
-
-class Overlap : public testenv::WebTest {
- protected:
-  // Starts a transfer through the shared client's session; its end is counted in `ends`.
-  std::unique_ptr<desk::http::Transfer> Start(const std::string& url) {
-    if (!session_) session_ = desk::http::SharedClient()->OpenSession("test");
-    auto* starter = dynamic_cast<desk::http::TransferSession*>(session_.get());
-    return starter ? starter->Start(url, [ends = ends_] { ++*ends; }) : nullptr;
-  }
-  int Ends() const { return *ends_; }
-
-  std::unique_ptr<desk::http::Session> session_;
-  std::shared_ptr<std::atomic<int>> ends_ = std::make_shared<std::atomic<int>>(0);
-};
-
-// Six slow bodies started together arrive side by side on the client's own thread, each
-// whole, each telling its end once.
-TEST_F(Overlap, TransfersRunSideBySide) {
-  SlowRoutes slow;
-  std::vector<std::string> bodies;
-  for (int i = 0; i < 6; ++i) {
-    bodies.push_back(Bytes(40'000 + 1000 * static_cast<size_t>(i), static_cast<unsigned>(i)));
-    slow.Serve(server_, "/s" + std::to_string(i), bodies.back(), 4000, 15ms);
-  }
-  server_.Start();
-  std::vector<std::unique_ptr<desk::http::Transfer>> transfers;
-  for (int i = 0; i < 6; ++i) transfers.push_back(Start(server_.Url("/s" + std::to_string(i))));
-  ASSERT_TRUE(transfers[0]) << "the curl client's sessions run transfers by themselves";
-  ASSERT_TRUE(AllDone(transfers));
-  for (size_t i = 0; i < transfers.size(); ++i) {
-    SCOPED_TRACE(i);
-    EXPECT_TRUE(transfers[i]->Succeeded());
-    EXPECT_EQ(transfers[i]->Seen().announced, bodies[i].size());
-    EXPECT_EQ(transfers[i]->Seen().received, bodies[i].size());
-    const std::vector<uint8_t> body = transfers[i]->TakeBody();
-    EXPECT_EQ(std::string(body.begin(), body.end()), bodies[i]);
-    EXPECT_TRUE(transfers[i]->TakeBody().empty()) << "handed over once";
-  }
-  EXPECT_EQ(Ends(), 6);
-  EXPECT_EQ(slow.MostAtOnce(), 6) << "the transfers ran one after another";
-}
-
-// What fails ends failed with no body, and still tells its end; a transfer dropped while it
-// runs stops, and tells nothing after it was dropped.
-TEST_F(Overlap, FailedAndDroppedTransfers) {
-  server_.Routes().Get("/404", [](const httplib::Request&, httplib::Response& r) {
-    r.status = 404;
-    r.set_content("<html>gone</html>", "text/html");
-  });
-  server_.Routes().Get("/silent", [this](const httplib::Request&, httplib::Response& r) {
-    server_.WaitForRelease();
-    r.set_content("late", "text/plain");
-  });
-  SlowRoutes slow;
-  slow.Serve(server_, "/long", Bytes(200'000, 1), 1000, 20ms);
-  server_.Start();
-  std::vector<std::unique_ptr<desk::http::Transfer>> failing;
-  for (std::string url : {server_.Url("/404"), server_.Url("/silent"), std::string("http://"), std::string("ftp://127.0.0.1/x")})
-    failing.push_back(Start(url));
-  ASSERT_TRUE(failing[0]);
-  ASSERT_TRUE(AllDone(failing));  // the silent one by the fixture's 700 ms stall timeout
-  for (auto& t : failing) {
-    EXPECT_FALSE(t->Succeeded());
-    EXPECT_TRUE(t->TakeBody().empty());
-  }
-  EXPECT_EQ(Ends(), 4);
-
-  auto running = Start(server_.Url("/long"));
-  EXPECT_TRUE(Eventually([&] { return running->Seen().received > 0; }, 2500ms));
-  EXPECT_FALSE(running->Done());
-  running.reset();
-  EXPECT_TRUE(Eventually([&] { return slow.InFlight() == 0; }, 2500ms)) << "the server still sends the dropped body";
-  EXPECT_EQ(Ends(), 4) << "the dropped transfer told its end";
-}
+using testenv::Eventually;
+using testenv::SlowRoutes;
 
 // A Fill over a server where the first picture is slow and the others fast: the others
 // arrive first, yet what the host sees is what it saw when they came one after another.
@@ -314,6 +184,49 @@ TEST_F(OverlappedFill, OverlapsWhereItPays) {
     EXPECT_EQ(Pictures().Count(), 8);
     EXPECT_EQ(routes[r].MostAtOnce() > 1, rows[r].overlaps) << routes[r].MostAtOnce() << " at once";
     EXPECT_LE(routes[r].MostAtOnce(), Quorvane::FillAhead::kMostTransfers);
+  }
+}
+
+// A large cached picture checked ahead serves the walk only while its cache file is the one
+// that was read: a file replaced by another, or rewritten in place, at a dispatch point after
+// the check started is read again, and its own picture shown.
+TEST_F(OverlappedFill, ACachedPictureCheckedAheadServesOnlyWhileItsFileIsUnchanged) {
+  auto photo = [](int w) { return testenv::EncodeJpeg(testenv::PhotoRgb(w, 700, static_cast<unsigned>(w)), w, 700); };
+  server_.Serve("/middle.jpg", Picture(40));
+  server_.Start();
+  const struct {
+    const char* what;
+    std::function<void(const std::filesystem::path&)> change;
+    int shownWidth;
+  } rows[] = {
+      {"untouched", [](const std::filesystem::path&) {}, 701},
+      {"replaced by another file",
+       [&](const std::filesystem::path& p) {
+         testenv::WriteFile(p.string() + ".new", photo(702));
+         std::filesystem::rename(p.string() + ".new", p);
+       },
+       702},
+      {"rewritten in place", [&](const std::filesystem::path& p) { testenv::WriteFile(p, photo(703)); }, 703},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.what);
+    const std::string first = photo(700), third = photo(701);
+    ASSERT_GE(third.size(), Quorvane::FillAhead::kDecodeInline) << "a picture the Fill checks ahead";
+    testenv::WriteFile(Cache("first.jpg"), first);
+    testenv::WriteFile(Cache("third.jpg"), third);
+    std::filesystem::remove(Cache("middle.jpg"));
+    control_ = desk::MakeRef<Quorvane::ucMain>();  // not forced: two cached, the middle one downloaded
+    Add(u"first", "/first.jpg");
+    Add(u"middle", "/middle.jpg");
+    Add(u"third", "/third.jpg");
+    int points = 0;
+    // The middle entry's last dispatch point: the third picture's check started meanwhile.
+    Host().onDoEvents = [&] {
+      if (++points == 3) row.change(Cache("third.jpg"));
+    };
+    control_->Fill();
+    Host().onDoEvents = nullptr;
+    EXPECT_EQ(Shown(), (std::vector<std::pair<std::u16string, int>>{{u"first", 700}, {u"middle", 40}, {u"third", row.shownWidth}}));
   }
 }
 

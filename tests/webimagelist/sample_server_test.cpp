@@ -6,7 +6,7 @@
 
 #include "ucMain.h"
 #include "desk/imagelist.h"
-#include "fixture.h"
+#include "support/web_test.h"
 
 namespace {
 

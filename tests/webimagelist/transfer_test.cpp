@@ -14,8 +14,8 @@
 #include "httpImages.h"
 #include "ucMain.h"
 #include "desk/imagelist.h"
-#include "fixture.h"
 #include "support/tls_cert.h"
+#include "support/web_test.h"
 
 namespace {
 

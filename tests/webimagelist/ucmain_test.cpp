@@ -9,7 +9,7 @@
 #include "desk/collection.h"
 #include "desk/imagelist.h"
 #include "desk/text.h"
-#include "fixture.h"
+#include "support/web_test.h"
 
 namespace {
 

@@ -3,18 +3,28 @@
 #include <algorithm>
 #include <condition_variable>
 #include <mutex>
+#include <utility>
 
+#include "cache_file.h"
 #include "httpImages.h"
 #include "shared.h"
 #include "desk/picture_job.h"
 #include "desk/picture_loader.h"
 #include "desk/platform.h"
+#include "desk/process.h"
 #include "desk/text.h"
 
 namespace Quorvane {
 
 namespace {
 using Clock = std::chrono::steady_clock;
+
+// Whether the file at `path` is still the one whose stamp was taken when it was read.
+bool SameFile(const std::optional<desk::FileStamp>& read, const std::u16string& path) {
+  if (!read) return false;
+  const std::optional<desk::FileStamp> now = desk::StampOfFile(path);
+  return now && *now == *read;
+}
 }  // namespace
 
 // Tells the waiting walk that a transfer or a decoder ended.
@@ -50,8 +60,10 @@ struct FillAhead::Slot {
   std::string url;
   std::unique_ptr<desk::http::Transfer> transfer;
   Clock::time_point started;
+  uint64_t generation = 0;  // of the process that started the transfer
   std::shared_ptr<const std::vector<uint8_t>> body;  // the transfer's, once it ended well
   std::shared_ptr<desk::PictureJob> job;
+  std::optional<desk::FileStamp> stamp;  // of the cache file the job's bytes were read from
 
   size_t HeldBytes() const {
     if (body) return body->size();
@@ -65,11 +77,12 @@ struct FillAhead::Slot {
   void Drop() {
     DropTransfer();
     job.reset();
+    stamp.reset();
   }
 };
 
 FillAhead::FillAhead(const httpImages& list, const int16_t& forceDownload)
-    : force_(forceDownload), signal_(std::make_shared<Signal>()) {
+    : force_(forceDownload), signal_(std::make_shared<Signal>()), generation_(desk::ProcessGeneration()) {
   std::vector<desk::Ref<httpImage>> entries = list.Entries();
   slots_.resize(entries.size());
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -79,6 +92,21 @@ FillAhead::FillAhead(const httpImages& list, const int16_t& forceDownload)
 }
 
 FillAhead::~FillAhead() = default;
+
+bool FillAhead::Renew() {
+  if (generation_ == desk::ProcessGeneration()) return false;
+  generation_ = desk::ProcessGeneration();
+  // A forked child: the transfers and decodes under way are the parent's, and the signal's
+  // lock may have been held by one of its threads at the fork. This process starts what it
+  // needs again. The entry the walk is at keeps its work, which ends here at once (a transfer
+  // as failed, a decode done again on this thread): Fetch starts that transfer again.
+  desk::Abandon(std::exchange(signal_, std::make_shared<Signal>()));
+  for (size_t i = next_; i < slots_.size(); ++i) {
+    slots_[i].Drop();
+    slots_[i].decided = false;
+  }
+  return true;
+}
 
 void FillAhead::Reached(httpImage& entry) {
   if (current_) current_->Drop();
@@ -105,9 +133,28 @@ desk::http::TransferSession* FillAhead::AheadSession() {
   return dynamic_cast<desk::http::TransferSession*>(aheadSession_.get());
 }
 
+bool FillAhead::DownloadFile(httpImage& entry, bool force) {
+  mdlInternet::PrefetchFor prefetch(*this, entry.UrlField());
+  return entry.DownloadFile(force);
+}
+
+std::function<void()> FillAhead::Notifier() const {
+  return [sig = signal_] { sig->Notify(); };
+}
+
+bool FillAhead::StartTransfer(Slot& s, desk::http::TransferSession& starter,
+                              const std::shared_ptr<desk::http::Client>& client, std::string url) {
+  s.client = client;
+  s.url = std::move(url);
+  s.started = Clock::now();
+  s.transfer = starter.Start(s.url, Notifier());
+  s.generation = desk::ProcessGeneration();
+  return s.transfer != nullptr;
+}
+
 bool FillAhead::SameFileBefore(size_t at, const std::u16string& name) {
   auto same = [&](const Slot& s) {
-    return s.entry && !s.entry->UrlField().empty() && httpImage::LastPiece(s.entry->UrlField()) == name;
+    return s.entry && !s.entry->UrlField().empty() && cacheFile::NameOf(s.entry->UrlField()) == name;
   };
   if (current_ && same(*current_)) return true;
   for (size_t i = next_; i < at; ++i)
@@ -123,10 +170,11 @@ void FillAhead::Harvest(Slot& s) {
   const std::string_view text(reinterpret_cast<const char*>(s.body->data()), s.body->size());
   if (s.body->empty() || mdlInternet::IsPageContainsError(text)) return;
   if (!desk::CurrentPlatform().LoadsPicturesWithRuntimeDecoder()) return;
-  if (!s.job || s.job->Bytes() != *s.body) s.job = desk::PictureJob::Start(s.body, [sig = signal_] { sig->Notify(); });
+  if (!s.job || s.job->Bytes() != *s.body) s.job = desk::PictureJob::Start(s.body, Notifier());
 }
 
 void FillAhead::Pump() {
+  Renew();
   const auto now = Clock::now();
   int running = 0, decoding = 0;
   size_t held = 0;
@@ -160,30 +208,47 @@ void FillAhead::Pump() {
   // The walk reports a missing file system; the picture it is at fails to load, which ends
   // the Fill.
   if (!fs || (current_ && fails(*current_))) return;
+  // Nothing would start: no transfer until overlapping pays, no decode ahead until a picture
+  // large enough was met. Not even a look at the files, which would cost as much as a small
+  // picture's decoding.
+  if (!overlap_ && !largePictures_) return;
   const bool force = force_ != 0;
   const bool decodeAhead = desk::CurrentPlatform().LoadsPicturesWithRuntimeDecoder();
   for (size_t i = next_; i < end && i <= stopAfter_; ++i) {
     Slot& s = slots_[i];
     if (s.decided) continue;
     const std::u16string& url = s.entry ? s.entry->UrlField() : std::u16string();
-    const std::u16string name = url.empty() ? std::u16string() : httpImage::LastPiece(url);
-    const std::optional<std::u16string> path = mdlInternet::CachePath(*fs, name);
+    const std::u16string name = url.empty() ? std::u16string() : cacheFile::NameOf(url);
+    const std::optional<std::u16string> path = cacheFile::PathOf(*fs, name);
     if (!path) {
       s.decided = true;  // the walk reports it, with no request
       continue;
     }
+    std::optional<desk::FileStamp> cached;
+    if (!force && decodeAhead && s.entry) {
+      cached = desk::StampOfFile(s.entry->TempFilePathField());
+      if (cached && cached->size < kDecodeInline) {
+        // Cached and small: the walk decodes it itself, which costs less than handing it to a
+        // decoder thread and back.
+        s.decided = true;
+        continue;
+      }
+    }
     if (!force && fs->FileExists(*path)) {
-      // Cached: its picture is checked ahead, from the file the walk will load.
+      // Cached: a large picture is checked ahead, from the file the walk will load, which is
+      // then not read again while it stays the same file.
       if (!decodeAhead) {
         s.decided = true;
         continue;
       }
       if (decoding >= kDecodesAheadPerThread * desk::DecoderThreads() || held > kAheadBytes) break;
       try {
-        auto bytes = std::make_shared<const std::vector<uint8_t>>(desk::ReadPictureFile(s.entry->TempFilePathField()));
-        held += bytes->size();
-        s.job = desk::PictureJob::Start(std::move(bytes), [sig = signal_] { sig->Notify(); });
-        ++decoding;
+        if (cached) {
+          auto bytes = std::make_shared<const std::vector<uint8_t>>(desk::ReadPictureFile(s.entry->TempFilePathField(), s.stamp));
+          held += bytes->size();
+          s.job = desk::PictureJob::Start(std::move(bytes), Notifier());
+          ++decoding;
+        }
       } catch (...) {
         // The walk meets the same failure in its own turn, and reports it then.
       }
@@ -196,11 +261,9 @@ void FillAhead::Pump() {
     if (!force && SameFileBefore(i, name)) break;
     desk::http::TransferSession* starter = AheadSession();
     if (!starter) break;
-    s.client = transferClient_;
-    s.url = desk::U8(url);
-    s.started = now;
-    s.transfer = starter->Start(s.url, [sig = signal_] { sig->Notify(); });
     s.decided = true;
+    // No transfer thread: the walk reads each body itself.
+    if (!StartTransfer(s, *starter, transferClient_, desk::U8(url))) break;
     ++running;
   }
 }
@@ -208,11 +271,13 @@ void FillAhead::Pump() {
 template <class Done>
 void FillAhead::WaitUntil(Done done) {
   for (;;) {
+    Renew();
     const uint64_t seen = signal_->Count();
     Pump();
     if (done()) return;
-    desk::CurrentPlatform().ProcessPaintAndTimers(kPaintSlice);
+    desk::CurrentPlatform().ProcessPaintAndTimers(kPaintSlice);  // the host may fork here
     if (done()) return;
+    Renew();
     signal_->Wait(seen, kPaintSlice);
   }
 }
@@ -225,16 +290,17 @@ std::optional<mdlInternet::Body> FillAhead::Fetch(const std::shared_ptr<desk::ht
     transferClient_ = client;
     aheadSession_.reset();
   }
+  Renew();
   Slot& s = *current_;  // the walk reached its entry first
-  // Started ahead for another URL or through another client: the host changed it since.
-  if (s.transfer && (s.client != client || s.url != url)) s.DropTransfer();
-  if (!s.transfer) {
-    s.client = client;
-    s.url = url;
-    s.started = Clock::now();
-    s.transfer = starter->Start(url, [sig = signal_] { sig->Notify(); });
+  for (;;) {
+    // Started ahead for another URL or through another client: the host changed it since.
+    if (s.transfer && (s.client != client || s.url != url)) s.DropTransfer();
+    // No transfer thread: the caller reads the body.
+    if (!s.transfer && !StartTransfer(s, *starter, client, url)) return std::nullopt;
+    WaitUntil([&] { return s.transfer->Done(); });
+    if (s.generation == desk::ProcessGeneration()) break;
+    s.DropTransfer();  // the parent's, met in a forked child: started again in this process
   }
-  WaitUntil([&] { return s.transfer->Done(); });
   Harvest(s);
   if (!s.body) return mdlInternet::Body();
   return mdlInternet::Body(s.body);
@@ -243,10 +309,21 @@ std::optional<mdlInternet::Body> FillAhead::Fetch(const std::shared_ptr<desk::ht
 desk::Ref<desk::Picture> FillAhead::LoadPicture(const std::u16string& path) {
   if (path.empty() || !desk::CurrentPlatform().LoadsPicturesWithRuntimeDecoder())
     return desk::CurrentPlatform().LoadPicture(path);
-  std::vector<uint8_t> bytes = desk::ReadPictureFile(path);
-  std::shared_ptr<desk::PictureJob> job;
-  if (current_ && current_->job && current_->job->Bytes() == bytes) job = current_->job;
-  else job = desk::PictureJob::Start(std::make_shared<const std::vector<uint8_t>>(bytes), [sig = signal_] { sig->Notify(); });
+  Renew();
+  std::shared_ptr<desk::PictureJob> job = current_ ? current_->job : nullptr;
+  std::vector<uint8_t> bytes;
+  if (job && SameFile(current_->stamp, path)) {
+    bytes = job->Bytes();  // the very file the job checked, unchanged: not read again
+  } else {
+    bytes = desk::ReadPictureFile(path);
+    if (bytes.size() >= kDecodeInline) largePictures_ = true;  // the next ones are checked ahead
+    if (job && job->Bytes() != bytes) job.reset();
+    if (!job && bytes.size() < kDecodeInline) {
+      if (current_) current_->job.reset();
+      return desk::OpenPicture(std::move(bytes));  // small: decoded here, at once
+    }
+    if (!job) job = desk::PictureJob::Start(std::make_shared<const std::vector<uint8_t>>(bytes), Notifier());
+  }
   WaitUntil([&] { return job->Done(); });
   if (current_) current_->job.reset();
   return job->Take(std::move(bytes));

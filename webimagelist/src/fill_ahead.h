@@ -8,7 +8,10 @@
 //  - a transfer started ahead serves the walk only when the walk asks the same client for the
 //    same URL (the host may change either at a dispatch point);
 //  - a picture checked ahead serves the walk only when the file the walk loads holds the very
-//    bytes that were checked.
+//    bytes that were checked: the same cache file, unchanged (desk::FileStamp), or the same
+//    bytes read again.
+// Pictures smaller than kDecodeInline are decoded by the walk itself, as before the threads;
+// cached pictures are checked ahead once the walk met a larger one.
 // A transfer starts ahead only when the walk would make the request itself (the download is
 // forced, or the cache file is missing and no entry before it in this Fill caches the same
 // file), only through a client whose sessions run transfers by themselves, and only once
@@ -22,11 +25,15 @@
 //
 // While the walk waits (for bytes or for a picture), the platform paints and runs its timers
 // every kPaintSlice (Platform::ProcessPaintAndTimers). All of this runs on the host's thread;
-// the transfers and the decoders only tell it that they ended.
+// the transfers and the decoders only tell it that they ended. Where no transfer thread can
+// be started, the walk reads each body itself; where no decoder thread can, each picture is
+// checked on the host's thread. In a forked child (the host may fork at a dispatch point),
+// the work under way is the parent's: the child starts what it needs again.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,7 +49,7 @@ namespace Quorvane {
 class httpImage;
 class httpImages;
 
-class FillAhead {
+class FillAhead final : public mdlInternet::Prefetch {
  public:
   static constexpr int kMostTransfers = 6;
   static constexpr size_t kAheadEntries = 64;
@@ -53,6 +60,9 @@ class FillAhead {
   static constexpr uint64_t kRateSample = 32 * 1024;
   static constexpr double kNarrowLink = 4e6;  // bytes a second
   static constexpr int32_t kPaintSlice = 10;  // milliseconds
+  // A picture smaller than this is decoded by the walk itself, at once: handing it to a
+  // decoder thread and back costs more than its decoding.
+  static constexpr size_t kDecodeInline = 64 * 1024;
 
   // For a Fill over the entries `list` holds now; `forceDownload` is read whenever it counts.
   FillAhead(const httpImages& list, const int16_t& forceDownload);
@@ -62,12 +72,15 @@ class FillAhead {
 
   // The walk is at `entry`: work for the entries it passed over is dropped, more may start.
   void Reached(httpImage& entry);
+  // The walk's download of the entry it is at (httpImage::DownloadFile), its body asked of
+  // Fetch.
+  bool DownloadFile(httpImage& entry, bool force);
   // The body of `url` for the entry the walk is at, asked of `client` through `session`: from
   // the transfer started ahead for it when that matches, else from one started now, waiting
   // with the window painting. Empty for a failed transfer. Nullopt when the session cannot
   // run transfers by themselves: the caller then reads the body itself.
   std::optional<mdlInternet::Body> Fetch(const std::shared_ptr<desk::http::Client>& client,
-                                         desk::http::Session& session, const std::string& url);
+                                         desk::http::Session& session, const std::string& url) override;
   // The picture of the entry the walk is at, from the file at `path`, as the platform's
   // LoadPicture gives it (53, 75, 481 alike).
   desk::Ref<desk::Picture> LoadPicture(const std::u16string& path);
@@ -76,10 +89,17 @@ class FillAhead {
   struct Slot;
   class Signal;
 
+  bool Renew();  // true once in a forked child: the parent's work was let go
   void Pump();
   template <class Done>
   void WaitUntil(Done done);
   void Harvest(Slot& s);
+  // Tells the walk, wherever it waits, that a transfer or a decode ended.
+  std::function<void()> Notifier() const;
+  // Starts the transfer of `s` for `url` through `starter`, a session of `client`; false when
+  // no transfer thread could start.
+  bool StartTransfer(Slot& s, desk::http::TransferSession& starter, const std::shared_ptr<desk::http::Client>& client,
+                     std::string url);
   bool SameFileBefore(size_t at, const std::u16string& name);
   desk::http::TransferSession* AheadSession();
 
@@ -90,8 +110,10 @@ class FillAhead {
   size_t next_ = 0;  // slots_ before this one were reached
   size_t stopAfter_ = SIZE_MAX;  // the picture of this slot is known not to load
   bool overlap_ = false;
+  bool largePictures_ = false;  // the walk met a picture of kDecodeInline bytes or more
   const int16_t& force_;
   std::shared_ptr<Signal> signal_;
+  uint64_t generation_;  // of the process whose work the slots hold
   // A client whose sessions run transfers by themselves, learnt from the walk's own, and
   // the session work ahead goes through.
   std::shared_ptr<desk::http::Client> transferClient_;

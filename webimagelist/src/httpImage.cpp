@@ -1,5 +1,6 @@
 #include "httpImage.h"
 
+#include "cache_file.h"
 #include "mdlError.h"
 #include "mdlInternet.h"
 #include "desk/error.h"
@@ -55,10 +56,7 @@ void httpImage::httpImageURL(const std::u16string& url) {
     mvarhttpImageURL_ = url;
     std::shared_ptr<desk::FileSystem> fs = detail::SharedFileSystem();
     if (!fs) desk::Raise(desk::Err::ObjectNotSet);
-    std::u16string path = fs->TempFolder();
-    path += u"/";
-    path += FileName();
-    TempFilePath(path);
+    TempFilePath(cacheFile::Join(*fs, FileName()));
   });
 }
 
@@ -82,16 +80,11 @@ std::u16string httpImage::FileName() const {
   return Trap(kModule, u"FileName", [&] {
     // Splitting an empty text gives no pieces at all, so there is no last one.
     if (mvarhttpImageURL_.empty()) desk::Raise(desk::Err::SubscriptOutOfRange);
-    return LastPiece(mvarhttpImageURL_);
+    return cacheFile::NameOf(mvarhttpImageURL_);
   });
 }
 
-std::u16string httpImage::LastPiece(const std::u16string& url) {
-  const size_t slash = url.rfind(u'/');
-  return slash == std::u16string::npos ? url : url.substr(slash + 1);
-}
-
-bool httpImage::DownloadFile(bool forceDownload, FillAhead* ahead) {
+bool httpImage::DownloadFile(bool forceDownload) {
   desk::Ref<httpImage> keep(this);  // the host may release the entry at a dispatch point
   return Trap(kModule, u"DownloadFile", [&] {
     const std::u16string url = httpImageURL();
@@ -99,7 +92,7 @@ bool httpImage::DownloadFile(bool forceDownload, FillAhead* ahead) {
     // would only report the same entry again for the empty name.
     if (url.empty()) return FileName(), false;
     const std::u16string fileName = FileName();
-    return !mdlInternet::DownloadFile(url, fileName, forceDownload, ahead).empty();
+    return !mdlInternet::DownloadFile(url, fileName, forceDownload).empty();
   });
 }
 

@@ -10,8 +10,6 @@
 
 namespace Quorvane {
 
-class FillAhead;
-
 namespace httpImageId {
 inline constexpr desk::DispId kKey = 0x40030000, khttpImageURL = 0x68030003, kTempFilePath = 0x68030002,
                               kName = 0x68030001, kFileName = 0x68030000, kDownloadFile = 0x60030004;
@@ -27,7 +25,7 @@ class httpImage : public desk::Dispatchable<httpImage> {
   std::u16string Key;
 
   std::u16string httpImageURL() const;
-  // Stores the URL, then derives TempFilePath: temporary folder, "/", FileName. Without a
+  // Stores the URL, then derives TempFilePath: the cache folder, "/", FileName. Without a
   // shared file-system object (no image list control alive in this thread) the URL is kept
   // and TempFilePath stays as it was, after one report.
   void httpImageURL(const std::u16string& url);
@@ -39,14 +37,12 @@ class httpImage : public desk::Dispatchable<httpImage> {
   // "/". An empty URL has no pieces: that reports 9 and gives "".
   std::u16string FileName() const;
   // Downloads (or, unless forced, reuses) the cached picture: True when the cache file is
-  // there afterwards. `ahead`: the Fill this download is part of.
-  bool DownloadFile(bool forceDownload, FillAhead* ahead = nullptr);
+  // there afterwards.
+  bool DownloadFile(bool forceDownload);
 
   // The fields as they are, for work a Fill does ahead of its walk: no trap, no report.
   const std::u16string& UrlField() const { return mvarhttpImageURL_; }
   const std::u16string& TempFilePathField() const { return mvarTempFilePath_; }
-  // FileName of a URL that is not empty.
-  static std::u16string LastPiece(const std::u16string& url);
 
  private:
   std::u16string mvarhttpImageURL_;

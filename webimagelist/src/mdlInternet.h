@@ -3,89 +3,73 @@
 // GetUrlContent reads a URL's body through the HTTP seam in pieces of at most 2048 bytes
 // until a 0-byte read, letting the platform dispatch pending messages before the session
 // opens, before the URL opens and after the read loop (desk::Platform::DoEvents, where the
-// host may run code). DownloadFile ties it to the cache file: temporary folder, "/", the
-// file name. Inside a Fill the body comes instead from a transfer that runs by itself (one
-// started ahead of the walk, or now) while the window paints (FillAhead); the dispatch
-// points stay where they are.
+// host may run code). DownloadFile ties it to the cache file (cache_file.h). A download may
+// instead be served by work started ahead of it (a Fill's transfers, which run by themselves
+// while the window paints): it asks the Prefetch offered for it; the dispatch points stay
+// where they are.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
-namespace desk {
-class FileSystem;
-}
-namespace Quorvane {
-class FillAhead;
-}
+#include "body.h"
+
+namespace desk::http {
+class Client;
+class Session;
+}  // namespace desk::http
 
 namespace Quorvane::mdlInternet {
 
 inline constexpr char kUserAgent[] = "vb wininet";
-inline constexpr size_t kReadPiece = 2048;
 
-// A body as it arrived, kept in blocks that are never copied or moved once filled: memory
-// stays close to the body's size, and appending is linear.
-class Body {
+// What a download asks before it reads a body itself.
+class Prefetch {
  public:
-  Body() = default;
-  // A body that arrived whole in one buffer, shared with whoever else reads it.
-  explicit Body(std::shared_ptr<const std::vector<uint8_t>> whole) : whole_(std::move(whole)), size_(whole_->size()) {}
-  size_t size() const { return size_; }
-  // Room for at least `n` more bytes at the end (n <= kReadPiece); fill then Commit.
-  uint8_t* Reserve(size_t n);
-  void Commit(size_t n) { blocks_.back().used += n, size_ += n; }
-  void Append(std::string_view bytes);
-  void Clear();
-  // The body as a sequence of pieces, in order.
-  std::vector<std::span<const uint8_t>> Pieces() const;
-  // The whole body in one string (tests, small bodies).
-  std::string ToString() const;
-  // The bytes of large blocks this thread keeps for its next bodies (tests).
-  static size_t SpareBytes();
+  // The body of `url`, asked of `client` through `session`: empty for a failed transfer;
+  // nullopt when it cannot be served here, and the download reads the body itself.
+  virtual std::optional<Body> Fetch(const std::shared_ptr<desk::http::Client>& client, desk::http::Session& session,
+                                    const std::string& url) = 0;
+
+ protected:
+  ~Prefetch() = default;
+};
+
+// While it lives, the next download on this thread asks `prefetch`, when it is a download of
+// `url`: only that one, so that a download the host starts from a report meanwhile is not
+// served from work meant for another.
+class PrefetchFor {
+ public:
+  PrefetchFor(Prefetch& prefetch, std::u16string url);
+  ~PrefetchFor();
+  PrefetchFor(const PrefetchFor&) = delete;
+  PrefetchFor& operator=(const PrefetchFor&) = delete;
+
+  // The Prefetch offered for a download of `url` on this thread, if any; the offer is used up.
+  static Prefetch* Take(const std::u16string& url);
 
  private:
-  struct Block {
-    Block() = default;
-    Block(Block&& o) noexcept;
-    Block& operator=(Block&&) = delete;
-    ~Block();
-    uint8_t* data = nullptr;
-    size_t capacity = 0;
-    size_t used = 0;
-    bool mapped = false;  // a whole mapping of its own rather than heap memory
-  };
-  std::vector<Block> blocks_;
-  std::shared_ptr<const std::vector<uint8_t>> whole_;  // instead of blocks
-  size_t size_ = 0;
+  Prefetch& prefetch_;
+  std::u16string url_;
+  PrefetchFor* previous_;
 };
 
 // The body of `url`; empty when nothing could be read or anything failed on the way (error
 // status, timeout, dropped connection, malformed URL, a scheme other than http and https).
-// Traps nothing. `ahead`: the Fill this download is part of.
-Body GetUrlContent(const std::u16string& url, FillAhead* ahead = nullptr);
+// Asks the Prefetch offered for it first. Traps nothing.
+Body GetUrlContent(const std::u16string& url);
 
 // True when the page holds "<title>The page cannot be found</title>" (letter case ignored)
 // anywhere but at its very start. Trapped: a failure reports and gives false.
 bool IsPageContainsError(const Body& page);
 bool IsPageContainsError(std::string_view page);
 
-// True for a file name that names a file inside the cache folder and nothing else: not
-// empty, not "." or "..", no "/" or NUL, at most 255 bytes in UTF-8.
-bool IsCacheFileName(std::u16string_view fileName);
-// The path of `fileName` in the cache folder of `fs`; nullopt when it is no cache file name.
-std::optional<std::u16string> CachePath(desk::FileSystem& fs, std::u16string_view fileName);
-
 // The cache path after a fresh download; "True" when the cached file exists and `force` is
 // false (no request is made); "" when nothing was cached. Trapped: a failure (no shared
 // file-system object: 91; a file name that is not a cache file name: 75; the file cannot
 // be written) reports and gives "".
-std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force,
-                            FillAhead* ahead = nullptr);
+std::u16string DownloadFile(const std::u16string& url, const std::u16string& fileName, bool force);
 
 }  // namespace Quorvane::mdlInternet

@@ -124,7 +124,7 @@ void ucMain::Fill() {
       desk::Ref<httpImage> entry = desk::RefCast<httpImage>(item.ToObject());
       if (!entry) desk::Raise(desk::Err::TypeMismatch);
       ahead.Reached(*entry);
-      if (!entry->DownloadFile(mvarForceDownload_ != 0, &ahead)) continue;
+      if (!ahead.DownloadFile(*entry, mvarForceDownload_ != 0)) continue;
       std::u16string key = entry->Key;
       const std::u16string path = entry->TempFilePath();
       desk::Ref<desk::Picture> picture;

@@ -78,10 +78,23 @@ extern "C" {
 #define DESK_ID_READPROPERTY 1  /* ReadProperty(Name, DefaultValue) -> value */
 #define DESK_ID_WRITEPROPERTY 2 /* WriteProperty(Name, Value, DefaultValue) */
 
+/* Error numbers (desk_error.number) that a host may test for; each comes with its text. The
+ * interface's own answers: */
+#define DESK_E_INVALID_CALL 5      /* a call that cannot be made as asked (a NULL out pointer, ...) */
+#define DESK_E_OVERFLOW 6          /* a number out of the range of the kind it must become */
+#define DESK_E_OUT_OF_MEMORY 7
+#define DESK_E_TYPE_MISMATCH 13    /* a value of a kind the member cannot take */
+#define DESK_E_OBJECT_NOT_SET 91   /* a NULL handle where an object is needed, or one released */
+#define DESK_E_CANT_CREATE 429     /* an unknown class, or a platform that cannot be loaded */
+#define DESK_E_NOT_SUPPORTED 438   /* no member of that name or id, or of that invoke kind */
 /* The answer to a call from a thread other than the UI thread (see THREADS), 0x8001010E as a
  * signed 32-bit number, with the text "The object was called from a thread other than the one
  * that created it". */
 #define DESK_E_WRONG_THREAD (-2147417842)
+/* And two that hosts answer with: a host callback that failed in the host's own code, and a
+ * binding's call by named arguments that names no parameter of the member. */
+#define DESK_E_AUTOMATION 440
+#define DESK_E_NAMED_ARGUMENT 448
 
 typedef struct desk_object desk_object; /* opaque */
 

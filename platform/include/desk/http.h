@@ -41,12 +41,27 @@ struct DESK_API Options {
   std::string caFile;
 };
 
+// Where ReadAll puts a body: memory it hands out at its end, then keeps.
+class DESK_API BodySink {
+ public:
+  virtual ~BodySink() = default;
+  // Room for at least `least` more bytes at the end of what was kept (least <= the piece
+  // ReadAll was given); `room` is set to all the room there is. May throw std::bad_alloc.
+  virtual uint8_t* Room(size_t least, size_t& room) = 0;
+  // Keeps the next `n` bytes of that room.
+  virtual void Commit(size_t n) = 0;
+};
+
 class DESK_API Request {
  public:
   virtual ~Request() = default;
   // Copies up to `size` bytes of the body into `buffer`. 0 means the end of the body or a
   // failure; Succeeded tells which.
   virtual size_t Read(uint8_t* buffer, size_t size) = 0;
+  // Reads the rest of the body into `sink`. A client of the host's own is asked for it by
+  // Read, in pieces of `piece` bytes, to the 0-byte read that ends it; the libcurl client
+  // writes what it receives straight into the sink, without copying it in between.
+  virtual void ReadAll(BodySink& sink, size_t piece);
   // True when the body has been read to its end and the final response (after redirects)
   // had a 2xx status.
   virtual bool Succeeded() const = 0;
@@ -86,6 +101,8 @@ class DESK_API TransferSession {
   // Starts a GET of `url` (UTF-8; never fails itself, as OpenUrl). `onEnd` runs once when it
   // ends, on the transfer thread (or before Start returns, for one that could not start),
   // and never after the Transfer was dropped; it must be quick and safe on any thread.
+  // Null, with `onEnd` never run, when no transfer thread could be started (the process is
+  // out of threads): the caller reads the URL itself, with OpenUrl.
   virtual std::unique_ptr<Transfer> Start(std::string_view url, std::function<void()> onEnd) = 0;
 };
 

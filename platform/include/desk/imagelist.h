@@ -64,8 +64,13 @@ class DESK_API ListImage : public Dispatchable<ListImage> {
   // thread's cache: what drawing asks for, at whatever size it draws. The picture itself
   // when it holds its pixels at that size. Costs a decoding of the bytes at that size when
   // neither the cache nor a larger copy in it has them. 380 for a size of no pixels or over
-  // kMaxPicturePixels, 481 when the bytes do not decode.
-  Ref<Picture> PixelsAt(int32_t width, int32_t height) const;
+  // kMaxPicturePixels, 481 when the bytes do not decode. With KeepMade::No, pixels it had
+  // to make are not kept: for a caller that converts them and keeps its own copy (a
+  // platform's pixmap), so that they are not held twice.
+  enum class KeepMade : bool { No, Yes };
+  Ref<Picture> PixelsAt(int32_t width, int32_t height, KeepMade keep = KeepMade::Yes) const;
+  // Never reused in the process: a key for what is kept of this picture.
+  uint64_t Serial() const { return serial_; }
 
  private:
   friend class ListImages;

@@ -5,6 +5,8 @@
 // run-time's decoder threads, while the caller's thread goes on (a window painting, say).
 // There are never more decoder threads than cores the process may run on, and at most
 // kMostDecoderThreads; they are made on first use and serve every job in the order started.
+// Where no decoder thread can be started, a job is done at once on the caller's thread; in a
+// forked child, a job the parent started is done again on the caller's thread when first asked.
 // The Picture itself is made on the caller's thread (Take): objects are not shared across
 // threads.
 #pragma once
@@ -51,7 +53,8 @@ class DESK_API PictureJob {
 
  private:
   explicit PictureJob(std::shared_ptr<State> state);
-  std::shared_ptr<State> state_;
+  State& Own() const;  // this process's state of the job (a forked child's own)
+  mutable std::shared_ptr<State> state_;
 };
 
 // The number of decoder threads jobs run on: the cores the process may run on, 1 to

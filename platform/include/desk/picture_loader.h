@@ -7,6 +7,7 @@
 #include "desk/export.h"
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -37,6 +38,19 @@ DESK_API Ref<Picture> MakePicture(Decoded checked, std::vector<uint8_t> bytes);
 // The bytes of a file that starts like a picture (the same failures as LoadPictureFile,
 // without decoding).
 DESK_API std::vector<uint8_t> ReadPictureFile(const std::u16string& path);
+// What tells a file's bytes apart without reading them again. A file that is only ever
+// replaced whole (a new file renamed over it), as the web image list's cache files are, holds
+// the same bytes while it is the same file with the same size and times.
+struct FileStamp {
+  uint64_t device = 0, inode = 0, size = 0;
+  int64_t modifiedNs = 0, changedNs = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+// The stamp of the file at `path` now; nullopt when it cannot be had or is no regular file.
+DESK_API std::optional<FileStamp> StampOfFile(const std::u16string& path);
+// ReadPictureFile, with `stamp` set to the file's stamp when it did not change while it was
+// read (else nullopt).
+DESK_API std::vector<uint8_t> ReadPictureFile(const std::u16string& path, std::optional<FileStamp>& stamp);
 // The picture in a buffer: 481 when it is not a picture.
 DESK_API Ref<Picture> DecodePicture(std::span<const uint8_t> bytes);
 // The picture's pixels at width x height (both 0: its own size), averaged down or spread up;

@@ -4,60 +4,34 @@
 // loop (app.exec()) then delivers the controls' events and runs what desk_post queued.
 #include <QApplication>
 #include <QThread>
-#include <exception>
-#include <string>
 
+#include "capi/error_record.h"
+#include "capi/qt_entry.h"
 #include "desk/desk_c.h"
 #include "desk/qt_platform.h"
-#include "desk/text.h"
-#include "desk/trap.h"
 
 namespace {
 
-// `text` in UTF-8 or UTF-16, cut at a whole character when the record is full.
-template <class Text>
-int32_t Fail(desk_error* err, int32_t number, const Text& text) {
-  if (err) {
-    err->number = number;
-    desk::CopyUtf8(text, err->text, sizeof err->text);
-    desk::CopyUtf8("DeskQt", err->source, sizeof err->source);
-  }
-  return number;
-}
+using desk::capi::Fail;
+using desk::capi::Ok;
 
-int32_t Ok(desk_error* err) {
-  if (err) err->number = 0, err->text[0] = '\0', err->source[0] = '\0';
-  return 0;
-}
-
-// The exception being handled, as every trap maps it (7 for exhausted memory).
-int32_t Caught(desk_error* err) {
-  try {
-    const desk::TrappedError e = desk::TrappedErrorOf(std::current_exception());
-    return Fail(err, e.number, e.description);
-  } catch (...) {
-    return Fail(err, 7, "Out of memory");  // the text could not be copied
-  }
-}
+// The source of this library's own failures.
+constexpr std::string_view kSource = "DeskQt";
 
 void (*g_idle)() = nullptr;
 
 // 0 and the control's surface widget, or 438 in the record.
 int32_t WidgetOf(desk::Object* control, QWidget*& out, desk_error* err) {
   out = desk::ControlWidget(*control);
-  return out ? 0 : Fail(err, 438, "The object has no window on the Qt platform");
+  return out ? 0 : Fail(err, DESK_E_NOT_SUPPORTED, "The object has no window on the Qt platform", kSource);
 }
-
-}  // namespace
-
-extern "C" {
 
 // Creates the application object when the host has none, and installs the Qt platform. The
 // application's thread must be the caller's: the controls' widgets live there.
-DESK_C_API int32_t DeskQt_CInstall(void (*idle)(), desk_error* err) {
+int32_t Install(void (*idle)(), desk_error* err) {
   try {
     if (QCoreApplication* app = QCoreApplication::instance(); app && app->thread() != QThread::currentThread())
-      return Fail(err, DESK_E_WRONG_THREAD, "The application object lives on another thread");
+      return Fail(err, DESK_E_WRONG_THREAD, "The application object lives on another thread", kSource);
     g_idle = idle;
     if (!QApplication::instance()) {
       static int argc = 1;
@@ -68,12 +42,11 @@ DESK_C_API int32_t DeskQt_CInstall(void (*idle)(), desk_error* err) {
     desk::SetPlatform(desk::MakeQtPlatform());
     return Ok(err);
   } catch (...) {
-    return Caught(err);
+    return desk::capi::Translate(err, kSource);
   }
 }
 
-DESK_C_API int32_t DeskQt_CShow(desk::Object* control, const char* title, int32_t width, int32_t height,
-                                desk_error* err) {
+int32_t Show(desk::Object* control, const char* title, int32_t width, int32_t height, desk_error* err) {
   try {
     QWidget* w = nullptr;
     if (int32_t e = WidgetOf(control, w, err)) return e;
@@ -82,37 +55,45 @@ DESK_C_API int32_t DeskQt_CShow(desk::Object* control, const char* title, int32_
     w->show();
     return Ok(err);
   } catch (...) {
-    return Caught(err);
+    return desk::capi::Translate(err, kSource);
   }
 }
 
-DESK_C_API int32_t DeskQt_CWidget(desk::Object* control, void** widget, desk_error* err) {
+int32_t Widget(desk::Object* control, void** widget, desk_error* err) {
   QWidget* w = nullptr;
   if (int32_t e = WidgetOf(control, w, err)) return e;
   *widget = w;
   return Ok(err);
 }
 
-DESK_C_API int32_t DeskQt_CRun(desk_error* err) {
+int32_t Run(desk_error* err) {
   try {
     QApplication::exec();
     return Ok(err);
   } catch (...) {
-    return Caught(err);
+    return desk::capi::Translate(err, kSource);
   }
 }
 
 // Queued, so that a quit asked for before the loop starts still ends it.
-DESK_C_API int32_t DeskQt_CQuit(desk_error* err) {
+int32_t Quit(desk_error* err) {
   QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
   return Ok(err);
 }
 
 // Runs the idle function on the application's thread once its loop gets there: releases made
 // inside an event handler, calls posted from any thread. Any thread may call this.
-DESK_C_API void DeskQt_CPost() {
+void Post() {
   if (QCoreApplication* app = QCoreApplication::instance(); app && g_idle)
     QMetaObject::invokeMethod(app, [] { g_idle(); }, Qt::QueuedConnection);
 }
 
-}  // extern "C"
+}  // namespace
+
+// Every field filled, each by a function of its declared type: a changed signature on either
+// side does not build.
+const desk::capi::QtEntry* DeskQt_CEntry() {
+  static const desk::capi::QtEntry entry{
+      .install = &Install, .show = &Show, .widget = &Widget, .run = &Run, .quit = &Quit, .post = &Post};
+  return &entry;
+}

@@ -19,7 +19,6 @@
 
 #include "desk/picture_loader.h"
 #include "desk/surface_base.h"
-#include "qt_image_list.h"
 #include "qt_tree.h"
 #include "qt_util.h"
 
@@ -220,7 +219,7 @@ void QtPlatform::MessageBox(const MessageBoxRequest& request) {
   delete box.data();
 }
 
-Ref<Object> QtPlatform::CreateImageList() { return MakeRef<qtb::QtImageList>(); }
+Ref<Object> QtPlatform::CreateImageList() { return MakeImageList(); }
 
 void QtPlatform::DoEvents() { QCoreApplication::processEvents(); }
 

@@ -159,7 +159,9 @@ void QtTree::RemoveRows(Node& top) {
   }
   model_->Removing(top);
   if (!widget_) return;
-  std::vector<Node*> stack{&top};
+  std::vector<Node*> stack;
+  if (top.Child()) stack.push_back(&top);
+  else removed_.emplace_back(&top);  // a leaf, the common case: no list to make
   while (!stack.empty()) {
     Node* n = stack.back();
     stack.pop_back();
@@ -261,8 +263,7 @@ QIcon QtTree::IconFor(const Node& node) {
   }
   auto face = [&](Ref<ListImage> entry) -> NodeIconEngine::Face {
     if (!entry) return {};
-    auto* ql = dynamic_cast<QtImageList*>(list.get());
-    QPixmap pixmap = ql ? ql->Pixmap(entry, size) : pixmaps_.Get(entry, size, list ? list->Images().Count() : 0);
+    QPixmap pixmap = ListPixmap(*entry, size);
     return {std::move(entry), std::move(pixmap)};
   };
   NodeIconEngine::Face normal = face(EntryFor(node.Image()));
@@ -341,7 +342,6 @@ void QtTree::Apply(DispId id) {
       break;
     }
     case treeid::kImageList:
-      pixmaps_.Clear();
       UpdateIconSize();
       model_->AllChanged();
       Relayout();

@@ -112,7 +112,6 @@ class QtTree : public TreeView {
   bool releasePosted_ = false;
   int runChanges_ = 0;     // changes of the rows shown since the event loop last turned
   bool runPosted_ = false;  // the end of this run is posted
-  PixmapCache pixmaps_;  // for an image list that is not a QtImageList
   int syncing_ = 0;       // model -> widget updates in progress: widget signals are ours
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
   bool dragging_ = false;

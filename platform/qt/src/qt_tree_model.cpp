@@ -26,17 +26,18 @@ QModelIndex TreeModel::IndexOf(const Node* n) const {
 }
 
 QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const {
-  if (row < 0 || column != 0 || (parent.isValid() && parent.column() != 0) || row >= rowCount(parent))
-    return QModelIndex();
   const Node* p = NodeOf(parent);
-  // Display order is sibling order except for the roots when sorted.
-  if (!announcing_ && last_.row >= 0 && last_.row + 1 == row && last_.parent == p && (p || !tree_->Sorted()) &&
-      last_.node->InTree()) {
+  // Display order is sibling order except for the roots when sorted. A view laying out rows
+  // asks for them in order: the next row is the next sibling, which proves the row exists.
+  if (!announcing_ && column == 0 && (!p || parent.column() == 0) && last_.row >= 0 && last_.row + 1 == row &&
+      last_.parent == p && (p || !tree_->Sorted()) && last_.node->InTree()) {
     if (Node* next = last_.node->Next()) {
       last_ = {p, row, next};
       return createIndex(row, 0, next);
     }
   }
+  if (row < 0 || column != 0 || (parent.isValid() && parent.column() != 0) || row >= rowCount(parent))
+    return QModelIndex();
   int32_t place = row;
   if (adding_.node && adding_.parent == p && place >= adding_.place) ++place;
   if (moving_.node && !p) {
@@ -69,7 +70,13 @@ int TreeModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() && parent.column() != 0 ? 0 : 1;
 }
 
-bool TreeModel::hasChildren(const QModelIndex& parent) const { return rowCount(parent) > 0; }
+bool TreeModel::hasChildren(const QModelIndex& parent) const {
+  // Asked for every row a view lays out: the node's own count, but while a change is being
+  // announced the rows as they were.
+  const Node* p = NodeOf(parent);
+  if (p && !announcing_ && !clearing_ && parent.column() == 0 && p->InTree()) return p->Children() > 0;
+  return rowCount(parent) > 0;
+}
 
 QVariant TreeModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || clearing_) return QVariant();

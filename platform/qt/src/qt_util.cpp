@@ -78,25 +78,4 @@ QImage ToQImage(const Picture& p) {
   return view.copy();  // the image owns its pixels
 }
 
-QPixmap PixmapCache::Get(const Ref<ListImage>& entry, QSize size, int32_t listCount) {
-  if (!entry || size.isEmpty()) return QPixmap();
-  auto it = map_.find(entry.get());
-  if (it != map_.end() && it->second.size == size) return it->second.pixmap;
-  if (map_.size() > static_cast<size_t>(listCount) * 2 + 16) {
-    for (auto i = map_.begin(); i != map_.end();)
-      i = i->second.entry->Index() == 0 || i->second.size != size ? map_.erase(i) : std::next(i);
-    it = map_.find(entry.get());
-  }
-  QPixmap pixmap;
-  try {
-    pixmap = QPixmap::fromImage(ToQImage(*entry->PixelsAt(size.width(), size.height())));
-  } catch (const Error&) {
-    // Bytes that no longer decode (memory ran out, or a picture changed behind the list's
-    // back) draw nothing.
-  }
-  if (it != map_.end()) it->second = Entry{entry, size, pixmap};
-  else map_.emplace(entry.get(), Entry{entry, size, pixmap});
-  return pixmap;
-}
-
 }  // namespace desk::qtb

@@ -1,5 +1,5 @@
 // Small conversions shared by the Qt backend: text, units, input masks and key codes,
-// pictures and their pixmaps.
+// pictures.
 #pragma once
 
 #include <QCoreApplication>
@@ -12,7 +12,6 @@
 #include <cmath>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 
 #include "desk/error.h"
 #include "desk/font.h"
@@ -64,23 +63,5 @@ int QtKeyOf(int16_t keyCode);
 
 // A copy of the picture's pixels (0xAARRGGBB, not premultiplied) as a QImage.
 QImage ToQImage(const Picture& p);
-
-// Pixmaps of list pictures at the size they are drawn, made once each from the list's
-// pixels at that size (ListImage::PixelsAt). Holds each entry it drew, so an address is never
-// reused while its pixmap is cached. Pixmaps of entries that left their list, or of another
-// size, go once they could outnumber the list's pictures.
-class PixmapCache {
- public:
-  QPixmap Get(const Ref<ListImage>& entry, QSize size, int32_t listCount);
-  void Clear() { map_.clear(); }
-
- private:
-  struct Entry {
-    Ref<ListImage> entry;
-    QSize size;
-    QPixmap pixmap;
-  };
-  std::unordered_map<const ListImage*, Entry> map_;
-};
 
 }  // namespace desk::qtb

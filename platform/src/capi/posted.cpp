@@ -1,5 +1,7 @@
 #include "capi/posted.h"
 
+#include <pthread.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <mutex>
@@ -19,7 +21,18 @@ struct Queue {
   bool woken = false;  // the loop was woken and has not run the calls yet: once is enough
 };
 // Never destroyed, as the handles' state: a thread may post while the process ends.
-Queue* const g_queue = new Queue;
+Queue* g_queue = new Queue;
+
+// A forked child starts with a queue of its own. The calls queued in the parent are the
+// parent's to run (once, there); the parent's queue may have been half-written, or its lock
+// held, by a thread that does not exist in the child, so it is left as it is. The event loop
+// to wake stays: the child's UI thread is the one that forked.
+void AfterForkInChild() {
+  auto* fresh = new Queue;
+  fresh->wake.store(g_queue->wake.load());
+  g_queue = fresh;  // the child's only thread runs this, before it can start another
+}
+[[maybe_unused]] const int g_forkHandler = pthread_atfork(nullptr, nullptr, &AfterForkInChild);
 
 void ReleaseQueued(void* h) { Drop(static_cast<Object*>(h)); }  // a stale handle is ignored: nobody to tell
 

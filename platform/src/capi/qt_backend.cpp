@@ -26,19 +26,15 @@ int32_t UseQt(desk_error* err) {
     if (!lib.Loaded())
       return Fail(err, static_cast<int32_t>(Err::CantCreateObject), "The Qt platform is not available: " + lib.Why(),
                   kSource);
-    QtEntry e;
-    e.install = lib.Entry<decltype(e.install)>("DeskQt_CInstall");
-    e.show = lib.Entry<decltype(e.show)>("DeskQt_CShow");
-    e.widget = lib.Entry<decltype(e.widget)>("DeskQt_CWidget");
-    e.run = lib.Entry<decltype(e.run)>("DeskQt_CRun");
-    e.quit = lib.Entry<decltype(e.quit)>("DeskQt_CQuit");
-    e.post = lib.Entry<decltype(e.post)>("DeskQt_CPost");
-    if (!e.install || !e.show || !e.widget || !e.run || !e.quit || !e.post)
+    const auto entry = lib.Entry<DeskQtEntryFn>(kQtEntrySymbol);
+    const QtEntry* e = entry ? entry() : nullptr;
+    if (!e || e->size != sizeof(QtEntry) || !e->install || !e->show || !e->widget || !e->run || !e->quit ||
+        !e->post)
       return Fail(err, static_cast<int32_t>(Err::CantCreateObject),
                   DESK_QT_LIBRARY " lacks the entry points of the C interface", kSource);
     lib.Keep();
     g_qt.loaded = true;
-    g_qt.entry = e;
+    g_qt.entry = *e;
   }
   if (int32_t rc = g_qt.entry.install(&OnIdle, err)) return rc;
   g_qt.inUse = true;

@@ -47,7 +47,7 @@ EasyTransfer::EasyTransfer(const Options& opt, const Checks& checks, std::shared
            curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(opt_.connectTimeout.count())) ==
                CURLE_OK &&
            curl_easy_setopt(easy_, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-           curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 128L * 1024) == CURLE_OK &&
+           curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, 512L * 1024) == CURLE_OK &&
            curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &EasyTransfer::OnWrite) == CURLE_OK &&
            curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this) == CURLE_OK &&
            curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &EasyTransfer::OnHeader) == CURLE_OK &&

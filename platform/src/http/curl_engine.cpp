@@ -2,6 +2,9 @@
 
 #include <algorithm>
 
+#include "desk/process.h"
+#include "process/threads.h"
+
 namespace desk::http::detail {
 
 namespace {
@@ -68,7 +71,8 @@ class Engine::Job final : public EasyTransfer {
         seen.multiplexed = version == CURL_HTTP_VERSION_2_0 || version == CURL_HTTP_VERSION_3;
         body_.reserve(static_cast<size_t>(std::min({seen.announced, opt_.maxBodyBytes, kLargestReservation})));
       }
-      body_.insert(body_.end(), data, data + bytes);
+      const auto* bytesIn = reinterpret_cast<const uint8_t*>(data);
+      body_.insert(body_.end(), bytesIn, bytesIn + bytes);  // as bytes: one memcpy
     } catch (...) {
       return false;  // memory ran out: the transfer fails
     }
@@ -91,20 +95,31 @@ class Engine::Handle final : public Transfer {
  public:
   Handle(std::shared_ptr<Engine> engine, std::shared_ptr<Job> job) : engine_(std::move(engine)), job_(std::move(job)) {}
   ~Handle() override {
+    if (!Mine()) {
+      // The parent's transfer, in a forked child. Its lock may have been held by the parent's
+      // transfer thread at the fork, and cleaning its easy handle up would close (for TLS:
+      // write a close notice on) a connection the parent is still reading: kept, untouched.
+      Abandon(std::move(job_));
+      Abandon(std::move(engine_));
+      return;
+    }
     job_->Drop();
     if (engine_ && !job_->Ended()) engine_->Cancel(job_);
   }
-  bool Done() const override { return job_->Ended(); }
-  bool Succeeded() const override { return job_->Succeeded(); }
-  std::vector<uint8_t> TakeBody() override { return job_->TakeBody(); }
-  Progress Seen() const override { return job_->Seen(); }
+  // In a forked child the parent's transfer has ended, failed: its thread is not here.
+  bool Done() const override { return !Mine() || job_->Ended(); }
+  bool Succeeded() const override { return Mine() && job_->Succeeded(); }
+  std::vector<uint8_t> TakeBody() override { return Mine() ? job_->TakeBody() : std::vector<uint8_t>(); }
+  Progress Seen() const override { return Mine() ? job_->Seen() : Progress{}; }
 
  private:
+  bool Mine() const { return !engine_ || engine_->Mine(); }
+
   std::shared_ptr<Engine> engine_;  // null for a transfer that could not start
   std::shared_ptr<Job> job_;
 };
 
-Engine::Engine() { multi_ = curl_multi_init(); }
+Engine::Engine() : generation_(ProcessGeneration()) { multi_ = curl_multi_init(); }
 
 Engine::~Engine() {
   {
@@ -120,6 +135,8 @@ Engine::~Engine() {
   if (multi_) curl_multi_cleanup(multi_);
 }
 
+bool Engine::Mine() const { return generation_ == ProcessGeneration(); }
+
 std::unique_ptr<Transfer> Engine::Start(const Options& opt, const Checks& checks, std::shared_ptr<Share> share,
                                         const std::string& target, const std::string& agent,
                                         std::function<void()> onEnd) {
@@ -131,8 +148,18 @@ std::unique_ptr<Transfer> Engine::Start(const Options& opt, const Checks& checks
   }
   {
     std::lock_guard lock(mu_);
+    if (!serving_) {
+      // First use, or the thread ended (it ran out of memory): started (again).
+      try {
+        if (thread_.joinable()) thread_.join();  // it let go of the lock for good
+        thread_ = desk::detail::StartThread(desk::detail::ThreadRole::Transfers, [this] { Run(); });
+        serving_ = true;
+      } catch (...) {
+        job->Drop();  // never started, never ends: the caller reads the URL itself
+        return nullptr;
+      }
+    }
     adds_.push_back(job);
-    if (!thread_.joinable()) thread_ = std::thread([this] { Run(); });
   }
   curl_multi_wakeup(multi_);
   return std::make_unique<Handle>(shared_from_this(), std::move(job));
@@ -154,6 +181,26 @@ void Engine::Remove(Job& job) {
 }
 
 void Engine::Run() {
+  try {
+    Serve();
+  } catch (...) {
+    // Memory ran out on this thread: every transfer it had ends, failed, and the thread with
+    // them; the next Start starts another.
+    std::vector<std::shared_ptr<Job>> ending;
+    {
+      std::lock_guard lock(mu_);
+      serving_ = false;
+      ending.swap(adds_);
+      cancels_.clear();
+    }
+    for (auto& job : running_) curl_multi_remove_handle(multi_, job->Easy());
+    for (auto& job : running_) job->End(false);
+    for (auto& job : ending) job->End(false);
+    running_.clear();
+  }
+}
+
+void Engine::Serve() {
   for (;;) {
     std::vector<std::shared_ptr<Job>> adds, cancels;
     {

@@ -14,13 +14,16 @@
 #include <cstring>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "desk/http.h"
+#include "desk/process.h"
 #include "http/curl_easy.h"
 #include "http/curl_engine.h"
 #include "http/curl_share.h"
 #include "http/http_curl.h"
+#include "process/threads.h"
 
 namespace desk::http {
 
@@ -37,6 +40,20 @@ class FailedRequest : public Request {
   size_t Read(uint8_t*, size_t) override { return 0; }
   bool Succeeded() const override { return false; }
 };
+
+}  // namespace
+
+void Request::ReadAll(BodySink& sink, size_t piece) {
+  for (;;) {
+    size_t room = 0;
+    uint8_t* to = sink.Room(piece, room);
+    const size_t n = Read(to, piece);
+    if (n == 0) return;
+    sink.Commit(n);
+  }
+}
+
+namespace {
 
 class CurlRequest : public Request, private detail::EasyTransfer {
  public:
@@ -72,19 +89,57 @@ class CurlRequest : public Request, private detail::EasyTransfer {
 
   bool Succeeded() const override { return Done() && !Failed(); }
 
+  // What is pending first, then each chunk curl hands over straight into the sink.
+  void ReadAll(BodySink& sink, size_t piece) override {
+    while (pos_ < pending_.size()) {
+      size_t room = 0;
+      uint8_t* to = sink.Room(std::min(piece, pending_.size() - pos_), room);
+      const size_t n = std::min(room, pending_.size() - pos_);
+      std::memcpy(to, pending_.data() + pos_, n);
+      sink.Commit(n);
+      pos_ += n;
+    }
+    pending_.clear();
+    pos_ = 0;
+    sink_ = &sink;
+    piece_ = std::max<size_t>(piece, 1);
+    while (!Done()) Pump();
+    sink_ = nullptr;
+  }
+
  private:
   // One perform may read the socket many times over; past this the chunk waits inside curl,
-  // so that pending bytes stay small and cache-warm whatever the body's size.
+  // so that pending bytes stay small and cache-warm whatever the body's size. A sink takes
+  // every chunk as it comes.
   bool Full() noexcept override {
-    if (pending_.size() < kPendingHigh) return false;
+    if (sink_ || pending_.size() < kPendingHigh) return false;
     paused_ = true;
     return true;
   }
 
-  // Appends to the pending bytes; their buffer only grows, so steady state copies once.
+  // Into the sink when there is one; else appended to the pending bytes, whose buffer only
+  // grows, so steady state copies once. As bytes: an insert of chars into bytes is a loop of
+  // byte stores, of bytes one memcpy.
   bool Keep(const char* data, size_t bytes) noexcept override {
+    if (sink_) {
+      try {
+        while (bytes > 0) {
+          size_t room = 0;
+          uint8_t* to = sink_->Room(std::min(bytes, piece_), room);
+          const size_t n = std::min(room, bytes);
+          std::memcpy(to, data, n);
+          sink_->Commit(n);
+          data += n;
+          bytes -= n;
+        }
+        return true;
+      } catch (...) {
+        return false;  // memory ran out: the transfer fails
+      }
+    }
     try {
-      pending_.insert(pending_.end(), data, data + bytes);
+      const auto* in = reinterpret_cast<const uint8_t*>(data);
+      pending_.insert(pending_.end(), in, in + bytes);
       return true;
     } catch (...) {
       return false;
@@ -125,21 +180,46 @@ class CurlRequest : public Request, private detail::EasyTransfer {
   bool paused_ = false;
   std::vector<uint8_t> pending_;  // curl's chunks, waiting for Read
   size_t pos_ = 0;
+  BodySink* sink_ = nullptr;  // during ReadAll
+  size_t piece_ = 1;
 };
 
 // What the sessions of one client share: the curl share object and, made on first use, the
-// transfer thread.
+// transfer thread. Both belong to the process that made them: a forked child makes its own
+// on first use (libcurl's share and multi handles, with their connections, must not be used
+// on both sides of a fork) and never tears down the parent's (see Renew).
 struct ClientState {
   Options opt;
   detail::Checks checks;
+  uint64_t generation = desk::ProcessGeneration();
   std::shared_ptr<detail::Share> share = std::make_shared<detail::Share>();
-  std::mutex mu;
-  std::shared_ptr<detail::Engine> engine;
+  std::shared_ptr<detail::Engine> engine;  // these three under OwnersLock
 
+  ~ClientState() { Renew(); }
+
+  std::shared_ptr<detail::Share> Share() {
+    std::lock_guard lock(desk::detail::OwnersLock());
+    Renew();
+    return share;
+  }
   std::shared_ptr<detail::Engine> Engine() {
-    std::lock_guard lock(mu);
+    std::lock_guard lock(desk::detail::OwnersLock());
+    Renew();
     if (!engine) engine = std::make_shared<detail::Engine>();
     return engine;
+  }
+
+ private:
+  // In a forked child, the first time: the parent's share and engine are kept as they are,
+  // never cleaned up here. Their locks may have been held by the parent's transfer thread
+  // at the fork, the engine's end would wait for that thread, and closing their connections
+  // would write TLS close notices into sockets the parent still reads.
+  void Renew() {
+    if (generation == desk::ProcessGeneration()) return;
+    generation = desk::ProcessGeneration();
+    desk::Abandon(std::exchange(share, std::make_shared<detail::Share>()));
+    desk::Abandon(std::move(engine));
+    engine.reset();
   }
 };
 
@@ -160,7 +240,7 @@ class CurlSession : public Session, public TransferSession {
     // Parsed first, so that a malformed URL or another scheme never reaches the network.
     const std::optional<std::string> target = detail::RequestTarget(url, state_->checks);
     if (!target) return std::make_unique<FailedRequest>();
-    return std::make_unique<CurlRequest>(state_->opt, state_->checks, state_->share, *target, agent_);
+    return std::make_unique<CurlRequest>(state_->opt, state_->checks, state_->Share(), *target, agent_);
   }
 
   std::unique_ptr<Transfer> Start(std::string_view url, std::function<void()> onEnd) override {
@@ -169,7 +249,8 @@ class CurlSession : public Session, public TransferSession {
       if (onEnd) onEnd();
       return std::make_unique<FailedTransfer>();
     }
-    return state_->Engine()->Start(state_->opt, state_->checks, state_->share, *target, agent_, std::move(onEnd));
+    std::shared_ptr<detail::Engine> engine = state_->Engine();
+    return engine->Start(state_->opt, state_->checks, state_->Share(), *target, agent_, std::move(onEnd));
   }
 
  private:

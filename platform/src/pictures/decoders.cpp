@@ -90,21 +90,32 @@ bool JpegRun(jpeg_decompress_struct& cinfo, JpegError& err, std::span<const uint
   const auto ow = static_cast<int32_t>(cinfo.output_width), oh = static_cast<int32_t>(cinfo.output_height);
   out.Start(w, h, ow, oh);
   jpeg_start_decompress(&cinfo);
-  row.resize(static_cast<size_t>(ow));
-  static thread_local std::vector<uint8_t> cmykRow;
-  if (cmyk) cmykRow.resize(static_cast<size_t>(ow) * 4);
+  // libjpeg-turbo writes a row that starts on a 16-byte boundary with stores that bypass the
+  // cache, so reading such a row back at once waits for memory. A row this code reads again
+  // (to average it, or to convert CMYK) starts 4 bytes past a boundary; one kept as it comes
+  // is written in place.
+  auto offBoundary = [](auto* p) {
+    while ((reinterpret_cast<uintptr_t>(p) & 15) != 4) ++p;
+    return p;
+  };
+  row.resize(static_cast<size_t>(ow) + 4);
+  uint32_t* spare = offBoundary(row.data());
+  static thread_local std::vector<uint32_t> cmykRow;
+  if (cmyk) cmykRow.resize(static_cast<size_t>(ow) + 4);
   while (cinfo.output_scanline < cinfo.output_height) {
-    JSAMPROW line = cmyk ? cmykRow.data() : reinterpret_cast<JSAMPROW>(row.data());
+    uint32_t* to = out.RowTarget(spare);
+    const uint8_t* ink = cmyk ? reinterpret_cast<const uint8_t*>(offBoundary(cmykRow.data())) : nullptr;
+    JSAMPROW line = cmyk ? const_cast<JSAMPROW>(ink) : reinterpret_cast<JSAMPROW>(to);
     if (jpeg_read_scanlines(&cinfo, &line, 1) != 1) return false;
     if (cmyk) {
       // Adobe writes CMYK inverted: the stored values are already 255 - ink.
       for (int32_t x = 0; x < ow; ++x) {
-        const uint8_t* p = &cmykRow[static_cast<size_t>(x) * 4];
+        const uint8_t* p = &ink[static_cast<size_t>(x) * 4];
         const uint32_t k = p[3];
-        row[static_cast<size_t>(x)] = 0xFF000000u | ((p[0] * k / 255) << 16) | ((p[1] * k / 255) << 8) | (p[2] * k / 255);
+        to[x] = 0xFF000000u | ((p[0] * k / 255) << 16) | ((p[1] * k / 255) << 8) | (p[2] * k / 255);
       }
     }
-    out.Row(row.data());
+    out.Row(to);
   }
   jpeg_finish_decompress(&cinfo);  // reads on to the end marker, so a cut tail is noticed
   return true;
@@ -171,8 +182,9 @@ bool PngRun(png_structp png, png_infop info, Output& out, std::vector<uint32_t>&
   } else {
     row.resize(w);
     for (png_uint_32 y = 0; y < h; ++y) {
-      png_read_row(png, reinterpret_cast<png_bytep>(row.data()), nullptr);
-      out.Row(row.data());
+      uint32_t* to = out.RowTarget(row.data());
+      png_read_row(png, reinterpret_cast<png_bytep>(to), nullptr);
+      out.Row(to);
     }
   }
   png_read_end(png, nullptr);  // on to IEND, so a cut tail is noticed
@@ -224,6 +236,7 @@ void DecodeGif(std::span<const uint8_t> b, Output& out) {
   int transparent = -1;
   bool drawn = false;
   std::vector<uint32_t> canvas;
+  uint32_t* px = nullptr;  // the logical screen, transparent where no pixel is drawn
   for (;;) {
     GifRecordType type;
     if (DGifGetRecordType(g, &type) == GIF_ERROR) Invalid();
@@ -260,9 +273,14 @@ void DecodeGif(std::span<const uint8_t> b, Output& out) {
     const ColorMapObject* map = d.ColorMap ? d.ColorMap : g->SColorMap;
     if (!map) Invalid();
     std::vector<GifPixelType> line(static_cast<size_t>(d.Width));
-    canvas.assign(static_cast<size_t>(sw) * static_cast<size_t>(sh), 0);
+    // Drawn straight into the kept pixels when they are kept at the screen's size.
+    px = out.Whole();
+    if (!px) {
+      canvas.assign(static_cast<size_t>(sw) * static_cast<size_t>(sh), 0);
+      px = canvas.data();
+    }
     auto put = [&](int y) {
-      uint32_t* to = &canvas[static_cast<size_t>(d.Top + y) * static_cast<size_t>(sw) + static_cast<size_t>(d.Left)];
+      uint32_t* to = px + static_cast<size_t>(d.Top + y) * static_cast<size_t>(sw) + static_cast<size_t>(d.Left);
       for (int x = 0; x < d.Width; ++x) {
         const int i = line[static_cast<size_t>(x)];
         if (i == transparent) continue;
@@ -287,7 +305,7 @@ void DecodeGif(std::span<const uint8_t> b, Output& out) {
     drawn = true;
   }
   if (!drawn) Invalid();
-  for (int32_t y = 0; y < out.PicH(); ++y) out.Row(canvas.data() + static_cast<size_t>(y) * static_cast<size_t>(out.PicW()));
+  for (int32_t y = 0; y < out.PicH(); ++y) out.Row(px + static_cast<size_t>(y) * static_cast<size_t>(out.PicW()));
 }
 
 // --- BMP and icons through gdk-pixbuf -----------------------------------------------------
@@ -407,11 +425,12 @@ void DecodePixbuf(const char* type, std::span<const uint8_t> data, Output& out) 
   std::vector<uint32_t> row(static_cast<size_t>(w));
   for (int y = 0; y < h; ++y) {
     const guint8* p = src + static_cast<ptrdiff_t>(y) * stride;
+    uint32_t* to = out.RowTarget(row.data());
     for (int x = 0; x < w; ++x, p += channels) {
       const uint32_t a = alpha ? p[3] : 0xFFu;
-      row[static_cast<size_t>(x)] = (a << 24) | (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
+      to[x] = (a << 24) | (uint32_t{p[0]} << 16) | (uint32_t{p[1]} << 8) | p[2];
     }
-    out.Row(row.data());
+    out.Row(to);
   }
 }
 

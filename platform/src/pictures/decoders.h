@@ -78,11 +78,20 @@ class Output {
     rowSpans_ = Spans(rowH, outH_);
   }
 
+  // Where a decoder may write the next row: in place when rows are kept as they come, so that
+  // Row then copies nothing; else `spare`, which holds a row.
+  uint32_t* RowTarget(uint32_t* spare) {
+    return direct_ && y_ < rowH_ ? pixels_.data() + static_cast<size_t>(y_) * static_cast<size_t>(outW_) : spare;
+  }
+  // All of the kept pixels, cleared, for a decoder that writes rows out of order (before Row is
+  // called); nullptr when the rows are averaged.
+  uint32_t* Whole() { return direct_ && y_ == 0 ? pixels_.data() : nullptr; }
+
   void Row(const uint32_t* argb) {
     if (y_ >= rowH_) Invalid();
     if (direct_) {
-      std::memcpy(pixels_.data() + static_cast<size_t>(y_) * static_cast<size_t>(outW_), argb,
-                  static_cast<size_t>(outW_) * 4);
+      uint32_t* to = pixels_.data() + static_cast<size_t>(y_) * static_cast<size_t>(outW_);
+      if (to != argb) std::memcpy(to, argb, static_cast<size_t>(outW_) * 4);
     } else {
       // Across first, into one row of sums at the target's width, then that row into each
       // target row the source row overlaps: the weights of a pixel are those of its column

@@ -46,7 +46,7 @@ ListImage::~ListImage() {
   if (detail::PixelCache* cache = detail::PixelCache::OfThisThread()) cache->Forget(serial_);
 }
 
-Ref<Picture> ListImage::PixelsAt(int32_t width, int32_t height) const {
+Ref<Picture> ListImage::PixelsAt(int32_t width, int32_t height, KeepMade keep) const {
   if (width <= 0 || height <= 0 || int64_t{width} * height > kMaxPicturePixels) Raise(Err::InvalidPropertyValue);
   const Picture& p = *picture_;
   if (p.HoldsPixels() && p.width == width && p.height == height) return picture_;
@@ -61,7 +61,7 @@ Ref<Picture> ListImage::PixelsAt(int32_t width, int32_t height) const {
   if (from && int64_t{from->width} * from->height > kHeldPixels * 4) from = nullptr;
   if (!from && kept_) from = kept_;
   Ref<Picture> made = (from ? *from : p).ScaledTo(width, height);
-  if (cache) cache->Put(serial_, made);
+  if (cache && keep == KeepMade::Yes) cache->Put(serial_, made);
   return made;
 }
 

@@ -1,5 +1,7 @@
 // The picture loader: pictures from bytes and from files, their pixels at the size asked for.
 // The decoding itself, and its rules, are in pictures/decoders.h.
+#include <sys/stat.h>
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -7,6 +9,7 @@
 #include "desk/picture_loader.h"
 #include "desk/text.h"
 #include "files/files.h"
+#include "files/syscalls.h"
 #include "pictures/decoders.h"
 
 namespace desk {
@@ -103,6 +106,22 @@ std::vector<uint8_t> ReadPictureFile(const std::u16string& path) {
       .headFits = [](std::span<const uint8_t> head) { return Sniff(head).has_value(); }};
   std::vector<uint8_t> bytes;
   if (auto failed = files::ReadWhole(*path8, kPictureRead, bytes)) Raise(failed->number);
+  return bytes;
+}
+
+std::optional<FileStamp> StampOfFile(const std::u16string& path) {
+  const std::optional<std::string> path8 = files::SystemPath(path);
+  struct stat st {};
+  if (!path8 || files::Sys().stat(path8->c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileStamp{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_size),
+                   st.st_mtim.tv_sec * int64_t{1'000'000'000} + st.st_mtim.tv_nsec,
+                   st.st_ctim.tv_sec * int64_t{1'000'000'000} + st.st_ctim.tv_nsec};
+}
+
+std::vector<uint8_t> ReadPictureFile(const std::u16string& path, std::optional<FileStamp>& stamp) {
+  const std::optional<FileStamp> before = StampOfFile(path);
+  std::vector<uint8_t> bytes = ReadPictureFile(path);
+  stamp = before && before->size == bytes.size() && StampOfFile(path) == before ? before : std::nullopt;
   return bytes;
 }
 

@@ -43,58 +43,28 @@ PixelCache* PixelCache::OfThisThread() {
 }
 
 Ref<Picture> PixelCache::Find(uint64_t owner, int32_t w, int32_t h) {
-  const auto it = index_.find(Key{owner, w, h});
-  if (it == index_.end()) return nullptr;
-  lru_.splice(lru_.begin(), lru_, it->second);
-  return it->second->pixels;
+  const Ref<Picture>* kept = kept_.Find(Key{owner, w, h});
+  return kept ? *kept : nullptr;
 }
 
 Ref<Picture> PixelCache::FindLarger(uint64_t owner, int32_t w, int32_t h) const {
   Ref<Picture> best;
-  for (auto it = index_.lower_bound(Key{owner, 0, 0}); it != index_.end() && std::get<0>(it->first) == owner; ++it) {
-    const Picture& p = *it->second->pixels;
-    if (p.width < w || p.height < h) continue;
-    if (!best || int64_t{p.width} * p.height < int64_t{best->width} * best->height) best = it->second->pixels;
-  }
+  kept_.ForEachIn(Key{owner, 0, 0}, Key{owner + 1, 0, 0}, [&](const Key&, const Ref<Picture>& p) {
+    if (p->width < w || p->height < h) return;
+    if (!best || int64_t{p->width} * p->height < int64_t{best->width} * best->height) best = p;
+  });
   return best;
 }
 
 void PixelCache::Put(uint64_t owner, Ref<Picture> pixels) {
-  const size_t bytes = BytesOf(*pixels);
-  if (bytes > bound) return;
   const Key key{owner, pixels->width, pixels->height};
-  if (const auto old = index_.find(key); old != index_.end()) {
-    bytes_ -= old->second->bytes;
-    lru_.erase(old->second);
-    index_.erase(old);
-  }
-  const auto node = lru_.insert(lru_.begin(), Node{key, std::move(pixels), bytes});
-  try {
-    index_.emplace(key, node);
-  } catch (...) {
-    lru_.erase(node);
-    throw;
-  }
-  bytes_ += bytes;
-  Trim();
+  const size_t bytes = BytesOf(*pixels);
+  kept_.Put(key, std::move(pixels), bytes, bound);
 }
 
-void PixelCache::Forget(uint64_t owner) {
-  auto it = index_.lower_bound(Key{owner, 0, 0});
-  while (it != index_.end() && std::get<0>(it->first) == owner) {
-    bytes_ -= it->second->bytes;
-    lru_.erase(it->second);
-    it = index_.erase(it);
-  }
-}
+void PixelCache::Forget(uint64_t owner) { kept_.EraseIn(Key{owner, 0, 0}, Key{owner + 1, 0, 0}); }
 
-void PixelCache::Trim() {
-  while (bytes_ > bound && !lru_.empty()) {
-    bytes_ -= lru_.back().bytes;
-    index_.erase(lru_.back().key);
-    lru_.pop_back();
-  }
-}
+void PixelCache::Trim() { kept_.Trim(bound); }
 
 }  // namespace detail
 }  // namespace desk

@@ -5,11 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <list>
-#include <map>
 #include <tuple>
 
 #include "desk/picture.h"
+#include "lru_cache.h"
 
 namespace desk::detail {
 
@@ -29,18 +28,11 @@ class PixelCache {
   void Forget(uint64_t owner);
   // Lets pictures go, least recently used first, until they fit the bound.
   void Trim();
-  size_t Bytes() const { return bytes_; }
+  size_t Bytes() const { return kept_.Bytes(); }
 
  private:
-  using Key = std::tuple<uint64_t, int32_t, int32_t>;
-  struct Node {
-    Key key;
-    Ref<Picture> pixels;
-    size_t bytes;
-  };
-  std::list<Node> lru_;  // most recently used first
-  std::map<Key, std::list<Node>::iterator> index_;
-  size_t bytes_ = 0;
+  using Key = std::tuple<uint64_t, int32_t, int32_t>;  // owner, width, height
+  LruCache<Key, Ref<Picture>> kept_;
 };
 
 }  // namespace desk::detail

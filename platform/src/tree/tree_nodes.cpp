@@ -547,9 +547,11 @@ void TreeView::RemoveNode(Node& top) {
   // The references are released only once the tree is consistent again, since a node's last
   // release may run a host's code.
   auto drop = [&](Node& n) {
-    int32_t pos = index_->positions.PositionOf(n.slot_);  // 1-based
-    for (NodesEnum* e : nodes_->enums_)
-      if (e->pos_ >= pos) --e->pos_;
+    if (!nodes_->enums_.empty()) {
+      const int32_t pos = index_->positions.PositionOf(n.slot_);  // 1-based
+      for (NodesEnum* e : nodes_->enums_)
+        if (e->pos_ >= pos) --e->pos_;
+    }
     if (!n.key_.empty()) index_->keys.Erase(n);
     if (selected_ == &n) selected_ = nullptr;
     return index_->positions.Take(n.slot_);
@@ -576,9 +578,19 @@ void TreeView::DetachAll() {
   index_->keys.Clear();
   firstRoot_ = selected_ = nullptr;
   rowIndex_.reset();
-  for (const Ref<Node>& n : all) {
-    if (n) n->Detach();
+  // A node only the tree holds, with no Tag or pictures, runs nothing when released: it goes
+  // at once, in the one pass over the nodes; the others once every node is detached.
+  size_t kept = 0;
+  for (size_t i = 0; i < all.size(); ++i) {
+    if (!all[i]) continue;
+    if (all[i]->RefCount() == 1 && !all[i]->extra_) {
+      all[i].reset();  // gone with its links: nothing reads them
+      continue;
+    }
+    all[i]->Detach();
+    if (kept++ != i) all[kept - 1] = std::move(all[i]);
   }
+  all.resize(kept);
   if (nodes_)
     for (NodesEnum* e : nodes_->enums_) e->pos_ = 0;
   editing_.reset();

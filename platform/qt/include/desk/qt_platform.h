@@ -65,7 +65,7 @@ class DESK_QT_API QtPlatform : public Platform {
   // A real modal QMessageBox: icon from the style (16 critical, 32 question, 48 warning,
   // 64 information), buttons from its low bits, caption per MessageBoxRequest.
   void MessageBox(const MessageBoxRequest& request) override;
-  // A desk::ImageList whose pictures are drawn as cached QPixmaps.
+  // A desk::ImageList; the tree draws its pictures through the platform's one pixmap cache.
   Ref<Object> CreateImageList() override;
   // QCoreApplication::processEvents().
   void DoEvents() override;

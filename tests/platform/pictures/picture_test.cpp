@@ -10,13 +10,13 @@
 #include "desk/imagelist.h"
 #include "desk/picture_loader.h"
 #include "desk/text.h"
-#include "fixture.h"
 #include "pictures/decoders.h"
 #include "support/bmp.h"
 #include "support/damaged_pictures.h"
 #include "support/encode.h"
 #include "support/failing_new.h"
 #include "support/gif.h"
+#include "support/web_test.h"
 
 namespace {
 
@@ -470,6 +470,45 @@ TEST(PictureLoader, ScaledToAveragesWhatThePictureHolds) {
   EXPECT_EQ(ErrorOf([&] { held->ScaledTo(0, 2); }), 380);
   EXPECT_EQ(ErrorOf([&] { held->ScaledTo(8193, 8192); }), 380);
   EXPECT_EQ(ErrorOf([&] { desk::MakeRef<desk::Picture>()->ScaledTo(2, 2); }), 481);
+}
+
+// Rows kept as they come are written in place, rows to average through a row of their own:
+// for every format, a size asked for (just under the picture's, so that JPEG decodes at full
+// scale) is the average of the picture's own pixels, and a picture with a frame or a cut
+// lands the same either way.
+TEST(PictureLoader, EveryFormatAveragesTheRowsItDecodesAtItsOwnSize) {
+  std::vector<uint8_t> cmyk;
+  for (int i = 0; i < 24 * 10; ++i)
+    cmyk.insert(cmyk.end(), {static_cast<uint8_t>(i * 7), static_cast<uint8_t>(i * 3), 90, static_cast<uint8_t>(255 - i % 64)});
+  const std::vector<uint32_t> rgbw{0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+  const struct {
+    const char* what;
+    std::string bytes;
+  } rows[] = {
+      {"JPEG", testenv::EncodeJpeg(testenv::PatternRgb(24, 10, 3), 24, 10, 90)},
+      {"JPEG in CMYK", testenv::EncodeJpeg(cmyk, 24, 10, 90, true)},
+      {"PNG", testenv::EncodePng(testenv::PatternRgb(24, 10, 4), 24, 10)},
+      {"interlaced PNG", testenv::EncodePngInterlaced(testenv::PatternRgb(24, 10, 5), 24, 10)},
+      {"GIF with a frame inside its screen, interlaced",
+       testenv::EncodeGif(6, 5, rgbw, {testenv::Frame(1, 1, 4, 3, {0, 1, 2, 3, 3, 2, 1, 0, 1, 1, 2, 2}, {}, true)})},
+      {"GIF with a frame past its screen", testenv::EncodeGif(3, 2, rgbw, {testenv::Frame(2, 1, 3, 3, {0, 1, 2, 3, 0, 1, 2, 3, 0})})},
+      {"BMP", [] {
+         const auto b = desk_test::MakeBmp(9, 7, [](int32_t x, int32_t y) { return uint32_t(x * 25) << 16 | uint32_t(y * 30) << 8 | 77u; });
+         return std::string(b.begin(), b.end());
+       }()},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.what);
+    const desk::Decoded own = desk::DecodePixels(Bytes(r.bytes));
+    ASSERT_EQ(own.pixels.size(), static_cast<size_t>(own.width) * static_cast<size_t>(own.height));
+    const desk::Ref<desk::Picture> held = desk::MakeRef<desk::Picture>(own.width, own.height, own.pixels, std::vector<uint8_t>{}, own.kind);
+    for (const auto& [w, h] : {std::pair{own.width - 1, own.height - 1}, std::pair{own.width, own.height - 1}}) {
+      SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h));
+      EXPECT_EQ(desk::DecodePixels(Bytes(r.bytes), w, h).pixels, held->ScaledTo(w, h)->pixels);
+    }
+    // The check made while loading keeps the same pixels as a plain decode.
+    EXPECT_EQ(desk::OpenPicture({r.bytes.begin(), r.bytes.end()})->pixels, own.pixels);
+  }
 }
 
 // A picture of up to 256x256 keeps its pixels; a larger one keeps a preview of at most 256 a

@@ -12,10 +12,10 @@
 
 #include "desk/picture_job.h"
 #include "desk/picture_loader.h"
-#include "fixture.h"
 #include "support/damaged_pictures.h"
 #include "support/encode.h"
 #include "support/test_support.h"
+#include "support/web_test.h"
 
 namespace {
 
