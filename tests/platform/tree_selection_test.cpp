@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "desk/text.h"
@@ -187,6 +188,54 @@ TEST_F(Selection, BackToSingleKeepsOnlyTheCurrentNode) {
   sel().SetMode(TreeSelection::Mode::Single);
   EXPECT_EQ(Keys(), "r3");
   EXPECT_TRUE(sel().Ranges().empty());
+}
+
+// The change event comes once the tree's own change is done, so a handler may change the nodes.
+TEST_F(Selection, AHandlerMayChangeTheTreeWhileItIsBeingChanged) {
+  using Self = std::remove_reference_t<decltype(*this)>;
+  using Do = void (*)(Self&);
+  const Do removeA1 = [](Self& t) { t.tree->NodeCollection().Remove(Variant::String(u"a1")); };
+  const Do clear = [](Self& t) { t.tree->NodeCollection().Clear(); };
+  const Do addInRange = [](Self& t) { t.Child("a1", "x3"); };  // not selected: no event
+  const Do removeFirst = [](Self& t) {
+    if (!t.sel().Empty()) t.tree->NodeCollection().Remove(Variant::Object(Ref<Object>(t.sel().Ranges()[0].first)));
+  };
+  const Do addNodes = [](Self& t) { t.tree->NodeCollection().AddRoot(u"n1", u"n1"); };
+  const Do addAndSelectAll = [](Self& t) {
+    t.tree->NodeCollection().AddRoot(u"n1", u"n1");
+    t.sel().SelectAll();
+  };
+  const struct {
+    Do trigger, reaction;
+    const char* expected;
+    int events;
+  } cases[] = {
+      {removeA1, removeFirst, "r2 b1 r3", 2},  {removeA1, clear, "", 2},
+      {removeA1, addNodes, "r1 a2 r2 b1 r3", 1}, {removeA1, addAndSelectAll, "r1 a2 r2 b1 r3 n1", 2},
+      {clear, removeFirst, "", 1},             {clear, clear, "", 1},
+      {clear, addAndSelectAll, "n1", 2},       {addInRange, clear, "r1 a1 x1 x2 a2 r2 b1 r3", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    SetUp();
+    sel().SelectAll();
+    int events = 0;
+    int32_t nodesSeen = -1;
+    sel().SetOnChanged([&] {
+      if (events++ > 0) return;
+      nodesSeen = tree->NodeCollection().Count();  // the tree's change is over by now
+      c.reaction(*this);
+    });
+    c.trigger(*this);
+    EXPECT_EQ(events, c.events);
+    if (c.events > 0) {
+      EXPECT_EQ(nodesSeen, c.trigger == clear ? 0 : 5);
+    }
+    EXPECT_EQ(Keys(), c.expected);
+    for (const TreeSelection::Range& r : sel().Ranges())
+      EXPECT_TRUE(r.first->InTree() && r.last->InTree() && sel().Compare(*r.first, *r.last) <= 0);
+    sel().SetOnChanged(nullptr);  // it refers to this round's counters
+  }
 }
 
 }  // namespace

@@ -11,6 +11,10 @@
 // range shrinks or goes), an added node inside a range is not selected, Clear empties it.
 // Reordering roots (Sorted switched, a sorted root renamed) keeps the ranges' ends, not their
 // contents.
+//
+// The change event waits while the tree changes its nodes: an observer call only marks it, and
+// it goes out once, when the outermost change is done and the tree is whole again, so that a
+// handler that adds, removes or clears nodes does not reach into a change under way.
 #pragma once
 
 #include "desk/export.h"
@@ -73,6 +77,13 @@ class DESK_API TreeSelection : private TreeObserver {
   Node* PrevInOrder(const Node& n) const;
   Node* NextRow(const Node& n) const;
 
+  // The tree's part in holding the change event: Hold and Unhold around a change of its nodes
+  // (Unhold also on the way out of a failure), then RaiseHeld once the change is done; it
+  // tells of a change made meanwhile when nothing holds it any more.
+  void Hold() { ++held_; }
+  void Unhold() { --held_; }
+  void RaiseHeld();
+
  private:
   void NodeAdded(Node& n) override;
   void NodeAboutToBeRemoved(Node& n) override;
@@ -95,6 +106,8 @@ class DESK_API TreeSelection : private TreeObserver {
   Node* anchor_ = nullptr;
   std::function<void()> onChanged_;
   std::function<void()> onViewChanged_;
+  int held_ = 0;
+  bool pending_ = false;  // changed while held
 };
 
 }  // namespace desk

@@ -136,8 +136,17 @@ void TreeSelection::Put(Node& a, Node& b, bool add) {
 }
 
 void TreeSelection::Changed() {
+  if (held_ > 0) {
+    pending_ = true;
+    return;
+  }
+  pending_ = false;
   if (onViewChanged_) onViewChanged_();
   if (onChanged_) onChanged_();
+}
+
+void TreeSelection::RaiseHeld() {
+  if (held_ == 0 && pending_) Changed();
 }
 
 void TreeSelection::SetMode(Mode m) {
