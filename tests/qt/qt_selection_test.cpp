@@ -44,10 +44,15 @@ class QtHostEx : public QtHost {
     opt.initFrom(Widget());
     opt.state |= QStyle::State_Selected;  // what Qt's own selection might say
     auto* d = dynamic_cast<QStyledItemDelegate*>(Widget()->itemDelegate());
+    EXPECT_NE(d, nullptr);
+    if (!d) return false;
+    // The protected member reached through a pointer to it, not by casting the delegate to a
+    // class it is not (which the sanitizer rightly reports).
     struct Open : QStyledItemDelegate {
       using QStyledItemDelegate::initStyleOption;
     };
-    static_cast<Open*>(d)->initStyleOption(&opt, ItemOf(text));
+    const auto init = &Open::initStyleOption;
+    (d->*init)(&opt, ItemOf(text));
     return opt.state.testFlag(QStyle::State_Selected);
   }
   QString CurrentText() { return Widget()->currentIndex().data().toString(); }
