@@ -174,6 +174,41 @@ int main(void) {
     api->value_clear(&nodes);
   }
 
+  /* The library's second class: the same control with the selection of many nodes, found by
+   * name; the default class has none of it. */
+  {
+    static const char* const kTreeExClsid = "{5A314815-5123-4074-AD89-3886C1B12188}";
+    static const uint16_t keys[3][1] = {{'x'}, {'y'}, {'z'}};
+    desk_object* ex;
+    desk_value nodes, add[3], mode;
+    int32_t mode_id, all_id, count_id, add_id, i;
+    CHECK(api->id_of_name(tree, "SelectionMode", &mode_id, &err) == 438);
+    CHECK(create(kTreeExClsid, &ex, &err) == 0 && ex != NULL);
+    CHECK(api->id_of_name(ex, "Nodes", &id, &err) == 0);
+    CHECK(api->get(ex, id, &nodes, &err) == 0 && nodes.kind == DESK_OBJECT);
+    CHECK(api->id_of_name(nodes.u.object, "Add", &add_id, &err) == 0);
+    for (i = 0; i < 3; ++i) {
+      add[0].kind = DESK_MISSING;
+      add[1].kind = DESK_MISSING;
+      add[2] = str16(keys[i], 1);
+      CHECK(api->invoke(nodes.u.object, add_id, DESK_METHOD, add, 3, &v, &err) == 0);
+      api->value_clear(&v);
+    }
+    api->value_clear(&nodes);
+    CHECK(api->id_of_name(ex, "SelectionMode", &mode_id, &err) == 0);
+    CHECK(api->id_of_name(ex, "SelectAll", &all_id, &err) == 0);
+    CHECK(api->id_of_name(ex, "SelectedCount", &count_id, &err) == 0);
+    CHECK(api->get(ex, mode_id, &v, &err) == 0 && v.kind == DESK_LONG && v.u.long_ == 0);
+    mode.kind = DESK_LONG;
+    mode.u.long_ = 1;
+    CHECK(api->invoke(ex, mode_id, DESK_LET, &mode, 1, NULL, &err) == 0);
+    CHECK(api->invoke(ex, all_id, DESK_METHOD, NULL, 0, NULL, &err) == 0);
+    CHECK(api->get(ex, count_id, &v, &err) == 0 && v.kind == DESK_LONG && v.u.long_ == 3);
+    mode.u.long_ = 2;
+    CHECK(api->invoke(ex, mode_id, DESK_LET, &mode, 1, NULL, &err) == 380);
+    CHECK(api->release(ex) == 0);
+  }
+
   /* Handles: null, and one used after its last release. */
   CHECK(api->get(NULL, path_id, &v, &err) == 91 && v.kind == DESK_EMPTY);
   CHECK(api->bag_new(&stale, &err) == 0);

@@ -468,10 +468,13 @@ TEST_F(CApi, TypeInformationDescribesMembersParametersAndEvents) {
 
   const desk_typelib_info* lib = VarbelTreeview_DeskTypeLib();
   ASSERT_NE(lib, nullptr);
-  ASSERT_EQ(lib->class_count, 3);
+  // The three described classes, then the control with the capabilities added since.
+  ASSERT_EQ(lib->class_count, 4);
   EXPECT_STREQ(lib->classes[0].clsid, kTreeClsid);
   EXPECT_EQ(lib->classes[0].dispatch, i);  // one description per interface
   EXPECT_EQ(lib->classes[1].creatable, 0);
+  EXPECT_STREQ(lib->classes[3].name, "VarbelTreeviewControlEx");
+  EXPECT_EQ(lib->classes[3].creatable, 1);
   const desk_typelib_info* web = Quorvane_DeskTypeLib();
   ASSERT_NE(web, nullptr);
   EXPECT_STREQ(web->name, "Quorvane");

@@ -51,13 +51,15 @@ inline QtMessageHandler& OtherMessages() {
 
 class QtHost : public ::testing::Test {
  protected:
+  // The class the host creates: the default one unless a fixture asks for another.
+  virtual const char* ClassId() const { return varbel::kControlClsid; }
   void SetUp() override {
     platform_ = desk::MakeQtPlatform();
     ASSERT_TRUE(platform_);
     desk::SetPlatform(platform_);
     desk::Object* raw = nullptr;
     char message[256] = {};
-    ASSERT_EQ(VarbelTreeview_CreateObject(varbel::kControlClsid, &raw, message, sizeof message), 0) << message;
+    ASSERT_EQ(VarbelTreeview_CreateObject(ClassId(), &raw, message, sizeof message), 0) << message;
     control_ = Ref<desk::Object>(raw);
     raw->Release();
     Control().InitProperties();

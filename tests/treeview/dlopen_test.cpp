@@ -134,6 +134,9 @@ TEST_F(LoadedLibrary, TypeLibraryClassesAndIdentifiers) {
        "{E0F60E7C-6EF2-4238-A07D-09CFB4FD5475}", nullptr},
       {"PopUpMenu", "{8E7EFBC4-BA2F-4365-95B5-DF891750A598}", false, "_PopUpMenu",
        "{A050BBF5-FA10-4D87-8954-CE8E987085FC}", nullptr},
+      // Added after the described classes: the control with the capabilities beyond them.
+      {"VarbelTreeviewControlEx", "{5A314815-5123-4074-AD89-3886C1B12188}", true, "_VarbelTreeviewControlEx",
+       "{94D59130-8AAD-4DFD-B1B4-5D0E92F2FE49}", "__VarbelTreeviewControlEx"},
   };
   ASSERT_EQ(lib->classes.size(), std::size(expected));
   for (size_t i = 0; i < lib->classes.size(); ++i) {

@@ -128,6 +128,11 @@ class VarbelTreeviewControl : public desk::Dispatchable<VarbelTreeviewControl>,
 
   bool HasPopUpMenus() const { return static_cast<bool>(m_PopUpMenus); }
 
+ protected:
+  // For the class that extends this one (VarbelTreeviewControlEx.h).
+  desk::TreeView& InnerTreeView() { return surface_->Tree(); }
+  void RaiseEvent(desk::DispId id, std::vector<desk::Variant>& args) { events_.Raise(id, args); }
+
  private:
   friend struct ControlMembers;
 

@@ -3,6 +3,7 @@
 
 #include "PopUpMenus.h"
 #include "VarbelTreeviewControl.h"
+#include "VarbelTreeviewControlEx.h"
 #include "VarbelTreeview/VarbelTreeview.h"
 #include "desk/component.h"
 #include "members.h"
@@ -36,8 +37,12 @@ const desk::TypeLibInfo& VarbelTreeviewControl::TypeLib() {
           {"VarbelTreeviewControl", kControlClsid, true, &Table().Info(), &Events()},
           {"PopUpMenus", kPopUpMenusClsid, false, &PopUpMenus::Table().Info(), nullptr},
           {"PopUpMenu", kPopUpMenuClsid, false, &PopUpMenu::Table().Info(), nullptr},
+          // The same control with the capabilities added since (VarbelTreeviewControlEx.h).
+          {"VarbelTreeviewControlEx", kControlExClsid, true, &VarbelTreeviewControlEx::TableEx().Info(),
+           &VarbelTreeviewControlEx::EventsEx()},
       },
-      {&Table().Info(), &Events(), &PopUpMenus::Table().Info(), &PopUpMenu::Table().Info()},
+      {&Table().Info(), &Events(), &PopUpMenus::Table().Info(), &PopUpMenu::Table().Info(),
+       &VarbelTreeviewControlEx::TableEx().Info(), &VarbelTreeviewControlEx::EventsEx()},
   };
   return lib;
 }
@@ -49,6 +54,8 @@ extern "C" int32_t VarbelTreeview_CreateObject(const char* clsid, desk::Object**
       {varbel::kControlClsid, [] { return desk::Ref<desk::Object>(desk::MakeRef<varbel::VarbelTreeviewControl>()); }},
       {varbel::kPopUpMenusClsid, nullptr},
       {varbel::kPopUpMenuClsid, nullptr},
+      {varbel::kControlExClsid,
+       [] { return desk::Ref<desk::Object>(desk::MakeRef<varbel::VarbelTreeviewControlEx>()); }},
   };
   return desk::CreateByClassId(varbel::VarbelTreeviewControl::TypeLib(), factories, clsid, out, message,
                                size);

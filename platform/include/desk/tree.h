@@ -30,6 +30,7 @@ class Node;
 class Nodes;
 class NodesEnum;
 class TreeView;
+class TreeSelection;
 namespace detail {
 class KeyIndex;
 struct NodeIndex;
@@ -174,6 +175,7 @@ class DESK_API Node : public Dispatchable<Node> {
 
  private:
   friend class TreeView;
+  friend class TreeSelection;  // walks the links of a million rows
   friend class detail::KeyIndex;
   friend class detail::RowIndex;
   Node() = default;  // nodes are made by their tree
@@ -383,6 +385,11 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // Sorted (or placing a sorted root among equal texts away from its siblings) counts them
   // again at the next hit test.
   virtual Ref<Node> HitTest(float x, float y);
+  // The node on the first row in view, and bringing a node there (what a view state keeps).
+  // The headless tree does not scroll: it answers the node it was last given while that node
+  // is in the tree, else the first root.
+  virtual Node* TopNode();
+  virtual void ScrollToTop(Node& n);
   // The node on a row (0 the first), or null past the last row. Costs O(depth x log of the
   // number of siblings), also right after a change.
   Node* NodeAtRow(int64_t row);
@@ -438,6 +445,10 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // backend overrides it to apply the value to its widget, and calls the base.
   virtual void ContainerValueChanged(DispId id, const Variant& value);
 
+  // The selection of many nodes (desk/tree_selection.h), made on first use; Single until a
+  // host asks for more.
+  TreeSelection& Selection();
+
   // --- Observers (not owned; remove before destroying the observer).
   void AddObserver(TreeObserver* o);
   void RemoveObserver(TreeObserver* o);
@@ -445,6 +456,8 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
  protected:
   // Called after a setting changed; the base tells observers.
   virtual void SettingChanged(DispId id);
+  // Called once, when Selection() first makes the selection: a backend's view watches it.
+  virtual void SelectionMade(TreeSelection&) {}
 
   EventSource events_;
 
@@ -487,6 +500,9 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // reorder many rows at once.
   friend class detail::RowIndex;
   std::unique_ptr<detail::RowIndex, detail::RowIndexDeleter> rowIndex_;
+  Ref<Node> top_;  // the headless TopNode
+  // Last: it is an observer of this tree, so it goes first.
+  std::unique_ptr<TreeSelection> selection_;
 };
 
 // Makes a headless tree (the node model with a deterministic row layout).

@@ -40,6 +40,8 @@ class QtTree : public TreeView {
   void OLEDrag() override;
   // By the widget's geometry: the node of the row under the point, or null.
   Ref<Node> HitTest(float x, float y) override;
+  Node* TopNode() override;
+  void ScrollToTop(Node& n) override;
   void ContainerValueChanged(DispId id, const Variant& value) override;
 
   // What the widget reports.
@@ -66,6 +68,7 @@ class QtTree : public TreeView {
 
  protected:
   void SettingChanged(DispId id) override;
+  void SelectionMade(TreeSelection& s) override;
 
  private:
   class Mirror;

@@ -6,6 +6,7 @@
 #include <QPainter>
 #include <algorithm>
 
+#include "desk/tree_selection.h"
 #include "qt_tree.h"
 #include "qt_tree_model.h"
 #include "qt_util.h"
@@ -15,6 +16,9 @@ namespace desk::qtb {
 void TreeDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
   QStyledItemDelegate::initStyleOption(option, index);
   if (!tree_) return;
+  // Many nodes selected: the rows drawn as selected are the tree's, not Qt's one row.
+  if (Node* node = TreeModel::NodeOf(index); node && tree_->Selection().GetMode() == TreeSelection::Mode::Extended)
+    option->state.setFlag(QStyle::State_Selected, tree_->Selection().Contains(*node));
   if (tree_->HotTracking() && (option->state & QStyle::State_MouseOver)) {
     option->font.setUnderline(true);
     option->palette.setColor(QPalette::Text, option->palette.color(QPalette::Link));

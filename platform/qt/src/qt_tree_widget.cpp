@@ -121,7 +121,7 @@ void TreeWidget::mousePressEvent(QMouseEvent* e) {
     Ref<Node> node(TreeModel::NodeOf(at));
     // A click on the label (or anywhere on the row with FullRowSelect), not on the branch area.
     if (node && node->InTree() && (tree_->FullRowSelect() || OnLabelSide(at, e->position().x())))
-      tree_->UserClickNode(*node);
+      ClickNode(*node, e->modifiers());
   });
 }
 
@@ -202,8 +202,11 @@ void TreeWidget::keyPressEvent(QKeyEvent* e) {
     const Qt::KeyboardModifiers mods =
         shift == shift0 ? e->modifiers() : (ModifiersOf(shift) | (e->modifiers() & Qt::KeypadModifier));
     QKeyEvent forwarded(e->type(), key, mods, text, e->isAutoRepeat(), static_cast<quint16>(e->count()));
+    if (SelectionKey(forwarded)) return e->accept();
+    Node* before = TreeModel::NodeOf(currentIndex());
     QTreeView::keyPressEvent(&forwarded);
     e->setAccepted(forwarded.isAccepted());
+    if (self && tree_) AfterMoveKey(key, mods, before);
   });
 }
 

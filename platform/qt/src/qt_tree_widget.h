@@ -12,6 +12,11 @@
 #include <cstdint>
 #include <optional>
 
+namespace desk {
+class Node;
+class TreeSelection;
+}
+
 namespace desk::qtb {
 
 class QtTree;
@@ -58,6 +63,12 @@ class TreeWidget : public QTreeView {
 
  private:
   friend class QtTree;
+  // The selection of many nodes (qt_tree_selection.cpp).
+  void WatchSelection(TreeSelection& s);
+  bool ManySelected() const;
+  void ClickNode(Node& node, Qt::KeyboardModifiers mods);
+  bool SelectionKey(const QKeyEvent& e);  // true when it took the key (Ctrl+A)
+  void AfterMoveKey(int key, Qt::KeyboardModifiers mods, Node* before);
   void DragOver(QDragMoveEvent* e, int16_t state);
   // Whether a viewport x lies on the label's side of the row's branch area.
   bool OnLabelSide(const QModelIndex& index, double x) const;

@@ -1,10 +1,12 @@
 // The tree's settings and methods, its events, and the container's extended-control wrapper.
 // The node model and the row layout are in tree_nodes.cpp.
+#include <algorithm>
 #include <array>
 #include <cmath>
 
 #include "desk/platform.h"
 #include "desk/tree.h"
+#include "desk/tree_selection.h"
 #include "tree/tree_index.h"
 
 namespace desk {
@@ -190,6 +192,24 @@ TreeView::TreeView() : nodes_(new Nodes(this)), index_(new detail::NodeIndex) {
 TreeView::~TreeView() {
   DetachAll();
   nodes_->tree_ = nullptr;
+}
+
+TreeSelection& TreeView::Selection() {
+  if (!selection_) {
+    selection_ = std::make_unique<TreeSelection>(*this);
+    // First among the observers: it orders the nodes being removed by their places, which a
+    // backend's observer may take out of the row index when it is told.
+    std::rotate(observers_.begin(), observers_.end() - 1, observers_.end());
+    SelectionMade(*selection_);
+  }
+  return *selection_;
+}
+
+Node* TreeView::TopNode() { return top_ && top_->Tree() == this ? top_.get() : FirstRoot(); }
+
+void TreeView::ScrollToTop(Node& n) {
+  if (n.Tree() != this) Raise(Err::InvalidProcedureCall);
+  top_ = Ref<Node>(&n);
 }
 
 int TreeView::SettingIndex(DispId id) { return RowOf(id); }

@@ -2,9 +2,11 @@
 // layout behind HitTest. The indexes they keep are in tree_index.cpp and tree_rows.cpp.
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "desk/text.h"
 #include "desk/tree.h"
+#include "desk/tree_selection.h"
 #include "tree/tree_index.h"
 #include "tree/tree_rows.h"
 
@@ -13,6 +15,30 @@ namespace desk {
 using detail::FoldKey;
 
 namespace {
+
+// Holds the selection's change event for the length of a change to the nodes; Raise lets it
+// go once the tree is whole again (the outermost holder's Raise is the one that tells).
+class HoldSelection {
+ public:
+  explicit HoldSelection(TreeSelection* s) : s_(s) {
+    if (s_) s_->Hold();
+  }
+  ~HoldSelection() {
+    if (s_) s_->Unhold();  // a failure: the event waits for the next change that completes
+  }
+  HoldSelection(const HoldSelection&) = delete;
+  HoldSelection& operator=(const HoldSelection&) = delete;
+  // Last in its change: a handler may change the tree again, or release it.
+  void Raise() {
+    if (TreeSelection* s = std::exchange(s_, nullptr)) {
+      s->Unhold();
+      s->RaiseHeld();
+    }
+  }
+
+ private:
+  TreeSelection* s_;
+};
 
 // A key made only of digits would read as a position.
 bool AllDigits(std::u16string_view key) {
@@ -380,12 +406,17 @@ void TreeView::NotifyChanged(Node& n, NodeField f) {
 
 void TreeView::Notify(const std::function<void(TreeObserver&)>& f) {
   if (observers_.empty()) return;
+  HoldSelection hold(selection_.get());
   // One observer (a backend's) is the common case: nothing is left to walk after its call,
   // whatever it removes.
-  if (observers_.size() == 1) return f(*observers_.front());
-  std::vector<TreeObserver*> now = observers_;  // an observer may remove itself
-  for (TreeObserver* o : now)
-    if (std::find(observers_.begin(), observers_.end(), o) != observers_.end()) f(*o);
+  if (observers_.size() == 1) {
+    f(*observers_.front());
+  } else {
+    std::vector<TreeObserver*> now = observers_;  // an observer may remove itself
+    for (TreeObserver* o : now)
+      if (std::find(observers_.begin(), observers_.end(), o) != observers_.end()) f(*o);
+  }
+  hold.Raise();
 }
 
 void TreeView::AddObserver(TreeObserver* o) {
@@ -522,6 +553,8 @@ void TreeView::Unlink(Node& n) {
 }
 
 void TreeView::RemoveNode(Node& top) {
+  // The selection hears of the removal before the node goes; its event waits until it has.
+  HoldSelection hold(selection_.get());
   Ref<Node> keepTop(&top);
   // The subtree, parents before children, listed before anything changes: these lists are all
   // the memory a removal takes, so running out of it leaves the tree as it was.
@@ -569,6 +602,7 @@ void TreeView::RemoveNode(Node& top) {
     n.slot_ = static_cast<uint32_t>(slot);
     rowIndex_.reset();  // its entries are by slot
   });
+  hold.Raise();
 }
 
 void TreeView::DetachAll() {

@@ -1,0 +1,319 @@
+// TreeSelection: ranges of tree order, kept disjoint and in order.
+//
+// Sections: walking tree order; ranges; observer calls; gestures.
+#include "desk/tree_selection.h"
+
+#include <algorithm>
+
+#include "tree/tree_rows.h"
+
+namespace desk {
+
+TreeSelection::TreeSelection(TreeView& tree) : tree_(tree) { tree_.AddObserver(this); }
+TreeSelection::~TreeSelection() { tree_.RemoveObserver(this); }
+
+// ---- Walking tree order ----------------------------------------------------------------------
+
+// Only the roots have a display order of their own (Sorted); children show in sibling order.
+Node* TreeSelection::NextSibling(const Node& n) const {
+  if (n.Parent() || !tree_.Sorted()) return n.Next();
+  auto& rows = detail::RowIndex::Of(tree_);
+  const int32_t place = rows.PlaceOf(n) + 1;
+  return place < rows.Count(nullptr) ? rows.ChildAt(nullptr, place) : nullptr;
+}
+
+Node* TreeSelection::PrevSibling(const Node& n) const {
+  if (n.Parent() || !tree_.Sorted()) return n.Previous();
+  auto& rows = detail::RowIndex::Of(tree_);
+  const int32_t place = rows.PlaceOf(n);
+  return place > 0 ? rows.ChildAt(nullptr, place - 1) : nullptr;
+}
+
+Node* TreeSelection::AfterSubtree(const Node& n) const {
+  for (const Node* x = &n; x; x = x->Parent())
+    if (Node* s = NextSibling(*x)) return s;
+  return nullptr;
+}
+
+Node* TreeSelection::LastInSubtree(const Node& n) const {
+  Node* x = const_cast<Node*>(&n);
+  while (Node* c = x->Child()) x = c->LastSibling();
+  return x;
+}
+
+Node* TreeSelection::NextInOrder(const Node& n) const {
+  if (Node* c = n.Child()) return c;
+  return AfterSubtree(n);
+}
+
+Node* TreeSelection::PrevInOrder(const Node& n) const {
+  if (Node* p = PrevSibling(n)) return LastInSubtree(*p);
+  return n.Parent();
+}
+
+Node* TreeSelection::NextRow(const Node& n) const {
+  if (n.Expanded() && n.Child()) return n.Child();
+  return AfterSubtree(n);
+}
+
+bool TreeSelection::InSubtree(const Node& n, const Node& top) const {
+  for (const Node* x = &n; x; x = x->Parent())
+    if (x == &top) return true;
+  return false;
+}
+
+int TreeSelection::Compare(const Node& a, const Node& b) const {
+  if (&a == &b) return 0;
+  std::vector<const Node*> pa, pb;  // root first
+  for (const Node* x = &a; x; x = x->Parent()) pa.push_back(x);
+  for (const Node* x = &b; x; x = x->Parent()) pb.push_back(x);
+  std::reverse(pa.begin(), pa.end());
+  std::reverse(pb.begin(), pb.end());
+  size_t i = 0;
+  while (i < pa.size() && i < pb.size() && pa[i] == pb[i]) ++i;
+  if (i == pa.size()) return -1;  // a is an ancestor of b
+  if (i == pb.size()) return 1;
+  auto& rows = detail::RowIndex::Of(tree_);
+  return rows.PlaceOf(*pa[i]) < rows.PlaceOf(*pb[i]) ? -1 : 1;
+}
+
+// ---- Ranges ----------------------------------------------------------------------------------
+
+bool TreeSelection::Contains(const Node& n) const {
+  if (mode_ == Mode::Single) return tree_.SelectedNode() == &n;
+  if (!n.InTree() || n.Tree() != &tree_) return false;
+  // The first range that does not end before n.
+  auto it = std::partition_point(ranges_.begin(), ranges_.end(),
+                                 [&](const Range& r) { return Compare(*r.last, n) < 0; });
+  return it != ranges_.end() && Compare(*it->first, n) <= 0;
+}
+
+std::vector<Node*> TreeSelection::SelectedNodes() const {
+  std::vector<Node*> out;
+  if (mode_ == Mode::Single) {
+    if (Node* s = tree_.SelectedNode()) out.push_back(s);
+    return out;
+  }
+  for (const Range& r : ranges_)
+    for (Node* x = r.first;; x = NextInOrder(*x)) {
+      out.push_back(x);
+      if (x == r.last) break;
+    }
+  return out;
+}
+
+int64_t TreeSelection::Count() const {
+  if (mode_ == Mode::Single) return tree_.SelectedNode() ? 1 : 0;
+  int64_t n = 0;
+  for (const Range& r : ranges_)
+    for (Node* x = r.first;; x = NextInOrder(*x)) {
+      ++n;
+      if (x == r.last) break;
+    }
+  return n;
+}
+
+void TreeSelection::Put(Node& a, Node& b, bool add) {
+  std::vector<Range> out;
+  out.reserve(ranges_.size() + 2);
+  bool placed = false;
+  for (const Range& r : ranges_) {
+    if (Compare(*r.last, a) < 0) {  // wholly before
+      out.push_back(r);
+      continue;
+    }
+    if (Compare(*r.first, b) > 0) {  // wholly after
+      if (add && !placed) out.push_back({&a, &b}), placed = true;
+      out.push_back(r);
+      continue;
+    }
+    if (Compare(*r.first, a) < 0) out.push_back({r.first, PrevInOrder(a)});
+    if (add && !placed) out.push_back({&a, &b}), placed = true;
+    if (Compare(b, *r.last) < 0) out.push_back({NextInOrder(b), r.last});
+  }
+  if (add && !placed) out.push_back({&a, &b});
+  ranges_ = std::move(out);
+}
+
+void TreeSelection::Changed() {
+  if (held_ > 0) {
+    pending_ = true;
+    return;
+  }
+  pending_ = false;
+  if (onViewChanged_) onViewChanged_();
+  if (onChanged_) onChanged_();
+}
+
+void TreeSelection::RaiseHeld() {
+  if (held_ == 0 && pending_) Changed();
+}
+
+void TreeSelection::SetMode(Mode m) {
+  if (m == mode_) return;
+  const bool had = !Empty();
+  mode_ = m;
+  ranges_.clear();
+  anchor_ = tree_.SelectedNode();
+  if (m == Mode::Extended && anchor_) ranges_.push_back({anchor_, anchor_});
+  if (had && m == Mode::Single) Changed();
+}
+
+void TreeSelection::SelectAll() {
+  if (mode_ == Mode::Single) return;  // one node at most
+  Node* first = tree_.FirstRoot();
+  if (!first) return;
+  if (tree_.Sorted()) first = detail::RowIndex::Of(tree_).ChildAt(nullptr, 0);
+  Node* lastRoot = first;
+  while (Node* s = NextSibling(*lastRoot)) lastRoot = s;
+  ranges_.assign(1, {first, LastInSubtree(*lastRoot)});
+  Changed();
+}
+
+void TreeSelection::Clear() {
+  if (mode_ == Mode::Single) {
+    if (Node* s = tree_.SelectedNode()) s->SetSelected(false);
+    return;
+  }
+  if (ranges_.empty()) return;
+  ranges_.clear();
+  Changed();
+}
+
+void TreeSelection::SetSelected(Node& n, bool selected) {
+  if (n.Tree() != &tree_) Raise(Err::InvalidProcedureCall);
+  if (mode_ == Mode::Single) {
+    n.SetSelected(selected);
+    return;
+  }
+  if (Contains(n) == selected) return;
+  Put(n, n, selected);
+  Changed();
+}
+
+void TreeSelection::AddRowsNoNotify(Node& a, Node& b) {
+  Node* lo = &a;
+  Node* hi = &b;
+  if (Compare(*lo, *hi) > 0) std::swap(lo, hi);
+  // One range per run that tree order and the rows shown share: a collapsed node with
+  // children ends a run, since its hidden children are not selected.
+  // The links are read directly: this walks every row between the two, up to a million.
+  const bool sortedRoots = tree_.Sorted();
+  Node* start = lo;
+  for (Node* x = lo; x;) {
+    if (x == hi) {
+      Put(*start, *x, true);
+      break;
+    }
+    if (x->firstChild_ && x->expanded_) {
+      x = x->firstChild_;
+      continue;
+    }
+    const bool hidesChildren = x->firstChild_ != nullptr;
+    Node* next = nullptr;
+    for (Node* up = x; up && !next; up = up->parent_)
+      next = up->parent_ || !sortedRoots ? up->next_ : NextSibling(*up);
+    if (hidesChildren) {
+      Put(*start, *x, true);
+      start = next;
+    }
+    x = next;
+  }
+}
+
+void TreeSelection::AddRows(Node& a, Node& b) {
+  if (a.Tree() != &tree_ || b.Tree() != &tree_) Raise(Err::InvalidProcedureCall);
+  if (mode_ == Mode::Single) return SetSelected(b, true);
+  AddRowsNoNotify(a, b);
+  Changed();
+}
+
+// ---- Observer calls ----------------------------------------------------------------------------
+
+void TreeSelection::NodeAdded(Node& n) {
+  if (ranges_.empty() || mode_ == Mode::Single) return;
+  // A new node is a leaf: if it landed inside a range, the range goes around it.
+  if (Contains(n)) Put(n, n, false);
+}
+
+void TreeSelection::NodeAboutToBeRemoved(Node& n) {
+  if (anchor_ && InSubtree(*anchor_, n)) anchor_ = nullptr;
+  if (ranges_.empty() || mode_ == Mode::Single) return;
+  Node* last = LastInSubtree(n);
+  const size_t before = ranges_.size();
+  bool touched = false;
+  std::vector<Range> out;
+  for (const Range& r : ranges_) {
+    if (Compare(*r.last, n) < 0 || Compare(*r.first, *last) > 0) {
+      out.push_back(r);
+      continue;
+    }
+    touched = true;
+    Range k = r;
+    const bool firstIn = InSubtree(*r.first, n), lastIn = InSubtree(*r.last, n);
+    if (firstIn && lastIn) continue;
+    if (firstIn) k.first = AfterSubtree(n);
+    if (lastIn) k.last = PrevInOrder(n);
+    out.push_back(k);
+  }
+  ranges_ = std::move(out);
+  if (touched || ranges_.size() != before) Changed();
+}
+
+void TreeSelection::NodeChanged(Node& n, NodeField f) {
+  // In Single mode the selection is the current node: told once, for the node that has it
+  // (or, when none has it, for the one that lost it).
+  if (mode_ != Mode::Single || f != NodeField::Selected) return;
+  if (n.Selected() || !tree_.SelectedNode()) Changed();
+}
+
+void TreeSelection::Cleared() {
+  if (mode_ == Mode::Single) {
+    anchor_ = nullptr;
+    return;
+  }
+  anchor_ = nullptr;
+  if (ranges_.empty()) return;
+  ranges_.clear();
+  Changed();
+}
+
+// ---- Gestures ----------------------------------------------------------------------------------
+
+void TreeSelection::Click(Node& n, bool shift, bool ctrl) {
+  if (n.Tree() != &tree_) Raise(Err::InvalidProcedureCall);
+  Ref<Node> keep(&n);
+  if (mode_ == Mode::Single) {
+    tree_.UserClickNode(n);
+    return;
+  }
+  if (shift && anchor_) {
+    if (!ctrl) ranges_.clear();
+    AddRowsNoNotify(*anchor_, n);
+  } else if (ctrl) {
+    Put(n, n, !Contains(n));
+    anchor_ = &n;
+  } else {
+    ranges_.assign(1, {&n, &n});
+    anchor_ = &n;
+  }
+  Changed();
+  tree_.UserClickNode(n);  // the current node, and NodeClick as for one
+}
+
+void TreeSelection::MoveTo(Node& to, bool shift) {
+  if (to.Tree() != &tree_) Raise(Err::InvalidProcedureCall);
+  if (mode_ == Mode::Extended) {
+    if (shift && anchor_) {
+      ranges_.clear();
+      AddRowsNoNotify(*anchor_, to);
+    } else {
+      ranges_.assign(1, {&to, &to});
+      anchor_ = &to;
+    }
+    Changed();
+  }
+  to.SetSelected(true);
+}
+
+}  // namespace desk

@@ -1,0 +1,121 @@
+// View states of VarbelTreeviewControlEx: saved, the nodes made again, restored.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "VarbelTreeviewControlEx.h"
+#include "desk/text.h"
+#include "desk/tree.h"
+#include "desk/tree_selection.h"
+#include "support/test_support.h"
+
+using desk::Ref;
+using desk::Variant;
+using desk_test::ErrOf;
+
+namespace {
+
+class ViewState : public ::testing::Test {
+ protected:
+  ViewState() { control = Make(); }
+  // r1 (a (a1, a2), b (b1)), r2 (c (c1)), r3, without the keys in `missing`.
+  Ref<varbel::VarbelTreeviewControlEx> Make(std::vector<std::string> missing = {}) {
+    auto c = desk::MakeRef<varbel::VarbelTreeviewControlEx>();
+    desk::Nodes& n = c->View().NodeCollection();
+    auto has = [&](const char* k) { return std::find(missing.begin(), missing.end(), k) == missing.end(); };
+    const std::pair<const char*, const char*> rows[] = {{"", "r1"}, {"r1", "a"}, {"a", "a1"}, {"a", "a2"},
+                                                        {"r1", "b"}, {"b", "b1"}, {"", "r2"}, {"r2", "c"},
+                                                        {"c", "c1"}, {"", "r3"}};
+    for (auto [parent, key] : rows) {
+      if (!has(key) || (*parent && !n.Find(desk::U16(parent)))) continue;
+      if (*parent) n.Add(*n.Find(desk::U16(parent)), desk::Relationship::Child, desk::U16(key), desk::U16(key));
+      else n.AddRoot(desk::U16(key), desk::U16(key));
+    }
+    return c;
+  }
+  static desk::Node& N(varbel::VarbelTreeviewControlEx& c, const char* k) {
+    return *c.View().NodeCollection().Find(desk::U16(k));
+  }
+  // What the view shows: expanded keys, selected keys, current and top.
+  static std::string Seen(varbel::VarbelTreeviewControlEx& c) {
+    std::string s = "expanded:";
+    for (desk::Node* n : c.View().VisibleRows())
+      if (n->Expanded()) s += " " + desk::U8(n->Key());
+    s += " selected:";
+    for (desk::Node* n : c.View().Selection().SelectedNodes()) s += " " + desk::U8(n->Key());
+    desk::Node* cur = c.View().SelectedNode();
+    desk::Node* top = c.View().TopNode();
+    return s + " current: " + (cur ? desk::U8(cur->Key()) : "-") + " top: " + (top ? desk::U8(top->Key()) : "-");
+  }
+  void Arrange(varbel::VarbelTreeviewControlEx& c) {
+    c.LetSelectionMode(1);
+    for (const char* k : {"r1", "a", "r2", "c"}) N(c, k).SetExpanded(true);
+    c.View().Selection().Click(N(c, "a1"), false, false);
+    c.View().Selection().Click(N(c, "c1"), false, true);
+    c.View().ScrollToTop(N(c, "b"));
+  }
+
+  desk_test::FreshHost host;
+  Ref<varbel::VarbelTreeviewControlEx> control;
+};
+
+TEST_F(ViewState, TheSameViewAfterTheNodesAreMadeAgain) {
+  Arrange(*control);
+  const std::string before = Seen(*control);
+  const std::u16string state = control->SaveViewState();
+  // Clear and the same keys again, in the same control and in a new one.
+  control->View().NodeCollection().Clear();
+  control = Make();
+  control->LetSelectionMode(1);
+  control->RestoreViewState(state);
+  EXPECT_EQ(Seen(*control), before);
+  EXPECT_EQ(before, "expanded: r1 a r2 c selected: a1 c1 current: c1 top: b");
+}
+
+TEST_F(ViewState, NodesOpenedSinceAreClosed) {
+  Arrange(*control);
+  const std::u16string state = control->SaveViewState();
+  N(*control, "b").SetExpanded(true);
+  N(*control, "r2").SetExpanded(false);
+  control->RestoreViewState(state);
+  EXPECT_EQ(Seen(*control), "expanded: r1 a r2 c selected: a1 c1 current: c1 top: b");
+}
+
+TEST_F(ViewState, KeysThatVanishedAreSkipped) {
+  Arrange(*control);
+  const std::u16string state = control->SaveViewState();
+  auto other = Make({"a", "c1", "b"});  // a's children go with it
+  other->LetSelectionMode(1);
+  other->RestoreViewState(state);
+  EXPECT_EQ(Seen(*other), "expanded: r1 r2 c selected: current: - top: r1");
+}
+
+TEST_F(ViewState, ALaterVersionsKnownFieldsAreRead) {
+  control->LetSelectionMode(1);
+  control->RestoreViewState(
+      u"{\"format\": \"VarbelTreeview view state\", \"version\": 7, \"expanded\": [\"r2\", 5, \"nope\"],"
+      u" \"selected\": [\"r3\"], \"current\": \"r3\", \"zoom\": 2, \"columns\": {\"w\": [1]}}");
+  EXPECT_EQ(Seen(*control), "expanded: r2 selected: r3 current: r3 top: r1");
+}
+
+TEST_F(ViewState, TextsThatAreNoViewStateChangeNothing) {
+  N(*control, "r1").SetExpanded(true);
+  const std::string before = Seen(*control);
+  for (const char16_t* bad : {u"", u"not json", u"[1, 2]", u"{\"format\": \"something else\", \"expanded\": [\"r2\"]}",
+                              u"{\"expanded\": [\"r2\"]}"}) {
+    EXPECT_EQ(ErrOf([&] { control->RestoreViewState(bad); }), 5) << desk::U8(bad);
+    EXPECT_EQ(Seen(*control), before);
+  }
+}
+
+TEST_F(ViewState, ByNameThroughTheInterface) {
+  Arrange(*control);
+  Variant state = desk::CallByName(*control, u"SaveViewState", desk::InvokeKind::Method);
+  auto other = Make();
+  desk::CallByName(*other, u"RestoreViewState", desk::InvokeKind::Method, {state});
+  // Single mode: the current node is the selection.
+  EXPECT_EQ(Seen(*other), "expanded: r1 a r2 c selected: c1 current: c1 top: b");
+}
+
+}  // namespace
