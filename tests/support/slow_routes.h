@@ -9,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -36,8 +37,12 @@ class SlowRoutes {
   }
   int MostAtOnce() const { return state_->most; }
   int InFlight() const { return state_->inFlight; }
-  // Runs on the server's thread as each slow body ends; set before the server starts.
-  void OnEnd(std::function<void()> f) { state_->onEnd = std::move(f); }
+  // Runs on the server's thread as each slow body ends. A test may set it while bodies are in
+  // flight, so it is guarded.
+  void OnEnd(std::function<void()> f) {
+    std::lock_guard<std::mutex> lock(state_->mu);
+    state_->onEnd = std::move(f);
+  }
 
  private:
   struct State {
@@ -47,10 +52,16 @@ class SlowRoutes {
       }
     }
     void Leave() {
-      if (onEnd) onEnd();
+      std::function<void()> f;
+      {
+        std::lock_guard<std::mutex> lock(mu);
+        f = onEnd;
+      }
+      if (f) f();
       --inFlight;
     }
     std::atomic<int> inFlight{0}, most{0};
+    std::mutex mu;
     std::function<void()> onEnd;
   };
   std::shared_ptr<State> state_ = std::make_shared<State>();
