@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "VarbelTreeview/VarbelTreeview.h"
+#include "control_host.h"
 #include "VarbelTreeviewControl.h"
 #include "desk/qt_platform.h"
 #include "desk/text.h"
@@ -48,41 +49,7 @@ long PeakRssKb() {
 std::u16string KeyOf(int i) { return u"k" + desk::DecimalText(i); }
 QString QKeyOf(int i) { return QStringLiteral("k") + QString::number(i); }
 
-// The control made as a host makes it (by class identifier), its widget shown in a window.
-struct ControlHost {
-  ControlHost() {
-    desk::SetPlatform(desk::MakeQtPlatform());
-    desk::Object* raw = nullptr;
-    char message[256] = {};
-    if (VarbelTreeview_CreateObject(varbel::kControlClsid, &raw, message, sizeof message) != 0) {
-      std::fprintf(stderr, "cannot create the control: %s\n", message);
-      std::abort();
-    }
-    control = Ref<desk::Object>(raw);
-    raw->Release();
-    window = desk::ControlWidget(*control);
-    window->resize(400, 300);
-    window->show();
-    std::vector<Variant> none;
-    nodes = control->Invoke(varbel::MemberId("Nodes"), InvokeKind::Get, none).ToObject();
-  }
-  ~ControlHost() {
-    nodes.reset();
-    control.reset();
-    desk::SetPlatform(nullptr);
-  }
-  desk::TreeView& Tree() { return dynamic_cast<desk::Control&>(*control).GetSurface()->Tree(); }
-  QTreeView* View() { return desk::TreeViewOf(Tree()); }
-
-  Variant Add(const Variant& relative, const Variant& relationship, std::u16string key, std::u16string text) {
-    std::vector<Variant> a{relative, relationship, Variant::String(std::move(key)), Variant::String(std::move(text))};
-    return nodes->Invoke(desk::nodesid::kAdd, InvokeKind::Method, a);
-  }
-
-  Ref<desk::Object> control;
-  Ref<desk::Object> nodes;
-  QWidget* window = nullptr;
-};
+using bench::ControlHost;
 
 struct Phases {
   double add = 0, find = 0, remove = 0;

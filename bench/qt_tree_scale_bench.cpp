@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "VarbelTreeview/VarbelTreeview.h"
+#include "control_host.h"
 #include "VarbelTreeviewControl.h"
 #include "desk/qt_platform.h"
 #include "desk/text.h"
@@ -65,40 +66,7 @@ struct Timer {
 
 // ---- The control -------------------------------------------------------------------------
 
-struct ControlHost {
-  ControlHost() {
-    desk::SetPlatform(desk::MakeQtPlatform());
-    desk::Object* raw = nullptr;
-    char message[256] = {};
-    if (VarbelTreeview_CreateObject(varbel::kControlClsid, &raw, message, sizeof message) != 0) {
-      std::fprintf(stderr, "cannot create the control: %s\n", message);
-      std::abort();
-    }
-    control = Ref<desk::Object>(raw);
-    raw->Release();
-    window = desk::ControlWidget(*control);
-    window->resize(400, 300);
-    window->show();
-    std::vector<Variant> none;
-    nodes = control->Invoke(varbel::MemberId("Nodes"), InvokeKind::Get, none).ToObject();
-  }
-  ~ControlHost() {
-    nodes.reset();
-    control.reset();
-    desk::SetPlatform(nullptr);
-  }
-  Variant Add(const Variant& relative, const Variant& relationship, std::u16string key, std::u16string text) {
-    std::vector<Variant> a{relative, relationship, Variant::String(std::move(key)), Variant::String(std::move(text))};
-    return nodes->Invoke(desk::nodesid::kAdd, InvokeKind::Method, a);
-  }
-  static void SetExpanded(const Ref<desk::Object>& node, bool on) {
-    std::vector<Variant> a{Variant::Bool(on)};
-    node->Invoke(desk::nodeid::kExpanded, InvokeKind::Let, a);
-  }
-  Ref<desk::Object> control;
-  Ref<desk::Object> nodes;
-  QWidget* window = nullptr;
-};
+using bench::ControlHost;
 
 std::vector<double> ControlGrid(int roots) {
   ControlHost h;
