@@ -8,6 +8,7 @@
 #include <QAbstractItemModelTester>
 #include <QApplication>
 #include <QLineEdit>
+#include <QStyledItemDelegate>
 #include <QTest>
 #include <QTreeView>
 #include <QVBoxLayout>
@@ -123,6 +124,29 @@ class QtHost : public ::testing::Test {
     if (m->rowCount() == 0) return QModelIndex();
     auto found = m->match(m->index(0, 0), Qt::DisplayRole, text, 1, Qt::MatchExactly | Qt::MatchRecursive);
     return found.isEmpty() ? QModelIndex() : found.front();
+  }
+  // How the view's delegate would draw a row, given Qt's own view of its state.
+  QStyleOptionViewItem OptionOf(const QModelIndex& item, QStyle::State state = {}) {
+    QStyleOptionViewItem opt;
+    opt.initFrom(Widget());
+    opt.state |= state;
+    opt.decorationSize = Widget()->iconSize();
+    auto* d = dynamic_cast<QStyledItemDelegate*>(Widget()->itemDelegate());
+    EXPECT_NE(d, nullptr);
+    if (!d) return opt;
+    // The protected member reached through a pointer to it, not by casting the delegate to a
+    // class it is not (which the sanitizer rightly reports).
+    struct Open : QStyledItemDelegate {
+      using QStyledItemDelegate::initStyleOption;
+    };
+    const auto init = &Open::initStyleOption;
+    (d->*init)(&opt, item);
+    return opt;
+  }
+  // The picture a row is drawn with (the delegate chooses it); invalid when none.
+  QVariant DecorationOf(const QModelIndex& item) {
+    const QStyleOptionViewItem opt = OptionOf(item);
+    return opt.features & QStyleOptionViewItem::HasDecoration ? QVariant(opt.icon) : QVariant();
   }
   // The centre of a node's row, in viewport coordinates.
   QPoint RowCentre(const QString& text) {

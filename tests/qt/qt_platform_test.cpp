@@ -203,7 +203,7 @@ TEST_F(QtSurfaceTest, NodePicturesComeFromTheImageListByKeyOrIndex) {
   NodeOf(u"b")->SetImage(Variant::Long(2));
   NodeOf(u"c")->SetImage(Variant::String(u"missing"));
   auto pixmapOf = [&](const char* text) {
-    const QIcon icon = qvariant_cast<QIcon>(ItemOf(text).data(Qt::DecorationRole));
+    const QIcon icon = qvariant_cast<QIcon>(DecorationOf(ItemOf(text)));
     return icon.pixmap(icon.availableSizes().value(0));
   };
   const Ref<desk::Picture> sun = list->Find(u"sun"), board = list->Find(u"board");
@@ -213,14 +213,14 @@ TEST_F(QtSurfaceTest, NodePicturesComeFromTheImageListByKeyOrIndex) {
   ASSERT_EQ(b.size(), QSize(board->width, board->height));
   EXPECT_EQ(a.pixel(sun->width / 2, sun->height / 2), sun->pixels[static_cast<size_t>(sun->height / 2 * sun->width + sun->width / 2)]);
   EXPECT_EQ(b.pixel(1, 1), board->pixels[static_cast<size_t>(board->width + 1)]);
-  EXPECT_FALSE(ItemOf("none").data(Qt::DecorationRole).isValid());
+  EXPECT_FALSE(DecorationOf(ItemOf("none")).isValid());
 
   // A picture added to the list after the fact shows without any call to the tree.
   add("cloud.gif", u"missing");
-  EXPECT_TRUE(ItemOf("none").data(Qt::DecorationRole).isValid());
+  EXPECT_TRUE(DecorationOf(ItemOf("none")).isValid());
   // Styles without pictures show none.
   Call(control_, u"Style", InvokeKind::Let, {Variant::Long(6)});
-  EXPECT_FALSE(ItemOf("by key").data(Qt::DecorationRole).isValid());
+  EXPECT_FALSE(DecorationOf(ItemOf("by key")).isValid());
 }
 
 // The list has one image size, the first picture's: a 96x64 picture in a list of 32x32 is
@@ -245,7 +245,7 @@ TEST_F(QtSurfaceTest, EveryPictureIsDrawnAtTheListsSize) {
   std::set<int> heights;
   for (const char* t : texts) {
     SCOPED_TRACE(t);
-    const QIcon icon = qvariant_cast<QIcon>(ItemOf(t).data(Qt::DecorationRole));
+    const QIcon icon = qvariant_cast<QIcon>(DecorationOf(ItemOf(t)));
     ASSERT_FALSE(icon.isNull());
     EXPECT_EQ(icon.availableSizes().value(0), QSize(32, 32));
     heights.insert(Widget()->visualRect(ItemOf(t)).height());
@@ -293,7 +293,7 @@ TEST_F(QtSurfaceTest, PicturesLargerThanTheIconBoxKeepTheirShape) {
   Add(u"", u"w", u"wide row");
   NodeOf(u"w")->SetImage(Variant::String(u"wide"));
   QApplication::processEvents();
-  const QIcon icon = qvariant_cast<QIcon>(ItemOf("wide row").data(Qt::DecorationRole));
+  const QIcon icon = qvariant_cast<QIcon>(DecorationOf(ItemOf("wide row")));
   ASSERT_FALSE(icon.isNull());
   EXPECT_EQ(icon.availableSizes().value(0), QSize(64, 32));
 }

@@ -40,20 +40,8 @@ class QtHostEx : public QtHost {
   }
   // Whether the delegate draws the row as selected.
   bool DrawnSelected(const char* text) {
-    QStyleOptionViewItem opt;
-    opt.initFrom(Widget());
-    opt.state |= QStyle::State_Selected;  // what Qt's own selection might say
-    auto* d = dynamic_cast<QStyledItemDelegate*>(Widget()->itemDelegate());
-    EXPECT_NE(d, nullptr);
-    if (!d) return false;
-    // The protected member reached through a pointer to it, not by casting the delegate to a
-    // class it is not (which the sanitizer rightly reports).
-    struct Open : QStyledItemDelegate {
-      using QStyledItemDelegate::initStyleOption;
-    };
-    const auto init = &Open::initStyleOption;
-    (d->*init)(&opt, ItemOf(text));
-    return opt.state.testFlag(QStyle::State_Selected);
+    // State_Selected: what Qt's own selection might say.
+    return OptionOf(ItemOf(text), QStyle::State_Selected).state.testFlag(QStyle::State_Selected);
   }
   QString CurrentText() { return Widget()->currentIndex().data().toString(); }
   int Changes() const { return static_cast<int>(Of(varbel::exid::kSelectionChanged).size()); }

@@ -9,8 +9,6 @@
 #include <cmath>
 
 #include "qt_dnd.h"
-#include "qt_image_list.h"
-#include "qt_node_icon.h"
 #include "qt_tree_delegate.h"
 
 namespace desk::qtb {
@@ -105,6 +103,11 @@ QtTree::QtTree(QWidget* parent) : model_(std::make_unique<TreeModel>(this)), mir
   widget_->setModel(model_.get());
   delegate_ = new TreeDelegate(this, widget_);
   widget_->setItemDelegate(delegate_);
+  model_->SetCheckHandler([this](Node& node, bool checked) {
+    if (Syncing()) return false;
+    Shielded("NodeCheck", [&] { OnUserCheck(node, checked); });
+    return true;
+  });
   QObject::connect(widget_->selectionModel(), &QItemSelectionModel::currentChanged, widget_,
                    [this](const QModelIndex& cur, const QModelIndex& prev) {
                      Shielded("NodeClick", [&] { OnCurrentChanged(cur, prev); });
@@ -239,37 +242,6 @@ void QtTree::ShowSelection(Node& n) {
   } else if (i.isValid() && widget_->currentIndex() == i) {
     widget_->selectionModel()->clear();
   }
-}
-
-Ref<ListImage> QtTree::EntryFor(const Variant& image) const {
-  if (image.IsEmpty()) return nullptr;
-  auto list = RefCast<desk::ImageList>(ImageList());
-  if (!list) return nullptr;
-  if (image.ValueType() == VarType::String) return list->Images().FindEntry(image.RawString());
-  const int32_t i = image.ValueType() == VarType::Long ? image.RawLong() : 0;
-  if (i < 1 || i > list->Images().Count()) return nullptr;
-  return list->Images().At(static_cast<size_t>(i - 1));
-}
-
-QIcon QtTree::IconFor(const Node& node) {
-  // Drawn from the list's pixels at the size shown (ListImage::PixelsAt), never from the
-  // pictures at the list's own size, which may be a camera photo's.
-  auto list = RefCast<desk::ImageList>(ImageList());
-  // The list's pictures keep their shape inside the icon box, which caps each side alone.
-  QSize size = widget_ ? widget_->iconSize() : QSize();
-  if (list && list->Images().Count() > 0) {
-    const QSize own(list->Images().ImageWidth(), list->Images().ImageHeight());
-    if (own.width() > size.width() || own.height() > size.height()) size = own.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
-  }
-  auto face = [&](Ref<ListImage> entry) -> NodeIconEngine::Face {
-    if (!entry) return {};
-    QPixmap pixmap = ListPixmap(*entry, size);
-    return {std::move(entry), std::move(pixmap)};
-  };
-  NodeIconEngine::Face normal = face(EntryFor(node.Image()));
-  NodeIconEngine::Face selected = node.SelectedImage().IsEmpty() ? normal : face(EntryFor(node.SelectedImage()));
-  if (normal.pixmap.isNull() && selected.pixmap.isNull()) return QIcon();
-  return QIcon(new NodeIconEngine(std::move(normal), std::move(selected)));
 }
 
 void QtTree::UpdateIconSize() {

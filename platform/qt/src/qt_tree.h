@@ -58,7 +58,6 @@ class QtTree : public TreeView {
   void DragLeft(const QPointF& pos);
 
   // Drawing.
-  QIcon IconFor(const Node& node);
   bool ShowsPictures() const { return (Style() & 1) != 0; }
   bool ShowsPlusMinus() const { return (Style() & 2) != 0; }
   bool ShowsLines() const { return (Style() & 4) != 0; }
@@ -86,8 +85,6 @@ class QtTree : public TreeView {
   void ApplyPalette();
   void UpdateIconSize();
   void Relayout();
-  // The image list's entry a node's Image or SelectedImage names (key or position), or null.
-  Ref<ListImage> EntryFor(const Variant& image) const;
   void AddRow(Node& n);
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);

@@ -7,15 +7,67 @@
 #include <algorithm>
 
 #include "desk/tree_selection.h"
+#include "qt_image_list.h"
+#include "qt_node_icon.h"
 #include "qt_tree.h"
 #include "qt_tree_model.h"
 #include "qt_util.h"
 
 namespace desk::qtb {
 
+namespace {
+
+// The image list's entry a node's Image or SelectedImage names (key or position), or null.
+Ref<ListImage> EntryFor(const TreeView& tree, const Variant& image) {
+  if (image.IsEmpty()) return nullptr;
+  auto list = RefCast<desk::ImageList>(tree.ImageList());
+  if (!list) return nullptr;
+  if (image.ValueType() == VarType::String) return list->Images().FindEntry(image.RawString());
+  const int32_t i = image.ValueType() == VarType::Long ? image.RawLong() : 0;
+  if (i < 1 || i > list->Images().Count()) return nullptr;
+  return list->Images().At(static_cast<size_t>(i - 1));
+}
+
+}  // namespace
+
+QIcon TreeDelegate::IconFor(const Node& node) const {
+  // Drawn from the list's pixels at the size shown (ListImage::PixelsAt), never from the
+  // pictures at the list's own size, which may be a camera photo's.
+  auto list = RefCast<desk::ImageList>(tree_->ImageList());
+  // The list's pictures keep their shape inside the icon box, which caps each side alone.
+  const auto* view = qobject_cast<const QAbstractItemView*>(parent());
+  QSize size = view ? view->iconSize() : QSize();
+  if (list && list->Images().Count() > 0) {
+    const QSize own(list->Images().ImageWidth(), list->Images().ImageHeight());
+    if (own.width() > size.width() || own.height() > size.height()) size = own.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
+  }
+  auto face = [&](Ref<ListImage> entry) -> NodeIconEngine::Face {
+    if (!entry) return {};
+    QPixmap pixmap = ListPixmap(*entry, size);
+    return {std::move(entry), std::move(pixmap)};
+  };
+  NodeIconEngine::Face normal = face(EntryFor(*tree_, node.Image()));
+  NodeIconEngine::Face selected = node.SelectedImage().IsEmpty() ? normal : face(EntryFor(*tree_, node.SelectedImage()));
+  if (normal.pixmap.isNull() && selected.pixmap.isNull()) return QIcon();
+  return QIcon(new NodeIconEngine(std::move(normal), std::move(selected)));
+}
+
 void TreeDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
   QStyledItemDelegate::initStyleOption(option, index);
   if (!tree_) return;
+  if (const Node* node = TreeModel::NodeOf(index); node && tree_->ShowsPictures()) {
+    // As Qt's own delegate takes a decoration from the model: sized to the icon, no larger
+    // than the view's icon box.
+    option->icon = IconFor(*node);
+    if (!option->icon.isNull()) {
+      option->features |= QStyleOptionViewItem::HasDecoration;
+      const QIcon::Mode mode = !(option->state & QStyle::State_Enabled) ? QIcon::Disabled
+                               : (option->state & QStyle::State_Selected) ? QIcon::Selected
+                                                                          : QIcon::Normal;
+      const QIcon::State state = option->state & QStyle::State_Open ? QIcon::On : QIcon::Off;
+      option->decorationSize = option->decorationSize.boundedTo(option->icon.actualSize(option->decorationSize, mode, state));
+    }
+  }
   // Many nodes selected: the rows drawn as selected are the tree's, not Qt's one row.
   if (Node* node = TreeModel::NodeOf(index); node && tree_->Selection().GetMode() == TreeSelection::Mode::Extended)
     option->state.setFlag(QStyle::State_Selected, tree_->Selection().Contains(*node));

@@ -1,8 +1,14 @@
 // How a row of the tree is drawn, measured and edited: the label of a node with its picture
-// and check box, and its label editor, which opens only when BeforeLabelEdit allows it.
+// (chosen here, from the tree's image list, not served by the model) and check box, and its
+// label editor, which opens only when BeforeLabelEdit allows it.
 #pragma once
 
+#include <QIcon>
 #include <QStyledItemDelegate>
+
+namespace desk {
+class Node;
+}
 
 namespace desk::qtb {
 
@@ -22,6 +28,8 @@ class TreeDelegate : public QStyledItemDelegate {
 
  private:
   friend class QtTree;
+  // The picture of a node's row at the view's icon size; null when it has none.
+  QIcon IconFor(const Node& node) const;
   QtTree* tree_;
 };
 

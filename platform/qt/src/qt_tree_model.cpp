@@ -1,6 +1,5 @@
 #include "qt_tree_model.h"
 
-#include "qt_tree.h"
 #include "qt_util.h"
 #include "tree/tree_rows.h"
 
@@ -84,11 +83,6 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::EditRole: return Q(n.Text());
-    case Qt::DecorationRole: {
-      if (!tree_->ShowsPictures()) return QVariant();
-      QIcon icon = tree_->IconFor(n);
-      return icon.isNull() ? QVariant() : QVariant(icon);
-    }
     case Qt::CheckStateRole:
       if (!tree_->Checkboxes()) return QVariant();
       return n.Checked() ? Qt::Checked : Qt::Unchecked;
@@ -98,10 +92,8 @@ QVariant TreeModel::data(const QModelIndex& index, int role) const {
 
 bool TreeModel::setData(const QModelIndex& index, const QVariant& value, int role) {
   // The text is the node's; edits reach it through the label-edit events only.
-  if (!index.isValid() || role != Qt::CheckStateRole || tree_->Syncing()) return false;
-  Node& n = *NodeOf(index);
-  Shielded("NodeCheck", [&] { tree_->OnUserCheck(n, value.toInt() == Qt::Checked); });
-  return true;
+  if (!index.isValid() || role != Qt::CheckStateRole || !onCheck_) return false;
+  return onCheck_(*NodeOf(index), value.toInt() == Qt::Checked);
 }
 
 Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const {

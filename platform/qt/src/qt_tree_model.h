@@ -2,14 +2,16 @@
 //
 // The nodes are kept once, by the tree: a model index carries its node, and the view's rows
 // are made when it asks for them, from the tree's row index (a node's place among its
-// siblings and the node at a place, in O(log n)). Rows read the text, picture and check state
-// from the node when drawn, so a change of the model (or of the image list behind the
-// pictures) shows on the next paint. The tree's observer calls become the model's change
-// signals, one call per change.
+// siblings and the node at a place, in O(log n)). Rows read the text and check state from the
+// node when drawn, so a change of the model shows on the next paint; the picture is the
+// delegate's to choose. The tree's observer calls become the model's change signals, one call
+// per change. The model only serves data: it reads the tree and its settings, and hands a
+// user's check to whoever drives it (SetCheckHandler).
 #pragma once
 
 #include <QAbstractItemModel>
 #include <cstdint>
+#include <functional>
 
 #include "desk/tree.h"
 
@@ -19,12 +21,15 @@ class RowIndex;
 
 namespace desk::qtb {
 
-class QtTree;
-
 // The tree's nodes as an item model of one column: an index's internal pointer is its node.
 class TreeModel : public QAbstractItemModel {
  public:
-  explicit TreeModel(QtTree* tree) : tree_(tree) {}
+  explicit TreeModel(TreeView* tree) : tree_(tree) {}
+
+  // Told of a check box the user set or cleared; false when the check is refused (the model
+  // then reports the edit as not made).
+  using CheckHandler = std::function<bool(Node& node, bool checked)>;
+  void SetCheckHandler(CheckHandler handler) { onCheck_ = std::move(handler); }
 
   QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
   QModelIndex parent(const QModelIndex& child) const override;
@@ -61,7 +66,8 @@ class TreeModel : public QAbstractItemModel {
   detail::RowIndex& Rows() const;
   int32_t PlaceOf(const Node& n) const;
 
-  QtTree* tree_;
+  TreeView* tree_;
+  CheckHandler onCheck_;
   // A node already in the tree while its row is being announced: views asking between
   // beginInsertRows and endInsertRows see the rows as they were before it.
   struct Adding {
