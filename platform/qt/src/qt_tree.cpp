@@ -437,11 +437,10 @@ void QtTree::StartLabelEdit() {
   Node* n = EditingNode();
   if (!n || !widget_) return;
   const QModelIndex i = model_->IndexOf(n);
-  opening_ = true;
+  const QScopedValueRollback opening(opening_, true);
   widget_->scrollTo(i);
   widget_->setCurrentIndex(i);
   widget_->edit(i);
-  opening_ = false;
 }
 
 void QtTree::CommitLabelEdit(const QString& text) {
@@ -472,16 +471,14 @@ void QtTree::RunDrag(bool automatic) {
       RaiseOLEGiveFeedback(effect, defaultCursors);
     });
   });
-  dragging_ = true;
   Qt::DropAction result = Qt::IgnoreAction;
   try {
+    const QScopedValueRollback busy(dragging_, true);
     result = drag->exec(ActionsOf(allowed), ActionOf(allowed));
   } catch (...) {
-    dragging_ = false;
     if (drag) drag->deleteLater();
     throw;
   }
-  dragging_ = false;
   if (drag) drag->deleteLater();  // with its data, which holds the tree
   int32_t effect = EffectOf(result);
   RaiseOLECompleteDrag(effect);

@@ -9,6 +9,7 @@
 
 #include <QIcon>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QString>
 #include <memory>
 #include <vector>
@@ -72,10 +73,8 @@ class QtTree : public TreeView {
  private:
   class Mirror;
   friend class Mirror;
-  struct SyncGuard {
-    explicit SyncGuard(QtTree& t) : t_(t) { ++t_.syncing_; }
-    ~SyncGuard() { --t_.syncing_; }
-    QtTree& t_;
+  struct SyncGuard : QScopedValueRollback<int> {
+    explicit SyncGuard(QtTree& t) : QScopedValueRollback<int>(t.syncing_, t.syncing_ + 1) {}
   };
 
   void Apply(DispId id);

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <QAbstractItemModel>
+#include <QScopedValueRollback>
 #include <cstdint>
 #include <functional>
 
@@ -92,13 +93,8 @@ class TreeModel : public QAbstractItemModel {
   void Forget() const { last_.row = -1; }
   // While a change is being announced the sibling links and the rows may disagree.
   bool announcing_ = false;
-  struct Announcing {
-    explicit Announcing(TreeModel& m) : m_(m) {
-      m_.Forget();
-      m_.announcing_ = true;
-    }
-    ~Announcing() { m_.announcing_ = false; }
-    TreeModel& m_;
+  struct Announcing : QScopedValueRollback<bool> {
+    explicit Announcing(TreeModel& m) : QScopedValueRollback<bool>((m.Forget(), m.announcing_), true) {}
   };
 };
 
