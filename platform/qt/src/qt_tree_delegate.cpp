@@ -83,10 +83,8 @@ void TreeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
     // The selection covers the label (check box, picture and text), not the rest of the row.
     // It starts next to the branch area: at the right in a right-to-left layout.
     const int w = sizeHint(option, index).width() + 4;
-    if (w < opt.rect.width()) {
-      if (opt.direction == Qt::RightToLeft) opt.rect.setLeft(opt.rect.right() + 1 - w);
-      else opt.rect.setWidth(w);
-    }
+    if (w < opt.rect.width())
+      opt.rect = QStyle::visualRect(opt.direction, option.rect, QRect(option.rect.topLeft(), QSize(w, option.rect.height())));
   }
   QStyledItemDelegate::paint(painter, opt, index);
   if (tree_ && tree_->Widget() && tree_->Widget()->DropTarget() == index) {

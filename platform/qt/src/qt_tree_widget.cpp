@@ -6,7 +6,9 @@
 #include <QPainter>
 #include <QPointer>
 #include <QProxyStyle>
+#include <QScopedValueRollback>
 #include <QTimer>
+#include <cmath>
 #include <vector>
 
 #include "qt_tree.h"
@@ -17,6 +19,11 @@
 namespace desk::qtb {
 
 namespace {
+
+// Column `x` of `bounds` as laid out in direction `d`: mirrored within `bounds` right to left.
+int VisualX(Qt::LayoutDirection d, const QRect& bounds, int x) {
+  return QStyle::visualRect(d, bounds, QRect(x, bounds.top(), 1, 1)).x();
+}
 
 // Qt paints a selected row's branch area as selected when the style asks for it; the tree
 // does so only with FullRowSelect.
@@ -179,7 +186,7 @@ void TreeWidget::keyPressEvent(QKeyEvent* e) {
     if (!tree_) return QTreeView::keyPressEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
-    const MenuKeyScope menuKey(self, *e);
+    const QScopedValueRollback<const TreeWidget*> menuKey(menuKeyOf_, IsMenuKey(*e) ? this : nullptr);
     const int16_t code0 = KeyCodeOf(e->key()), shift0 = ShiftMask(e->modifiers());
     int16_t code = code0, shift = shift0;
     tree_->RaiseKeyDown(code, shift);
@@ -215,7 +222,7 @@ void TreeWidget::keyReleaseEvent(QKeyEvent* e) {
     if (!tree_) return QTreeView::keyReleaseEvent(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
-    const MenuKeyScope menuKey(self, *e);
+    const QScopedValueRollback<const TreeWidget*> menuKey(menuKeyOf_, IsMenuKey(*e) ? this : nullptr);
     int16_t code = KeyCodeOf(e->key()), shift = ShiftMask(e->modifiers());
     tree_->RaiseKeyUp(code, shift);
     if (!self) return;
@@ -223,22 +230,18 @@ void TreeWidget::keyReleaseEvent(QKeyEvent* e) {
   });
 }
 
-TreeWidget::MenuKeyScope::MenuKeyScope(const QPointer<TreeWidget>& w, const QKeyEvent& e) : w_(w), was_(w->menuKey_) {
+bool TreeWidget::IsMenuKey(const QKeyEvent& e) {
   const Qt::KeyboardModifiers mods = e.modifiers() & ~Qt::KeypadModifier;
-  w->menuKey_ = (e.key() == Qt::Key_Menu && !(mods & (Qt::ControlModifier | Qt::AltModifier))) ||
-                (e.key() == Qt::Key_F10 && mods == Qt::ShiftModifier);
-}
-
-TreeWidget::MenuKeyScope::~MenuKeyScope() {
-  if (w_) w_->menuKey_ = was_;
+  return (e.key() == Qt::Key_Menu && !(mods & (Qt::ControlModifier | Qt::AltModifier))) ||
+         (e.key() == Qt::Key_F10 && mods == Qt::ShiftModifier);
 }
 
 std::optional<QPoint> TreeWidget::KeyboardMenuAt(QSize menu) const {
-  if (!menuKey_) return std::nullopt;
+  if (menuKeyOf_ != this) return std::nullopt;
   const QRect r = visualRect(currentIndex());
   if (!r.isValid() || !viewport()->rect().intersects(r)) return std::nullopt;
   // Below the start of the label, opening toward the label's end.
-  return viewport()->mapToGlobal(QPoint(isRightToLeft() ? r.right() - menu.width() + 1 : r.left(), r.bottom()));
+  return viewport()->mapToGlobal(QStyle::visualRect(layoutDirection(), r, QRect(QPoint(r.left(), r.bottom()), menu)).topLeft());
 }
 
 void TreeWidget::focusOutEvent(QFocusEvent* e) {
@@ -300,8 +303,10 @@ void TreeWidget::startDrag(Qt::DropActions) {
 }
 
 bool TreeWidget::OnLabelSide(const QModelIndex& index, double x) const {
-  const QRect label = visualRect(index);
-  return isRightToLeft() ? x <= label.right() : x >= label.left();
+  // Past the label's start, in the label's reading direction.
+  const QRect area = viewport()->rect();
+  const int at = VisualX(layoutDirection(), area, static_cast<int>(std::floor(x)));
+  return at >= QStyle::visualRect(layoutDirection(), area, visualRect(index)).left();
 }
 
 void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex& index) const {
@@ -317,8 +322,8 @@ void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex&
   for (QModelIndex i = index; i.isValid(); i = i.parent()) chain.push_back(i);
   const int cells = static_cast<int>(chain.size()) - (rootIsDecorated() ? 0 : 1);
   QAbstractItemModel* m = model();
-  const bool mirrored = isRightToLeft();
-  auto X = [&](int x) { return mirrored ? rect.left() + rect.right() - x : x; };
+  const Qt::LayoutDirection direction = layoutDirection();
+  auto X = [&](int x) { return VisualX(direction, rect, x); };
   auto line = [&](int x1, int y1, int x2, int y2) { p->drawLine(X(x1), y1, X(x2), y2); };
 
   p->save();

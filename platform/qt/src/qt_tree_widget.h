@@ -81,17 +81,10 @@ class TreeWidget : public QTreeView {
   QPointF lastDragPos_;
   QPersistentModelIndex dropTarget_;
   unsigned rowsGeneration_ = 1;
-  bool menuKey_ = false;  // a context-menu key is being answered
-  // Marks the handling of one key event, restoring the mark after it.
-  class MenuKeyScope {
-   public:
-    MenuKeyScope(const QPointer<TreeWidget>& w, const QKeyEvent& e);
-    ~MenuKeyScope();
-
-   private:
-    QPointer<TreeWidget> w_;
-    bool was_;
-  };
+  // The tree answering a context-menu key, if any: set for the handling of one key event and
+  // restored after it. Kept outside the widget, which a handler may delete meanwhile.
+  static inline const TreeWidget* menuKeyOf_ = nullptr;
+  static bool IsMenuKey(const QKeyEvent& e);
 };
 
 }  // namespace desk::qtb
