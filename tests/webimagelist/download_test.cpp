@@ -13,7 +13,6 @@
 #include "shared.h"
 #include "ucMain.h"
 #include "desk/filesystem.h"
-#include "http/http_curl.h"
 #include "support/memory_filesystem.h"
 #include "support/web_test.h"
 
@@ -191,85 +190,6 @@ TEST_F(Download, FailuresEndInAnEmptyBody) {
   EXPECT_TRUE(Boxes().empty());
 }
 
-// Each check of the client on its own, every other one off: a local file behind a file://
-// URL or a redirect to one is never read, and an error status never succeeds. With all of
-// them on, each hides the loss of another, so only this shows that each one holds.
-TEST_F(Download, EachCheckOfTheClientHoldsOnItsOwn) {
-  testenv::WriteFile(Cache("secret"), "local file");
-  const std::string fileUrl = "file://" + Cache("secret").string();
-  const std::string errorPage(1 << 20, 'e');  // more than the client holds before it pauses
-  server_.Routes().Get("/to-file", [fileUrl](const httplib::Request&, httplib::Response& r) { r.set_redirect(fileUrl); });
-  server_.Routes().Get("/404-big", [errorPage](const httplib::Request&, httplib::Response& r) {
-    r.status = 404;
-    r.set_content(errorPage, "text/html");
-  });
-  server_.Routes().Get("/404-empty", [](const httplib::Request&, httplib::Response& r) { r.status = 404; });
-  server_.Routes().Get("/404-small", [](const httplib::Request&, httplib::Response& r) {
-    r.status = 404;
-    r.set_content("not found", "text/html");  // one chunk: the first is the one checked
-  });
-  server_.Routes().Get("/299", [](const httplib::Request&, httplib::Response& r) {
-    r.status = 299;
-    r.set_content("last of 2xx", "text/plain");
-  });
-  server_.Routes().Get("/299-empty", [](const httplib::Request&, httplib::Response& r) { r.status = 299; });
-  server_.Start();
-
-  using Checks = desk::http::detail::Checks;
-  const Checks none{false, false, false, false, false};
-  // Hosts get every check: MakeCurlClient makes its client with the defaults.
-  const Checks all{};
-  for (bool Checks::*check : {&Checks::schemeBeforeRequest, &Checks::curlProtocols, &Checks::curlRedirectProtocols,
-                              &Checks::statusOnBody, &Checks::statusAtEnd})
-    EXPECT_TRUE(all.*check);
-  auto only = [&](bool Checks::*check) {
-    Checks c = none;
-    c.*check = true;
-    return c;
-  };
-  struct Row {
-    const char* what;
-    std::string url;
-    Checks checks;
-    std::optional<std::string> body;  // unset: not looked at
-    bool succeeds;
-  } rows[] = {
-      // Without checks each of these gets through, so the rows below test something.
-      {"none: a file:// URL is read", fileUrl, none, "local file", true},
-      {"none: a redirect to file:// is followed", server_.Url("/to-file"), none, "local file", true},
-      {"none: an error page is a body", server_.Url("/404-big"), none, errorPage, true},
-      {"none: an error without a body succeeds", server_.Url("/404-empty"), none, "", true},
-      {"the scheme before the request", fileUrl, only(&Checks::schemeBeforeRequest), "", false},
-      {"curl's protocols, first request", fileUrl, only(&Checks::curlProtocols), "", false},
-      {"curl's protocols, redirect", server_.Url("/to-file"), only(&Checks::curlProtocols), "", false},
-      {"curl's redirect protocols", server_.Url("/to-file"), only(&Checks::curlRedirectProtocols), "", false},
-      {"the status on the body", server_.Url("/404-big"), only(&Checks::statusOnBody), "", false},
-      {"the status on the body, a page of one chunk", server_.Url("/404-small"), only(&Checks::statusOnBody), "", false},
-      {"the status at the end, no body", server_.Url("/404-empty"), only(&Checks::statusAtEnd), "", false},
-      {"the status at the end, with a body", server_.Url("/404-big"), only(&Checks::statusAtEnd), std::nullopt, false},
-      // All of them, as hosts have them: not one byte of an error page reaches the reader.
-      {"all: an error page", server_.Url("/404-big"), Checks{}, "", false},
-      {"all: a redirect to file://", server_.Url("/to-file"), Checks{}, "", false},
-      {"all: the last 2xx status, with a body", server_.Url("/299"), Checks{}, "last of 2xx", true},
-      {"all: the last 2xx status, no body", server_.Url("/299-empty"), Checks{}, "", true},
-  };
-  desk::http::Options o;
-  o.stallTimeout = 700ms;
-  o.connectTimeout = 2000ms;
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.what);
-    auto session = desk::http::detail::MakeCurlClientWithChecks(o, r.checks)->OpenSession("test");
-    auto request = session->OpenUrl(r.url);
-    std::string body;
-    uint8_t piece[4096];
-    while (size_t n = request->Read(piece, sizeof piece)) body.append(reinterpret_cast<char*>(piece), n);
-    if (r.body) {
-      EXPECT_TRUE(body == *r.body) << body.size() << " bytes: " << body.substr(0, 20);
-    }
-    EXPECT_EQ(request->Succeeded(), r.succeeds);
-  }
-}
-
 TEST_F(Download, BodyCapIsCountedByTheClient) {
   server_.Serve("/big", std::string(10000, 'b'));
   server_.Start();
@@ -280,87 +200,6 @@ TEST_F(Download, BodyCapIsCountedByTheClient) {
   o.maxBodyBytes = 10000;
   desk::http::SetClient(desk::http::MakeCurlClient(o));
   EXPECT_EQ(Body("/big").size(), 10000u);
-}
-
-// ReadAll after some reads: the bytes a Read left pending come first, then the rest straight
-// into the sink, whatever room the sink gives at a time (as little as asked, or plenty); a
-// sink that runs out of memory fails the request instead of cutting the body.
-TEST_F(Download, ReadAllTakesTheRestOfTheBodyAfterAnyReads) {
-  std::string body(300'000, '\0');
-  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 13 + (i >> 9));
-  server_.Serve("/all.bin", body);
-  server_.Start();
-  struct Sink : desk::http::BodySink {
-    uint8_t* Room(size_t least, size_t& room) override {
-      if (failAfter && kept.size() >= failAfter) throw std::bad_alloc();
-      room = std::max(least, roomy ? size_t{70'000} : size_t{0});
-      spare.resize(room);
-      return spare.data();
-    }
-    void Commit(size_t n) override { kept.append(reinterpret_cast<const char*>(spare.data()), n); }
-    bool roomy = false;
-    size_t failAfter = 0;
-    std::vector<uint8_t> spare;
-    std::string kept;
-  };
-  auto session = desk::http::SharedClient()->OpenSession("test");
-  for (size_t readFirst : {size_t{0}, size_t{1000}, size_t{70'000}}) {
-    for (bool roomy : {false, true}) {
-      auto request = session->OpenUrl(server_.Url("/all.bin"));
-      std::string got(readFirst, '\0');
-      size_t at = 0;
-      while (at < readFirst) {
-        const size_t n = request->Read(reinterpret_cast<uint8_t*>(got.data() + at), std::min<size_t>(2048, readFirst - at));
-        ASSERT_GT(n, 0u);
-        at += n;
-      }
-      Sink sink;
-      sink.roomy = roomy;
-      request->ReadAll(sink, 2048);
-      EXPECT_TRUE(request->Succeeded()) << readFirst << " " << roomy;
-      EXPECT_TRUE(got + sink.kept == body) << readFirst << " " << roomy;
-    }
-  }
-  auto request = session->OpenUrl(server_.Url("/all.bin"));
-  Sink full;
-  full.failAfter = 100'000;
-  request->ReadAll(full, 2048);
-  EXPECT_FALSE(request->Succeeded());
-}
-
-// An option curl refuses (a redirect limit below -1) fails each request on its first read,
-// without a byte sent; at the edge of what curl takes, the request works. The final status
-// check is off: a request that never ran must fail on its own, not for want of a status.
-TEST_F(Download, OptionsCurlRefusesFailTheRequestBeforeItIsSent) {
-  server_.Serve("/x", "body");
-  server_.Start();
-  struct Row {
-    const char* what;
-    long maxRedirects;
-    std::chrono::milliseconds connect;
-    bool sent;
-  } rows[] = {{"no limit on redirects", -1, 2000ms, true},
-              {"a redirect limit of -2", -2, 2000ms, false},
-              {"a connect time of 0: curl's default", 10, 0ms, true}};
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.what);
-    desk::http::Options o;
-    o.maxRedirects = r.maxRedirects;
-    o.connectTimeout = r.connect;
-    o.stallTimeout = 2000ms;
-    const int before = server_.Total();
-    desk::http::detail::Checks checks;
-    checks.statusAtEnd = false;
-    auto request =
-        desk::http::detail::MakeCurlClientWithChecks(o, checks)->OpenSession("test")->OpenUrl(server_.Url("/x"));
-    uint8_t piece[64];
-    std::string body;
-    while (size_t n = request->Read(piece, sizeof piece)) body.append(reinterpret_cast<char*>(piece), n);
-    EXPECT_EQ(request->Succeeded(), r.sent);
-    EXPECT_EQ(body, r.sent ? "body" : "");
-    EXPECT_EQ(request->Read(piece, sizeof piece), 0u) << "read again after the end";
-    EXPECT_EQ(server_.Total() - before, r.sent ? 1 : 0);
-  }
 }
 
 TEST_F(Download, RedirectToAPictureIsFollowed) {
