@@ -4,7 +4,7 @@ import ctypes
 from ctypes import byref, c_uint16
 
 from . import _c, _handles, _loader
-from ._errors import ERR_OBJECT_NOT_SET, ERR_OVERFLOW, ERR_TYPE_MISMATCH, DeskError
+from ._errors import ERR_OBJECT_NOT_SET, ERR_OVERFLOW, ERR_TYPE_MISMATCH, TEXTS, DeskError
 from ._thread import records
 from ._values import ByRef, Empty, Integer, Missing, Single
 
@@ -40,7 +40,7 @@ def _to_c(x, v, keep):
         v.u.boolean = -1 if x else 0
     elif isinstance(x, Integer):
         if not -32768 <= x <= 32767:
-            raise DeskError(ERR_OVERFLOW, "Overflow", "desk")
+            raise DeskError(ERR_OVERFLOW, TEXTS[ERR_OVERFLOW], "desk")
         v.kind = _c.INTEGER
         v.u.integer = x
     elif isinstance(x, int):
@@ -51,7 +51,7 @@ def _to_c(x, v, keep):
             try:
                 v.u.double_ = float(x)
             except OverflowError:
-                raise DeskError(ERR_OVERFLOW, "Overflow", "desk") from None
+                raise DeskError(ERR_OVERFLOW, TEXTS[ERR_OVERFLOW], "desk") from None
             v.kind = _c.DOUBLE
     elif isinstance(x, Single):
         v.kind = _c.SINGLE
@@ -61,7 +61,7 @@ def _to_c(x, v, keep):
         v.u.double_ = x
     elif isinstance(x, _handles.object_class):
         if not x._h:
-            raise DeskError(ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", "desk")
+            raise DeskError(ERR_OBJECT_NOT_SET, TEXTS[ERR_OBJECT_NOT_SET], "desk")
         v.kind = _c.OBJECT
         v.u.object = x._h
     elif isinstance(x, _handles.host_class):
@@ -80,7 +80,8 @@ def _to_c(x, v, keep):
     elif x is Empty:
         v.kind = _c.EMPTY
     else:
-        raise DeskError(ERR_TYPE_MISMATCH, "Type mismatch: a %s cannot be passed" % type(x).__name__, "desk")
+        raise DeskError(ERR_TYPE_MISMATCH, "%s: a %s cannot be passed" % (TEXTS[ERR_TYPE_MISMATCH], type(x).__name__),
+                        "desk")
 
 
 def _object_from(h, owned):

@@ -13,6 +13,15 @@ ERR_NAMED_ARGUMENT = _c.E_NAMED_ARGUMENT    # a keyword argument the member does
 ERR_WRONG_THREAD = _c.E_WRONG_THREAD        # a call from another thread than the UI thread
 ERR_INVALID_CALL = _c.E_INVALID_CALL        # a call that cannot be made as asked
 
+# The run-time's texts of the numbers this package raises with them, for both paths (the
+# extension takes this table by name): a test ties each to the run-time's own answer.
+TEXTS = {
+    ERR_OVERFLOW: "Overflow",
+    ERR_TYPE_MISMATCH: "Type mismatch",
+    ERR_OBJECT_NOT_SET: "Object variable or With block variable not set",
+    ERR_NOT_SUPPORTED: "Object doesn't support this property or method",
+}
+
 
 class DeskError(Exception):
     """Every failure: the platform's error number, its text, and the source that raised it."""

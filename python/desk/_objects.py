@@ -14,7 +14,7 @@ from ctypes import byref, c_void_p
 
 from . import _c, _handles, _loader
 from ._convert import _Keep, _take, _to_c
-from ._errors import ERR_NAMED_ARGUMENT, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, DeskError, _check, \
+from ._errors import ERR_NAMED_ARGUMENT, ERR_NOT_SUPPORTED, ERR_OBJECT_NOT_SET, TEXTS, DeskError, _check, \
     _chained, _DeskAttributeError, _error
 from ._host import HostObject
 from ._loader import PATH, ext as _ext  # noqa: F401 (PATH: the path in use, asked for by name)
@@ -111,7 +111,7 @@ class _Shared:
     def __iter__(self):
         t = self._type()
         if t.newenum is None:
-            raise DeskError(ERR_NOT_SUPPORTED, "Object doesn't support this property or method", t.name)
+            raise DeskError(ERR_NOT_SUPPORTED, TEXTS[ERR_NOT_SUPPORTED], t.name)
         e = self._invoke(_c.ID_NEWENUM, _c.METHOD if t.newenum.kinds & _c.METHOD else _c.GET, ())
         while True:
             item = ByRef(Empty)
@@ -155,7 +155,7 @@ class _CtypesObject(_Shared):
         if t is None:
             r = _records()
             if not self._h:
-                raise DeskError(ERR_OBJECT_NOT_SET, "Object variable or With block variable not set", "desk")
+                raise DeskError(ERR_OBJECT_NOT_SET, TEXTS[ERR_OBJECT_NOT_SET], "desk")
             t = _type_of(self._h, r)
             object.__setattr__(self, "_t", t)
         return t
@@ -164,7 +164,7 @@ class _CtypesObject(_Shared):
         t = self._t or self._type()
         m = t.members.get(name) or t.members.get(name.lower())
         if m is None:
-            raise _DeskAttributeError(ERR_NOT_SUPPORTED, "Object doesn't support this property or method: " + name,
+            raise _DeskAttributeError(ERR_NOT_SUPPORTED, TEXTS[ERR_NOT_SUPPORTED] + ": " + name,
                                       t.name)
         return m
 
@@ -232,7 +232,7 @@ class _CtypesObject(_Shared):
     def __call__(self, *args, **kwargs):
         t = self._type()
         if t.value is None:
-            raise DeskError(ERR_NOT_SUPPORTED, "Object doesn't support this property or method", t.name)
+            raise DeskError(ERR_NOT_SUPPORTED, TEXTS[ERR_NOT_SUPPORTED], t.name)
         kind = _c.GET if t.value.kinds & _c.GET else _c.METHOD
         return self._invoke(_c.ID_VALUE, kind, args, kwargs, t.value)
 

@@ -40,13 +40,31 @@ PyObject* ext_raise_error(int number, PyObject* text, PyObject* source) {
   return ext_raise(ext_state()->desk_error, number, text, source);
 }
 
-PyObject* ext_raise_text(int number, const char* text, PyObject* source) {
-  PyObject* t = PyUnicode_FromString(text);
-  if (t) {
-    ext_raise_error(number, t, source);
-    Py_DECREF(t);
+/* The numbers the extension raises with their text alone; setup checks the package has each. */
+static const int text_numbers[] = {DESK_E_OVERFLOW, DESK_E_TYPE_MISMATCH, DESK_E_OBJECT_NOT_SET, DESK_E_NOT_SUPPORTED};
+
+PyObject* ext_text(int number) {
+  PyObject* key = PyLong_FromLong(number);
+  PyObject* text = key ? PyDict_GetItem(ext_state()->texts, key) : NULL;
+  Py_XDECREF(key);
+  if (!text && !PyErr_Occurred()) PyErr_Format(PyExc_RuntimeError, "desk._errors.TEXTS has no text for %d", number);
+  return text;
+}
+
+PyObject* ext_raise_text(int number, PyObject* source) {
+  PyObject* text = ext_text(number);
+  return text ? ext_raise_error(number, text, source) : NULL;
+}
+
+static int has_texts(PyObject* texts) {
+  if (!PyDict_Check(texts)) return 0;
+  for (size_t i = 0; i < sizeof text_numbers / sizeof text_numbers[0]; ++i) {
+    PyObject* key = PyLong_FromLong(text_numbers[i]);
+    PyObject* text = key ? PyDict_GetItem(texts, key) : NULL;
+    Py_XDECREF(key);
+    if (!text || !PyUnicode_Check(text)) return 0;
   }
-  return NULL;
+  return 1;
 }
 
 PyObject* ext_fail(const desk_error* err) {
@@ -119,6 +137,7 @@ static const struct Import {
     {"desk._objects", "_error_for", offsetof(ExtState, error_for)},
     {"desk._errors", "DeskError", offsetof(ExtState, desk_error)},
     {"desk._errors", "_DeskAttributeError", offsetof(ExtState, attribute_error)},
+    {"desk._errors", "TEXTS", offsetof(ExtState, texts)},
     {"desk._handles", "host_by_handle", offsetof(ExtState, host_by_handle)},
     {"desk._convert", "_object_from", offsetof(ExtState, object_from)},
     {"desk._host", "HostObject", offsetof(ExtState, host_object)},
@@ -158,6 +177,8 @@ static PyObject* setup(PyObject* module, PyObject* arg) {
     wrong = "desk._objects.Object must derive from desk._ext.Object";
   else if (got == n && !PyDict_Check(s.host_by_handle))
     wrong = "desk._handles.host_by_handle must be a dict";
+  else if (got == n && !has_texts(s.texts))
+    wrong = "desk._errors.TEXTS must give a text for each number the extension raises";
   if (wrong) PyErr_SetString(PyExc_TypeError, wrong);
   if (got < n || wrong) {
     for (size_t i = 0; i < got; ++i) Py_DECREF(*field_of(&s, imports[i].field));

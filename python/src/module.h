@@ -34,6 +34,7 @@ typedef struct ExtState {
   PyObject* error_for;        /* (number, text, source) -> DeskError, its cause chained */
   PyObject* desk_error;       /* DeskError */
   PyObject* attribute_error;  /* the DeskError that is an AttributeError too (unknown names) */
+  PyObject* texts;            /* dict: number -> the run-time's text, for the errors raised here */
   PyObject* host_by_handle;   /* dict: handle -> key of an object the host implements */
   PyObject* object_from;      /* (handle, owned) -> the host's own object for such a handle */
   PyObject* host_object;      /* HostObject */
@@ -74,10 +75,14 @@ PyObject* ext_fail(const desk_error* err);
 PyObject* ext_raise(PyObject* cls, int number, PyObject* text, PyObject* source);
 /* The same as a DeskError. */
 PyObject* ext_raise_error(int number, PyObject* text, PyObject* source);
-PyObject* ext_raise_text(int number, const char* text, PyObject* source);
+/* The same with the run-time's text of the number (the package's _errors.TEXTS). */
+PyObject* ext_raise_text(int number, PyObject* source);
+/* That text (a borrowed str), for a number the extension raises: 6, 13, 91 or 438; NULL with an
+ * exception set when the package's table lost it. */
+PyObject* ext_text(int number);
 /* 91, for a handle that is gone or an object that is Nothing (NULL returned). */
 static inline PyObject* ext_raise_not_set(void) {
-  return ext_raise_text(DESK_E_OBJECT_NOT_SET, "Object variable or With block variable not set", NULL);
+  return ext_raise_text(DESK_E_OBJECT_NOT_SET, NULL);
 }
 
 /* An empty error record, without clearing all of its text buffers (a call's hot path). */

@@ -69,7 +69,8 @@ Member* object_member(DeskObject* self, PyObject* name) {
   }
   if (!m) {
     if (PyErr_Occurred()) return NULL;
-    PyObject* text = PyUnicode_FromFormat("Object doesn't support this property or method: %S", name);
+    PyObject* base = ext_text(DESK_E_NOT_SUPPORTED);
+    PyObject* text = base ? PyUnicode_FromFormat("%U: %S", base, name) : NULL;
     if (text) {
       ext_raise(ext_state()->attribute_error, DESK_E_NOT_SUPPORTED, text, rec->name);
       Py_DECREF(text);
@@ -140,7 +141,7 @@ static PyObject* call_default(DeskObject* self, PyObject* const* args, Py_ssize_
   if (ext_check_thread() < 0) return NULL;
   TypeRecord* rec = object_record(self);
   if (!rec) return NULL;
-  if (!rec->value) return ext_raise_text(DESK_E_NOT_SUPPORTED, "Object doesn't support this property or method", rec->name);
+  if (!rec->value) return ext_raise_text(DESK_E_NOT_SUPPORTED, rec->name);
   Member* m = (Member*)rec->value;
   const int kind = (m->kinds & DESK_GET) ? DESK_GET : DESK_METHOD;
   return call_member(self, m, DESK_ID_VALUE, kind, args, nargs, NULL, kwargs);

@@ -79,7 +79,7 @@ static int str_to_c(PyObject* s, desk_value* v, Keep* keep) {
     for (Py_ssize_t i = 0; i < n; ++i) units += c[i] > 0xFFFF;
   }
   if (units > INT32_MAX) {
-    ext_raise_text(DESK_E_OVERFLOW, "Overflow", NULL);
+    ext_raise_text(DESK_E_OVERFLOW, NULL);
     return -1;
   }
   const uint16_t* data = no_units;
@@ -127,7 +127,7 @@ static int int_to_c(PyObject* x, desk_value* v) {
   if (d == -1.0 && PyErr_Occurred()) {
     if (!PyErr_ExceptionMatches(PyExc_OverflowError)) return -1;
     PyErr_Clear();
-    ext_raise_text(DESK_E_OVERFLOW, "Overflow", NULL);
+    ext_raise_text(DESK_E_OVERFLOW, NULL);
     return -1;
   }
   v->kind = DESK_DOUBLE;
@@ -140,7 +140,7 @@ static int integer_to_c(PyObject* x, desk_value* v) {
   long n = PyLong_AsLongAndOverflow(x, &overflow);
   if (n == -1 && PyErr_Occurred()) return -1;
   if (overflow || n < -32768 || n > 32767) {
-    ext_raise_text(DESK_E_OVERFLOW, "Overflow", NULL);
+    ext_raise_text(DESK_E_OVERFLOW, NULL);
     return -1;
   }
   v->kind = DESK_INTEGER;
@@ -188,7 +188,8 @@ static int byref_to_c(PyObject* x, desk_value* v, Keep* keep) {
 static int mismatch(PyObject* x) {
   PyObject* name = PyObject_GetAttrString((PyObject*)Py_TYPE(x), "__name__");
   if (!name) return -1;
-  PyObject* text = PyUnicode_FromFormat("Type mismatch: a %U cannot be passed", name);
+  PyObject* base = ext_text(DESK_E_TYPE_MISMATCH);
+  PyObject* text = base ? PyUnicode_FromFormat("%U: a %U cannot be passed", base, name) : NULL;
   Py_DECREF(name);
   if (!text) return -1;
   ext_raise_error(DESK_E_TYPE_MISMATCH, text, NULL);

@@ -10,7 +10,7 @@ import threading
 import pytest
 
 import desk
-from desk import _c, _loader, _objects
+from desk import _c, _errors, _loader, _objects, _thread
 
 TREE = "{D5CA163D-6878-4BD8-A144-A5E85A414594}"
 IMAGE_LIST = "{54DB11E5-373F-4255-8B48-D0C961FAE634}"
@@ -139,6 +139,23 @@ def test_each_failure_has_the_number_text_and_source_of_the_ctypes_path(call, nu
     with pytest.raises(desk.DeskError) as e:
         call(tree)
     assert (e.value.number, e.value.text, e.value.source) == (number, text, source)
+
+
+def test_the_texts_the_package_raises_itself_are_the_run_times_for_the_same_numbers():
+    # The run-time's own answers: an unknown name, a null handle, a value of the wrong kind and
+    # one out of range.
+    tree = desk.CreateObject(TREE)
+    api, r = _loader.lib(), _thread.records()
+    answers = {}
+    for number, call in ((438, lambda: api.id_of_name(tree._h, b"NoSuch", ctypes.byref(ctypes.c_int32()), r.ERR)),
+                         (91, lambda: api.addref(None, r.ERR))):
+        assert call() == number
+        answers[number] = r.err.text.decode()
+    for value in ("abc", 1e300):
+        with pytest.raises(desk.DeskError) as e:
+            tree.Indentation = value
+        answers[e.value.number] = e.value.text
+    assert answers == _errors.TEXTS
 
 
 @pytest.mark.parametrize("add, full_path", [
