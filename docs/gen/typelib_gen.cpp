@@ -12,6 +12,7 @@
 //                                         saved value setting of the tree control
 //
 // Sections: shared helpers; Markdown; Python stubs; Designer properties; main.
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -212,7 +213,12 @@ std::string Stubs() {
        "from typing import Any, Iterator, Literal, overload\n\n"
        "from . import ByRef, Object\n";
   std::vector<std::pair<std::string, std::string>> creatable;  // (clsid, class)
+  struct Written {
+    std::string name;
+    std::vector<std::string> body;
+  };
   for (const TypeLibInfo* lib : kLibraries) {
+    std::vector<Written> written;  // this library's classes so far
     std::set<std::string> classes;
     for (const desk::ClassInfo& c : lib->classes) classes.insert(c.name);
     for (const desk::ClassInfo& c : lib->classes) {
@@ -221,8 +227,7 @@ std::string Stubs() {
         creatable.emplace_back(lib->name + "." + c.name, c.name);
       }
       const InterfaceInfo& i = *c.dispatch;
-      o << "\n\nclass " << c.name << "(Object):\n    \"\"\"" << lib->name << "." << c.name << " (" << c.clsid
-        << "): interface " << i.name << ".\"\"\"\n";
+      std::vector<std::string> body;  // a member each, as written in the class
       for (const MemberInfo* first : FirstOfEachName(i)) {
         const std::string& n = first->name;
         if (IsPythonKeyword(n)) continue;
@@ -231,28 +236,42 @@ std::string Stubs() {
         if (!put) put = Find(i, n, InvokeKind::Set);
         const MemberInfo* method = Find(i, n, InvokeKind::Method);
         if (get && get->params.empty() && put) {
-          o << "    " << n << ": " << PyType(get->result, get->objectType, classes) << "\n";
+          body.push_back("    " + n + ": " + PyType(get->result, get->objectType, classes) + "\n");
         } else if (get && get->params.empty() && !method) {
-          o << "    @property\n    def " << n << "(self) -> " << PyType(get->result, get->objectType, classes)
-            << ": ...\n";
+          body.push_back("    @property\n    def " + n + "(self) -> " + PyType(get->result, get->objectType, classes) +
+                         ": ...\n");
         } else {
           const MemberInfo* m = method ? method : get ? get : put;
-          o << "    def " << n << "(" << PyParams(*m, classes) << ") -> "
-            << PyType(m->result, m->objectType, classes) << ": ...\n";
+          body.push_back("    def " + n + "(" + PyParams(*m, classes) + ") -> " + PyType(m->result, m->objectType, classes) +
+                         ": ...\n");
         }
       }
       // The enumerator makes the object iterable; the default member answers a call and an index.
       for (const MemberInfo& m : i.members)
-        if (m.id == desk::kDispIdNewEnum && m.kind == InvokeKind::Get) o << "    def __iter__(self) -> Iterator[Any]: ...\n";
+        if (m.id == desk::kDispIdNewEnum && m.kind == InvokeKind::Get) body.push_back("    def __iter__(self) -> Iterator[Any]: ...\n");
       // The default member answers a call and an index.
       for (const MemberInfo& m : i.members) {
         if (m.id != 0 || (m.kind != InvokeKind::Get && m.kind != InvokeKind::Method) || m.params.empty()) continue;
         std::string r = PyType(m.result, m.objectType, classes);
-        o << "    def __call__(" << PyParams(m, classes) << ") -> " << r << ": ...\n";
-        o << "    def __getitem__(self, index: " << PyType(m.params[0].type, nullptr, classes) << ") -> " << r
-          << ": ...\n";
+        body.push_back("    def __call__(" + PyParams(m, classes) + ") -> " + r + ": ...\n");
+        body.push_back("    def __getitem__(self, index: " + PyType(m.params[0].type, nullptr, classes) + ") -> " + r +
+                       ": ...\n");
         break;
       }
+      // A class that has every member of an earlier one, as that one has it, derives from it and
+      // lists only its own (a type checker then takes it wherever the earlier one is asked for).
+      const Written* base = nullptr;
+      for (const Written& w : written) {
+        const bool all = std::all_of(w.body.begin(), w.body.end(), [&](const std::string& line) {
+          return std::find(body.begin(), body.end(), line) != body.end();
+        });
+        if (all && !w.body.empty() && (!base || w.body.size() > base->body.size())) base = &w;
+      }
+      o << "\n\nclass " << c.name << "(" << (base ? base->name : std::string("Object")) << "):\n    \"\"\"" << lib->name
+        << "." << c.name << " (" << c.clsid << "): interface " << i.name << ".\"\"\"\n";
+      for (const std::string& line : body)
+        if (!base || std::find(base->body.begin(), base->body.end(), line) == base->body.end()) o << line;
+      written.push_back({c.name, std::move(body)});
     }
   }
   o << "\n\n# CreateObject by a class identifier written as in the type library, or by Library.Class, gives the\n"
