@@ -13,6 +13,9 @@
 namespace desk {
 
 using detail::FoldKey;
+// What the dispatch tables' rows below write kinds and types with.
+using K = InvokeKind;
+using T = VarType;
 
 namespace {
 
@@ -239,8 +242,6 @@ std::u16string Node::FullPath() const {
 }
 
 const DispatchTable<Node>& Node::Table() {
-  using K = InvokeKind;
-  using T = VarType;
   namespace id = nodeid;
   static const DispatchTable<Node> t(
       "INode", "{}",
@@ -336,8 +337,6 @@ Ref<NodesEnum> Nodes::NewEnum() {
 }
 
 const DispatchTable<Nodes>& Nodes::Table() {
-  using K = InvokeKind;
-  using T = VarType;
   namespace id = nodesid;
   static const DispatchTable<Nodes> t(
       "INodes", "{}",
@@ -380,8 +379,6 @@ bool NodesEnum::Next(Ref<Node>& out) {
 }
 
 const DispatchTable<NodesEnum>& NodesEnum::Table() {
-  using K = InvokeKind;
-  using T = VarType;
   static const DispatchTable<NodesEnum> t("IEnumVARIANT", "{00020404-0000-0000-C000-000000000046}",
                                           {
                                               {{"Next", 1, K::Method, {{"Item", T::Any, true}}, T::Boolean},
