@@ -101,7 +101,7 @@ class QtTree::Mirror : public TreeObserver {
 QtTree::QtTree(QWidget* parent) : model_(std::make_unique<TreeModel>(this)), mirror_(std::make_unique<Mirror>(*this)) {
   widget_ = new TreeWidget(this, parent);
   widget_->setModel(model_.get());
-  delegate_ = new TreeDelegate(this, widget_);
+  delegate_ = new TreeDelegate(this, this, widget_);
   widget_->setItemDelegate(delegate_);
   model_->SetCheckHandler([this](Node& node, bool checked) {
     if (Syncing()) return false;

@@ -16,6 +16,7 @@
 
 #include "desk/imagelist.h"
 #include "desk/tree.h"
+#include "qt_tree_delegate.h"
 #include "qt_tree_model.h"
 #include "qt_tree_widget.h"
 #include "qt_util.h"
@@ -25,9 +26,8 @@ class QDropEvent;
 namespace desk::qtb {
 
 class DataObject;
-class TreeDelegate;
 
-class QtTree : public TreeView {
+class QtTree : public TreeView, public LabelEditor {
  public:
   explicit QtTree(QWidget* parent);
   ~QtTree() override;
@@ -52,18 +52,17 @@ class QtTree : public TreeView {
   void OnUserCheck(Node& node, bool checked);
   // The label editor is about to open on `node` (user trigger): raises BeforeLabelEdit;
   // false when cancelled.
-  bool BeginUserEdit(Node& node);
-  void CommitLabelEdit(const QString& text);
+  bool BeginUserEdit(Node& node) override;
+  void CommitLabelEdit(const QString& text) override;
   void RunDrag(bool automatic);
   void DragEvent(QDropEvent* e, int16_t state, bool drop);
   void DragLeft(const QPointF& pos);
 
   // Drawing.
-  bool ShowsPictures() const { return (Style() & 1) != 0; }
   bool ShowsPlusMinus() const { return (Style() & 2) != 0; }
   bool ShowsLines() const { return (Style() & 4) != 0; }
   bool Syncing() const { return syncing_ > 0; }
-  bool OpeningEditor() const { return opening_; }
+  bool OpeningEditor() const override { return opening_; }
   TreeModel& Model() const { return *model_; }
 
  protected:

@@ -9,8 +9,8 @@
 #include "desk/tree_selection.h"
 #include "qt_image_list.h"
 #include "qt_node_icon.h"
-#include "qt_tree.h"
 #include "qt_tree_model.h"
+#include "qt_tree_widget.h"
 #include "qt_util.h"
 
 namespace desk::qtb {
@@ -28,15 +28,20 @@ Ref<ListImage> EntryFor(const TreeView& tree, const Variant& image) {
   return list->Images().At(static_cast<size_t>(i - 1));
 }
 
+// Styles 1, 3, 5 and 7 show the nodes' pictures.
+bool ShowsPictures(const TreeView& tree) { return (tree.Style() & 1) != 0; }
+
 }  // namespace
+
+TreeDelegate::TreeDelegate(TreeView* tree, LabelEditor* editor, TreeWidget* view)
+    : QStyledItemDelegate(view), tree_(tree), editor_(editor), view_(view) {}
 
 QIcon TreeDelegate::IconFor(const Node& node) const {
   // Drawn from the list's pixels at the size shown (ListImage::PixelsAt), never from the
   // pictures at the list's own size, which may be a camera photo's.
   auto list = RefCast<desk::ImageList>(tree_->ImageList());
   // The list's pictures keep their shape inside the icon box, which caps each side alone.
-  const auto* view = qobject_cast<const QAbstractItemView*>(parent());
-  QSize size = view ? view->iconSize() : QSize();
+  QSize size = view_->iconSize();
   if (list && list->Images().Count() > 0) {
     const QSize own(list->Images().ImageWidth(), list->Images().ImageHeight());
     if (own.width() > size.width() || own.height() > size.height()) size = own.scaled(size, Qt::KeepAspectRatio).expandedTo(QSize(1, 1));
@@ -55,7 +60,7 @@ QIcon TreeDelegate::IconFor(const Node& node) const {
 void TreeDelegate::initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const {
   QStyledItemDelegate::initStyleOption(option, index);
   if (!tree_) return;
-  if (const Node* node = TreeModel::NodeOf(index); node && tree_->ShowsPictures()) {
+  if (const Node* node = TreeModel::NodeOf(index); node && ShowsPictures(*tree_)) {
     // As Qt's own delegate takes a decoration from the model: sized to the icon, no larger
     // than the view's icon box.
     option->icon = IconFor(*node);
@@ -87,7 +92,7 @@ void TreeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
       opt.rect = QStyle::visualRect(opt.direction, option.rect, QRect(option.rect.topLeft(), QSize(w, option.rect.height())));
   }
   QStyledItemDelegate::paint(painter, opt, index);
-  if (tree_ && tree_->Widget() && tree_->Widget()->DropTarget() == index) {
+  if (tree_ && view_->DropTarget() == index) {
     // The drop indicator: a frame around the label the drag is over.
     painter->save();
     painter->setPen(QPen(opt.palette.color(QPalette::Highlight), 1));
@@ -98,7 +103,7 @@ void TreeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, 
 
 QSize TreeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QSize size = QStyledItemDelegate::sizeHint(option, index);
-  if (!tree_ || !tree_->ShowsPictures()) return size;
+  if (!tree_ || !ShowsPictures(*tree_)) return size;
   QStyleOptionViewItem opt(option);
   initStyleOption(&opt, index);
   if (opt.features & QStyleOptionViewItem::HasDecoration) return size;
@@ -113,15 +118,15 @@ QWidget* TreeDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
                                     const QModelIndex& index) const {
   Node* node = TreeModel::NodeOf(index);
   if (!tree_ || !node) return nullptr;
-  bool open = tree_->OpeningEditor();
-  if (!open) Shielded("BeforeLabelEdit", [&] { open = tree_->BeginUserEdit(*node); });
+  bool open = editor_->OpeningEditor();
+  if (!open) Shielded("BeforeLabelEdit", [&] { open = editor_->BeginUserEdit(*node); });
   if (!open) return nullptr;
   return QStyledItemDelegate::createEditor(parent, option, index);
 }
 
 void TreeDelegate::setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex&) const {
   auto* line = qobject_cast<QLineEdit*>(editor);
-  if (tree_ && line) Shielded("AfterLabelEdit", [&] { tree_->CommitLabelEdit(line->text()); });
+  if (tree_ && line) Shielded("AfterLabelEdit", [&] { editor_->CommitLabelEdit(line->text()); });
 }
 
 }  // namespace desk::qtb

@@ -8,15 +8,31 @@
 
 namespace desk {
 class Node;
+class TreeView;
 }
 
 namespace desk::qtb {
 
-class QtTree;
+class TreeWidget;
+
+// What the delegate asks of the control besides its tree: the label editor's way in and out,
+// which raise the label-edit events.
+class LabelEditor {
+ public:
+  // StartLabelEdit is opening the editor itself, BeforeLabelEdit raised already.
+  virtual bool OpeningEditor() const = 0;
+  // The label editor is about to open on `node` (user trigger): raises BeforeLabelEdit;
+  // false when cancelled.
+  virtual bool BeginUserEdit(Node& node) = 0;
+  virtual void CommitLabelEdit(const QString& text) = 0;
+
+ protected:
+  ~LabelEditor() = default;
+};
 
 class TreeDelegate : public QStyledItemDelegate {
  public:
-  explicit TreeDelegate(QtTree* tree, QObject* parent) : QStyledItemDelegate(parent), tree_(tree) {}
+  TreeDelegate(TreeView* tree, LabelEditor* editor, TreeWidget* view);
   void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
   // Every row is as tall as a row with a picture, so that the view can lay out uniform rows.
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
@@ -30,7 +46,9 @@ class TreeDelegate : public QStyledItemDelegate {
   friend class QtTree;
   // The picture of a node's row at the view's icon size; null when it has none.
   QIcon IconFor(const Node& node) const;
-  QtTree* tree_;
+  TreeView* tree_;  // null once the tree is gone
+  LabelEditor* editor_;
+  TreeWidget* view_;
 };
 
 }  // namespace desk::qtb
