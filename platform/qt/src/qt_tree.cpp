@@ -87,6 +87,7 @@ class QtTree::Mirror : public TreeObserver {
       case NodeField::Checked: t_.model_->Changed(n); break;
       case NodeField::Expanded: t_.ShowExpanded(n); break;
       case NodeField::Selected: t_.ShowSelection(n); break;
+      case NodeField::ChildrenOnDemand: t_.ShowExpander(n); break;
       case NodeField::Key:
       case NodeField::Tag: break;
     }
@@ -187,6 +188,13 @@ void QtTree::ShowExpanded(Node& n) {
   if (!i.isValid() || widget_->isExpanded(i) == n.Expanded()) return;
   BatchLayout();
   widget_->setExpanded(i, n.Expanded());
+}
+
+void QtTree::ShowExpander(Node& n) {
+  if (!widget_ || n.Child()) return;  // with children it shows one either way
+  // The view keeps whether a row has children from its last layout.
+  widget_->LayOutLater();
+  model_->Changed(n);
 }
 
 void QtTree::BatchLayout() {

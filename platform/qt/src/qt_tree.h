@@ -65,6 +65,8 @@ class QtTree : public TreeView {
   bool Syncing() const { return syncing_ > 0; }
   bool OpeningEditor() const { return opening_; }
   TreeModel& Model() const { return *model_; }
+  // The selection of many nodes once a host asked for it (Selection makes it), else null.
+  TreeSelection* SelectionIfMade() const { return selectionMade_; }
 
  protected:
   void SettingChanged(DispId id) override;
@@ -91,6 +93,7 @@ class QtTree : public TreeView {
   void AddRow(Node& n);
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);
+  void ShowExpander(Node& n);
   // Before the view is told of a change to which rows it shows (a node expanded or
   // collapsed). The second such change in one run of calls (no turn of the event loop in
   // between) leaves the view's layout to be made once, when it next paints or is read (Qt's
@@ -115,7 +118,8 @@ class QtTree : public TreeView {
   int syncing_ = 0;       // model -> widget updates in progress: widget signals are ours
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
   bool dragging_ = false;
-  Ref<DataObject> incoming_;  // the data object of the drag over the tree, if any
+  Ref<DataObject> incoming_;
+  TreeSelection* selectionMade_ = nullptr;  // the base owns it and outlives nothing of ours  // the data object of the drag over the tree, if any
 };
 
 }  // namespace desk::qtb

@@ -3,7 +3,9 @@
 // turned into the tree's, and a repaint when the selection changes. Qt's own selection model
 // keeps one row, the current node, as with one node selected; the rows drawn as selected are
 // the tree's ranges, so that selecting all of a million nodes costs Qt nothing.
+#include <QApplication>
 #include <QKeyEvent>
+#include <chrono>
 
 #include "desk/tree_selection.h"
 #include "qt_tree.h"
@@ -42,6 +44,7 @@ void QtTree::ScrollToTop(Node& n) {
 }
 
 void QtTree::SelectionMade(TreeSelection& s) {
+  selectionMade_ = &s;
   if (widget_) widget_->WatchSelection(s);
 }
 
@@ -65,6 +68,24 @@ bool TreeWidget::SelectionKey(const QKeyEvent& e) {
   if (!ManySelected() || !e.matches(QKeySequence::SelectAll)) return false;
   tree_->Selection().SelectAll();
   return true;
+}
+
+void TreeWidget::keyboardSearch(const QString& search) {
+  if (!tree_ || !tree_->SelectionIfMade() || !tree_->SelectionIfMade()->TypeAhead())
+    return QTreeView::keyboardSearch(search);
+  TreeSelection& sel = *tree_->SelectionIfMade();
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch()).count();
+  Node* to = sel.Typed(U(search), now, QApplication::keyboardInputInterval());
+  if (!to) return;
+  Ref<Node> keep(to);
+  const QModelIndex i = tree_->Model().IndexOf(to);
+  if (!i.isValid()) return;
+  QPointer<TreeWidget> self(this);
+  selectionModel()->setCurrentIndex(i, selectionMode() == SingleSelection
+                                           ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
+                                           : QItemSelectionModel::NoUpdate);
+  if (self && tree_ && ManySelected() && to->InTree()) sel.MoveTo(*to, false);
 }
 
 void TreeWidget::AfterMoveKey(int key, Qt::KeyboardModifiers mods, Node* before) {

@@ -39,6 +39,9 @@ class TreeWidget : public QTreeView {
   // expanded or collapsed), for those who keep a list of them.
   unsigned RowsGeneration() const { return rowsGeneration_; }
   void setModel(QAbstractItemModel* model) override;
+  // Type-ahead from the tree's own rows when the tree asks for it (TreeSelection::TypeAhead):
+  // the same search as the view's own, a step per row instead of a look-up per row.
+  void keyboardSearch(const QString& search) override;
   // The row a drag over the tree would drop on, while the host accepts it there.
   QModelIndex DropTarget() const { return dropTarget_; }
 

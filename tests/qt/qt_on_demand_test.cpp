@@ -1,0 +1,119 @@
+// The second class on screen: an expander before the children come (in the Expand event or
+// later from the event loop), and typed characters finding rows, in both directions with Qt's
+// model tester watching (the fixture's).
+#include <QTimer>
+#include <string>
+
+#include "VarbelTreeviewControlEx.h"
+#include "desk/text.h"
+#include "desk/tree_selection.h"
+#include "qt_fixture.h"
+
+namespace desk_qt_test {
+namespace {
+
+namespace ev = desk::treeevent;
+
+class QtOnDemandHost : public QtHost {
+ protected:
+  const char* ClassId() const override { return varbel::kControlExClsid; }
+  void SetUp() override {
+    QtHost::SetUp();
+    for (const char16_t* k : {u"apple", u"folder", u"cherry"}) Add(u"", k, k);
+    Call(control_, u"SetNodeChildrenOnDemand", InvokeKind::Method,
+         {Variant::Object(Ref<desk::Object>(NodeOf(u"folder"))), Variant::Bool(true)});
+    QApplication::processEvents();
+  }
+  void OpenByDoubleClick(const char* text) {
+    const QPoint at = RowCentre(text);
+    QTest::mouseClick(Viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(Viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseRelease(Viewport(), Qt::LeftButton, {}, at);
+  }
+  // The rows the view shows, by text, top to bottom.
+  std::string Shown() {
+    std::string s;
+    for (QModelIndex i = Widget()->indexAt(QPoint(1, 1)); i.isValid(); i = Widget()->indexBelow(i))
+      s += (s.empty() ? "" : " ") + i.data().toString().toStdString();
+    return s;
+  }
+};
+
+class QtOnDemand : public InBothDirections<QtOnDemandHost> {};
+
+TEST_P(QtOnDemand, TheChildrenComeInTheExpandEventOrLater) {
+  EXPECT_TRUE(Widget()->model()->hasChildren(ItemOf("folder")));
+  EXPECT_FALSE(Widget()->model()->hasChildren(ItemOf("apple")));
+  for (const bool later : {false, true}) {
+    SCOPED_TRACE(later ? "later, from the event loop" : "in the Expand event");
+    NodeOf(u"folder")->SetExpanded(false);
+    for (const char16_t* k : {u"f1", u"f2"})
+      if (NodeOf(k)) Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(k)});
+    Call(control_, u"ClearSelection", InvokeKind::Method);
+    Call(control_, u"SelectionMode", InvokeKind::Let, {Variant::Long(1)});
+    Call(control_, u"SetNodeSelected", InvokeKind::Method,
+         {Variant::Object(Ref<desk::Object>(NodeOf(u"cherry"))), Variant::Bool(true)});
+    int added = 0;
+    handler = [&](DispId id, std::vector<Variant>&) {
+      if (id != ev::kExpand || NodeOf(u"folder")->Children() > 0) return;
+      auto add = [this, &added] {
+        for (const char16_t* k : {u"f1", u"f2"}) Add(u"folder", k, k);
+        ++added;
+      };
+      if (later) QTimer::singleShot(200, Widget(), add);
+      else add();
+    };
+    OpenByDoubleClick("folder");
+    handler = nullptr;
+    EXPECT_TRUE(NodeOf(u"folder")->Expanded());
+    EXPECT_TRUE(Widget()->isExpanded(ItemOf("folder")));
+    if (later) {
+      EXPECT_EQ(added, 0);
+      EXPECT_EQ(Shown(), "apple folder cherry");  // open, with nothing under it yet
+      QTRY_COMPARE(added, 1);
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(added, 1);
+    EXPECT_EQ(Shown(), "apple folder f1 f2 cherry");
+    EXPECT_TRUE(Widget()->isExpanded(ItemOf("folder")));
+    EXPECT_TRUE(NodeOf(u"folder")->Expanded());
+    // The double click made folder the selection; the rows under it came unselected.
+    EXPECT_TRUE(Tree().Selection().Contains(*NodeOf(u"folder")));
+    EXPECT_FALSE(Tree().Selection().Contains(*NodeOf(u"f1")));
+    EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"folder"));
+  }
+  // Without children and no longer on demand: no expander.
+  for (const char16_t* k : {u"f1", u"f2"}) Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(k)});
+  EXPECT_TRUE(Widget()->model()->hasChildren(ItemOf("folder")));
+  Call(control_, u"SetNodeChildrenOnDemand", InvokeKind::Method,
+       {Variant::Object(Ref<desk::Object>(NodeOf(u"folder"))), Variant::Bool(false)});
+  QApplication::processEvents();
+  EXPECT_FALSE(Widget()->model()->hasChildren(ItemOf("folder")));
+}
+
+TEST_P(QtOnDemand, TypedCharactersFindRowsFromTheCurrentOneAndWrap) {
+  for (const char16_t* k : {u"Mango", u"mate", u"melon"}) Add(u"", k, k);
+  Widget()->setFocus();
+  QTest::mouseClick(Viewport(), Qt::LeftButton, {}, RowCentre("mate"));
+  const struct {
+    const char* keys;
+    const char* current;
+  } steps[] = {
+      {"ma", "Mango"},    // a new search starts after the current row and wraps past the last
+      {"t", "mate"},      // "mat", typed within the pause, goes on from the current row
+      {"zz", "mate"},     // nothing starts with it: the current row stays
+      {"c", "cherry"},
+  };
+  for (const auto& s : steps) {
+    SCOPED_TRACE(s.keys);
+    QTest::keyClicks(Widget(), s.keys);
+    EXPECT_EQ(Widget()->currentIndex().data().toString().toStdString(), s.current);
+    EXPECT_EQ(desk::U8(Tree().SelectedNode()->Text()), s.current);
+    if (std::string(s.keys) != "ma") QTest::qWait(QApplication::keyboardInputInterval() + 50);
+  }
+}
+
+DESK_IN_BOTH_DIRECTIONS(QtOnDemand);
+
+}  // namespace
+}  // namespace desk_qt_test
