@@ -354,12 +354,19 @@ Node* TreeSelection::FindRow(Node* from, bool skipFrom, std::u16string_view pref
   const std::u16string folded = FoldCase(prefix);
   Node* start = skipFrom ? NextRow(*from) : from;
   if (!start) start = first;
-  // Rows are read from the links: this may pass every row shown.
+  // The links are read directly: this may pass every row shown.
+  const bool sortedRoots = tree_.Sorted();
   Node* x = start;
   do {
     if (StartsWithFolded(x->text_, folded)) return x;
-    x = NextRow(*x);
-    if (!x) x = first;
+    if (x->firstChild_ && x->expanded_) {
+      x = x->firstChild_;
+      continue;
+    }
+    Node* next = nullptr;
+    for (Node* up = x; up && !next; up = up->parent_)
+      next = up->parent_ || !sortedRoots ? up->next_ : NextSibling(*up);
+    x = next ? next : first;
   } while (x != start);
   return nullptr;
 }
