@@ -143,7 +143,37 @@ void QtTree::AddRow(Node& n) {
   model_->Added(n);
   // A node can be expanded before it has children; the view shows that once it has one.
   Node* parent = n.Parent();
-  if (parent && parent->Expanded()) ShowExpanded(*parent);
+  if (parent && parent->Expanded()) {
+    if (parent->ChildrenOnDemand()) OpenOnDemandLater(*parent);
+    else ShowExpanded(*parent);
+  }
+}
+
+// A node whose children come on demand stays closed in the view while it is open without
+// children, and while they come: the view lays out every row it shows again when rows are
+// added under an open row, once per turn of the event loop, which at a million rows leaves the
+// window unpainted for longer than the host took to add them. Opened once they are all in
+// (when the event loop turns), the view lays out the new rows only.
+void QtTree::OpenOnDemandLater(Node& n) {
+  if (!widget_) return;
+  const QModelIndex i = model_->IndexOf(&n);
+  if (!i.isValid() || widget_->isExpanded(i)) return;
+  widget_->viewport()->update();
+  openingOnDemand_.emplace_back(&n);
+  if (openingOnDemand_.size() > 1) return;
+  QTimer::singleShot(0, widget_, [this] { OpenOnDemandNow(); });
+}
+
+void QtTree::OpenOnDemandNow() {
+  std::vector<Ref<Node>> nodes = std::move(openingOnDemand_);
+  openingOnDemand_.clear();
+  if (!widget_) return;
+  SyncGuard guard(*this);
+  for (const Ref<Node>& n : nodes) {
+    if (!n->InTree() || !n->Expanded() || !n->Child()) continue;
+    const QModelIndex i = model_->IndexOf(n.get());
+    if (i.isValid() && !widget_->isExpanded(i)) widget_->setExpanded(i, true);
+  }
 }
 
 void QtTree::RemoveRows(Node& top) {
@@ -185,7 +215,14 @@ void QtTree::ReleaseRemoved() {
 void QtTree::ShowExpanded(Node& n) {
   if (!widget_) return;
   const QModelIndex i = model_->IndexOf(&n);
-  if (!i.isValid() || widget_->isExpanded(i) == n.Expanded()) return;
+  if (!i.isValid()) return;
+  if (n.ChildrenOnDemand() && n.Expanded() && !n.Child()) {
+    // Open with nothing under it yet: closed in the view (see OpenOnDemandLater), drawn open.
+    if (widget_->isExpanded(i)) widget_->setExpanded(i, false);
+    widget_->viewport()->update();
+    return;
+  }
+  if (widget_->isExpanded(i) == n.Expanded()) return;
   BatchLayout();
   widget_->setExpanded(i, n.Expanded());
 }
@@ -452,6 +489,9 @@ void QtTree::OnUserExpanded(const QModelIndex& index, bool expanded) {
   Node* n = TreeModel::NodeOf(index);
   if (syncing_ || !n || !n->InTree()) return;
   Ref<Node> node(n);
+  // A node open on demand is closed in the view and drawn open: the user's opening it there
+  // is closing it.
+  if (expanded && n->ChildrenOnDemand() && n->Expanded()) expanded = false;
   node->SetExpanded(expanded);  // raises Expand or Collapse
 }
 

@@ -94,6 +94,8 @@ class QtTree : public TreeView {
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);
   void ShowExpander(Node& n);
+  void OpenOnDemandLater(Node& n);
+  void OpenOnDemandNow();
   // Before the view is told of a change to which rows it shows (a node expanded or
   // collapsed). The second such change in one run of calls (no turn of the event loop in
   // between) leaves the view's layout to be made once, when it next paints or is read (Qt's
@@ -119,7 +121,8 @@ class QtTree : public TreeView {
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
   bool dragging_ = false;
   Ref<DataObject> incoming_;
-  TreeSelection* selectionMade_ = nullptr;  // the base owns it and outlives nothing of ours  // the data object of the drag over the tree, if any
+  TreeSelection* selectionMade_ = nullptr;
+  std::vector<Ref<Node>> openingOnDemand_;  // open on demand, children come: opened in the view later  // the base owns it and outlives nothing of ours  // the data object of the drag over the tree, if any
 };
 
 }  // namespace desk::qtb

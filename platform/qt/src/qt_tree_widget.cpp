@@ -348,7 +348,10 @@ void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex&
       p->drawRect(box);
       p->setPen(QPen(palette().color(QPalette::Text), 1));
       p->drawLine(bx - 2, cy, bx + 2, cy);
-      if (!isExpanded(at)) p->drawLine(bx, cy - 2, bx, cy + 2);
+      // A node open on demand is kept closed in the view until its children come (QtTree).
+      const Node* n = TreeModel::NodeOf(at);
+      const bool open = isExpanded(at) || (n && n->InTree() && n->ChildrenOnDemand() && n->Expanded());
+      if (!open) p->drawLine(bx, cy - 2, bx, cy + 2);
     }
   }
   p->restore();
