@@ -1,7 +1,8 @@
 // The second class's type-ahead and children on demand on the Qt platform (offscreen), through
 // its public interface and real key events on the shown view.
-//  - BM_TypeAhead: one typed key at 100,000 visible rows (goal: at most 5 ms a key), against
-//    the same key on the default class, whose view searches with QTreeView::keyboardSearch.
+//  - BM_TypeAheadEx: one typed key at 100,000 visible rows (goal: at most 5 ms a key), against
+//    the same key on the default class (BM_TypeAheadDefaultClass), whose view searches with
+//    QTreeView::keyboardSearch.
 //    The key is either the first letter of a row near the end (a search of most rows) or a
 //    letter no row starts with (a search of every row, round to where it began).
 //  - BM_ChildrenOnDemandUnpainted: a node with an expander and no children among a million
@@ -62,11 +63,10 @@ void TypeKey(QWidget* w, Qt::Key key, const QString& text) {
   QApplication::sendEvent(w, &release);
 }
 
-// Arguments: the class (0 the default, 1 the second) and the key (0 "m", 1 "q").
-void BM_TypeAhead(benchmark::State& state) {
+// The argument: the key (0 "m", 1 "q").
+void TypeAhead(benchmark::State& state, bool ex) {
   App();
-  const bool ex = state.range(0) == 1;
-  const bool found = state.range(1) == 0;
+  const bool found = state.range(0) == 0;
   ControlHost h(ex ? varbel::kControlExClsid : varbel::kControlClsid);
   FillHundredThousand(h);
   QTreeView* view = h.View();
@@ -94,9 +94,14 @@ void BM_TypeAhead(benchmark::State& state) {
   state.counters["rows"] = 100100;
   state.counters["max_ms"] = times.empty() ? 0 : *std::max_element(times.begin(), times.end());
 }
-BENCHMARK(BM_TypeAhead)
-    ->ArgsProduct({{0, 1}, {0, 1}})
-    ->ArgNames({"ex", "nomatch"})
+// The second class (goal: at most 5 ms a key), and the default class as the baseline.
+void BM_TypeAheadEx(benchmark::State& state) { TypeAhead(state, true); }
+void BM_TypeAheadDefaultClass(benchmark::State& state) { TypeAhead(state, false); }
+BENCHMARK(BM_TypeAheadEx)->ArgName("nomatch")->Arg(0)->Arg(1)->Iterations(20)->UseManualTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_TypeAheadDefaultClass)
+    ->ArgName("nomatch")
+    ->Arg(0)
+    ->Arg(1)
     ->Iterations(20)
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
