@@ -1,6 +1,9 @@
 // The second class on screen: an expander before the children come (in the Expand event or
 // later from the event loop), and typed characters finding rows, in both directions with Qt's
 // model tester watching (the fixture's).
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <string>
 
@@ -128,6 +131,75 @@ TEST_P(QtOnDemand, TypedCharactersFindRowsFromTheCurrentOneAndWrap) {
 }
 
 DESK_IN_BOTH_DIRECTIONS(QtOnDemand);
+
+// A view state saved in one process and restored in another: the same expanded nodes, the same
+// selection and current node, the same first row in view. The other process is this program
+// running the second test, which does nothing unless it is given the state.
+class QtViewStateHost : public QtHost {
+ protected:
+  const char* ClassId() const override { return varbel::kControlExClsid; }
+  // 60 roots of 4 children each (the fixture's model tester checks the model at each change).
+  void Fill() {
+    desk::Nodes& n = Tree().NodeCollection();
+    for (int r = 0; r < 60; ++r) {
+      const std::u16string key = u"r" + desk::DecimalText(r);
+      Ref<desk::Node> root = n.AddRoot(key, key);
+      for (int c = 0; c < 4; ++c) n.Add(*root, desk::Relationship::Child, key + u"c" + desk::DecimalText(c), u"child");
+    }
+    Call(control_, u"SelectionMode", InvokeKind::Let, {Variant::Long(1)});
+  }
+  std::string Seen() {
+    std::string s = "expanded:";
+    for (desk::Node* r = Tree().FirstRoot(); r; r = r->Next())
+      if (r->Expanded()) s += " " + desk::U8(r->Key());
+    s += " selected:";
+    for (desk::Node* n : Tree().Selection().SelectedNodes()) s += " " + desk::U8(n->Key());
+    desk::Node* cur = Tree().SelectedNode();
+    desk::Node* top = Tree().TopNode();
+    return s + " current: " + (cur ? desk::U8(cur->Key()) : "-") + " top: " + (top ? desk::U8(top->Key()) : "-");
+  }
+};
+
+TEST_F(QtViewStateHost, RestoredInAnotherProcess) {
+  Fill();
+  for (int r = 0; r < 60; r += 3) NodeOf(u"r" + desk::DecimalText(r))->SetExpanded(true);
+  Tree().Selection().Click(*NodeOf(u"r30c1"), false, false);
+  Tree().Selection().Click(*NodeOf(u"r34"), true, false);  // a Shift range over an expanded root
+  Tree().ScrollToTop(*NodeOf(u"r24c2"));
+  const std::string before = Seen();
+  ASSERT_NE(before.find("current: r34 top: r24c2"), std::string::npos) << before;
+  const Variant state = Call(control_, u"SaveViewState", InvokeKind::Method);
+
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QFile in(dir.filePath("state.json"));
+  ASSERT_TRUE(in.open(QIODevice::WriteOnly));
+  in.write(desk::U8(state.ToString()).c_str());
+  in.close();
+  QProcess child;
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert("DESK_TEST_VIEW_STATE", dir.filePath("state.json"));
+  env.insert("DESK_TEST_VIEW_SEEN", dir.filePath("seen.txt"));
+  child.setProcessEnvironment(env);
+  child.start(QCoreApplication::applicationFilePath(), {"--gtest_filter=QtViewStateHost.RestoresWhatAnotherProcessSaved"});
+  ASSERT_TRUE(child.waitForFinished(60000));
+  EXPECT_EQ(child.exitCode(), 0) << child.readAllStandardOutput().toStdString();
+  QFile seen(dir.filePath("seen.txt"));
+  ASSERT_TRUE(seen.open(QIODevice::ReadOnly));
+  EXPECT_EQ(seen.readAll().toStdString(), before);
+}
+
+TEST_F(QtViewStateHost, RestoresWhatAnotherProcessSaved) {
+  const QString statePath = qEnvironmentVariable("DESK_TEST_VIEW_STATE");
+  if (statePath.isEmpty()) GTEST_SKIP() << "run by RestoredInAnotherProcess";
+  Fill();
+  QFile in(statePath);
+  ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+  Call(control_, u"RestoreViewState", InvokeKind::Method, {Variant::String(desk::U16(in.readAll().toStdString()))});
+  QFile out(qEnvironmentVariable("DESK_TEST_VIEW_SEEN"));
+  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+  out.write(Seen().c_str());
+}
 
 }  // namespace
 }  // namespace desk_qt_test
