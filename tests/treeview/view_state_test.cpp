@@ -171,4 +171,37 @@ TEST_F(ViewState, PlacesThatAreNoPlacesAreSkipped) {
   EXPECT_EQ(Seen(*control), "expanded: r1 selected: r2 current: r3 top: c");
 }
 
+// Children on demand: the nodes a view state names under a node are made by its Expand handler,
+// and are found and opened in turn, down to the selected one.
+TEST_F(ViewState, ChildrenMadeInTheExpandEventAreRestoredToo) {
+  auto lazy = [](varbel::VarbelTreeviewControlEx& c) -> int {
+    desk::TreeView& t = c.View();
+    t.NodeCollection().AddRoot(u"disk", u"disk");
+    c.SetNodeChildrenOnDemand(Ref<desk::Object>(t.NodeCollection().Find(u"disk")), true);
+    return c.Advise(desk::MakeRef<desk::FunctionSink>([&t](desk::DispId id, std::vector<Variant>& args) {
+      if (id != desk::treeevent::kExpand) return;
+      auto n = desk::RefCast<desk::Node>(args.at(0).Value().ToObject());
+      if (n->Children() > 0 || n->Key().size() > 8) return;
+      for (const char16_t* k : {u"/a", u"/b"}) {
+        Ref<desk::Node> c = t.NodeCollection().Add(*n, desk::Relationship::Child, n->Key() + k, k);
+        c->SetChildrenOnDemand(true);
+      }
+    }));
+  };
+  lazy(*control);
+  control->LetSelectionMode(1);
+  N(*control, "disk").SetExpanded(true);
+  N(*control, "disk/b").SetExpanded(true);
+  N(*control, "disk/b/a").SetExpanded(true);
+  control->View().Selection().Click(N(*control, "disk/b/a/b"), false, false);
+  const std::string before = Seen(*control);
+  EXPECT_EQ(before, "expanded: disk disk/b disk/b/a selected: disk/b/a/b current: disk/b/a/b top: r1");
+  const std::u16string state = control->SaveViewState();
+  auto other = Make();
+  lazy(*other);
+  other->LetSelectionMode(1);
+  other->RestoreViewState(state);
+  EXPECT_EQ(Seen(*other), before);
+}
+
 }  // namespace

@@ -221,10 +221,6 @@ void RestoreViewState(desk::TreeView& tree, const std::u16string& state) {
   if (!nlohmann::json::sax_parse(Utf8(state), &r) || !r.IsViewState()) desk::Raise(desk::Err::InvalidProcedureCall);
 
   desk::Ref<desk::TreeView> keep(&tree);  // Expand handlers run inside
-  std::vector<desk::Ref<desk::Node>> toExpand;
-  toExpand.reserve(r.expanded.size());
-  for (const Saved& s : r.expanded)
-    if (desk::Node* n = Find(tree, s)) toExpand.emplace_back(n);
   // Collapse what is open now and not in the state, among the nodes shown (an expanded node
   // under a collapsed one is left as it is). Usually nothing is open (the nodes were just
   // made again), and the set of wanted nodes is not needed.
@@ -242,13 +238,16 @@ void RestoreViewState(desk::TreeView& tree, const std::u16string& state) {
   }
   if (!toCollapse.empty()) {
     std::unordered_set<desk::Node*> wanted;
-    for (auto& n : toExpand) wanted.insert(n.get());
+    for (const Saved& s : r.expanded)
+      if (desk::Node* n = Find(tree, s)) wanted.insert(n);
     std::erase_if(toCollapse, [&](const desk::Ref<desk::Node>& n) { return wanted.count(n.get()) != 0; });
   }
   for (auto& n : toCollapse)
     if (n->InTree()) n->SetExpanded(false);
-  for (auto& n : toExpand)
-    if (n->InTree()) n->SetExpanded(true);
+  // Each node is looked up just before it opens: an Expand handler may add the nodes named
+  // after it (children on demand), or remove them. The node stays alive through its own event.
+  for (const Saved& s : r.expanded)
+    if (desk::Node* n = Find(tree, s)) n->SetExpanded(true);
 
   // Looked up after the Expand handlers ran: they may have added the nodes named here.
   desk::TreeSelection& sel = tree.Selection();

@@ -18,8 +18,9 @@ namespace varbel {
 
 // Costs a walk of every node (to find the expanded ones).
 std::u16string SaveViewState(desk::TreeView& tree);
-// Expands the saved nodes (raising Expand for each that was collapsed) and collapses the
-// other expanded nodes it meets on the rows shown, then selects and scrolls.
+// Expands the saved nodes (raising Expand for each that was collapsed, each looked up when
+// its turn comes, so that a node an Expand handler adds is found) and collapses the other
+// expanded nodes it meets on the rows shown, then selects and scrolls.
 void RestoreViewState(desk::TreeView& tree, const std::u16string& state);
 
 }  // namespace varbel
