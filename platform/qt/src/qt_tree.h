@@ -120,9 +120,11 @@ class QtTree : public TreeView {
   int syncing_ = 0;       // model -> widget updates in progress: widget signals are ours
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
   bool dragging_ = false;
-  Ref<DataObject> incoming_;
-  TreeSelection* selectionMade_ = nullptr;
-  std::vector<Ref<Node>> openingOnDemand_;  // open on demand, children come: opened in the view later  // the base owns it and outlives nothing of ours  // the data object of the drag over the tree, if any
+  Ref<DataObject> incoming_;  // the data object of the drag over the tree, if any
+  TreeSelection* selectionMade_ = nullptr;  // the base's, made on a host's first use
+  // Nodes open on demand whose children came while the view kept them closed: opened in the
+  // view when the event loop turns (OpenOnDemandLater).
+  std::vector<Ref<Node>> openingOnDemand_;
 };
 
 }  // namespace desk::qtb

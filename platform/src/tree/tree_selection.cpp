@@ -336,7 +336,8 @@ bool StartsWithFolded(std::u16string_view text, std::u16string_view folded) {
       if (a != b) return false;
       continue;
     }
-    // A folding never makes text shorter by more than a surrogate pair's half.
+    // As many code units as the prefix has left, and one more so that a surrogate pair at the
+    // end is not cut in two (folding does not shorten text).
     const size_t want = folded.size() - i;
     const std::u16string rest = FoldCase(text.substr(i, std::min(text.size() - i, want + 1)));
     return rest.size() >= want && std::u16string_view(rest).substr(0, want) == folded.substr(i);
