@@ -130,6 +130,33 @@ TEST_P(QtOnDemand, TypedCharactersFindRowsFromTheCurrentOneAndWrap) {
   }
 }
 
+// A view state that names children an Expand handler makes: restored, the node opens, its
+// children come, and the view scrolls to the one that was first in view.
+TEST_P(QtOnDemand, AViewStateScrollsToChildrenMadeOnDemand) {
+  handler = [&](DispId id, std::vector<Variant>& args) {
+    desk::Node* n = NodeOf(u"folder");
+    if (id != ev::kExpand || args.at(0).Value().RawObject().get() != n || n->Children() > 0) return;
+    for (int i = 0; i < 40; ++i) Add(u"folder", u"f" + desk::DecimalText(i), u"f" + desk::DecimalText(i));
+  };
+  NodeOf(u"folder")->SetExpanded(true);
+  NodeOf(u"f20")->SetSelected(true);
+  Tree().ScrollToTop(*NodeOf(u"f20"));
+  ASSERT_EQ(Tree().TopNode(), NodeOf(u"f20"));
+  const Variant state = Call(control_, u"SaveViewState", InvokeKind::Method);
+  NodeOf(u"folder")->SetExpanded(false);
+  for (int i = 0; i < 40; ++i) Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"f" + desk::DecimalText(i))});
+  Tree().ScrollToTop(*NodeOf(u"apple"));
+
+  Call(control_, u"RestoreViewState", InvokeKind::Method, {state});
+  handler = nullptr;
+  EXPECT_EQ(NodeOf(u"folder")->Children(), 40);
+  EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"f20"));
+  EXPECT_EQ(Tree().TopNode(), NodeOf(u"f20"));
+  QApplication::processEvents();
+  EXPECT_TRUE(Widget()->isExpanded(ItemOf("folder")));
+  EXPECT_EQ(Tree().TopNode(), NodeOf(u"f20"));
+}
+
 DESK_IN_BOTH_DIRECTIONS(QtOnDemand);
 
 // A view state saved in one process and restored in another: the same expanded nodes, the same

@@ -165,6 +165,7 @@ void QtTree::OpenOnDemandLater(Node& n) {
 }
 
 void QtTree::OpenOnDemandNow() {
+  if (openingOnDemand_.empty()) return;
   std::vector<Ref<Node>> nodes = std::move(openingOnDemand_);
   openingOnDemand_.clear();
   if (!widget_) return;
@@ -464,6 +465,7 @@ Ref<Node> QtTree::HitTest(float x, float y) {
   if (!widget_->rect().contains(inWidget)) return nullptr;
   const QPoint vp = inWidget - widget_->viewport()->pos();
   if (!widget_->viewport()->rect().contains(vp)) return nullptr;
+  OpenOnDemandNow();  // the rows as the host made them
   return Ref<Node>(TreeModel::NodeOf(widget_->indexAt(vp)));
 }
 
@@ -489,9 +491,9 @@ void QtTree::OnUserExpanded(const QModelIndex& index, bool expanded) {
   Node* n = TreeModel::NodeOf(index);
   if (syncing_ || !n || !n->InTree()) return;
   Ref<Node> node(n);
-  // A node open on demand is closed in the view and drawn open: the user's opening it there
-  // is closing it.
-  if (expanded && n->ChildrenOnDemand() && n->Expanded()) expanded = false;
+  // A node open on demand without children is closed in the view and drawn open: the user's
+  // opening it there is closing it. (With children come, the view opening it is just early.)
+  if (expanded && n->ChildrenOnDemand() && n->Expanded() && !n->Child()) expanded = false;
   node->SetExpanded(expanded);  // raises Expand or Collapse
 }
 

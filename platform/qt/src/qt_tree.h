@@ -95,6 +95,7 @@ class QtTree : public TreeView {
   void ShowExpanded(Node& n);
   void ShowExpander(Node& n);
   void OpenOnDemandLater(Node& n);
+  // Opens them now: before the view's rows are read (a hit test, the first row in view).
   void OpenOnDemandNow();
   // Before the view is told of a change to which rows it shows (a node expanded or
   // collapsed). The second such change in one run of calls (no turn of the event loop in

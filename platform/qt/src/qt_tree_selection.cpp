@@ -32,6 +32,7 @@ bool MovesTheCurrentRow(int key) {
 
 Node* QtTree::TopNode() {
   if (!widget_) return TreeView::TopNode();
+  OpenOnDemandNow();  // children on demand that came in this run show now
   widget_->executeDelayedItemsLayout();
   return TreeModel::NodeOf(widget_->indexAt(QPoint(1, 1)));
 }
@@ -39,6 +40,7 @@ Node* QtTree::TopNode() {
 void QtTree::ScrollToTop(Node& n) {
   if (n.Tree() != this) Raise(Err::InvalidProcedureCall);
   if (!widget_) return TreeView::ScrollToTop(n);
+  OpenOnDemandNow();
   widget_->executeDelayedItemsLayout();
   widget_->scrollTo(model_->IndexOf(&n), QAbstractItemView::PositionAtTop);
 }
