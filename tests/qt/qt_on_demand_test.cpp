@@ -87,16 +87,22 @@ TEST_P(QtOnDemand, TheChildrenComeInTheExpandEventOrLater) {
     EXPECT_FALSE(Tree().Selection().Contains(*NodeOf(u"f1")));
     EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"folder"));
   }
-  // Open without children, a double click closes it again (it is drawn open).
+  // Open without children, a double click closes it again (it is drawn open), and so does the
+  // key that closes an open node.
   for (const char16_t* k : {u"f1", u"f2"}) Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(k)});
   NodeOf(u"folder")->SetExpanded(false);
-  OpenByDoubleClick("folder");
-  EXPECT_TRUE(NodeOf(u"folder")->Expanded());
-  events.clear();
-  OpenByDoubleClick("folder");
-  EXPECT_FALSE(NodeOf(u"folder")->Expanded());
-  EXPECT_EQ(Of(ev::kCollapse).size(), 1u);
-  EXPECT_TRUE(Of(ev::kExpand).empty());
+  for (const bool byKey : {false, true}) {
+    SCOPED_TRACE(byKey ? "the key" : "a double click");
+    OpenByDoubleClick("folder");
+    EXPECT_TRUE(NodeOf(u"folder")->Expanded());
+    events.clear();
+    if (byKey) QTest::keyClick(Widget(), Mirrored() ? Qt::Key_Right : Qt::Key_Left);
+    else OpenByDoubleClick("folder");
+    EXPECT_FALSE(NodeOf(u"folder")->Expanded());
+    EXPECT_EQ(Of(ev::kCollapse).size(), 1u);
+    EXPECT_TRUE(Of(ev::kExpand).empty());
+    EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"folder"));  // the key closed it, it did not move
+  }
   Add(u"folder", u"f1", u"f1");
   Add(u"folder", u"f2", u"f2");
   // Without children and no longer on demand: no expander.

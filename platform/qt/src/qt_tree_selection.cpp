@@ -90,6 +90,17 @@ void TreeWidget::keyboardSearch(const QString& search) {
   if (self && tree_ && ManySelected() && to->InTree()) sel.MoveTo(*to, false);
 }
 
+bool TreeWidget::CloseOpenOnDemand(const QKeyEvent& e) {
+  const int key = e.key();
+  const bool closing = key == Qt::Key_Minus || key == (isRightToLeft() ? Qt::Key_Right : Qt::Key_Left);
+  if (!closing || (e.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+  Node* n = TreeModel::NodeOf(currentIndex());
+  if (!n || !n->InTree() || !n->ChildrenOnDemand() || !n->Expanded() || n->Child()) return false;
+  Ref<Node> keep(n);
+  n->SetExpanded(false);  // raises Collapse
+  return true;
+}
+
 void TreeWidget::AfterMoveKey(int key, Qt::KeyboardModifiers mods, Node* before) {
   if (!ManySelected() || !MovesTheCurrentRow(key) || mods.testFlag(Qt::ControlModifier)) return;
   Node* now = TreeModel::NodeOf(currentIndex());

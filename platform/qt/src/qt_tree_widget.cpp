@@ -202,7 +202,7 @@ void TreeWidget::keyPressEvent(QKeyEvent* e) {
     const Qt::KeyboardModifiers mods =
         shift == shift0 ? e->modifiers() : (ModifiersOf(shift) | (e->modifiers() & Qt::KeypadModifier));
     QKeyEvent forwarded(e->type(), key, mods, text, e->isAutoRepeat(), static_cast<quint16>(e->count()));
-    if (SelectionKey(forwarded)) return e->accept();
+    if (SelectionKey(forwarded) || CloseOpenOnDemand(forwarded)) return e->accept();
     Node* before = TreeModel::NodeOf(currentIndex());
     QTreeView::keyPressEvent(&forwarded);
     e->setAccepted(forwarded.isAccepted());

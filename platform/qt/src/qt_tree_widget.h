@@ -71,6 +71,9 @@ class TreeWidget : public QTreeView {
   bool ManySelected() const;
   void ClickNode(Node& node, Qt::KeyboardModifiers mods);
   bool SelectionKey(const QKeyEvent& e);  // true when it took the key (Ctrl+A)
+  // The keys that close an open node (Left, or Right laid out right to left; Minus), on a node
+  // open on demand without children, which the view keeps closed: true when it took the key.
+  bool CloseOpenOnDemand(const QKeyEvent& e);
   void AfterMoveKey(int key, Qt::KeyboardModifiers mods, Node* before);
   void DragOver(QDragMoveEvent* e, int16_t state);
   // Whether a viewport x lies on the label's side of the row's branch area.
