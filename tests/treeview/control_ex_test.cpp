@@ -106,6 +106,10 @@ TEST_F(ControlExTest, SingleByDefaultAsTheDefaultClass) {
   desk::CallByName(Node(u"b"), u"Selected", InvokeKind::Let, {Variant::Bool(true)});
   EXPECT_EQ(Selected(), "b");
   EXPECT_EQ(Changes(), 1);
+  // The current node removed: the selection is empty now, and the host hears of it.
+  desk::CallByName(control->Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"b")});
+  EXPECT_EQ(Selected(), "");
+  EXPECT_EQ(Changes(), 2);
 }
 
 TEST_F(ControlExTest, ExtendedByNameWithAnEventPerChange) {
