@@ -17,11 +17,12 @@
 namespace bench {
 
 struct ControlHost {
-  ControlHost() {
+  // By default the class a host written against the control's description creates.
+  explicit ControlHost(const char* clsid = varbel::kControlClsid) {
     desk::SetPlatform(desk::MakeQtPlatform());
     desk::Object* raw = nullptr;
     char message[256] = {};
-    if (VarbelTreeview_CreateObject(varbel::kControlClsid, &raw, message, sizeof message) != 0) {
+    if (VarbelTreeview_CreateObject(clsid, &raw, message, sizeof message) != 0) {
       std::fprintf(stderr, "cannot create the control: %s\n", message);
       std::abort();
     }

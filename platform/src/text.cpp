@@ -37,6 +37,13 @@ std::string U8(std::u16string_view s) {
 
 std::u16string FoldCase(std::u16string_view s) {
   if (s.empty()) return {};
+  // Plain ASCII, most keys: folding lowers the capital letters and nothing else.
+  if (std::all_of(s.begin(), s.end(), [](char16_t c) { return c < 0x80; })) {
+    std::u16string out(s);
+    for (char16_t& c : out)
+      if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    return out;
+  }
   // Folding can grow a text (ß folds to ss); ask for the size first when it does not fit.
   std::u16string out(s.size() + 8, u'\0');
   UErrorCode ec = U_ZERO_ERROR;

@@ -84,3 +84,30 @@ def test_a_view_state_saved_by_another_process_gives_the_same_view():
     assert [n.Key for n in tree.Nodes if n.Expanded] == ["a", "a1"]
     assert keys(tree) == ["a11", "c"]
     assert tree.SaveViewState() == state
+
+
+def test_children_on_demand_in_the_expand_event_and_from_call_soon():
+    tree = make(TREE_EX)
+    a = tree.Nodes("a")
+    b = tree.Nodes("b")
+    assert tree.NodeChildrenOnDemand(b) is False
+    tree.SetNodeChildrenOnDemand(b, True)
+    assert tree.NodeChildrenOnDemand(b) is True
+    tree.SelectionMode = 1
+    tree.SetNodeSelected(tree.Nodes("c"), True)
+
+    class Loader:
+        def Expand(self, node):
+            if node.Key == "b":  # later, as a host that fetches them elsewhere
+                desk.call_soon(lambda: [tree.Nodes.Add("b", 4, k, k.upper()) for k in ("b1", "b2")])
+            elif node.Children == 0:
+                tree.Nodes.Add(node, 4, "late", "LATE")
+
+    with desk.connect(tree, Loader()):
+        b.Expanded = True
+        assert b.Children == 0 and b.Expanded
+        desk.do_events()
+        a.Expanded = True  # a has a child already: the handler adds nothing
+    assert b.Expanded and b.Children == 2 and b.Child.Key == "b1"
+    assert a.Children == 1
+    assert keys(tree) == ["c"]

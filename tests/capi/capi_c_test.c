@@ -180,9 +180,10 @@ int main(void) {
     static const char* const kTreeExClsid = "{5A314815-5123-4074-AD89-3886C1B12188}";
     static const uint16_t keys[3][1] = {{'x'}, {'y'}, {'z'}};
     desk_object* ex;
-    desk_value nodes, add[3], mode;
-    int32_t mode_id, all_id, count_id, add_id, i;
+    desk_value nodes, add[3], mode, y, on_demand[2];
+    int32_t mode_id, all_id, count_id, add_id, set_demand_id, demand_id, i;
     CHECK(api->id_of_name(tree, "SelectionMode", &mode_id, &err) == 438);
+    y.kind = DESK_EMPTY;
     CHECK(create(kTreeExClsid, &ex, &err) == 0 && ex != NULL);
     CHECK(api->id_of_name(ex, "Nodes", &id, &err) == 0);
     CHECK(api->get(ex, id, &nodes, &err) == 0 && nodes.kind == DESK_OBJECT);
@@ -192,9 +193,20 @@ int main(void) {
       add[1].kind = DESK_MISSING;
       add[2] = str16(keys[i], 1);
       CHECK(api->invoke(nodes.u.object, add_id, DESK_METHOD, add, 3, &v, &err) == 0);
-      api->value_clear(&v);
+      if (i == 1) y = v;
+      else api->value_clear(&v);
     }
     api->value_clear(&nodes);
+    /* Children on demand: an expander on y before it has children. */
+    CHECK(api->id_of_name(ex, "SetNodeChildrenOnDemand", &set_demand_id, &err) == 0);
+    CHECK(api->id_of_name(ex, "NodeChildrenOnDemand", &demand_id, &err) == 0);
+    on_demand[0] = y;
+    on_demand[1].kind = DESK_BOOLEAN;
+    on_demand[1].u.boolean = -1;
+    CHECK(api->invoke(ex, set_demand_id, DESK_METHOD, on_demand, 2, NULL, &err) == 0);
+    CHECK(api->invoke(ex, demand_id, DESK_METHOD, &y, 1, &v, &err) == 0 && v.kind == DESK_BOOLEAN &&
+          v.u.boolean == -1);
+    api->value_clear(&y);
     CHECK(api->id_of_name(ex, "SelectionMode", &mode_id, &err) == 0);
     CHECK(api->id_of_name(ex, "SelectAll", &all_id, &err) == 0);
     CHECK(api->id_of_name(ex, "SelectedCount", &count_id, &err) == 0);

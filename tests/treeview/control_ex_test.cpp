@@ -106,6 +106,10 @@ TEST_F(ControlExTest, SingleByDefaultAsTheDefaultClass) {
   desk::CallByName(Node(u"b"), u"Selected", InvokeKind::Let, {Variant::Bool(true)});
   EXPECT_EQ(Selected(), "b");
   EXPECT_EQ(Changes(), 1);
+  // The current node removed: the selection is empty now, and the host hears of it.
+  desk::CallByName(control->Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"b")});
+  EXPECT_EQ(Selected(), "");
+  EXPECT_EQ(Changes(), 2);
 }
 
 TEST_F(ControlExTest, ExtendedByNameWithAnEventPerChange) {
@@ -141,9 +145,37 @@ TEST_F(ControlExTest, RefusedValuesAndArguments) {
       {"Nothing for a node", [&] { control->IsNodeSelected(nullptr); }, 91},
       {"an object that is no node", [&] { control->IsNodeSelected(control->Nodes()); }, 13},
       {"a node of another control", [&] { control->SetNodeSelected(foreign, true); }, 5},
+      {"Nothing for a node on demand", [&] { control->SetNodeChildrenOnDemand(nullptr, true); }, 91},
+      {"a node on demand of another control", [&] { control->NodeChildrenOnDemand(foreign); }, 5},
   };
   for (const Case& c : cases) EXPECT_EQ(ErrOf(c.call), c.error) << c.name;
   EXPECT_EQ(control->GetSelectionMode(), 0);
+}
+
+// Children on demand by name: the expander before the children, the children added in the
+// Expand event, through the interface as a late-binding host does it.
+TEST_F(ControlExTest, ChildrenAddedInTheExpandEventByName) {
+  Ref<desk::Object> b = Node(u"b");
+  const Variant bv = Variant::Object(b);
+  EXPECT_FALSE(desk::CallByName(control, u"NodeChildrenOnDemand", InvokeKind::Method, {bv}).ToBool());
+  desk::CallByName(control, u"SetNodeChildrenOnDemand", InvokeKind::Method, {bv, Variant::Bool(true)});
+  EXPECT_TRUE(desk::CallByName(control, u"NodeChildrenOnDemand", InvokeKind::Method, {bv}).ToBool());
+  desk::CallByName(control, u"SelectionMode", InvokeKind::Let, {Variant::Long(1)});
+  desk::CallByName(control, u"SelectRows", InvokeKind::Method, {bv, Variant::Object(Node(u"c"))});
+  int expands = 0;
+  control->Advise(desk::MakeRef<desk::FunctionSink>([&](DispId id, std::vector<Variant>& args) {
+    if (id != desk::treeevent::kExpand) return;
+    ++expands;
+    EXPECT_EQ(args.at(0).Value().ToObject(), b);
+    for (const char16_t* k : {u"b1", u"b2"})
+      desk::CallByName(control->Nodes(), u"Add", InvokeKind::Method,
+                       {Variant::String(u"b"), Variant::Long(4), Variant::String(k), Variant::String(k)});
+  }));
+  desk::CallByName(b, u"Expanded", InvokeKind::Let, {Variant::Bool(true)});
+  EXPECT_EQ(expands, 1);
+  EXPECT_TRUE(desk::CallByName(b, u"Expanded", InvokeKind::Get).ToBool());
+  EXPECT_EQ(desk::CallByName(b, u"Children", InvokeKind::Get).ToLong(), 2);
+  EXPECT_EQ(Selected(), "bc");  // the rows added between are not selected, and nothing is lost
 }
 
 }  // namespace

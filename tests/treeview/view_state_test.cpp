@@ -118,4 +118,90 @@ TEST_F(ViewState, ByNameThroughTheInterface) {
   EXPECT_EQ(Seen(*other), "expanded: r1 a r2 c selected: c1 current: c1 top: b");
 }
 
+// Nodes without a key are kept by their places: r1 (a (a1, a2, +p (+q)), b (b1)), r2 ..., where
+// +p and +q have no key; and a root +z without one after r3.
+TEST_F(ViewState, NodesWithoutAKeyByTheirPlaces) {
+  auto build = [&](varbel::VarbelTreeviewControlEx& c) {
+    desk::Nodes& n = c.View().NodeCollection();
+    Ref<desk::Node> p = n.Add(N(c, "a"), desk::Relationship::Child, u"", u"p");
+    n.Add(*p, desk::Relationship::Child, u"", u"q");
+    n.AddRoot(u"", u"z");
+  };
+  auto byText = [](varbel::VarbelTreeviewControlEx& c) {
+    std::string s = "expanded:";
+    for (desk::Node* n : c.View().VisibleRows())
+      if (n->Expanded()) s += " " + desk::U8(n->Text());
+    s += " selected:";
+    for (desk::Node* n : c.View().Selection().SelectedNodes()) s += " " + desk::U8(n->Text());
+    desk::Node* cur = c.View().SelectedNode();
+    desk::Node* top = c.View().TopNode();
+    return s + " current: " + (cur ? desk::U8(cur->Text()) : "-") + " top: " + (top ? desk::U8(top->Text()) : "-");
+  };
+  build(*control);
+  control->LetSelectionMode(1);
+  for (const char* k : {"r1", "a"}) N(*control, k).SetExpanded(true);
+  desk::Node& p = *N(*control, "a2").Next();
+  p.SetExpanded(true);
+  desk::Node& z = *control->View().LastRoot();
+  control->View().Selection().Click(*p.Child(), false, false);
+  control->View().Selection().Click(z, false, true);
+  control->View().ScrollToTop(p);
+  const std::string before = byText(*control);
+  EXPECT_EQ(before, "expanded: r1 a p selected: q z current: z top: p");
+  const std::u16string state = control->SaveViewState();
+
+  auto other = Make();
+  build(*other);
+  other->LetSelectionMode(1);
+  other->RestoreViewState(state);
+  EXPECT_EQ(byText(*other), before);
+
+  // Where the places lead past the nodes there are now, they are skipped.
+  auto fewer = Make({"a2"});
+  fewer->LetSelectionMode(1);
+  fewer->RestoreViewState(state);
+  EXPECT_EQ(byText(*fewer), "expanded: r1 a selected: current: - top: r1");
+}
+
+TEST_F(ViewState, PlacesThatAreNoPlacesAreSkipped) {
+  control->LetSelectionMode(1);
+  control->RestoreViewState(
+      u"{\"format\": \"VarbelTreeview view state\", \"version\": 1, \"expanded\": [[0], [0, -1], [0, \"a\"], [], [9]],"
+      u" \"selected\": [[1], [1, 0, 0, 0]], \"current\": [2], \"top\": [1, 0]}");
+  EXPECT_EQ(Seen(*control), "expanded: r1 selected: r2 current: r3 top: c");
+}
+
+// Children on demand: the nodes a view state names under a node are made by its Expand handler,
+// and are found and opened in turn, down to the selected one.
+TEST_F(ViewState, ChildrenMadeInTheExpandEventAreRestoredToo) {
+  auto lazy = [](varbel::VarbelTreeviewControlEx& c) -> int {
+    desk::TreeView& t = c.View();
+    t.NodeCollection().AddRoot(u"disk", u"disk");
+    c.SetNodeChildrenOnDemand(Ref<desk::Object>(t.NodeCollection().Find(u"disk")), true);
+    return c.Advise(desk::MakeRef<desk::FunctionSink>([&t](desk::DispId id, std::vector<Variant>& args) {
+      if (id != desk::treeevent::kExpand) return;
+      auto n = desk::RefCast<desk::Node>(args.at(0).Value().ToObject());
+      if (n->Children() > 0 || n->Key().size() > 8) return;
+      for (const char16_t* k : {u"/a", u"/b"}) {
+        Ref<desk::Node> c = t.NodeCollection().Add(*n, desk::Relationship::Child, n->Key() + k, k);
+        c->SetChildrenOnDemand(true);
+      }
+    }));
+  };
+  lazy(*control);
+  control->LetSelectionMode(1);
+  N(*control, "disk").SetExpanded(true);
+  N(*control, "disk/b").SetExpanded(true);
+  N(*control, "disk/b/a").SetExpanded(true);
+  control->View().Selection().Click(N(*control, "disk/b/a/b"), false, false);
+  const std::string before = Seen(*control);
+  EXPECT_EQ(before, "expanded: disk disk/b disk/b/a selected: disk/b/a/b current: disk/b/a/b top: r1");
+  const std::u16string state = control->SaveViewState();
+  auto other = Make();
+  lazy(*other);
+  other->LetSelectionMode(1);
+  other->RestoreViewState(state);
+  EXPECT_EQ(Seen(*other), before);
+}
+
 }  // namespace

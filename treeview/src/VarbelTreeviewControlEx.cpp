@@ -80,6 +80,15 @@ void AddRows(std::vector<Row<C>>& rows) {
                   [](C& c, Args&) { return Variant::String(SaveViewState(Self(c).View())); }});
   rows.push_back({{"RestoreViewState", exid::kRestoreViewState, InvokeKind::Method, {{"State", VarType::String}}},
                   [](C& c, Args& a) { return RestoreViewState(Self(c).View(), a.String(0)), Variant(); }});
+  rows.push_back({{"SetNodeChildrenOnDemand", exid::kSetNodeChildrenOnDemand, InvokeKind::Method,
+                   {kNodeParam, {"OnDemand", VarType::Boolean}}},
+                  [](C& c, Args& a) {
+                    Self(c).NodeOf(a.Obj(0)).SetChildrenOnDemand(a.Boolean(1) != 0);
+                    return Variant();
+                  }});
+  rows.push_back({{"NodeChildrenOnDemand", exid::kNodeChildrenOnDemand, InvokeKind::Method, {kNodeParam},
+                   VarType::Boolean},
+                  [](C& c, Args& a) { return Variant::Bool(Self(c).NodeOf(a.Obj(0)).ChildrenOnDemand()); }});
 }
 
 }  // namespace
@@ -115,6 +124,9 @@ const desk::InterfaceInfo& X::EventsEx() {
 
 X::VarbelTreeviewControlEx() {
   Selection().SetOnChanged([this] { SelectionChanged(); });
+  // Typed characters find rows as the default class's do, from the tree's own rows: a key
+  // costs a step per row passed, not a look-up per row.
+  Selection().SetTypeAhead(true);
 }
 
 X::~VarbelTreeviewControlEx() { Selection().SetOnChanged(nullptr); }
@@ -155,6 +167,12 @@ bool X::IsNodeSelected(Ref<desk::Object> n) {
 std::u16string X::SaveViewState() { return Call(*this, exid::kSaveViewState, InvokeKind::Method).RawString(); }
 void X::RestoreViewState(const std::u16string& s) {
   Call(*this, exid::kRestoreViewState, InvokeKind::Method, {Variant::String(s)});
+}
+void X::SetNodeChildrenOnDemand(Ref<desk::Object> n, bool on) {
+  Call(*this, exid::kSetNodeChildrenOnDemand, InvokeKind::Method, {Variant::Object(std::move(n)), Variant::Bool(on)});
+}
+bool X::NodeChildrenOnDemand(Ref<desk::Object> n) {
+  return Call(*this, exid::kNodeChildrenOnDemand, InvokeKind::Method, {Variant::Object(std::move(n))}).ToBool();
 }
 void X::SelectRows(Ref<desk::Object> from, Ref<desk::Object> to) {
   Call(*this, exid::kSelectRows, InvokeKind::Method, {Variant::Object(std::move(from)), Variant::Object(std::move(to))});

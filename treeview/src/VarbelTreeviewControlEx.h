@@ -11,7 +11,9 @@
 //   SelectAll, ClearSelection
 //   SetNodeSelected(Node, Selected), IsNodeSelected(Node), SelectRows(FromNode, ToNode)
 //   SaveViewState() As String, RestoreViewState(State): expanded, selected, current and top
-//                      nodes by key, as JSON (view_state.h)
+//                      nodes by key (by place for a node without one), as JSON (view_state.h)
+//   SetNodeChildrenOnDemand(Node, OnDemand), NodeChildrenOnDemand(Node): an expander on a node
+//                      before it has children; the host adds them in Expand or later
 // Added event: SelectionChanged, after each change of the selected nodes.
 #pragma once
 
@@ -36,6 +38,8 @@ inline constexpr desk::DispId kSelectAll = 0x60040000, kClearSelection = 0x60040
                               kSetNodeSelected = 0x60040002, kIsNodeSelected = 0x60040003,
                               kSelectRows = 0x60040004, kSaveViewState = 0x60040005,
                               kRestoreViewState = 0x60040006;
+// Children on demand.
+inline constexpr desk::DispId kSetNodeChildrenOnDemand = 0x60040020, kNodeChildrenOnDemand = 0x60040021;
 inline constexpr desk::DispId kSelectionChanged = 34;
 }  // namespace exid
 
@@ -66,6 +70,8 @@ class VarbelTreeviewControlEx : public VarbelTreeviewControl {
   void SelectRows(desk::Ref<desk::Object> from, desk::Ref<desk::Object> to);
   std::u16string SaveViewState();
   void RestoreViewState(const std::u16string& state);
+  void SetNodeChildrenOnDemand(desk::Ref<desk::Object> node, bool onDemand);
+  bool NodeChildrenOnDemand(desk::Ref<desk::Object> node);
 
   // The platform's selection (its gestures are the backend's to report).
   desk::TreeSelection& Selection();

@@ -112,7 +112,7 @@ inline constexpr DispId kNewEnum = kDispIdNewEnum;
 enum class Relationship : int32_t { First = 0, Last = 1, Next = 2, Previous = 3, Child = 4 };
 
 // What changed on a node, for observers.
-enum class NodeField { Text, Key, Tag, Image, SelectedImage, Expanded, Checked, Selected };
+enum class NodeField { Text, Key, Tag, Image, SelectedImage, Expanded, Checked, Selected, ChildrenOnDemand };
 
 // Lets a GUI backend mirror the model. Every call comes after the model changed, except
 // NodeAboutToBeRemoved, which comes while the node and its subtree are still in place. An
@@ -146,6 +146,11 @@ class DESK_API Node : public Dispatchable<Node> {
   const Variant& SelectedImage() const { return extra_ ? extra_->selectedImage : NoValue(); }
   bool Expanded() const { return expanded_; }
   bool Checked() const { return checked_; }
+  // Shows an expander while the node has no children yet, so that a host adds them when the
+  // node is expanded (in its Expand handler or later). Off unless the host turns it on.
+  bool ChildrenOnDemand() const { return childrenOnDemand_; }
+  // Whether the node shows an expander: it has children, or they come on demand.
+  bool HasExpander() const { return firstChild_ != nullptr || childrenOnDemand_; }
 
   void SetText(std::u16string text);
   // "" removes the key; 35603 for an all-digit key, 35602 when another node has it.
@@ -158,6 +163,7 @@ class DESK_API Node : public Dispatchable<Node> {
   void SetExpanded(bool expanded);
   // Programmatic: raises no NodeCheck.
   void SetChecked(bool checked);
+  void SetChildrenOnDemand(bool onDemand);
 
   // These fail with 91 on a detached node. Relations answer null at the ends.
   int32_t Index() const;  // costs O(log n)
@@ -215,6 +221,7 @@ class DESK_API Node : public Dispatchable<Node> {
   int32_t childCount_ = 0;
   bool expanded_ = false;
   bool checked_ = false;
+  bool childrenOnDemand_ = false;  // in the bytes the two flags above leave, not a new word
   std::u16string text_;
   std::u16string key_;
   std::unique_ptr<Extra> extra_;

@@ -9,8 +9,9 @@
 //
 // Kept up to date through the tree's observer calls: a removed node leaves its range (the
 // range shrinks or goes), an added node inside a range is not selected, Clear empties it.
-// Reordering roots (Sorted switched, a sorted root renamed) keeps the ranges' ends, not their
-// contents.
+// Reordering roots (Sorted switched, a sorted root renamed) keeps the selected nodes: the
+// tree tells the selection before and after, and a range over several roots is cut at the
+// roots' edges for the move, then joined again where its pieces are next to each other.
 //
 // The change event waits while the tree changes its nodes: an observer call only marks it, and
 // it goes out once, when the outermost change is done and the tree is whole again, so that a
@@ -22,6 +23,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "desk/tree.h"
@@ -84,6 +87,24 @@ class DESK_API TreeSelection : private TreeObserver {
   void Unhold() { --held_; }
   void RaiseHeld();
 
+  // The tree's part around a reorder of its roots (Sorted switched, a sorted root renamed):
+  // called while the old order holds, then once the new one does.
+  void BeforeRootsReorder();
+  void AfterRootsReorder();
+
+  // Type-ahead. The first row shown whose text starts with `prefix` (case ignored), from
+  // `from` (the row after it when `skipFrom`) on, wrapping around past the last row; null when
+  // none. From the first row when `from` is null. Costs a step per row passed.
+  Node* FindRow(Node* from, bool skipFrom, std::u16string_view prefix) const;
+  // Characters typed at `nowMs`: within `pauseMs` of the last ones they add to the text
+  // searched from the current node, otherwise they start a new search from the row after it;
+  // the same character typed again goes on to the next row that starts with it. The node to
+  // go to, or null. Used by a backend whose tree takes type-ahead from the platform
+  // (SetTypeAhead), off by default.
+  Node* Typed(std::u16string_view chars, int64_t nowMs, int64_t pauseMs);
+  void SetTypeAhead(bool on) { typeAhead_ = on; }
+  bool TypeAhead() const { return typeAhead_; }
+
  private:
   void NodeAdded(Node& n) override;
   void NodeAboutToBeRemoved(Node& n) override;
@@ -108,6 +129,10 @@ class DESK_API TreeSelection : private TreeObserver {
   std::function<void()> onViewChanged_;
   int held_ = 0;
   bool pending_ = false;  // changed while held
+  bool typeAhead_ = false;
+  std::u16string typed_;  // what the current search looks for
+  int64_t typedAt_ = 0;
+  bool typedAny_ = false;
 };
 
 }  // namespace desk

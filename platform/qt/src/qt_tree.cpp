@@ -85,6 +85,7 @@ class QtTree::Mirror : public TreeObserver {
       case NodeField::Checked: t_.model_->Changed(n); break;
       case NodeField::Expanded: t_.ShowExpanded(n); break;
       case NodeField::Selected: t_.ShowSelection(n); break;
+      case NodeField::ChildrenOnDemand: t_.ShowExpander(n); break;
       case NodeField::Key:
       case NodeField::Tag: break;
     }
@@ -145,7 +146,38 @@ void QtTree::AddRow(Node& n) {
   model_->Added(n);
   // A node can be expanded before it has children; the view shows that once it has one.
   Node* parent = n.Parent();
-  if (parent && parent->Expanded()) ShowExpanded(*parent);
+  if (parent && parent->Expanded()) {
+    if (parent->ChildrenOnDemand()) OpenOnDemandLater(*parent);
+    else ShowExpanded(*parent);
+  }
+}
+
+// A node whose children come on demand stays closed in the view while it is open without
+// children, and while they come: the view lays out every row it shows again when rows are
+// added under an open row, once per turn of the event loop, which at a million rows leaves the
+// window unpainted for longer than the host took to add them. Opened once they are all in
+// (when the event loop turns), the view lays out the new rows only.
+void QtTree::OpenOnDemandLater(Node& n) {
+  if (!widget_) return;
+  const QModelIndex i = model_->IndexOf(&n);
+  if (!i.isValid() || widget_->isExpanded(i)) return;
+  widget_->viewport()->update();
+  openingOnDemand_.emplace_back(&n);
+  if (openingOnDemand_.size() > 1) return;
+  QTimer::singleShot(0, widget_, [this] { OpenOnDemandNow(); });
+}
+
+void QtTree::OpenOnDemandNow() {
+  if (openingOnDemand_.empty()) return;
+  std::vector<Ref<Node>> nodes = std::move(openingOnDemand_);
+  openingOnDemand_.clear();
+  if (!widget_) return;
+  SyncGuard guard(*this);
+  for (const Ref<Node>& n : nodes) {
+    if (!n->InTree() || !n->Expanded() || !n->Child()) continue;
+    const QModelIndex i = model_->IndexOf(n.get());
+    if (i.isValid() && !widget_->isExpanded(i)) widget_->setExpanded(i, true);
+  }
 }
 
 void QtTree::RemoveRows(Node& top) {
@@ -187,9 +219,23 @@ void QtTree::ReleaseRemoved() {
 void QtTree::ShowExpanded(Node& n) {
   if (!widget_) return;
   const QModelIndex i = model_->IndexOf(&n);
-  if (!i.isValid() || widget_->isExpanded(i) == n.Expanded()) return;
+  if (!i.isValid()) return;
+  if (n.ChildrenOnDemand() && n.Expanded() && !n.Child()) {
+    // Open with nothing under it yet: closed in the view (see OpenOnDemandLater), drawn open.
+    if (widget_->isExpanded(i)) widget_->setExpanded(i, false);
+    widget_->viewport()->update();
+    return;
+  }
+  if (widget_->isExpanded(i) == n.Expanded()) return;
   BatchLayout();
   widget_->setExpanded(i, n.Expanded());
+}
+
+void QtTree::ShowExpander(Node& n) {
+  if (!widget_ || n.Child()) return;  // with children it shows one either way
+  // The view keeps whether a row has children from its last layout.
+  widget_->LayOutLater();
+  model_->Changed(n);
 }
 
 void QtTree::BatchLayout() {
@@ -391,6 +437,7 @@ Ref<Node> QtTree::HitTest(float x, float y) {
   if (!widget_->rect().contains(inWidget)) return nullptr;
   const QPoint vp = inWidget - widget_->viewport()->pos();
   if (!widget_->viewport()->rect().contains(vp)) return nullptr;
+  OpenOnDemandNow();  // the rows as the host made them
   return Ref<Node>(TreeModel::NodeOf(widget_->indexAt(vp)));
 }
 
@@ -416,6 +463,9 @@ void QtTree::OnUserExpanded(const QModelIndex& index, bool expanded) {
   Node* n = TreeModel::NodeOf(index);
   if (syncing_ || !n || !n->InTree()) return;
   Ref<Node> node(n);
+  // A node open on demand without children is closed in the view and drawn open: the user's
+  // opening it there is closing it. (With children come, the view opening it is just early.)
+  if (expanded && n->ChildrenOnDemand() && n->Expanded() && !n->Child()) expanded = false;
   node->SetExpanded(expanded);  // raises Expand or Collapse
 }
 

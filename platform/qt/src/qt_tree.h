@@ -64,6 +64,8 @@ class QtTree : public TreeView, public LabelEditor {
   bool Syncing() const { return syncing_ > 0; }
   bool OpeningEditor() const override { return opening_; }
   TreeModel& Model() const { return *model_; }
+  // The selection of many nodes once a host asked for it (Selection makes it), else null.
+  TreeSelection* SelectionIfMade() const { return selectionMade_; }
 
  protected:
   void SettingChanged(DispId id) override;
@@ -86,6 +88,10 @@ class QtTree : public TreeView, public LabelEditor {
   void AddRow(Node& n);
   void RemoveRows(Node& top);
   void ShowExpanded(Node& n);
+  void ShowExpander(Node& n);
+  void OpenOnDemandLater(Node& n);
+  // Opens them now: before the view's rows are read (a hit test, the first row in view).
+  void OpenOnDemandNow();
   // Before the view is told of a change to which rows it shows (a node expanded or
   // collapsed). The second such change in one run of calls (no turn of the event loop in
   // between) leaves the view's layout to be made once, when it next paints or is read (Qt's
@@ -111,6 +117,10 @@ class QtTree : public TreeView, public LabelEditor {
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
   bool dragging_ = false;
   Ref<DataObject> incoming_;  // the data object of the drag over the tree, if any
+  TreeSelection* selectionMade_ = nullptr;  // the base's, made on a host's first use
+  // Nodes open on demand whose children came while the view kept them closed: opened in the
+  // view when the event loop turns (OpenOnDemandLater).
+  std::vector<Ref<Node>> openingOnDemand_;
 };
 
 }  // namespace desk::qtb

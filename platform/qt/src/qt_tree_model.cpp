@@ -73,7 +73,8 @@ bool TreeModel::hasChildren(const QModelIndex& parent) const {
   // Asked for every row a view lays out: the node's own count, but while a change is being
   // announced the rows as they were.
   const Node* p = NodeOf(parent);
-  if (p && !announcing_ && !clearing_ && parent.column() == 0 && p->InTree()) return p->Children() > 0;
+  if (p && !announcing_ && !clearing_ && parent.column() == 0 && p->InTree()) return p->HasExpander();
+  if (p && p->InTree() && parent.column() == 0 && p->ChildrenOnDemand()) return true;
   return rowCount(parent) > 0;
 }
 

@@ -3,7 +3,9 @@
 // turned into the tree's, and a repaint when the selection changes. Qt's own selection model
 // keeps one row, the current node, as with one node selected; the rows drawn as selected are
 // the tree's ranges, so that selecting all of a million nodes costs Qt nothing.
+#include <QApplication>
 #include <QKeyEvent>
+#include <chrono>
 
 #include "desk/tree_selection.h"
 #include "qt_tree.h"
@@ -30,6 +32,7 @@ bool MovesTheCurrentRow(int key) {
 
 Node* QtTree::TopNode() {
   if (!widget_) return TreeView::TopNode();
+  OpenOnDemandNow();  // children on demand that came in this run show now
   widget_->executeDelayedItemsLayout();
   return TreeModel::NodeOf(widget_->indexAt(QPoint(1, 1)));
 }
@@ -37,11 +40,13 @@ Node* QtTree::TopNode() {
 void QtTree::ScrollToTop(Node& n) {
   if (n.Tree() != this) Raise(Err::InvalidProcedureCall);
   if (!widget_) return TreeView::ScrollToTop(n);
+  OpenOnDemandNow();
   widget_->executeDelayedItemsLayout();
   widget_->scrollTo(model_->IndexOf(&n), QAbstractItemView::PositionAtTop);
 }
 
 void QtTree::SelectionMade(TreeSelection& s) {
+  selectionMade_ = &s;
   if (widget_) widget_->WatchSelection(s);
 }
 
@@ -64,6 +69,35 @@ void TreeWidget::ClickNode(Node& node, Qt::KeyboardModifiers mods) {
 bool TreeWidget::SelectionKey(const QKeyEvent& e) {
   if (!ManySelected() || !e.matches(QKeySequence::SelectAll)) return false;
   tree_->Selection().SelectAll();
+  return true;
+}
+
+void TreeWidget::keyboardSearch(const QString& search) {
+  if (!tree_ || !tree_->SelectionIfMade() || !tree_->SelectionIfMade()->TypeAhead())
+    return QTreeView::keyboardSearch(search);
+  TreeSelection& sel = *tree_->SelectionIfMade();
+  const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
+                       std::chrono::steady_clock::now().time_since_epoch()).count();
+  Node* to = sel.Typed(U(search), now, QApplication::keyboardInputInterval());
+  if (!to) return;
+  Ref<Node> keep(to);
+  const QModelIndex i = tree_->Model().IndexOf(to);
+  if (!i.isValid()) return;
+  QPointer<TreeWidget> self(this);
+  selectionModel()->setCurrentIndex(i, selectionMode() == SingleSelection
+                                           ? QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows
+                                           : QItemSelectionModel::NoUpdate);
+  if (self && tree_ && ManySelected() && to->InTree()) sel.MoveTo(*to, false);
+}
+
+bool TreeWidget::CloseOpenOnDemand(const QKeyEvent& e) {
+  const int key = e.key();
+  const bool closing = key == Qt::Key_Minus || key == (isRightToLeft() ? Qt::Key_Right : Qt::Key_Left);
+  if (!closing || (e.modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+  Node* n = TreeModel::NodeOf(currentIndex());
+  if (!n || !n->InTree() || !n->ChildrenOnDemand() || !n->Expanded() || n->Child()) return false;
+  Ref<Node> keep(n);
+  n->SetExpanded(false);  // raises Collapse
   return true;
 }
 

@@ -209,7 +209,7 @@ void TreeWidget::keyPressEvent(QKeyEvent* e) {
     const Qt::KeyboardModifiers mods =
         shift == shift0 ? e->modifiers() : (ModifiersOf(shift) | (e->modifiers() & Qt::KeypadModifier));
     QKeyEvent forwarded(e->type(), key, mods, text, e->isAutoRepeat(), static_cast<quint16>(e->count()));
-    if (SelectionKey(forwarded)) return e->accept();
+    if (SelectionKey(forwarded) || CloseOpenOnDemand(forwarded)) return e->accept();
     Node* before = TreeModel::NodeOf(currentIndex());
     QTreeView::keyPressEvent(&forwarded);
     e->setAccepted(forwarded.isAccepted());
@@ -353,7 +353,10 @@ void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex&
       p->drawRect(box);
       p->setPen(QPen(palette().color(QPalette::Text), 1));
       p->drawLine(bx - 2, cy, bx + 2, cy);
-      if (!isExpanded(at)) p->drawLine(bx, cy - 2, bx, cy + 2);
+      // A node open on demand is kept closed in the view until its children come (QtTree).
+      const Node* n = TreeModel::NodeOf(at);
+      const bool open = isExpanded(at) || (n && n->InTree() && n->ChildrenOnDemand() && n->Expanded());
+      if (!open) p->drawLine(bx, cy - 2, bx, cy + 2);
     }
   }
   p->restore();

@@ -39,6 +39,9 @@ class TreeWidget : public QTreeView {
   // expanded or collapsed), for those who keep a list of them.
   unsigned RowsGeneration() const { return rowsGeneration_; }
   void setModel(QAbstractItemModel* model) override;
+  // Type-ahead from the tree's own rows when the tree asks for it (TreeSelection::TypeAhead):
+  // the same search as the view's own, a step per row instead of a look-up per row.
+  void keyboardSearch(const QString& search) override;
   // The row a drag over the tree would drop on, while the host accepts it there.
   QModelIndex DropTarget() const { return dropTarget_; }
 
@@ -68,6 +71,9 @@ class TreeWidget : public QTreeView {
   bool ManySelected() const;
   void ClickNode(Node& node, Qt::KeyboardModifiers mods);
   bool SelectionKey(const QKeyEvent& e);  // true when it took the key (Ctrl+A)
+  // The keys that close an open node (Left, or Right laid out right to left; Minus), on a node
+  // open on demand without children, which the view keeps closed: true when it took the key.
+  bool CloseOpenOnDemand(const QKeyEvent& e);
   void AfterMoveKey(int key, Qt::KeyboardModifiers mods, Node* before);
   void DragOver(QDragMoveEvent* e, int16_t state);
   // Whether a viewport x lies on the label's side of the row's branch area.

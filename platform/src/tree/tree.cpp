@@ -234,8 +234,13 @@ const Variant& TreeView::SettingAt(int index) const {
 void TreeView::SetSettingAt(int index, const Variant& value) {
   if (index < 0 || static_cast<size_t>(index) >= settings_.size()) Raise(Err::NotSupported);
   const SettingRow& row = kSettings[static_cast<size_t>(index)];
-  settings_[static_cast<size_t>(index)] = Validated(row, value);
+  Variant v = Validated(row, value);
+  // The selection holds its ranges in display order, which the roots' order is part of.
+  const bool reorder = row.id == treeid::kSorted && selection_ && v.ToBool() != Sorted();
+  if (reorder) selection_->BeforeRootsReorder();
+  settings_[static_cast<size_t>(index)] = std::move(v);
   if (row.id == treeid::kSorted) rowIndex_.reset();
+  if (reorder) selection_->AfterRootsReorder();
   SettingChanged(row.id);
 }
 

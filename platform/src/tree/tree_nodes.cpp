@@ -110,10 +110,13 @@ TreeView& Node::Owner() const {
 
 void Node::SetText(std::u16string text) {
   TreeView& t = Owner();
+  // The roots are laid out by their texts, and the selection's ranges by the layout.
+  const bool reorder = !parent_ && t.Sorted() && t.selection_;
+  if (reorder) t.selection_->BeforeRootsReorder();
   text_ = std::move(text);
-  // The roots are laid out by their texts.
   if (!parent_ && t.Sorted() && t.rowIndex_ && !RowIndexKept([&] { return t.rowIndex_->RootTextChanged(*this); }))
     t.rowIndex_.reset();
+  if (reorder) t.selection_->AfterRootsReorder();
   t.NotifyChanged(*this, NodeField::Text);
 }
 
@@ -170,6 +173,13 @@ void Node::SetChecked(bool checked) {
   if (checked_ == checked) return;
   checked_ = checked;
   t.NotifyChanged(*this, NodeField::Checked);
+}
+
+void Node::SetChildrenOnDemand(bool onDemand) {
+  TreeView& t = Owner();
+  if (childrenOnDemand_ == onDemand) return;
+  childrenOnDemand_ = onDemand;
+  t.NotifyChanged(*this, NodeField::ChildrenOnDemand);
 }
 
 int32_t Node::Index() const { return Owner().index_->positions.PositionOf(slot_); }

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "desk/text.h"
+
 #include "tree/tree_rows.h"
 
 namespace desk {
@@ -238,7 +240,12 @@ void TreeSelection::NodeAdded(Node& n) {
 
 void TreeSelection::NodeAboutToBeRemoved(Node& n) {
   if (anchor_ && InSubtree(*anchor_, n)) anchor_ = nullptr;
-  if (ranges_.empty() || mode_ == Mode::Single) return;
+  if (mode_ == Mode::Single) {
+    // The tree drops its current node with the subtree, without a call of its own.
+    if (Node* cur = tree_.SelectedNode(); cur && InSubtree(*cur, n)) Changed();
+    return;
+  }
+  if (ranges_.empty()) return;
   Node* last = LastInSubtree(n);
   const size_t before = ranges_.size();
   bool touched = false;
@@ -276,6 +283,107 @@ void TreeSelection::Cleared() {
   if (ranges_.empty()) return;
   ranges_.clear();
   Changed();
+}
+
+// ---- Reordered roots --------------------------------------------------------------------------
+
+void TreeSelection::BeforeRootsReorder() {
+  if (mode_ == Mode::Single || ranges_.empty()) return;
+  // A range over several roots would take in whatever roots land between its ends: each root's
+  // part becomes a range of its own while the old order still says which roots it spans.
+  std::vector<Range> out;
+  out.reserve(ranges_.size());
+  for (const Range& r : ranges_) {
+    Node* firstRoot = r.first->Root();
+    Node* lastRoot = r.last->Root();
+    if (firstRoot == lastRoot) {
+      out.push_back(r);
+      continue;
+    }
+    out.push_back({r.first, LastInSubtree(*firstRoot)});
+    for (Node* x = NextSibling(*firstRoot); x && x != lastRoot; x = NextSibling(*x))
+      out.push_back({x, LastInSubtree(*x)});
+    out.push_back({lastRoot, r.last});
+  }
+  ranges_ = std::move(out);
+}
+
+void TreeSelection::AfterRootsReorder() {
+  if (mode_ == Mode::Single || ranges_.size() < 2) return;
+  std::sort(ranges_.begin(), ranges_.end(), [&](const Range& a, const Range& b) { return Compare(*a.first, *b.first) < 0; });
+  std::vector<Range> out;
+  out.reserve(ranges_.size());
+  for (const Range& r : ranges_) {
+    if (!out.empty() && NextInOrder(*out.back().last) == r.first) out.back().last = r.last;
+    else out.push_back(r);
+  }
+  ranges_ = std::move(out);
+}
+
+// ---- Type-ahead --------------------------------------------------------------------------------
+
+namespace {
+
+// Whether `text` starts with a prefix already folded. Plain letters are compared as they
+// come; from the first other character on, the rest of the text's start is folded.
+bool StartsWithFolded(std::u16string_view text, std::u16string_view folded) {
+  for (size_t i = 0; i < folded.size(); ++i) {
+    if (i >= text.size()) return false;
+    char16_t a = text[i];
+    const char16_t b = folded[i];
+    if (a < 0x80 && b < 0x80) {
+      if (a >= u'A' && a <= u'Z') a = static_cast<char16_t>(a - u'A' + u'a');
+      if (a != b) return false;
+      continue;
+    }
+    // As many code units as the prefix has left, and one more so that a surrogate pair at the
+    // end is not cut in two (folding does not shorten text).
+    const size_t want = folded.size() - i;
+    const std::u16string rest = FoldCase(text.substr(i, std::min(text.size() - i, want + 1)));
+    return rest.size() >= want && std::u16string_view(rest).substr(0, want) == folded.substr(i);
+  }
+  return true;
+}
+
+}  // namespace
+
+Node* TreeSelection::FindRow(Node* from, bool skipFrom, std::u16string_view prefix) const {
+  Node* first = tree_.FirstRoot();
+  if (!first) return nullptr;
+  if (tree_.Sorted()) first = detail::RowIndex::Of(tree_).ChildAt(nullptr, 0);
+  if (!from || !from->InTree() || from->Tree() != &tree_) from = first, skipFrom = false;
+  const std::u16string folded = FoldCase(prefix);
+  Node* start = skipFrom ? NextRow(*from) : from;
+  if (!start) start = first;
+  // The links are read directly: this may pass every row shown.
+  const bool sortedRoots = tree_.Sorted();
+  Node* x = start;
+  do {
+    if (StartsWithFolded(x->text_, folded)) return x;
+    if (x->firstChild_ && x->expanded_) {
+      x = x->firstChild_;
+      continue;
+    }
+    Node* next = nullptr;
+    for (Node* up = x; up && !next; up = up->parent_)
+      next = up->parent_ || !sortedRoots ? up->next_ : NextSibling(*up);
+    x = next ? next : first;
+  } while (x != start);
+  return nullptr;
+}
+
+Node* TreeSelection::Typed(std::u16string_view chars, int64_t nowMs, int64_t pauseMs) {
+  if (chars.empty()) return nullptr;
+  const bool goOn = typedAny_ && nowMs - typedAt_ <= pauseMs;
+  typedAny_ = true;
+  typedAt_ = nowMs;
+  typed_ = goOn ? typed_ + std::u16string(chars) : std::u16string(chars);
+  // "aaa" steps through the rows that start with "a", as a list does.
+  const bool sameKey =
+      typed_.size() > 1 && std::all_of(typed_.begin(), typed_.end(), [&](char16_t c) { return c == typed_.front(); });
+  Node* cur = tree_.SelectedNode();
+  if (sameKey) return FindRow(cur, true, std::u16string_view(typed_).substr(0, 1));
+  return FindRow(cur, !goOn, typed_);
 }
 
 // ---- Gestures ----------------------------------------------------------------------------------
