@@ -510,9 +510,9 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   // The indexes' memory is taken before either changes: from here on nothing can fail.
   if (!n->key_.empty()) index_->keys.Reserve();
   index_->positions.Reserve();
-  if (!n->key_.empty()) index_->keys.Insert(*n);
   n->tree_ = this;
   n->slot_ = static_cast<uint32_t>(index_->positions.Append(n));
+  if (!n->key_.empty()) index_->keys.Insert(*n);  // by its slot
   Link(*n, parent, before);
   if (!observers_.empty()) Notify([&](TreeObserver& o) { o.NodeAdded(*n); });
   return n;
@@ -598,7 +598,7 @@ void TreeView::RemoveNode(Node& top) {
     for (const Ref<Node>& n : gone) n->Detach();
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
-  index_->positions.CompactIfSparse([&](Node& n, size_t slot) {
+  index_->CompactIfSparse([&](Node& n, size_t slot) {
     n.slot_ = static_cast<uint32_t>(slot);
     rowIndex_.reset();  // its entries are by slot
   });
