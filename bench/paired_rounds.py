@@ -2,7 +2,8 @@
 """Paired, interleaved rounds of the Qt tree programs' child runs, for a machine shared with
 other work: each round runs the control and its baselines back to back (in a rotating order),
 so that a burst of load falls on both sides of a ratio; the medians over the rounds are
-printed with the ratio of each round's pair.
+printed with the ratio of each round's pair, and the control's growth from the smaller size to
+the larger (the ratio of its medians).
 
     paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|keyed]
 
@@ -42,6 +43,7 @@ def main():
         if args.only and case != args.only:
             continue
         path = os.path.join(args.build, "bench", program)
+        medians = {}  # size -> the control's median of each phase
         for n in sizes:
             got = {i: [] for i in impls}
             for r in range(args.rounds):
@@ -60,11 +62,17 @@ def main():
             base = impls[1]
             for k, name in enumerate(names):
                 meds = {i: statistics.median(r[k] for r in rows[i]) for i in impls}
+                medians.setdefault(n, {})[name] = meds["control"]
                 ratios = [a[k] / b[k] for a, b in zip(rows["control"], rows[base]) if b[k] > 0]
                 ratio = statistics.median(ratios) if ratios else float("nan")
                 spread = f"{min(ratios):.2f}-{max(ratios):.2f}" if ratios else ""
                 print(f"  {name:24s} control {meds['control']:10.3f}  {base} {meds[base]:10.3f}  "
                       f"ratio {ratio:.3f} ({spread})")
+        small, large = sizes
+        print(f"\n{case}: the control's growth, median at {large} over median at {small}")
+        for name in names[:-1]:
+            if medians[small][name] > 0:
+                print(f"  {name:24s} {medians[large][name] / medians[small][name]:.2f}")
     print("\nload average at end:", " ".join(f"{x:.2f}" for x in os.getloadavg()))
 
 

@@ -162,6 +162,8 @@ SCALE_GOALS = [
      ("build_ms", "expand_all_ms", "collapse_all_ms", "clear_ms"), "100", "1000", 12),
     ("Qt platform, one root of 1,000,000 children against 100,000", "qt_tree_scale_bench", r"BM_ControlWide",
      ("build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms"), "100000", "1000000", 12),
+    ("Qt platform, keyed roots, 1,000,000 against 100,000", "qt_tree_bench", r"BM_QtControlAddFindRemove",
+     ("add_ms", "find_ms", "remove_ms"), "100000", "1000000", 12),
 ]
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}
