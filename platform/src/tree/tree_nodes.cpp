@@ -96,9 +96,7 @@ void Node::Detach() {
   childCount_ = 0;
 }
 
-void Node::CheckInTree() const {
-  if (!tree_) Raise(Err::ObjectNotSet);
-}
+void Node::NotInTree() { Raise(Err::ObjectNotSet); }
 
 TreeView& Node::Owner() const {
   CheckInTree();
@@ -170,26 +168,6 @@ void Node::SetChecked(bool checked) {
 }
 
 int32_t Node::Index() const { return Owner().index_->positions.PositionOf(slot_); }
-
-Node* Node::Parent() const {
-  CheckInTree();
-  return parent_;
-}
-
-Node* Node::Child() const {
-  CheckInTree();
-  return firstChild_;
-}
-
-int32_t Node::Children() const {
-  CheckInTree();
-  return childCount_;
-}
-
-Node* Node::Next() const {
-  CheckInTree();
-  return next_;
-}
 
 Node* Node::Previous() const {
   CheckInTree();
