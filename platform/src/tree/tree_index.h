@@ -29,6 +29,12 @@ class KeyIndex {
   explicit KeyIndex(const PositionIndex& positions) : positions_(positions) {}
   static size_t Hash(std::u16string_view folded) { return std::hash<std::u16string_view>{}(folded); }
   Node* Find(std::u16string_view folded) const;
+  // Starts fetching the slot where a look-up of the key begins (only a hint).
+  void Prefetch([[maybe_unused]] std::u16string_view folded) const {
+#if defined(__GNUC__) || defined(__clang__)
+    if (!slots_.empty()) __builtin_prefetch(&slots_[static_cast<uint32_t>(Hash(folded)) & (slots_.size() - 1)]);
+#endif
+  }
   // Room for one more key, made before the tree changes: Insert then takes no memory.
   void Reserve();
   // The node's folded key must not be in the index yet, its position slot is set, and Reserve

@@ -449,6 +449,9 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
                             const Variant& text, const Variant& image, const Variant& selectedImage) {
   // Everything is checked and converted before the tree changes, so a failing Add leaves it
   // as it was.
+  // The new key's place in a large key table is most likely out of the cache: fetched now, it
+  // comes while the relative is found and the arguments converted.
+  if (key.ValueType() == VarType::String) index_->keys.Prefetch(key.RawString());
   Relationship rel = Relationship::Last;
   bool relGiven = !Absent(relationship);
   if (relGiven) {
