@@ -5,7 +5,8 @@
 //
 // Two shapes: a grid of R roots with 1,000 children each (built, every root expanded, every
 // root collapsed, cleared) and one root with N children (built, its first child removed, the
-// root expanded). Each shape runs in a fresh process (the program runs itself with
+// root expanded, then its first child removed again while the root's million rows are
+// shown). Each shape runs in a fresh process (the program runs itself with
 // --child=IMPL:SHAPE:N), which prints the phase times; each phase ends with the event loop
 // run once, so that the view's layout is part of it.
 #include <benchmark/benchmark.h>
@@ -102,6 +103,9 @@ std::vector<double> ControlWide(int children) {
   t.Lap();
   ControlHost::SetExpanded(parent, true);
   t.Lap();
+  std::vector<Variant> second{Variant::String(KeyOf(1))};
+  h.nodes->Invoke(desk::nodesid::kRemove, InvokeKind::Method, second);
+  t.Lap();
   return t.phases;
 }
 
@@ -155,6 +159,8 @@ std::vector<double> TreeWidgetWide(int children) {
   delete h.keys.take(QKeyOf(0));
   t.Lap();
   parent->setExpanded(true);
+  t.Lap();
+  delete h.keys.take(QKeyOf(1));
   t.Lap();
   return t.phases;
 }
@@ -263,6 +269,8 @@ std::vector<double> ModelViewWide(int children) {
   t.Lap();
   h.v.expand(h.m.IndexOf(parent));
   t.Lap();
+  h.m.Remove(h.m.keys.take(QKeyOf(1)));
+  t.Lap();
   return t.phases;
 }
 
@@ -316,14 +324,15 @@ void Run(benchmark::State& state, const char* impl, const char* shape, std::vect
 }
 
 const std::vector<const char*> kGridPhases{"build_ms", "expand_all_ms", "collapse_all_ms", "clear_ms"};
-const std::vector<const char*> kWidePhases{"build_ms", "remove_first_ms", "expand_ms"};
+const std::vector<const char*> kWidePhases{"build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms"};
 
 // R roots of 1,000 children each: built (children added by the parent's key), every root
 // expanded, every root collapsed, everything cleared. Arg: R.
 void BM_ControlGrid(benchmark::State& s) { Run(s, "control", "grid", kGridPhases); }
 void BM_QTreeWidgetGrid(benchmark::State& s) { Run(s, "treewidget", "grid", kGridPhases); }
 void BM_QTreeViewModelGrid(benchmark::State& s) { Run(s, "modelview", "grid", kGridPhases); }
-// One root of N children: built, the first child removed, the root expanded. Arg: N.
+// One root of N children: built, the first child removed, the root expanded, the first child
+// removed while shown. Arg: N.
 void BM_ControlWide(benchmark::State& s) { Run(s, "control", "wide", kWidePhases); }
 void BM_QTreeWidgetWide(benchmark::State& s) { Run(s, "treewidget", "wide", kWidePhases); }
 void BM_QTreeViewModelWide(benchmark::State& s) { Run(s, "modelview", "wide", kWidePhases); }

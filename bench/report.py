@@ -101,6 +101,8 @@ FIGURES = [
      r"BM_TypeAheadEx", "max_ms", 5, "ms"),
     ("Qt platform, the root of N children expanded", "qt_tree_scale_bench", r"BM_ControlWide",
      "QTreeView over a minimal model", r"BM_QTreeViewModelWide", "expand_ms"),
+    ("Qt platform, the first of N children removed while they are shown", "qt_tree_scale_bench", r"BM_ControlWide",
+     "QTreeView over a minimal model", r"BM_QTreeViewModelWide", "remove_first_shown_ms"),
     ("Python on the ctypes path (DESK_PYTHON_PURE=1), Qt platform: keyed nodes added, found, removed",
      "pyqt_python_bench", r"BM_PyDeskCtypesAddFindRemove", "PyQt6: QTreeWidget + dict",
      r"BM_PyQt6TreeWidgetDictAddFindRemove"),
@@ -124,6 +126,8 @@ RATIO_GOALS = [
      r"BM_ControlGrid", "QTreeWidget", r"BM_QTreeWidgetGrid", 0.5, "clear_ms"),
     ("Qt platform, one root of [N] children built (the goal is at N = 1,000,000)", "qt_tree_scale_bench",
      r"BM_ControlWide", "QTreeWidget + QHash", r"BM_QTreeWidgetWide", 0.8, "build_ms"),
+    ("Qt platform, the first of N children removed while they are shown", "qt_tree_scale_bench",
+     r"BM_ControlWide", "QTreeWidget", r"BM_QTreeWidgetWide", 1.0, "remove_first_shown_ms"),
     ("Python, Qt platform: keyed nodes added, found by key, removed (Nodes held)", "pyqt_python_bench",
      r"BM_PyDeskAddFindRemove", "PyQt6: QTreeWidget + dict", r"BM_PyQt6TreeWidgetDictAddFindRemove", 1.5),
     ("Python, Qt platform: the same with tree.Nodes written in each call", "pyqt_python_bench",
@@ -153,6 +157,8 @@ GOALS = [
 COUNTER_GOALS = [
     ("Qt platform, the first of N children removed", "qt_tree_scale_bench", r"BM_ControlWide",
      "remove_first_ms", 1, "ms"),
+    ("Qt platform, the first of N children removed while they are shown", "qt_tree_scale_bench", r"BM_ControlWide",
+     "remove_first_shown_ms", 1, "ms"),
     ("Qt platform, the root of N children expanded", "qt_tree_scale_bench", r"BM_ControlWide", "expand_ms", 100, "ms"),
     ("Longest unpainted gap during a Fill of 12 photos over a limited link", "network_fill_bench",
      r"BM_FillOverLink", "longest_unpainted_ms", 50, "ms"),
@@ -170,7 +176,9 @@ SCALE_GOALS = [
     ("Qt platform, 1,000-children grid, 1,000 roots against 100", "qt_tree_scale_bench", r"BM_ControlGrid",
      ("build_ms", "expand_all_ms", "collapse_all_ms", "clear_ms"), "100", "1000", 12),
     ("Qt platform, one root of 1,000,000 children against 100,000", "qt_tree_scale_bench", r"BM_ControlWide",
-     ("build_ms", "remove_first_ms", "expand_ms"), "100000", "1000000", 12),
+     ("build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms"), "100000", "1000000", 12),
+    ("Qt platform, keyed roots, 1,000,000 against 100,000", "qt_tree_bench", r"BM_QtControlAddFindRemove",
+     ("add_ms", "find_ms", "remove_ms"), "100000", "1000000", 12),
 ]
 
 UNIT_NS = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}

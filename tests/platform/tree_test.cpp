@@ -428,6 +428,76 @@ TEST(TreeKeys, RemovalFromARunThatWrapsPastTheEndOfTheTableKeepsTheRestFound) {
   }
 }
 
+// The key index names nodes by their position slot: once removals leave more holes than nodes
+// and the positions are packed, every key still leads to its node, the removed ones to none,
+// and the packed slots take key changes and removals. Removing a whole subtree at once and
+// running out of memory for the packing are both among the ways there.
+TEST(TreeKeys, KeysLeadToTheirNodesAfterThePositionsArePacked) {
+  struct Case {
+    const char* name;
+    bool subtrees;    // remove roots with their keyed children, else each node alone
+    bool noMemory;    // every allocation of the removals fails after the first removals
+  };
+  for (const Case& c : {Case{"roots with their children", true, false}, Case{"each node alone", false, false},
+                        Case{"no memory to pack the positions", false, true}}) {
+    SCOPED_TRACE(c.name);
+    if (c.noMemory && !desktest::FailAllocation::Available()) continue;
+    Ref<TreeView> tree = MakeHeadlessTree();
+    Nodes& nodes = tree->NodeCollection();
+    std::map<std::u16string, Ref<Node>> want;
+    for (int r = 0; r < 100; ++r) {
+      const std::u16string rk = u"r" + DecimalText(r);
+      Ref<Node> root = nodes.AddRoot(rk, rk);
+      want[rk] = root;
+      for (int k = 0; k < 2; ++k) {
+        const std::u16string ck = rk + u"c" + DecimalText(k);
+        want[ck] = nodes.Add(*root, Relationship::Child, ck, ck);
+      }
+    }
+    std::vector<std::u16string> gone;
+    for (int r = 0; r < 100; ++r) {
+      if (r % 4 == 0) continue;
+      const std::u16string rk = u"r" + DecimalText(r);
+      if (c.subtrees) {
+        for (const char16_t* s : {u"", u"c0", u"c1"}) gone.push_back(rk + s);
+        nodes.Remove(Variant::String(rk));
+      } else {
+        for (const char16_t* s : {u"c0", u"c1", u""}) {  // the root last, a leaf by then
+          gone.push_back(rk + s);
+          const Variant key = Variant::String(rk + s);
+          if (c.noMemory && r > 10) {
+            desktest::FailAllocation fail(0, true);
+            nodes.Remove(key);  // a leaf's removal takes no memory but to pack the positions
+          } else {
+            nodes.Remove(key);
+          }
+        }
+      }
+    }
+    for (const auto& k : gone) want.erase(k);
+    ASSERT_EQ(nodes.Count(), static_cast<int32_t>(want.size()));
+    auto check = [&] {
+      for (const auto& [k, n] : want) ASSERT_EQ(nodes.Find(k), n.get()) << U8(k);
+      for (const auto& k : gone) EXPECT_EQ(nodes.Find(k), nullptr) << U8(k);
+    };
+    check();
+    // A key changed, a node added and one removed, in the packed slots.
+    Ref<Node> moved = want.at(u"r0c1");
+    moved->SetKey(u"moved");
+    want.erase(u"r0c1");
+    gone.push_back(u"r0c1");
+    want[u"moved"] = moved;
+    want[u"late"] = nodes.AddRoot(u"late", u"late");
+    nodes.Remove(Variant::String(u"r4"));
+    for (const char16_t* k : {u"r4", u"r4c0", u"r4c1"}) {
+      want.erase(k);
+      gone.push_back(k);
+    }
+    check();
+    for (const auto& [k, n] : want) EXPECT_EQ(n->Key(), k);
+  }
+}
+
 TEST(TreePositions, PositionsStayRightAcrossManyRemovalsAndLaterAdds) {
   // Enough removals that the position index drops its holes, with an enumeration under way.
   Ref<TreeView> tree = MakeHeadlessTree();

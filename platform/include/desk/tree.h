@@ -167,10 +167,11 @@ class DESK_API Node : public Dispatchable<Node> {
 
   // These fail with 91 on a detached node. Relations answer null at the ends.
   int32_t Index() const;  // costs O(log n)
-  Node* Parent() const;
-  Node* Child() const;
-  int32_t Children() const;
-  Node* Next() const;
+  // Inline: a view lays out a million rows through these.
+  Node* Parent() const { return CheckInTree(), parent_; }
+  Node* Child() const { return CheckInTree(), firstChild_; }
+  int32_t Children() const { return CheckInTree(), childCount_; }
+  Node* Next() const { return CheckInTree(), next_; }
   Node* Previous() const;
   Node* FirstSibling() const;
   Node* LastSibling() const;
@@ -186,7 +187,11 @@ class DESK_API Node : public Dispatchable<Node> {
   friend class detail::RowIndex;
   Node() = default;  // nodes are made by their tree
   void Detach();
-  void CheckInTree() const;
+  void CheckInTree() const {
+    if (!tree_) [[unlikely]]
+      NotInTree();
+  }
+  [[noreturn]] static void NotInTree();
   TreeView& Owner() const;
   static const Variant& NoValue();
 
@@ -349,7 +354,7 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   void SetFullRowSelect(bool v) { SetSetting(treeid::kFullRowSelect, Variant::Bool(v)); }
   bool Checkboxes() const { return Setting(treeid::kCheckboxes).ToBool(); }
   void SetCheckboxes(bool v) { SetSetting(treeid::kCheckboxes, Variant::Bool(v)); }
-  bool Sorted() const { return Setting(treeid::kSorted).ToBool(); }
+  bool Sorted() const;  // without a search of the settings: asked for every root row shown
   void SetSorted(bool v) { SetSetting(treeid::kSorted, Variant::Bool(v)); }
   bool SingleSel() const { return Setting(treeid::kSingleSel).ToBool(); }
   void SetSingleSel(bool v) { SetSetting(treeid::kSingleSel, Variant::Bool(v)); }

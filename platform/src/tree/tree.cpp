@@ -214,6 +214,11 @@ void TreeView::ScrollToTop(Node& n) {
 
 int TreeView::SettingIndex(DispId id) { return RowOf(id); }
 
+bool TreeView::Sorted() const {
+  static const int row = RowOf(treeid::kSorted);
+  return settings_[static_cast<size_t>(row)].ToBool();
+}
+
 Variant TreeView::Setting(DispId id) const {
   int r = RowOf(id);
   if (r < 0) Raise(Err::NotSupported);

@@ -105,19 +105,21 @@ void AdviseHugePages([[maybe_unused]] const void* p, [[maybe_unused]] size_t byt
 
 Node* KeyIndex::Find(std::u16string_view folded) const {
   if (slots_.empty()) return nullptr;
-  const size_t h = Hash(folded);
+  const auto h = static_cast<uint32_t>(Hash(folded));
   const size_t mask = slots_.size() - 1;
   for (size_t i = h & mask;; i = (i + 1) & mask) {
     const Slot& s = slots_[i];
-    if (!s.node) return nullptr;
-    if (s.hash == h && s.node->FoldedKey() == folded) return s.node;
+    if (s.slot == kEmpty) return nullptr;
+    if (s.hash != h) continue;
+    Node* n = positions_.AtSlot(s.slot);
+    if (n->FoldedKey() == folded) return n;
   }
 }
 
 void KeyIndex::Place(Slot s) {
   const size_t mask = slots_.size() - 1;
   size_t i = s.hash & mask;
-  while (slots_[i].node) i = (i + 1) & mask;
+  while (slots_[i].slot != kEmpty) i = (i + 1) & mask;
   slots_[i] = s;
 }
 
@@ -129,34 +131,39 @@ void KeyIndex::Reserve() {
   std::vector<Slot> old;
   old.reserve(size);  // taken, not yet touched: the advice comes before the pages
   AdviseHugePages(old.data(), size * sizeof(Slot));
-  old.assign(size, Slot{0, nullptr});
+  old.assign(size, Slot{0, kEmpty});
   old.swap(slots_);
   for (const Slot& s : old)
-    if (s.node) Place(s);
+    if (s.slot != kEmpty) Place(s);
 }
 
 void KeyIndex::Insert(Node& n) {
-  Place(Slot{Hash(n.FoldedKey()), &n});
+  Place(Slot{static_cast<uint32_t>(Hash(n.FoldedKey())), n.slot_});
   ++count_;
 }
 
 void KeyIndex::Erase(Node& n) {
   if (slots_.empty()) return;
   const size_t mask = slots_.size() - 1;
-  size_t i = Hash(n.FoldedKey()) & mask;
-  while (slots_[i].node && slots_[i].node != &n) i = (i + 1) & mask;
-  if (!slots_[i].node) return;
+  size_t i = static_cast<uint32_t>(Hash(n.FoldedKey())) & mask;
+  while (slots_[i].slot != kEmpty && slots_[i].slot != n.slot_) i = (i + 1) & mask;
+  if (slots_[i].slot == kEmpty) return;
   // Move later members of the run back into the hole when their home is not between the
   // hole and where they are.
-  for (size_t j = (i + 1) & mask; slots_[j].node; j = (j + 1) & mask) {
+  for (size_t j = (i + 1) & mask; slots_[j].slot != kEmpty; j = (j + 1) & mask) {
     const size_t home = slots_[j].hash & mask;
     const bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
     if (stays) continue;
     slots_[i] = slots_[j];
     i = j;
   }
-  slots_[i] = Slot{0, nullptr};
+  slots_[i] = Slot{0, kEmpty};
   --count_;
+}
+
+void KeyIndex::Renumber(const std::vector<uint32_t>& newSlot) {
+  for (Slot& s : slots_)
+    if (s.slot != kEmpty) s.slot = newSlot[s.slot];
 }
 
 void KeyIndex::Clear() {

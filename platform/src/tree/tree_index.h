@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <new>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,27 +17,43 @@ namespace detail {
 // A key in the form the key index compares: letter case folded (ASCII without ICU).
 std::u16string FoldKey(std::u16string_view key);
 
-// The tree's key index: folded key -> node, open addressing over (hash, node) pairs, so that a
-// look-up touches the slot and the node (whose key it compares) and nothing else. Erasing
-// shifts the run back instead of leaving markers.
+class PositionIndex;
+
+// The tree's key index: folded key -> node, open addressing over (hash, position slot) pairs
+// of eight bytes, so that a million keys' table is half the size it would be with pointers: a
+// look-up touches the slot, the position index's entry of a candidate and that node (whose key
+// it compares), and a key that is not there nothing but slots. Erasing shifts the run back
+// instead of leaving markers.
 class KeyIndex {
  public:
+  explicit KeyIndex(const PositionIndex& positions) : positions_(positions) {}
   static size_t Hash(std::u16string_view folded) { return std::hash<std::u16string_view>{}(folded); }
   Node* Find(std::u16string_view folded) const;
+  // Starts fetching the slot where a look-up of the key begins (only a hint).
+  void Prefetch([[maybe_unused]] std::u16string_view folded) const {
+#if defined(__GNUC__) || defined(__clang__)
+    if (!slots_.empty()) __builtin_prefetch(&slots_[static_cast<uint32_t>(Hash(folded)) & (slots_.size() - 1)]);
+#endif
+  }
   // Room for one more key, made before the tree changes: Insert then takes no memory.
   void Reserve();
-  // The node's folded key must not be in the index yet, and Reserve made room for it (one key
-  // erased just before also leaves room).
+  // The node's folded key must not be in the index yet, its position slot is set, and Reserve
+  // made room for it (one key erased just before also leaves room).
   void Insert(Node& n);
   void Erase(Node& n);
   void Clear();
+  // Before the position index drops its holes: `newSlot` maps each old slot that holds a node
+  // to its slot afterwards.
+  void Renumber(const std::vector<uint32_t>& newSlot);
 
  private:
   struct Slot {
-    size_t hash;
-    Node* node;  // null: empty
+    uint32_t hash;  // the low half of the key's hash, which also gives its home
+    uint32_t slot;  // the node's position slot; kEmpty: empty
   };
+  static constexpr uint32_t kEmpty = UINT32_MAX;
   void Place(Slot s);
+  const PositionIndex& positions_;
   std::vector<Slot> slots_;  // a power of two in size, at most three quarters full
   size_t count_ = 0;
 };
@@ -58,7 +75,10 @@ class PositionIndex {
   Node* AtSlot(size_t slot) const { return slots_[slot].get(); }
   size_t SlotCount() const { return slots_.size(); }
   int32_t Count() const { return count_; }
+  // Holes outnumber the nodes.
+  bool Sparse() const { return slots_.size() >= 64 && static_cast<size_t>(count_) * 2 < slots_.size(); }
   // Drops the holes once they outnumber the nodes; `renumber` is told each node's new slot.
+  // Through NodeIndex, which keeps the key index in step.
   template <class F>
   void CompactIfSparse(F renumber);
   // Hands over every reference, slots in order (with holes as nulls).
@@ -74,15 +94,39 @@ class PositionIndex {
 
 template <class F>
 void PositionIndex::CompactIfSparse(F renumber) {
-  if (slots_.size() < 64 || static_cast<size_t>(count_) * 2 >= slots_.size()) return;
+  if (!Sparse()) return;
   std::erase_if(slots_, [](const Ref<Node>& r) { return !r; });
   for (size_t i = 0; i < slots_.size(); ++i) renumber(*slots_[i], i);
   Rebuild();
 }
+
 struct NodeIndex {
   PositionIndex positions;
-  KeyIndex keys;
+  KeyIndex keys{positions};
+  NodeIndex() = default;
+  NodeIndex(const NodeIndex&) = delete;  // the key index refers to the positions
+  NodeIndex& operator=(const NodeIndex&) = delete;
+  // Drops the position index's holes once they outnumber the nodes, the key index following;
+  // `renumber` is told each node's new slot. Stays sparse when there is no memory for the map
+  // of slots (a later removal tries again).
+  template <class F>
+  void CompactIfSparse(F renumber);
 };
+
+template <class F>
+void NodeIndex::CompactIfSparse(F renumber) {
+  if (!positions.Sparse()) return;
+  std::vector<uint32_t> newSlot;
+  try {
+    newSlot.resize(positions.SlotCount());
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  uint32_t next = 0;
+  for (size_t s = 0; s < newSlot.size(); ++s) newSlot[s] = positions.AtSlot(s) ? next++ : UINT32_MAX;
+  keys.Renumber(newSlot);
+  positions.CompactIfSparse(renumber);
+}
 }  // namespace detail
 
 }  // namespace desk

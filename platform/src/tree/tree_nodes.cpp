@@ -99,9 +99,7 @@ void Node::Detach() {
   childCount_ = 0;
 }
 
-void Node::CheckInTree() const {
-  if (!tree_) Raise(Err::ObjectNotSet);
-}
+void Node::NotInTree() { Raise(Err::ObjectNotSet); }
 
 TreeView& Node::Owner() const {
   CheckInTree();
@@ -183,26 +181,6 @@ void Node::SetChildrenOnDemand(bool onDemand) {
 }
 
 int32_t Node::Index() const { return Owner().index_->positions.PositionOf(slot_); }
-
-Node* Node::Parent() const {
-  CheckInTree();
-  return parent_;
-}
-
-Node* Node::Child() const {
-  CheckInTree();
-  return firstChild_;
-}
-
-int32_t Node::Children() const {
-  CheckInTree();
-  return childCount_;
-}
-
-Node* Node::Next() const {
-  CheckInTree();
-  return next_;
-}
 
 Node* Node::Previous() const {
   CheckInTree();
@@ -478,6 +456,9 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
                             const Variant& text, const Variant& image, const Variant& selectedImage) {
   // Everything is checked and converted before the tree changes, so a failing Add leaves it
   // as it was.
+  // The new key's place in a large key table is most likely out of the cache: fetched now, it
+  // comes while the relative is found and the arguments converted.
+  if (key.ValueType() == VarType::String) index_->keys.Prefetch(key.RawString());
   Relationship rel = Relationship::Last;
   bool relGiven = !Absent(relationship);
   if (relGiven) {
@@ -517,9 +498,9 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   // The indexes' memory is taken before either changes: from here on nothing can fail.
   if (!n->key_.empty()) index_->keys.Reserve();
   index_->positions.Reserve();
-  if (!n->key_.empty()) index_->keys.Insert(*n);
   n->tree_ = this;
   n->slot_ = static_cast<uint32_t>(index_->positions.Append(n));
+  if (!n->key_.empty()) index_->keys.Insert(*n);  // by its slot
   Link(*n, parent, before);
   if (!observers_.empty()) Notify([&](TreeObserver& o) { o.NodeAdded(*n); });
   return n;
@@ -605,7 +586,7 @@ void TreeView::RemoveNode(Node& top) {
     for (const Ref<Node>& n : gone) n->Detach();
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
-  index_->positions.CompactIfSparse([&](Node& n, size_t slot) {
+  index_->CompactIfSparse([&](Node& n, size_t slot) {
     n.slot_ = static_cast<uint32_t>(slot);
     rowIndex_.reset();  // its entries are by slot
   });

@@ -1,0 +1,80 @@
+#!/usr/bin/python3
+"""Paired, interleaved rounds of the Qt tree programs' child runs, for a machine shared with
+other work: each round runs the control and its baselines back to back (in a rotating order),
+so that a burst of load falls on both sides of a ratio; the medians over the rounds are
+printed with the ratio of each round's pair, and the control's growth from the smaller size to
+the larger (the ratio of its medians).
+
+    paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|keyed]
+
+The child runs are those the benchmarks make (--child=IMPL:SHAPE:N for qt_tree_scale_bench,
+--child=IMPL:N for qt_tree_bench); each prints its phase times and its peak RSS in KiB.
+"""
+import argparse
+import os
+import statistics
+import subprocess
+
+# (case, program, [(impl, job)], phase names, size)
+CASES = [
+    ("grid", "qt_tree_scale_bench", "{impl}:grid:{n}", ["control", "treewidget"],
+     ["build_ms", "expand_all_ms", "collapse_all_ms", "clear_ms"], [100, 1000]),
+    ("wide", "qt_tree_scale_bench", "{impl}:wide:{n}", ["control", "treewidget"],
+     ["build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms"], [100000, 1000000]),
+    ("keyed", "qt_tree_bench", "{impl}:{n}", ["control", "treewidget"],
+     ["add_ms", "find_ms", "remove_ms"], [100000, 1000000]),
+]
+
+
+def run(path, job):
+    env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
+    out = subprocess.run([path, "--child=" + job], env=env, capture_output=True, text=True, check=True).stdout
+    return [float(x) for x in out.split()]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build")
+    ap.add_argument("--rounds", type=int, default=5)
+    ap.add_argument("--only", choices=[c[0] for c in CASES])
+    args = ap.parse_args()
+    print("load average at start:", " ".join(f"{x:.2f}" for x in os.getloadavg()))
+    for case, program, job, impls, phases, sizes in CASES:
+        if args.only and case != args.only:
+            continue
+        path = os.path.join(args.build, "bench", program)
+        medians = {}  # size -> the control's median of each phase
+        for n in sizes:
+            got = {i: [] for i in impls}
+            for r in range(args.rounds):
+                order = impls[r % len(impls):] + impls[:r % len(impls)]
+                for impl in order:
+                    got[impl].append(run(path, job.format(impl=impl, n=n)))
+            names = phases + (["total_ms"] if case == "keyed" else []) + ["peak_rss_MB"]
+            rows = {}
+            for impl in impls:
+                rounds = []
+                for v in got[impl]:
+                    t = v[:len(phases)] + ([sum(v[:len(phases)])] if case == "keyed" else []) + [v[-1] / 1024]
+                    rounds.append(t)
+                rows[impl] = rounds
+            print(f"\n{case} {n} ({args.rounds} rounds, medians; ratio = median of the rounds' control/baseline)")
+            base = impls[1]
+            for k, name in enumerate(names):
+                meds = {i: statistics.median(r[k] for r in rows[i]) for i in impls}
+                medians.setdefault(n, {})[name] = meds["control"]
+                ratios = [a[k] / b[k] for a, b in zip(rows["control"], rows[base]) if b[k] > 0]
+                ratio = statistics.median(ratios) if ratios else float("nan")
+                spread = f"{min(ratios):.2f}-{max(ratios):.2f}" if ratios else ""
+                print(f"  {name:24s} control {meds['control']:10.3f}  {base} {meds[base]:10.3f}  "
+                      f"ratio {ratio:.3f} ({spread})")
+        small, large = sizes
+        print(f"\n{case}: the control's growth, median at {large} over median at {small}")
+        for name in names[:-1]:
+            if medians[small][name] > 0:
+                print(f"  {name:24s} {medians[large][name] / medians[small][name]:.2f}")
+    print("\nload average at end:", " ".join(f"{x:.2f}" for x in os.getloadavg()))
+
+
+if __name__ == "__main__":
+    main()
