@@ -5,6 +5,8 @@
 
 #include <algorithm>
 
+#include "desk/tree_filter.h"
+
 #include "tree/tree_rows.h"
 
 namespace desk {
@@ -159,8 +161,28 @@ void TreeSelection::SetMode(Mode m) {
   if (had && m == Mode::Single) Changed();
 }
 
+void TreeSelection::PutRuns(const std::vector<Node*>& rows, size_t from, size_t to) {
+  // Runs come in order and apart: into an empty selection they go as they are.
+  const bool direct = ranges_.empty();
+  for (size_t i = from; i < to;) {
+    size_t j = i;
+    while (j + 1 < to && NextInOrder(*rows[j]) == rows[j + 1]) ++j;
+    if (direct) ranges_.push_back({rows[i], rows[j]});
+    else Put(*rows[i], *rows[j], true);
+    i = j + 1;
+  }
+}
+
 void TreeSelection::SelectAll() {
   if (mode_ == Mode::Single) return;  // one node at most
+  if (const TreeFilter* f = tree_.ActiveFilter()) {
+    // What the user sees: the shown nodes.
+    const std::vector<Node*> shown = f->ShownNodes();
+    ranges_.clear();
+    PutRuns(shown, 0, shown.size());
+    Changed();
+    return;
+  }
   Node* first = tree_.FirstRoot();
   if (!first) return;
   if (tree_.Sorted()) first = detail::RowIndex::Of(tree_).ChildAt(nullptr, 0);
@@ -195,6 +217,14 @@ void TreeSelection::AddRowsNoNotify(Node& a, Node& b) {
   Node* lo = &a;
   Node* hi = &b;
   if (Compare(*lo, *hi) > 0) std::swap(lo, hi);
+  if (const TreeFilter* f = tree_.ActiveFilter()) {
+    // The rows the filter shows between the two (either may be hidden).
+    const std::vector<Node*> rows = f->VisibleRows();
+    const auto first = std::partition_point(rows.begin(), rows.end(), [&](Node* x) { return Compare(*x, *lo) < 0; });
+    const auto last = std::partition_point(first, rows.end(), [&](Node* x) { return Compare(*x, *hi) <= 0; });
+    PutRuns(rows, static_cast<size_t>(first - rows.begin()), static_cast<size_t>(last - rows.begin()));
+    return;
+  }
   // One range per run that tree order and the rows shown share: a collapsed node with
   // children ends a run, since its hidden children are not selected.
   // The links are read directly: this walks every row between the two, up to a million.
