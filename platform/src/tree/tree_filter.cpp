@@ -199,9 +199,6 @@ void TreeFilter::Build() {
       }
     }
   }
-  // A match with matches below it is their ancestor: open.
-  for (auto& [parent, list] : kids_)
-    if (!list.empty()) const_cast<Node*>(parent)->filterBits_ |= kOpen;
 }
 
 void TreeFilter::FreshPlaces() const {
