@@ -17,11 +17,12 @@
 namespace bench {
 
 struct ControlHost {
-  ControlHost() {
+  // The default class unless a benchmark names another of the library's classes.
+  explicit ControlHost(const char* clsid = varbel::kControlClsid) {
     desk::SetPlatform(desk::MakeQtPlatform());
     desk::Object* raw = nullptr;
     char message[256] = {};
-    if (VarbelTreeview_CreateObject(varbel::kControlClsid, &raw, message, sizeof message) != 0) {
+    if (VarbelTreeview_CreateObject(clsid, &raw, message, sizeof message) != 0) {
       std::fprintf(stderr, "cannot create the control: %s\n", message);
       std::abort();
     }

@@ -454,8 +454,9 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // The filter of the rows shown (desk/tree_filter.h), made on first use; off until a host
   // gives it a text. While it is on, NodeAtRow, VisibleRows and HitTest lay out the shown rows.
   TreeFilter& Filter();
-  // The filter while it is on, else null.
+  // The filter while it is on, else null; and the filter once made, else null.
   TreeFilter* ActiveFilter() const;
+  TreeFilter* FilterIfMade() const { return filter_.get(); }
 
   // --- Observers (not owned; remove before destroying the observer).
   void AddObserver(TreeObserver* o);

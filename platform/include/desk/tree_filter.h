@@ -82,9 +82,14 @@ class DESK_API TreeFilter : private TreeObserver {
   std::vector<Node*> VisibleRows() const;
   // Every shown node, open or not, in display order.
   std::vector<Node*> ShownNodes() const;
+  // For a view that lays the rows out again: the shown nodes that show their shown children
+  // (in no order), and, for the rows without a filter, every expanded node with children.
+  std::vector<Node*> OpenParents() const;
+  std::vector<Node*> ExpandedNodes() const;
 
  private:
-  static constexpr uint8_t kMatch = 1, kShown = 2, kOpen = 4, kUnder = 8;
+  // kKids: the node has a list of shown children.
+  static constexpr uint8_t kMatch = 1, kShown = 2, kOpen = 4, kUnder = 8, kKids = 16;
 
   void NodeAdded(Node& n) override;
   void NodeAboutToBeRemoved(Node& n) override;
@@ -95,6 +100,7 @@ class DESK_API TreeFilter : private TreeObserver {
   bool Test(const Node& n) const;
   void Refilter(const std::function<void()>& change = {});
   void Build();
+  void MakeSweep();
   void ClearBits();
   std::vector<Node*>& ListOf(const Node* parent);
   const std::vector<Node*>* FindList(const Node* parent) const;
@@ -114,6 +120,17 @@ class DESK_API TreeFilter : private TreeObserver {
   int64_t matches_ = 0;
   std::vector<Node*> roots_;                                  // the shown roots
   std::unordered_map<const Node*, std::vector<Node*>> kids_;  // shown children of shown parents
+  // The nodes in display order with their texts (or keys) folded one after another, kept
+  // from one keystroke to the next while the nodes and their texts stay: a keystroke reads
+  // them in one sweep instead of walking the nodes. Dropped by any change of the nodes.
+  struct Sweep {
+    std::vector<Node*> order;
+    std::vector<uint32_t> start;  // where each text starts in chars, and one past the last
+    std::vector<uint32_t> end;    // where each node's subtree ends in order
+    std::u16string chars;         // each text followed by a NUL
+    bool keys = false;
+    bool valid = false;
+  } sweep_;
   mutable std::vector<int32_t> places_;                       // by position slot
   mutable bool placesStale_ = false;                          // the tree renumbered its slots
 };

@@ -269,9 +269,10 @@ void QtTree::ResetRows() {
 void QtTree::ShowOpenRows() {
   // A reset forgets which rows were expanded and which was current; the tree knows.
   widget_->LayOutLater();
-  if (const TreeFilter* f = ActiveFilter()) {
-    for (Node* n : f->ShownNodes())
-      if (f->Open(*n) && f->Count(n) > 0) widget_->expand(model_->IndexOf(n));
+  if (const TreeFilter* made = FilterIfMade()) {
+    // Under collapsed nodes too: they show expanded once their parent opens.
+    const TreeFilter& f = *made;
+    for (Node* n : f.Active() ? f.OpenParents() : f.ExpandedNodes()) widget_->expand(model_->IndexOf(n));
     if (Node* s = SelectedNode()) ShowSelection(*s);
     return;
   }

@@ -87,11 +87,16 @@ void TreeFilter::SetOpen(Node& n, bool open) {
 
 const std::vector<Node*>* TreeFilter::FindList(const Node* parent) const {
   if (!parent) return &roots_;
+  if (!(parent->filterBits_ & kKids)) return nullptr;  // most shown nodes: no look-up
   auto it = kids_.find(parent);
   return it == kids_.end() ? nullptr : &it->second;
 }
 
-std::vector<Node*>& TreeFilter::ListOf(const Node* parent) { return parent ? kids_[parent] : roots_; }
+std::vector<Node*>& TreeFilter::ListOf(const Node* parent) {
+  if (!parent) return roots_;
+  const_cast<Node*>(parent)->filterBits_ |= kKids;
+  return kids_[parent];
+}
 
 int32_t TreeFilter::Count(const Node* parent) const {
   const auto* list = FindList(parent);
@@ -128,8 +133,38 @@ std::vector<Node*> TreeFilter::ShownNodes() const {
   return out;
 }
 
+std::vector<Node*> TreeFilter::OpenParents() const {
+  std::vector<Node*> out;
+  for (const auto& [parent, list] : kids_)
+    if (!list.empty() && (parent->filterBits_ & kOpen)) out.push_back(const_cast<Node*>(parent));
+  return out;
+}
+
+std::vector<Node*> TreeFilter::ExpandedNodes() const {
+  std::vector<Node*> out;
+  auto take = [&](Node* n) {
+    if (n->expanded_ && n->firstChild_) out.push_back(n);
+  };
+  if (sweep_.valid) {
+    for (Node* n : sweep_.order) take(n);
+    return out;
+  }
+  std::vector<Node*> stack;
+  for (Node* r = tree_.firstRoot_; r; r = r->next_) stack.push_back(r);
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    take(n);
+    for (Node* c = n->firstChild_; c; c = c->next_) stack.push_back(c);
+  }
+  return out;
+}
+
 void TreeFilter::ClearBits() {
-  for (Node* n : ShownNodes()) n->filterBits_ = 0;
+  // Every shown node is in one list.
+  for (Node* n : roots_) n->filterBits_ = 0;
+  for (auto& [parent, list] : kids_)
+    for (Node* n : list) n->filterBits_ = 0;
   roots_.clear();
   kids_.clear();
   matches_ = 0;
@@ -145,22 +180,76 @@ void TreeFilter::Refilter(const std::function<void()>& change) {
   if (view_) view_->ResetEnd();
 }
 
-void TreeFilter::Build() {
-  places_.resize(tree_.index_->positions.SlotCount());
-  // Depth first in display order: a node shows when it matches or, with ShowSubtree, when an
-  // ancestor does; its ancestors show (open) before it, appended to their lists in order.
-  struct Item {
-    Node* n;
-    bool under;
-  };
-  std::vector<Item> stack;
+void TreeFilter::MakeSweep() {
+  Sweep& w = sweep_;
+  w.order.clear();
+  w.start.clear();
+  w.end.clear();
+  w.chars.clear();
+  w.keys = keys_;
+  const size_t n = static_cast<size_t>(tree_.NodeCollection().Count());
+  w.order.reserve(n);
+  w.start.reserve(n + 1);
+  std::vector<uint32_t> parents;
+  parents.reserve(n);
   std::vector<Node*> roots;
   if (tree_.Sorted()) {
     roots = detail::DisplayRoots(tree_.firstRoot_, true);
   } else {
     for (Node* r = tree_.firstRoot_; r; r = r->next_) roots.push_back(r);
   }
-  for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.push_back({*it, false});
+  // Depth first in display order, each node's text folded after the previous one's.
+  struct Item {
+    Node* n;
+    uint32_t parent;
+  };
+  constexpr uint32_t kNoParent = UINT32_MAX;
+  std::vector<Item> stack;
+  for (auto it = roots.rbegin(); it != roots.rend(); ++it) stack.push_back({*it, kNoParent});
+  while (!stack.empty()) {
+    auto [x, parent] = stack.back();
+    stack.pop_back();
+    const uint32_t i = static_cast<uint32_t>(w.order.size());
+    w.order.push_back(x);
+    parents.push_back(parent);
+    w.start.push_back(static_cast<uint32_t>(w.chars.size()));
+    if (keys_) {
+      w.chars += x->FoldedKey();
+    } else {
+      const size_t at = w.chars.size();
+      w.chars += x->text_;
+      for (size_t k = at; k < w.chars.size(); ++k) {
+        char16_t& c = w.chars[k];
+        if (c >= 0x80) {
+          w.chars.resize(at);
+          w.chars += FoldCase(x->text_);
+          break;
+        }
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c + (u'a' - u'A'));
+      }
+    }
+    w.chars += u'\0';  // no match runs from one text into the next (checked, for a needle with one)
+    if (Node* first = x->firstChild_)
+      for (Node* c = first->prev_;; c = c->prev_) {
+        stack.push_back({c, i});
+        if (c == first) break;
+      }
+  }
+  w.start.push_back(static_cast<uint32_t>(w.chars.size()));
+  // Where each node's subtree ends in the order: children come after their parent.
+  w.end.resize(w.order.size());
+  for (size_t i = 0; i < w.order.size(); ++i) w.end[i] = static_cast<uint32_t>(i + 1);
+  for (size_t i = w.order.size(); i-- > 0;)
+    if (parents[i] != kNoParent) w.end[parents[i]] = std::max(w.end[parents[i]], w.end[i]);
+  w.valid = true;
+}
+
+void TreeFilter::Build() {
+  places_.resize(tree_.index_->positions.SlotCount());
+  if (!sweep_.valid || sweep_.keys != keys_) MakeSweep();
+  const Sweep& w = sweep_;
+  const std::u16string_view all(w.chars);
+  const size_t m = folded_.size();
   std::vector<Node*> chain;
   const Node* lastParent = nullptr;
   std::vector<Node*>* lastList = &roots_;
@@ -172,31 +261,38 @@ void TreeFilter::Build() {
     places_[x.slot_] = static_cast<int32_t>(lastList->size());
     lastList->push_back(&x);
   };
-  while (!stack.empty()) {
-    auto [n, under] = stack.back();
-    stack.pop_back();
-    const bool match = Test(*n);
-    if (match || under) {
-      if (match) ++matches_;
-      // Ancestors not shown yet, nearest first; every ancestor of a match shows open.
-      chain.clear();
-      Node* a = n->parent_;
-      for (; a && !(a->filterBits_ & kShown); a = a->parent_) chain.push_back(a);
-      if (match)
-        for (Node* b = a; b; b = b->parent_) b->filterBits_ |= kOpen;
-      for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
-        (*it)->filterBits_ |= kShown | kOpen;
-        append(**it);
-      }
-      n->filterBits_ |= kShown | (match ? kMatch : 0) | (under ? kUnder : 0) | (n->expanded_ ? kOpen : 0);
-      append(*n);
+  // A match shows with its ancestors (open), appended to their lists in display order.
+  auto show = [&](Node& x, bool match, bool under) {
+    if (match) ++matches_;
+    chain.clear();
+    Node* a = x.parent_;
+    for (; a && !(a->filterBits_ & kShown); a = a->parent_) chain.push_back(a);
+    if (match)
+      for (Node* b = a; b; b = b->parent_) b->filterBits_ |= kOpen;
+    for (auto it = chain.rbegin(); it != chain.rend(); ++it) {
+      (*it)->filterBits_ |= kShown | kOpen;
+      append(**it);
     }
-    if (Node* first = n->firstChild_) {
-      const bool below = under || (subtree_ && match);
-      for (Node* c = first->prev_;; c = c->prev_) {
-        stack.push_back({c, below});
-        if (c == first) break;
+    x.filterBits_ |= kShown | (match ? kMatch : 0) | (under ? kUnder : 0) | (x.expanded_ ? kOpen : 0);
+    append(x);
+  };
+  // One sweep of the folded texts: each hit names its node by the text it falls in.
+  size_t i = 0;
+  for (size_t p = all.find(folded_); p != std::u16string_view::npos && i < w.order.size(); p = all.find(folded_, p + 1)) {
+    while (w.start[i + 1] <= p) ++i;
+    if (p + m >= w.start[i + 1]) continue;  // into the next text
+    Node& x = *w.order[i];
+    show(x, true, false);
+    if (subtree_) {
+      // Everything under it shows too, itself matched or not.
+      for (size_t k = i + 1; k < w.end[i]; ++k) {
+        const std::u16string_view text = all.substr(w.start[k], w.start[k + 1] - w.start[k] - 1);
+        show(*w.order[k], text.find(folded_) != std::u16string_view::npos, true);
       }
+      p = w.start[w.end[i]] - 1;  // on past the subtree
+      i = w.end[i] - 1;
+    } else {
+      p = w.start[i + 1] - 1;  // on to the next text
     }
   }
 }
@@ -237,6 +333,7 @@ int32_t TreeFilter::Insert(Node& n) {
 // ---- Observer calls ----------------------------------------------------------------------------
 
 void TreeFilter::NodeAdded(Node& n) {
+  sweep_.valid = false;
   if (!Active()) return;
   FreshPlaces();
   if (places_.size() <= n.slot_) places_.resize(static_cast<size_t>(n.slot_) + 1);
@@ -272,6 +369,7 @@ void TreeFilter::NodeAdded(Node& n) {
 }
 
 void TreeFilter::NodeAboutToBeRemoved(Node& n) {
+  sweep_.valid = false;
   if (!Active() || !(n.filterBits_ & kShown)) return;
   // Up to the highest ancestor shown only for this node.
   FreshPlaces();
@@ -285,7 +383,10 @@ void TreeFilter::NodeAboutToBeRemoved(Node& n) {
   if (view_) view_->RemoveBegin(*top, place);
   list.erase(list.begin() + place);
   Renumber(list, static_cast<size_t>(place));
-  if (top->parent_ && list.empty()) kids_.erase(top->parent_);
+  if (top->parent_ && list.empty()) {
+    kids_.erase(top->parent_);
+    top->parent_->filterBits_ &= static_cast<uint8_t>(~kKids);
+  }
   std::vector<Node*> stack{top};
   while (!stack.empty()) {
     Node* x = stack.back();
@@ -301,6 +402,7 @@ void TreeFilter::NodeAboutToBeRemoved(Node& n) {
 }
 
 void TreeFilter::NodeChanged(Node& n, NodeField f) {
+  if (f == NodeField::Text || f == NodeField::Key) sweep_.valid = false;
   if (!Active()) return;
   switch (f) {
     case NodeField::Text:
@@ -319,11 +421,13 @@ void TreeFilter::NodeChanged(Node& n, NodeField f) {
 }
 
 void TreeFilter::SettingChanged(DispId id) {
+  if (id == treeid::kSorted) sweep_.valid = false;
   if (id == treeid::kSorted && Active()) Refilter();
 }
 
 void TreeFilter::Cleared() {
   // The nodes are gone (a host may still hold some: their bits mean nothing now).
+  sweep_ = Sweep{};
   roots_.clear();
   kids_.clear();
   matches_ = 0;
