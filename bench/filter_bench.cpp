@@ -2,7 +2,7 @@
 // keystroke in a filter field and clearing it, through the control's second class by its
 // FilterText member as a host calls it, against a QSortFilterProxyModel with recursive
 // filtering over a QStandardItemModel of the same tree under a QTreeView. Each step ends with
-// the event loop run once, so that the view's layout is part of it; the proxy's view expands
+// the event loop run once and the view painted, so that its layout is part of it; the proxy's view expands
 // what it shows, as the tree shows a match's ancestors open, and on clearing it gets back the
 // rows expanded before.
 //
@@ -102,6 +102,10 @@ struct ControlTree {
     std::vector<Variant> a{Variant::String(text)};
     host.control->Invoke(varbel::exid::kFilterText, InvokeKind::Let, a);
   }
+  void Settle() {
+    QCoreApplication::processEvents();
+    host.View()->viewport()->repaint();
+  }
   bench::ControlHost host;
   std::vector<Ref<desk::Object>> expandLater;
 };
@@ -113,13 +117,13 @@ Times RunControl(ControlTree& t, const char16_t* const* keys, int rounds) {
       auto t0 = Clock::now();
       t.SetFilter(keys[k]);
       auto t1 = Clock::now();
-      QCoreApplication::processEvents();
+      t.Settle();
       out.keystrokes.push_back(Ms(t0, Clock::now()));
       if (getenv("FILTER_BENCH_SPLIT")) fprintf(stderr, "set %.1f layout %.1f\n", Ms(t0, t1), Ms(t1, Clock::now()));
     }
     auto t0 = Clock::now();
     t.SetFilter(u"");
-    QCoreApplication::processEvents();
+    t.Settle();
     out.clears.push_back(Ms(t0, Clock::now()));
   }
   return out;
@@ -151,6 +155,10 @@ struct ProxyTree {
     QCoreApplication::processEvents();
     if (getenv("FILTER_BENCH_SPLIT")) fprintf(stderr, "proxy built\n");
   }
+  void Settle() {
+    QCoreApplication::processEvents();
+    view.viewport()->repaint();
+  }
   void ShowExpanded() {
     for (QStandardItem* i : expanded) view.expand(proxy.mapFromSource(i->index()));
   }
@@ -167,7 +175,7 @@ Times RunProxy(ProxyTree& t, const char16_t* const* keys, int rounds) {
       auto t0 = Clock::now();
       t.proxy.setFilterFixedString(QString::fromStdU16String(keys[k]));
       t.view.expandAll();  // a match's ancestors open
-      QCoreApplication::processEvents();
+      t.Settle();
       out.keystrokes.push_back(Ms(t0, Clock::now()));
       if (getenv("FILTER_BENCH_SPLIT")) fprintf(stderr, "proxy key %.1f\n", out.keystrokes.back());
     }
@@ -175,7 +183,7 @@ Times RunProxy(ProxyTree& t, const char16_t* const* keys, int rounds) {
     t.proxy.setFilterFixedString(QString());
     t.view.collapseAll();
     t.ShowExpanded();  // the rows expanded before
-    QCoreApplication::processEvents();
+    t.Settle();
     out.clears.push_back(Ms(t0, Clock::now()));
   }
   return out;

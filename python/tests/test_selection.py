@@ -84,3 +84,20 @@ def test_a_view_state_saved_by_another_process_gives_the_same_view():
     assert [n.Key for n in tree.Nodes if n.Expanded] == ["a", "a1"]
     assert keys(tree) == ["a11", "c"]
     assert tree.SaveViewState() == state
+
+
+def test_the_filter_by_name_shows_matches_and_keeps_the_selection():
+    tree = make(TREE_EX)
+    tree.Nodes.Add("b", 4, "b1", "Apple")
+    tree.SelectionMode = 1
+    tree.SetNodeSelected(tree.Nodes("c"), True)
+    assert tree.FilterText == ""
+    tree.FilterText = "apple"
+    assert tree.FilterMatchCount == 1
+    assert [tree.IsNodeShown(n) for n in tree.Nodes] == [False, True, False, False, True]  # a b c a1 b1
+    tree.FilterMatchesKeys = True
+    tree.FilterText = "A1"
+    assert [n.Key for n in tree.Nodes if tree.IsNodeShown(n)] == ["a", "a1"]
+    tree.ClearFilter()
+    assert tree.FilterText == ""
+    assert keys(tree) == ["c"]

@@ -120,6 +120,10 @@ class DESK_API TreeFilter : private TreeObserver {
   int64_t matches_ = 0;
   std::vector<Node*> roots_;                                  // the shown roots
   std::unordered_map<const Node*, std::vector<Node*>> kids_;  // shown children of shown parents
+  mutable struct {
+    const Node* parent = nullptr;
+    const std::vector<Node*>* list = nullptr;
+  } found_;  // the last list looked up (kids_ keeps its lists in place until one is erased)
   // The nodes in display order with their texts (or keys) folded one after another, kept
   // from one keystroke to the next while the nodes and their texts stay: a keystroke reads
   // them in one sweep instead of walking the nodes. Dropped by any change of the nodes.

@@ -88,8 +88,12 @@ void TreeFilter::SetOpen(Node& n, bool open) {
 const std::vector<Node*>* TreeFilter::FindList(const Node* parent) const {
   if (!parent) return &roots_;
   if (!(parent->filterBits_ & kKids)) return nullptr;  // most shown nodes: no look-up
+  // A view reads the rows of one parent after another.
+  if (parent == found_.parent) return found_.list;
   auto it = kids_.find(parent);
-  return it == kids_.end() ? nullptr : &it->second;
+  if (it == kids_.end()) return nullptr;
+  found_ = {parent, &it->second};
+  return found_.list;
 }
 
 std::vector<Node*>& TreeFilter::ListOf(const Node* parent) {
@@ -161,6 +165,7 @@ std::vector<Node*> TreeFilter::ExpandedNodes() const {
 }
 
 void TreeFilter::ClearBits() {
+  found_ = {};
   // Every shown node is in one list.
   for (Node* n : roots_) n->filterBits_ = 0;
   for (auto& [parent, list] : kids_)
@@ -383,6 +388,7 @@ void TreeFilter::NodeAboutToBeRemoved(Node& n) {
   if (view_) view_->RemoveBegin(*top, place);
   list.erase(list.begin() + place);
   Renumber(list, static_cast<size_t>(place));
+  found_ = {};
   if (top->parent_ && list.empty()) {
     kids_.erase(top->parent_);
     top->parent_->filterBits_ &= static_cast<uint8_t>(~kKids);
@@ -428,6 +434,7 @@ void TreeFilter::SettingChanged(DispId id) {
 void TreeFilter::Cleared() {
   // The nodes are gone (a host may still hold some: their bits mean nothing now).
   sweep_ = Sweep{};
+  found_ = {};
   roots_.clear();
   kids_.clear();
   matches_ = 0;
