@@ -272,7 +272,10 @@ void QtTree::ShowOpenRows() {
   if (const TreeFilter* made = FilterIfMade()) {
     // Under collapsed nodes too: they show expanded once their parent opens.
     const TreeFilter& f = *made;
+    // The view's own expanded signal for each would come back to the tree as the user's.
+    const bool blocked = widget_->blockSignals(true);
     for (Node* n : f.Active() ? f.OpenParents() : f.ExpandedNodes()) widget_->expand(model_->IndexOf(n));
+    widget_->blockSignals(blocked);
     if (Node* s = SelectedNode()) ShowSelection(*s);
     return;
   }
