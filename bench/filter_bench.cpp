@@ -21,6 +21,9 @@
 #include <QTreeView>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -234,9 +237,58 @@ FILTER_BENCH(BM_ProxyFilter, 1);
 
 }  // namespace
 
+// --pair=SHAPE:PERMILLE:CAP runs the tree and then the proxy for one case in this process and
+// prints each time as it is measured. The proxy's clearing can take many minutes at a million
+// nodes: after CAP seconds of it the program prints that it is still running (a lower bound
+// for its time) and ends.
+int Pair(const char* spec) {
+  int shape = 0, permille = 100, cap = 120;
+  if (std::sscanf(spec, "%d:%d:%d", &shape, &permille, &cap) < 2) return 2;
+  const auto* keys = permille == 100 ? kKeys10 : kKeys01;
+  auto print = [](const char* what, const std::vector<double>& v) {
+    std::printf("%s", what);
+    for (double x : v) std::printf(" %.1f", x);
+    std::printf(" (p95 %.1f ms)\n", P95(v));
+    std::fflush(stdout);
+  };
+  std::printf("shape %d, %d per thousand\n", shape, permille);
+  {
+    ControlTree tree(shape);
+    const Times t = RunControl(tree, keys, 7);
+    print("tree keystrokes ms:", t.keystrokes);
+    print("tree clearing ms:", t.clears);
+  }
+  ProxyTree proxy(shape);
+  Times t;
+  for (int k = 0; k < 3; ++k) {
+    auto t0 = Clock::now();
+    proxy.proxy.setFilterFixedString(QString::fromStdU16String(keys[k]));
+    proxy.view.expandAll();
+    proxy.Settle();
+    t.keystrokes.push_back(Ms(t0, Clock::now()));
+  }
+  print("proxy keystrokes ms:", t.keystrokes);
+  std::thread([cap] {
+    std::this_thread::sleep_for(std::chrono::seconds(cap));
+    std::printf("proxy clearing ms: still running after %d s\n", cap);
+    std::fflush(stdout);
+    std::_Exit(0);
+  }).detach();
+  auto t0 = Clock::now();
+  proxy.proxy.setFilterFixedString(QString());
+  proxy.view.collapseAll();
+  proxy.ShowExpanded();
+  proxy.Settle();
+  t.clears.push_back(Ms(t0, Clock::now()));
+  print("proxy clearing ms:", t.clears);
+  std::_Exit(0);
+}
+
 int main(int argc, char** argv) {
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--pair=", 7) == 0) return Pair(argv[i] + 7);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();
