@@ -150,7 +150,9 @@ std::vector<Node*> TreeFilter::ExpandedNodes() const {
     if (n->expanded_ && n->firstChild_) out.push_back(n);
   };
   if (sweep_.valid) {
-    for (Node* n : sweep_.order) take(n);
+    // A node with children is one whose subtree ends past it: only those are read.
+    for (size_t i = 0; i < sweep_.order.size(); ++i)
+      if (sweep_.end[i] > i + 1) take(sweep_.order[i]);
     return out;
   }
   std::vector<Node*> stack;
