@@ -11,6 +11,10 @@
 // under the mouse and shows the menu; so do the Menu key and Shift+F10 for the selected node.
 // The chosen item (onMenuClick) and the node appear in the status line.
 //
+// The tree is the library's second class, with many nodes selected (Ctrl and Shift clicks,
+// Shift+arrows, Ctrl+A; the status line counts them) and a filter field above it: typing
+// shows the nodes whose text holds what was typed, with their ancestors.
+//
 // The tree control's settings are read from the settings file at start (a new control when
 // there is none) and written back on exit.
 //
@@ -21,6 +25,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QStandardPaths>
@@ -211,7 +216,19 @@ class DemoWindow {
     auto* label = new QLabel(intro);
     label->setWordWrap(true);
     layout->addWidget(label);
+    auto* filter = new QLineEdit;
+    filter->setPlaceholderText(QStringLiteral("Filter the nodes"));
+    filter->setClearButtonEnabled(true);
+    QObject::connect(filter, &QLineEdit::textChanged, filter, [this](const QString& text) {
+      try {
+        Call(tree_, u"FilterText", InvokeKind::Let, {Variant::String(text.toStdU16String())});
+      } catch (const desk::Error& e) {
+        Status(QStringLiteral("Filter: error %1").arg(e.Number()));
+      }
+    });
+    layout->addWidget(filter);
     layout->addWidget(desk::ControlWidget(*tree_), 1);
+    Call(tree_, u"SelectionMode", InvokeKind::Let, {Variant::Long(1)});
     window_.setCentralWidget(central);
     readyNote_ = settingsNote_.isEmpty()
                      ? QStringLiteral("Right-click a node, or press the Menu key or Shift+F10, for its menu.")
@@ -250,6 +267,11 @@ class DemoWindow {
         break;
       }
       case kOnMenuClick: OnMenu(Q(args[0].ToString())); break;
+      case kSelectionChanged: {
+        const int32_t n = Call(tree_, u"SelectedCount", InvokeKind::Get).ToLong();
+        Status(n == 1 ? QStringLiteral("1 node selected") : QStringLiteral("%1 nodes selected").arg(n));
+        break;
+      }
       case desk::treeevent::kNodeClick: Status(QStringLiteral("Node: %1").arg(TextOf(args[0].ToObject()))); break;
       case desk::treeevent::kAfterLabelEdit:
         Status(QStringLiteral("Renamed to %1").arg(Q(args[1].ToString())));
@@ -331,7 +353,7 @@ int main(int argc, char** argv) {
 
   int status = 0;
   try {
-    Ref<desk::Object> tree = desk::CreateFromLibrary(VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", kTreeClsid);
+    Ref<desk::Object> tree = desk::CreateFromLibrary(VARBEL_LIBRARY_PATH, "VarbelTreeview_CreateObject", kTreeExClsid);
     Ref<desk::Object> images =
         desk::CreateFromLibrary(QUORVANE_LIBRARY_PATH, "Quorvane_CreateObject", kImageListClsid);
     if (!dynamic_cast<desk::Control*>(tree.get()) || !desk::ControlWidget(*tree)) {

@@ -110,4 +110,20 @@ def test_children_on_demand_in_the_expand_event_and_from_call_soon():
         a.Expanded = True  # a has a child already: the handler adds nothing
     assert b.Expanded and b.Children == 2 and b.Child.Key == "b1"
     assert a.Children == 1
+
+
+def test_the_filter_by_name_shows_matches_and_keeps_the_selection():
+    tree = make(TREE_EX)
+    tree.Nodes.Add("b", 4, "b1", "Apple")
+    tree.SelectionMode = 1
+    tree.SetNodeSelected(tree.Nodes("c"), True)
+    assert tree.FilterText == ""
+    tree.FilterText = "apple"
+    assert tree.FilterMatchCount == 1
+    assert [tree.IsNodeShown(n) for n in tree.Nodes] == [False, True, False, False, True]  # a b c a1 b1
+    tree.FilterMatchesKeys = True
+    tree.FilterText = "A1"
+    assert [n.Key for n in tree.Nodes if tree.IsNodeShown(n)] == ["a", "a1"]
+    tree.ClearFilter()
+    assert tree.FilterText == ""
     assert keys(tree) == ["c"]

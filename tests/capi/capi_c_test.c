@@ -218,6 +218,20 @@ int main(void) {
     CHECK(api->get(ex, count_id, &v, &err) == 0 && v.kind == DESK_LONG && v.u.long_ == 3);
     mode.u.long_ = 2;
     CHECK(api->invoke(ex, mode_id, DESK_LET, &mode, 1, NULL, &err) == 380);
+    /* The filter, by name: the nodes have keys and no texts. */
+    {
+      int32_t text_id, keys_id, matches_id;
+      desk_value on, text;
+      CHECK(api->id_of_name(ex, "FilterText", &text_id, &err) == 0);
+      CHECK(api->id_of_name(ex, "FilterMatchesKeys", &keys_id, &err) == 0);
+      CHECK(api->id_of_name(ex, "FilterMatchCount", &matches_id, &err) == 0);
+      on.kind = DESK_BOOLEAN;
+      on.u.boolean = -1;
+      CHECK(api->invoke(ex, keys_id, DESK_LET, &on, 1, NULL, &err) == 0);
+      text = str16(keys[1], 1);
+      CHECK(api->invoke(ex, text_id, DESK_LET, &text, 1, NULL, &err) == 0);
+      CHECK(api->get(ex, matches_id, &v, &err) == 0 && v.kind == DESK_LONG && v.u.long_ == 1);
+    }
     CHECK(api->release(ex) == 0);
   }
 

@@ -3,6 +3,7 @@
 
 #include "desk/collection.h"
 #include "desk/tree.h"
+#include "desk/tree_filter.h"
 #include "desk/tree_selection.h"
 #include "members.h"
 #include "view_state.h"
@@ -25,6 +26,34 @@ namespace {
 constexpr ParamInfo kNodeParam{"Node", VarType::Object, false, false, "Node"};
 
 X& Self(C& c) { return static_cast<X&>(c); }
+
+void AddFilterRows(std::vector<Row<C>>& rows) {
+  rows.push_back({{"FilterText", exid::kFilterText, InvokeKind::Get, {}, VarType::String},
+                  [](C& c, Args&) { return Variant::String(Self(c).Filter().Text()); }});
+  rows.push_back({{"FilterText", exid::kFilterText, InvokeKind::Let, {}, VarType::String},
+                  [](C& c, Args& a) { return Self(c).Filter().SetText(a.NewValue().ToString()), Variant(); }});
+  rows.push_back({{"FilterMatchesKeys", exid::kFilterMatchesKeys, InvokeKind::Get, {}, VarType::Boolean},
+                  [](C& c, Args&) { return Variant::Bool(Self(c).Filter().MatchKeys()); }});
+  rows.push_back({{"FilterMatchesKeys", exid::kFilterMatchesKeys, InvokeKind::Let, {}, VarType::Boolean},
+                  [](C& c, Args& a) { return Self(c).Filter().SetMatchKeys(a.NewValue().ToBool()), Variant(); }});
+  rows.push_back({{"FilterShowsSubtree", exid::kFilterShowsSubtree, InvokeKind::Get, {}, VarType::Boolean},
+                  [](C& c, Args&) { return Variant::Bool(Self(c).Filter().ShowSubtree()); }});
+  rows.push_back({{"FilterShowsSubtree", exid::kFilterShowsSubtree, InvokeKind::Let, {}, VarType::Boolean},
+                  [](C& c, Args& a) { return Self(c).Filter().SetShowSubtree(a.NewValue().ToBool()), Variant(); }});
+  rows.push_back({{"FilterMatchCount", exid::kFilterMatchCount, InvokeKind::Get, {}, VarType::Long},
+                  [](C& c, Args&) {
+                    const int64_t n = Self(c).Filter().MatchCount();
+                    if (n > INT32_MAX) desk::Raise(desk::Err::Overflow);
+                    return Variant::Long(static_cast<int32_t>(n));
+                  }});
+  rows.push_back({{"ClearFilter", exid::kClearFilter, InvokeKind::Method, {}},
+                  [](C& c, Args&) { return Self(c).Filter().SetText(u""), Variant(); }});
+  rows.push_back({{"IsNodeShown", exid::kIsNodeShown, InvokeKind::Method, {kNodeParam}, VarType::Boolean},
+                  [](C& c, Args& a) {
+                    X& x = Self(c);
+                    return Variant::Bool(x.Filter().Shown(x.NodeOf(a.Obj(0))));
+                  }});
+}
 
 void AddRows(std::vector<Row<C>>& rows) {
   rows.push_back({{"SelectionMode", exid::kSelectionMode, InvokeKind::Get, {}, VarType::Long},
@@ -80,6 +109,7 @@ void AddRows(std::vector<Row<C>>& rows) {
                   [](C& c, Args&) { return Variant::String(SaveViewState(Self(c).View())); }});
   rows.push_back({{"RestoreViewState", exid::kRestoreViewState, InvokeKind::Method, {{"State", VarType::String}}},
                   [](C& c, Args& a) { return RestoreViewState(Self(c).View(), a.String(0)), Variant(); }});
+  AddFilterRows(rows);
   rows.push_back({{"SetNodeChildrenOnDemand", exid::kSetNodeChildrenOnDemand, InvokeKind::Method,
                    {kNodeParam, {"OnDemand", VarType::Boolean}}},
                   [](C& c, Args& a) {
@@ -133,6 +163,7 @@ X::~VarbelTreeviewControlEx() { Selection().SetOnChanged(nullptr); }
 
 desk::TreeSelection& X::Selection() { return InnerTreeView().Selection(); }
 desk::TreeView& X::View() { return InnerTreeView(); }
+desk::TreeFilter& X::Filter() { return InnerTreeView().Filter(); }
 
 desk::Node& X::NodeOf(const Ref<desk::Object>& o) {
   if (!o) desk::Raise(desk::Err::ObjectNotSet);
@@ -167,6 +198,19 @@ bool X::IsNodeSelected(Ref<desk::Object> n) {
 std::u16string X::SaveViewState() { return Call(*this, exid::kSaveViewState, InvokeKind::Method).RawString(); }
 void X::RestoreViewState(const std::u16string& s) {
   Call(*this, exid::kRestoreViewState, InvokeKind::Method, {Variant::String(s)});
+}
+std::u16string X::GetFilterText() { return Call(*this, exid::kFilterText, InvokeKind::Get).RawString(); }
+void X::LetFilterText(const std::u16string& t) { Call(*this, exid::kFilterText, InvokeKind::Let, {Variant::String(t)}); }
+bool X::GetFilterMatchesKeys() { return Call(*this, exid::kFilterMatchesKeys, InvokeKind::Get).ToBool(); }
+void X::LetFilterMatchesKeys(bool k) { Call(*this, exid::kFilterMatchesKeys, InvokeKind::Let, {Variant::Bool(k)}); }
+bool X::GetFilterShowsSubtree() { return Call(*this, exid::kFilterShowsSubtree, InvokeKind::Get).ToBool(); }
+void X::LetFilterShowsSubtree(bool s) {
+  Call(*this, exid::kFilterShowsSubtree, InvokeKind::Let, {Variant::Bool(s)});
+}
+int32_t X::FilterMatchCount() { return Call(*this, exid::kFilterMatchCount, InvokeKind::Get).RawLong(); }
+void X::ClearFilter() { Call(*this, exid::kClearFilter, InvokeKind::Method); }
+bool X::IsNodeShown(Ref<desk::Object> n) {
+  return Call(*this, exid::kIsNodeShown, InvokeKind::Method, {Variant::Object(std::move(n))}).ToBool();
 }
 void X::SetNodeChildrenOnDemand(Ref<desk::Object> n, bool on) {
   Call(*this, exid::kSetNodeChildrenOnDemand, InvokeKind::Method, {Variant::Object(std::move(n)), Variant::Bool(on)});

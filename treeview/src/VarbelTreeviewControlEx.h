@@ -12,6 +12,12 @@
 //   SetNodeSelected(Node, Selected), IsNodeSelected(Node), SelectRows(FromNode, ToNode)
 //   SaveViewState() As String, RestoreViewState(State): expanded, selected, current and top
 //                      nodes by key (by place for a node without one), as JSON (view_state.h)
+//   FilterText         String, get/let: "" (default) shows every row; else the nodes whose
+//                      text holds it (case ignored), with their ancestors (desk/tree_filter.h)
+//   FilterMatchesKeys  Boolean, get/let: match the keys instead of the texts
+//   FilterShowsSubtree Boolean, get/let: show every node under a match too
+//   FilterMatchCount   Long, get
+//   ClearFilter, IsNodeShown(Node)
 //   SetNodeChildrenOnDemand(Node, OnDemand), NodeChildrenOnDemand(Node): an expander on a node
 //                      before it has children; the host adds them in Expand or later
 // Added event: SelectionChanged, after each change of the selected nodes.
@@ -22,6 +28,7 @@
 namespace desk {
 class Node;
 class TreeSelection;
+class TreeFilter;
 }  // namespace desk
 
 namespace varbel {
@@ -38,6 +45,9 @@ inline constexpr desk::DispId kSelectAll = 0x60040000, kClearSelection = 0x60040
                               kSetNodeSelected = 0x60040002, kIsNodeSelected = 0x60040003,
                               kSelectRows = 0x60040004, kSaveViewState = 0x60040005,
                               kRestoreViewState = 0x60040006;
+inline constexpr desk::DispId kFilterText = 0x68040010, kFilterMatchesKeys = 0x68040011,
+                              kFilterShowsSubtree = 0x68040012, kFilterMatchCount = 0x68040013;
+inline constexpr desk::DispId kClearFilter = 0x60040010, kIsNodeShown = 0x60040011;
 // Children on demand.
 inline constexpr desk::DispId kSetNodeChildrenOnDemand = 0x60040020, kNodeChildrenOnDemand = 0x60040021;
 inline constexpr desk::DispId kSelectionChanged = 34;
@@ -70,11 +80,21 @@ class VarbelTreeviewControlEx : public VarbelTreeviewControl {
   void SelectRows(desk::Ref<desk::Object> from, desk::Ref<desk::Object> to);
   std::u16string SaveViewState();
   void RestoreViewState(const std::u16string& state);
+  std::u16string GetFilterText();
+  void LetFilterText(const std::u16string& text);
+  bool GetFilterMatchesKeys();
+  void LetFilterMatchesKeys(bool keys);
+  bool GetFilterShowsSubtree();
+  void LetFilterShowsSubtree(bool subtree);
+  int32_t FilterMatchCount();
+  void ClearFilter();
+  bool IsNodeShown(desk::Ref<desk::Object> node);
   void SetNodeChildrenOnDemand(desk::Ref<desk::Object> node, bool onDemand);
   bool NodeChildrenOnDemand(desk::Ref<desk::Object> node);
 
   // The platform's selection (its gestures are the backend's to report).
   desk::TreeSelection& Selection();
+  desk::TreeFilter& Filter();
   desk::TreeView& View();
   desk::Node& NodeOf(const desk::Ref<desk::Object>& o);
 

@@ -31,6 +31,7 @@ class Nodes;
 class NodesEnum;
 class TreeView;
 class TreeSelection;
+class TreeFilter;
 namespace detail {
 class KeyIndex;
 struct NodeIndex;
@@ -183,6 +184,7 @@ class DESK_API Node : public Dispatchable<Node> {
  private:
   friend class TreeView;
   friend class TreeSelection;  // walks the links of a million rows
+  friend class TreeFilter;     // the same, and keeps its marks in filterBits_
   friend class detail::KeyIndex;
   friend class detail::RowIndex;
   Node() = default;  // nodes are made by their tree
@@ -226,7 +228,8 @@ class DESK_API Node : public Dispatchable<Node> {
   int32_t childCount_ = 0;
   bool expanded_ = false;
   bool checked_ = false;
-  bool childrenOnDemand_ = false;  // in the bytes the two flags above leave, not a new word
+  uint8_t filterBits_ = 0;  // the tree's filter: matched, shown, shown open (desk/tree_filter.h)
+  bool childrenOnDemand_ = false;  // in the bytes the flags above leave, not a new word
   std::u16string text_;
   std::u16string key_;
   std::unique_ptr<Extra> extra_;
@@ -460,6 +463,12 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   // The selection of many nodes (desk/tree_selection.h), made on first use; Single until a
   // host asks for more.
   TreeSelection& Selection();
+  // The filter of the rows shown (desk/tree_filter.h), made on first use; off until a host
+  // gives it a text. While it is on, NodeAtRow, VisibleRows and HitTest lay out the shown rows.
+  TreeFilter& Filter();
+  // The filter while it is on, else null; and the filter once made, else null.
+  TreeFilter* ActiveFilter() const;
+  TreeFilter* FilterIfMade() const { return filter_.get(); }
 
   // --- Observers (not owned; remove before destroying the observer).
   void AddObserver(TreeObserver* o);
@@ -470,6 +479,8 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   virtual void SettingChanged(DispId id);
   // Called once, when Selection() first makes the selection: a backend's view watches it.
   virtual void SelectionMade(TreeSelection&) {}
+  // The same for the filter.
+  virtual void FilterMade(TreeFilter&) {}
 
   EventSource events_;
 
@@ -477,6 +488,7 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   friend class Node;
   friend class Nodes;
   friend class NodesEnum;
+  friend class TreeFilter;
 
   template <class... T>
   void RaiseWithRefs(DispId id, T&... values);
@@ -515,6 +527,7 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   Ref<Node> top_;  // the headless TopNode
   // Last: it is an observer of this tree, so it goes first.
   std::unique_ptr<TreeSelection> selection_;
+  std::unique_ptr<TreeFilter> filter_;  // an observer too
 };
 
 // Makes a headless tree (the node model with a deterministic row layout).

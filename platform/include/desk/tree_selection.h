@@ -12,6 +12,8 @@
 // Reordering roots (Sorted switched, a sorted root renamed) keeps the selected nodes: the
 // tree tells the selection before and after, and a range over several roots is cut at the
 // roots' edges for the move, then joined again where its pieces are next to each other.
+// While the tree's filter is on, rows and SelectAll mean the rows it shows; the nodes it hides
+// keep their state.
 //
 // The change event waits while the tree changes its nodes: an observer call only marks it, and
 // it goes out once, when the outermost change is done and the tree is whole again, so that a
@@ -119,6 +121,8 @@ class DESK_API TreeSelection : private TreeObserver {
   // Takes [a, b] out of every range, then, when `add`, puts it in as one range.
   void Put(Node& a, Node& b, bool add);
   void AddRowsNoNotify(Node& a, Node& b);
+  // Adds rows[from, to), nodes in tree order, one range per run of neighbours in tree order.
+  void PutRuns(const std::vector<Node*>& rows, size_t from, size_t to);
   void Changed();
 
   TreeView& tree_;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "desk/tree_filter.h"
 #include "qt_dnd.h"
 #include "qt_tree_delegate.h"
 
@@ -77,7 +78,8 @@ class QtTree::Mirror : public TreeObserver {
     SyncGuard guard(t_);
     switch (f) {
       case NodeField::Text:
-        if (!n.Parent() && t_.Sorted() && !t_.model_->RootMoved(n)) t_.ResetRows();
+        // While filtered, the filter orders its roots itself.
+        if (!n.Parent() && t_.Sorted() && !t_.ActiveFilter() && !t_.model_->RootMoved(n)) t_.ResetRows();
         t_.model_->Changed(n);
         break;
       case NodeField::Image:
@@ -97,6 +99,56 @@ class QtTree::Mirror : public TreeObserver {
 
  private:
   QtTree& t_;
+};
+
+// Tells the item model and the view what the tree's filter changes in the rows shown.
+class QtTree::FilterMirror : public TreeFilter::View {
+ public:
+  explicit FilterMirror(QtTree& t) : t_(t) {}
+
+  // The view's own signals while the rows change are the tree's doing, not the user's.
+  void ResetBegin() override {
+    ++t_.syncing_;
+    t_.model_->FilterResetBegin();
+  }
+  void ResetEnd() override {
+    t_.model_->FilterResetEnd();
+    if (t_.widget_) t_.ShowOpenRows();
+    --t_.syncing_;
+  }
+  void InsertBegin(const Node* parent, int32_t place) override {
+    ++t_.syncing_;
+    parent_ = parent;
+    place_ = place;
+    t_.model_->FilterInsertBegin(parent, place);
+  }
+  void InsertEnd() override {
+    t_.model_->FilterInsertEnd();
+    if (const TreeFilter* f = t_.ActiveFilter())
+      if (Node* top = f->ChildAt(parent_, place_); top && t_.widget_) t_.ShowOpenBelow(*top);
+    --t_.syncing_;
+  }
+  void RemoveBegin(const Node& n, int32_t place) override {
+    ++t_.syncing_;
+    if (t_.widget_) {
+      // As for a removed node: the view drops its current row with it, instead of moving on.
+      for (const Node* c = TreeModel::NodeOf(t_.widget_->currentIndex()); c; c = c->Parent())
+        if (c == &n) {
+          t_.widget_->selectionModel()->clear();
+          break;
+        }
+    }
+    t_.model_->FilterRemoveBegin(n, place);
+  }
+  void RemoveEnd() override {
+    t_.model_->FilterRemoveEnd();
+    --t_.syncing_;
+  }
+
+ private:
+  QtTree& t_;
+  const Node* parent_ = nullptr;
+  int32_t place_ = 0;
 };
 
 QtTree::QtTree(QWidget* parent) : model_(std::make_unique<TreeModel>(this)), mirror_(std::make_unique<Mirror>(*this)) {
@@ -143,6 +195,7 @@ void QtTree::WidgetGone() {
 
 void QtTree::AddRow(Node& n) {
   SyncGuard guard(*this);
+  if (ActiveFilter()) return;  // the filter told of the rows it shows
   model_->Added(n);
   // A node can be expanded before it has children; the view shows that once it has one.
   Node* parent = n.Parent();
@@ -192,7 +245,7 @@ void QtTree::RemoveRows(Node& top) {
     if (inSubtree(SelectedNode()) || inSubtree(TreeModel::NodeOf(widget_->currentIndex())))
       widget_->selectionModel()->clear();
   }
-  model_->Removing(top);
+  if (!ActiveFilter()) model_->Removing(top);  // else the filter told, if it showed the node
   if (!widget_) return;
   std::vector<Node*> stack;
   if (top.Child()) stack.push_back(&top);
@@ -226,9 +279,11 @@ void QtTree::ShowExpanded(Node& n) {
     widget_->viewport()->update();
     return;
   }
-  if (widget_->isExpanded(i) == n.Expanded()) return;
+  const TreeFilter* f = ActiveFilter();
+  const bool open = f ? f->Open(n) : n.Expanded();
+  if (widget_->isExpanded(i) == open) return;
   BatchLayout();
-  widget_->setExpanded(i, n.Expanded());
+  widget_->setExpanded(i, open);
 }
 
 void QtTree::ShowExpander(Node& n) {
@@ -257,8 +312,22 @@ void QtTree::ResetRows() {
   SyncGuard guard(*this);
   model_->Reset();
   if (!widget_) return;
+  ShowOpenRows();
+}
+
+void QtTree::ShowOpenRows() {
   // A reset forgets which rows were expanded and which was current; the tree knows.
   widget_->LayOutLater();
+  if (const TreeFilter* made = FilterIfMade()) {
+    // Under collapsed nodes too: they show expanded once their parent opens.
+    const TreeFilter& f = *made;
+    // The view's own expanded signal for each would come back to the tree as the user's.
+    const bool blocked = widget_->blockSignals(true);
+    for (Node* n : f.Active() ? f.OpenParents() : f.ExpandedNodes()) widget_->expand(model_->IndexOf(n));
+    widget_->blockSignals(blocked);
+    if (Node* s = SelectedNode()) ShowSelection(*s);
+    return;
+  }
   std::vector<Node*> stack;
   for (Node* r = FirstRoot(); r; r = r->Next()) stack.push_back(r);
   while (!stack.empty()) {
@@ -269,6 +338,25 @@ void QtTree::ResetRows() {
     for (Node* c = n->Child(); c; c = c->Next()) stack.push_back(c);
   }
   if (Node* s = SelectedNode()) ShowSelection(*s);
+}
+
+void QtTree::FilterMade(TreeFilter& f) {
+  filterMirror_ = std::make_unique<FilterMirror>(*this);
+  f.SetView(filterMirror_.get());
+}
+
+void QtTree::ShowOpenBelow(Node& top) {
+  const TreeFilter* f = ActiveFilter();
+  if (!f) return;
+  std::vector<Node*> stack{&top};
+  while (!stack.empty()) {
+    Node* n = stack.back();
+    stack.pop_back();
+    if (!f->Open(*n) || f->Count(n) == 0) continue;
+    BatchLayout();
+    widget_->setExpanded(model_->IndexOf(n), true);
+    for (int32_t i = 0; i < f->Count(n); ++i) stack.push_back(f->ChildAt(n, i));
+  }
 }
 
 void QtTree::ShowSelection(Node& n) {
@@ -466,6 +554,7 @@ void QtTree::OnUserExpanded(const QModelIndex& index, bool expanded) {
   // A node open on demand without children is closed in the view and drawn open: the user's
   // opening it there is closing it. (With children come, the view opening it is just early.)
   if (expanded && n->ChildrenOnDemand() && n->Expanded() && !n->Child()) expanded = false;
+  if (TreeFilter* f = ActiveFilter()) f->SetOpen(*node, expanded);
   node->SetExpanded(expanded);  // raises Expand or Collapse
 }
 

@@ -70,10 +70,13 @@ class QtTree : public TreeView, public LabelEditor {
  protected:
   void SettingChanged(DispId id) override;
   void SelectionMade(TreeSelection& s) override;
+  void FilterMade(TreeFilter& f) override;
 
  private:
   class Mirror;
   friend class Mirror;
+  class FilterMirror;
+  friend class FilterMirror;
   struct SyncGuard : QScopedValueRollback<int> {
     explicit SyncGuard(QtTree& t) : QScopedValueRollback<int>(t.syncing_, t.syncing_ + 1) {}
   };
@@ -98,6 +101,10 @@ class QtTree : public TreeView, public LabelEditor {
   // views lay themselves out before answering), instead of once per change.
   void BatchLayout();
   void ResetRows();
+  // After the rows were reset: the view expands what shows open and shows the current node.
+  void ShowOpenRows();
+  // Expands the open rows of a subtree the filter just showed.
+  void ShowOpenBelow(Node& top);
   void ReleaseRemoved();
   void ShowSelection(Node& n);
 
@@ -105,6 +112,7 @@ class QtTree : public TreeView, public LabelEditor {
   QPointer<TreeWidget> widget_;
   TreeDelegate* delegate_ = nullptr;
   std::unique_ptr<Mirror> mirror_;
+  std::unique_ptr<FilterMirror> filterMirror_;
   // Nodes removed while the view may still hold indexes of them: a handler of an event the
   // view raised in the middle of its own work (Collapse from a key, say) may remove the node
   // the view goes on with. Kept until the view is back in the event loop, then released once

@@ -1,5 +1,6 @@
 #include "qt_tree_model.h"
 
+#include "desk/tree_filter.h"
 #include "qt_util.h"
 #include "tree/tree_rows.h"
 
@@ -7,7 +8,10 @@ namespace desk::qtb {
 
 detail::RowIndex& TreeModel::Rows() const { return detail::RowIndex::Of(*tree_); }
 
+const TreeFilter* TreeModel::Filtered() const { return tree_->ActiveFilter(); }
+
 int32_t TreeModel::PlaceOf(const Node& n) const {
+  if (const TreeFilter* f = Filtered()) return f->PlaceOf(n);
   int32_t place = Rows().PlaceOf(n);
   if (adding_.node && &n != adding_.node && n.Parent() == adding_.parent && place > adding_.place) --place;
   if (moving_.node && !n.Parent()) {
@@ -21,11 +25,17 @@ int32_t TreeModel::PlaceOf(const Node& n) const {
 
 QModelIndex TreeModel::IndexOf(const Node* n) const {
   if (!n || !n->InTree() || clearing_) return QModelIndex();
+  if (const TreeFilter* f = Filtered(); f && !f->Shown(*n)) return QModelIndex();
   return createIndex(PlaceOf(*n), 0, const_cast<Node*>(n));
 }
 
 QModelIndex TreeModel::index(int row, int column, const QModelIndex& parent) const {
   const Node* p = NodeOf(parent);
+  if (const TreeFilter* f = Filtered()) {
+    if (column != 0 || (parent.isValid() && parent.column() != 0)) return QModelIndex();
+    Node* n = f->ChildAt(p, row);
+    return n ? createIndex(row, 0, n) : QModelIndex();
+  }
   // Display order is sibling order except for the roots when sorted. A view laying out rows
   // asks for them in order: the next row is the next sibling, which proves the row exists.
   if (!announcing_ && column == 0 && (!p || parent.column() == 0) && last_.row >= 0 && last_.row + 1 == row &&
@@ -60,6 +70,7 @@ int TreeModel::rowCount(const QModelIndex& parent) const {
   if (clearing_ || (parent.isValid() && parent.column() != 0)) return 0;
   const Node* p = NodeOf(parent);
   if (p && !p->InTree()) return 0;
+  if (const TreeFilter* f = Filtered()) return f->Count(p);
   int32_t count = Rows().Count(p);
   if (adding_.node && adding_.parent == p) --count;
   return count;
@@ -73,6 +84,8 @@ bool TreeModel::hasChildren(const QModelIndex& parent) const {
   // Asked for every row a view lays out: the node's own count, but while a change is being
   // announced the rows as they were.
   const Node* p = NodeOf(parent);
+  if (const TreeFilter* f = Filtered())
+    return !clearing_ && (!p || (p->InTree() && parent.column() == 0)) && f->Count(p) > 0;
   if (p && !announcing_ && !clearing_ && parent.column() == 0 && p->InTree()) return p->HasExpander();
   if (p && p->InTree() && parent.column() == 0 && p->ChildrenOnDemand()) return true;
   return rowCount(parent) > 0;
@@ -168,5 +181,33 @@ void TreeModel::AllChanged() {
   const int rows = rowCount();
   if (rows > 0) emit dataChanged(index(0, 0), index(rows - 1, 0));
 }
+
+}  // namespace desk::qtb
+
+namespace desk::qtb {
+
+void TreeModel::FilterResetBegin() {
+  Forget();
+  beginResetModel();
+}
+
+void TreeModel::FilterResetEnd() {
+  Forget();
+  endResetModel();
+}
+
+void TreeModel::FilterInsertBegin(const Node* parent, int32_t place) {
+  Forget();
+  beginInsertRows(IndexOf(parent), place, place);
+}
+
+void TreeModel::FilterInsertEnd() { endInsertRows(); }
+
+void TreeModel::FilterRemoveBegin(const Node& n, int32_t place) {
+  Forget();
+  beginRemoveRows(IndexOf(n.Parent()), place, place);
+}
+
+void TreeModel::FilterRemoveEnd() { endRemoveRows(); }
 
 }  // namespace desk::qtb

@@ -16,9 +16,12 @@
 
 #include "desk/tree.h"
 
-namespace desk::detail {
+namespace desk {
+class TreeFilter;
+namespace detail {
 class RowIndex;
 }
+}  // namespace desk
 
 namespace desk::qtb {
 
@@ -63,8 +66,18 @@ class TreeModel : public QAbstractItemModel {
   // What every row shows may have changed (style, check boxes, pictures).
   void AllChanged();
 
+  // While the tree's filter is on, the rows are the ones it shows; it tells of their changes
+  // through these, before and after each (desk::TreeFilter::View).
+  void FilterResetBegin();
+  void FilterResetEnd();
+  void FilterInsertBegin(const Node* parent, int32_t place);
+  void FilterInsertEnd();
+  void FilterRemoveBegin(const Node& n, int32_t place);
+  void FilterRemoveEnd();
+
  private:
   detail::RowIndex& Rows() const;
+  const TreeFilter* Filtered() const;
   int32_t PlaceOf(const Node& n) const;
 
   TreeView* tree_;

@@ -6,6 +6,7 @@
 
 #include "desk/platform.h"
 #include "desk/tree.h"
+#include "desk/tree_filter.h"
 #include "desk/tree_selection.h"
 #include "tree/tree_index.h"
 
@@ -204,6 +205,18 @@ TreeSelection& TreeView::Selection() {
   }
   return *selection_;
 }
+
+TreeFilter& TreeView::Filter() {
+  if (!filter_) {
+    filter_ = std::make_unique<TreeFilter>(*this);
+    // Before a backend's observer, which reads the shown rows it keeps.
+    std::rotate(observers_.begin(), observers_.end() - 1, observers_.end());
+    FilterMade(*filter_);
+  }
+  return *filter_;
+}
+
+TreeFilter* TreeView::ActiveFilter() const { return filter_ && filter_->Active() ? filter_.get() : nullptr; }
 
 Node* TreeView::TopNode() { return top_ && top_->Tree() == this ? top_.get() : FirstRoot(); }
 

@@ -6,6 +6,7 @@
 
 #include "desk/text.h"
 #include "desk/tree.h"
+#include "desk/tree_filter.h"
 #include "desk/tree_selection.h"
 #include "tree/tree_index.h"
 #include "tree/tree_rows.h"
@@ -97,6 +98,7 @@ void Node::Detach() {
   tree_ = nullptr;
   parent_ = firstChild_ = next_ = prev_ = nullptr;
   childCount_ = 0;
+  filterBits_ = 0;
 }
 
 void Node::NotInTree() { Raise(Err::ObjectNotSet); }
@@ -589,6 +591,7 @@ void TreeView::RemoveNode(Node& top) {
   index_->CompactIfSparse([&](Node& n, size_t slot) {
     n.slot_ = static_cast<uint32_t>(slot);
     rowIndex_.reset();  // its entries are by slot
+    if (filter_) filter_->SlotsMoved();
   });
   hold.Raise();
 }
@@ -628,11 +631,17 @@ void TreeView::ClearNodes() {
 
 Node* TreeView::NodeAtRow(int64_t row) {
   if (row < 0) return nullptr;
+  if (const TreeFilter* f = ActiveFilter()) {
+    // Laid out afresh: the shown rows are few next to the tree's, or the filter is short-lived.
+    std::vector<Node*> rows = f->VisibleRows();
+    return row < static_cast<int64_t>(rows.size()) ? rows[static_cast<size_t>(row)] : nullptr;
+  }
   if (!rowIndex_) rowIndex_.reset(new detail::RowIndex(*this));
   return rowIndex_->At(row);
 }
 
 std::vector<Node*> TreeView::VisibleRows() const {
+  if (const TreeFilter* f = ActiveFilter()) return f->VisibleRows();
   std::vector<Node*> rows;
   for (Node* root : detail::DisplayRoots(firstRoot_, Sorted())) {
     // Depth first without a stack: down into expanded children, else on to the next sibling

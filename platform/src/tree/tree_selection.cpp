@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "desk/text.h"
+#include "desk/tree_filter.h"
 
 #include "tree/tree_rows.h"
 
@@ -161,8 +162,28 @@ void TreeSelection::SetMode(Mode m) {
   if (had && m == Mode::Single) Changed();
 }
 
+void TreeSelection::PutRuns(const std::vector<Node*>& rows, size_t from, size_t to) {
+  // Runs come in order and apart: into an empty selection they go as they are.
+  const bool direct = ranges_.empty();
+  for (size_t i = from; i < to;) {
+    size_t j = i;
+    while (j + 1 < to && NextInOrder(*rows[j]) == rows[j + 1]) ++j;
+    if (direct) ranges_.push_back({rows[i], rows[j]});
+    else Put(*rows[i], *rows[j], true);
+    i = j + 1;
+  }
+}
+
 void TreeSelection::SelectAll() {
   if (mode_ == Mode::Single) return;  // one node at most
+  if (const TreeFilter* f = tree_.ActiveFilter()) {
+    // What the user sees: the shown nodes.
+    const std::vector<Node*> shown = f->ShownNodes();
+    ranges_.clear();
+    PutRuns(shown, 0, shown.size());
+    Changed();
+    return;
+  }
   Node* first = tree_.FirstRoot();
   if (!first) return;
   if (tree_.Sorted()) first = detail::RowIndex::Of(tree_).ChildAt(nullptr, 0);
@@ -197,6 +218,14 @@ void TreeSelection::AddRowsNoNotify(Node& a, Node& b) {
   Node* lo = &a;
   Node* hi = &b;
   if (Compare(*lo, *hi) > 0) std::swap(lo, hi);
+  if (const TreeFilter* f = tree_.ActiveFilter()) {
+    // The rows the filter shows between the two (either may be hidden).
+    const std::vector<Node*> rows = f->VisibleRows();
+    const auto first = std::partition_point(rows.begin(), rows.end(), [&](Node* x) { return Compare(*x, *lo) < 0; });
+    const auto last = std::partition_point(first, rows.end(), [&](Node* x) { return Compare(*x, *hi) <= 0; });
+    PutRuns(rows, static_cast<size_t>(first - rows.begin()), static_cast<size_t>(last - rows.begin()));
+    return;
+  }
   // One range per run that tree order and the rows shown share: a collapsed node with
   // children ends a run, since its hidden children are not selected.
   // The links are read directly: this walks every row between the two, up to a million.
@@ -353,6 +382,15 @@ Node* TreeSelection::FindRow(Node* from, bool skipFrom, std::u16string_view pref
   if (tree_.Sorted()) first = detail::RowIndex::Of(tree_).ChildAt(nullptr, 0);
   if (!from || !from->InTree() || from->Tree() != &tree_) from = first, skipFrom = false;
   const std::u16string folded = FoldCase(prefix);
+  if (const TreeFilter* f = tree_.ActiveFilter()) {
+    // Only what the filter shows: a hidden node has no row to go to.
+    const std::vector<Node*> rows = f->VisibleRows();
+    const size_t at = static_cast<size_t>(std::find(rows.begin(), rows.end(), from) - rows.begin());
+    const size_t begin = at == rows.size() ? 0 : at + (skipFrom ? 1 : 0);
+    for (size_t k = 0; k < rows.size(); ++k)
+      if (Node* x = rows[(begin + k) % rows.size()]; StartsWithFolded(x->text_, folded)) return x;
+    return nullptr;
+  }
   Node* start = skipFrom ? NextRow(*from) : from;
   if (!start) start = first;
   // The links are read directly: this may pass every row shown.
