@@ -14,16 +14,11 @@
 namespace desk {
 namespace {
 
-std::string RowKeys(TreeView& t) {
+// The keys of rows shown or nodes selected, in their order.
+std::string Keys(const std::vector<Node*>& nodes) {
   std::string s;
-  for (Node* n : t.VisibleRows()) s += (s.empty() ? "" : " ") + U8(n->Key());
+  for (Node* n : nodes) s += (s.empty() ? "" : " ") + U8(n->Key());
   return s;
-}
-
-std::string SelectedKeys(TreeSelection& s) {
-  std::string out;
-  for (Node* n : s.SelectedNodes()) out += (out.empty() ? "" : " ") + U8(n->Key());
-  return out;
 }
 
 TEST(ChildrenOnDemand, AnExpanderBeforeTheChildrenThatComeInTheExpandEvent) {
@@ -52,12 +47,12 @@ TEST(ChildrenOnDemand, AnExpanderBeforeTheChildrenThatComeInTheExpandEvent) {
   t->Events().Disconnect(cookie);
   EXPECT_EQ(expands, 1);
   EXPECT_TRUE(folder.Expanded());
-  EXPECT_EQ(RowKeys(*t), "folder c1 c2 other");
-  EXPECT_EQ(SelectedKeys(sel), "folder other");
+  EXPECT_EQ(Keys(t->VisibleRows()), "folder c1 c2 other");
+  EXPECT_EQ(Keys(sel.SelectedNodes()), "folder other");
   // Later, as from a posted call: the node stays open and the rows grow under it.
   nodes.Add(folder, Relationship::Child, u"c3", u"c3");
-  EXPECT_EQ(RowKeys(*t), "folder c1 c2 c3 other");
-  EXPECT_EQ(SelectedKeys(sel), "folder other");
+  EXPECT_EQ(Keys(t->VisibleRows()), "folder c1 c2 c3 other");
+  EXPECT_EQ(Keys(sel.SelectedNodes()), "folder other");
 }
 
 TEST(ChildrenOnDemand, OffTheNodeHasNoExpanderWithoutChildren) {
@@ -155,7 +150,7 @@ TEST(ReorderedRoots, TheSelectedNodesStayTheSame) {
     std::vector<Node*> before = s.SelectedNodes();
     std::sort(before.begin(), before.end());
     c.reorder(*t);
-    EXPECT_EQ(RowKeys(*t), c.rows);
+    EXPECT_EQ(Keys(t->VisibleRows()), c.rows);
     std::vector<Node*> after = s.SelectedNodes();
     std::sort(after.begin(), after.end());
     EXPECT_EQ(after, before);
@@ -172,7 +167,7 @@ TEST(ReorderedRoots, AllSelectedStaysOneRange) {
   s.SetMode(TreeSelection::Mode::Extended);
   s.SelectAll();
   t->NodeCollection().Find(u"a")->SetText(u"z");
-  EXPECT_EQ(SelectedKeys(s), "b c a");
+  EXPECT_EQ(Keys(s.SelectedNodes()), "b c a");
   EXPECT_EQ(s.Ranges().size(), 1u);
 }
 

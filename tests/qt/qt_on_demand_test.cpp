@@ -23,8 +23,10 @@ class QtOnDemandHost : public QtHost {
   void SetUp() override {
     QtHost::SetUp();
     for (const char16_t* k : {u"apple", u"folder", u"cherry"}) Add(u"", k, k);
-    Call(control_, u"SetNodeChildrenOnDemand", InvokeKind::Method,
-         {Variant::Object(Ref<desk::Object>(NodeOf(u"folder"))), Variant::Bool(true)});
+    FolderOnDemand(true);
+  }
+  void FolderOnDemand(bool on) {
+    Call(control_, u"SetNodeChildrenOnDemand", InvokeKind::Method, {Variant::Object(Ref<desk::Object>(NodeOf(u"folder"))), Variant::Bool(on)});
     QApplication::processEvents();
   }
   void OpenByDoubleClick(const char* text) {
@@ -103,14 +105,11 @@ TEST_P(QtOnDemand, TheChildrenComeInTheExpandEventOrLater) {
     EXPECT_TRUE(Of(ev::kExpand).empty());
     EXPECT_EQ(Tree().SelectedNode(), NodeOf(u"folder"));  // the key closed it, it did not move
   }
-  Add(u"folder", u"f1", u"f1");
-  Add(u"folder", u"f2", u"f2");
+  for (const char16_t* k : {u"f1", u"f2"}) Add(u"folder", k, k);
   // Without children and no longer on demand: no expander.
   for (const char16_t* k : {u"f1", u"f2"}) Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(k)});
   EXPECT_TRUE(Widget()->model()->hasChildren(ItemOf("folder")));
-  Call(control_, u"SetNodeChildrenOnDemand", InvokeKind::Method,
-       {Variant::Object(Ref<desk::Object>(NodeOf(u"folder"))), Variant::Bool(false)});
-  QApplication::processEvents();
+  FolderOnDemand(false);
   EXPECT_FALSE(Widget()->model()->hasChildren(ItemOf("folder")));
 }
 
@@ -191,6 +190,10 @@ class QtViewStateHost : public QtHost {
     desk::Node* top = Tree().TopNode();
     return s + " current: " + (cur ? desk::U8(cur->Key()) : "-") + " top: " + (top ? desk::U8(top->Key()) : "-");
   }
+  static bool WriteFile(const QString& path, const std::string& text) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(text.c_str()) == qint64(text.size());
+  }
 };
 
 TEST_F(QtViewStateHost, RestoredInAnotherProcess) {
@@ -205,10 +208,7 @@ TEST_F(QtViewStateHost, RestoredInAnotherProcess) {
 
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  QFile in(dir.filePath("state.json"));
-  ASSERT_TRUE(in.open(QIODevice::WriteOnly));
-  in.write(desk::U8(state.ToString()).c_str());
-  in.close();
+  ASSERT_TRUE(WriteFile(dir.filePath("state.json"), desk::U8(state.ToString())));
   QProcess child;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
   env.insert("DESK_TEST_VIEW_STATE", dir.filePath("state.json"));
@@ -229,9 +229,7 @@ TEST_F(QtViewStateHost, RestoresWhatAnotherProcessSaved) {
   QFile in(statePath);
   ASSERT_TRUE(in.open(QIODevice::ReadOnly));
   Call(control_, u"RestoreViewState", InvokeKind::Method, {Variant::String(desk::U16(in.readAll().toStdString()))});
-  QFile out(qEnvironmentVariable("DESK_TEST_VIEW_SEEN"));
-  ASSERT_TRUE(out.open(QIODevice::WriteOnly));
-  out.write(Seen().c_str());
+  ASSERT_TRUE(WriteFile(qEnvironmentVariable("DESK_TEST_VIEW_SEEN"), Seen()));
 }
 
 }  // namespace

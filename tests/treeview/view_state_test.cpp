@@ -37,16 +37,23 @@ class ViewState : public ::testing::Test {
   static desk::Node& N(varbel::VarbelTreeviewControlEx& c, const char* k) {
     return *c.View().NodeCollection().Find(desk::U16(k));
   }
-  // What the view shows: expanded keys, selected keys, current and top.
-  static std::string Seen(varbel::VarbelTreeviewControlEx& c) {
+  // What the view shows: expanded nodes, selected nodes, current and top, by key (or by text).
+  static std::string Seen(varbel::VarbelTreeviewControlEx& c, bool byText = false) {
+    auto name = [byText](desk::Node* n) { return desk::U8(byText ? n->Text() : n->Key()); };
     std::string s = "expanded:";
     for (desk::Node* n : c.View().VisibleRows())
-      if (n->Expanded()) s += " " + desk::U8(n->Key());
+      if (n->Expanded()) s += " " + name(n);
     s += " selected:";
-    for (desk::Node* n : c.View().Selection().SelectedNodes()) s += " " + desk::U8(n->Key());
+    for (desk::Node* n : c.View().Selection().SelectedNodes()) s += " " + name(n);
     desk::Node* cur = c.View().SelectedNode();
     desk::Node* top = c.View().TopNode();
-    return s + " current: " + (cur ? desk::U8(cur->Key()) : "-") + " top: " + (top ? desk::U8(top->Key()) : "-");
+    return s + " current: " + (cur ? name(cur) : "-") + " top: " + (top ? name(top) : "-");
+  }
+  // `state` restored in `c` with many nodes selectable, and what it then shows.
+  static std::string Restored(varbel::VarbelTreeviewControlEx& c, const std::u16string& state, bool byText = false) {
+    c.LetSelectionMode(1);
+    c.RestoreViewState(state);
+    return Seen(c, byText);
   }
   void Arrange(varbel::VarbelTreeviewControlEx& c) {
     c.LetSelectionMode(1);
@@ -67,9 +74,7 @@ TEST_F(ViewState, TheSameViewAfterTheNodesAreMadeAgain) {
   // Clear and the same keys again, in the same control and in a new one.
   control->View().NodeCollection().Clear();
   control = Make();
-  control->LetSelectionMode(1);
-  control->RestoreViewState(state);
-  EXPECT_EQ(Seen(*control), before);
+  EXPECT_EQ(Restored(*control, state), before);
   EXPECT_EQ(before, "expanded: r1 a r2 c selected: a1 c1 current: c1 top: b");
 }
 
@@ -86,17 +91,14 @@ TEST_F(ViewState, KeysThatVanishedAreSkipped) {
   Arrange(*control);
   const std::u16string state = control->SaveViewState();
   auto other = Make({"a", "c1", "b"});  // a's children go with it
-  other->LetSelectionMode(1);
-  other->RestoreViewState(state);
-  EXPECT_EQ(Seen(*other), "expanded: r1 r2 c selected: current: - top: r1");
+  EXPECT_EQ(Restored(*other, state), "expanded: r1 r2 c selected: current: - top: r1");
 }
 
 TEST_F(ViewState, ALaterVersionsKnownFieldsAreRead) {
-  control->LetSelectionMode(1);
-  control->RestoreViewState(
-      u"{\"format\": \"VarbelTreeview view state\", \"version\": 7, \"expanded\": [\"r2\", 5, \"nope\"],"
-      u" \"selected\": [\"r3\"], \"current\": \"r3\", \"zoom\": 2, \"columns\": {\"w\": [1]}}");
-  EXPECT_EQ(Seen(*control), "expanded: r2 selected: r3 current: r3 top: r1");
+  EXPECT_EQ(Restored(*control,
+                     u"{\"format\": \"VarbelTreeview view state\", \"version\": 7, \"expanded\": [\"r2\", 5, \"nope\"],"
+                     u" \"selected\": [\"r3\"], \"current\": \"r3\", \"zoom\": 2, \"columns\": {\"w\": [1]}}"),
+            "expanded: r2 selected: r3 current: r3 top: r1");
 }
 
 TEST_F(ViewState, TextsThatAreNoViewStateChangeNothing) {
@@ -127,16 +129,6 @@ TEST_F(ViewState, NodesWithoutAKeyByTheirPlaces) {
     n.Add(*p, desk::Relationship::Child, u"", u"q");
     n.AddRoot(u"", u"z");
   };
-  auto byText = [](varbel::VarbelTreeviewControlEx& c) {
-    std::string s = "expanded:";
-    for (desk::Node* n : c.View().VisibleRows())
-      if (n->Expanded()) s += " " + desk::U8(n->Text());
-    s += " selected:";
-    for (desk::Node* n : c.View().Selection().SelectedNodes()) s += " " + desk::U8(n->Text());
-    desk::Node* cur = c.View().SelectedNode();
-    desk::Node* top = c.View().TopNode();
-    return s + " current: " + (cur ? desk::U8(cur->Text()) : "-") + " top: " + (top ? desk::U8(top->Text()) : "-");
-  };
   build(*control);
   control->LetSelectionMode(1);
   for (const char* k : {"r1", "a"}) N(*control, k).SetExpanded(true);
@@ -146,29 +138,24 @@ TEST_F(ViewState, NodesWithoutAKeyByTheirPlaces) {
   control->View().Selection().Click(*p.Child(), false, false);
   control->View().Selection().Click(z, false, true);
   control->View().ScrollToTop(p);
-  const std::string before = byText(*control);
+  const std::string before = Seen(*control, true);
   EXPECT_EQ(before, "expanded: r1 a p selected: q z current: z top: p");
   const std::u16string state = control->SaveViewState();
 
   auto other = Make();
   build(*other);
-  other->LetSelectionMode(1);
-  other->RestoreViewState(state);
-  EXPECT_EQ(byText(*other), before);
+  EXPECT_EQ(Restored(*other, state, true), before);
 
   // Where the places lead past the nodes there are now, they are skipped.
   auto fewer = Make({"a2"});
-  fewer->LetSelectionMode(1);
-  fewer->RestoreViewState(state);
-  EXPECT_EQ(byText(*fewer), "expanded: r1 a selected: current: - top: r1");
+  EXPECT_EQ(Restored(*fewer, state, true), "expanded: r1 a selected: current: - top: r1");
 }
 
 TEST_F(ViewState, PlacesThatAreNoPlacesAreSkipped) {
-  control->LetSelectionMode(1);
-  control->RestoreViewState(
-      u"{\"format\": \"VarbelTreeview view state\", \"version\": 1, \"expanded\": [[0], [0, -1], [0, \"a\"], [], [9]],"
-      u" \"selected\": [[1], [1, 0, 0, 0]], \"current\": [2], \"top\": [1, 0]}");
-  EXPECT_EQ(Seen(*control), "expanded: r1 selected: r2 current: r3 top: c");
+  EXPECT_EQ(Restored(*control,
+                     u"{\"format\": \"VarbelTreeview view state\", \"version\": 1, \"expanded\": [[0], [0, -1], [0, \"a\"], [], [9]],"
+                     u" \"selected\": [[1], [1, 0, 0, 0]], \"current\": [2], \"top\": [1, 0]}"),
+            "expanded: r1 selected: r2 current: r3 top: c");
 }
 
 // Children on demand: the nodes a view state names under a node are made by its Expand handler,
@@ -199,9 +186,7 @@ TEST_F(ViewState, ChildrenMadeInTheExpandEventAreRestoredToo) {
   const std::u16string state = control->SaveViewState();
   auto other = Make();
   lazy(*other);
-  other->LetSelectionMode(1);
-  other->RestoreViewState(state);
-  EXPECT_EQ(Seen(*other), before);
+  EXPECT_EQ(Restored(*other, state), before);
 }
 
 }  // namespace
