@@ -241,9 +241,9 @@ FILTER_BENCH(BM_ProxyFilter, 1);
 // prints each time as it is measured. The proxy's clearing can take many minutes at a million
 // nodes: after CAP seconds of it the program prints that it is still running (a lower bound
 // for its time) and ends.
-int Pair(const char* spec) {
+int Pair(const char* arg) {
   int shape = 0, permille = 100, cap = 120;
-  if (std::sscanf(spec, "%d:%d:%d", &shape, &permille, &cap) < 2) return 2;
+  if (std::sscanf(arg, "%d:%d:%d", &shape, &permille, &cap) < 2) return 2;
   const auto* keys = permille == 100 ? kKeys10 : kKeys01;
   auto print = [](const char* what, const std::vector<double>& v) {
     std::printf("%s", what);

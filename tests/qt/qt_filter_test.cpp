@@ -37,19 +37,7 @@ class QtFilterHost : public QtHost {
     }
     return s;
   }
-  std::string Selected() {
-    Ref<desk::Object> col = Call(control_, u"SelectedNodes", InvokeKind::Get).ToObject();
-    std::string s;
-    const int32_t n = Call(col, u"Count", InvokeKind::Get).ToLong();
-    for (int32_t i = 1; i <= n; ++i) {
-      Ref<desk::Object> node = Call(col, u"Item", InvokeKind::Method, {Variant::Long(i)}).ToObject();
-      s += (s.empty() ? "" : ",") + desk::U8(Call(node, u"Key", InvokeKind::Get).ToString());
-    }
-    return s;
-  }
-  void Click(const char* text, Qt::KeyboardModifiers mods = {}) {
-    QTest::mouseClick(Viewport(), Qt::LeftButton, mods, RowCentre(text));
-  }
+  std::string Selected() { return SelectedKeys(","); }
   QString CurrentText() { return Widget()->currentIndex().data().toString(); }
 };
 

@@ -21,6 +21,7 @@
 #include "VarbelTreeviewControl.h"
 #include "desk/events.h"
 #include "desk/qt_platform.h"
+#include "desk/text.h"
 #include "desk/tree.h"
 #include "support/test_support.h"
 
@@ -153,6 +154,21 @@ class QtHost : public ::testing::Test {
     const QModelIndex item = ItemOf(text);
     EXPECT_TRUE(item.isValid()) << text.toStdString();
     return item.isValid() ? Widget()->visualRect(item).center() : QPoint();
+  }
+  // A click on a node's row, with the modifiers held.
+  void Click(const char* text, Qt::KeyboardModifiers mods = {}) {
+    QTest::mouseClick(Viewport(), Qt::LeftButton, mods, RowCentre(text));
+  }
+  // The second class's selected nodes' keys in tree order, joined by `sep`.
+  std::string SelectedKeys(const char* sep) {
+    Ref<desk::Object> col = Call(control_, u"SelectedNodes", InvokeKind::Get).ToObject();
+    std::string s;
+    const int32_t n = Call(col, u"Count", InvokeKind::Get).ToLong();
+    for (int32_t i = 1; i <= n; ++i) {
+      Ref<desk::Object> node = Call(col, u"Item", InvokeKind::Method, {Variant::Long(i)}).ToObject();
+      s += (s.empty() ? "" : sep) + desk::U8(Call(node, u"Key", InvokeKind::Get).ToString());
+    }
+    return s;
   }
   // A viewport point in the tree's units.
   QPointF InTwips(QPoint viewportPos) {

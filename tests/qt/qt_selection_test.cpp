@@ -24,19 +24,7 @@ class QtHostEx : public QtHost {
     for (const char16_t* k : {u"b1", u"b2"}) Add(u"banana", k, k);
     NodeOf(u"banana")->SetExpanded(true);
   }
-  std::string Selected() {
-    Ref<desk::Object> col = Call(control_, u"SelectedNodes", InvokeKind::Get).ToObject();
-    std::string s;
-    const int32_t n = Call(col, u"Count", InvokeKind::Get).ToLong();
-    for (int32_t i = 1; i <= n; ++i) {
-      Ref<desk::Object> node = Call(col, u"Item", InvokeKind::Method, {Variant::Long(i)}).ToObject();
-      s += (s.empty() ? "" : " ") + desk::U8(Call(node, u"Key", InvokeKind::Get).ToString());
-    }
-    return s;
-  }
-  void Click(const char* text, Qt::KeyboardModifiers mods = {}) {
-    QTest::mouseClick(Viewport(), Qt::LeftButton, mods, RowCentre(text));
-  }
+  std::string Selected() { return SelectedKeys(" "); }
   // Whether the delegate draws the row as selected.
   bool DrawnSelected(const char* text) {
     // State_Selected: what Qt's own selection might say.
