@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "VarbelTreeview/VarbelTreeview.h"
+#include "bench_main.h"
 #include "control_host.h"
 #include "VarbelTreeviewControl.h"
 #include "desk/qt_platform.h"
@@ -36,7 +37,6 @@ using desk::Ref;
 using desk::Variant;
 using Clock = std::chrono::steady_clock;
 
-std::string g_self;  // this program's path, for the child runs
 
 double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
 
@@ -122,7 +122,7 @@ int ChildMain(int argc, char** argv, const char* childCase) {
 }
 
 bool RunChild(const std::string& childCase, Phases& p) {
-  std::string cmd = "QT_QPA_PLATFORM=offscreen '" + g_self + "' --child=" + childCase;
+  std::string cmd = "QT_QPA_PLATFORM=offscreen '" + bench::SelfPath() + "' --child=" + childCase;
   FILE* f = popen(cmd.c_str(), "r");
   if (!f) return false;
   int got = std::fscanf(f, "%lf %lf %lf %ld", &p.add, &p.find, &p.remove, &p.rssKb);
@@ -167,13 +167,7 @@ BENCHMARK(BM_QTreeWidgetQHashAddFindRemove)
 
 // ---- In this process ---------------------------------------------------------------------
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "qt_tree_bench";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);  // lives to the end of the program
-  return *app;
-}
+QApplication& App() { return bench::App("qt_tree_bench"); }
 
 constexpr int kFindKeys = 100000;
 
@@ -269,15 +263,5 @@ BENCHMARK(BM_ScrollToEnd)->Arg(1000000)->Unit(benchmark::kMillisecond);
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strncmp(argv[i], "--child=", 8) == 0) return ChildMain(1, argv, argv[i] + 8);
-  char self[4096] = {};
-  ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
-  g_self = len > 0 ? std::string(self, static_cast<size_t>(len)) : std::string(argv[0]);
-  if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::BenchMain(argc, argv, [&](const char* job) { return ChildMain(1, argv, job); });
 }

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "VarbelTreeview/VarbelTreeview.h"
+#include "bench_main.h"
 #include "control_host.h"
 #include "VarbelTreeviewControl.h"
 #include "desk/qt_platform.h"
@@ -40,7 +41,6 @@ using desk::Variant;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kGridChildren = 1000;
-std::string g_self;
 
 double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
 
@@ -294,7 +294,7 @@ int ChildMain(int argc, char** argv, const std::string& job) {
 }
 
 bool RunChild(const std::string& job, size_t phases, std::vector<double>& out, long& rssKb) {
-  std::string cmd = "QT_QPA_PLATFORM=offscreen '" + g_self + "' --child=" + job;
+  std::string cmd = "QT_QPA_PLATFORM=offscreen '" + bench::SelfPath() + "' --child=" + job;
   FILE* f = popen(cmd.c_str(), "r");
   if (!f) return false;
   out.assign(phases, 0);
@@ -349,15 +349,5 @@ SCALE_BENCH(BM_QTreeViewModelWide, 100000, 1000000);
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i)
-    if (std::strncmp(argv[i], "--child=", 8) == 0) return ChildMain(1, argv, argv[i] + 8);
-  char self[4096] = {};
-  ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
-  g_self = len > 0 ? std::string(self, static_cast<size_t>(len)) : std::string(argv[0]);
-  if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::BenchMain(argc, argv, [&](const char* job) { return ChildMain(1, argv, job); });
 }

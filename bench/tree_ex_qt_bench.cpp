@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "VarbelTreeviewControlEx.h"
+#include "bench_main.h"
 #include "control_host.h"
 #include "desk/events.h"
 #include "desk/text.h"
@@ -34,13 +35,7 @@ using Clock = std::chrono::steady_clock;
 
 double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "tree_ex_qt_bench";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);  // lives to the end of the program
-  return *app;
-}
+QApplication& App() { return bench::App("tree_ex_qt_bench"); }
 
 // 100 groups of 1,000 items, every group expanded: 100,100 rows. One item near the end is
 // "mate"; no row starts with "q".
@@ -194,10 +189,5 @@ BENCHMARK(BM_ChildrenOnDemandUnpainted)->Iterations(5)->UseManualTime()->Unit(be
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return bench::BenchMain(argc, argv, [](const char*) { return 2; });  // no child runs
 }

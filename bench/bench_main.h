@@ -1,0 +1,47 @@
+// What the Qt tree benchmark programs share around their benchmarks: one QApplication made on
+// first use, and a main that either runs one child job (--child=JOB: a case measured in a
+// fresh process, so that one case's memory and caches do not weigh on the next) or runs the
+// benchmarks, offscreen unless the caller chose a platform.
+#pragma once
+
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace bench {
+
+// The program's one QApplication; it lives to the end of the program.
+inline QApplication& App(const char* programName) {
+  static int argc = 1;
+  static char* argv[] = {const_cast<char*>(programName), nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return *app;
+}
+
+// This program's path, for starting its child runs.
+inline std::string& SelfPath() {
+  static std::string path;
+  return path;
+}
+
+// child(job) runs one --child job and returns the exit code.
+template <class Child>
+int BenchMain(int argc, char** argv, Child child) {
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--child=", 8) == 0) return child(argv[i] + 8);
+  char self[4096] = {};
+  const ssize_t len = readlink("/proc/self/exe", self, sizeof self - 1);
+  SelfPath() = len > 0 ? std::string(self, static_cast<size_t>(len)) : std::string(argv[0]);
+  if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  return 0;
+}
+
+}  // namespace bench
