@@ -5,7 +5,7 @@ so that a burst of load falls on both sides of a ratio; the medians over the rou
 printed with the ratio of each round's pair, and the control's growth from the smaller size to
 the larger (the ratio of its medians).
 
-    paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|keyed]
+    paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|keyed|keyed-shuffled]
 
 The child runs are those the benchmarks make (--child=IMPL:SHAPE:N for qt_tree_scale_bench,
 --child=IMPL:N for qt_tree_bench); each prints its phase times and its peak RSS in KiB.
@@ -22,6 +22,9 @@ CASES = [
     ("wide", "qt_tree_scale_bench", "{impl}:wide:{n}", ["control", "treewidget"],
      ["build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms"], [100000, 1000000]),
     ("keyed", "qt_tree_bench", "{impl}:{n}", ["control", "treewidget"],
+     ["add_ms", "find_ms", "remove_ms"], [100000, 1000000]),
+    # Found and removed in a shuffled order: each look-up lands where the caches have not been.
+    ("keyed-shuffled", "qt_tree_bench", "{impl}:{n}:shuffled", ["control", "treewidget"],
      ["add_ms", "find_ms", "remove_ms"], [100000, 1000000]),
 ]
 
@@ -50,12 +53,12 @@ def main():
                 order = impls[r % len(impls):] + impls[:r % len(impls)]
                 for impl in order:
                     got[impl].append(run(path, job.format(impl=impl, n=n)))
-            names = phases + (["total_ms"] if case == "keyed" else []) + ["peak_rss_MB"]
+            names = phases + (["total_ms"] if case.startswith("keyed") else []) + ["peak_rss_MB"]
             rows = {}
             for impl in impls:
                 rounds = []
                 for v in got[impl]:
-                    t = v[:len(phases)] + ([sum(v[:len(phases)])] if case == "keyed" else []) + [v[-1] / 1024]
+                    t = v[:len(phases)] + ([sum(v[:len(phases)])] if case.startswith("keyed") else []) + [v[-1] / 1024]
                     rounds.append(t)
                 rows[impl] = rounds
             print(f"\n{case} {n} ({args.rounds} rounds, medians; ratio = median of the rounds' control/baseline)")

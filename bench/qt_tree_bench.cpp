@@ -17,8 +17,11 @@
 #include <QTreeWidget>
 #include <chrono>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <memory>
+#include <numeric>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -60,19 +63,29 @@ struct Phases {
   }
 };
 
-Phases RunControl(int n) {
+// The order of the finds and removals: as added, or shuffled (a fixed seed, the same for both
+// sides), where every look-up lands on a node the caches have not just seen.
+std::vector<int> Order(int n, bool shuffled) {
+  std::vector<int> o(static_cast<size_t>(n));
+  std::iota(o.begin(), o.end(), 0);
+  if (shuffled) std::shuffle(o.begin(), o.end(), std::mt19937(12345));
+  return o;
+}
+
+Phases RunControl(int n, bool shuffled) {
+  const std::vector<int> order = Order(n, shuffled);
   ControlHost h;
   auto t0 = Clock::now();
   for (int i = 0; i < n; ++i) h.Add(Variant::Missing(), Variant::Missing(), KeyOf(i), u"Node " + desk::DecimalText(i));
   QCoreApplication::processEvents();
   auto t1 = Clock::now();
   size_t found = 0;
-  for (int i = 0; i < n; ++i) {
+  for (int i : order) {
     std::vector<Variant> a{Variant::String(KeyOf(i))};
     found += h.nodes->Invoke(desk::nodesid::kItem, InvokeKind::Method, a).ToObject() ? 1 : 0;
   }
   auto t2 = Clock::now();
-  for (int i = 0; i < n; ++i) {
+  for (int i : order) {
     std::vector<Variant> a{Variant::String(KeyOf(i))};
     h.nodes->Invoke(desk::nodesid::kRemove, InvokeKind::Method, a);
   }
@@ -82,7 +95,8 @@ Phases RunControl(int n) {
   return Phases::Of(t0, t1, t2, t3);
 }
 
-Phases RunTreeWidget(int n) {
+Phases RunTreeWidget(int n, bool shuffled) {
+  const std::vector<int> order = Order(n, shuffled);
   auto w = std::make_unique<QTreeWidget>();
   w->setHeaderHidden(true);
   w->resize(400, 300);
@@ -97,12 +111,12 @@ Phases RunTreeWidget(int n) {
   QCoreApplication::processEvents();
   auto t1 = Clock::now();
   size_t found = 0;
-  for (int i = 0; i < n; ++i) found += keys.value(QKeyOf(i)) ? 1 : 0;
+  for (int i : order) found += keys.value(QKeyOf(i)) ? 1 : 0;
   auto t2 = Clock::now();
   // Otherwise the view moves its current item on with every removal of it and lays out all
   // the rows each time; the control's backend drops the current item with its node too.
   w->selectionModel()->clear();
-  for (int i = 0; i < n; ++i) delete keys.take(QKeyOf(i));
+  for (int i : order) delete keys.take(QKeyOf(i));
   QCoreApplication::processEvents();
   auto t3 = Clock::now();
   if (found != static_cast<size_t>(n)) std::abort();
@@ -114,9 +128,10 @@ int ChildMain(int argc, char** argv, const char* childCase) {
   std::string s(childCase);
   auto colon = s.find(':');
   std::string which = s.substr(0, colon);
-  int n = std::stoi(s.substr(colon + 1));
+  int n = std::stoi(s.substr(colon + 1));  // then ":shuffled" for finds and removals in a shuffled order
+  const bool shuffled = s.find(":shuffled") != std::string::npos;
   QApplication app(argc, argv);
-  Phases p = which == "control" ? RunControl(n) : RunTreeWidget(n);
+  Phases p = which == "control" ? RunControl(n, shuffled) : RunTreeWidget(n, shuffled);
   std::printf("%.3f %.3f %.3f %ld\n", p.add, p.find, p.remove, p.rssKb);
   return 0;
 }

@@ -33,7 +33,7 @@ int32_t PositionIndex::Prefix(size_t slots) const {
 void PositionIndex::Reserve() {
   // Append adds one to each (and the unused first entry to an empty Fenwick tree).
   auto room = [](auto& v) {
-    if (v.size() == v.capacity()) v.reserve(std::max<size_t>(8, v.capacity() * 2));
+    if (v.size() == v.capacity()) ReserveAdvised(v, std::max<size_t>(8, v.capacity() * 2));
   };
   room(slots_);
   room(fenwick_);
@@ -90,9 +90,6 @@ std::vector<Ref<Node>> PositionIndex::TakeAll() {
 
 // Key index
 
-namespace {
-// A look-up lands anywhere in a large table: backed by huge pages, a million keys' table costs
-// a few TLB entries instead of a page walk per look-up. Only advice; nothing depends on it.
 void AdviseHugePages([[maybe_unused]] const void* p, [[maybe_unused]] size_t bytes) {
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
   constexpr uintptr_t kHuge = uintptr_t{2} << 20;
@@ -101,7 +98,6 @@ void AdviseHugePages([[maybe_unused]] const void* p, [[maybe_unused]] size_t byt
   if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
 #endif
 }
-}  // namespace
 
 Node* KeyIndex::Find(std::u16string_view folded) const {
   if (slots_.empty()) return nullptr;
@@ -129,8 +125,7 @@ void KeyIndex::Reserve() {
   // every key where it was.
   const size_t size = std::max<size_t>(16, slots_.size() * 2);
   std::vector<Slot> old;
-  old.reserve(size);  // taken, not yet touched: the advice comes before the pages
-  AdviseHugePages(old.data(), size * sizeof(Slot));
+  ReserveAdvised(old, size);
   old.assign(size, Slot{0, kEmpty});
   old.swap(slots_);
   for (const Slot& s : old)

@@ -19,6 +19,22 @@ std::u16string FoldKey(std::u16string_view key);
 
 class PositionIndex;
 
+// Advice that a block be backed by huge pages, given before its pages are touched: a look-up
+// landing anywhere in a large table then costs a few TLB entries instead of a page walk. Only
+// advice; nothing depends on it.
+void AdviseHugePages(const void* p, size_t bytes);
+
+// Room for `cap` elements in a new block so advised; v is unchanged when that throws.
+template <class T>
+void ReserveAdvised(std::vector<T>& v, size_t cap) {
+  if (cap <= v.capacity()) return;
+  std::vector<T> bigger;
+  bigger.reserve(cap);
+  AdviseHugePages(bigger.data(), cap * sizeof(T));
+  for (T& x : v) bigger.push_back(std::move(x));
+  v.swap(bigger);
+}
+
 // The tree's key index: folded key -> node, open addressing over (hash, position slot) pairs
 // of eight bytes, so that a million keys' table is half the size it would be with pointers: a
 // look-up touches the slot, the position index's entry of a candidate and that node (whose key
