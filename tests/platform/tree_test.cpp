@@ -401,6 +401,39 @@ TEST(TreeKeys, TheKeyIndexAgreesWithAPlainMapThroughManyChanges) {
   }
 }
 
+// Look-ups in runs (the node found last, the one added after it) against changes to exactly
+// those nodes between two look-ups: each answer is the tree's as it is now.
+TEST(TreeKeys, RunsOfLookUpsFollowChangesToTheNodesTheyLastFound) {
+  struct Step {
+    const char16_t* find;  // looked up first, so that the change follows a look-up of it
+    const char16_t* key;   // the node changed: renamed to `to`, or removed when `to` is null
+    const char16_t* to;
+    const char16_t* gone;   // no longer found
+    const char16_t* found;  // found, as this node's folded key
+  };
+  const Step steps[] = {
+      {u"k3", u"k4", u"x4", u"k4", u"x4"},     // the next node's old key
+      {u"k5", u"k5", u"x5", u"k5", u"x5"},     // the node found last
+      {u"x5", u"k6", nullptr, u"k6", u"k7"},   // the next node, gone
+      {u"k7", u"k7", nullptr, u"k7", u"k8"},   // the node found last, gone; then the one after it
+      {u"K8", u"k9", u"K1", u"k9", u"k1"},     // a key freed by a removal earlier
+  };
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  for (int i = 0; i < 10; ++i) nodes.AddRoot(u"k" + DecimalText(i), u"t");
+  nodes.Remove(Variant::String(u"k1"));  // its slot stays empty
+  for (const Step& st : steps) {
+    SCOPED_TRACE(U8(st.key));
+    ASSERT_NE(nodes.Find(st.find), nullptr);
+    if (st.to) nodes.Find(st.key)->SetKey(st.to);
+    else nodes.Remove(Variant::String(st.key));
+    EXPECT_EQ(nodes.Find(st.gone), nullptr);
+    Node* n = nodes.Find(st.found);
+    ASSERT_NE(n, nullptr);
+    EXPECT_EQ(FoldCase(n->Key()), st.found);
+  }
+}
+
 // A probe run that wraps from the last slot of the key table to the first: whichever of its
 // keys is removed, the others are still found from their home slot.
 TEST(TreeKeys, RemovalFromARunThatWrapsPastTheEndOfTheTableKeepsTheRestFound) {

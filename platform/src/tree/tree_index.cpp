@@ -99,16 +99,35 @@ void AdviseHugePages([[maybe_unused]] const void* p, [[maybe_unused]] size_t byt
 #endif
 }
 
+Node* KeyIndex::Near(std::u16string_view folded) const {
+  if (near_ == kEmpty) return nullptr;
+  for (size_t s = near_; s <= size_t{near_} + 1 && s < positions_.SlotCount(); ++s) {
+    Node* n = positions_.AtSlot(s);
+    if (n && n->FoldedKey() == folded) {
+      near_ = static_cast<uint32_t>(s);
+      return n;
+    }
+  }
+  return nullptr;
+}
+
 Node* KeyIndex::Find(std::u16string_view folded) const {
   if (slots_.empty()) return nullptr;
   const auto h = static_cast<uint32_t>(Hash(folded));
   const size_t mask = slots_.size() - 1;
+#if defined(__GNUC__) || defined(__clang__)
+  __builtin_prefetch(&slots_[h & mask]);
+#endif
+  if (Node* n = Near(folded)) return n;
   for (size_t i = h & mask;; i = (i + 1) & mask) {
     const Slot& s = slots_[i];
     if (s.slot == kEmpty) return nullptr;
     if (s.hash != h) continue;
     Node* n = positions_.AtSlot(s.slot);
-    if (n->FoldedKey() == folded) return n;
+    if (n->FoldedKey() == folded) {
+      near_ = s.slot;
+      return n;
+    }
   }
 }
 
@@ -157,11 +176,13 @@ void KeyIndex::Erase(Node& n) {
 }
 
 void KeyIndex::Renumber(const std::vector<uint32_t>& newSlot) {
+  near_ = kEmpty;
   for (Slot& s : slots_)
     if (s.slot != kEmpty) s.slot = newSlot[s.slot];
 }
 
 void KeyIndex::Clear() {
+  near_ = kEmpty;
   slots_ = {};
   count_ = 0;
 }

@@ -546,6 +546,8 @@ void TreeView::RemoveNode(Node& top) {
   // The selection hears of the removal before the node goes; its event waits until it has.
   HoldSelection hold(selection_.get());
   Ref<Node> keepTop(&top);
+  // Its key's place in a large table comes while the views hear of the removal.
+  if (!top.key_.empty()) index_->keys.PrefetchErase(top);
   // The subtree, parents before children, listed before anything changes: these lists are all
   // the memory a removal takes, so running out of it leaves the tree as it was.
   std::vector<Node*> order;
