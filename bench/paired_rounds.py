@@ -5,7 +5,7 @@ so that a burst of load falls on both sides of a ratio; the medians over the rou
 printed with the ratio of each round's pair, and the control's growth from the smaller size to
 the larger (the ratio of its medians).
 
-    paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|keyed|keyed-shuffled]
+    paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|actions|keyed|keyed-shuffled]
 
 The child runs are those the benchmarks make (--child=IMPL:SHAPE:N for qt_tree_scale_bench,
 --child=IMPL:N for qt_tree_bench); each prints its phase times and its peak RSS in KiB.
@@ -21,6 +21,9 @@ CASES = [
      ["build_ms", "expand_all_ms", "collapse_all_ms", "clear_ms"], [100, 1000]),
     ("wide", "qt_tree_scale_bench", "{impl}:wide:{n}", ["control", "treewidget"],
      ["build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms"], [100000, 1000000]),
+    ("actions", "qt_tree_scale_bench", "{impl}:actions:{n}", ["control", "treewidget"],
+     ["click_ms", "down_ms", "end_ms", "home_ms", "page_down_ms", "select_middle_ms", "rename_ms",
+      "collapse_ms"], [100000, 1000000]),
     ("keyed", "qt_tree_bench", "{impl}:{n}", ["control", "treewidget"],
      ["add_ms", "find_ms", "remove_ms"], [100000, 1000000]),
     # Found and removed in a shuffled order: each look-up lands where the caches have not been.

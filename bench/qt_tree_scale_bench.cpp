@@ -16,6 +16,8 @@
 #include <QAbstractItemModel>
 #include <QApplication>
 #include <QHash>
+#include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTreeView>
 #include <QTreeWidget>
 #include <chrono>
@@ -109,6 +111,59 @@ std::vector<double> ControlWide(int children) {
   return t.phases;
 }
 
+// What a user does among a million shown rows: a click on a row, Down, End, Home and Page
+// Down, then a host selecting a child in the middle, renaming a shown row and collapsing.
+// The events go to the view as its window system would deliver them.
+void Click(QAbstractItemView* v, int row) {
+  const QRect r = v->visualRect(v->model()->index(row, 0, v->model()->index(0, 0)));
+  const QPointF at = QPointF(r.center());
+  QMouseEvent press(QEvent::MouseButtonPress, at, v->viewport()->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, v->viewport()->mapToGlobal(at), Qt::LeftButton,
+                      Qt::NoButton, Qt::NoModifier);
+  QApplication::sendEvent(v->viewport(), &press);
+  QApplication::sendEvent(v->viewport(), &release);
+}
+
+void Key(QAbstractItemView* v, Qt::Key k) {
+  QKeyEvent press(QEvent::KeyPress, k, Qt::NoModifier);
+  QKeyEvent release(QEvent::KeyRelease, k, Qt::NoModifier);
+  QApplication::sendEvent(v, &press);
+  QApplication::sendEvent(v, &release);
+}
+
+void UserKeys(QAbstractItemView* v, Timer& t) {
+  v->setFocus();
+  Click(v, 3);
+  t.Lap();
+  for (Qt::Key k : {Qt::Key_Down, Qt::Key_End, Qt::Key_Home, Qt::Key_PageDown}) {
+    Key(v, k);
+    t.Lap();
+  }
+}
+
+std::vector<double> ControlActions(int children) {
+  ControlHost h;
+  Ref<desk::Object> parent = h.Add(Variant::Missing(), Variant::Missing(), u"parent", u"parent").ToObject();
+  const Variant relative = Variant::String(u"parent");
+  for (int c = 0; c < children; ++c) h.Add(relative, Variant::Long(4), KeyOf(c), u"child");
+  ControlHost::SetExpanded(parent, true);
+  QCoreApplication::processEvents();
+  Timer t;
+  UserKeys(h.View(), t);
+  std::vector<Variant> middle{Variant::String(KeyOf(children / 2))};
+  Ref<desk::Object> m = h.nodes->Invoke(desk::nodesid::kItem, InvokeKind::Method, middle).ToObject();
+  std::vector<Variant> on{Variant::Bool(true)};
+  m->Invoke(desk::nodeid::kSelected, InvokeKind::Let, on);
+  t.Lap();
+  std::vector<Variant> text{Variant::String(u"renamed")};
+  m->Invoke(desk::nodeid::kText, InvokeKind::Let, text);
+  t.Lap();
+  ControlHost::SetExpanded(parent, false);
+  t.Lap();
+  return t.phases;
+}
+
 // ---- QTreeWidget + QHash -----------------------------------------------------------------
 
 struct TreeWidgetHost {
@@ -161,6 +216,24 @@ std::vector<double> TreeWidgetWide(int children) {
   parent->setExpanded(true);
   t.Lap();
   delete h.keys.take(QKeyOf(1));
+  t.Lap();
+  return t.phases;
+}
+
+std::vector<double> TreeWidgetActions(int children) {
+  TreeWidgetHost h;
+  QTreeWidgetItem* parent = h.Add(nullptr, QStringLiteral("parent"), QStringLiteral("parent"));
+  for (int c = 0; c < children; ++c) h.Add(h.keys.value(QStringLiteral("parent")), QKeyOf(c), QStringLiteral("child"));
+  parent->setExpanded(true);
+  QCoreApplication::processEvents();
+  Timer t;
+  UserKeys(&h.w, t);
+  QTreeWidgetItem* m = h.keys.value(QKeyOf(children / 2));
+  h.w.setCurrentItem(m);
+  t.Lap();
+  m->setText(0, QStringLiteral("renamed"));
+  t.Lap();
+  parent->setExpanded(false);
   t.Lap();
   return t.phases;
 }
@@ -284,7 +357,8 @@ int ChildMain(int argc, char** argv, const std::string& job) {
   QApplication app(argc, argv);
   const bool grid = shape == "grid";
   std::vector<double> p;
-  if (impl == "control") p = grid ? ControlGrid(n) : ControlWide(n);
+  if (shape == "actions") p = impl == "control" ? ControlActions(n) : TreeWidgetActions(n);
+  else if (impl == "control") p = grid ? ControlGrid(n) : ControlWide(n);
   else if (impl == "treewidget") p = grid ? TreeWidgetGrid(n) : TreeWidgetWide(n);
   else p = grid ? ModelViewGrid(n) : ModelViewWide(n);
   for (double x : p) std::printf("%.3f ", x);
@@ -325,6 +399,8 @@ void Run(benchmark::State& state, const char* impl, const char* shape, std::vect
 
 const std::vector<const char*> kGridPhases{"build_ms", "expand_all_ms", "collapse_all_ms", "clear_ms"};
 const std::vector<const char*> kWidePhases{"build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms"};
+const std::vector<const char*> kActionPhases{"click_ms", "down_ms", "end_ms", "home_ms", "page_down_ms",
+                                             "select_middle_ms", "rename_ms", "collapse_ms"};
 
 // R roots of 1,000 children each: built (children added by the parent's key), every root
 // expanded, every root collapsed, everything cleared. Arg: R.
@@ -337,6 +413,11 @@ void BM_ControlWide(benchmark::State& s) { Run(s, "control", "wide", kWidePhases
 void BM_QTreeWidgetWide(benchmark::State& s) { Run(s, "treewidget", "wide", kWidePhases); }
 void BM_QTreeViewModelWide(benchmark::State& s) { Run(s, "modelview", "wide", kWidePhases); }
 
+// One root of N children shown: a click, Down, End, Home, Page Down, a child in the middle
+// selected by the host, a shown row renamed, the root collapsed. Arg: N.
+void BM_ControlActions(benchmark::State& s) { Run(s, "control", "actions", kActionPhases); }
+void BM_QTreeWidgetActions(benchmark::State& s) { Run(s, "treewidget", "actions", kActionPhases); }
+
 #define SCALE_BENCH(f, small, large) \
   BENCHMARK(f)->Arg(small)->Arg(large)->Iterations(1)->UseManualTime()->Unit(benchmark::kMillisecond)
 SCALE_BENCH(BM_ControlGrid, 100, 1000);
@@ -345,6 +426,8 @@ SCALE_BENCH(BM_QTreeViewModelGrid, 100, 1000);
 SCALE_BENCH(BM_ControlWide, 100000, 1000000);
 SCALE_BENCH(BM_QTreeWidgetWide, 100000, 1000000);
 SCALE_BENCH(BM_QTreeViewModelWide, 100000, 1000000);
+SCALE_BENCH(BM_ControlActions, 100000, 1000000);
+SCALE_BENCH(BM_QTreeWidgetActions, 100000, 1000000);
 
 }  // namespace
 
