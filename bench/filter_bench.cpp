@@ -22,6 +22,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 #include <memory>
@@ -284,11 +285,61 @@ int Pair(const char* arg) {
   std::_Exit(0);
 }
 
+// --changes=SHAPE: a host changing the nodes while the filter is on, then a keystroke. Each of
+// seven rounds adds 100 children under the first root through Nodes.Add, removes ten of them
+// through Nodes.Remove, and the next keystroke is timed; then one node is renamed (matching
+// as before, so the filter does not change at once) and the next keystroke, which makes a new
+// sweep of every text, is timed. Prints the keystrokes' times.
+int Changes(const char* arg) {
+  const int shape = std::atoi(arg);
+  ControlTree tree(shape);
+  Ref<desk::Object> first = tree.expandLater.front();
+  const char16_t* const keys[] = {u"te", u"ten"};
+  int k = 0;
+  auto keystroke = [&] {
+    auto t0 = Clock::now();
+    tree.SetFilter(keys[k++ % 2]);
+    tree.Settle();
+    return Ms(t0, Clock::now());
+  };
+  keystroke();
+  std::vector<double> afterAdds, afterRename;
+  int n = 2000000;
+  for (int r = 0; r < 7; ++r) {
+    std::vector<Ref<desk::Object>> added;
+    for (int i = 0; i < 100; ++i)
+      added.push_back(tree.host.Add(Variant::Object(first), Variant::Long(4), {}, TextOf(n++)).ToObject());
+    tree.Settle();
+    for (int i = 0; i < 10; ++i) {
+      std::vector<Variant> a{Variant::Object(added[static_cast<size_t>(i) * 10])};
+      tree.host.nodes->Invoke(desk::nodesid::kRemove, InvokeKind::Method, a);
+    }
+    tree.Settle();
+    afterAdds.push_back(keystroke());
+    std::vector<Variant> text{Variant::String(TextOf(n - 1) + u" renamed")};  // matches as before
+    added.back()->Invoke(desk::nodeid::kText, InvokeKind::Let, text);
+    tree.Settle();
+    afterRename.push_back(keystroke());
+  }
+  auto print = [](const char* what, const std::vector<double>& v) {
+    std::printf("%s", what);
+    for (double x : v) std::printf(" %.1f", x);
+    std::printf(" (p95 %.1f ms)\n", P95(v));
+  };
+  std::printf("shape %d\n", shape);
+  print("keystroke after 100 adds and 10 removals, ms:", afterAdds);
+  print("keystroke after a rename (a new sweep), ms:", afterRename);
+  std::fflush(stdout);
+  std::_Exit(0);
+}
+
 int main(int argc, char** argv) {
   if (!getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
   QApplication app(argc, argv);
   for (int i = 1; i < argc; ++i)
     if (std::strncmp(argv[i], "--pair=", 7) == 0) return Pair(argv[i] + 7);
+  for (int i = 1; i < argc; ++i)
+    if (std::strncmp(argv[i], "--changes=", 10) == 0) return Changes(argv[i] + 10);
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   benchmark::RunSpecifiedBenchmarks();

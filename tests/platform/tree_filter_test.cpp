@@ -1,6 +1,7 @@
 // The tree's filter: which rows show, and the tree changing under it.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -262,6 +263,65 @@ TEST_F(Filter, TypeAheadGoesToShownRowsOnly) {
   EXPECT_EQ(type(u"g", 2000), "green") << "round past the last row";
   N("nuts").SetSelected(true);  // current but hidden: from the first row
   EXPECT_EQ(type(u"r", 3000), "red");
+}
+
+// Nodes added, renamed and removed between keystrokes (roots, children, nodes before their
+// siblings, children of nodes added since, subtrees holding such nodes, added nodes removed
+// again), with and without whole subtrees shown: each keystroke shows what a new sweep of the
+// nodes' texts shows, and makes none.
+TEST_F(Filter, ChangesBetweenKeystrokesShowWhatANewSweepShows) {
+  for (const bool sorted : {false, true}) {
+    SCOPED_TRACE(sorted ? "sorted" : "in sibling order");
+    SetUp();
+    tree->SetSorted(sorted);
+    std::vector<std::string> keys{"fruit", "veg", "nuts", "apple", "green", "red", "pear", "carrot"};
+    for (int i = 0; i < 200; ++i) {
+      keys.push_back("f" + std::to_string(i));
+      Child(i % 2 ? "veg" : "nuts", keys.back().c_str(), i % 3 ? u"Plum" : u"Leek");
+    }
+    const char16_t* const texts[] = {u"Leek", u"Plum", u"Beet", u"Fig", u"Pea"};
+    const char16_t* const needles[] = {u"e", u"ee", u"l", u"p", u"zz"};
+    uint32_t seed = 7;
+    auto next = [&](size_t n) { return (seed = seed * 1103515245u + 12345u, (seed >> 8) % n); };
+    int made = 0;
+    f().SetText(u"e");
+    for (int step = 0; step < 60; ++step) {
+      SCOPED_TRACE(step);
+      for (int change = 0; change < 4; ++change) {
+        const std::string key = "n" + std::to_string(made++);
+        const char16_t* text = texts[next(5)];
+        const std::string& at = keys[next(keys.size())];
+        Node& a = N(at.c_str());
+        switch (next(6)) {
+          case 0: Root(key.c_str(), text); break;
+          case 1:
+          case 2: Child(at.c_str(), key.c_str(), text); break;
+          case 3: tree->NodeCollection().Add(a, Relationship::Previous, U16(key), text); break;
+          case 4:
+            if (a.Child()) continue;  // a new text of a parent takes a new sweep
+            a.SetText(text);
+            continue;
+          default:
+            // Not the three parents of most nodes: the sweep stays while most of it is there.
+            if (at != "fruit" && at != "veg" && at != "nuts") tree->NodeCollection().Remove(Variant::String(U16(at)));
+            continue;
+        }
+        keys.push_back(key);
+      }
+      std::erase_if(keys, [&](const std::string& k) { return !tree->NodeCollection().Find(U16(k)); });
+      f().SetShowSubtree(step / 15 % 2 == 1);
+      const uint64_t sweeps = TreeFilter::Sweeps();
+      f().SetText(needles[step % 5]);
+      EXPECT_EQ(TreeFilter::Sweeps(), sweeps);
+      const std::string rows = Rows();
+      const int64_t matches = f().MatchCount();
+      CheckPlaces();
+      f().SetMatchKeys(true);  // a sweep of the keys, then one of the texts
+      f().SetMatchKeys(false);
+      ASSERT_EQ(Rows(), rows);
+      ASSERT_EQ(f().MatchCount(), matches);
+    }
+  }
 }
 
 }  // namespace

@@ -53,7 +53,10 @@ class DESK_API TreeFilter : private TreeObserver {
 
   void SetView(View* v) { view_ = v; }
   // The tree renumbered its nodes' slots.
-  void SlotsMoved() { placesStale_ = true; }
+  void SlotsMoved() {
+    placesStale_ = true;
+    DropSweep();  // it finds its nodes by slot
+  }
 
   const std::u16string& Text() const { return text_; }
   // "" turns the filter off. Costs a pass over every node.
@@ -87,9 +90,13 @@ class DESK_API TreeFilter : private TreeObserver {
   std::vector<Node*> OpenParents() const;
   std::vector<Node*> ExpandedNodes() const;
 
+  // How many sweeps of the nodes' texts were made in this process: tests count them to see
+  // which changes a keystroke follows without a new one.
+  static uint64_t Sweeps();
+
  private:
-  // kKids: the node has a list of shown children.
-  static constexpr uint8_t kMatch = 1, kShown = 2, kOpen = 4, kUnder = 8, kKids = 16;
+  // kKids: the node has a list of shown children. kAdded: added since the sweep was made.
+  static constexpr uint8_t kMatch = 1, kShown = 2, kOpen = 4, kUnder = 8, kKids = 16, kAdded = 32;
 
   void NodeAdded(Node& n) override;
   void NodeAboutToBeRemoved(Node& n) override;
@@ -101,6 +108,13 @@ class DESK_API TreeFilter : private TreeObserver {
   void Refilter(const std::function<void()>& change = {});
   void Build();
   void MakeSweep();
+  void DropSweep();
+  // The nodes added since the sweep, shown as if they had been in it, each put at its place.
+  void ShowAdded();
+  // Removals and adds followed in the sweep, which is dropped once they are many.
+  void SweepRemoving(Node& top);
+  void SweepAdded(Node& n);
+  void SweepRenamed(Node& n, NodeField f);
   void ClearBits();
   std::vector<Node*>& ListOf(const Node* parent);
   const std::vector<Node*>* FindList(const Node* parent) const;
@@ -125,13 +139,20 @@ class DESK_API TreeFilter : private TreeObserver {
     const std::vector<Node*>* list = nullptr;
   } found_;  // the last list looked up (kids_ keeps its lists in place until one is erased)
   // The nodes in display order with their texts (or keys) folded one after another, kept
-  // from one keystroke to the next while the nodes and their texts stay: a keystroke reads
-  // them in one sweep instead of walking the nodes. Dropped by any change of the nodes.
+  // from one keystroke to the next while the texts stay: a keystroke reads them in one sweep
+  // instead of walking the nodes. Nodes removed since are marked gone (their texts are not
+  // read) and nodes added since are kept aside, so that a host adding, removing or renaming
+  // nodes between keystrokes does not cost the next one a new sweep. A new text of a node
+  // with children, a new sort order or renumbered slots drop it.
   struct Sweep {
     std::vector<Node*> order;
     std::vector<uint32_t> start;  // where each text starts in chars, and one past the last
     std::vector<uint32_t> end;    // where each node's subtree ends in order
     std::u16string chars;         // each text followed by a NUL
+    std::vector<uint32_t> at;     // by position slot: the node's place in order
+    std::vector<bool> gone;       // by place in order: removed since
+    size_t goneCount = 0;
+    std::vector<Node*> added;     // in the order they came (each marked kAdded)
     bool keys = false;
     bool valid = false;
   } sweep_;

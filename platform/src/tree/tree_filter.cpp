@@ -3,6 +3,7 @@
 #include "desk/tree_filter.h"
 
 #include <algorithm>
+#include <atomic>
 
 #include "desk/text.h"
 #include "tree/tree_index.h"
@@ -149,7 +150,7 @@ std::vector<Node*> TreeFilter::ExpandedNodes() const {
   auto take = [&](Node* n) {
     if (n->expanded_ && n->firstChild_) out.push_back(n);
   };
-  if (sweep_.valid) {
+  if (sweep_.valid && sweep_.added.empty() && sweep_.goneCount == 0) {
     // A node with children is one whose subtree ends past it: only those are read.
     for (size_t i = 0; i < sweep_.order.size(); ++i)
       if (sweep_.end[i] > i + 1) take(sweep_.order[i]);
@@ -169,9 +170,9 @@ std::vector<Node*> TreeFilter::ExpandedNodes() const {
 void TreeFilter::ClearBits() {
   found_ = {};
   // Every shown node is in one list.
-  for (Node* n : roots_) n->filterBits_ = 0;
+  for (Node* n : roots_) n->filterBits_ &= kAdded;
   for (auto& [parent, list] : kids_)
-    for (Node* n : list) n->filterBits_ = 0;
+    for (Node* n : list) n->filterBits_ &= kAdded;
   roots_.clear();
   kids_.clear();
   matches_ = 0;
@@ -187,7 +188,78 @@ void TreeFilter::Refilter(const std::function<void()>& change) {
   if (view_) view_->ResetEnd();
 }
 
+namespace {
+constexpr uint32_t kNotSwept = UINT32_MAX;
+std::atomic<uint64_t> sweepsMade{0};
+}  // namespace
+
+uint64_t TreeFilter::Sweeps() { return sweepsMade.load(std::memory_order_relaxed); }
+
+void TreeFilter::DropSweep() {
+  Sweep& w = sweep_;
+  for (Node* n : w.added) n->filterBits_ &= static_cast<uint8_t>(~kAdded);
+  w.added.clear();
+  w.gone.clear();
+  w.goneCount = 0;
+  w.valid = false;
+}
+
+void TreeFilter::SweepAdded(Node& n) {
+  Sweep& w = sweep_;
+  if (!w.valid) return;
+  // Past a share of the sweep, a new one costs less than putting each at its place.
+  if (w.added.size() >= std::max<size_t>(1024, w.order.size() / 16)) return DropSweep();
+  n.filterBits_ |= kAdded;
+  w.added.push_back(&n);
+}
+
+void TreeFilter::SweepRemoving(Node& top) {
+  Sweep& w = sweep_;
+  if (!w.valid) return;
+  if (top.slot_ < w.at.size() && w.at[top.slot_] != kNotSwept) {
+    // Its subtree is the run of the order up to where the node's subtree ended.
+    const uint32_t i = w.at[top.slot_];
+    for (uint32_t k = i; k < w.end[i]; ++k)
+      if (!w.gone[k]) {
+        w.gone[k] = true;
+        ++w.goneCount;
+      }
+  }
+  if (!w.added.empty()) {
+    // Nodes added since, at or under it, are let go before they are.
+    bool any = false;
+    std::vector<Node*> stack{&top};
+    while (!stack.empty()) {
+      Node* x = stack.back();
+      stack.pop_back();
+      if (x->filterBits_ & kAdded) {
+        x->filterBits_ &= static_cast<uint8_t>(~kAdded);
+        any = true;
+      }
+      for (Node* c = x->firstChild_; c; c = c->next_) stack.push_back(c);
+    }
+    if (any) std::erase_if(w.added, [](Node* x) { return !(x->filterBits_ & kAdded); });
+  }
+  if (w.goneCount > w.order.size() / 2) DropSweep();  // mostly gone: a new one is smaller
+}
+
+void TreeFilter::SweepRenamed(Node& n, NodeField f) {
+  Sweep& w = sweep_;
+  if (!w.valid) return;
+  if ((f == NodeField::Key) != w.keys || (n.filterBits_ & kAdded)) return;  // what is swept, or read as it is
+  // A node without children reads as one added now (a sorted root goes to its new place
+  // then): its old text is marked gone. A node with children may show its subtree by its new
+  // text, which the sweep would not know.
+  const uint32_t i = n.slot_ < w.at.size() ? w.at[n.slot_] : kNotSwept;
+  if (n.firstChild_ || i == kNotSwept || w.gone[i]) return DropSweep();
+  w.gone[i] = true;
+  ++w.goneCount;
+  SweepAdded(n);
+}
+
 void TreeFilter::MakeSweep() {
+  DropSweep();
+  sweepsMade.fetch_add(1, std::memory_order_relaxed);
   Sweep& w = sweep_;
   w.order.clear();
   w.start.clear();
@@ -248,6 +320,9 @@ void TreeFilter::MakeSweep() {
   for (size_t i = 0; i < w.order.size(); ++i) w.end[i] = static_cast<uint32_t>(i + 1);
   for (size_t i = w.order.size(); i-- > 0;)
     if (parents[i] != kNoParent) w.end[parents[i]] = std::max(w.end[parents[i]], w.end[i]);
+  w.at.assign(tree_.index_->positions.SlotCount(), kNotSwept);
+  for (size_t i = 0; i < w.order.size(); ++i) w.at[w.order[i]->slot_] = static_cast<uint32_t>(i);
+  w.gone.assign(w.order.size(), false);
   w.valid = true;
 }
 
@@ -288,11 +363,16 @@ void TreeFilter::Build() {
   for (size_t p = all.find(folded_); p != std::u16string_view::npos && i < w.order.size(); p = all.find(folded_, p + 1)) {
     while (w.start[i + 1] <= p) ++i;
     if (p + m >= w.start[i + 1]) continue;  // into the next text
+    if (w.gone[i]) {
+      p = w.start[i + 1] - 1;  // removed since
+      continue;
+    }
     Node& x = *w.order[i];
     show(x, true, false);
     if (subtree_) {
       // Everything under it shows too, itself matched or not.
       for (size_t k = i + 1; k < w.end[i]; ++k) {
+        if (w.gone[k]) continue;
         const std::u16string_view text = all.substr(w.start[k], w.start[k + 1] - w.start[k] - 1);
         show(*w.order[k], text.find(folded_) != std::u16string_view::npos, true);
       }
@@ -301,6 +381,59 @@ void TreeFilter::Build() {
     } else {
       p = w.start[i + 1] - 1;  // on to the next text
     }
+  }
+  if (!w.added.empty()) ShowAdded();
+}
+
+void TreeFilter::ShowAdded() {
+  auto& rows = detail::RowIndex::Of(tree_);
+  std::vector<Node*> chain;
+  // The highest newly shown node of each goes among shown children that were listed before
+  // it: by parent (null: the roots), merged in once per list.
+  std::unordered_map<const Node*, std::vector<Node*>> into;
+  for (Node* x : sweep_.added) {
+    if (x->filterBits_ & kShown) continue;
+    const bool match = Test(*x);
+    Node* p = x->parent_;
+    const bool under = subtree_ && p && (p->filterBits_ & kShown) && (p->filterBits_ & (kMatch | kUnder));
+    if (!match && !under) continue;
+    if (match) ++matches_;
+    chain.assign(1, x);
+    Node* a = p;
+    for (; a && !(a->filterBits_ & kShown); a = a->parent_) chain.push_back(a);
+    if (match)
+      for (Node* b = a; b; b = b->parent_) b->filterBits_ |= kOpen;
+    into[chain.back()->parent_].push_back(chain.back());
+    // Below the highest, each is the first shown child of a parent shown just now.
+    for (size_t i = chain.size() - 1; i-- > 0;) {
+      std::vector<Node*>& kids = ListOf(chain[i + 1]);
+      places_[chain[i]->slot_] = static_cast<int32_t>(kids.size());
+      kids.push_back(chain[i]);
+    }
+    for (size_t i = 1; i < chain.size(); ++i) chain[i]->filterBits_ |= kShown | kOpen;
+    x->filterBits_ |= kShown | (match ? kMatch : 0) | (under ? kUnder : 0) | (x->expanded_ ? kOpen : 0);
+  }
+  std::vector<Node*> merged;
+  for (auto& [parent, nodes] : into) {
+    std::vector<Node*>& list = ListOf(parent);
+    auto before = [&](Node* a, Node* b) { return rows.PlaceOf(*a) < rows.PlaceOf(*b); };
+    std::sort(nodes.begin(), nodes.end(), before);
+    merged.clear();
+    merged.reserve(list.size() + nodes.size());
+    size_t from = 0;
+    size_t first = list.size();
+    for (Node* n : nodes) {
+      const int32_t at = rows.PlaceOf(*n);
+      auto it = std::partition_point(list.begin() + static_cast<std::ptrdiff_t>(from), list.end(),
+                                     [&](Node* x) { return rows.PlaceOf(*x) < at; });
+      merged.insert(merged.end(), list.begin() + static_cast<std::ptrdiff_t>(from), it);
+      first = std::min(first, merged.size());
+      merged.push_back(n);
+      from = static_cast<size_t>(it - list.begin());
+    }
+    merged.insert(merged.end(), list.begin() + static_cast<std::ptrdiff_t>(from), list.end());
+    list.swap(merged);
+    Renumber(list, first);
   }
 }
 
@@ -340,7 +473,7 @@ int32_t TreeFilter::Insert(Node& n) {
 // ---- Observer calls ----------------------------------------------------------------------------
 
 void TreeFilter::NodeAdded(Node& n) {
-  sweep_.valid = false;
+  SweepAdded(n);
   if (!Active()) return;
   FreshPlaces();
   if (places_.size() <= n.slot_) places_.resize(static_cast<size_t>(n.slot_) + 1);
@@ -376,7 +509,7 @@ void TreeFilter::NodeAdded(Node& n) {
 }
 
 void TreeFilter::NodeAboutToBeRemoved(Node& n) {
-  sweep_.valid = false;
+  SweepRemoving(n);
   if (!Active() || !(n.filterBits_ & kShown)) return;
   // Up to the highest ancestor shown only for this node.
   FreshPlaces();
@@ -410,7 +543,7 @@ void TreeFilter::NodeAboutToBeRemoved(Node& n) {
 }
 
 void TreeFilter::NodeChanged(Node& n, NodeField f) {
-  if (f == NodeField::Text || f == NodeField::Key) sweep_.valid = false;
+  if (f == NodeField::Text || f == NodeField::Key) SweepRenamed(n, f);
   if (!Active()) return;
   switch (f) {
     case NodeField::Text:
@@ -429,7 +562,7 @@ void TreeFilter::NodeChanged(Node& n, NodeField f) {
 }
 
 void TreeFilter::SettingChanged(DispId id) {
-  if (id == treeid::kSorted) sweep_.valid = false;
+  if (id == treeid::kSorted) DropSweep();
   if (id == treeid::kSorted && Active()) Refilter();
 }
 
