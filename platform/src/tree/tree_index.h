@@ -50,8 +50,6 @@ class KeyIndex {
   explicit KeyIndex(const PositionIndex& positions) : positions_(positions) {}
   static size_t Hash(std::u16string_view folded) { return std::hash<std::u16string_view>{}(folded); }
   Node* Find(std::u16string_view folded) const;
-  // Starts fetching where the node's key sits in the table, for a removal to come.
-  void PrefetchErase(const Node& n) const { Prefetch(n.FoldedKey()); }
   // Starts fetching the slot where a look-up of the key begins (only a hint).
   void Prefetch([[maybe_unused]] std::u16string_view folded) const {
 #if defined(__GNUC__) || defined(__clang__)

@@ -547,7 +547,7 @@ void TreeView::RemoveNode(Node& top) {
   HoldSelection hold(selection_.get());
   Ref<Node> keepTop(&top);
   // Its key's place in a large table comes while the views hear of the removal.
-  if (!top.key_.empty()) index_->keys.PrefetchErase(top);
+  if (!top.key_.empty()) index_->keys.Prefetch(top.FoldedKey());
   // The subtree, parents before children, listed before anything changes: these lists are all
   // the memory a removal takes, so running out of it leaves the tree as it was.
   std::vector<Node*> order;
