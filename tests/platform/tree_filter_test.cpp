@@ -280,7 +280,7 @@ TEST_F(Filter, ChangesBetweenKeystrokesShowWhatANewSweepShows) {
       Child(i % 2 ? "veg" : "nuts", keys.back().c_str(), i % 3 ? u"Plum" : u"Leek");
     }
     const char16_t* const texts[] = {u"Leek", u"Plum", u"Beet", u"Fig", u"Pea"};
-    const char16_t* const needles[] = {u"e", u"ee", u"l", u"p", u"zz"};
+    const char16_t* const needles[] = {u"e", u"ee", u"l", u"pea", u"zz"};  // "pea": a whole text
     uint32_t seed = 7;
     auto next = [&](size_t n) { return (seed = seed * 1103515245u + 12345u, (seed >> 8) % n); };
     int made = 0;
@@ -318,6 +318,7 @@ TEST_F(Filter, ChangesBetweenKeystrokesShowWhatANewSweepShows) {
       CheckPlaces();
       f().SetMatchKeys(true);  // a sweep of the keys, then one of the texts
       f().SetMatchKeys(false);
+      ASSERT_EQ(TreeFilter::Sweeps(), sweeps + 2);
       ASSERT_EQ(Rows(), rows);
       ASSERT_EQ(f().MatchCount(), matches);
     }
