@@ -5,14 +5,29 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QApplication>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Ms(Clock::time_point a, Clock::time_point b) {
+  return std::chrono::duration<double, std::milli>(b - a).count();
+}
+
+// The process's peak resident size so far.
+inline long PeakRssKb() {
+  rusage u{};
+  getrusage(RUSAGE_SELF, &u);
+  return u.ru_maxrss;
+}
 
 // The program's one QApplication; it lives to the end of the program.
 inline QApplication& App(const char* programName) {

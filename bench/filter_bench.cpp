@@ -30,6 +30,7 @@
 #include <vector>
 
 #include "VarbelTreeviewControlEx.h"
+#include "bench_main.h"
 #include "control_host.h"
 #include "desk/text.h"
 
@@ -38,9 +39,8 @@ namespace {
 using desk::InvokeKind;
 using desk::Ref;
 using desk::Variant;
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+using bench::Clock;
+using bench::Ms;
 
 double P95(std::vector<double> v) {
   std::sort(v.begin(), v.end());

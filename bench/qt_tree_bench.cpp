@@ -7,7 +7,6 @@
 // back the phase times and the peak RSS. Smaller figures (find by key through Invoke, expanding
 // a node of 100,000 children, scrolling to the end) run in this process.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -38,16 +37,9 @@ namespace {
 using desk::InvokeKind;
 using desk::Ref;
 using desk::Variant;
-using Clock = std::chrono::steady_clock;
-
-
-double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
-
-long PeakRssKb() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
+using bench::Clock;
+using bench::Ms;
+using bench::PeakRssKb;
 
 std::u16string KeyOf(int i) { return u"k" + desk::DecimalText(i); }
 QString QKeyOf(int i) { return QStringLiteral("k") + QString::number(i); }

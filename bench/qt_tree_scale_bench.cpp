@@ -10,7 +10,6 @@
 // --child=IMPL:SHAPE:N), which prints the phase times; each phase ends with the event loop
 // run once, so that the view's layout is part of it.
 #include <benchmark/benchmark.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QAbstractItemModel>
@@ -40,17 +39,11 @@ namespace {
 using desk::InvokeKind;
 using desk::Ref;
 using desk::Variant;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::Ms;
+using bench::PeakRssKb;
 
 constexpr int kGridChildren = 1000;
-
-double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
-
-long PeakRssKb() {
-  rusage u{};
-  getrusage(RUSAGE_SELF, &u);
-  return u.ru_maxrss;
-}
 
 std::u16string KeyOf(int i) { return u"k" + desk::DecimalText(i); }
 QString QKeyOf(int i) { return QStringLiteral("k") + QString::number(i); }
