@@ -29,8 +29,7 @@ class QtFilterHost : public QtHost {
   // The rows the view lays out, top to bottom, one dot per level.
   std::string Rows() {
     std::string s;
-    QTreeView* w = Widget();
-    for (QModelIndex i = w->model()->index(0, 0); i.isValid(); i = w->indexBelow(i)) {
+    for (const QModelIndex& i : LaidOut()) {
       int depth = 0;
       for (QModelIndex p = i.parent(); p.isValid(); p = p.parent()) ++depth;
       s += (s.empty() ? "" : ",") + std::string(depth, '.') + i.data().toString().toStdString();

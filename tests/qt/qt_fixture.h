@@ -23,6 +23,7 @@
 #include "desk/qt_platform.h"
 #include "desk/text.h"
 #include "desk/tree.h"
+#include "qt_tree_widget.h"
 #include "support/test_support.h"
 
 namespace desk_qt_test {
@@ -108,6 +109,14 @@ class QtHost : public ::testing::Test {
   desk::TreeView& Tree() { return Control().GetSurface()->Tree(); }
   QTreeView* Widget() { return desk::TreeViewOf(Tree()); }
   QWidget* Viewport() { return Widget()->viewport(); }
+  // The rows the view lays out, top to bottom, from `from` on (the first row by default).
+  std::vector<QModelIndex> LaidOut(const QModelIndex& from = QModelIndex()) {
+    auto* w = static_cast<desk::qtb::TreeWidget*>(Widget());
+    std::vector<QModelIndex> rows;
+    for (int64_t r = from.isValid() ? w->RowOfIndex(from) : 0; r >= 0 && r < w->RowCount(); ++r)
+      rows.push_back(w->IndexAtRow(r));
+    return rows;
+  }
 
   Ref<desk::Object> Nodes() { return Call(control_, u"Nodes", InvokeKind::Get).ToObject(); }
   // A root, or a child of the node with `parent` as key.

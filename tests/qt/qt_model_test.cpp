@@ -66,8 +66,7 @@ class QtModel : public QtHost {
     };
     walk(QModelIndex(), nullptr);
     std::vector<Node*> laidOut;
-    for (QModelIndex i = m.index(0, 0); i.isValid(); i = Widget()->indexBelow(i))
-      laidOut.push_back(static_cast<Node*>(i.internalPointer()));
+    for (const QModelIndex& i : LaidOut()) laidOut.push_back(static_cast<Node*>(i.internalPointer()));
     EXPECT_EQ(laidOut, Tree().VisibleRows()) << step;
     ASSERT_TRUE(ModelFaults().empty()) << step << ": " << ModelFaults().front();
   }
@@ -324,9 +323,7 @@ class QtBatch : public QtHost {
       o.hits.push_back(KeyOf(Call(control_, u"DoHitTest", InvokeKind::Method,
                                   {Variant::Integer(static_cast<int16_t>(at.x())), Variant::Integer(static_cast<int16_t>(at.y()))})));
     }
-    QAbstractItemModel& m = *Widget()->model();
-    for (QModelIndex i = m.index(0, 0); i.isValid(); i = Widget()->indexBelow(i))
-      o.rows.push_back(static_cast<Node*>(i.internalPointer())->Key());
+    for (const QModelIndex& i : LaidOut()) o.rows.push_back(static_cast<Node*>(i.internalPointer())->Key());
     o.scrollRange = Widget()->verticalScrollBar()->maximum();
     return o;
   }

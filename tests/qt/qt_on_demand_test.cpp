@@ -38,7 +38,7 @@ class QtOnDemandHost : public QtHost {
   // The rows the view shows, by text, top to bottom.
   std::string Shown() {
     std::string s;
-    for (QModelIndex i = Widget()->indexAt(QPoint(1, 1)); i.isValid(); i = Widget()->indexBelow(i))
+    for (const QModelIndex& i : LaidOut(Widget()->indexAt(QPoint(1, 1))))
       s += (s.empty() ? "" : " ") + i.data().toString().toStdString();
     return s;
   }

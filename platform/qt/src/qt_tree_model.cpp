@@ -23,6 +23,15 @@ int32_t TreeModel::PlaceOf(const Node& n) const {
   return place;
 }
 
+int64_t TreeModel::ShownRows() const { return Rows().Rows(); }
+
+QModelIndex TreeModel::IndexAtRow(int64_t row) const {
+  Node* n = row >= 0 ? Rows().At(row) : nullptr;
+  return n ? createIndex(Rows().PlaceOf(*n), 0, n) : QModelIndex();
+}
+
+int64_t TreeModel::RowOfNode(const Node& n) const { return n.InTree() ? Rows().RowOf(n) : -1; }
+
 QModelIndex TreeModel::IndexOf(const Node* n) const {
   if (!n || !n->InTree() || clearing_) return QModelIndex();
   if (const TreeFilter* f = Filtered(); f && !f->Shown(*n)) return QModelIndex();

@@ -45,6 +45,14 @@ class TreeModel : public QAbstractItemModel {
   Qt::ItemFlags flags(const QModelIndex& index) const override;
 
   static Node* NodeOf(const QModelIndex& index) { return static_cast<Node*>(index.internalPointer()); }
+
+  // The rows of a view that shows the tree's expanded nodes open, from the tree's row index,
+  // each in O(log n) (times the depth): known unless a filter is on or a change is being
+  // announced, when a view lists its rows itself.
+  bool RowsKnown() const { return !clearing_ && !announcing_ && !adding_.node && !moving_.node && !Filtered(); }
+  int64_t ShownRows() const;
+  QModelIndex IndexAtRow(int64_t row) const;
+  int64_t RowOfNode(const Node& n) const;  // -1 when not shown
   // The index of a node of the tree; invalid for null.
   QModelIndex IndexOf(const Node* n) const;
 

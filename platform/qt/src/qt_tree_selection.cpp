@@ -74,7 +74,7 @@ bool TreeWidget::SelectionKey(const QKeyEvent& e) {
 
 void TreeWidget::keyboardSearch(const QString& search) {
   if (!tree_ || !tree_->SelectionIfMade() || !tree_->SelectionIfMade()->TypeAhead())
-    return QTreeView::keyboardSearch(search);
+    return SearchRows(search);
   TreeSelection& sel = *tree_->SelectionIfMade();
   const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(
                        std::chrono::steady_clock::now().time_since_epoch()).count();

@@ -58,8 +58,15 @@ TreeWidget::TreeWidget(QtTree* tree, QWidget* parent) : QTreeView(parent), tree_
   setUniformRowHeights(true);
   setStyle(new TreeStyle(this));
   InstallTreeAccessible();
-  connect(this, &QTreeView::expanded, this, [this] { ++rowsGeneration_; });
-  connect(this, &QTreeView::collapsed, this, [this] { ++rowsGeneration_; });
+  // The rows shown change: laid out again before the next paint or read of the layout.
+  connect(this, &QTreeView::expanded, this, [this] {
+    ++rowsGeneration_;
+    scheduleDelayedItemsLayout();
+  });
+  connect(this, &QTreeView::collapsed, this, [this] {
+    ++rowsGeneration_;
+    scheduleDelayedItemsLayout();
+  });
 }
 
 void TreeWidget::setModel(QAbstractItemModel* m) {
@@ -68,7 +75,10 @@ void TreeWidget::setModel(QAbstractItemModel* m) {
   auto changed = [this] { ++rowsGeneration_; };
   connect(m, &QAbstractItemModel::rowsInserted, this, changed);
   connect(m, &QAbstractItemModel::rowsRemoved, this, changed);
-  connect(m, &QAbstractItemModel::rowsMoved, this, changed);
+  connect(m, &QAbstractItemModel::rowsMoved, this, [this] {
+    ++rowsGeneration_;
+    scheduleDelayedItemsLayout();
+  });
   connect(m, &QAbstractItemModel::modelReset, this, changed);
   connect(m, &QAbstractItemModel::layoutChanged, this, changed);
 }
@@ -109,7 +119,7 @@ QPointF TreeWidget::ToTreeUnits(const QPointF& viewportPos) const {
 
 void TreeWidget::mousePressEvent(QMouseEvent* e) {
   Shielded("mousePressEvent", [&] {
-    if (!tree_) return QTreeView::mousePressEvent(e);
+    if (!tree_) return PressOnView(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
     int16_t button = ButtonOf(e->button()), shift = ShiftMask(e->modifiers());
@@ -122,7 +132,7 @@ void TreeWidget::mousePressEvent(QMouseEvent* e) {
     // finds with HitTest.
     if (e->button() == Qt::RightButton) return e->accept();
     leftPressed_ = e->button() == Qt::LeftButton;
-    QTreeView::mousePressEvent(e);
+    PressOnView(e);
     if (!self || !tree_ || e->button() != Qt::LeftButton) return;
     const QModelIndex at = indexAt(e->position().toPoint());
     Ref<Node> node(TreeModel::NodeOf(at));
@@ -134,10 +144,10 @@ void TreeWidget::mousePressEvent(QMouseEvent* e) {
 
 void TreeWidget::mouseReleaseEvent(QMouseEvent* e) {
   Shielded("mouseReleaseEvent", [&] {
-    if (!tree_) return QTreeView::mouseReleaseEvent(e);
+    if (!tree_) return ReleaseOnView(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
-    if (e->button() != Qt::RightButton) QTreeView::mouseReleaseEvent(e);
+    if (e->button() != Qt::RightButton) ReleaseOnView(e);
     if (!self || !tree_) return;
     int16_t button = ButtonOf(e->button()), shift = ShiftMask(e->modifiers());
     const QPointF t = ToTreeUnits(e->position());
@@ -155,7 +165,7 @@ void TreeWidget::mouseReleaseEvent(QMouseEvent* e) {
 
 void TreeWidget::mouseMoveEvent(QMouseEvent* e) {
   Shielded("mouseMoveEvent", [&] {
-    if (!tree_) return QTreeView::mouseMoveEvent(e);
+    if (!tree_) return MoveOnView(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
     int16_t button = ButtonMask(e->buttons()), shift = ShiftMask(e->modifiers());
@@ -165,19 +175,19 @@ void TreeWidget::mouseMoveEvent(QMouseEvent* e) {
     if (!self || !tree_) return;
     // Qt's own drag gesture starts a drag only in automatic mode (dragEnabled follows it); a
     // right-button move must not rubber-band a selection.
-    if (!(e->buttons() & Qt::RightButton)) QTreeView::mouseMoveEvent(e);
+    if (!(e->buttons() & Qt::RightButton)) MoveOnView(e);
   });
 }
 
 void TreeWidget::mouseDoubleClickEvent(QMouseEvent* e) {
   Shielded("mouseDoubleClickEvent", [&] {
-    if (!tree_) return QTreeView::mouseDoubleClickEvent(e);
+    if (!tree_) return DoubleClickOnView(e);
     QPointer<TreeWidget> self(this);
     Ref<TreeView> keep(tree_);
     afterDoubleClick_ = true;
     if (e->button() == Qt::LeftButton) tree_->RaiseDblClick();
     if (!self || !tree_) return;
-    if (e->button() == Qt::LeftButton) QTreeView::mouseDoubleClickEvent(e);
+    if (e->button() == Qt::LeftButton) DoubleClickOnView(e);
   });
 }
 
@@ -211,7 +221,10 @@ void TreeWidget::keyPressEvent(QKeyEvent* e) {
     QKeyEvent forwarded(e->type(), key, mods, text, e->isAutoRepeat(), static_cast<quint16>(e->count()));
     if (SelectionKey(forwarded) || CloseOpenOnDemand(forwarded)) return e->accept();
     Node* before = TreeModel::NodeOf(currentIndex());
+    movedView_ = false;
     QTreeView::keyPressEvent(&forwarded);
+    // A cursor key that opened or closed the row instead of moving is taken, as by QTreeView.
+    if (self && movedView_) forwarded.accept();
     e->setAccepted(forwarded.isAccepted());
     if (self && tree_) AfterMoveKey(key, mods, before);
   });

@@ -1,6 +1,13 @@
 // The view of the tree: a QTreeView that turns real input into the tree's events, draws the
 // tree's own lines and plus/minus boxes (mirrored in a right-to-left layout), and tells
 // assistive technology about changes of focus and selection.
+//
+// It lays its rows out itself (qt_tree_layout.cpp): QTreeView keeps a list of every row shown
+// and makes it again after each change, which at a million shown rows costs tens of
+// milliseconds per added or removed row. Here the row of a node and the node on a row come
+// from the tree's row index in O(log n), so a change costs the rows on screen; only while a
+// filter is on are the rows listed, once per change. QTreeView's list stays empty, and every
+// part of it that reads the list is replaced.
 #pragma once
 
 #include <QAccessible>
@@ -11,6 +18,7 @@
 #include <QTreeView>
 #include <cstdint>
 #include <optional>
+#include <vector>
 
 namespace desk {
 class Node;
@@ -45,6 +53,17 @@ class TreeWidget : public QTreeView {
   // The row a drag over the tree would drop on, while the host accepts it there.
   QModelIndex DropTarget() const { return dropTarget_; }
 
+  // The rows shown, 0 the first.
+  int64_t RowCount() const;
+  QModelIndex IndexAtRow(int64_t row) const;
+  int64_t RowOfIndex(const QModelIndex& index) const;  // -1 when not shown
+  int RowHeight() const { return rowHeight_; }
+
+  QRect visualRect(const QModelIndex& index) const override;
+  void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
+  QModelIndex indexAt(const QPoint& p) const override;
+  void doItemsLayout() override;
+
  protected:
   void mousePressEvent(QMouseEvent* e) override;
   void mouseReleaseEvent(QMouseEvent* e) override;
@@ -59,6 +78,16 @@ class TreeWidget : public QTreeView {
   void dropEvent(QDropEvent* e) override;
   void startDrag(Qt::DropActions supported) override;
   void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+  void paintEvent(QPaintEvent* e) override;
+  void scrollContentsBy(int dx, int dy) override;
+  void rowsInserted(const QModelIndex& parent, int start, int end) override;
+  QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers mods) override;
+  int horizontalOffset() const override;
+  int verticalOffset() const override;
+  void setSelection(const QRect& rect, QItemSelectionModel::SelectionFlags command) override;
+  QRegion visualRegionForSelection(const QItemSelection& selection) const override;
+  void updateGeometries() override;
+  bool viewportEvent(QEvent* e) override;
   // QTreeView's own announce rows to assistive technology by an index that counts its hidden
   // header; these announce them as the tree's accessible interface counts them.
   void currentChanged(const QModelIndex& current, const QModelIndex& previous) override;
@@ -81,12 +110,42 @@ class TreeWidget : public QTreeView {
   void ShowDropTarget(const QModelIndex& index);
   // Tells assistive technology about a change of a row.
   void Announce(QAccessible::Event event, const QModelIndex& index);
+
+  // The layout (qt_tree_layout.cpp).
+  bool RowsIndexed() const;
+  const std::vector<QModelIndex>& ListedRows() const;
+  int Depth(const QModelIndex& index) const;
+  // The width of the branch area before a row's label.
+  int BranchWidth(const QModelIndex& index) const;
+  int RowTop(int64_t row) const;  // in the viewport
+  int64_t RowAtY(int y) const;    // -1 outside the rows
+  int RowsInView() const;         // rows wholly in view, at least 1
+  // The expander's cell of the row under a point, when that row has children and the point
+  // is in it; invalid otherwise.
+  QModelIndex ExpanderAt(const QPoint& p) const;
+  // What QTreeView does with a press, release, move or double click, on the rows laid out here.
+  void PressOnView(QMouseEvent* e);
+  void ReleaseOnView(QMouseEvent* e);
+  void MoveOnView(QMouseEvent* e);
+  void DoubleClickOnView(QMouseEvent* e);
+  // Opens or closes the row whose expander is under the point; true when the press is taken.
+  bool ToggleAt(const QPoint& p);
+  void SearchRows(const QString& search);
   QtTree* tree_;                  // null once the tree is gone
   bool afterDoubleClick_ = false;  // the release that ends a double click raises no Click
   bool leftPressed_ = false;
   QPointF lastDragPos_;
   QPersistentModelIndex dropTarget_;
   unsigned rowsGeneration_ = 1;
+  int rowHeight_ = 0;
+  mutable std::vector<QModelIndex> listed_;  // the rows, while they are listed
+  mutable unsigned listedAt_ = 0;           // the row generation they were listed at; 0 never
+  QPersistentModelIndex pressed_;          // the row a press landed on, for a double click
+  QPersistentModelIndex hover_;  // the row under the mouse
+  bool hoverOnExpander_ = false;
+  bool movedView_ = false;  // a cursor key opened, closed or scrolled instead of moving
+  QString typed_;  // type-ahead
+  qint64 typedAt_ = -1;
   // The tree answering a context-menu key, if any: set for the handling of one key event and
   // restored after it. Kept outside the widget, which a handler may delete meanwhile.
   static inline const TreeWidget* menuKeyOf_ = nullptr;

@@ -50,6 +50,21 @@ Node* RowIndex::At(int64_t row) const {
   return nullptr;
 }
 
+int64_t RowIndex::RowOf(const Node& n) const {
+  int64_t row = 0;
+  for (const Node* x = &n; x; x = x->parent_) {
+    if (x->parent_ && !x->parent_->expanded_) return -1;
+    uint32_t s = x->slot_;
+    if (s >= e_.size() || e_[s].span == 0) return -1;
+    // The rows before x in its list: its left subtree, and each ancestor it lies right of with
+    // that ancestor's own left subtree.
+    row += e_[s].leftSum + (x->parent_ ? 1 : 0);
+    for (uint32_t a = e_[s].up; a != kNone; s = a, a = e_[a].up)
+      if (e_[a].right == s) row += e_[a].leftSum + e_[a].span;
+  }
+  return row;
+}
+
 Node* RowIndex::ChildAt(const Node* parent, int32_t place) const {
   uint32_t x = ListRoot(parent);
   while (x != kNone) {

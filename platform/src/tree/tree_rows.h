@@ -38,6 +38,9 @@ class DESK_API RowIndex {
 
   // The node on a row of the whole tree (0 the first), or null.
   Node* At(int64_t row) const;
+  // The number of rows shown, and the row of a node (-1 under a collapsed node or taken out).
+  int64_t Rows() const { return Sum(roots_); }
+  int64_t RowOf(const Node& n) const;
 
   // The number of nodes in a sibling list (parent null: the roots).
   int32_t Count(const Node* parent) const { return Count(ListRoot(parent)); }
