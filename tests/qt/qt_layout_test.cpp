@@ -1,0 +1,123 @@
+// The rows as the view lays them out itself: where the cursor keys land, what a removal or an
+// expansion does to the rows below and to the scroll range, and type-ahead among the rows.
+#include <QScrollBar>
+
+#include "qt_fixture.h"
+
+namespace desk_qt_test {
+namespace {
+
+class QtLayoutHost : public QtHost {
+ protected:
+  // Three roots of 30 children each, the first and last open.
+  void Fill() {
+    for (int r = 0; r < 3; ++r) {
+      const std::u16string root = u"r" + desk::DecimalText(r);
+      Add(u"", root, root);
+      for (int c = 0; c < 30; ++c) Add(root, root + u"c" + desk::DecimalText(c), u"child " + desk::DecimalText(c));
+    }
+    NodeOf(u"r0")->SetExpanded(true);
+    NodeOf(u"r2")->SetExpanded(true);
+    QApplication::processEvents();
+  }
+  desk::qtb::TreeWidget* View() { return static_cast<desk::qtb::TreeWidget*>(Widget()); }
+  int64_t CurrentRow() { return View()->RowOfIndex(Widget()->currentIndex()); }
+  bool CurrentWhollyInView() {
+    const QRect r = Widget()->visualRect(Widget()->currentIndex());
+    return r.isValid() && Viewport()->rect().contains(QRect(Viewport()->rect().left(), r.top(), 1, r.height()));
+  }
+};
+
+class QtLayout : public InBothDirections<QtLayoutHost> {};
+
+TEST_P(QtLayout, CursorKeysLandWhereQTreeViewPutsThemAndKeepTheRowInView) {
+  Fill();
+  Widget()->setFocus();
+  Widget()->setCurrentIndex(View()->IndexAtRow(0));
+  const int64_t rows = View()->RowCount();
+  ASSERT_EQ(rows, 63);
+  const int64_t page = Viewport()->height() / View()->RowHeight();
+  const int64_t pageUp = (Viewport()->height() + View()->RowHeight() - 1) / View()->RowHeight();
+  const Qt::Key open = Mirrored() ? Qt::Key_Left : Qt::Key_Right, close = Mirrored() ? Qt::Key_Right : Qt::Key_Left;
+  const struct {
+    Qt::Key key;
+    int64_t row;
+  } steps[] = {
+      {Qt::Key_Down, 1},  {Qt::Key_PageDown, 1 + page}, {Qt::Key_PageDown, 1 + 2 * page},
+      {Qt::Key_End, 62},  {Qt::Key_Down, 62},           {Qt::Key_PageUp, 62 - pageUp},
+      {Qt::Key_Home, 0},  {Qt::Key_Up, 0},              {Qt::Key_End, 62},
+      {Qt::Key_PageDown, 62},
+  };
+  for (const auto& s : steps) {
+    QTest::keyClick(Widget(), s.key);
+    EXPECT_EQ(CurrentRow(), s.row) << QKeySequence(s.key).toString().toStdString();
+    EXPECT_TRUE(CurrentWhollyInView()) << QKeySequence(s.key).toString().toStdString();
+  }
+  // The closed root in the middle: the arrow toward the label opens it without moving, the
+  // other closes it.
+  Widget()->setCurrentIndex(ItemOf("r1"));
+  QTest::keyClick(Widget(), open);
+  EXPECT_TRUE(NodeOf(u"r1")->Expanded());
+  EXPECT_EQ(View()->RowCount(), 93);
+  EXPECT_EQ(CurrentRow(), 31);
+  QTest::keyClick(Widget(), close);
+  EXPECT_FALSE(NodeOf(u"r1")->Expanded());
+  EXPECT_EQ(View()->RowCount(), 63);
+}
+
+TEST_P(QtLayout, RowsBelowAChangeMoveAndTheScrollRangeFollows) {
+  Fill();
+  QScrollBar* bar = Widget()->verticalScrollBar();
+  const int max = bar->maximum();
+  ASSERT_GT(max, 0);
+  const QPoint second(Viewport()->width() / 2, View()->RowHeight() * 2 + 1);
+  ASSERT_EQ(Widget()->indexAt(second).data().toString(), "child 1");
+  Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c0")});
+  QApplication::processEvents();
+  EXPECT_EQ(Widget()->indexAt(second).data().toString(), "child 2");
+  EXPECT_EQ(bar->maximum(), max - 1);
+  // Under a closed root nothing is laid out; opened, its rows come after it.
+  const QModelIndex hidden = Widget()->model()->index(0, 0, ItemOf("r1"));
+  EXPECT_FALSE(Widget()->visualRect(hidden).isValid());
+  EXPECT_EQ(View()->RowOfIndex(hidden), -1);
+  NodeOf(u"r1")->SetExpanded(true);
+  QApplication::processEvents();
+  EXPECT_EQ(View()->RowOfIndex(hidden), View()->RowOfIndex(ItemOf("r1")) + 1);
+  EXPECT_EQ(bar->maximum(), max - 1 + 30);
+  // Scrolled to the end, the last row is the bottom one in view.
+  Widget()->scrollTo(View()->IndexAtRow(View()->RowCount() - 1));
+  const QRect last = Widget()->visualRect(View()->IndexAtRow(View()->RowCount() - 1));
+  EXPECT_LE(last.bottom(), Viewport()->rect().bottom());
+  EXPECT_GT(last.bottom() + View()->RowHeight(), Viewport()->rect().bottom());
+}
+
+TEST_P(QtLayout, TypeAheadFindsTheNextShownRowThatStartsWithTheKeys) {
+  for (const char16_t* t : {u"apple", u"banana", u"Blueberry", u"cherry"}) Add(u"", t, t);
+  Add(u"apple", u"bramble", u"bramble");  // under a closed row: not among the rows
+  QApplication::processEvents();
+  Widget()->setFocus();
+  Widget()->setCurrentIndex(ItemOf("apple"));
+  const struct {
+    bool pause;  // long enough for the next keys to start a new search
+    const char* keys;
+    const char* current;
+  } steps[] = {
+      {false, "b", "banana"}, {false, "b", "Blueberry"}, {false, "b", "banana"},  // the same key steps on
+      {true, "c", "cherry"},
+      {true, "bl", "Blueberry"},  // letter case aside
+      {true, "z", "Blueberry"},   // no row: the current one stays
+  };
+  const int interval = QApplication::keyboardInputInterval();
+  QApplication::setKeyboardInputInterval(300);
+  for (const auto& s : steps) {
+    if (s.pause) QTest::qWait(350);
+    QTest::keyClicks(Widget(), s.keys);
+    EXPECT_EQ(Widget()->currentIndex().data().toString().toStdString(), s.current) << s.keys;
+  }
+  QApplication::setKeyboardInputInterval(interval);
+}
+
+DESK_IN_BOTH_DIRECTIONS(QtLayout);
+
+}  // namespace
+}  // namespace desk_qt_test
