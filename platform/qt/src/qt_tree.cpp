@@ -206,10 +206,8 @@ void QtTree::AddRow(Node& n) {
 }
 
 // A node whose children come on demand stays closed in the view while it is open without
-// children, and while they come: the view lays out every row it shows again when rows are
-// added under an open row, once per turn of the event loop, which at a million rows leaves the
-// window unpainted for longer than the host took to add them. Opened once they are all in
-// (when the event loop turns), the view lays out the new rows only.
+// children, and while they come; it opens in the view once they are all in, when the event
+// loop turns, so the view's expanded state changes once for the whole run of adds.
 void QtTree::OpenOnDemandLater(Node& n) {
   if (!widget_) return;
   const QModelIndex i = model_->IndexOf(&n);
@@ -294,8 +292,8 @@ void QtTree::ShowExpander(Node& n) {
 }
 
 void QtTree::BatchLayout() {
-  // One change alone is laid out in place, which costs its own rows; a run of them would
-  // each shift every row after them.
+  // One change alone is laid out when the event loop turns; a run of them leaves one layout
+  // for the next paint or read of the rows.
   if (runChanges_++ > 0) {
     widget_->LayOutLater();
     return;
