@@ -3,6 +3,9 @@
 #include <QItemSelectionModel>
 #include <QWindow>
 
+#include <algorithm>
+#include <climits>
+
 #include "qt_tree_widget.h"
 
 namespace desk::qtb {
@@ -115,24 +118,9 @@ TreeAccessible::~TreeAccessible() {
 
 TreeWidget* TreeAccessible::View() const { return static_cast<TreeWidget*>(widget()); }
 
-const std::vector<QModelIndex>& TreeAccessible::Rows() const {
-  TreeWidget* view = View();
-  if (readAt_ == view->RowsGeneration()) return rows_;
-  readAt_ = view->RowsGeneration();
-  rows_.clear();
-  rowOfNode_.clear();
-  QAbstractItemModel* m = view->model();
-  // Depth first, in display order: a row, then the rows under it when it is expanded.
-  std::vector<QModelIndex> stack;
-  for (int r = m->rowCount() - 1; r >= 0; --r) stack.push_back(m->index(r, 0));
-  while (!stack.empty()) {
-    const QModelIndex i = stack.back();
-    stack.pop_back();
-    rowOfNode_[i.internalPointer()] = static_cast<int>(rows_.size());
-    rows_.emplace_back(i);
-    if (view->isExpanded(i))
-      for (int r = m->rowCount(i) - 1; r >= 0; --r) stack.push_back(m->index(r, 0, i));
-  }
+void TreeAccessible::DropGoneItems() const {
+  if (readAt_ == View()->RowsGeneration()) return;
+  readAt_ = View()->RowsGeneration();
   // Items of nodes that left the tree are of no more use.
   for (auto it = items_.begin(); it != items_.end();) {
     const QAccessibleInterface* item = QAccessible::accessibleInterface(it->second);
@@ -143,19 +131,17 @@ const std::vector<QModelIndex>& TreeAccessible::Rows() const {
       it = items_.erase(it);
     }
   }
-  return rows_;
 }
 
 int TreeAccessible::RowOf(const QModelIndex& index) const {
-  if (!index.isValid()) return -1;
-  Rows();
-  const auto it = rowOfNode_.find(index.internalPointer());
-  return it == rowOfNode_.end() ? -1 : it->second;
+  DropGoneItems();
+  const int64_t row = View()->RowOfIndex(index);
+  return row <= INT_MAX ? static_cast<int>(row) : -1;
 }
 
 QModelIndex TreeAccessible::IndexAt(int row) const {
-  const auto& rows = Rows();
-  return row >= 0 && row < static_cast<int>(rows.size()) ? QModelIndex(rows[static_cast<size_t>(row)]) : QModelIndex();
+  DropGoneItems();
+  return View()->IndexAtRow(row);
 }
 
 QAccessibleInterface* TreeAccessible::child(int index) const {
@@ -167,7 +153,10 @@ QAccessibleInterface* TreeAccessible::child(int index) const {
   return QAccessible::accessibleInterface(id);
 }
 
-int TreeAccessible::childCount() const { return static_cast<int>(Rows().size()); }
+int TreeAccessible::childCount() const {
+  DropGoneItems();
+  return static_cast<int>(std::min<int64_t>(View()->RowCount(), INT_MAX));
+}
 
 int TreeAccessible::indexOfChild(const QAccessibleInterface* child) const {
   if (!child || child->role() != QAccessible::TreeItem || child->parent() != this) return -1;

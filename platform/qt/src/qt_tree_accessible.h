@@ -63,13 +63,11 @@ class TreeAccessible : public QAccessibleWidget, public QAccessibleTableInterfac
   void modelChange(QAccessibleTableModelChangeEvent*) override {}
 
  private:
-  // The rows shown, read again from the view after its rows changed in any way; plain
-  // indexes, since a persistent one per row would make each change walk them all.
-  const std::vector<QModelIndex>& Rows() const;
+  // The rows are the view's own (its row of a node and node on a row, each in O(log n));
+  // after they changed, items of nodes gone from the tree are dropped.
+  void DropGoneItems() const;
 
-  mutable std::vector<QModelIndex> rows_;
-  mutable std::unordered_map<const void*, int> rowOfNode_;
-  mutable unsigned readAt_ = 0;  // the view's row generation rows_ were read at; 0 never
+  mutable unsigned readAt_ = 0;  // the view's row generation items were last checked at; 0 never
   // The item interfaces handed out, by node, registered with Qt's accessibility cache.
   mutable std::unordered_map<const void*, QAccessible::Id> items_;
 };
