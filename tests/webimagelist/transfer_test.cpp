@@ -7,6 +7,7 @@
 #include <set>
 #include <thread>
 
+#include "fill_ahead.h"
 #include "httpImages.h"
 #include "ucMain.h"
 #include "desk/imagelist.h"
@@ -93,7 +94,9 @@ TEST_F(Transfer, OneTlsHandshakeServesEveryPictureOfAFill) {
   thread.join();
   EXPECT_EQ(Pictures().Count(), 20);
   EXPECT_EQ(log.requests, 20);
-  EXPECT_EQ(log.ports.size(), 1u) << "each picture made a TLS handshake of its own";
+  // One connection, unless a handshake answered slower than the Fill waits before it overlaps
+  // downloads (a loaded machine, a sanitizer): then at most one per transfer it keeps going.
+  EXPECT_LE(log.ports.size(), 1u + Quorvane::FillAhead::kMostTransfers) << "each picture made a TLS handshake of its own";
   EXPECT_TRUE(Boxes().empty());
 }
 
