@@ -1,6 +1,10 @@
 // The rows as the view lays them out itself: where the cursor keys land, what a removal or an
 // expansion does to the rows below and to the scroll range, and type-ahead among the rows.
+#include <QBackingStore>
 #include <QScrollBar>
+#ifdef DESK_QT_GUI_PRIVATE
+#include <qpa/qplatformbackingstore.h>
+#endif
 
 #include "qt_fixture.h"
 
@@ -90,6 +94,61 @@ TEST_P(QtLayout, RowsBelowAChangeMoveAndTheScrollRangeFollows) {
   EXPECT_LE(last.bottom(), Viewport()->rect().bottom());
   EXPECT_GT(last.bottom() + View()->RowHeight(), Viewport()->rect().bottom());
 }
+
+#ifdef DESK_QT_GUI_PRIVATE
+// A removal moves the pixels of the rows below it instead of drawing them again: what the
+// window shows afterwards is what a full repaint draws, whatever else changed in the same run.
+TEST_P(QtLayout, WhatTheWindowShowsAfterRemovalsIsAFullRepaint) {
+  Fill();
+  NodeOf(u"r0c4")->SetExpanded(true);
+  Add(u"r0c4", u"deep", u"deep");
+  QApplication::processEvents();
+  auto shown = [&] {
+    // A layout made while painting leaves the rest of the window to the next turn.
+    for (int turn = 0; turn < 3; ++turn) QApplication::processEvents();
+    const QImage store = Widget()->window()->backingStore()->handle()->toImage();
+    const QRect vp(Viewport()->mapTo(Widget()->window(), QPoint(0, 0)), Viewport()->size());
+    return store.copy(vp).convertToFormat(QImage::Format_RGB32);
+  };
+  const struct {
+    const char* name;
+    std::function<void()> change;
+  } cases[] = {
+      {"a middle row", [&] { Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c2")}); }},
+      {"an open row with its child", [&] { Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c4")}); }},
+      {"a row under a closed one", [&] { Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r1c3")}); }},
+      {"a row below a renamed and a selected one",
+       [&] {
+         NodeOf(u"r0c9")->SetText(u"renamed");
+         NodeOf(u"r0c8")->SetSelected(true);
+         Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c1")});
+       }},
+      {"scrolled down", [&] { Widget()->verticalScrollBar()->setValue(3); }},
+      {"the first row, scrolled down",
+       [&] {
+         Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c0")});
+       }},
+      {"a row in view, scrolled down", [&] { Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c6")}); }},
+      {"two rows in one run", [&] {
+         Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c10")});
+         Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c11")});
+       }},
+  };
+  for (const auto& c : cases) {
+    c.change();
+    const QImage after = shown();
+    const QImage full = Viewport()->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // Moved pixels may differ from drawn ones by a rounding step at an antialiased edge.
+    int off = 0;
+    for (int y = 0; y < full.height(); ++y)
+      for (int x = 0; x < full.width(); ++x) {
+        const QRgb p = after.pixel(x, y), q = full.pixel(x, y);
+        off += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) + std::abs(qBlue(p) - qBlue(q)) > 6;
+      }
+    EXPECT_EQ(off, 0) << c.name;
+  }
+}
+#endif
 
 TEST_P(QtLayout, TypeAheadFindsTheNextShownRowThatStartsWithTheKeys) {
   for (const char16_t* t : {u"apple", u"banana", u"Blueberry", u"cherry"}) Add(u"", t, t);

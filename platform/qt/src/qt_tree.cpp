@@ -245,6 +245,7 @@ void QtTree::RemoveRows(Node& top) {
   }
   if (!ActiveFilter()) model_->Removing(top);  // else the filter told, if it showed the node
   if (!widget_) return;
+  widget_->RowsRemoved();
   std::vector<Node*> stack;
   if (top.Child()) stack.push_back(&top);
   else removed_.emplace_back(&top);  // a leaf, the common case: no list to make

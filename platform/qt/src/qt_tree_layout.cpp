@@ -112,8 +112,42 @@ void TreeWidget::doItemsLayout() {
   listedAt_ = 0;
   // Rows all have one height (the delegate makes a row without a picture as tall as one with).
   const QModelIndex first = IndexAtRow(0);
+  const int oldHeight = rowHeight_, oldTop = verticalScrollBar()->value();
   if (first.isValid()) rowHeight_ = std::max(1, indexRowSizeHint(first));
-  QAbstractItemView::doItemsLayout();  // the scroll bars, then a repaint
+  const bool shifted = shift_.at != 0 && shift_.at == rowsGeneration_ && laidOutAt_ + 1 == rowsGeneration_;
+  laidOutAt_ = rowsGeneration_;
+  if (!shifted) return QAbstractItemView::doItemsLayout();  // the scroll bars, then a repaint
+  updateGeometries();
+  if (!ShiftRows(oldHeight, oldTop)) viewport()->update();
+  shift_.at = 0;
+}
+
+void TreeWidget::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+  shift_.at = 0;
+  // Only a removal the last layout saw everything before.
+  if (tree_ && model() == &tree_->Model() && laidOutAt_ == rowsGeneration_ && tree_->Model().Removing().known) {
+    const TreeModel::Removal& r = tree_->Model().Removing();
+    shift_.at = rowsGeneration_ + 1;  // the removal counts once it is in
+    shift_.row = r.row;
+    shift_.rows = r.rows;
+  }
+  QTreeView::rowsAboutToBeRemoved(parent, start, end);
+}
+
+bool TreeWidget::ShiftRows(int oldHeight, int oldTop) {
+  // Inside a paint the moved pixels would not be drawn again where they were.
+  if (viewport()->testAttribute(Qt::WA_WState_InPaintEvent)) return false;
+  if (rowHeight_ != oldHeight || verticalScrollBar()->value() != oldTop) return false;
+  if (shift_.row < 0 || shift_.rows == 0) return true;  // nothing shown moved
+  const int64_t y = int64_t{shift_.row} * rowHeight_ - verticalOffset();
+  const int height = viewport()->height(), width = viewport()->width();
+  if (y >= height) return true;  // below the rows in view
+  // Below the first row removed, each row shows what was the rows' height further down.
+  const int from = static_cast<int>(std::max<int64_t>(0, y));
+  const int64_t by = shift_.rows * rowHeight_;
+  if (by >= height - from) return false;
+  viewport()->scroll(0, static_cast<int>(-by), QRect(0, from, width, height - from));
+  return true;
 }
 
 void TreeWidget::updateGeometries() {

@@ -141,7 +141,14 @@ void TreeModel::Added(Node& n) {
 void TreeModel::Removing(Node& n) {
   Announcing announcing(*this);
   const int32_t place = Rows().PlaceOf(n);
+  removal_ = Removal{};
+  if (n.Next() && (n.Parent() || !tree_->Sorted())) {
+    removal_.known = true;
+    removal_.row = Rows().RowOf(n);
+    removal_.rows = removal_.row >= 0 ? Rows().Span(n) : 0;
+  }
   beginRemoveRows(IndexOf(n.Parent()), place, place);
+  removal_ = Removal{};
   // Out of the rows now, so that the views read them without it; the tree unlinks it next.
   Rows().Removing(n);
   endRemoveRows();

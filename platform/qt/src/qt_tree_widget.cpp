@@ -83,6 +83,16 @@ void TreeWidget::setModel(QAbstractItemModel* m) {
   connect(m, &QAbstractItemModel::layoutChanged, this, changed);
 }
 
+void TreeWidget::RowsRemoved() {
+  // The first removal of a run whose rows can be moved is laid out now, outside a paint, where
+  // the window's pixels can be moved instead of drawn again; the rest of the run is laid out
+  // once, when the view next paints.
+  if (shift_.at != rowsGeneration_ || shiftedInRun_) return;
+  shiftedInRun_ = true;
+  QTimer::singleShot(0, this, [this] { shiftedInRun_ = false; });
+  executeDelayedItemsLayout();
+}
+
 void TreeWidget::Announce(QAccessible::Event event, const QModelIndex& index) {
   auto* tree = dynamic_cast<TreeAccessible*>(QAccessible::queryAccessibleInterface(this));
   const int row = tree ? tree->RowOf(index) : -1;

@@ -43,6 +43,8 @@ class TreeWidget : public QTreeView {
   // node's row. None otherwise, or when that row is not in view; the menu then opens at the
   // mouse.
   std::optional<QPoint> KeyboardMenuAt(QSize menu) const;
+  // After the model told the views of a removal, once it is done announcing it.
+  void RowsRemoved();
   // Counts the changes to which rows are shown (rows added, removed or moved, a node
   // expanded or collapsed), for those who keep a list of them.
   unsigned RowsGeneration() const { return rowsGeneration_; }
@@ -81,6 +83,7 @@ class TreeWidget : public QTreeView {
   void paintEvent(QPaintEvent* e) override;
   void scrollContentsBy(int dx, int dy) override;
   void rowsInserted(const QModelIndex& parent, int start, int end) override;
+  void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
   QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers mods) override;
   int horizontalOffset() const override;
   int verticalOffset() const override;
@@ -131,6 +134,9 @@ class TreeWidget : public QTreeView {
   // Opens or closes the row whose expander is under the point; true when the press is taken.
   bool ToggleAt(const QPoint& p);
   void SearchRows(const QString& search);
+  // After a layout whose only change was a removal the model could place: moves the pixels of
+  // the rows below it instead of drawing them all again; false when it cannot.
+  bool ShiftRows(int oldHeight, int oldTop);
   QtTree* tree_;                  // null once the tree is gone
   bool afterDoubleClick_ = false;  // the release that ends a double click raises no Click
   bool leftPressed_ = false;
@@ -140,6 +146,13 @@ class TreeWidget : public QTreeView {
   int rowHeight_ = 0;
   mutable std::vector<QModelIndex> listed_;  // the rows, while they are listed
   mutable unsigned listedAt_ = 0;           // the row generation they were listed at; 0 never
+  unsigned laidOutAt_ = 0;  // the row generation of the last layout
+  struct {
+    unsigned at = 0;  // the row generation once the removal is in; 0 none
+    int64_t row = -1;  // the first row removed, -1 when none was shown
+    int64_t rows = 0;
+  } shift_;
+  bool shiftedInRun_ = false;  // a removal's rows were moved since the event loop last turned
   QPersistentModelIndex pressed_;          // the row a press landed on, for a double click
   QPersistentModelIndex hover_;  // the row under the mouse
   bool hoverOnExpander_ = false;

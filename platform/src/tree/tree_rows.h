@@ -41,6 +41,8 @@ class DESK_API RowIndex {
   // The number of rows shown, and the row of a node (-1 under a collapsed node or taken out).
   int64_t Rows() const { return Sum(roots_); }
   int64_t RowOf(const Node& n) const;
+  // The rows a node spans: itself and, expanded, the rows under it (0 once taken out).
+  int32_t Span(const Node& n) const { return n.slot_ < e_.size() ? e_[n.slot_].span : 0; }
 
   // The number of nodes in a sibling list (parent null: the roots).
   int32_t Count(const Node* parent) const { return Count(ListRoot(parent)); }
