@@ -10,9 +10,11 @@
 
 #include <QApplication>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace bench {
 
@@ -27,6 +29,15 @@ inline long PeakRssKb() {
   rusage u{};
   getrusage(RUSAGE_SELF, &u);
   return u.ru_maxrss;
+}
+
+// The size of the benchmarks' windows: 400 x 300 unless DESK_BENCH_WINDOW gives WxH (a larger
+// window draws more rows after each change).
+inline std::pair<int, int> WindowSize() {
+  int w = 400, h = 300;
+  if (const char* e = std::getenv("DESK_BENCH_WINDOW"); e && std::sscanf(e, "%dx%d", &w, &h) == 2 && w > 0 && h > 0)
+    return {w, h};
+  return {400, 300};
 }
 
 // The program's one QApplication; it lives to the end of the program.

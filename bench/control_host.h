@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "VarbelTreeview/VarbelTreeview.h"
+#include "bench_main.h"
 #include "VarbelTreeviewControl.h"
 #include "desk/qt_platform.h"
 #include "desk/tree.h"
@@ -28,7 +29,7 @@ struct ControlHost {
     }
     control = desk::AdoptRef(raw);
     window = desk::ControlWidget(*control);
-    window->resize(400, 300);
+    window->resize(bench::WindowSize().first, bench::WindowSize().second);
     window->show();
     std::vector<desk::Variant> none;
     nodes = control->Invoke(varbel::MemberId("Nodes"), desk::InvokeKind::Get, none).ToObject();

@@ -5,7 +5,7 @@ so that a burst of load falls on both sides of a ratio; the medians over the rou
 printed with the ratio of each round's pair, and the control's growth from the smaller size to
 the larger (the ratio of its medians).
 
-    paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|actions|keyed|keyed-shuffled]
+    paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|actions|keyed|keyed-shuffled] [--window WxH]
 
 The child runs are those the benchmarks make (--child=IMPL:SHAPE:N for qt_tree_scale_bench,
 --child=IMPL:N for qt_tree_bench); each prints its phase times and its peak RSS in KiB.
@@ -43,7 +43,10 @@ def main():
     ap.add_argument("build")
     ap.add_argument("--rounds", type=int, default=5)
     ap.add_argument("--only", choices=[c[0] for c in CASES])
+    ap.add_argument("--window", help="the windows' size, WxH (400x300 by default)")
     args = ap.parse_args()
+    if args.window:
+        os.environ["DESK_BENCH_WINDOW"] = args.window
     print("load average at start:", " ".join(f"{x:.2f}" for x in os.getloadavg()))
     for case, program, job, impls, phases, sizes in CASES:
         if args.only and case != args.only:

@@ -91,7 +91,7 @@ Phases RunTreeWidget(int n, bool shuffled) {
   const std::vector<int> order = Order(n, shuffled);
   auto w = std::make_unique<QTreeWidget>();
   w->setHeaderHidden(true);
-  w->resize(400, 300);
+  w->resize(bench::WindowSize().first, bench::WindowSize().second);
   w->show();
   QHash<QString, QTreeWidgetItem*> keys;
   auto t0 = Clock::now();

@@ -165,7 +165,7 @@ struct TreeWidgetHost {
   TreeWidgetHost() {
     w.setHeaderHidden(true);
     w.setUniformRowHeights(true);
-    w.resize(400, 300);
+    w.resize(bench::WindowSize().first, bench::WindowSize().second);
     w.show();
   }
   QTreeWidgetItem* Add(QTreeWidgetItem* parent, const QString& key, const QString& text) {
@@ -299,7 +299,7 @@ struct ModelViewHost {
     v.setHeaderHidden(true);
     v.setUniformRowHeights(true);
     v.setModel(&m);
-    v.resize(400, 300);
+    v.resize(bench::WindowSize().first, bench::WindowSize().second);
     v.show();
   }
   MinimalModel m;
