@@ -9,6 +9,7 @@
 #include <QScrollBar>
 #include <QStyleOption>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 
@@ -28,10 +29,17 @@ bool TreeWidget::RowsIndexed() const {
   return tree_ && model() == static_cast<QAbstractItemModel*>(&tree_->Model()) && tree_->Model().RowsKnown();
 }
 
+namespace {
+std::atomic<uint64_t> listings{0};
+}  // namespace
+
+uint64_t TreeWidget::Listings() { return listings.load(std::memory_order_relaxed); }
+
 const std::vector<QModelIndex>& TreeWidget::ListedRows() const {
   if (listedAt_ == rowsGeneration_) return listed_;
   listedAt_ = rowsGeneration_;
   listed_.clear();
+  listings.fetch_add(1, std::memory_order_relaxed);
   const QAbstractItemModel* m = model();
   // While the tree announces a change its rows and links may disagree: nothing is listed, and
   // the layout that follows the change lists them again.

@@ -60,6 +60,9 @@ class TreeWidget : public QTreeView {
   QModelIndex IndexAtRow(int64_t row) const;
   int64_t RowOfIndex(const QModelIndex& index) const;  // -1 when not shown
   int RowHeight() const { return rowHeight_; }
+  // How many times a view in this process listed its rows (a filter on, or a model other than
+  // the tree's): tests count them to see which rows come from the tree's row index.
+  static uint64_t Listings();
 
   QRect visualRect(const QModelIndex& index) const override;
   void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
