@@ -52,13 +52,17 @@ def main():
         if args.only and case != args.only:
             continue
         path = os.path.join(args.build, "bench", program)
-        medians = {}  # size -> the control's median of each phase
-        for n in sizes:
-            got = {i: [] for i in impls}
-            for r in range(args.rounds):
-                order = impls[r % len(impls):] + impls[:r % len(impls)]
+        medians = {}  # size -> impl -> the median of each phase
+        # Each round runs both sizes, so that the machine's drift over the run falls on both
+        # sides of the growth as well as of the ratios.
+        runs = {n: {i: [] for i in impls} for n in sizes}
+        for r in range(args.rounds):
+            order = impls[r % len(impls):] + impls[:r % len(impls)]
+            for n in sizes:
                 for impl in order:
-                    got[impl].append(run(path, job.format(impl=impl, n=n)))
+                    runs[n][impl].append(run(path, job.format(impl=impl, n=n)))
+        for n in sizes:
+            got = runs[n]
             names = phases + (["total_ms"] if case.startswith("keyed") else []) + ["peak_rss_MB"]
             rows = {}
             for impl in impls:
@@ -71,17 +75,19 @@ def main():
             base = impls[1]
             for k, name in enumerate(names):
                 meds = {i: statistics.median(r[k] for r in rows[i]) for i in impls}
-                medians.setdefault(n, {})[name] = meds["control"]
+                for i in impls:
+                    medians.setdefault(n, {}).setdefault(i, {})[name] = meds[i]
                 ratios = [a[k] / b[k] for a, b in zip(rows["control"], rows[base]) if b[k] > 0]
                 ratio = statistics.median(ratios) if ratios else float("nan")
                 spread = f"{min(ratios):.2f}-{max(ratios):.2f}" if ratios else ""
                 print(f"  {name:24s} control {meds['control']:10.3f}  {base} {meds[base]:10.3f}  "
                       f"ratio {ratio:.3f} ({spread})")
         small, large = sizes
-        print(f"\n{case}: the control's growth, median at {large} over median at {small}")
+        print(f"\n{case}: growth, median at {large} over median at {small} (the baseline's beside it)")
         for name in names[:-1]:
-            if medians[small][name] > 0:
-                print(f"  {name:24s} {medians[large][name] / medians[small][name]:.2f}")
+            grow = [medians[large][i][name] / medians[small][i][name] if medians[small][i][name] > 0 else float("nan")
+                    for i in impls]
+            print(f"  {name:24s} control {grow[0]:.2f}  {impls[1]} {grow[1]:.2f}")
     print("\nload average at end:", " ".join(f"{x:.2f}" for x in os.getloadavg()))
 
 

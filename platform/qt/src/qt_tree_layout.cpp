@@ -133,11 +133,12 @@ void TreeWidget::doItemsLayout() {
 void TreeWidget::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
   shift_.at = 0;
   // Only a removal the last layout saw everything before.
-  if (tree_ && model() == &tree_->Model() && laidOutAt_ == rowsGeneration_ && tree_->Model().Removing().known) {
-    const TreeModel::Removal& r = tree_->Model().Removing();
+  int64_t row = -1;
+  int32_t rows = 0;
+  if (tree_ && model() == &tree_->Model() && laidOutAt_ == rowsGeneration_ && tree_->Model().RemovingRows(row, rows)) {
     shift_.at = rowsGeneration_ + 1;  // the removal counts once it is in
-    shift_.row = r.row;
-    shift_.rows = r.rows;
+    shift_.row = row;
+    shift_.rows = rows;
   }
   QTreeView::rowsAboutToBeRemoved(parent, start, end);
 }

@@ -32,6 +32,14 @@ QModelIndex TreeModel::IndexAtRow(int64_t row) const {
 
 int64_t TreeModel::RowOfNode(const Node& n) const { return n.InTree() ? Rows().RowOf(n) : -1; }
 
+bool TreeModel::RemovingRows(int64_t& row, int32_t& rows) const {
+  if (!removing_) return false;
+  // Still in the rows while its removal is announced.
+  row = Rows().RowOf(*removing_);
+  rows = row >= 0 ? Rows().Span(*removing_) : 0;
+  return true;
+}
+
 QModelIndex TreeModel::IndexOf(const Node* n) const {
   if (!n || !n->InTree() || clearing_) return QModelIndex();
   if (const TreeFilter* f = Filtered(); f && !f->Shown(*n)) return QModelIndex();
@@ -141,14 +149,9 @@ void TreeModel::Added(Node& n) {
 void TreeModel::Removing(Node& n) {
   Announcing announcing(*this);
   const int32_t place = Rows().PlaceOf(n);
-  removal_ = Removal{};
-  if (n.Next() && (n.Parent() || !tree_->Sorted())) {
-    removal_.known = true;
-    removal_.row = Rows().RowOf(n);
-    removal_.rows = removal_.row >= 0 ? Rows().Span(n) : 0;
-  }
+  removing_ = n.Next() && (n.Parent() || !tree_->Sorted()) ? &n : nullptr;
   beginRemoveRows(IndexOf(n.Parent()), place, place);
-  removal_ = Removal{};
+  removing_ = nullptr;
   // Out of the rows now, so that the views read them without it; the tree unlinks it next.
   Rows().Removing(n);
   endRemoveRows();

@@ -53,15 +53,10 @@ class TreeModel : public QAbstractItemModel {
   int64_t ShownRows() const;
   QModelIndex IndexAtRow(int64_t row) const;
   int64_t RowOfNode(const Node& n) const;  // -1 when not shown
-  // While a node's removal is announced, the rows it takes with it when that is all that
-  // changes on screen: the node has a next sibling, so its parent keeps its expander and no
-  // line above it changes. `row` is -1 when the node is not shown.
-  struct Removal {
-    bool known = false;
-    int64_t row = -1;
-    int32_t rows = 0;
-  };
-  const Removal& Removing() const { return removal_; }
+  // While a node's removal is announced, when the rows it takes with it are all that changes
+  // on screen (it has a next sibling, so its parent keeps its expander and no line above it
+  // changes): its first row (-1 when not shown) and how many rows it spans. False otherwise.
+  bool RemovingRows(int64_t& row, int32_t& rows) const;
   // The index of a node of the tree; invalid for null.
   QModelIndex IndexOf(const Node* n) const;
 
@@ -112,7 +107,7 @@ class TreeModel : public QAbstractItemModel {
     const Node* node = nullptr;
     int32_t from = 0, to = 0;
   } moving_;
-  Removal removal_;
+  const Node* removing_ = nullptr;  // see RemovingRows
   bool clearing_ = false;  // the nodes behind the old indexes are gone
   // The last row made by index(): a view asks for rows in order, and the next row of a list
   // in sibling order is the node's next sibling. Forgotten at every change.
