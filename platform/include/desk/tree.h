@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -505,7 +506,9 @@ class DESK_API TreeView : public Dispatchable<TreeView> {
   void RemoveNode(Node& n);
   void ClearNodes();
   void DetachAll();
-  void CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const;
+  // `hash`: the key index's hash of `folded`, when already made.
+  void CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self,
+                std::optional<size_t> hash = std::nullopt) const;
   void NotifyChanged(Node& n, NodeField f);
   void Notify(const std::function<void(TreeObserver&)>& f);
 

@@ -111,9 +111,9 @@ Node* KeyIndex::Near(std::u16string_view folded) const {
   return nullptr;
 }
 
-Node* KeyIndex::Find(std::u16string_view folded) const {
+Node* KeyIndex::Find(std::u16string_view folded, size_t hash) const {
   if (slots_.empty()) return nullptr;
-  const auto h = static_cast<uint32_t>(Hash(folded));
+  const auto h = static_cast<uint32_t>(hash);
   const size_t mask = slots_.size() - 1;
 #if defined(__GNUC__) || defined(__clang__)
   __builtin_prefetch(&slots_[h & mask]);
@@ -151,8 +151,8 @@ void KeyIndex::Reserve() {
     if (s.slot != kEmpty) Place(s);
 }
 
-void KeyIndex::Insert(Node& n) {
-  Place(Slot{static_cast<uint32_t>(Hash(n.FoldedKey())), n.slot_});
+void KeyIndex::Insert(Node& n, size_t hash) {
+  Place(Slot{static_cast<uint32_t>(hash), n.slot_});
   ++count_;
 }
 

@@ -49,18 +49,22 @@ class KeyIndex {
  public:
   explicit KeyIndex(const PositionIndex& positions) : positions_(positions) {}
   static size_t Hash(std::u16string_view folded) { return std::hash<std::u16string_view>{}(folded); }
-  Node* Find(std::u16string_view folded) const;
+  Node* Find(std::u16string_view folded) const { return Find(folded, Hash(folded)); }
+  // The same with the key's hash already made (Hash of the folded key).
+  Node* Find(std::u16string_view folded, size_t hash) const;
   // Starts fetching the slot where a look-up of the key begins (only a hint).
-  void Prefetch([[maybe_unused]] std::u16string_view folded) const {
+  void Prefetch(std::u16string_view folded) const { Prefetch(Hash(folded)); }
+  void Prefetch([[maybe_unused]] size_t hash) const {
 #if defined(__GNUC__) || defined(__clang__)
-    if (!slots_.empty()) __builtin_prefetch(&slots_[static_cast<uint32_t>(Hash(folded)) & (slots_.size() - 1)]);
+    if (!slots_.empty()) __builtin_prefetch(&slots_[static_cast<uint32_t>(hash) & (slots_.size() - 1)]);
 #endif
   }
   // Room for one more key, made before the tree changes: Insert then takes no memory.
   void Reserve();
   // The node's folded key must not be in the index yet, its position slot is set, and Reserve
   // made room for it (one key erased just before also leaves room).
-  void Insert(Node& n);
+  void Insert(Node& n) { Insert(n, Hash(n.FoldedKey())); }
+  void Insert(Node& n, size_t hash);
   void Erase(Node& n);
   void Clear();
   // Before the position index drops its holes: `newSlot` maps each old slot that holds a node

@@ -447,10 +447,11 @@ Node* TreeView::FindKey(std::u16string_view key) const {
   return folded ? index_->keys.Find(key) : index_->keys.Find(FoldKey(key));
 }
 
-void TreeView::CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self) const {
+void TreeView::CheckKey(std::u16string_view key, const std::u16string& folded, const Node* self,
+                        std::optional<size_t> hash) const {
   if (key.empty()) return;
   if (AllDigits(key)) Raise(Err::InvalidKey);
-  Node* other = index_->keys.Find(folded);
+  Node* other = hash ? index_->keys.Find(folded, *hash) : index_->keys.Find(folded);
   if (other && other != self) Raise(Err::KeyNotUnique);
 }
 
@@ -460,7 +461,12 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   // as it was.
   // The new key's place in a large key table is most likely out of the cache: fetched now, it
   // comes while the relative is found and the arguments converted.
-  if (key.ValueType() == VarType::String) index_->keys.Prefetch(key.RawString());
+  // The key is hashed once: most keys are their own folded form.
+  std::optional<size_t> rawHash;
+  if (key.ValueType() == VarType::String) {
+    rawHash = detail::KeyIndex::Hash(key.RawString());
+    index_->keys.Prefetch(*rawHash);
+  }
   Relationship rel = Relationship::Last;
   bool relGiven = !Absent(relationship);
   if (relGiven) {
@@ -472,7 +478,8 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   if (rn && !relGiven) rel = Relationship::Next;
   std::u16string k = Absent(key) ? std::u16string() : key.ToString();
   std::u16string folded = k.empty() ? std::u16string() : FoldKey(k);
-  CheckKey(k, folded, nullptr);
+  const size_t hash = rawHash && key.RawString() == folded ? *rawHash : detail::KeyIndex::Hash(folded);
+  CheckKey(k, folded, nullptr, hash);
   std::u16string t = Absent(text) ? std::u16string() : text.ToString();
   Variant img = ImageValue(image);
   Variant simg = ImageValue(selectedImage);
@@ -502,7 +509,7 @@ Ref<Node> TreeView::AddNode(const Variant& relative, const Variant& relationship
   index_->positions.Reserve();
   n->tree_ = this;
   n->slot_ = static_cast<uint32_t>(index_->positions.Append(n));
-  if (!n->key_.empty()) index_->keys.Insert(*n);  // by its slot
+  if (!n->key_.empty()) index_->keys.Insert(*n, hash);  // by its slot
   Link(*n, parent, before);
   if (!observers_.empty()) Notify([&](TreeObserver& o) { o.NodeAdded(*n); });
   return n;
