@@ -23,15 +23,13 @@ namespace {
 int ClampInt(int64_t v) { return static_cast<int>(std::clamp<int64_t>(v, INT_MIN, INT_MAX)); }
 
 int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+std::atomic<uint64_t> listings{0};
 }  // namespace
 
 bool TreeWidget::RowsIndexed() const {
   return tree_ && model() == static_cast<QAbstractItemModel*>(&tree_->Model()) && tree_->Model().RowsKnown();
 }
-
-namespace {
-std::atomic<uint64_t> listings{0};
-}  // namespace
 
 uint64_t TreeWidget::Listings() { return listings.load(std::memory_order_relaxed); }
 
@@ -41,9 +39,7 @@ const std::vector<QModelIndex>& TreeWidget::ListedRows() const {
   listed_.clear();
   listings.fetch_add(1, std::memory_order_relaxed);
   const QAbstractItemModel* m = model();
-  // While the tree announces a change its rows and links may disagree: nothing is listed, and
-  // the layout that follows the change lists them again.
-  if (!m || (tree_ && m == &tree_->Model() && !tree_->Model().RowsKnown() && !tree_->ActiveFilter())) return listed_;
+  if (!m) return listed_;
   std::vector<QModelIndex> stack;
   for (int r = m->rowCount(rootIndex()) - 1; r >= 0; --r) stack.push_back(m->index(r, 0, rootIndex()));
   while (!stack.empty()) {

@@ -47,9 +47,10 @@ class TreeModel : public QAbstractItemModel {
   static Node* NodeOf(const QModelIndex& index) { return static_cast<Node*>(index.internalPointer()); }
 
   // The rows of a view that shows the tree's expanded nodes open, from the tree's row index,
-  // each in O(log n) (times the depth): known unless a filter is on or a change is being
-  // announced, when a view lists its rows itself.
-  bool RowsKnown() const { return !clearing_ && !announcing_ && !adding_.node && !moving_.node && !Filtered(); }
+  // each in O(log n) (times the depth): known unless a filter is on, or while the views must
+  // still read the rows as they were before an add or a move (or none, while cleared); then a
+  // view lists the rows the model gives. A removal's rows agree with the index throughout.
+  bool RowsKnown() const { return !clearing_ && !adding_.node && !moving_.node && !Filtered(); }
   int64_t ShownRows() const;
   QModelIndex IndexAtRow(int64_t row) const;
   int64_t RowOfNode(const Node& n) const;  // -1 when not shown
