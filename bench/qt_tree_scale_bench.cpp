@@ -103,6 +103,12 @@ std::vector<double> ControlWide(int children) {
   std::vector<Variant> second{Variant::String(KeyOf(1))};
   h.nodes->Invoke(desk::nodesid::kRemove, InvokeKind::Method, second);
   t.Lap();
+  std::vector<Variant> middle{Variant::String(KeyOf(children / 2))};
+  h.nodes->Invoke(desk::nodesid::kRemove, InvokeKind::Method, middle);
+  t.Lap();
+  std::vector<Variant> last{Variant::String(KeyOf(children - 1))};
+  h.nodes->Invoke(desk::nodesid::kRemove, InvokeKind::Method, last);
+  t.Lap();
   return t.phases;
 }
 
@@ -211,6 +217,10 @@ std::vector<double> TreeWidgetWide(int children) {
   parent->setExpanded(true);
   t.Lap();
   delete h.keys.take(QKeyOf(1));
+  t.Lap();
+  delete h.keys.take(QKeyOf(children / 2));
+  t.Lap();
+  delete h.keys.take(QKeyOf(children - 1));
   t.Lap();
   return t.phases;
 }
@@ -339,6 +349,10 @@ std::vector<double> ModelViewWide(int children) {
   t.Lap();
   h.m.Remove(h.m.keys.take(QKeyOf(1)));
   t.Lap();
+  h.m.Remove(h.m.keys.take(QKeyOf(children / 2)));
+  t.Lap();
+  h.m.Remove(h.m.keys.take(QKeyOf(children - 1)));
+  t.Lap();
   return t.phases;
 }
 
@@ -393,7 +407,8 @@ void Run(benchmark::State& state, const char* impl, const char* shape, std::vect
 }
 
 const std::vector<const char*> kGridPhases{"build_ms", "expand_all_ms", "collapse_all_ms", "clear_ms"};
-const std::vector<const char*> kWidePhases{"build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms"};
+const std::vector<const char*> kWidePhases{"build_ms",          "remove_first_ms",        "expand_ms",
+                                           "remove_first_shown_ms", "remove_middle_shown_ms", "remove_last_shown_ms"};
 const std::vector<const char*> kActionPhases{"click_ms", "down_ms", "end_ms", "home_ms", "page_down_ms",
                                              "select_middle_ms", "rename_ms", "collapse_ms"};
 
@@ -402,8 +417,8 @@ const std::vector<const char*> kActionPhases{"click_ms", "down_ms", "end_ms", "h
 void BM_ControlGrid(benchmark::State& s) { Run(s, "control", "grid", kGridPhases); }
 void BM_QTreeWidgetGrid(benchmark::State& s) { Run(s, "treewidget", "grid", kGridPhases); }
 void BM_QTreeViewModelGrid(benchmark::State& s) { Run(s, "modelview", "grid", kGridPhases); }
-// One root of N children: built, the first child removed, the root expanded, the first child
-// removed while shown. Arg: N.
+// One root of N children: built, the first child removed, the root expanded, then while shown
+// the first child removed, one in the middle (below the rows in view) and the last. Arg: N.
 void BM_ControlWide(benchmark::State& s) { Run(s, "control", "wide", kWidePhases); }
 void BM_QTreeWidgetWide(benchmark::State& s) { Run(s, "treewidget", "wide", kWidePhases); }
 void BM_QTreeViewModelWide(benchmark::State& s) { Run(s, "modelview", "wide", kWidePhases); }

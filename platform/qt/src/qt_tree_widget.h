@@ -136,6 +136,8 @@ class TreeWidget : public QTreeView {
   void DoubleClickOnView(QMouseEvent* e);
   // Opens or closes the row whose expander is under the point; true when the press is taken.
   bool ToggleAt(const QPoint& p);
+  // Type-ahead as QTreeView's: the next shown row from the current one whose text starts
+  // with the keys typed (letter case aside), the same key again stepping on.
   void SearchRows(const QString& search);
   // After a layout whose only change was a removal the model could place: moves the pixels of
   // the rows below it instead of drawing them all again; false when it cannot.
