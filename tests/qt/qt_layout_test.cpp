@@ -70,6 +70,10 @@ TEST_P(QtLayout, CursorKeysLandWhereQTreeViewPutsThemAndKeepTheRowInView) {
   QTest::keyClick(Widget(), close);
   EXPECT_FALSE(NodeOf(u"r1")->Expanded());
   EXPECT_EQ(View()->RowCount(), 63);
+  // The asterisk opens the row and everything under it.
+  QTest::keyClick(Widget(), Qt::Key_Asterisk);
+  EXPECT_TRUE(NodeOf(u"r1")->Expanded());
+  EXPECT_EQ(View()->RowCount(), 93);
   // Without a filter every row came from the tree's row index: none was listed.
   EXPECT_EQ(desk::qtb::TreeWidget::Listings(), listed);
 }
@@ -93,6 +97,21 @@ TEST_P(QtLayout, RowsBelowAChangeMoveAndTheScrollRangeFollows) {
   QApplication::processEvents();
   EXPECT_EQ(View()->RowOfIndex(hidden), View()->RowOfIndex(ItemOf("r1")) + 1);
   EXPECT_EQ(bar->maximum(), max - 1 + 30);
+  // QTreeView's own expandAll and collapseAll still open and close every node, through the tree,
+  // with changes between them.
+  Widget()->expandAll();
+  EXPECT_TRUE(NodeOf(u"r1")->Expanded());
+  EXPECT_EQ(View()->RowCount(), 92);
+  Add(u"r1", u"late", u"late");
+  Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r2c5")});
+  Widget()->expand(ItemOf("late"));
+  QApplication::processEvents();
+  EXPECT_EQ(View()->RowCount(), 92);
+  Widget()->collapseAll();
+  QApplication::processEvents();
+  EXPECT_FALSE(NodeOf(u"r0")->Expanded());
+  EXPECT_EQ(View()->RowCount(), 3);
+  Widget()->expandAll();
   // Scrolled to the end, the last row is the bottom one in view.
   Widget()->scrollTo(View()->IndexAtRow(View()->RowCount() - 1));
   const QRect last = Widget()->visualRect(View()->IndexAtRow(View()->RowCount() - 1));
