@@ -2,6 +2,7 @@
 // cursor keys, the expanders and type-ahead, as QTreeView does them for one column of rows of
 // one height, without a list of every row.
 #include <QApplication>
+#include <QHeaderView>
 #include <QHoverEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -156,6 +157,15 @@ bool TreeWidget::ShiftRows(int oldHeight, int oldTop) {
 }
 
 void TreeWidget::updateGeometries() {
+  // A header a host shows stands above the rows, as in QTreeView.
+  QHeaderView* head = header();
+  const int headerHeight =
+      head->isHidden() ? 0 : std::min(head->maximumHeight(), std::max(head->minimumHeight(), head->sizeHint().height()));
+  if (viewportMargins().top() != headerHeight) setViewportMargins(0, headerHeight, 0, 0);
+  if (headerHeight > 0) {
+    const QRect vg = viewport()->geometry();
+    head->setGeometry(vg.left(), vg.top() - headerHeight, vg.width(), headerHeight);
+  }
   const int64_t rows = RowCount();
   QScrollBar* v = verticalScrollBar();
   if (verticalScrollMode() == ScrollPerItem) {
@@ -379,6 +389,7 @@ void TreeWidget::paintEvent(QPaintEvent* e) {
       opt.palette.setCurrentColorGroup(group);
     }
 
+    opt.features.setFlag(QStyleOptionViewItem::Alternate, alternatingRowColors() && (row & 1));
     // The branch area's background (selected with the whole row when the style says so),
     // then the label's, the lines and boxes, and the label.
     const int indent = BranchWidth(index);

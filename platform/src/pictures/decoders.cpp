@@ -197,6 +197,12 @@ void DecodePng(std::span<const uint8_t> b, Output& out) {
   png_infop info = png_create_info_struct(png);
   PngSource src{b};
   png_set_read_fn(png, &src, PngRead);
+  // Text, colour profiles, suggested palettes and Exif are not used. libpng reads each into a
+  // buffer of the length the chunk declares (a length past its limit only warns), so a few
+  // hostile bytes could have it fill gigabytes: they are passed over as unknown chunks instead,
+  // a few bytes at a time.
+  static const png_byte kSkipped[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf";
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkipped, static_cast<int>(sizeof kSkipped / 5));
   // Given back however the decode ends: refused, failed in libpng, or done.
   struct Destroyer {
     png_structp& png;
