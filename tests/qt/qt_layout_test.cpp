@@ -1,6 +1,7 @@
 // The rows as the view lays them out itself: where the cursor keys land, what a removal or an
 // expansion does to the rows below and to the scroll range, and type-ahead among the rows.
 #include <QBackingStore>
+#include <QHeaderView>
 #include <QScrollBar>
 #ifdef DESK_QT_GUI_PRIVATE
 #include <qpa/qplatformbackingstore.h>
@@ -117,6 +118,13 @@ TEST_P(QtLayout, RowsBelowAChangeMoveAndTheScrollRangeFollows) {
   const QRect last = Widget()->visualRect(View()->IndexAtRow(View()->RowCount() - 1));
   EXPECT_LE(last.bottom(), Viewport()->rect().bottom());
   EXPECT_GT(last.bottom() + View()->RowHeight(), Viewport()->rect().bottom());
+  // A header a host shows stands above the rows.
+  Widget()->setHeaderHidden(false);
+  QApplication::processEvents();
+  EXPECT_GT(Widget()->header()->height(), 0);
+  EXPECT_GE(Widget()->header()->geometry().top(), Widget()->contentsRect().top());
+  EXPECT_LE(Widget()->header()->geometry().bottom(), Viewport()->geometry().top());
+  EXPECT_EQ(Widget()->indexAt(QPoint(5, 1)), View()->IndexAtRow(Widget()->verticalScrollBar()->value()));
 }
 
 #ifdef DESK_QT_GUI_PRIVATE
