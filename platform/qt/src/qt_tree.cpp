@@ -281,30 +281,14 @@ void QtTree::ShowExpanded(Node& n) {
   const TreeFilter* f = ActiveFilter();
   const bool open = f ? f->Open(n) : n.Expanded();
   if (widget_->isExpanded(i) == open) return;
-  BatchLayout();
   widget_->setExpanded(i, open);
 }
 
 void QtTree::ShowExpander(Node& n) {
   if (!widget_ || n.Child()) return;  // with children it shows one either way
-  // The view keeps whether a row has children from its last layout.
+  // The row is drawn again, with or without its expander.
   widget_->LayOutLater();
   model_->Changed(n);
-}
-
-void QtTree::BatchLayout() {
-  // One change alone is laid out when the event loop turns; a run of them leaves one layout
-  // for the next paint or read of the rows.
-  if (runChanges_++ > 0) {
-    widget_->LayOutLater();
-    return;
-  }
-  if (runPosted_) return;
-  runPosted_ = true;
-  QTimer::singleShot(0, widget_, [this] {
-    runPosted_ = false;
-    runChanges_ = 0;
-  });
 }
 
 void QtTree::ResetRows() {
@@ -352,7 +336,6 @@ void QtTree::ShowOpenBelow(Node& top) {
     Node* n = stack.back();
     stack.pop_back();
     if (!f->Open(*n) || f->Count(n) == 0) continue;
-    BatchLayout();
     widget_->setExpanded(model_->IndexOf(n), true);
     for (int32_t i = 0; i < f->Count(n); ++i) stack.push_back(f->ChildAt(n, i));
   }

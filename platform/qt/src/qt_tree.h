@@ -95,11 +95,6 @@ class QtTree : public TreeView, public LabelEditor {
   void OpenOnDemandLater(Node& n);
   // Opens them now: before the view's rows are read (a hit test, the first row in view).
   void OpenOnDemandNow();
-  // Before the view is told of a change to which rows it shows (a node expanded or
-  // collapsed). The second such change in one run of calls (no turn of the event loop in
-  // between) leaves the view's layout to be made once, when it next paints or is read (Qt's
-  // views lay themselves out before answering), instead of once per change.
-  void BatchLayout();
   void ResetRows();
   // After the rows were reset: the view expands what shows open and shows the current node.
   void ShowOpenRows();
@@ -119,8 +114,6 @@ class QtTree : public TreeView, public LabelEditor {
   // no index of them is left.
   std::vector<Ref<Node>> removed_;
   bool releasePosted_ = false;
-  int runChanges_ = 0;     // changes of the rows shown since the event loop last turned
-  bool runPosted_ = false;  // the end of this run is posted
   int syncing_ = 0;       // model -> widget updates in progress: widget signals are ours
   bool opening_ = false;  // StartLabelEdit is opening the editor itself
   bool dragging_ = false;

@@ -81,7 +81,7 @@ int64_t TreeWidget::RowOfIndex(const QModelIndex& index) const {
 
 int TreeWidget::Depth(const QModelIndex& index) const {
   int depth = 0;
-  if (RowsIndexed() || (tree_ && model() == &tree_->Model())) {
+  if (tree_ && model() == &tree_->Model()) {
     const Node* n = TreeModel::NodeOf(index);
     if (n && n->InTree()) {
       for (n = n->Parent(); n; n = n->Parent()) ++depth;
