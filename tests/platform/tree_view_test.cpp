@@ -483,27 +483,31 @@ TEST(TreeRowIndex, MemoryRunningOutInAChangeLeavesTheTreeAndItsRowsAsTheyWere) {
 // A removed node leaves a hole among the position slots. Once fewer than half of 64 or more
 // slots are in use the holes are packed, which renumbers the slots the row index is kept by:
 // the one build that costs, and the rows are right after it.
-TEST(TreeRowIndex, SlotsArePackedOnceFewerThanHalfAreInUse) {
-  for (const int nodeCount : {63, 64}) {
-    SCOPED_TRACE(nodeCount);
-    Ref<TreeView> tree = MakeHeadlessTree();
-    Nodes& nodes = tree->NodeCollection();
-    for (int i = 0; i < nodeCount; ++i) nodes.AddRoot(u"", u"n" + desk::DecimalText(i));
-    ASSERT_NE(tree->NodeAtRow(0), nullptr);  // the index, built
-    const uint64_t before = desk::detail::RowIndex::Builds();
-    std::vector<uint64_t> builds;  // after each removal, once the rows were read
-    while (nodes.Count() > 30) {
-      nodes.Remove(Variant::Long(1));
-      ASSERT_EQ(tree->NodeAtRow(0)->Text(), u"n" + desk::DecimalText(nodeCount - nodes.Count()));
-      builds.push_back(desk::detail::RowIndex::Builds() - before);
-    }
-    const std::vector<Node*> rows = tree->VisibleRows();
-    ASSERT_EQ(rows.size(), 30u);
-    for (size_t i = 0; i < rows.size(); ++i) EXPECT_EQ(tree->NodeAtRow(static_cast<int64_t>(i)), rows[i]) << i;
-    // 64 slots are packed when the 31st node is left (62 < 64), not at 32; 63 are never.
-    const size_t packedAt = nodeCount == 64 ? 64 - 31 : builds.size() + 1;
-    for (size_t i = 0; i < builds.size(); ++i) EXPECT_EQ(builds[i], i + 1 >= packedAt ? 1u : 0u) << "removal " << i + 1;
+// Packing the slots once fewer than half are in use moves the row index's entries with them:
+// the rows stay right, and a million-node tree is not walked again.
+TEST(TreeRowIndex, PackedSlotsCarryTheRowIndexAlong) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  for (int i = 0; i < 64; ++i) {
+    Ref<Node> r = nodes.AddRoot(u"", u"n" + desk::DecimalText(i));
+    if (i % 8 == 0) nodes.Add(*r, Relationship::Child, u"", u"c" + desk::DecimalText(i));
+    if (i % 16 == 0) r->SetExpanded(true);
   }
+  ASSERT_NE(tree->NodeAtRow(0), nullptr);  // the index, built
+  const uint64_t before = desk::detail::RowIndex::Builds();
+  for (int removed = 0; removed < 60; ++removed) {
+    // From the front, then from the back, so that both ends of the old slots become holes.
+    nodes.Remove(Variant::Long(removed % 2 ? nodes.Count() : 1));
+    const std::vector<Node*> rows = tree->VisibleRows();
+    for (size_t i = 0; i <= rows.size(); ++i)
+      ASSERT_EQ(tree->NodeAtRow(static_cast<int64_t>(i)), i < rows.size() ? rows[i] : nullptr) << removed << " " << i;
+    auto& index = desk::detail::RowIndex::Of(*tree);
+    for (int32_t i = 1; i <= nodes.Count(); ++i) {
+      Node* x = nodes.Item(Variant::Long(i)).get();
+      ASSERT_EQ(index.ChildAt(x->Parent(), index.PlaceOf(*x)), x) << removed;
+    }
+  }
+  EXPECT_EQ(desk::detail::RowIndex::Builds(), before);
 }
 
 // A sorted root that a new text moves tells a backend once where it was and where it is.

@@ -171,6 +171,24 @@ uint32_t RowIndex::Priority(uint32_t s) {
 
 uint32_t RowIndex::ListRoot(const Node* parent) const { return parent ? e_[parent->slot_].kids : roots_; }
 uint32_t& RowIndex::ListRoot(const Node* parent) { return parent ? e_[parent->slot_].kids : roots_; }
+void RowIndex::SlotsMoved(const std::vector<uint32_t>& to) {
+  auto map = [&](uint32_t s) { return s == kNone ? kNone : to[s]; };
+  // Every slot moves down or stays, and its entry is read before anything is written there.
+  size_t live = 0;
+  for (size_t s = 0; s < std::min(e_.size(), to.size()); ++s) {
+    if (to[s] == kNone) continue;
+    Entry e = e_[s];
+    e.left = map(e.left);
+    e.right = map(e.right);
+    e.up = map(e.up);
+    e.kids = map(e.kids);
+    e_[to[s]] = e;
+    live = std::max<size_t>(live, size_t{to[s]} + 1);
+  }
+  e_.resize(live);
+  if (e_.capacity() > 4 * live) e_.shrink_to_fit();
+  roots_ = map(roots_);
+}
 
 // Hangs s under `up` as a leaf and counts its span along the path.
 void RowIndex::Attach(uint32_t s, uint32_t up, bool left) {

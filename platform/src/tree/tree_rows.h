@@ -59,6 +59,9 @@ class DESK_API RowIndex {
   void Removing(Node& n);
   // After the node was expanded or collapsed.
   void ExpandedChanged(Node& n);
+  // After the tree packed its position slots: `to` maps each old slot to its new one (kNone
+  // for a hole). A pass over the entries, instead of a build that walks every node.
+  void SlotsMoved(const std::vector<uint32_t>& to);
   // After a root's text changed with Sorted on: the root moves to its place. False as for
   // Inserted.
   bool RootTextChanged(Node& n);
