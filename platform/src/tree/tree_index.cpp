@@ -121,11 +121,12 @@ Node* KeyIndex::Find(std::u16string_view folded, size_t hash) const {
   if (Node* n = Near(folded)) return n;
   for (size_t i = h & mask;; i = (i + 1) & mask) {
     const Slot& s = slots_[i];
-    if (!s.node) return nullptr;
+    if (s.slot == kEmpty) return nullptr;
     if (s.hash != h) continue;
-    if (s.node->FoldedKey() == folded) {
-      near_ = s.node->slot_;
-      return s.node;
+    Node* n = positions_.AtSlot(s.slot);
+    if (n->FoldedKey() == folded) {
+      near_ = s.slot;
+      return n;
     }
   }
 }
@@ -133,7 +134,7 @@ Node* KeyIndex::Find(std::u16string_view folded, size_t hash) const {
 void KeyIndex::Place(Slot s) {
   const size_t mask = slots_.size() - 1;
   size_t i = s.hash & mask;
-  while (slots_[i].node) i = (i + 1) & mask;
+  while (slots_[i].slot != kEmpty) i = (i + 1) & mask;
   slots_[i] = s;
 }
 
@@ -144,14 +145,14 @@ void KeyIndex::Reserve() {
   const size_t size = std::max<size_t>(16, slots_.size() * 2);
   std::vector<Slot> old;
   ReserveAdvised(old, size);
-  old.assign(size, Slot{nullptr, 0});
+  old.assign(size, Slot{0, kEmpty});
   old.swap(slots_);
   for (const Slot& s : old)
-    if (s.node) Place(s);
+    if (s.slot != kEmpty) Place(s);
 }
 
 void KeyIndex::Insert(Node& n, size_t hash) {
-  Place(Slot{&n, static_cast<uint32_t>(hash)});
+  Place(Slot{static_cast<uint32_t>(hash), n.slot_});
   ++count_;
 }
 
@@ -159,19 +160,25 @@ void KeyIndex::Erase(Node& n) {
   if (slots_.empty()) return;
   const size_t mask = slots_.size() - 1;
   size_t i = static_cast<uint32_t>(Hash(n.FoldedKey())) & mask;
-  while (slots_[i].node && slots_[i].node != &n) i = (i + 1) & mask;
-  if (!slots_[i].node) return;
+  while (slots_[i].slot != kEmpty && slots_[i].slot != n.slot_) i = (i + 1) & mask;
+  if (slots_[i].slot == kEmpty) return;
   // Move later members of the run back into the hole when their home is not between the
   // hole and where they are.
-  for (size_t j = (i + 1) & mask; slots_[j].node; j = (j + 1) & mask) {
+  for (size_t j = (i + 1) & mask; slots_[j].slot != kEmpty; j = (j + 1) & mask) {
     const size_t home = slots_[j].hash & mask;
     const bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
     if (stays) continue;
     slots_[i] = slots_[j];
     i = j;
   }
-  slots_[i] = Slot{nullptr, 0};
+  slots_[i] = Slot{0, kEmpty};
   --count_;
+}
+
+void KeyIndex::Renumber(const std::vector<uint32_t>& newSlot) {
+  near_ = kEmpty;
+  for (Slot& s : slots_)
+    if (s.slot != kEmpty) s.slot = newSlot[s.slot];
 }
 
 void KeyIndex::Clear() {

@@ -35,10 +35,11 @@ void ReserveAdvised(std::vector<T>& v, size_t cap) {
   v.swap(bigger);
 }
 
-// The tree's key index: folded key -> node, open addressing over (node, hash) pairs. A slot
-// holds the node itself, so that a look-up among a million keys waits on memory twice, for
-// the slot and for the node (whose key it compares), and a key that is not there on nothing
-// but slots. Erasing shifts the run back instead of leaving markers.
+// The tree's key index: folded key -> node, open addressing over (hash, position slot) pairs
+// of eight bytes, so that a million keys' table is half the size it would be with pointers: a
+// look-up touches the slot, the position index's entry of a candidate and that node (whose key
+// it compares), and a key that is not there nothing but slots. Erasing shifts the run back
+// instead of leaving markers.
 //
 // Hosts mostly ask for keys in runs: the same parent's key for each of its children, or every
 // key in the order the nodes were added. A look-up first tries the node it found last and the
@@ -66,13 +67,14 @@ class KeyIndex {
   void Insert(Node& n, size_t hash);
   void Erase(Node& n);
   void Clear();
-  // The position index dropped its holes: the slot of the node found last is stale.
-  void SlotsMoved() { near_ = kEmpty; }
+  // Before the position index drops its holes: `newSlot` maps each old slot that holds a node
+  // to its slot afterwards.
+  void Renumber(const std::vector<uint32_t>& newSlot);
 
  private:
   struct Slot {
-    Node* node;     // null: empty
     uint32_t hash;  // the low half of the key's hash, which also gives its home
+    uint32_t slot;  // the node's position slot; kEmpty: empty
   };
   static constexpr uint32_t kEmpty = UINT32_MAX;
   void Place(Slot s);
@@ -131,17 +133,28 @@ struct NodeIndex {
   NodeIndex() = default;
   NodeIndex(const NodeIndex&) = delete;  // the key index refers to the positions
   NodeIndex& operator=(const NodeIndex&) = delete;
-  // Drops the position index's holes once they outnumber the nodes; `renumber` is told each
-  // node's new slot.
-  template <class F>
-  void CompactIfSparse(F renumber);
+  // Drops the position index's holes once they outnumber the nodes, the key index following;
+  // `renumber` is told each node's new slot, then `moved` the map from each old slot to its
+  // new one (UINT32_MAX for a hole). Stays sparse when there is no memory for the map (a
+  // later removal tries again).
+  template <class F, class G>
+  void CompactIfSparse(F renumber, G moved);
 };
 
-template <class F>
-void NodeIndex::CompactIfSparse(F renumber) {
+template <class F, class G>
+void NodeIndex::CompactIfSparse(F renumber, G moved) {
   if (!positions.Sparse()) return;
-  keys.SlotsMoved();
+  std::vector<uint32_t> newSlot;
+  try {
+    newSlot.resize(positions.SlotCount());
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  uint32_t next = 0;
+  for (size_t s = 0; s < newSlot.size(); ++s) newSlot[s] = positions.AtSlot(s) ? next++ : UINT32_MAX;
+  keys.Renumber(newSlot);
   positions.CompactIfSparse(renumber);
+  moved(newSlot);
 }
 }  // namespace detail
 

@@ -597,22 +597,15 @@ void TreeView::RemoveNode(Node& top) {
     for (const Ref<Node>& n : gone) n->Detach();
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
-  // The row index's entries are by slot: it is told where each one went, or dropped when
-  // there is no memory for the map.
-  std::vector<uint32_t> moved;
-  if (rowIndex_ && index_->positions.Sparse()) {
-    try {
-      moved.assign(index_->positions.SlotCount(), detail::RowIndex::kNone);
-    } catch (const std::bad_alloc&) {
-      rowIndex_.reset();
-    }
-  }
-  index_->CompactIfSparse([&](Node& n, size_t slot) {
-    if (!moved.empty()) moved[n.slot_] = static_cast<uint32_t>(slot);
-    n.slot_ = static_cast<uint32_t>(slot);
-    if (filter_) filter_->SlotsMoved();
-  });
-  if (!moved.empty()) rowIndex_->SlotsMoved(moved);
+  index_->CompactIfSparse(
+      [&](Node& n, size_t slot) {
+        n.slot_ = static_cast<uint32_t>(slot);
+        if (filter_) filter_->SlotsMoved();
+      },
+      // The row index's entries are by slot: they follow, without a walk over every node.
+      [&](const std::vector<uint32_t>& moved) {
+        if (rowIndex_) rowIndex_->SlotsMoved(moved);
+      });
   hold.Raise();
 }
 
