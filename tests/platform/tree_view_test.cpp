@@ -495,6 +495,16 @@ TEST(TreeRowIndex, PackedSlotsCarryTheRowIndexAlong) {
   }
   ASSERT_NE(tree->NodeAtRow(0), nullptr);  // the index, built
   const uint64_t before = desk::detail::RowIndex::Builds();
+  // A backend's marks go with the nodes: those there when the index was built start marked,
+  // one added since starts unmarked, and every other root is unmarked here by a reset.
+  auto& marks = desk::detail::RowIndex::Of(*tree);
+  Ref<Node> late = nodes.AddRoot(u"", u"late");
+  EXPECT_TRUE(marks.Marked(*tree->FirstRoot()));
+  EXPECT_FALSE(marks.Marked(*late));
+  marks.ClearMarks();
+  auto markedAtFirst = [](const Node& n) { return n.Text().size() % 2 == 0; };  // "n10".."n63", "late"
+  for (int32_t i = 1; i <= nodes.Count(); ++i)
+    if (Node* x = nodes.Item(Variant::Long(i)).get(); markedAtFirst(*x)) marks.Mark(*x);
   for (int removed = 0; removed < 60; ++removed) {
     // From the front, then from the back, so that both ends of the old slots become holes.
     nodes.Remove(Variant::Long(removed % 2 ? nodes.Count() : 1));
@@ -505,6 +515,7 @@ TEST(TreeRowIndex, PackedSlotsCarryTheRowIndexAlong) {
     for (int32_t i = 1; i <= nodes.Count(); ++i) {
       Node* x = nodes.Item(Variant::Long(i)).get();
       ASSERT_EQ(index.ChildAt(x->Parent(), index.PlaceOf(*x)), x) << removed;
+      ASSERT_EQ(index.Marked(*x), markedAtFirst(*x)) << removed << " " << desk::U8(x->Text());
     }
   }
   EXPECT_EQ(desk::detail::RowIndex::Builds(), before);

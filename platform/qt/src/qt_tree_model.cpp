@@ -25,9 +25,20 @@ int32_t TreeModel::PlaceOf(const Node& n) const {
 
 int64_t TreeModel::ShownRows() const { return Rows().Rows(); }
 
+void TreeModel::Read(const Node* parent) const {
+  if (parent) Rows().Mark(*parent);
+}
+
+void TreeModel::resetInternalData() {
+  // Every view and proxy reads the model afresh after a reset.
+  Rows().ClearMarks();
+}
+
 QModelIndex TreeModel::IndexAtRow(int64_t row) const {
   Node* n = row >= 0 ? Rows().At(row) : nullptr;
-  return n ? createIndex(Rows().PlaceOf(*n), 0, n) : QModelIndex();
+  if (!n) return QModelIndex();
+  Read(n->Parent());
+  return createIndex(Rows().PlaceOf(*n), 0, n);
 }
 
 int64_t TreeModel::RowOfNode(const Node& n) const { return n.InTree() ? Rows().RowOf(n) : -1; }
@@ -43,6 +54,7 @@ bool TreeModel::RemovingRows(int64_t& row, int32_t& rows) const {
 QModelIndex TreeModel::IndexOf(const Node* n) const {
   if (!n || !n->InTree() || clearing_) return QModelIndex();
   if (const TreeFilter* f = Filtered(); f && !f->Shown(*n)) return QModelIndex();
+  Read(n->Parent());
   return createIndex(PlaceOf(*n), 0, const_cast<Node*>(n));
 }
 
@@ -88,6 +100,7 @@ int TreeModel::rowCount(const QModelIndex& parent) const {
   const Node* p = NodeOf(parent);
   if (p && !p->InTree()) return 0;
   if (const TreeFilter* f = Filtered()) return f->Count(p);
+  Read(p);
   int32_t count = Rows().Count(p);
   if (adding_.node && adding_.parent == p) --count;
   return count;
@@ -103,6 +116,7 @@ bool TreeModel::hasChildren(const QModelIndex& parent) const {
   const Node* p = NodeOf(parent);
   if (const TreeFilter* f = Filtered())
     return !clearing_ && (!p || (p->InTree() && parent.column() == 0)) && f->Count(p) > 0;
+  if (p && !clearing_ && parent.column() == 0 && p->InTree()) Read(p);
   if (p && !announcing_ && !clearing_ && parent.column() == 0 && p->InTree()) return p->HasExpander();
   if (p && p->InTree() && parent.column() == 0 && p->ChildrenOnDemand()) return true;
   return rowCount(parent) > 0;
@@ -134,8 +148,14 @@ Qt::ItemFlags TreeModel::flags(const QModelIndex& index) const {
 }
 
 void TreeModel::Added(Node& n) {
-  Announcing announcing(*this);
   const Node* parent = n.Parent();
+  if (parent && !parent->Expanded() && !Rows().Marked(*parent)) {
+    Forget();
+    return;
+  }
+  // Whoever hears of the row may count on it from now on.
+  Read(parent);
+  Announcing announcing(*this);
   const QModelIndex parentIndex = IndexOf(parent);
   const int32_t place = Rows().PlaceOf(n);
   // The tree tells after the fact; until the views were told the rows are coming, they must
@@ -147,6 +167,7 @@ void TreeModel::Added(Node& n) {
 }
 
 void TreeModel::Removing(Node& n) {
+  Read(n.Parent());
   Announcing announcing(*this);
   const int32_t place = Rows().PlaceOf(n);
   removing_ = n.Next() && (n.Parent() || !tree_->Sorted()) ? &n : nullptr;

@@ -62,7 +62,11 @@ class TreeModel : public QAbstractItemModel {
   QModelIndex IndexOf(const Node* n) const;
 
   // The tree changed: each call announces one change to the views.
-  // After the node was added.
+  // After the node was added. A child of a closed node goes unannounced while nobody has
+  // read anything of that node's children through the model (not even whether it has any):
+  // no view, proxy or persistent index can hold any of them, and whoever reads them later
+  // reads them whole. A host filling closed nodes with many children, before they are
+  // drawn, spares the model's signals that way.
   void Added(Node& n);
   // Before the node and its subtree are removed: takes them out of the rows.
   void Removing(Node& n);
@@ -88,8 +92,13 @@ class TreeModel : public QAbstractItemModel {
   void FilterRemoveBegin(const Node& n, int32_t place);
   void FilterRemoveEnd();
 
+ protected:
+  void resetInternalData() override;
+
  private:
   detail::RowIndex& Rows() const;
+  // Someone may have learnt something of the children of `parent` (null: the roots).
+  void Read(const Node* parent) const;
   const TreeFilter* Filtered() const;
   int32_t PlaceOf(const Node& n) const;
 

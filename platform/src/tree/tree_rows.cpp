@@ -105,6 +105,8 @@ bool RowIndex::Inserted(Node& n, bool sorted) {
   }
   e_[s] = Entry{};
   e_[s].span = e_[s].sum = e_[s].count = 1;
+  if (marks_.size() <= s / 64) marks_.resize(s / 64 + 1, 0);
+  marks_[s / 64] &= ~(uint64_t{1} << (s % 64));
   if (!n.parent_ && sorted) {
     if (!PlaceRoot(s, n)) return false;
   } else if (n.next_) {
@@ -188,6 +190,16 @@ void RowIndex::SlotsMoved(const std::vector<uint32_t>& to) {
   e_.resize(live);
   if (e_.capacity() > 4 * live) e_.shrink_to_fit();
   roots_ = map(roots_);
+  // The marks move down the same way, bit by bit; what lies past the last node is cleared.
+  auto bit = [&](size_t s) { return s / 64 < marks_.size() && ((marks_[s / 64] >> (s % 64)) & 1); };
+  for (size_t s = 0; s < to.size(); ++s) {
+    if (to[s] == kNone || to[s] / 64 >= marks_.size()) continue;
+    const uint64_t m = uint64_t{1} << (to[s] % 64);
+    if (bit(s)) marks_[to[s] / 64] |= m;
+    else marks_[to[s] / 64] &= ~m;
+  }
+  marks_.resize(live / 64 + 1);
+  marks_.back() &= (uint64_t{1} << (live % 64)) - 1;
 }
 
 // Hangs s under `up` as a leaf and counts its span along the path.
@@ -359,6 +371,7 @@ void RowIndex::Build() {
   e_.clear();
   ReserveAdvised(e_, t_.index_->positions.SlotCount());
   e_.assign(t_.index_->positions.SlotCount(), Entry{});
+  marks_.assign(e_.size() / 64 + 1, ~uint64_t{0});
   // Nodes in post-order, so that a node's children lists are built before its span.
   std::vector<Node*> order;
   std::vector<std::pair<Node*, bool>> work;

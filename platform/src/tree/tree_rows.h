@@ -6,6 +6,7 @@
 // target DeskRuntimePrivate; not part of the public headers.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -69,6 +70,15 @@ class DESK_API RowIndex {
   // its views of the move after the fact; false when that was not `n` or already taken.
   bool TakeMove(const Node& n, int32_t& from, int32_t& to);
 
+  // A backend's marks, one bit a node: which nodes' children it has let anyone read. A node
+  // added since the index was built starts unmarked; the nodes there when it was built (it
+  // may be built again at any time) start marked, which only costs a backend a shortcut.
+  bool Marked(const Node& n) const { return n.slot_ >= marks_.size() * 64 || (marks_[n.slot_ / 64] >> (n.slot_ % 64)) & 1; }
+  void Mark(const Node& n) const {
+    if (n.slot_ < marks_.size() * 64) marks_[n.slot_ / 64] |= uint64_t{1} << (n.slot_ % 64);
+  }
+  void ClearMarks() { std::fill(marks_.begin(), marks_.end(), 0); }
+
  private:
   struct Entry {
     uint32_t left = kNone, right = kNone, up = kNone;  // the treap of the node's sibling list
@@ -99,6 +109,7 @@ class DESK_API RowIndex {
 
   const TreeView& t_;
   std::vector<Entry> e_;  // by position slot
+  mutable std::vector<uint64_t> marks_;  // by position slot, as many words as e_ needs
   uint32_t roots_ = kNone;
   struct Move {
     const Node* node = nullptr;
