@@ -24,7 +24,7 @@ CASES = [
       "remove_last_shown_ms"], [100000, 1000000]),
     ("actions", "qt_tree_scale_bench", "{impl}:actions:{n}", ["control", "treewidget"],
      ["click_ms", "down_ms", "end_ms", "home_ms", "page_down_ms", "select_middle_ms", "rename_ms",
-      "collapse_ms"], [100000, 1000000]),
+      "collapse_ms", "remove_parent_ms"], [100000, 1000000]),
     ("keyed", "qt_tree_bench", "{impl}:{n}", ["control", "treewidget"],
      ["add_ms", "find_ms", "remove_ms", "slowest_remove_ms"], [100000, 1000000]),
     # Found and removed in a shuffled order: each look-up lands where the caches have not been.

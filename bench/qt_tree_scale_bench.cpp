@@ -162,6 +162,10 @@ std::vector<double> ControlActions(int children) {
   t.Lap();
   ControlHost::SetExpanded(parent, false);
   t.Lap();
+  // The parent removed with its million children, their keys with them.
+  std::vector<Variant> whole{Variant::String(u"parent")};
+  h.nodes->Invoke(desk::nodesid::kRemove, InvokeKind::Method, whole);
+  t.Lap();
   return t.phases;
 }
 
@@ -239,6 +243,10 @@ std::vector<double> TreeWidgetActions(int children) {
   m->setText(0, QStringLiteral("renamed"));
   t.Lap();
   parent->setExpanded(false);
+  t.Lap();
+  for (int c = 0; c < children; ++c) h.keys.remove(QKeyOf(c));
+  h.keys.remove(QStringLiteral("parent"));
+  delete parent;
   t.Lap();
   return t.phases;
 }
@@ -410,7 +418,7 @@ const std::vector<const char*> kGridPhases{"build_ms", "expand_all_ms", "collaps
 const std::vector<const char*> kWidePhases{"build_ms",          "remove_first_ms",        "expand_ms",
                                            "remove_first_shown_ms", "remove_middle_shown_ms", "remove_last_shown_ms"};
 const std::vector<const char*> kActionPhases{"click_ms", "down_ms", "end_ms", "home_ms", "page_down_ms",
-                                             "select_middle_ms", "rename_ms", "collapse_ms"};
+                                             "select_middle_ms", "rename_ms", "collapse_ms", "remove_parent_ms"};
 
 // R roots of 1,000 children each: built (children added by the parent's key), every root
 // expanded, every root collapsed, everything cleared. Arg: R.

@@ -531,6 +531,47 @@ TEST(TreeKeys, KeysLeadToTheirNodesAfterThePositionsArePacked) {
   }
 }
 
+// A subtree holding most of the keyed nodes goes at once: the key table and the positions are
+// made again from what is left, which must leave exactly the keys, order and positions that
+// removing the nodes one at a time leaves; with an enumerator running, its place too.
+TEST(TreeKeys, ASubtreeWithMostKeysRemovedLeavesTheRestAsOneAtATimeWould) {
+  for (const bool enumerating : {false, true}) {
+    SCOPED_TRACE(enumerating ? "an enumerator running" : "no enumerator");
+    Ref<TreeView> tree = MakeHeadlessTree();
+    Nodes& nodes = tree->NodeCollection();
+    std::vector<Ref<Node>> kept;
+    for (int u = 0; u < 3000; ++u) nodes.AddRoot(u"", u"u");  // without keys: the positions stay dense
+    for (int r = 0; r < 150; ++r) {
+      kept.push_back(nodes.AddRoot(u"r" + DecimalText(r), u"r"));
+      if (r == 100) {  // in the middle of the positions, with children of its own
+        Ref<Node> big = nodes.AddRoot(u"big", u"big");
+        for (int c = 0; c < 2000; ++c) nodes.Add(*big, Relationship::Child, c % 3 ? u"b" + DecimalText(c) : u"", u"b");
+      }
+    }
+    Ref<NodesEnum> en = enumerating ? nodes.NewEnum() : Ref<NodesEnum>();
+    Ref<Node> seen;
+    for (int i = 0; en && i < 3120; ++i) ASSERT_TRUE(en->Next(seen));  // past "big" and some children
+    nodes.Remove(Variant::String(u"big"));
+    ASSERT_EQ(nodes.Count(), 3150);
+    for (int r = 0; r < 150; ++r) {
+      ASSERT_EQ(nodes.Find(u"r" + DecimalText(r)), kept[static_cast<size_t>(r)].get());
+      ASSERT_EQ(nodes.Item(Variant::Long(3000 + r + 1)).get(), kept[static_cast<size_t>(r)].get());
+    }
+    EXPECT_EQ(nodes.Find(u"big"), nullptr);
+    EXPECT_EQ(nodes.Find(u"b1"), nullptr);
+    if (en) {
+      ASSERT_TRUE(en->Next(seen));
+      EXPECT_EQ(seen->Key(), u"r101");  // the enumerator had passed 3101 of those left
+    }
+    // The refilled table takes new keys, frees removed ones and still finds by key.
+    Ref<Node> again = nodes.AddRoot(u"b1", u"again");
+    EXPECT_EQ(nodes.Find(u"b1"), again.get());
+    nodes.Remove(Variant::String(u"r7"));
+    EXPECT_EQ(nodes.Find(u"r7"), nullptr);
+    EXPECT_EQ(nodes.Find(u"r8"), kept[8].get());
+  }
+}
+
 TEST(TreePositions, PositionsStayRightAcrossManyRemovalsAndLaterAdds) {
   // Enough removals that the position index drops its holes, with an enumeration under way.
   Ref<TreeView> tree = MakeHeadlessTree();

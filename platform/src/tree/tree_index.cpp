@@ -181,6 +181,19 @@ void KeyIndex::Renumber(const std::vector<uint32_t>& newSlot) {
     if (s.slot != kEmpty) s.slot = newSlot[s.slot];
 }
 
+void KeyIndex::Refill() {
+  near_ = kEmpty;
+  std::fill(slots_.begin(), slots_.end(), Slot{0, kEmpty});
+  count_ = 0;
+  if (slots_.empty()) return;
+  for (size_t s = 0; s < positions_.SlotCount(); ++s) {
+    const Node* n = positions_.AtSlot(s);
+    if (!n || n->key_.empty()) continue;
+    Place(Slot{static_cast<uint32_t>(Hash(n->FoldedKey())), static_cast<uint32_t>(s)});
+    ++count_;
+  }
+}
+
 void KeyIndex::Clear() {
   near_ = kEmpty;
   slots_ = {};

@@ -67,6 +67,11 @@ class KeyIndex {
   void Insert(Node& n, size_t hash);
   void Erase(Node& n);
   void Clear();
+  size_t Count() const { return count_; }
+  // Empties the table and puts back the keys of the nodes the position index still holds:
+  // after most keyed nodes went at once, this costs the table's size and the nodes left
+  // instead of a look-up in a large table for each node gone. Takes no memory.
+  void Refill();
   // Before the position index drops its holes: `newSlot` maps each old slot that holds a node
   // to its slot afterwards.
   void Renumber(const std::vector<uint32_t>& newSlot);
@@ -96,6 +101,10 @@ class PositionIndex {
   size_t Append(Ref<Node> n);
   // Empties the slot and hands over the tree's reference.
   Ref<Node> Take(size_t slot);
+  // The same for many slots at once: each is emptied uncounted, then Recount counts them all
+  // in one pass (positions are wrong in between).
+  Ref<Node> TakeUncounted(size_t slot) { return --count_, std::move(slots_[slot]); }
+  void Recount() { Rebuild(); }
   int32_t PositionOf(size_t slot) const;  // 1-based
   Node* At(int32_t position) const;       // 1-based, in range
   // The node in a slot (null for a hole), and the number of slots.

@@ -559,6 +559,7 @@ void TreeView::RemoveNode(Node& top) {
   // the memory a removal takes, so running out of it leaves the tree as it was.
   std::vector<Node*> order;
   std::vector<Ref<Node>> gone;
+  size_t keyed = 0;  // of the subtree listed
   if (top.firstChild_) {
     std::vector<Node*> stack{&top};
     while (!stack.empty()) {
@@ -571,6 +572,7 @@ void TreeView::RemoveNode(Node& top) {
           if (c == first) break;
         }
       order.push_back(n);
+      keyed += n->key_.empty() ? 0 : 1;
     }
     gone.reserve(order.size());
   }
@@ -578,15 +580,21 @@ void TreeView::RemoveNode(Node& top) {
   Unlink(top);
   // The references are released only once the tree is consistent again, since a node's last
   // release may run a host's code.
+  // A subtree holding most of the keys, or a good share of the nodes, is taken out of the
+  // indexes at once: the key table and the position counts are made again from what is left,
+  // instead of a look-up in a large table and a walk up the counts for each node.
+  const bool refillKeys = keyed >= 1024 && keyed > 4 * (index_->keys.Count() - keyed);
+  const bool recount = nodes_->enums_.empty() && order.size() >= 1024 &&
+                       order.size() * 16 > index_->positions.SlotCount();
   auto drop = [&](Node& n) {
     if (!nodes_->enums_.empty()) {
       const int32_t pos = index_->positions.PositionOf(n.slot_);  // 1-based
       for (NodesEnum* e : nodes_->enums_)
         if (e->pos_ >= pos) --e->pos_;
     }
-    if (!n.key_.empty()) index_->keys.Erase(n);
+    if (!n.key_.empty() && !refillKeys) index_->keys.Erase(n);
     if (selected_ == &n) selected_ = nullptr;
-    return index_->positions.Take(n.slot_);
+    return recount ? index_->positions.TakeUncounted(n.slot_) : index_->positions.Take(n.slot_);
   };
   Ref<Node> leaf;
   if (order.empty()) {
@@ -594,6 +602,8 @@ void TreeView::RemoveNode(Node& top) {
     top.Detach();
   } else {
     for (Node* n : order) gone.push_back(drop(*n));
+    if (recount) index_->positions.Recount();
+    if (refillKeys) index_->keys.Refill();
     for (const Ref<Node>& n : gone) n->Detach();
   }
   if (editing_ && !editing_->InTree()) editing_.reset();
