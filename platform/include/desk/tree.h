@@ -125,6 +125,10 @@ class DESK_API TreeObserver {
   virtual void NodeAdded(Node&) {}
   // Once per Remove, for the top of the removed subtree (its descendants go with it).
   virtual void NodeAboutToBeRemoved(Node&) {}
+  // After a node with children was removed: the tree's references to it and its descendants,
+  // each node detached. An observer that must keep them alive a while longer (a view whose
+  // own code may still hold an index of one) moves them out; the rest are released.
+  virtual void NodesRemoved(std::vector<Ref<Node>>&) {}
   virtual void NodeChanged(Node&, NodeField) {}
   // A tree setting (treeid) or a container-supplied value (desk::ext) changed.
   virtual void SettingChanged(DispId) {}

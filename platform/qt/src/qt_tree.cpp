@@ -74,6 +74,7 @@ class QtTree::Mirror : public TreeObserver {
   explicit Mirror(QtTree& t) : t_(t) {}
   void NodeAdded(Node& n) override { t_.AddRow(n); }
   void NodeAboutToBeRemoved(Node& n) override { t_.RemoveRows(n); }
+  void NodesRemoved(std::vector<Ref<Node>>& gone) override { t_.KeepRemoved(gone); }
   void NodeChanged(Node& n, NodeField f) override {
     SyncGuard guard(t_);
     switch (f) {
@@ -246,15 +247,21 @@ void QtTree::RemoveRows(Node& top) {
   if (!ActiveFilter()) model_->Removing(top);  // else the filter told, if it showed the node
   if (!widget_) return;
   widget_->RowsRemoved();
-  std::vector<Node*> stack;
-  if (top.Child()) stack.push_back(&top);
-  else removed_.emplace_back(&top);  // a leaf, the common case: no list to make
-  while (!stack.empty()) {
-    Node* n = stack.back();
-    stack.pop_back();
-    removed_.emplace_back(n);
-    for (Node* c = n->Child(); c; c = c->Next()) stack.push_back(c);
+  // A leaf, the common case, is kept here; a subtree comes whole from the tree once it is out
+  // (KeepRemoved).
+  if (!top.Child()) {
+    removed_.emplace_back(&top);
+    PostRelease();
   }
+}
+
+void QtTree::KeepRemoved(std::vector<Ref<Node>>& gone) {
+  if (!widget_) return;
+  removedSubtrees_.push_back(std::move(gone));
+  PostRelease();
+}
+
+void QtTree::PostRelease() {
   if (releasePosted_) return;
   releasePosted_ = true;
   QTimer::singleShot(0, widget_, [this] { ReleaseRemoved(); });
@@ -266,6 +273,8 @@ void QtTree::ReleaseRemoved() {
   // A node's last release may run a host's code, which may remove more.
   std::vector<Ref<Node>> gone = std::move(removed_);
   removed_.clear();
+  std::vector<std::vector<Ref<Node>>> subtrees = std::move(removedSubtrees_);
+  removedSubtrees_.clear();
 }
 
 void QtTree::ShowExpanded(Node& n) {

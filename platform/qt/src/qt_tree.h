@@ -90,6 +90,8 @@ class QtTree : public TreeView, public LabelEditor {
   void Relayout();
   void AddRow(Node& n);
   void RemoveRows(Node& top);
+  void KeepRemoved(std::vector<Ref<Node>>& gone);
+  void PostRelease();
   void ShowExpanded(Node& n);
   void ShowExpander(Node& n);
   void OpenOnDemandLater(Node& n);
@@ -113,6 +115,7 @@ class QtTree : public TreeView, public LabelEditor {
   // the view goes on with. Kept until the view is back in the event loop, then released once
   // no index of them is left.
   std::vector<Ref<Node>> removed_;
+  std::vector<std::vector<Ref<Node>>> removedSubtrees_;  // handed over whole by the tree
   bool releasePosted_ = false;
   int syncing_ = 0;       // model -> widget updates in progress: widget signals are ours
   bool opening_ = false;  // StartLabelEdit is opening the editor itself

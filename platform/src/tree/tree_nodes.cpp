@@ -594,18 +594,19 @@ void TreeView::RemoveNode(Node& top) {
     }
     if (!n.key_.empty() && !refillKeys) index_->keys.Erase(n);
     if (selected_ == &n) selected_ = nullptr;
-    return recount ? index_->positions.TakeUncounted(n.slot_) : index_->positions.Take(n.slot_);
+    Ref<Node> taken = recount ? index_->positions.TakeUncounted(n.slot_) : index_->positions.Take(n.slot_);
+    n.Detach();  // the list of the subtree was made first: nothing walks its links any more
+    return taken;
   };
   Ref<Node> leaf;
   if (order.empty()) {
     leaf = drop(top);  // the common case: no lists to build
-    top.Detach();
   } else {
     for (Node* n : order) gone.push_back(drop(*n));
     if (recount) index_->positions.Recount();
     if (refillKeys) index_->keys.Refill();
-    for (const Ref<Node>& n : gone) n->Detach();
   }
+  if (!gone.empty() && !observers_.empty()) Notify([&](TreeObserver& o) { o.NodesRemoved(gone); });
   if (editing_ && !editing_->InTree()) editing_.reset();
   index_->CompactIfSparse(
       [&](Node& n, size_t slot) {
