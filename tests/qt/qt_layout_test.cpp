@@ -164,6 +164,15 @@ TEST_P(QtLayout, WhatTheWindowShowsAfterRemovalsIsAFullRepaint) {
          Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c10")});
          Call(Nodes(), u"Remove", InvokeKind::Method, {Variant::String(u"r0c11")});
        }},
+      // Not a removal: a row drawn closed and childless, which only this view has read, gets
+      // a child unannounced and must show its expander.
+      {"a first child under a closed row in view", [&] {
+         tester_.reset();
+         Call(Nodes(), u"Add", InvokeKind::Method,
+              {Variant::String(u"r0c7"), Variant::Integer(2), Variant::String(u"fresh"), Variant::String(u"fresh")});
+         shown();
+         Add(u"fresh", u"freshc", u"child");
+       }},
   };
   // What each change has drawn again.
   struct Painted : QObject {

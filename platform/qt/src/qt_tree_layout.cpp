@@ -28,6 +28,11 @@ int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) 
 std::atomic<uint64_t> listings{0};
 }  // namespace
 
+bool TreeWidget::ShowsExpander(const QModelIndex& index) const {
+  if (tree_ && model() == static_cast<QAbstractItemModel*>(&tree_->Model())) return tree_->Model().ShowsExpander(index);
+  return model()->hasChildren(index);
+}
+
 bool TreeWidget::RowsIndexed() const {
   return tree_ && model() == static_cast<QAbstractItemModel*>(&tree_->Model()) && tree_->Model().RowsKnown();
 }
@@ -187,6 +192,15 @@ void TreeWidget::updateGeometries() {
 void TreeWidget::rowsInserted(const QModelIndex& parent, int start, int end) {
   QAbstractItemView::rowsInserted(parent, start, end);
   scheduleDelayedItemsLayout();
+}
+
+void TreeWidget::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight, const QList<int>& roles) {
+  QTreeView::dataChanged(topLeft, bottomRight, roles);
+  // The base draws the label's part again; a row's expander (a first child come unannounced)
+  // lies in its branch area.
+  if (topLeft != bottomRight || !topLeft.isValid()) return;
+  if (const int64_t row = RowOfIndex(topLeft); row >= 0)
+    viewport()->update(QRect(0, RowTop(row), viewport()->width(), rowHeight_));
 }
 
 void TreeWidget::scrollContentsBy(int dx, int dy) {
@@ -370,7 +384,7 @@ void TreeWidget::paintEvent(QPaintEvent* e) {
     if (!index.isValid()) continue;
     QStyleOptionViewItem opt = base;
     const int y = RowTop(row);
-    const bool open = isExpanded(index), children = m->hasChildren(index);
+    const bool open = isExpanded(index), children = ShowsExpander(index);
     opt.state = baseState | (open ? QStyle::State_Open : QStyle::State_None) |
                 (children ? QStyle::State_Children : QStyle::State_None) |
                 (index.row() + 1 < m->rowCount(index.parent()) ? QStyle::State_Sibling : QStyle::State_None);

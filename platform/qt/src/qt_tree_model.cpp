@@ -101,6 +101,10 @@ int TreeModel::rowCount(const QModelIndex& parent) const {
   if (p && !p->InTree()) return 0;
   if (const TreeFilter* f = Filtered()) return f->Count(p);
   Read(p);
+  return Children(p);
+}
+
+int32_t TreeModel::Children(const Node* p) const {
   int32_t count = Rows().Count(p);
   if (adding_.node && adding_.parent == p) --count;
   return count;
@@ -111,15 +115,21 @@ int TreeModel::columnCount(const QModelIndex& parent) const {
 }
 
 bool TreeModel::hasChildren(const QModelIndex& parent) const {
+  const Node* p = NodeOf(parent);
+  if (p && !clearing_ && parent.column() == 0 && p->InTree() && !Filtered()) Read(p);
+  return ShowsExpander(parent);
+}
+
+bool TreeModel::ShowsExpander(const QModelIndex& parent) const {
   // Asked for every row a view lays out: the node's own count, but while a change is being
   // announced the rows as they were.
   const Node* p = NodeOf(parent);
   if (const TreeFilter* f = Filtered())
     return !clearing_ && (!p || (p->InTree() && parent.column() == 0)) && f->Count(p) > 0;
-  if (p && !clearing_ && parent.column() == 0 && p->InTree()) Read(p);
   if (p && !announcing_ && !clearing_ && parent.column() == 0 && p->InTree()) return p->HasExpander();
   if (p && p->InTree() && parent.column() == 0 && p->ChildrenOnDemand()) return true;
-  return rowCount(parent) > 0;
+  if (clearing_ || (parent.isValid() && parent.column() != 0) || (p && !p->InTree())) return false;
+  return Children(p) > 0;
 }
 
 QVariant TreeModel::data(const QModelIndex& index, int role) const {
@@ -151,6 +161,7 @@ void TreeModel::Added(Node& n) {
   const Node* parent = n.Parent();
   if (parent && !parent->Expanded() && !Rows().Marked(*parent)) {
     Forget();
+    if (parent->Children() == 1) Changed(*parent);  // its row shows an expander now
     return;
   }
   // Whoever hears of the row may count on it from now on.

@@ -40,6 +40,9 @@ class TreeModel : public QAbstractItemModel {
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
   bool hasChildren(const QModelIndex& parent = QModelIndex()) const override;
+  // What hasChildren answers, without counting as a read of the node's children: for the
+  // tree's own view, which keeps nothing of the answer past the paint that asked.
+  bool ShowsExpander(const QModelIndex& parent) const;
   QVariant data(const QModelIndex& index, int role) const override;
   bool setData(const QModelIndex& index, const QVariant& value, int role) override;
   Qt::ItemFlags flags(const QModelIndex& index) const override;
@@ -62,11 +65,12 @@ class TreeModel : public QAbstractItemModel {
   QModelIndex IndexOf(const Node* n) const;
 
   // The tree changed: each call announces one change to the views.
-  // After the node was added. A child of a closed node goes unannounced while nobody has
-  // read anything of that node's children through the model (not even whether it has any):
-  // no view, proxy or persistent index can hold any of them, and whoever reads them later
-  // reads them whole. A host filling closed nodes with many children, before they are
-  // drawn, spares the model's signals that way.
+  // After the node was added. A child of a closed node goes unannounced while nobody but the
+  // tree's own view has read anything of that node's children through the model (not even
+  // whether it has any): no other view, proxy or persistent index can hold any of them, and
+  // whoever reads them later reads them whole; the node's own row is only drawn again when
+  // it gains its first child. A host filling closed nodes with many children spares the
+  // model's signals that way.
   void Added(Node& n);
   // Before the node and its subtree are removed: takes them out of the rows.
   void Removing(Node& n);
@@ -101,6 +105,8 @@ class TreeModel : public QAbstractItemModel {
   void Read(const Node* parent) const;
   const TreeFilter* Filtered() const;
   int32_t PlaceOf(const Node& n) const;
+  // The rows under a node of the tree (null: the roots) as the views read them, unfiltered.
+  int32_t Children(const Node* p) const;
 
   TreeView* tree_;
   CheckHandler onCheck_;

@@ -368,7 +368,7 @@ void TreeWidget::drawBranches(QPainter* p, const QRect& rect, const QModelIndex&
         line(cx, cell.top(), cx, cell.bottom());
       }
     }
-    if (c == 0 && tree_->ShowsPlusMinus() && m->hasChildren(at)) {
+    if (c == 0 && tree_->ShowsPlusMinus() && ShowsExpander(at)) {
       const int bx = X(cx);
       const QRect box(bx - 4, cy - 4, 8, 8);
       p->fillRect(box, palette().brush(QPalette::Base));

@@ -86,6 +86,8 @@ class TreeWidget : public QTreeView {
   void paintEvent(QPaintEvent* e) override;
   void scrollContentsBy(int dx, int dy) override;
   void rowsInserted(const QModelIndex& parent, int start, int end) override;
+  void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                   const QList<int>& roles = QList<int>()) override;
   void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
   QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers mods) override;
   int horizontalOffset() const override;
@@ -119,6 +121,9 @@ class TreeWidget : public QTreeView {
 
   // The layout (qt_tree_layout.cpp).
   bool RowsIndexed() const;
+  // Whether a row draws an expander, asked of the tree's model without counting as a read of
+  // the row's children (see TreeModel::Added); another model is asked hasChildren.
+  bool ShowsExpander(const QModelIndex& index) const;
   const std::vector<QModelIndex>& ListedRows() const;
   int Depth(const QModelIndex& index) const;
   // The width of the branch area before a row's label.
