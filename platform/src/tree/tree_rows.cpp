@@ -173,31 +173,32 @@ uint32_t RowIndex::Priority(uint32_t s) {
 
 uint32_t RowIndex::ListRoot(const Node* parent) const { return parent ? e_[parent->slot_].kids : roots_; }
 uint32_t& RowIndex::ListRoot(const Node* parent) { return parent ? e_[parent->slot_].kids : roots_; }
+
 void RowIndex::SlotsMoved(const std::vector<uint32_t>& to) {
   auto map = [&](uint32_t s) { return s == kNone ? kNone : to[s]; };
-  // Every slot moves down or stays, and its entry is read before anything is written there.
+  auto marked = [&](size_t s) { return s / 64 < marks_.size() && ((marks_[s / 64] >> (s % 64)) & 1); };
+  // Every slot moves down or stays, and its entry and mark are read before anything is
+  // written there.
   size_t live = 0;
   for (size_t s = 0; s < std::min(e_.size(), to.size()); ++s) {
-    if (to[s] == kNone) continue;
+    const uint32_t t = to[s];
+    if (t == kNone) continue;
     Entry e = e_[s];
     e.left = map(e.left);
     e.right = map(e.right);
     e.up = map(e.up);
     e.kids = map(e.kids);
-    e_[to[s]] = e;
-    live = std::max<size_t>(live, size_t{to[s]} + 1);
+    e_[t] = e;
+    live = std::max<size_t>(live, size_t{t} + 1);
+    if (t / 64 < marks_.size()) {
+      const uint64_t m = uint64_t{1} << (t % 64);
+      marks_[t / 64] = marked(s) ? marks_[t / 64] | m : marks_[t / 64] & ~m;
+    }
   }
   e_.resize(live);
   if (e_.capacity() > 4 * live) e_.shrink_to_fit();
   roots_ = map(roots_);
-  // The marks move down the same way, bit by bit; what lies past the last node is cleared.
-  auto bit = [&](size_t s) { return s / 64 < marks_.size() && ((marks_[s / 64] >> (s % 64)) & 1); };
-  for (size_t s = 0; s < to.size(); ++s) {
-    if (to[s] == kNone || to[s] / 64 >= marks_.size()) continue;
-    const uint64_t m = uint64_t{1} << (to[s] % 64);
-    if (bit(s)) marks_[to[s] / 64] |= m;
-    else marks_[to[s] / 64] &= ~m;
-  }
+  // Past the last node nothing is marked.
   marks_.resize(live / 64 + 1);
   marks_.back() &= (uint64_t{1} << (live % 64)) - 1;
 }
