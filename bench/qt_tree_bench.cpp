@@ -131,6 +131,74 @@ Phases RunTreeWidget(int n, bool shuffled) {
   return Phases::Of(t0, t1, t2, t3, slowest);
 }
 
+// The least any keyed store does, with no GUI and no dispatch: an open-addressed table of
+// (hash, pointer) slots to heap objects the size of the control's nodes, holding the key and
+// the text. What it costs at each size is what this machine's caches charge for the access
+// pattern alone, so its growth is the floor for the others' growth in the same run.
+struct FloorNode {
+  std::u16string key, text;
+  char rest[sizeof(desk::Node) > 2 * sizeof(std::u16string) ? sizeof(desk::Node) - 2 * sizeof(std::u16string) : 1];
+};
+class FloorTable {
+ public:
+  explicit FloorTable(size_t n) {
+    size_t cap = 16;
+    while (cap * 3 < n * 4) cap *= 2;
+    slots_.assign(cap, Slot{});
+  }
+  void Insert(FloorNode* node) {
+    const uint32_t h = Hash(node->key);
+    size_t i = h & Mask();
+    while (slots_[i].node) i = (i + 1) & Mask();
+    slots_[i] = Slot{h, node};
+  }
+  // The slot holding the key, or the empty slot ending its run.
+  size_t Probe(std::u16string_view key) const {
+    const uint32_t h = Hash(key);
+    size_t i = h & Mask();
+    while (slots_[i].node && (slots_[i].hash != h || slots_[i].node->key != key)) i = (i + 1) & Mask();
+    return i;
+  }
+  FloorNode* Find(std::u16string_view key) const { return slots_[Probe(key)].node; }
+  FloorNode* Take(std::u16string_view key) {
+    size_t i = Probe(key);
+    FloorNode* found = slots_[i].node;
+    if (!found) return nullptr;
+    for (size_t j = (i + 1) & Mask(); slots_[j].node; j = (j + 1) & Mask()) {
+      const size_t home = slots_[j].hash & Mask();
+      if (i <= j ? (home > i && home <= j) : (home > i || home <= j)) continue;
+      slots_[i] = slots_[j];
+      i = j;
+    }
+    slots_[i] = Slot{};
+    return found;
+  }
+
+ private:
+  struct Slot {
+    uint32_t hash = 0;
+    FloorNode* node = nullptr;
+  };
+  static uint32_t Hash(std::u16string_view k) { return static_cast<uint32_t>(std::hash<std::u16string_view>{}(k)); }
+  size_t Mask() const { return slots_.size() - 1; }
+  std::vector<Slot> slots_;
+};
+
+Phases RunFloor(int n, bool shuffled) {
+  const std::vector<int> order = Order(n, shuffled);
+  FloorTable table(static_cast<size_t>(n));
+  auto t0 = Clock::now();
+  for (int i = 0; i < n; ++i) table.Insert(new FloorNode{KeyOf(i), u"Node " + desk::DecimalText(i), {}});
+  auto t1 = Clock::now();
+  size_t found = 0;
+  for (int i : order) found += table.Find(KeyOf(i)) ? 1 : 0;
+  auto t2 = Clock::now();
+  const double slowest = EachTimed(order, [&](int i) { delete table.Take(KeyOf(i)); });
+  auto t3 = Clock::now();
+  if (found != static_cast<size_t>(n)) std::abort();
+  return Phases::Of(t0, t1, t2, t3, slowest);
+}
+
 // The child side: runs one case and prints its phases.
 int ChildMain(int argc, char** argv, const char* childCase) {
   std::string s(childCase);
@@ -139,7 +207,9 @@ int ChildMain(int argc, char** argv, const char* childCase) {
   int n = std::stoi(s.substr(colon + 1));  // then ":shuffled" for finds and removals in a shuffled order
   const bool shuffled = s.find(":shuffled") != std::string::npos;
   QApplication app(argc, argv);
-  Phases p = which == "control" ? RunControl(n, shuffled) : RunTreeWidget(n, shuffled);
+  Phases p = which == "control"  ? RunControl(n, shuffled)
+             : which == "floor" ? RunFloor(n, shuffled)
+                                : RunTreeWidget(n, shuffled);
   std::printf("%.3f %.3f %.3f %.3f %ld\n", p.add, p.find, p.remove, p.slowestRemove, p.rssKb);
   return 0;
 }

@@ -521,6 +521,80 @@ TEST(TreeRowIndex, PackedSlotsCarryTheRowIndexAlong) {
   EXPECT_EQ(desk::detail::RowIndex::Builds(), before);
 }
 
+// Lists long enough that their blocks split, merge and stack several deep: thousands of nodes
+// added at random places (sorted roots tying on their texts too), expanded and collapsed, then
+// removed down to none. Every so often each node's place, each place's node, the counts and
+// every row agree with the tree, and the index never had to be built again. Blocks of 4 make
+// every size of list and every place of a split come up; blocks of 64 are those of a host.
+TEST(TreeRowIndex, LongListsStayRightThroughSplitsAndMerges) {
+  struct Restore {
+    ~Restore() { desk::detail::RowIndex::SetBlockSize(64); }
+  } restore;
+  for (const int block : {4, 64})
+  for (const bool sorted : {false, true}) {
+    SCOPED_TRACE(std::string(sorted ? "sorted" : "in sibling order") + ", blocks of " + std::to_string(block));
+    desk::detail::RowIndex::SetBlockSize(block);
+    const int most = block == 4 ? 2000 : 9000;
+    const int every = block == 4 ? 100 : 1500;
+    Ref<TreeView> tree = MakeHeadlessTree();
+    Nodes& nodes = tree->NodeCollection();
+    std::mt19937 rng(7);
+    auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+    nodes.AddRoot(u"", u"m");
+    tree->SetSorted(sorted);
+    ASSERT_NE(tree->NodeAtRow(0), nullptr);  // the index, built
+    const uint64_t builds = desk::detail::RowIndex::Builds();
+    auto check = [&](int step) {
+      auto& index = desk::detail::RowIndex::Of(*tree);
+      for (int32_t i = 1; i <= nodes.Count(); ++i) {
+        Node* x = nodes.Item(Variant::Long(i)).get();
+        ASSERT_EQ(index.ChildAt(x->Parent(), index.PlaceOf(*x)), x) << "step " << step;
+        ASSERT_EQ(index.Count(x), x->Children()) << "step " << step;
+      }
+      int32_t roots = 0;
+      for (Node* r = tree->FirstRoot(); r; r = r->Next()) {
+        if (!sorted) {
+          ASSERT_EQ(index.PlaceOf(*r), roots) << "step " << step;
+        }
+        ++roots;
+      }
+      ASSERT_EQ(index.Count(nullptr), roots) << "step " << step;
+      const std::vector<Node*> rows = tree->VisibleRows();
+      for (size_t i = 0; i <= rows.size(); ++i)
+        ASSERT_EQ(tree->NodeAtRow(static_cast<int64_t>(i)), i < rows.size() ? rows[i] : nullptr) << "step " << step;
+    };
+    auto any = [&] { return nodes.Item(Variant::Long(pick(nodes.Count()) + 1)).get(); };
+    int step = 0;
+    // Most nodes are roots, so that the roots' list grows past 64 x 64; one in eight is a child.
+    for (; nodes.Count() < most; ++step) {
+      Node* n = any();
+      // Texts tie often; a sorted root between two of another text is placed by a build.
+      const std::u16string text = u"t" + desk::DecimalText(pick(sorted ? 5000 : 50));
+      const int what = pick(8);
+      if (what == 0) nodes.Add(*n, Relationship::Child, u"", text);
+      else if (what < 3) nodes.AddRoot(u"", text);
+      else if (n->Parent()) nodes.Add(*n, static_cast<Relationship>(pick(4)), u"", text);
+      else nodes.Add(*n, pick(2) ? Relationship::Next : Relationship::Previous, u"", sorted ? n->Text() : text);
+      if (pick(16) == 0) any()->SetExpanded(true);
+      if (step % every == 0) check(step);
+    }
+    check(step);
+    for (; nodes.Count() > 0; ++step) {
+      nodes.Remove(Variant::Long(pick(nodes.Count()) + 1));
+      if (pick(8) == 0 && nodes.Count() > 0) {
+        Node* n = any();
+        n->SetExpanded(!n->Expanded());
+      }
+      if (step % every == 0 || nodes.Count() < 70) check(step);
+    }
+    EXPECT_EQ(tree->NodeAtRow(0), nullptr);
+    EXPECT_EQ(desk::detail::RowIndex::Of(*tree).Count(nullptr), 0);
+    if (!sorted) {
+      EXPECT_EQ(desk::detail::RowIndex::Builds(), builds);
+    }
+  }
+}
+
 // A sorted root that a new text moves tells a backend once where it was and where it is.
 TEST(TreeRowIndex, AMovedRootIsToldOnceWhereItWasAndWhereItIs) {
   Ref<TreeView> tree = MakeHeadlessTree();

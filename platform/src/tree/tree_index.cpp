@@ -121,12 +121,10 @@ Node* KeyIndex::Find(std::u16string_view folded, size_t hash) const {
   if (Node* n = Near(folded)) return n;
   for (size_t i = h & mask;; i = (i + 1) & mask) {
     const Slot& s = slots_[i];
-    if (s.slot == kEmpty) return nullptr;
-    if (s.hash != h) continue;
-    Node* n = positions_.AtSlot(s.slot);
-    if (n->FoldedKey() == folded) {
-      near_ = s.slot;
-      return n;
+    if (!s.node) return nullptr;
+    if (s.hash == h && s.node->FoldedKey() == folded) {
+      near_ = s.node->slot_;
+      return s.node;
     }
   }
 }
@@ -134,7 +132,7 @@ Node* KeyIndex::Find(std::u16string_view folded, size_t hash) const {
 void KeyIndex::Place(Slot s) {
   const size_t mask = slots_.size() - 1;
   size_t i = s.hash & mask;
-  while (slots_[i].slot != kEmpty) i = (i + 1) & mask;
+  while (slots_[i].node) i = (i + 1) & mask;
   slots_[i] = s;
 }
 
@@ -145,14 +143,14 @@ void KeyIndex::Reserve() {
   const size_t size = std::max<size_t>(16, slots_.size() * 2);
   std::vector<Slot> old;
   ReserveAdvised(old, size);
-  old.assign(size, Slot{0, kEmpty});
+  old.assign(size, Slot{});
   old.swap(slots_);
   for (const Slot& s : old)
-    if (s.slot != kEmpty) Place(s);
+    if (s.node) Place(s);
 }
 
 void KeyIndex::Insert(Node& n, size_t hash) {
-  Place(Slot{static_cast<uint32_t>(hash), n.slot_});
+  Place(Slot{static_cast<uint32_t>(hash), &n});
   ++count_;
 }
 
@@ -160,36 +158,30 @@ void KeyIndex::Erase(Node& n) {
   if (slots_.empty()) return;
   const size_t mask = slots_.size() - 1;
   size_t i = static_cast<uint32_t>(Hash(n.FoldedKey())) & mask;
-  while (slots_[i].slot != kEmpty && slots_[i].slot != n.slot_) i = (i + 1) & mask;
-  if (slots_[i].slot == kEmpty) return;
+  while (slots_[i].node && slots_[i].node != &n) i = (i + 1) & mask;
+  if (!slots_[i].node) return;
   // Move later members of the run back into the hole when their home is not between the
   // hole and where they are.
-  for (size_t j = (i + 1) & mask; slots_[j].slot != kEmpty; j = (j + 1) & mask) {
+  for (size_t j = (i + 1) & mask; slots_[j].node; j = (j + 1) & mask) {
     const size_t home = slots_[j].hash & mask;
     const bool stays = i <= j ? (home > i && home <= j) : (home > i || home <= j);
     if (stays) continue;
     slots_[i] = slots_[j];
     i = j;
   }
-  slots_[i] = Slot{0, kEmpty};
+  slots_[i] = Slot{};
   --count_;
-}
-
-void KeyIndex::Renumber(const std::vector<uint32_t>& newSlot) {
-  near_ = kEmpty;
-  for (Slot& s : slots_)
-    if (s.slot != kEmpty) s.slot = newSlot[s.slot];
 }
 
 void KeyIndex::Refill() {
   near_ = kEmpty;
-  std::fill(slots_.begin(), slots_.end(), Slot{0, kEmpty});
+  std::fill(slots_.begin(), slots_.end(), Slot{});
   count_ = 0;
   if (slots_.empty()) return;
   for (size_t s = 0; s < positions_.SlotCount(); ++s) {
-    const Node* n = positions_.AtSlot(s);
+    Node* n = positions_.AtSlot(s);
     if (!n || n->key_.empty()) continue;
-    Place(Slot{static_cast<uint32_t>(Hash(n->FoldedKey())), static_cast<uint32_t>(s)});
+    Place(Slot{static_cast<uint32_t>(Hash(n->FoldedKey())), n});
     ++count_;
   }
 }

@@ -35,11 +35,11 @@ void ReserveAdvised(std::vector<T>& v, size_t cap) {
   v.swap(bigger);
 }
 
-// The tree's key index: folded key -> node, open addressing over (hash, position slot) pairs
-// of eight bytes, so that a million keys' table is half the size it would be with pointers: a
-// look-up touches the slot, the position index's entry of a candidate and that node (whose key
-// it compares), and a key that is not there nothing but slots. Erasing shifts the run back
-// instead of leaving markers.
+// The tree's key index: folded key -> node, open addressing over (hash, node) slots, so that a
+// look-up touches the slot and the node it names (whose key it compares), and a key that is not
+// there nothing but slots. Erasing shifts the run back instead of leaving markers. The slots
+// name the nodes themselves rather than their position slots: one cache miss less a look-up in
+// a large table, and nothing to renumber when the positions are packed.
 //
 // Hosts mostly ask for keys in runs: the same parent's key for each of its children, or every
 // key in the order the nodes were added. A look-up first tries the node it found last and the
@@ -72,20 +72,19 @@ class KeyIndex {
   // after most keyed nodes went at once, this costs the table's size and the nodes left
   // instead of a look-up in a large table for each node gone. Takes no memory.
   void Refill();
-  // Before the position index drops its holes: `newSlot` maps each old slot that holds a node
-  // to its slot afterwards.
-  void Renumber(const std::vector<uint32_t>& newSlot);
 
  private:
   struct Slot {
-    uint32_t hash;  // the low half of the key's hash, which also gives its home
-    uint32_t slot;  // the node's position slot; kEmpty: empty
+    uint32_t hash = 0;     // the low half of the key's hash, which also gives its home
+    Node* node = nullptr;  // null: empty
   };
   static constexpr uint32_t kEmpty = UINT32_MAX;
   void Place(Slot s);
   Node* Near(std::u16string_view folded) const;
   const PositionIndex& positions_;
-  mutable uint32_t near_ = kEmpty;  // the position slot of the node found last
+  // The position slot of the node found last. Only a place to look first: it may name another
+  // node once the slots are packed, whose key then does not match.
+  mutable uint32_t near_ = kEmpty;
   std::vector<Slot> slots_;  // a power of two in size, at most three quarters full
   size_t count_ = 0;
 };
@@ -142,8 +141,7 @@ struct NodeIndex {
   NodeIndex() = default;
   NodeIndex(const NodeIndex&) = delete;  // the key index refers to the positions
   NodeIndex& operator=(const NodeIndex&) = delete;
-  // Drops the position index's holes once they outnumber the nodes, the key index following;
-  // `renumber` is told each node's new slot, then `moved` the map from each old slot to its
+  // Drops the position index's holes once they outnumber the nodes; `renumber` is told each node's new slot, then `moved` the map from each old slot to its
   // new one (UINT32_MAX for a hole). Stays sparse when there is no memory for the map (a
   // later removal tries again).
   template <class F, class G>
@@ -161,7 +159,6 @@ void NodeIndex::CompactIfSparse(F renumber, G moved) {
   }
   uint32_t next = 0;
   for (size_t s = 0; s < newSlot.size(); ++s) newSlot[s] = positions.AtSlot(s) ? next++ : UINT32_MAX;
-  keys.Renumber(newSlot);
   positions.CompactIfSparse(renumber);
   moved(newSlot);
 }

@@ -1,7 +1,8 @@
-// The tree's rows: a treap over each sibling list, for the headless HitTest and a GUI
+// The tree's rows: a B+tree over each sibling list, for the headless HitTest and a GUI
 // backend's item model.
 #include <algorithm>
 #include <atomic>
+#include <new>
 
 #include "desk/text.h"
 #include "tree/tree_index.h"
@@ -29,56 +30,69 @@ RowIndex& RowIndex::Of(TreeView& t) {
 }
 
 Node* RowIndex::At(int64_t row) const {
-  uint32_t x = roots_;
-  while (x != kNone) {
-    const Entry& e = e_[x];
-    const int64_t left = e.leftSum;
-    if (row < left) {
-      x = e.left;
-      continue;
+  uint32_t b = roots_;
+  if (row < 0 || row >= SumOf(b)) return nullptr;
+  for (;;) {
+    while (IsInner(b)) {
+      const Inner& p = I(b);
+      int i = 0;
+      for (; i < p.n - 1 && row >= p.sums[i]; ++i) row -= p.sums[i];
+      b = p.child[i];
     }
-    row -= left;
-    if (row < e.span) {
-      if (row == 0) return t_.index_->positions.AtSlot(x);
-      row -= 1;
-      x = e.kids;
-      continue;
+    const Leaf& l = L(b);
+    uint32_t s;
+    if (l.sum == l.n) {  // every node there one row: no span to read
+      s = l.slot[row];
+      row = 0;
+    } else {
+      int i = 0;
+      for (; i < l.n - 1 && row >= e_[l.slot[i]].span; ++i) row -= e_[l.slot[i]].span;
+      s = l.slot[i];
     }
-    row -= e.span;
-    x = e.right;
+    if (row == 0) return t_.index_->positions.AtSlot(s);
+    row -= 1;
+    b = e_[s].kids;
+    if (b == kNone) return nullptr;
   }
-  return nullptr;
+}
+
+int32_t RowIndex::RowsBefore(uint32_t s) const {
+  uint32_t b = e_[s].leaf;
+  const Leaf& l = L(b);
+  const int i = IndexInLeaf(b, s);
+  int32_t rows = i;
+  if (l.sum != l.n) {
+    rows = 0;
+    for (int j = 0; j < i; ++j) rows += e_[l.slot[j]].span;
+  }
+  for (uint32_t p = l.up; p != kNone; b = p, p = I(p).up) {
+    const Inner& q = I(p);
+    for (int k = 0; q.child[k] != b; ++k) rows += q.sums[k];
+  }
+  return rows;
 }
 
 int64_t RowIndex::RowOf(const Node& n) const {
   int64_t row = 0;
   for (const Node* x = &n; x; x = x->parent_) {
     if (x->parent_ && !x->parent_->expanded_) return -1;
-    uint32_t s = x->slot_;
-    if (s >= e_.size() || e_[s].span == 0) return -1;
-    // The rows before x in its list: its left subtree, and each ancestor it lies right of with
-    // that ancestor's own left subtree.
-    row += e_[s].leftSum + (x->parent_ ? 1 : 0);
-    for (uint32_t a = e_[s].up; a != kNone; s = a, a = e_[a].up)
-      if (e_[a].right == s) row += e_[a].leftSum + e_[a].span;
+    const uint32_t s = x->slot_;
+    if (s >= e_.size() || e_[s].leaf == kNone) return -1;
+    row += RowsBefore(s) + (x->parent_ ? 1 : 0);
   }
   return row;
 }
 
 Node* RowIndex::ChildAt(const Node* parent, int32_t place) const {
-  uint32_t x = ListRoot(parent);
-  while (x != kNone) {
-    const int32_t left = Count(e_[x].left);
-    if (place < left) {
-      x = e_[x].left;
-    } else if (place == left) {
-      return t_.index_->positions.AtSlot(x);
-    } else {
-      place -= left + 1;
-      x = e_[x].right;
-    }
+  uint32_t b = ListRoot(parent);
+  if (place < 0 || place >= CountOf(b)) return nullptr;
+  while (IsInner(b)) {
+    const Inner& p = I(b);
+    int i = 0;
+    for (; i < p.n - 1 && place >= p.counts[i]; ++i) place -= p.counts[i];
+    b = p.child[i];
   }
-  return nullptr;
+  return t_.index_->positions.AtSlot(L(b).slot[place]);
 }
 
 int32_t RowIndex::PlaceOf(const Node& n) const {
@@ -87,13 +101,14 @@ int32_t RowIndex::PlaceOf(const Node& n) const {
     if (!n.PrevSibling()) return 0;
     if (!n.next_) return Count(n.parent_) - 1;
   }
-  // Up the path only: coming from a right child x, the nodes of a's left subtree and a itself
-  // are a's count less x's, which spares a read of the left child (a cache miss at the
-  // bottom of a large list).
-  uint32_t x = n.slot_;
-  int32_t place = Count(e_[x].left);
-  for (uint32_t a = e_[x].up; a != kNone; x = a, a = e_[a].up)
-    if (e_[a].right == x) place += e_[a].count - e_[x].count;
+  const uint32_t s = n.slot_;
+  if (s >= e_.size() || e_[s].leaf == kNone) return -1;
+  uint32_t b = e_[s].leaf;
+  int32_t place = IndexInLeaf(b, s);
+  for (uint32_t p = L(b).up; p != kNone; b = p, p = I(p).up) {
+    const Inner& q = I(p);
+    for (int i = 0; q.child[i] != b; ++i) place += q.counts[i];
+  }
   return place;
 }
 
@@ -103,54 +118,77 @@ bool RowIndex::Inserted(Node& n, bool sorted) {
     if (e_.capacity() <= s) ReserveAdvised(e_, std::max<size_t>(static_cast<size_t>(s) + 1, e_.capacity() * 2));
     e_.resize(static_cast<size_t>(s) + 1);
   }
-  e_[s] = Entry{};
-  e_[s].span = e_[s].sum = e_[s].count = 1;
   if (marks_.size() <= s / 64) marks_.resize(s / 64 + 1, 0);
   marks_[s / 64] &= ~(uint64_t{1} << (s % 64));
-  if (!n.parent_ && sorted) {
-    if (!PlaceRoot(s, n)) return false;
-  } else if (n.next_) {
-    AttachBefore(s, n.next_->slot_);
-  } else if (Node* prev = n.PrevSibling()) {
-    AttachAfter(s, prev->slot_);
-  }  // else alone in its list, hung from nothing: Settle makes it the list's root
+  e_[s] = Entry{};
+  e_[s].span = 1;
   uint32_t& root = ListRoot(n.parent_);
-  Settle(s, root);
+  if (!n.parent_ && sorted) {
+    const int32_t place = SortedPlace(n);
+    if (place < 0) return false;
+    InsertAtPlace(place, s, root);
+  } else if (n.next_) {
+    const uint32_t b = e_[n.next_->slot_].leaf;
+    InsertAt(b, IndexInLeaf(b, n.next_->slot_), s, root);
+  } else if (Node* prev = n.PrevSibling()) {
+    const uint32_t b = e_[prev->slot_].leaf;
+    InsertAt(b, IndexInLeaf(b, prev->slot_) + 1, s, root);
+  } else {
+    InsertAtPlace(0, s, root);  // alone in its list
+  }
   Spread(n.parent_, 1);
   return true;
 }
 
 void RowIndex::Removing(Node& n) {
   const uint32_t s = n.slot_;
-  if (e_[s].span == 0) return;  // already taken out (every node in the tree has its entry)
+  if (s >= e_.size() || e_[s].leaf == kNone) return;  // already taken out
   const int32_t span = e_[s].span;
-  Unhook(s, ListRoot(n.parent_));
+  TakeOut(s, ListRoot(n.parent_));
   Spread(n.parent_, -span);
   e_[s].span = 0;
+  // The lists under it go with it. The blocks waiting to be freed are chained through their
+  // `up`, so that a removal takes no memory.
+  uint32_t work = e_[s].kids;
+  e_[s].kids = kNone;
+  if (work != kNone) Up(work) = kNone;
+  while (work != kNone) {
+    const uint32_t b = work;
+    work = Up(b);
+    if (IsInner(b)) {
+      const Inner& p = I(b);
+      for (int i = 0; i < p.n; ++i) Up(p.child[i]) = work, work = p.child[i];
+    } else {
+      const Leaf& l = L(b);
+      for (int i = 0; i < l.n; ++i) {
+        Entry& e = e_[l.slot[i]];
+        if (e.kids != kNone) Up(e.kids) = work, work = e.kids;
+        e = Entry{};
+      }
+    }
+    Free(b);
+  }
 }
 
 void RowIndex::ExpandedChanged(Node& n) {
+  if (n.slot_ >= e_.size() || e_[n.slot_].leaf == kNone) return;
   Entry& e = e_[n.slot_];
-  const int32_t span = 1 + (n.expanded_ ? Sum(e.kids) : 0);
+  const int32_t span = 1 + (n.expanded_ ? SumOf(e.kids) : 0);
   const int32_t delta = span - e.span;
   if (!delta) return;
   e.span = span;
-  e.sum += delta;
-  AddAbove(n.slot_, delta, 0);
+  L(e.leaf).sum += delta;
+  AddUp(e.leaf, delta, 0);
   Spread(n.parent_, delta);
 }
 
 bool RowIndex::RootTextChanged(Node& n) {
   const uint32_t s = n.slot_;
   move_ = Move{&n, PlaceOf(n), 0};
-  Unhook(s, roots_);
-  Entry& e = e_[s];
-  e.left = e.right = e.up = kNone;
-  e.sum = e.span;
-  e.leftSum = 0;
-  e.count = 1;
-  if (!PlaceRoot(s, n)) return false;
-  Settle(s, roots_);
+  TakeOut(s, roots_);
+  const int32_t place = SortedPlace(n);
+  if (place < 0) return false;
+  InsertAtPlace(place, s, roots_);
   move_.to = PlaceOf(n);
   return true;
 }
@@ -163,19 +201,10 @@ bool RowIndex::TakeMove(const Node& n, int32_t& from, int32_t& to) {
   return true;
 }
 
-// A fixed pseudo-random priority per slot keeps each treap balanced in expectation.
-uint32_t RowIndex::Priority(uint32_t s) {
-  uint64_t h = (static_cast<uint64_t>(s) + 1) * 0x9E3779B97F4A7C15ull;
-  h ^= h >> 29;
-  h *= 0xBF58476D1CE4E5B9ull;
-  return static_cast<uint32_t>(h >> 32);
-}
-
 uint32_t RowIndex::ListRoot(const Node* parent) const { return parent ? e_[parent->slot_].kids : roots_; }
 uint32_t& RowIndex::ListRoot(const Node* parent) { return parent ? e_[parent->slot_].kids : roots_; }
 
 void RowIndex::SlotsMoved(const std::vector<uint32_t>& to) {
-  auto map = [&](uint32_t s) { return s == kNone ? kNone : to[s]; };
   auto marked = [&](size_t s) { return s / 64 < marks_.size() && ((marks_[s / 64] >> (s % 64)) & 1); };
   // Every slot moves down or stays, and its entry and mark are read before anything is
   // written there.
@@ -183,12 +212,7 @@ void RowIndex::SlotsMoved(const std::vector<uint32_t>& to) {
   for (size_t s = 0; s < std::min(e_.size(), to.size()); ++s) {
     const uint32_t t = to[s];
     if (t == kNone) continue;
-    Entry e = e_[s];
-    e.left = map(e.left);
-    e.right = map(e.right);
-    e.up = map(e.up);
-    e.kids = map(e.kids);
-    e_[t] = e;
+    e_[t] = e_[s];
     live = std::max<size_t>(live, size_t{t} + 1);
     if (t / 64 < marks_.size()) {
       const uint64_t m = uint64_t{1} << (t % 64);
@@ -197,181 +221,365 @@ void RowIndex::SlotsMoved(const std::vector<uint32_t>& to) {
   }
   e_.resize(live);
   if (e_.capacity() > 4 * live) e_.shrink_to_fit();
-  roots_ = map(roots_);
+  // The leaves hold the slots of nodes in the tree, none of them a hole; free leaves hold none.
+  for (Leaf& l : leaves_)
+    for (int i = 0; i < l.n; ++i) l.slot[i] = to[l.slot[i]];
   // Past the last node nothing is marked.
   marks_.resize(live / 64 + 1);
   marks_.back() &= (uint64_t{1} << (live % 64)) - 1;
 }
 
-// Hangs s under `up` as a leaf and counts its span along the path.
-void RowIndex::Attach(uint32_t s, uint32_t up, bool left) {
-  e_[s].up = up;
-  if (up == kNone) return;
-  (left ? e_[up].left : e_[up].right) = s;
-  AddAbove(s, e_[s].sum, e_[s].count);
+int RowIndex::IndexIn(uint32_t inner, uint32_t child) const {
+  const Inner& p = I(inner);
+  int i = 0;
+  while (p.child[i] != child) ++i;
+  return i;
 }
 
-// Just before b in its list.
-void RowIndex::AttachBefore(uint32_t s, uint32_t b) {
-  if (e_[b].left == kNone) return Attach(s, b, true);
-  b = e_[b].left;
-  while (e_[b].right != kNone) b = e_[b].right;
-  Attach(s, b, false);
+int RowIndex::IndexInLeaf(uint32_t leaf, uint32_t s) const {
+  const Leaf& l = L(leaf);
+  int i = 0;
+  while (l.slot[i] != s) ++i;
+  return i;
 }
 
-// Just after a in its list.
-void RowIndex::AttachAfter(uint32_t s, uint32_t a) {
-  if (e_[a].right == kNone) return Attach(s, a, false);
-  a = e_[a].right;
-  while (e_[a].left != kNone) a = e_[a].left;
-  Attach(s, a, true);
+uint32_t RowIndex::NewLeaf() {
+  uint32_t b = freeLeaf_;
+  if (b != kNone) {
+    freeLeaf_ = leaves_[b].up;
+  } else {
+    if (leaves_.size() >= kInner) throw std::bad_alloc();
+    if (leaves_.size() == leaves_.capacity()) ReserveAdvised(leaves_, std::max<size_t>(16, leaves_.size() * 2));
+    leaves_.emplace_back();
+    b = static_cast<uint32_t>(leaves_.size() - 1);
+  }
+  Leaf& l = leaves_[b];
+  l.up = kNone;
+  l.n = l.sum = 0;
+  return b;
 }
 
-// Roots in order of their folded texts, equal texts in sibling order: a root that is first or
-// last among the roots goes before or after its equals, one whose sibling has its text goes
-// next to that sibling. Otherwise its place among equals needs the sibling order of roots the
-// index does not keep: false, unless no other root has its text.
-bool RowIndex::PlaceRoot(uint32_t s, Node& n) {
-  // FoldKey folds as FoldCase does, without ICU for ASCII texts: one fold per step down.
+uint32_t RowIndex::NewInner() {
+  uint32_t b = freeInner_;
+  if (b != kNone) {
+    freeInner_ = I(b).up;
+  } else {
+    if (inners_.size() >= kInner - 1) throw std::bad_alloc();
+    if (inners_.size() == inners_.capacity()) ReserveAdvised(inners_, std::max<size_t>(4, inners_.size() * 2));
+    inners_.emplace_back();
+    b = static_cast<uint32_t>(inners_.size() - 1) | kInner;
+  }
+  Inner& p = I(b);
+  p.up = kNone;
+  p.n = p.count = p.sum = 0;
+  return b;
+}
+
+void RowIndex::Free(uint32_t b) {
+  if (IsInner(b)) {
+    Inner& p = I(b);
+    p.n = p.count = p.sum = 0;
+    p.up = freeInner_;
+    freeInner_ = b;
+  } else {
+    Leaf& l = L(b);
+    l.n = l.sum = 0;
+    l.up = freeLeaf_;
+    freeLeaf_ = b;
+  }
+}
+
+// b's own totals changed by `sum` rows and `count` nodes: so do those of the blocks above it.
+void RowIndex::AddUp(uint32_t b, int32_t sum, int32_t count) {
+  for (uint32_t p = Up(b); p != kNone; b = p, p = I(p).up) {
+    Inner& q = I(p);
+    const int i = IndexIn(p, b);
+    q.counts[i] += count;
+    q.sums[i] += sum;
+    q.count += count;
+    q.sum += sum;
+  }
+}
+
+// Moves k of from's slots or children, starting at `at`, into `to` at `toAt`.
+void RowIndex::Transfer(uint32_t from, int at, int k, uint32_t to, int toAt) {
+  int32_t sum = 0, count = 0;
+  if (IsInner(from)) {
+    Inner& a = I(from);
+    Inner& z = I(to);
+    std::copy_backward(z.child + toAt, z.child + z.n, z.child + z.n + k);
+    std::copy_backward(z.counts + toAt, z.counts + z.n, z.counts + z.n + k);
+    std::copy_backward(z.sums + toAt, z.sums + z.n, z.sums + z.n + k);
+    for (int i = 0; i < k; ++i) {
+      z.child[toAt + i] = a.child[at + i];
+      z.counts[toAt + i] = a.counts[at + i];
+      z.sums[toAt + i] = a.sums[at + i];
+      Up(a.child[at + i]) = to;
+      count += a.counts[at + i];
+      sum += a.sums[at + i];
+    }
+    std::copy(a.child + at + k, a.child + a.n, a.child + at);
+    std::copy(a.counts + at + k, a.counts + a.n, a.counts + at);
+    std::copy(a.sums + at + k, a.sums + a.n, a.sums + at);
+    a.n -= k;
+    z.n += k;
+    a.count -= count;
+    a.sum -= sum;
+    z.count += count;
+    z.sum += sum;
+  } else {
+    Leaf& a = L(from);
+    Leaf& z = L(to);
+    std::copy_backward(z.slot + toAt, z.slot + z.n, z.slot + z.n + k);
+    for (int i = 0; i < k; ++i) {
+      const uint32_t s = a.slot[at + i];
+      z.slot[toAt + i] = s;
+      e_[s].leaf = to;
+      sum += e_[s].span;
+    }
+    std::copy(a.slot + at + k, a.slot + a.n, a.slot + at);
+    count = k;
+    a.n -= k;
+    z.n += k;
+    a.sum -= sum;
+    z.sum += sum;
+  }
+  AddUp(from, -sum, -count);
+  AddUp(to, sum, count);
+}
+
+// Links the empty block c into inner block p at `at`, splitting p when it is full.
+void RowIndex::InsertChild(uint32_t p, int at, uint32_t c, uint32_t& root) {
+  if (I(p).n == cap_) {
+    const uint32_t q = NewBeside(p, true, root);
+    const int half = cap_ / 2;
+    Transfer(p, half, cap_ - half, q, 0);
+    if (at > half) {
+      p = q;
+      at -= half;
+    }
+  }
+  Inner& a = I(p);
+  std::copy_backward(a.child + at, a.child + a.n, a.child + a.n + 1);
+  std::copy_backward(a.counts + at, a.counts + a.n, a.counts + a.n + 1);
+  std::copy_backward(a.sums + at, a.sums + a.n, a.sums + a.n + 1);
+  a.child[at] = c;
+  a.counts[at] = a.sums[at] = 0;
+  ++a.n;
+  Up(c) = p;
+}
+
+// A new empty block of b's kind just after or before it, a new top above b when it was the top.
+uint32_t RowIndex::NewBeside(uint32_t b, bool after, uint32_t& root) {
+  if (Up(b) == kNone) {
+    const uint32_t t = NewInner();
+    Inner& top = I(t);
+    top.n = 1;
+    top.child[0] = b;
+    top.counts[0] = top.count = CountOf(b);
+    top.sums[0] = top.sum = SumOf(b);
+    Up(b) = t;
+    root = t;
+  }
+  const uint32_t c = IsInner(b) ? NewInner() : NewLeaf();
+  const uint32_t p = Up(b);
+  InsertChild(p, IndexIn(p, b) + (after ? 1 : 0), c, root);
+  return c;
+}
+
+// Slot s, its span set, into a leaf at `at`.
+void RowIndex::InsertAt(uint32_t leaf, int at, uint32_t s, uint32_t& root) {
+  if (L(leaf).n == cap_) {
+    // At either end of a full leaf, the neighbour under the same parent takes it when it has
+    // room, or a new leaf does: nodes added in order fill their leaves. In the middle the
+    // leaf is split in two.
+    const uint32_t p = L(leaf).up;
+    const int i = p == kNone ? 0 : IndexIn(p, leaf);
+    if (at == cap_ && p != kNone && i + 1 < I(p).n && L(I(p).child[i + 1]).n < cap_) {
+      leaf = I(p).child[i + 1];
+      at = 0;
+    } else if (at == 0 && p != kNone && i > 0 && L(I(p).child[i - 1]).n < cap_) {
+      leaf = I(p).child[i - 1];
+      at = L(leaf).n;
+    } else if (at == cap_ || at == 0) {
+      leaf = NewBeside(leaf, at == cap_, root);
+      at = 0;
+    } else {
+      const uint32_t r = NewBeside(leaf, true, root);
+      const int half = cap_ / 2;
+      Transfer(leaf, half, cap_ - half, r, 0);
+      if (at > half) {
+        leaf = r;
+        at -= half;
+      }
+    }
+  }
+  Leaf& l = L(leaf);
+  std::copy_backward(l.slot + at, l.slot + l.n, l.slot + l.n + 1);
+  l.slot[at] = s;
+  ++l.n;
+  l.sum += e_[s].span;
+  e_[s].leaf = leaf;
+  AddUp(leaf, e_[s].span, 1);
+}
+
+void RowIndex::InsertAtPlace(int32_t place, uint32_t s, uint32_t& root) {
+  if (root == kNone) root = NewLeaf();
+  uint32_t b = root;
+  while (IsInner(b)) {
+    const Inner& p = I(b);
+    int i = 0;
+    for (; i < p.n - 1 && place > p.counts[i]; ++i) place -= p.counts[i];
+    b = p.child[i];
+  }
+  InsertAt(b, place, s, root);
+}
+
+// Takes slot s out of its list, its span kept.
+void RowIndex::TakeOut(uint32_t s, uint32_t& root) {
+  const uint32_t b = e_[s].leaf;
+  Leaf& l = L(b);
+  const int i = IndexInLeaf(b, s);
+  std::copy(l.slot + i + 1, l.slot + l.n, l.slot + i);
+  --l.n;
+  l.sum -= e_[s].span;
+  AddUp(b, -e_[s].span, -1);
+  e_[s].leaf = kNone;
+  Rebalance(b, root);
+}
+
+// Takes the empty block b out of its parent.
+void RowIndex::Unlink(uint32_t b, uint32_t& root) {
+  const uint32_t p = Up(b);
+  Inner& a = I(p);
+  const int i = IndexIn(p, b);
+  std::copy(a.child + i + 1, a.child + a.n, a.child + i);
+  std::copy(a.counts + i + 1, a.counts + a.n, a.counts + i);
+  std::copy(a.sums + i + 1, a.sums + a.n, a.sums + i);
+  --a.n;
+  Free(b);
+  Rebalance(p, root);
+}
+
+// After b lost a slot or a child: an empty block goes, a top with one child gives way to it,
+// and a block a quarter full or less is merged into a neighbour when both fit in three quarters.
+void RowIndex::Rebalance(uint32_t b, uint32_t& root) {
+  const int n = IsInner(b) ? I(b).n : L(b).n;
+  const uint32_t p = Up(b);
+  if (p == kNone) {
+    if (n == 0) {
+      Free(b);
+      root = kNone;
+    } else if (IsInner(b) && n == 1) {
+      const uint32_t c = I(b).child[0];
+      Up(c) = kNone;
+      root = c;
+      Free(b);
+    }
+    return;
+  }
+  if (n == 0) return Unlink(b, root);
+  if (n > cap_ / 4) return;
+  const int i = IndexIn(p, b);
+  for (const int j : {i - 1, i + 1}) {
+    if (j < 0 || j >= I(p).n) continue;
+    const uint32_t o = I(p).child[j];
+    const int on = IsInner(o) ? I(o).n : L(o).n;
+    if (n + on > cap_ * 3 / 4) continue;
+    Transfer(b, 0, n, o, j < i ? on : 0);
+    return Unlink(b, root);
+  }
+}
+
+// Where a root goes among sorted roots (it is not among them): by its folded text, equal texts
+// in sibling order. A root first or last among the roots goes before or after its equals, one
+// whose sibling has its text next to that sibling. Otherwise its place among equals needs the
+// sibling order of roots the index does not keep: -1, unless no other root has its text.
+int32_t RowIndex::SortedPlace(const Node& n) const {
+  // FoldKey folds as FoldCase does, without ICU for ASCII texts.
   const std::u16string key = FoldKey(n.text_);
-  Node* const prev = n.PrevSibling();
+  const Node* const prev = n.PrevSibling();
   if (prev && n.next_) {
-    if (FoldKey(prev->text_) == key) return AttachAfter(s, prev->slot_), true;
-    if (FoldKey(n.next_->text_) == key) return AttachBefore(s, n.next_->slot_), true;
+    if (FoldKey(prev->text_) == key) return PlaceOf(*prev) + 1;
+    if (FoldKey(n.next_->text_) == key) return PlaceOf(*n.next_);
   }
-  // Both siblings present: the place among equals cannot matter (see below).
   const bool afterEquals = !n.next_;
-  uint32_t x = roots_, up = kNone;
-  bool left = false, sawEqual = false;
-  while (x != kNone) {
-    up = x;
-    const std::u16string other = FoldKey(t_.index_->positions.AtSlot(x)->text_);
-    sawEqual = sawEqual || other == key;
-    left = afterEquals ? key < other : key <= other;
-    x = left ? e_[x].left : e_[x].right;
+  int32_t lo = 0, hi = CountOf(roots_);
+  while (lo < hi) {
+    const int32_t mid = lo + (hi - lo) / 2;
+    const std::u16string other = FoldKey(ChildAt(nullptr, mid)->text_);
+    if (afterEquals ? !(key < other) : other < key) lo = mid + 1;
+    else hi = mid;
   }
-  // Descending to one end of the equals passes the nearest of them, if any.
-  if (sawEqual && prev && n.next_) return false;
-  Attach(s, up, left);
-  return true;
-}
-
-// Lifts a new leaf to its place by priority.
-void RowIndex::Settle(uint32_t s, uint32_t& root) {
-  if (e_[s].up == kNone) root = s;
-  while (e_[s].up != kNone && Priority(s) > Priority(e_[s].up)) RotateUp(s, root);
-}
-
-// Takes s out of its list's treap, its own span and children kept.
-void RowIndex::Unhook(uint32_t s, uint32_t& root) {
-  Entry* e = &e_[s];
-  while (e->left != kNone && e->right != kNone)
-    RotateUp(Priority(e->left) > Priority(e->right) ? e->left : e->right, root);
-  AddAbove(s, -e->span, -1);
-  const uint32_t child = e->left != kNone ? e->left : e->right;
-  const uint32_t up = e->up;
-  if (child != kNone) e_[child].up = up;
-  if (up == kNone) {
-    root = child;
-  } else {
-    (e_[up].left == s ? e_[up].left : e_[up].right) = child;
-  }
-}
-
-// The sums of x's treap ancestors change by delta rows and `count` nodes.
-void RowIndex::AddAbove(uint32_t x, int32_t delta, int32_t count) {
-  for (uint32_t a = e_[x].up; a != kNone; x = a, a = e_[a].up) {
-    e_[a].sum += delta;
-    e_[a].count += count;
-    if (e_[a].left == x) e_[a].leftSum += delta;
-  }
-}
-
-// Lifts x above its treap parent; `root` is the list's root, which x may become.
-void RowIndex::RotateUp(uint32_t x, uint32_t& root) {
-  const uint32_t p = e_[x].up, g = e_[p].up;
-  if (e_[p].left == x) {
-    e_[p].left = e_[x].right;
-    if (e_[x].right != kNone) e_[e_[x].right].up = p;
-    e_[x].right = p;
-  } else {
-    e_[p].right = e_[x].left;
-    if (e_[x].left != kNone) e_[e_[x].left].up = p;
-    e_[x].left = p;
-  }
-  e_[p].up = x;
-  e_[x].up = g;
-  if (g != kNone) (e_[g].left == p ? e_[g].left : e_[g].right) = x;
-  else root = x;
-  e_[x].sum = e_[p].sum;
-  e_[x].count = e_[p].count;
-  e_[p].leftSum = Sum(e_[p].left);
-  e_[p].sum = e_[p].span + e_[p].leftSum + Sum(e_[p].right);
-  e_[p].count = 1 + Count(e_[p].left) + Count(e_[p].right);
-  e_[x].leftSum = Sum(e_[x].left);
+  if (prev && n.next_ && lo < CountOf(roots_) && FoldKey(ChildAt(nullptr, lo)->text_) == key) return -1;
+  return lo;
 }
 
 // A span below `parent` changed by delta: so do the spans of its expanded ancestors, up to
 // the first collapsed one, whose span stays one row.
 void RowIndex::Spread(Node* parent, int32_t delta) {
   for (Node* p = parent; p && delta && p->expanded_; p = p->parent_) {
-    e_[p->slot_].span += delta;
-    e_[p->slot_].sum += delta;
-    AddAbove(p->slot_, delta, 0);
+    Entry& e = e_[p->slot_];
+    e.span += delta;
+    L(e.leaf).sum += delta;
+    AddUp(e.leaf, delta, 0);
   }
 }
 
-// A treap over a list in order (Cartesian tree by priority), its sums from the spans.
+// A list in order as full leaves and the inner blocks above them; the spans are set.
 uint32_t RowIndex::BuildList(const std::vector<uint32_t>& list) {
-  std::vector<uint32_t> stack;
-  for (uint32_t s : list) {
-    uint32_t last = kNone;
-    while (!stack.empty() && Priority(stack.back()) < Priority(s)) {
-      last = stack.back();
-      stack.pop_back();
+  if (list.empty()) return kNone;
+  std::vector<uint32_t> level, above;
+  const size_t cap = static_cast<size_t>(cap_);
+  for (size_t i = 0; i < list.size(); i += cap) {
+    const uint32_t b = NewLeaf();
+    Leaf& l = L(b);
+    for (size_t j = i; j < std::min(list.size(), i + cap); ++j) {
+      l.slot[l.n++] = list[j];
+      l.sum += e_[list[j]].span;
+      e_[list[j]].leaf = b;
     }
-    e_[s].left = last;
-    if (last != kNone) e_[last].up = s;
-    if (!stack.empty()) {
-      e_[stack.back()].right = s;
-      e_[s].up = stack.back();
-    }
-    stack.push_back(s);
+    level.push_back(b);
   }
-  if (stack.empty()) return kNone;
-  SumUp(stack.front());
-  return stack.front();
-}
-
-void RowIndex::SumUp(uint32_t top) {
-  // Post-order without recursion: children's sums before their parent's.
-  std::vector<std::pair<uint32_t, bool>> work{{top, false}};
-  while (!work.empty()) {
-    auto [x, done] = work.back();
-    work.pop_back();
-    if (done) {
-      e_[x].leftSum = Sum(e_[x].left);
-      e_[x].sum = e_[x].span + e_[x].leftSum + Sum(e_[x].right);
-      e_[x].count = 1 + Count(e_[x].left) + Count(e_[x].right);
-      continue;
+  while (level.size() > 1) {
+    above.clear();
+    for (size_t i = 0; i < level.size(); i += cap) {
+      const uint32_t b = NewInner();
+      Inner& p = I(b);
+      for (size_t j = i; j < std::min(level.size(), i + cap); ++j) {
+        const uint32_t c = level[j];
+        p.child[p.n] = c;
+        p.count += p.counts[p.n] = CountOf(c);
+        p.sum += p.sums[p.n] = SumOf(c);
+        ++p.n;
+        Up(c) = b;
+      }
+      above.push_back(b);
     }
-    work.push_back({x, true});
-    if (e_[x].left != kNone) work.push_back({e_[x].left, false});
-    if (e_[x].right != kNone) work.push_back({e_[x].right, false});
+    level.swap(above);
   }
+  return level[0];
 }
 
 namespace {
 std::atomic<uint64_t> g_rowIndexBuilds{0};
+std::atomic<int> g_blockSize{64};
 }  // namespace
+
+int RowIndex::BlockSize() { return g_blockSize.load(std::memory_order_relaxed); }
+void RowIndex::SetBlockSize(int n) { g_blockSize.store(std::clamp(n, 4, int{kCap}), std::memory_order_relaxed); }
 
 uint64_t RowIndex::Builds() { return g_rowIndexBuilds.load(std::memory_order_relaxed); }
 
 void RowIndex::Build() {
   g_rowIndexBuilds.fetch_add(1, std::memory_order_relaxed);
   e_.clear();
+  leaves_.clear();
+  inners_.clear();
+  freeLeaf_ = freeInner_ = kNone;
   ReserveAdvised(e_, t_.index_->positions.SlotCount());
   e_.assign(t_.index_->positions.SlotCount(), Entry{});
+  ReserveAdvised(leaves_, e_.size() / static_cast<size_t>(cap_) + 16);
   marks_.assign(e_.size() / 64 + 1, ~uint64_t{0});
   // Nodes in post-order, so that a node's children lists are built before its span.
   std::vector<Node*> order;
@@ -393,7 +601,7 @@ void RowIndex::Build() {
     for (Node* c = n->firstChild_; c; c = c->next_) list.push_back(c->slot_);
     Entry& e = e_[n->slot_];
     e.kids = BuildList(list);
-    e.span = 1 + (n->expanded_ ? Sum(e.kids) : 0);
+    e.span = 1 + (n->expanded_ ? SumOf(e.kids) : 0);
   }
   list.clear();
   std::vector<Node*> roots = DisplayRoots(t_.firstRoot_, t_.Sorted());

@@ -20,33 +20,38 @@ namespace desk::detail {
 std::vector<Node*> DisplayRoots(Node* first, bool sorted);
 
 // Every sibling list (the roots in display order, each node's children in sibling order) is a
-// treap over its nodes, and each node counts the rows it spans: itself, plus its children's
-// rows when it is expanded. A treap node sums the spans and the number of nodes of its treap
-// subtree, so the node at row k, the node at a place in a list and a node's place are found
-// by walking treap paths. A change updates the sums along the paths to the top. The entries
-// live beside the nodes, by position slot, so that a tree never asked pays nothing for them.
+// B+tree of blocks: leaves hold up to 64 nodes' position slots, inner blocks up to 64 blocks
+// with the number of nodes and the rows under each. Each node counts the rows it spans: itself,
+// plus its children's rows when it is expanded. The node at row k, the node at a place in a
+// list and a node's place are found by walking a few blocks, so that a list of a million nodes
+// costs a walk of four blocks, most of them in the cache, where a binary tree's ~2 ln n nodes
+// would each be a cache miss. The entries live beside the nodes, by position slot, so that a
+// tree never asked pays nothing for them.
 class DESK_API RowIndex {
  public:
   static constexpr uint32_t kNone = UINT32_MAX;
 
-  explicit RowIndex(const TreeView& t) : t_(t) { Build(); }
+  explicit RowIndex(const TreeView& t) : t_(t), cap_(BlockSize()) { Build(); }
 
   // The tree's index, made when first needed.
   static RowIndex& Of(TreeView& t);
   // How many indexes were built from a whole tree in this process. Each change the index
   // cannot follow costs a build, so tests count them to see which changes are followed.
   static uint64_t Builds();
+  // How many nodes a leaf holds and blocks an inner block, for indexes built from now on: 64,
+  // or as few as 4 for tests, whose lists then split and merge at every size.
+  static void SetBlockSize(int n);
 
   // The node on a row of the whole tree (0 the first), or null.
   Node* At(int64_t row) const;
   // The number of rows shown, and the row of a node (-1 under a collapsed node or taken out).
-  int64_t Rows() const { return Sum(roots_); }
+  int64_t Rows() const { return SumOf(roots_); }
   int64_t RowOf(const Node& n) const;
   // The rows a node spans: itself and, expanded, the rows under it (0 once taken out).
   int32_t Span(const Node& n) const { return n.slot_ < e_.size() ? e_[n.slot_].span : 0; }
 
   // The number of nodes in a sibling list (parent null: the roots).
-  int32_t Count(const Node* parent) const { return Count(ListRoot(parent)); }
+  int32_t Count(const Node* parent) const { return CountOf(ListRoot(parent)); }
   // The node at a place (0 the first, in range) of a sibling list, in display order.
   Node* ChildAt(const Node* parent, int32_t place) const;
   // A node's place among its siblings, in display order.
@@ -80,35 +85,65 @@ class DESK_API RowIndex {
   void ClearMarks() { std::fill(marks_.begin(), marks_.end(), 0); }
 
  private:
+  static constexpr int kCap = 64;               // room in a block: slots a leaf holds, children an inner block
+  static int BlockSize();
+  static constexpr uint32_t kInner = 1u << 31;  // tags an inner block's id
   struct Entry {
-    uint32_t left = kNone, right = kNone, up = kNone;  // the treap of the node's sibling list
-    uint32_t kids = kNone;                             // the treap of its children
-    int32_t span = 0;     // rows of the node and, expanded, its children; 0 once taken out
-    int32_t sum = 0;      // spans of its treap subtree
-    int32_t leftSum = 0;  // the same of its left subtree: one read per step down
-    int32_t count = 0;    // nodes of its treap subtree
+    uint32_t leaf = kNone;  // the leaf holding the node; kNone once taken out
+    uint32_t kids = kNone;  // the top block of its children's list
+    int32_t span = 0;       // rows of the node and, expanded, its children; 0 once taken out
   };
-
-  int32_t Sum(uint32_t x) const { return x == kNone ? 0 : e_[x].sum; }
-  int32_t Count(uint32_t x) const { return x == kNone ? 0 : e_[x].count; }
-  static uint32_t Priority(uint32_t s);
+  struct Leaf {
+    uint32_t up = kNone;  // the inner block above (kNone at a list's top); the next free leaf when free
+    int32_t n = 0;        // slots in use
+    int32_t sum = 0;      // their spans
+    uint32_t slot[kCap];
+  };
+  struct Inner {
+    uint32_t up = kNone;
+    int32_t n = 0;
+    int32_t count = 0, sum = 0;  // nodes and rows under it
+    uint32_t child[kCap];
+    int32_t counts[kCap];
+    int32_t sums[kCap];
+  };
+  static bool IsInner(uint32_t b) { return (b & kInner) != 0; }
+  Leaf& L(uint32_t b) { return leaves_[b]; }
+  const Leaf& L(uint32_t b) const { return leaves_[b]; }
+  Inner& I(uint32_t b) { return inners_[b & ~kInner]; }
+  const Inner& I(uint32_t b) const { return inners_[b & ~kInner]; }
+  uint32_t& Up(uint32_t b) { return IsInner(b) ? I(b).up : L(b).up; }
+  uint32_t Up(uint32_t b) const { return IsInner(b) ? I(b).up : L(b).up; }
+  int32_t CountOf(uint32_t b) const { return b == kNone ? 0 : IsInner(b) ? I(b).count : L(b).n; }
+  int32_t SumOf(uint32_t b) const { return b == kNone ? 0 : IsInner(b) ? I(b).sum : L(b).sum; }
+  int IndexIn(uint32_t inner, uint32_t child) const;
+  int IndexInLeaf(uint32_t leaf, uint32_t s) const;
   uint32_t ListRoot(const Node* parent) const;
   uint32_t& ListRoot(const Node* parent);
-  void Attach(uint32_t s, uint32_t up, bool left);
-  void AttachBefore(uint32_t s, uint32_t b);
-  void AttachAfter(uint32_t s, uint32_t a);
-  bool PlaceRoot(uint32_t s, Node& n);
-  void Settle(uint32_t s, uint32_t& root);
-  void Unhook(uint32_t s, uint32_t& root);
-  void AddAbove(uint32_t x, int32_t delta, int32_t count);
-  void RotateUp(uint32_t x, uint32_t& root);
+  uint32_t NewLeaf();
+  uint32_t NewInner();
+  void Free(uint32_t b);
+  void AddUp(uint32_t b, int32_t sum, int32_t count);
+  void InsertChild(uint32_t p, int at, uint32_t c, uint32_t& root);
+  uint32_t NewBeside(uint32_t b, bool after, uint32_t& root);
+  void Transfer(uint32_t from, int at, int k, uint32_t to, int toAt);
+  void InsertAt(uint32_t leaf, int at, uint32_t s, uint32_t& root);
+  void InsertAtPlace(int32_t place, uint32_t s, uint32_t& root);
+  void TakeOut(uint32_t s, uint32_t& root);
+  void Unlink(uint32_t b, uint32_t& root);
+  void Rebalance(uint32_t b, uint32_t& root);
+  int32_t RowsBefore(uint32_t s) const;
+  int32_t SortedPlace(const Node& n) const;
   void Spread(Node* parent, int32_t delta);
   uint32_t BuildList(const std::vector<uint32_t>& list);
-  void SumUp(uint32_t top);
   void Build();
 
   const TreeView& t_;
+  const int cap_;  // what a block holds before it splits, at most kCap
   std::vector<Entry> e_;  // by position slot
+  std::vector<Leaf> leaves_;
+  std::vector<Inner> inners_;
+  uint32_t freeLeaf_ = kNone, freeInner_ = kNone;  // chained through their `up`
   mutable std::vector<uint64_t> marks_;  // by position slot, as many words as e_ needs
   uint32_t roots_ = kNone;
   struct Move {
