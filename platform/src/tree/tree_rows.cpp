@@ -67,7 +67,7 @@ int32_t RowIndex::RowsBefore(uint32_t s) const {
   }
   for (uint32_t p = l.up; p != kNone; b = p, p = I(p).up) {
     const Inner& q = I(p);
-    for (int k = 0; q.child[k] != b; ++k) rows += q.sums[k];
+    for (int k = 0; k < q.n && q.child[k] != b; ++k) rows += q.sums[k];
   }
   return rows;
 }
@@ -107,7 +107,7 @@ int32_t RowIndex::PlaceOf(const Node& n) const {
   int32_t place = IndexInLeaf(b, s);
   for (uint32_t p = L(b).up; p != kNone; b = p, p = I(p).up) {
     const Inner& q = I(p);
-    for (int i = 0; q.child[i] != b; ++i) place += q.counts[i];
+    for (int i = 0; i < q.n && q.child[i] != b; ++i) place += q.counts[i];
   }
   return place;
 }
@@ -232,14 +232,14 @@ void RowIndex::SlotsMoved(const std::vector<uint32_t>& to) {
 int RowIndex::IndexIn(uint32_t inner, uint32_t child) const {
   const Inner& p = I(inner);
   int i = 0;
-  while (p.child[i] != child) ++i;
+  while (i < p.n - 1 && p.child[i] != child) ++i;
   return i;
 }
 
 int RowIndex::IndexInLeaf(uint32_t leaf, uint32_t s) const {
   const Leaf& l = L(leaf);
   int i = 0;
-  while (l.slot[i] != s) ++i;
+  while (i < l.n - 1 && l.slot[i] != s) ++i;
   return i;
 }
 

@@ -23,10 +23,10 @@ std::vector<Node*> DisplayRoots(Node* first, bool sorted);
 // B+tree of blocks: leaves hold up to 64 nodes' position slots, inner blocks up to 64 blocks
 // with the number of nodes and the rows under each. Each node counts the rows it spans: itself,
 // plus its children's rows when it is expanded. The node at row k, the node at a place in a
-// list and a node's place are found by walking a few blocks, so that a list of a million nodes
-// costs a walk of four blocks, most of them in the cache, where a binary tree's ~2 ln n nodes
-// would each be a cache miss. The entries live beside the nodes, by position slot, so that a
-// tree never asked pays nothing for them.
+// list and a node's place are found by walking a few blocks: in a list of a million nodes, four
+// blocks, the upper ones small enough to stay in the cache, where the ~2 ln n nodes of a
+// balanced binary tree lie scattered and miss it at most levels. The entries live beside the
+// nodes, by position slot, so that a tree never asked pays nothing for them.
 class DESK_API RowIndex {
  public:
   static constexpr uint32_t kNone = UINT32_MAX;
@@ -60,8 +60,9 @@ class DESK_API RowIndex {
   // After Link. False when the index cannot place the node cheaply (a sorted root among roots
   // of equal text, none of them a sibling next to it): the caller drops the index.
   bool Inserted(Node& n, bool sorted);
-  // Takes the node and its subtree out of the rows while it is still linked; does nothing for
-  // a node already taken out, so that a backend may do it before the tree unlinks the node.
+  // Takes the node and its subtree out of the rows while it is still linked, letting go of the
+  // lists under it; does nothing for a node already taken out, so that a backend may do it
+  // before the tree unlinks the node. Takes no memory.
   void Removing(Node& n);
   // After the node was expanded or collapsed.
   void ExpandedChanged(Node& n);
