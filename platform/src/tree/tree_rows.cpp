@@ -229,18 +229,24 @@ void RowIndex::SlotsMoved(const std::vector<uint32_t>& to) {
   marks_.back() &= (uint64_t{1} << (live % 64)) - 1;
 }
 
+// Both ends first: nodes are mostly added and removed at either end of a list.
+template <class T>
+static int IndexFromBothEnds(const T* a, int n, T x) {
+  for (int lo = 0, hi = n - 1; lo <= hi; ++lo, --hi) {
+    if (a[hi] == x) return hi;
+    if (a[lo] == x) return lo;
+  }
+  return 0;  // never: it is there
+}
+
 int RowIndex::IndexIn(uint32_t inner, uint32_t child) const {
   const Inner& p = I(inner);
-  int i = 0;
-  while (i < p.n - 1 && p.child[i] != child) ++i;
-  return i;
+  return IndexFromBothEnds(p.child, p.n, child);
 }
 
 int RowIndex::IndexInLeaf(uint32_t leaf, uint32_t s) const {
   const Leaf& l = L(leaf);
-  int i = 0;
-  while (i < l.n - 1 && l.slot[i] != s) ++i;
-  return i;
+  return IndexFromBothEnds(l.slot, l.n, s);
 }
 
 uint32_t RowIndex::NewLeaf() {
