@@ -5,7 +5,7 @@ so that a burst of load falls on both sides of a ratio; the medians over the rou
 printed with the ratio of each round's pair, and the control's growth from the smaller size to
 the larger (the ratio of its medians).
 
-    paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|wide-drawn|actions|keyed|keyed-shuffled] [--window WxH]
+    paired_rounds.py BUILD_DIR [--rounds N] [--only grid|wide|wide-drawn|wide-viewed|actions|keyed|keyed-shuffled] [--window WxH]
 
 The child runs are those the benchmarks make (--child=IMPL:SHAPE:N for qt_tree_scale_bench,
 --child=IMPL:N for qt_tree_bench); each prints its phase times and its peak RSS in KiB.
@@ -24,6 +24,10 @@ CASES = [
       "remove_last_shown_ms"], [100000, 1000000]),
     # The same with the parent drawn on screen before its children come.
     ("wide-drawn", "qt_tree_scale_bench", "{impl}:wide-drawn:{n}", ["control", "treewidget"],
+     ["build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms", "remove_middle_shown_ms",
+      "remove_last_shown_ms"], [100000, 1000000]),
+    # The same, drawn in a second view over the model as well: every child is announced to it.
+    ("wide-viewed", "qt_tree_scale_bench", "{impl}:wide-viewed:{n}", ["control", "treewidget"],
      ["build_ms", "remove_first_ms", "expand_ms", "remove_first_shown_ms", "remove_middle_shown_ms",
       "remove_last_shown_ms"], [100000, 1000000]),
     ("actions", "qt_tree_scale_bench", "{impl}:actions:{n}", ["control", "treewidget"],

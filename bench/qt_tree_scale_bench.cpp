@@ -93,12 +93,26 @@ std::vector<double> ControlGrid(int roots) {
   return t.phases;
 }
 
+// A second view over a model, as a host with a proxy, a second window or a screen reader has:
+// it reads whether the parent has children when it draws the parent's row, so every child
+// added after that is announced to it.
+std::unique_ptr<QTreeView> SecondView(QAbstractItemModel* model) {
+  auto v = std::make_unique<QTreeView>();
+  v->setHeaderHidden(true);
+  v->setModel(model);
+  v->resize(bench::WindowSize().first, bench::WindowSize().second);
+  v->show();
+  return v;
+}
+
 // `drawn`: the parent is on screen, drawn, before its children come (the build's time starts
-// then); else they come right after it, before the window is drawn again.
-std::vector<double> ControlWide(int children, bool drawn) {
+// then); else they come right after it, before the window is drawn again. `viewed`: drawn, in
+// a second view too.
+std::vector<double> ControlWide(int children, bool drawn, bool viewed) {
   ControlHost h;
   Timer t;
   Ref<desk::Object> parent = h.Add(Variant::Missing(), Variant::Missing(), u"parent", u"parent").ToObject();
+  std::unique_ptr<QTreeView> viewer = viewed ? SecondView(h.View()->model()) : nullptr;
   if (drawn) t.Restart();
   const Variant relative = Variant::String(u"parent");
   for (int c = 0; c < children; ++c) h.Add(relative, Variant::Long(4), KeyOf(c), u"child");
@@ -218,10 +232,11 @@ std::vector<double> TreeWidgetGrid(int roots) {
   return t.phases;
 }
 
-std::vector<double> TreeWidgetWide(int children, bool drawn) {
+std::vector<double> TreeWidgetWide(int children, bool drawn, bool viewed) {
   TreeWidgetHost h;
   Timer t;
   QTreeWidgetItem* parent = h.Add(nullptr, QStringLiteral("parent"), QStringLiteral("parent"));
+  std::unique_ptr<QTreeView> viewer = viewed ? SecondView(h.w.model()) : nullptr;
   if (drawn) t.Restart();
   for (int c = 0; c < children; ++c) h.Add(h.keys.value(QStringLiteral("parent")), QKeyOf(c), QStringLiteral("child"));
   t.Lap();
@@ -381,11 +396,11 @@ int ChildMain(int argc, char** argv, const std::string& job) {
   const std::string impl = job.substr(0, a), shape = job.substr(a + 1, b - a - 1);
   const int n = std::stoi(job.substr(b + 1));
   QApplication app(argc, argv);
-  const bool grid = shape == "grid", drawn = shape == "wide-drawn";
+  const bool grid = shape == "grid", viewed = shape == "wide-viewed", drawn = viewed || shape == "wide-drawn";
   std::vector<double> p;
   if (shape == "actions") p = impl == "control" ? ControlActions(n) : TreeWidgetActions(n);
-  else if (impl == "control") p = grid ? ControlGrid(n) : ControlWide(n, drawn);
-  else if (impl == "treewidget") p = grid ? TreeWidgetGrid(n) : TreeWidgetWide(n, drawn);
+  else if (impl == "control") p = grid ? ControlGrid(n) : ControlWide(n, drawn, viewed);
+  else if (impl == "treewidget") p = grid ? TreeWidgetGrid(n) : TreeWidgetWide(n, drawn, viewed);
   else p = grid ? ModelViewGrid(n) : ModelViewWide(n);
   for (double x : p) std::printf("%.3f ", x);
   std::printf("%ld\n", PeakRssKb());
