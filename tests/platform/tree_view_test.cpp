@@ -595,6 +595,35 @@ TEST(TreeRowIndex, LongListsStayRightThroughSplitsAndMerges) {
   }
 }
 
+// The index's memory: nodes added at either end of a list fill their blocks, and the blocks of
+// a removed subtree's lists are taken again by the next, so that a host adding and removing
+// subtrees for hours keeps the index it started with.
+TEST(TreeRowIndex, BlocksAreFilledInOrderAndGoWithTheirNodes) {
+  Ref<TreeView> tree = MakeHeadlessTree();
+  Nodes& nodes = tree->NodeCollection();
+  nodes.AddRoot(u"", u"r");
+  ASSERT_NE(tree->NodeAtRow(0), nullptr);  // the index, built
+  auto& index = desk::detail::RowIndex::Of(*tree);
+  for (int i = 1; i < 64 * 32; ++i) nodes.AddRoot(u"", u"r");
+  EXPECT_EQ(index.BlocksInUse(), 32u + 1);  // 32 full leaves under one inner block
+  for (int i = 0; i < 64; ++i) nodes.Add(*tree->FirstRoot(), Relationship::First, u"", u"f");
+  EXPECT_EQ(index.BlocksInUse(), 33u + 1);
+  const size_t before = index.BlocksInUse();
+  for (int round = 0; round < 3; ++round) {
+    Ref<Node> top = nodes.AddRoot(u"top", u"top");
+    for (int i = 0; i < 3000; ++i) {
+      Ref<Node> c = nodes.Add(*top, Relationship::Child, u"", u"c");
+      if (i % 100 == 0) nodes.Add(*c, Relationship::Child, u"", u"g");
+    }
+    top->SetExpanded(true);
+    EXPECT_GT(index.BlocksInUse(), before + 47);
+    nodes.Remove(Variant::String(u"top"));
+    EXPECT_EQ(index.BlocksInUse(), before) << "round " << round;
+  }
+  while (nodes.Count() > 0) nodes.Remove(Variant::Long(1));
+  EXPECT_EQ(index.BlocksInUse(), 0u);
+}
+
 // A sorted root that a new text moves tells a backend once where it was and where it is.
 TEST(TreeRowIndex, AMovedRootIsToldOnceWhereItWasAndWhereItIs) {
   Ref<TreeView> tree = MakeHeadlessTree();

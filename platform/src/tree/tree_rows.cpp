@@ -249,6 +249,13 @@ int RowIndex::IndexInLeaf(uint32_t leaf, uint32_t s) const {
   return IndexFromBothEnds(l.slot, l.n, s);
 }
 
+size_t RowIndex::BlocksInUse() const {
+  size_t free = 0;
+  for (uint32_t b = freeLeaf_; b != kNone; b = L(b).up) ++free;
+  for (uint32_t b = freeInner_; b != kNone; b = I(b).up) ++free;
+  return leaves_.size() + inners_.size() - free;
+}
+
 uint32_t RowIndex::NewLeaf() {
   uint32_t b = freeLeaf_;
   if (b != kNone) {

@@ -41,6 +41,8 @@ class DESK_API RowIndex {
   // How many nodes a leaf holds and blocks an inner block, for indexes built from now on: 64,
   // or as few as 4 for tests, whose lists then split and merge at every size.
   static void SetBlockSize(int n);
+  // The blocks the lists hold now, leaves and inner blocks: what the index's memory follows.
+  size_t BlocksInUse() const;
 
   // The node on a row of the whole tree (0 the first), or null.
   Node* At(int64_t row) const;
