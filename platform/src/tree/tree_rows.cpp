@@ -361,17 +361,21 @@ void RowIndex::Transfer(uint32_t from, int at, int k, uint32_t to, int toAt) {
   AddUp(to, sum, count);
 }
 
+// Splits the full block b in two, its upper half going to a new block just after it; b and
+// `at` then name the half and the place where `at` fell.
+void RowIndex::Split(uint32_t& b, int& at, uint32_t& root) {
+  const uint32_t q = NewBeside(b, true, root);
+  const int half = cap_ / 2;
+  Transfer(b, half, cap_ - half, q, 0);
+  if (at > half) {
+    b = q;
+    at -= half;
+  }
+}
+
 // Links the empty block c into inner block p at `at`, splitting p when it is full.
 void RowIndex::InsertChild(uint32_t p, int at, uint32_t c, uint32_t& root) {
-  if (I(p).n == cap_) {
-    const uint32_t q = NewBeside(p, true, root);
-    const int half = cap_ / 2;
-    Transfer(p, half, cap_ - half, q, 0);
-    if (at > half) {
-      p = q;
-      at -= half;
-    }
-  }
+  if (I(p).n == cap_) Split(p, at, root);
   Inner& a = I(p);
   std::copy_backward(a.child + at, a.child + a.n, a.child + a.n + 1);
   std::copy_backward(a.counts + at, a.counts + a.n, a.counts + a.n + 1);
@@ -418,13 +422,7 @@ void RowIndex::InsertAt(uint32_t leaf, int at, uint32_t s, uint32_t& root) {
       leaf = NewBeside(leaf, at == cap_, root);
       at = 0;
     } else {
-      const uint32_t r = NewBeside(leaf, true, root);
-      const int half = cap_ / 2;
-      Transfer(leaf, half, cap_ - half, r, 0);
-      if (at > half) {
-        leaf = r;
-        at -= half;
-      }
+      Split(leaf, at, root);
     }
   }
   Leaf& l = L(leaf);

@@ -127,6 +127,7 @@ class DESK_API RowIndex {
   uint32_t NewInner();
   void Free(uint32_t b);
   void AddUp(uint32_t b, int32_t sum, int32_t count);
+  void Split(uint32_t& b, int& at, uint32_t& root);
   void InsertChild(uint32_t p, int at, uint32_t c, uint32_t& root);
   uint32_t NewBeside(uint32_t b, bool after, uint32_t& root);
   void Transfer(uint32_t from, int at, int k, uint32_t to, int toAt);
