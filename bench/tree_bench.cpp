@@ -3,6 +3,8 @@
 #include <benchmark/benchmark.h>
 #include <malloc.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -50,6 +52,32 @@ void BM_RemoveFirstByIndex(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * n);
 }
 BENCHMARK(BM_RemoveFirstByIndex)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+// Roots of shuffled texts added one at a time to a sorted tree whose rows are indexed (a view
+// shows it), then removed in another shuffled order: each root finds its place among the
+// sorted ones, and each removal its place in the list.
+void BM_SortedRootsAddedAndRemovedShuffled(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  std::vector<int> order(static_cast<size_t>(n));
+  for (int i = 0; i < n; ++i) order[static_cast<size_t>(i)] = i;
+  std::mt19937 rng(5);
+  std::shuffle(order.begin(), order.end(), rng);
+  const auto keys = Keys(n);
+  for (auto _ : state) {
+    desk::Ref<desk::TreeView> tree = desk::MakeHeadlessTree();
+    desk::Nodes& nodes = tree->NodeCollection();
+    std::vector<desk::Variant> on{desk::Variant::Bool(true)};
+    tree->Invoke(desk::treeid::kSorted, desk::InvokeKind::Let, on);
+    nodes.AddRoot(u"", u"first");
+    benchmark::DoNotOptimize(tree->NodeAtRow(0));  // the row index, built
+    for (int i : order) nodes.AddRoot(keys[static_cast<size_t>(i)], keys[static_cast<size_t>(i)]);
+    std::shuffle(order.begin(), order.end(), rng);
+    for (int i : order) nodes.Remove(desk::Variant::String(keys[static_cast<size_t>(i)]));
+    if (nodes.Count() != 1) state.SkipWithError("nodes left behind");
+  }
+  state.SetItemsProcessed(state.iterations() * n);
+}
+BENCHMARK(BM_SortedRootsAddedAndRemovedShuffled)->Arg(100000)->Arg(1000000)->Iterations(1)->Unit(benchmark::kMillisecond);
 
 // The tree in a container tall enough for `rows` rows; the container keeps the tree's size.
 desk::Ref<desk::Object> SizeForRows(const desk::Ref<desk::TreeView>& tree, int rows) {

@@ -502,6 +502,21 @@ void RowIndex::Rebalance(uint32_t b, uint32_t& root) {
   }
 }
 
+namespace {
+// A node's text against a folded key, as FoldKey(text) <=> key, without making the folded
+// text when it is ASCII (one look-up of a sorted root compares some twenty texts).
+int CompareFolded(const std::u16string& text, const std::u16string& key) {
+  for (char16_t c : text)
+    if (c >= 0x80) return FoldKey(text).compare(key);
+  const size_t n = std::min(text.size(), key.size());
+  for (size_t i = 0; i < n; ++i) {
+    const char16_t c = text[i] >= u'A' && text[i] <= u'Z' ? static_cast<char16_t>(text[i] + (u'a' - u'A')) : text[i];
+    if (c != key[i]) return c < key[i] ? -1 : 1;
+  }
+  return text.size() < key.size() ? -1 : text.size() > key.size() ? 1 : 0;
+}
+}  // namespace
+
 // Where a root goes among sorted roots (it is not among them): by its folded text, equal texts
 // in sibling order. A root first or last among the roots goes before or after its equals, one
 // whose sibling has its text next to that sibling. Otherwise its place among equals needs the
@@ -511,19 +526,46 @@ int32_t RowIndex::SortedPlace(const Node& n) const {
   const std::u16string key = FoldKey(n.text_);
   const Node* const prev = n.PrevSibling();
   if (prev && n.next_) {
-    if (FoldKey(prev->text_) == key) return PlaceOf(*prev) + 1;
-    if (FoldKey(n.next_->text_) == key) return PlaceOf(*n.next_);
+    if (CompareFolded(prev->text_, key) == 0) return PlaceOf(*prev) + 1;
+    if (CompareFolded(n.next_->text_, key) == 0) return PlaceOf(*n.next_);
   }
+  // The first place whose root sorts after the key (after its equals too when the root is last
+  // in sibling order): down the blocks once, choosing among a block's children by the first
+  // root under each.
   const bool afterEquals = !n.next_;
-  int32_t lo = 0, hi = CountOf(roots_);
+  const auto& positions = t_.index_->positions;
+  auto before = [&](uint32_t slot) {
+    const int c = CompareFolded(positions.AtSlot(slot)->text_, key);
+    return afterEquals ? c <= 0 : c < 0;
+  };
+  auto first = [&](uint32_t b) {
+    while (IsInner(b)) b = I(b).child[0];
+    return L(b).slot[0];
+  };
+  int32_t place = 0;
+  uint32_t b = roots_;
+  if (b == kNone) return 0;
+  while (IsInner(b)) {
+    const Inner& p = I(b);
+    int lo = 1, hi = p.n;  // the first child whose first root is not before the key
+    while (lo < hi) {
+      const int mid = (lo + hi) / 2;
+      if (before(first(p.child[mid]))) lo = mid + 1;
+      else hi = mid;
+    }
+    for (int j = 0; j < lo - 1; ++j) place += p.counts[j];
+    b = p.child[lo - 1];
+  }
+  const Leaf& l = L(b);
+  int lo = 0, hi = l.n;
   while (lo < hi) {
-    const int32_t mid = lo + (hi - lo) / 2;
-    const std::u16string other = FoldKey(ChildAt(nullptr, mid)->text_);
-    if (afterEquals ? !(key < other) : other < key) lo = mid + 1;
+    const int mid = (lo + hi) / 2;
+    if (before(l.slot[mid])) lo = mid + 1;
     else hi = mid;
   }
-  if (prev && n.next_ && lo < CountOf(roots_) && FoldKey(ChildAt(nullptr, lo)->text_) == key) return -1;
-  return lo;
+  place += lo;
+  if (prev && n.next_ && place < CountOf(roots_) && CompareFolded(ChildAt(nullptr, place)->text_, key) == 0) return -1;
+  return place;
 }
 
 // A span below `parent` changed by delta: so do the spans of its expanded ancestors, up to
